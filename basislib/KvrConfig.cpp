@@ -56,6 +56,12 @@ public:
                 entries[at].value = std::move(value);
             return;
         }
+        append(key, std::move(value));
+    }
+
+    // Adds a key that is not in the record yet.
+    void append(const QString &key, QByteArray &&value)
+    {
         entries.append(Entry{key, std::move(value)});
         if (entries.size() > kIndexThreshold) {
             if (index.isEmpty())
@@ -76,11 +82,50 @@ public:
     }
 };
 
-KvrConfig::KvrConfig() : d(new KvrConfigData) {}
+namespace {
+
+// The one empty record every fresh, cleared or moved-from record shares until
+// its first write, so those never allocate and a moved-from record stays
+// usable.
+const QSharedDataPointer<KvrConfigData> &sharedEmpty()
+{
+    static const QSharedDataPointer<KvrConfigData> empty(new KvrConfigData);
+    return empty;
+}
+
+// A key read from bytes, or a null text when the bytes are not valid UTF-8
+// (a key that would not read back as the same bytes).
+QString keyFromUtf8(const char *p, int size)
+{
+    bool ascii = true;
+    for (int i = 0; i < size && ascii; ++i)
+        ascii = uchar(p[i]) < 0x80;
+    if (ascii)
+        return size == 0 ? QString(QLatin1String("")) : QString::fromLatin1(p, size);
+    const QString key = QString::fromUtf8(p, size);
+    if (key.toUtf8() != QByteArray::fromRawData(p, size))
+        return QString();
+    return key;
+}
+
+} // namespace
+
+KvrConfig::KvrConfig() : d(sharedEmpty()) {}
 KvrConfig::KvrConfig(const KvrConfig &other) = default;
-KvrConfig::KvrConfig(KvrConfig &&other) noexcept = default;
+
+KvrConfig::KvrConfig(KvrConfig &&other) noexcept : d(sharedEmpty())
+{
+    d.swap(other.d);
+}
+
 KvrConfig &KvrConfig::operator=(const KvrConfig &other) = default;
-KvrConfig &KvrConfig::operator=(KvrConfig &&other) noexcept = default;
+
+KvrConfig &KvrConfig::operator=(KvrConfig &&other) noexcept
+{
+    d.swap(other.d);
+    return *this;
+}
+
 KvrConfig::~KvrConfig() = default;
 
 void KvrConfig::SetValue(const QString &key, const QByteArray &value, bool overwrite)
@@ -162,8 +207,7 @@ int KvrConfig::size() const
 
 void KvrConfig::clear()
 {
-    d->entries.clear();
-    d->index.clear();
+    d = sharedEmpty();
 }
 
 QString KvrConfig::SetID()
@@ -227,18 +271,23 @@ bool KvrConfig::DeserializeConfigBinary(const QByteArray &bytes)
         return false;
 
     KvrConfig parsed;
-    parsed.d->entries.reserve(int(count));
+    KvrConfigData &data = *parsed.d.data();
+    data.entries.reserve(int(count));
     for (quint32 i = 0; i < count; ++i) {
         quint32 keyLen = 0;
         if (!readU32(keyLen) || keyLen > quint32(left))
             return false;
-        const QString key = QString::fromUtf8(p, int(keyLen));
+        // A key twice, or one that is not UTF-8, is damage: the record could
+        // not be written back as the same bytes.
+        const QString key = keyFromUtf8(p, int(keyLen));
+        if (key.isNull() || data.find(key) >= 0)
+            return false;
         p += keyLen;
         left -= keyLen;
         quint32 valueLen = 0;
         if (!readU32(valueLen) || valueLen > quint32(left))
             return false;
-        parsed.d->set(key, QByteArray(p, int(valueLen)), true);
+        data.append(key, QByteArray(p, int(valueLen)));
         p += valueLen;
         left -= valueLen;
     }
@@ -280,9 +329,17 @@ bool KvrConfig::LoadConfigWithoutEncoding(const QString &path)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
+        QString line = QString::fromUtf8(file.readLine()).trimmed();
+        // A byte-order mark is not part of the first code.
+        if (line.startsWith(QChar(0xFEFF)))
+            line = line.mid(1).trimmed();
+        // The code ends at the '=' that opens the quoted name; codes may hold
+        // '=' themselves (as "=)" does), so the search starts after the first
+        // character.
+        int eq = line.indexOf(QLatin1String("=\""), 1);
+        if (eq < 0)
+            eq = line.indexOf(QLatin1Char('='), 1);
+        if (eq < 0)
             continue;
         QString value = line.mid(eq + 1).trimmed();
         if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))

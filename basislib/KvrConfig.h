@@ -55,8 +55,9 @@ public:
 
     // Binary form: big-endian u32 entry count, then per entry u32 key length,
     // UTF-8 key, u32 value length, value. Deserialising damaged bytes (a
-    // truncation, a length beyond the input, trailing bytes) leaves the record
-    // empty and returns false.
+    // truncation, a length beyond the input, trailing bytes, a key twice or a
+    // key that is not UTF-8) leaves the record empty and returns false, so
+    // whatever is accepted writes back as the same bytes.
     QByteArray SerializeConfigBinary() const;
     bool DeserializeConfigBinary(const QByteArray &bytes);
 

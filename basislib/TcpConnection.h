@@ -19,10 +19,19 @@
 // any thread and blocking waits never depend on the caller's event loop (on
 // a thread with an event loop, waits keep its events flowing).
 //
-// Arrived records go to an inbox. A record awaited by sendCommand() goes to
-// its waiter; every other record is announced once with
-// signalCommandReceived(ID, command) and stays until taken by getCommand()
-// or until it is older than the inbox age limit.
+// Arrived records go to an inbox. A record that a sendCommand() or a
+// getCommand() is already waiting for goes to that waiter; every other record
+// is announced once with signalCommandReceived(ID, command) and stays until
+// taken by getCommand() or until it is older than the inbox age limit.
+// Records of one "ID" are taken in arrival order.
+//
+// Both signals are emitted on the I/O thread: receivers living on other
+// threads get them queued (automatic connection). A slot connected directly
+// runs on the I/O thread and must not block; waits made there return at once.
+//
+// signalConnectionEnded() comes once per link: for the connecting side after
+// connectToHost() succeeded, for the accepting side from the adoption of the
+// socket on (a failed key exchange ends it too).
 class BASISLIB_EXPORT TcpConnection : public QObject
 {
     Q_OBJECT
@@ -38,16 +47,22 @@ public:
                        int timeoutMs = DefaultConnectTimeoutMs);
     // The accepting side's own key pair; set before setSocketDesctiptor().
     void setKeyPair(const QString &publicKey, const QString &privateKey);
-    // Adopts an accepted native socket (the descriptor is taken over).
+    // Adopts an accepted native socket and waits for the far side's key
+    // exchange (at most DefaultConnectTimeoutMs). The descriptor is taken
+    // over, and closed when it cannot be used (false; no key pair set).
     bool setSocketDesctiptor(qintptr descriptor);
-    // Idempotent; a connected link then announces signalConnectionEnded() once.
+    // Idempotent, from any thread. Records already pushed are still sent;
+    // waiting calls return at once, and records that arrived before stay
+    // available to getCommand().
     void disconnectFromHost();
+    // True from the end of the key exchange until the link ends.
     bool isConnected() const;
 
     QString peerAddress() const;
     quint16 peerPort() const;
 
-    // Queues the record for sending; false when the link is not connected.
+    // Queues the record for sending; false when the link is not connected or
+    // the record's binary form does not fit in one frame.
     bool pushCommand(const KvrConfig &record);
     // Takes the arrived record with that "ID", waiting at most timeoutMs;
     // an empty record when none came.

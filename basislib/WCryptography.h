@@ -18,9 +18,11 @@ struct BASISLIB_EXPORT WKeyPair
 class BASISLIB_EXPORT WCryptography
 {
 public:
-    // Bytes from the system's cryptographic random source (at least 32).
+    // `bytes` bytes from the system's cryptographic random source; the default
+    // of 32 is the least for a challenge or a key. Empty when bytes < 1.
     static QByteArray GenerateRandom(int bytes = 32);
 
+    // An RSA key pair; invalid (empty) below 2048 bits.
     static WKeyPair GenerateKeyPair(int bits = 2048);
 
     // RSA PKCS#1 v1.5 signature over SHA-256. Empty on a bad key or an empty message.

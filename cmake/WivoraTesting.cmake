@@ -11,8 +11,10 @@ function(wivora_add_qtest name)
   target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
   set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${name})
   file(MAKE_DIRECTORY ${home}/data ${home}/config ${home}/tmp)
+  set(environment "QT_QPA_PLATFORM=offscreen;XDG_DATA_HOME=${home}/data;XDG_CONFIG_HOME=${home}/config;TMPDIR=${home}/tmp;QT_LOGGING_RULES=*.debug=false")
+  if(WIVORA_TSAN)
+    list(APPEND environment "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp")
+  endif()
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_DATA_HOME=${home}/data;XDG_CONFIG_HOME=${home}/config;TMPDIR=${home}/tmp;QT_LOGGING_RULES=*.debug=false")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${environment}")
 endfunction()

@@ -1,0 +1,73 @@
+#include "PSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// A QSettings per call: Qt shares the parsed file between QSettings objects
+// of one process under its own lock, so this is thread-safe without a lock of
+// ours, and opening re-reads the file only when another process changed it.
+QString openSettingsFile()
+{
+    const QString folder = PSettings::GetSettingsFolder();
+    const QString path = folder + QStringLiteral("/wivoraclient.ini");
+    if (!QFile::exists(path)) {
+        // Owner-only from the start (later saves keep the file's permissions);
+        // NewOnly so that a racing thread never truncates a file just written.
+        QDir().mkpath(folder);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            file.setPermissions(OwnerOnly);
+    }
+    return path;
+}
+
+void flush(QSettings &settings)
+{
+    settings.sync();
+    QFile::setPermissions(settings.fileName(), OwnerOnly);
+}
+
+} // namespace
+
+QVariant PSettings::GetValue(const QString &key)
+{
+    QSettings settings(openSettingsFile(), QSettings::IniFormat);
+    return settings.value(key);
+}
+
+void PSettings::SetValue(const QString &key, const QVariant &value)
+{
+    QSettings settings(openSettingsFile(), QSettings::IniFormat);
+    settings.setValue(key, value);
+    flush(settings);
+}
+
+void PSettings::RemoveValue(const QString &key)
+{
+    QSettings settings(openSettingsFile(), QSettings::IniFormat);
+    settings.remove(key);
+    flush(settings);
+}
+
+QString PSettings::GetStoragePath(const QString &relative)
+{
+    const QString root =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/wivora");
+    int start = 0;
+    while (start < relative.size() && relative.at(start) == QLatin1Char('/'))
+        ++start;
+    if (start == relative.size())
+        return root;
+    return root + QLatin1Char('/') + relative.midRef(start);
+}
+
+QString PSettings::GetSettingsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/wivora");
+}

@@ -1,0 +1,87 @@
+#include "WNamedMutex.h"
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <map>
+
+namespace {
+
+struct NamedLock
+{
+    Qt::HANDLE owner = nullptr;
+    int depth = 0;    // times the owner locked it
+    int users = 0;    // lock calls not yet undone: the owner's depth plus waiters
+    QWaitCondition released;
+};
+
+// Every name's state lives under one mutex. An entry exists only while its
+// name is held or awaited; std::map keeps it in place while others come and go.
+struct NamedLockTable
+{
+    QMutex mutex;
+    std::map<QString, NamedLock> locks;
+
+    void dropUser(std::map<QString, NamedLock>::iterator it)
+    {
+        if (--it->second.users == 0)
+            locks.erase(it);
+    }
+};
+
+Q_GLOBAL_STATIC(NamedLockTable, table)
+
+} // namespace
+
+void WNamedMutex::lock(const QString &name)
+{
+    tryLock(name, -1);
+}
+
+bool WNamedMutex::tryLock(const QString &name, int timeoutMs)
+{
+    NamedLockTable *t = table();
+    if (!t) // a detached thread still running while the process ends
+        return false;
+    const Qt::HANDLE self = QThread::currentThreadId();
+    const QDeadlineTimer deadline =
+        timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
+
+    QMutexLocker locker(&t->mutex);
+    const auto it = t->locks.try_emplace(name).first;
+    NamedLock &entry = it->second;
+    ++entry.users;
+    while (entry.depth > 0 && entry.owner != self) {
+        if (!entry.released.wait(&t->mutex, deadline))
+            break;
+    }
+    if (entry.depth > 0 && entry.owner != self) {
+        t->dropUser(it);
+        return false;
+    }
+    entry.owner = self;
+    ++entry.depth;
+    return true;
+}
+
+bool WNamedMutex::unlock(const QString &name)
+{
+    NamedLockTable *t = table();
+    if (!t)
+        return false;
+    QMutexLocker locker(&t->mutex);
+    const auto it = t->locks.find(name);
+    if (it == t->locks.end() || it->second.depth == 0 || it->second.owner != QThread::currentThreadId())
+        return false;
+    NamedLock &entry = it->second;
+    if (--entry.depth == 0) {
+        entry.owner = nullptr;
+        // Every waiter re-checks; waking one could pick a waiter that is
+        // just timing out and leave the others asleep.
+        entry.released.wakeAll();
+    }
+    t->dropUser(it);
+    return true;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "KvrConfig.h"
+#include "ServerProtocol.h"
+#include "basislib_global.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+
+class TcpConnection;
+class WivoraAccount;
+
+// The client's requests on its main-server link (and on the server legs of
+// tunnels and server-mode links). Every call blocks until the reply came or
+// its time-out passed, and gives false, an empty record or an empty text on
+// any failure: no link, a link that is not connected, a time-out or a
+// refusal by the server. Safe from any thread.
+//
+// A successful Login registers its link as that user's main link for the
+// calls that take no link (ConnectToUser, DisconnectFromUser,
+// getUserHostInfo, sendExchangeCommand); the registration ends with the link.
+class BASISLIB_EXPORT WServerCommands
+{
+public:
+    WServerCommands() = delete;
+
+    // How long each call waits for its reply.
+    static constexpr int TimeoutMs = ServerProtocol::RequestTimeoutMs;
+
+    using Link = QSharedPointer<TcpConnection>;
+
+    static bool Login(const QString &user, const QString &password, const Link &link);
+    static bool Ping(const Link &link);
+    static bool UpdateUserStatus(int status, const Link &link);
+    // The own address as the server sees it; empty on failure.
+    static QString SendHostInformation(const QString &addresses, int port, const Link &link);
+
+    static QString getAccount(const Link &link);
+    static bool saveAccount(const QString &accountText, const Link &link);
+    // Invalid when unknown or on failure.
+    static QDateTime getLastAccountSaveTime(const Link &link);
+    static bool setPassword(const QByteArray &password, const Link &link);
+    static bool updateVCard(const QString &serializedVCard, const Link &link);
+
+    // Add and remove the relation "own has contact" that status pushes follow.
+    static bool ConnectToUser(const QString &own, const QString &contact);
+    static bool DisconnectFromUser(const QString &own, const QString &contact);
+    // The users to tell about a change of the own vCard.
+    static QStringList GetConnectedUsers(const Link &link);
+    // {"addresses", "tcpPort"} of an online user; a record with no keys at all
+    // when the user is offline or unknown, or on failure.
+    static KvrConfig getUserHostInfo(const QString &user);
+
+    // The handshake: the far side's challenge, then the own signature of it.
+    static QByteArray GetAuthenticationString(const Link &link);
+    static bool VerifyUser(const QString &own, const QByteArray &signature, const Link &link);
+
+    // Asks the server to open a tunnel from this link to the peer.
+    static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link);
+    // Joins this link to the tunnel a peer opened.
+    static bool AcceptTunnelConnection(const QString &tunnelId, const Link &link);
+
+    // The oldest record relayed to the logged-in user; empty when none is left.
+    static KvrConfig getExchangeCommand(const Link &link);
+    // Relays the record to the receiver through the main link of the
+    // account's user.
+    static bool sendExchangeCommand(const QString &receiver, const KvrConfig &record,
+                                    const QSharedPointer<WivoraAccount> &account);
+};

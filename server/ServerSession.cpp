@@ -1,0 +1,625 @@
+#include "ServerSession.h"
+
+#include "AccountTexts.h"
+#include "PasswordHash.h"
+#include "PluginCatalogue.h"
+#include "ServerContext.h"
+#include "ServerProtocol.h"
+#include "ServerStore.h"
+#include "SessionRegistry.h"
+#include "TunnelBroker.h"
+#include "WCryptography.h"
+#include "WDataStructure.h"
+
+#include <QDateTime>
+#include <QSet>
+
+namespace P = ServerProtocol;
+
+namespace {
+
+constexpr int MaxUsersPerQuery = 1000;
+constexpr int MaxRelayQueue = 10000;
+constexpr int MaxHostAddressesLength = 2048;
+constexpr int MaxVCardLength = 1024 * 1024;
+constexpr int MaxWaitingRecords = 10000;
+constexpr qint64 MaxWaitingBytes = 64 * 1024 * 1024;
+constexpr int ChallengeBytes = 32;
+
+QString text(const KvrConfig &record, const char *key)
+{
+    return record.gv(QLatin1String(key));
+}
+
+bool hasKey(const KvrConfig &record, const char *key)
+{
+    return record.CheckKeyExist(QLatin1String(key));
+}
+
+KvrConfig push(const char *command)
+{
+    KvrConfig record;
+    record.SetID();
+    record.SetValue(QLatin1String(P::KeyCommand), command);
+    return record;
+}
+
+// Names of records that belong to a client's own routing, never to a request.
+bool isClientRoutedName(const QString &command)
+{
+    return command.startsWith(QLatin1String(P::LocalPrefix))
+           || command.startsWith(QLatin1String(P::WebLocalPrefix))
+           || command.contains(QLatin1String(":::")) || command == QLatin1String(P::Pong);
+}
+
+// A relayed record may not pose as a push of the server: the receiving client
+// carries out "Local::" records itself. The contact's vCard notice is the one
+// "Local::" record clients relay to each other.
+bool isRelayableName(const QString &command)
+{
+    if (command.startsWith(QLatin1String(P::WebLocalPrefix)))
+        return false;
+    if (command.startsWith(QLatin1String(P::LocalPrefix)))
+        return command == QLatin1String("Local::vcardupdate");
+    return true;
+}
+
+bool parseInt(const QString &value, int minimum, int maximum, int *result)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (!ok || number < minimum || number > maximum)
+        return false;
+    *result = number;
+    return true;
+}
+
+} // namespace
+
+ServerSession::ServerSession(ServerContext &context, const QSharedPointer<TcpConnection> &link,
+                             QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_link(link)
+{
+    connect(m_link.data(), &TcpConnection::signalCommandReceived, this,
+            &ServerSession::slotCommandReceived, Qt::QueuedConnection);
+    connect(m_link.data(), &TcpConnection::signalConnectionEnded, this,
+            &ServerSession::slotConnectionEnded, Qt::QueuedConnection);
+}
+
+ServerSession::~ServerSession()
+{
+    m_link->disconnect(this);
+}
+
+void ServerSession::closeLink()
+{
+    m_link->disconnectFromHost();
+}
+
+void ServerSession::slotConnectionEnded()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    goOffline();
+    m_context.tunnels.cancel(this);
+    m_waitingRecords.clear();
+    if (m_relayPeer)
+        m_relayPeer->closeLink();
+    emit signalSessionEnded();
+}
+
+void ServerSession::slotCommandReceived(const QString &id, const QString &command)
+{
+    Q_UNUSED(command)
+    const KvrConfig record = m_link->getCommand(id, 0);
+    if (record.isEmpty() || m_ended)
+        return;
+    switch (m_mode) {
+    case Mode::Requests:
+        handleRequest(record);
+        break;
+    case Mode::TunnelWaiting:
+        m_waitingBytes += record.SerializeConfigBinary().size();
+        m_waitingRecords << record;
+        if (m_waitingRecords.size() > MaxWaitingRecords || m_waitingBytes > MaxWaitingBytes)
+            closeLink();
+        break;
+    case Mode::TunnelRelaying:
+        relayRecord(record);
+        break;
+    }
+}
+
+void ServerSession::relayRecord(const KvrConfig &record)
+{
+    if (!m_relayPeer || !m_relayPeer->m_link->pushCommand(record))
+        closeLink();
+}
+
+void ServerSession::startRelay(ServerSession *other)
+{
+    const Mode before = m_mode;
+    m_relayPeer = other;
+    m_mode = Mode::TunnelRelaying;
+    if (before == Mode::TunnelWaiting) {
+        const QList<KvrConfig> waiting = m_waitingRecords;
+        m_waitingRecords.clear();
+        m_waitingBytes = 0;
+        for (const KvrConfig &record : waiting)
+            relayRecord(record);
+    }
+}
+
+void ServerSession::handleRequest(const KvrConfig &request)
+{
+    const QString command = text(request, P::KeyCommand);
+    if (isClientRoutedName(command))
+        return; // e.g. a late answer to a web request: nobody waits for it any more
+
+    KvrConfig reply;
+    reply.SetValue(QStringLiteral("ID"), request.GetValue(QStringLiteral("ID")));
+    reply.SetValue(QLatin1String(P::KeyCommand), command);
+    reply.SetResult(false);
+
+    const Handler handler = handlers().value(command);
+    if (handler && !(this->*handler)(request, reply))
+        return;
+    m_link->pushCommand(reply);
+}
+
+const QHash<QString, ServerSession::Handler> &ServerSession::handlers()
+{
+    static const QHash<QString, Handler> table = {
+        {QLatin1String(P::Ping), &ServerSession::handlePing},
+        {QLatin1String(P::Login), &ServerSession::handleLogin},
+        {QLatin1String(P::UpdateUserStatus), &ServerSession::handleUpdateUserStatus},
+        {QLatin1String(P::SendHostInformation), &ServerSession::handleSendHostInformation},
+        {QLatin1String(P::GetAccount), &ServerSession::handleGetAccount},
+        {QLatin1String(P::SaveAccount), &ServerSession::handleSaveAccount},
+        {QLatin1String(P::GetLastAccountSaveTime), &ServerSession::handleGetLastAccountSaveTime},
+        {QLatin1String(P::SetPassword), &ServerSession::handleSetPassword},
+        {QLatin1String(P::UpdateVCard), &ServerSession::handleUpdateVCard},
+        {QLatin1String(P::ConnectToUser), &ServerSession::handleConnectToUser},
+        {QLatin1String(P::DisconnectFromUser), &ServerSession::handleDisconnectFromUser},
+        {QLatin1String(P::GetConnectedUsers), &ServerSession::handleGetConnectedUsers},
+        {QLatin1String(P::GetUserHostInfo), &ServerSession::handleGetUserHostInfo},
+        {QLatin1String(P::GetAuthenticationString), &ServerSession::handleGetAuthenticationString},
+        {QLatin1String(P::AuthenticateUser), &ServerSession::handleAuthenticateUser},
+        {QLatin1String(P::InitTunnelConnection), &ServerSession::handleInitTunnelConnection},
+        {QLatin1String(P::AcceptTunnelConnection), &ServerSession::handleAcceptTunnelConnection},
+        {QLatin1String(P::GetExchangeCommand), &ServerSession::handleGetExchangeCommand},
+        {QLatin1String(P::SendExchangeCommand), &ServerSession::handleSendExchangeCommand},
+        {QLatin1String(P::ExchangeCommandTrigger), &ServerSession::handleExchangeCommandTrigger},
+        {QLatin1String(P::GetUserStatus), &ServerSession::handleGetUserStatus},
+        {QLatin1String(P::GetUserVCard), &ServerSession::handleGetUserVCard},
+        {QLatin1String(P::FindUser), &ServerSession::handleFindUser},
+        {QLatin1String(P::GetPlugins), &ServerSession::handleGetPlugins},
+        {QLatin1String(P::CheckClientUpdate), &ServerSession::handleCheckClientUpdate},
+        {QLatin1String(P::CheckPluginUpdate), &ServerSession::handleCheckPluginUpdate},
+        {QLatin1String(P::GetTime), &ServerSession::handleGetTime},
+        {QLatin1String(P::GetServerPublicKey), &ServerSession::handleGetServerPublicKey},
+        {QLatin1String(P::GetUserPublicKey), &ServerSession::handleGetUserPublicKey},
+    };
+    return table;
+}
+
+// ---------------------------------------------------------------- presence
+
+QString ServerSession::statusText(const QString &user) const
+{
+    if (!m_context.registry.isOnline(user))
+        return QLatin1String(P::StatusOffline);
+    return QString::number(qMax(0, m_context.store.status(user)));
+}
+
+void ServerSession::notifyWatchers(const QString &user, const QByteArray &status)
+{
+    KvrConfig record = push(P::PushUserStatusChanged);
+    record.SetValue(QLatin1String(P::KeyUserName), user);
+    record.SetValue(QLatin1String(P::KeyStatus), status);
+    const QStringList watchers = m_context.registry.onlineAmong(m_context.store.watchersOf(user));
+    for (const QString &watcher : watchers) {
+        record.SetID();
+        m_context.registry.push(watcher, record);
+    }
+}
+
+void ServerSession::goOffline()
+{
+    if (m_user.isEmpty())
+        return;
+    const QString user = m_user;
+    m_user.clear();
+    if (m_context.registry.unbind(user, this))
+        notifyWatchers(user, QByteArray(P::StatusOffline));
+}
+
+void ServerSession::replacedByNewLogin()
+{
+    // The registry already names the new session: no offline notice.
+    m_user.clear();
+    m_link->pushCommand(push(P::PushLogout));
+}
+
+void ServerSession::mergePendingContacts(const QString &user, const QString &password)
+{
+    const QStringList pending = m_context.store.unmergedContactsOf(user);
+    if (pending.isEmpty())
+        return;
+    const QString merged =
+        AccountTexts::mergeContacts(m_context.store.accountText(user), password, pending);
+    if (merged.isEmpty())
+        return; // left pending: the account text may open at a later login
+    if (m_context.store.setAccountText(user, merged, QDateTime::currentDateTimeUtc()))
+        m_context.store.markContactsMerged(user, pending);
+}
+
+// ---------------------------------------------------------------- main link
+
+bool ServerSession::handlePing(const KvrConfig &, KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyCommand), P::Pong);
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString user = text(request, P::KeyUserName).toLower();
+    const QByteArray password = request.GetValue(QLatin1String(P::KeyPassword));
+    if (m_mode != Mode::Requests || user.isEmpty() || password.isEmpty()
+        || !PasswordHash::verify(password, m_context.store.passwordHash(user)))
+        return true;
+
+    if (m_user != user)
+        goOffline();
+    mergePendingContacts(user, QString::fromUtf8(password));
+    const bool wasOnline = m_context.registry.isOnline(user);
+    if (ServerSession *previous = m_context.registry.bind(user, this, m_link))
+        previous->replacedByNewLogin();
+    m_user = user;
+    if (!wasOnline)
+        notifyWatchers(user, statusText(user).toLatin1());
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleUpdateUserStatus(const KvrConfig &request, KvrConfig &reply)
+{
+    int status = 0;
+    if (m_user.isEmpty() || !parseInt(text(request, P::KeyStatus), 0, 0xffff, &status)
+        || !m_context.store.setStatus(m_user, status))
+        return true;
+    notifyWatchers(m_user, QByteArray::number(status));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleSendHostInformation(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString addresses = text(request, P::KeyAddresses);
+    int port = 0;
+    if (m_user.isEmpty() || addresses.size() > MaxHostAddressesLength
+        || !parseInt(text(request, P::KeyPort), 0, 65535, &port)
+        || !m_context.store.setHostInformation(m_user, addresses, port))
+        return true;
+    reply.SetValue(QLatin1String(P::KeyExternalIp), m_link->peerAddress());
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetAccount(const KvrConfig &, KvrConfig &reply)
+{
+    if (m_user.isEmpty())
+        return true;
+    reply.SetValue(QLatin1String(P::KeyAccount), m_context.store.accountText(m_user));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleSaveAccount(const KvrConfig &request, KvrConfig &reply)
+{
+    if (m_user.isEmpty() || !hasKey(request, P::KeyAccount))
+        return true;
+    reply.SetResult(m_context.store.setAccountText(m_user, text(request, P::KeyAccount),
+                                                   QDateTime::currentDateTimeUtc()));
+    return true;
+}
+
+bool ServerSession::handleGetLastAccountSaveTime(const KvrConfig &, KvrConfig &reply)
+{
+    if (m_user.isEmpty())
+        return true;
+    const QDateTime saved = m_context.store.accountSaveTime(m_user);
+    if (!saved.isValid())
+        return true;
+    reply.SetValue(QLatin1String(P::KeyTime), saved.toString(Qt::ISODateWithMs));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleSetPassword(const KvrConfig &request, KvrConfig &reply)
+{
+    const QByteArray password = request.GetValue(QLatin1String(P::KeyPassword));
+    if (m_user.isEmpty() || password.isEmpty())
+        return true;
+    const QString hash = PasswordHash::create(password);
+    reply.SetResult(!hash.isEmpty() && m_context.store.setPasswordHash(m_user, hash));
+    return true;
+}
+
+bool ServerSession::handleUpdateVCard(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString vcardText = text(request, P::KeyVCard);
+    WDataStructure vcard;
+    if (m_user.isEmpty() || vcardText.size() > MaxVCardLength || !vcard.DeserializeStructure(vcardText))
+        return true;
+    const ServerStore::UserSummary summary{m_user, vcard.gv(QLatin1String(P::KeyFullName)),
+                                           vcard.gv(QLatin1String(P::KeyCity)),
+                                           vcard.gv(QLatin1String(P::KeyCountry))};
+    reply.SetResult(m_context.store.setVCard(m_user, vcardText, summary));
+    return true;
+}
+
+bool ServerSession::handleConnectToUser(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString contact = text(request, P::KeyContact).toLower();
+    if (m_user.isEmpty() || text(request, P::KeyUserName).toLower() != m_user || contact == m_user
+        || !m_context.store.userExists(contact))
+        return true;
+    reply.SetResult(m_context.store.addContact(m_user, contact, true));
+    return true;
+}
+
+bool ServerSession::handleDisconnectFromUser(const KvrConfig &request, KvrConfig &reply)
+{
+    if (m_user.isEmpty() || text(request, P::KeyUserName).toLower() != m_user)
+        return true;
+    reply.SetResult(m_context.store.removeContact(m_user, text(request, P::KeyContact)));
+    return true;
+}
+
+bool ServerSession::handleGetConnectedUsers(const KvrConfig &, KvrConfig &reply)
+{
+    if (m_user.isEmpty())
+        return true;
+    // Everyone related either way: both directions may show this user's vCard.
+    QStringList related = m_context.store.contactsOf(m_user) + m_context.store.watchersOf(m_user);
+    related.removeDuplicates();
+    related.sort();
+    QString users;
+    for (const QString &user : m_context.registry.onlineAmong(related))
+        users += user + QLatin1Char(P::UserListSeparator);
+    reply.SetValue(QLatin1String(P::KeyUsers), users);
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetUserHostInfo(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString user = text(request, P::KeyUserName);
+    QString addresses;
+    int port = 0;
+    if ((m_user.isEmpty() && m_authenticatedUser.isEmpty()) || !m_context.registry.isOnline(user)
+        || !m_context.store.hostInformation(user, &addresses, &port))
+        return true;
+    reply.SetValue(QLatin1String(P::KeyAddresses), addresses);
+    reply.SetValue(QLatin1String(P::KeyTcpPort), QString::number(port));
+    reply.SetResult(true);
+    return true;
+}
+
+// ---------------------------------------------------------------- handshake and tunnels
+
+bool ServerSession::handleGetAuthenticationString(const KvrConfig &, KvrConfig &reply)
+{
+    m_challenge = WCryptography::GenerateRandom(ChallengeBytes);
+    if (m_challenge.isEmpty())
+        return true;
+    reply.SetValue(QLatin1String(P::KeyAuthString), m_challenge);
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleAuthenticateUser(const KvrConfig &request, KvrConfig &reply)
+{
+    // A challenge answers one attempt only, right or wrong.
+    const QByteArray challenge = m_challenge;
+    m_challenge.clear();
+    const QString user = text(request, P::KeyUserName).toLower();
+    if (challenge.isEmpty() || user.isEmpty() || !hasKey(request, P::KeyAuthString))
+        return true;
+    const QString publicKey = m_context.store.publicKey(user);
+    if (publicKey.isEmpty()
+        || !WCryptography::VerifyMessageRSASHA(publicKey, request.GetValue(QLatin1String(P::KeyAuthString)),
+                                               challenge))
+        return true;
+    m_authenticatedUser = user;
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleInitTunnelConnection(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString own = text(request, P::KeyUserName).toLower();
+    const QString peer = text(request, P::KeyPeer).toLower();
+    // A main link stays a main link: its pushes must keep reaching its client.
+    if (m_mode != Mode::Requests || !m_user.isEmpty() || m_authenticatedUser.isEmpty()
+        || own != m_authenticatedUser || peer.isEmpty() || peer == own
+        || !m_context.registry.isOnline(peer))
+        return true;
+    const QString tunnelId = m_context.tunnels.open(this, peer);
+    if (tunnelId.isEmpty())
+        return true;
+    KvrConfig notice = push(P::PushInitTunnelConnection);
+    notice.SetValue(QLatin1String(P::KeySender), own);
+    notice.SetValue(QLatin1String(P::KeyTunnelId), tunnelId);
+    if (!m_context.registry.push(peer, notice)) {
+        m_context.tunnels.cancel(this); // nobody was told: forget it again
+        return true;
+    }
+    // Answer at once; what this leg sends from now on waits for the peer.
+    reply.SetResult(true);
+    m_link->pushCommand(reply);
+    m_mode = Mode::TunnelWaiting;
+    return false;
+}
+
+bool ServerSession::handleAcceptTunnelConnection(const KvrConfig &request, KvrConfig &reply)
+{
+    if (m_mode != Mode::Requests || !m_user.isEmpty())
+        return true;
+    ServerSession *initiator = m_context.tunnels.join(text(request, P::KeyTunnelId));
+    if (!initiator || initiator->m_ended)
+        return true;
+    reply.SetResult(true);
+    m_link->pushCommand(reply);
+    startRelay(initiator);
+    initiator->startRelay(this);
+    return false;
+}
+
+// ---------------------------------------------------------------- relay
+
+bool ServerSession::handleGetExchangeCommand(const KvrConfig &, KvrConfig &reply)
+{
+    if (m_user.isEmpty())
+        return true;
+    const QByteArray record = m_context.store.takeRelay(m_user);
+    if (record.isEmpty())
+        return true;
+    reply.SetValue(QLatin1String(P::KeyRecord), record);
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleSendExchangeCommand(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString receiver = text(request, P::KeyReceiver).toLower();
+    KvrConfig record;
+    if (m_user.isEmpty() || !m_context.store.userExists(receiver)
+        || !record.DeserializeConfigBinary(request.GetValue(QLatin1String(P::KeyRecord)))
+        || record.isEmpty() || !isRelayableName(text(record, P::KeyCommand))
+        || m_context.store.relayCount(receiver) >= MaxRelayQueue)
+        return true;
+
+    // Routing keys are the receiving host's to set.
+    for (int i = record.size() - 1; i >= 0; --i) {
+        const QString key = record.GetKey(i);
+        if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
+            record.RemoveKey(key);
+    }
+    if (!m_context.store.appendRelay(receiver, record.SerializeConfigBinary()))
+        return true;
+    m_context.registry.push(receiver, push(P::PushExchangeMessageAvailable));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleExchangeCommandTrigger(const KvrConfig &, KvrConfig &)
+{
+    // No reply: the client does not wait for one, and it would stay in its inbox.
+    if (!m_user.isEmpty() && m_context.store.relayCount(m_user) > 0)
+        m_link->pushCommand(push(P::PushExchangeMessageAvailable));
+    return false;
+}
+
+// ---------------------------------------------------------------- queries
+
+bool ServerSession::handleGetUserStatus(const KvrConfig &request, KvrConfig &reply)
+{
+    const QStringList names =
+        text(request, P::KeyUsers).split(QLatin1Char(P::UserListSeparator), Qt::SkipEmptyParts);
+    if (names.size() > MaxUsersPerQuery)
+        return true;
+    for (const QString &name : names) {
+        const QString user = name.trimmed().toLower();
+        if (m_context.store.userExists(user))
+            reply.SetValue(QLatin1String(P::UserStatusKeyPrefix) + user, statusText(user));
+    }
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetUserVCard(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString user = text(request, P::KeyUserName);
+    if (!m_context.store.userExists(user))
+        return true;
+    reply.SetValue(QLatin1String(P::KeyVCard), m_context.store.vcard(user));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleFindUser(const KvrConfig &request, KvrConfig &reply)
+{
+    const QList<ServerStore::UserSummary> found =
+        m_context.store.findUsers(text(request, P::KeyText).trimmed(), P::MaxFindResults);
+    for (int i = 0; i < found.size(); ++i) {
+        KvrConfig match;
+        match.SetValue(QLatin1String(P::KeyUserName), found.at(i).name);
+        match.SetValue(QLatin1String(P::KeyFullName), found.at(i).fullName);
+        match.SetValue(QLatin1String(P::KeyCity), found.at(i).city);
+        match.SetValue(QLatin1String(P::KeyCountry), found.at(i).country);
+        reply.SetValue(QLatin1String(P::MatchKeyPrefix) + QString::number(i), match.SerializeConfigBinary());
+    }
+    reply.SetValue(QLatin1String(P::KeyCount), QString::number(found.size()));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetPlugins(const KvrConfig &request, KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyPlugins), m_context.catalogue.pluginsTree(text(request, P::KeyPlatform)));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleCheckClientUpdate(const KvrConfig &request, KvrConfig &reply)
+{
+    int build = 0;
+    if (!parseInt(text(request, P::KeyBuild), 0, INT_MAX, &build))
+        return true;
+    reply.SetValue(QLatin1String(P::KeyUrl), m_context.catalogue.clientUpdate(text(request, P::KeyPlatform), build));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleCheckPluginUpdate(const KvrConfig &request, KvrConfig &reply)
+{
+    int version = 0;
+    if (!parseInt(text(request, P::KeyVersion), 0, INT_MAX, &version))
+        return true;
+    reply.SetValue(QLatin1String(P::KeyUrl),
+                   m_context.catalogue.pluginUpdate(text(request, P::KeyName), text(request, P::KeyPlatform),
+                                                    version));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetTime(const KvrConfig &, KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyTime), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetServerPublicKey(const KvrConfig &, KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyPublicKey), m_context.keys.publicKey);
+    reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleGetUserPublicKey(const KvrConfig &request, KvrConfig &reply)
+{
+    const QString key = m_context.store.publicKey(text(request, P::KeyUserName));
+    if (key.isEmpty())
+        return true;
+    reply.SetValue(QLatin1String(P::KeyPublicKey), key);
+    reply.SetResult(true);
+    return true;
+}

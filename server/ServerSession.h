@@ -1,0 +1,98 @@
+#pragma once
+
+#include "KvrConfig.h"
+#include "TcpConnection.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSharedPointer>
+
+struct ServerContext;
+
+// One link to the main server and the requests that arrive on it. A link is
+// a main link once a user logged in on it; it may instead authenticate with
+// a signed challenge and then become one leg of a tunnel, after which every
+// record is passed to the other leg unchanged. Lives on the main thread.
+class ServerSession : public QObject
+{
+    Q_OBJECT
+public:
+    ServerSession(ServerContext &context, const QSharedPointer<TcpConnection> &link,
+                  QObject *parent = nullptr);
+    ~ServerSession() override;
+
+    QSharedPointer<TcpConnection> link() const { return m_link; }
+    void closeLink();
+
+    // The same user logged in on another link: this one is no main link any more.
+    void replacedByNewLogin();
+    // Makes this session a tunnel leg passing records to other.
+    void startRelay(ServerSession *other);
+
+signals:
+    // Once, when the link ended and the session cleaned up.
+    void signalSessionEnded();
+
+private slots:
+    void slotCommandReceived(const QString &id, const QString &command);
+    void slotConnectionEnded();
+
+private:
+    enum class Mode { Requests, TunnelWaiting, TunnelRelaying };
+    using Handler = bool (ServerSession::*)(const KvrConfig &request, KvrConfig &reply);
+
+    void handleRequest(const KvrConfig &request);
+    void relayRecord(const KvrConfig &record);
+    void goOffline();
+    void notifyWatchers(const QString &user, const QByteArray &status);
+    void mergePendingContacts(const QString &user, const QString &password);
+    QString statusText(const QString &user) const;
+    static const QHash<QString, Handler> &handlers();
+
+    // Main link
+    bool handlePing(const KvrConfig &request, KvrConfig &reply);
+    bool handleLogin(const KvrConfig &request, KvrConfig &reply);
+    bool handleUpdateUserStatus(const KvrConfig &request, KvrConfig &reply);
+    bool handleSendHostInformation(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetAccount(const KvrConfig &request, KvrConfig &reply);
+    bool handleSaveAccount(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetLastAccountSaveTime(const KvrConfig &request, KvrConfig &reply);
+    bool handleSetPassword(const KvrConfig &request, KvrConfig &reply);
+    bool handleUpdateVCard(const KvrConfig &request, KvrConfig &reply);
+    bool handleConnectToUser(const KvrConfig &request, KvrConfig &reply);
+    bool handleDisconnectFromUser(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetConnectedUsers(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetUserHostInfo(const KvrConfig &request, KvrConfig &reply);
+    // Handshake and tunnels
+    bool handleGetAuthenticationString(const KvrConfig &request, KvrConfig &reply);
+    bool handleAuthenticateUser(const KvrConfig &request, KvrConfig &reply);
+    bool handleInitTunnelConnection(const KvrConfig &request, KvrConfig &reply);
+    bool handleAcceptTunnelConnection(const KvrConfig &request, KvrConfig &reply);
+    // Relay
+    bool handleGetExchangeCommand(const KvrConfig &request, KvrConfig &reply);
+    bool handleSendExchangeCommand(const KvrConfig &request, KvrConfig &reply);
+    bool handleExchangeCommandTrigger(const KvrConfig &request, KvrConfig &reply);
+    // Queries
+    bool handleGetUserStatus(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetUserVCard(const KvrConfig &request, KvrConfig &reply);
+    bool handleFindUser(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetPlugins(const KvrConfig &request, KvrConfig &reply);
+    bool handleCheckClientUpdate(const KvrConfig &request, KvrConfig &reply);
+    bool handleCheckPluginUpdate(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetTime(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetServerPublicKey(const KvrConfig &request, KvrConfig &reply);
+    bool handleGetUserPublicKey(const KvrConfig &request, KvrConfig &reply);
+
+    ServerContext &m_context;
+    QSharedPointer<TcpConnection> m_link;
+    Mode m_mode = Mode::Requests;
+    QString m_user;              // logged in on this link (a main link)
+    QString m_authenticatedUser; // proved its key on this link
+    QByteArray m_challenge;
+    QPointer<ServerSession> m_relayPeer;
+    QList<KvrConfig> m_waitingRecords; // a tunnel's records before its peer joined
+    qint64 m_waitingBytes = 0;
+    bool m_ended = false;
+};

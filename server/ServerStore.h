@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QSqlQuery;
+class QVariant;
+
+// The server's persistent state in one SQLite file: users (salted password
+// hash, public key, status, vCard, stored account text, host information),
+// contact relations, the relay queues and the demo users' passwords.
+//
+// User names are stored and looked up in lower case; callers may pass any
+// case. The store belongs to the thread that opened it (a QtSql connection
+// may not cross threads).
+class ServerStore
+{
+public:
+    struct UserSummary
+    {
+        QString name;
+        QString fullName;
+        QString city;
+        QString country;
+    };
+
+    ServerStore();
+    ~ServerStore();
+    ServerStore(const ServerStore &) = delete;
+    ServerStore &operator=(const ServerStore &) = delete;
+
+    // Opens (creating when missing) the database file and its schema.
+    bool open(const QString &filePath);
+    QString lastError() const { return m_lastError; }
+
+    static QString normalisedName(const QString &name) { return name.toLower(); }
+
+    // ---- users
+    // False when the name is taken.
+    bool addUser(const QString &name, const QString &passwordHash, const QString &publicKey,
+                 const QString &accountText);
+    bool userExists(const QString &name);
+    // 0 for an unknown user.
+    int userId(const QString &name);
+    QStringList userNames();
+    QString passwordHash(const QString &name);
+    bool setPasswordHash(const QString &name, const QString &hash);
+    QString publicKey(const QString &name);
+    // The status the user last chose; -1 for an unknown user.
+    int status(const QString &name);
+    bool setStatus(const QString &name, int status);
+    // The vCard text as the client sent it; empty when none was sent.
+    QString vcard(const QString &name);
+    bool setVCard(const QString &name, const QString &vcard, const UserSummary &summary);
+    // Users whose name or full name contains text, without regard to case.
+    QList<UserSummary> findUsers(const QString &text, int limit);
+
+    // ---- stored account text
+    QString accountText(const QString &name);
+    // Invalid when the account text was never saved.
+    QDateTime accountSaveTime(const QString &name);
+    bool setAccountText(const QString &name, const QString &text, const QDateTime &savedAt);
+
+    // ---- host information (kept across reconnects)
+    bool setHostInformation(const QString &name, const QString &addresses, int port);
+    // False when the user never sent any.
+    bool hostInformation(const QString &name, QString *addresses, int *port);
+
+    // ---- contact relations: owner has contact in its contacts
+    // merged false: the contact still has to be written into the owner's
+    // stored account text. An existing relation is left as it is.
+    bool addContact(const QString &owner, const QString &contact, bool merged);
+    bool removeContact(const QString &owner, const QString &contact);
+    QStringList contactsOf(const QString &owner);
+    // The users who have name in their contacts.
+    QStringList watchersOf(const QString &name);
+    QStringList unmergedContactsOf(const QString &owner);
+    bool markContactsMerged(const QString &owner, const QStringList &contacts);
+
+    // ---- relay queues (first in, first out per receiver)
+    bool appendRelay(const QString &receiver, const QByteArray &record);
+    // Removes and returns the oldest record; empty when the queue is empty.
+    QByteArray takeRelay(const QString &receiver);
+    int relayCount(const QString &receiver);
+
+    // ---- demo users
+    bool setDemoPassword(const QString &name, const QString &password);
+    QString demoPassword(const QString &name);
+
+private:
+    bool exec(QSqlQuery &query);
+    QString userText(const QString &column, const QString &name);
+    bool setUserValue(const QString &column, const QString &name, const QVariant &value);
+    QStringList names(const QString &sql, const QString &name);
+
+    QString m_connectionName;
+    QString m_lastError;
+};

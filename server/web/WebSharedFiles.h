@@ -1,0 +1,31 @@
+#pragma once
+
+#include "WebReply.h"
+
+#include <QString>
+
+class WebLocalBridge;
+
+// The pages of files that users share on the web, "/webfiles/<user>/<id>.html":
+// asks the owner's client whether the file is there, asks for its password
+// when it has one, and answers the file's bytes as an attachment, read from
+// the client while the browser downloads.
+class WebSharedFiles
+{
+public:
+    WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs);
+
+    // `user` and `page` are the decoded path segments after "/webfiles/".
+    // May block for several requests to the owner's client.
+    WebReply handle(const WebHttp::Request &request, const QString &user, const QString &page) const;
+
+    static bool isUserName(const QString &user);
+    static bool isFileId(const QString &id);
+    // A Content-Disposition value that offers `fileName` for saving, safe to
+    // put in a header whatever the name holds.
+    static QByteArray attachmentDisposition(const QString &fileName);
+
+private:
+    WebLocalBridge *m_bridge;
+    int m_clientTimeoutMs;
+};

@@ -1,0 +1,966 @@
+#include "TcpConnection.h"
+#include "WAesGcm.h"
+#include "WCryptography.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+// Long enough that only a wait nobody ends can reach it (the test then times out).
+constexpr int kNeverMs = 10 * 60 * 1000;
+
+// The nonce direction tags of the wire form, which a foreign peer has to use.
+constexpr quint32 kConnectorToAcceptor = 0x57563031;
+constexpr quint32 kAcceptorToConnector = 0x57563032;
+
+KvrConfig makeRecord(const QString &command, const QByteArray &payload = QByteArray())
+{
+    KvrConfig record;
+    record.SetID();
+    record.sv(QStringLiteral("command"), command);
+    if (!payload.isNull())
+        record.SetValue(QStringLiteral("payload"), payload);
+    return record;
+}
+
+QByteArray lengthHeader(quint32 length)
+{
+    QByteArray header(4, Qt::Uninitialized);
+    qToBigEndian(length, header.data());
+    return header;
+}
+
+// Records what a link announces. The signals come from the transports' I/O
+// thread, so the probe is connected directly and guards itself.
+class Probe
+{
+public:
+    // Runs on the announcing thread, for answering at once.
+    std::function<void(TcpConnection *, const QString &id, const QString &command)> onCommand;
+
+    void attach(TcpConnection *link)
+    {
+        QObject::connect(link, &TcpConnection::signalCommandReceived, [this, link](QString id, QString command) {
+            if (onCommand)
+                onCommand(link, id, command);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ids.append(id);
+            m_commands.append(command);
+            m_changed.notify_all();
+        });
+        QObject::connect(link, &TcpConnection::signalConnectionEnded, [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_ended;
+            m_changed.notify_all();
+        });
+    }
+
+    bool waitForAnnounced(const QString &id, int ms = kWaitMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_ids.contains(id); });
+    }
+    bool waitForEnded(int ms = kWaitMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_ended > 0; });
+    }
+    QStringList ids() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ids;
+    }
+    QStringList commands() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_commands;
+    }
+    int endedCount() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ended;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QStringList m_ids;
+    QStringList m_commands;
+    int m_ended = 0;
+};
+
+// A listening server run on a thread of its own, as a program's listening
+// server is, so the test thread can block in connectToHost meanwhile.
+template<typename Server>
+class ServerThread
+{
+public:
+    template<typename... Args>
+    explicit ServerThread(Args &&...args)
+        : server(new Server(std::forward<Args>(args)...))
+    {
+        server->listen(QHostAddress::LocalHost, 0);
+        server->moveToThread(&thread);
+        thread.start();
+    }
+    ~ServerThread()
+    {
+        thread.quit();
+        thread.wait();
+        delete server;
+    }
+    QString port() const { return QString::number(server->serverPort()); }
+
+    QThread thread;
+    Server *server;
+};
+
+// Hands every accepted socket to a TcpConnection holding the key pair.
+class Acceptor : public QTcpServer
+{
+public:
+    explicit Acceptor(const WKeyPair &keys)
+        : m_keys(keys)
+    {
+    }
+    // Set before connections come; runs for each link's announcements.
+    std::function<void(TcpConnection *, const QString &, const QString &)> onCommand;
+
+    // The n-th accepted link (from 0), once it exists.
+    TcpConnection *link(int n, Probe **probe = nullptr)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return int(m_links.size()) > n; }))
+            return nullptr;
+        if (probe)
+            *probe = m_links[std::size_t(n)].probe.get();
+        return m_links[std::size_t(n)].connection.get();
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        Accepted accepted;
+        accepted.connection = std::make_unique<TcpConnection>();
+        accepted.probe = std::make_unique<Probe>();
+        accepted.probe->onCommand = onCommand;
+        accepted.probe->attach(accepted.connection.get());
+        accepted.connection->setKeyPair(m_keys.publicKey, m_keys.privateKey);
+        accepted.connection->setSocketDesctiptor(descriptor);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_links.push_back(std::move(accepted));
+        m_changed.notify_all();
+    }
+
+private:
+    struct Accepted
+    {
+        std::unique_ptr<Probe> probe; // outlives its connection
+        std::unique_ptr<TcpConnection> connection;
+    };
+    WKeyPair m_keys;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Accepted> m_links;
+};
+
+// Relays bytes between a client and the target port, keeps a copy of
+// everything that passed, and can flip one byte of the client's stream.
+class Relay : public QTcpServer
+{
+public:
+    Relay(quint16 targetPort, qint64 flipAt)
+        : m_targetPort(targetPort)
+        , m_flipAt(flipAt)
+    {
+    }
+
+    QByteArray captured() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_captured;
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *client = new QTcpSocket(this);
+        auto *target = new QTcpSocket(this);
+        client->setSocketDescriptor(descriptor);
+        target->connectToHost(QHostAddress::LocalHost, m_targetPort);
+        connect(client, &QTcpSocket::readyRead, this, [this, client, target] {
+            QByteArray bytes = client->readAll();
+            if (m_flipAt >= m_clientOffset && m_flipAt < m_clientOffset + bytes.size())
+                bytes[int(m_flipAt - m_clientOffset)] = char(bytes[int(m_flipAt - m_clientOffset)] ^ 0x01);
+            m_clientOffset += bytes.size();
+            keep(bytes);
+            target->write(bytes);
+        });
+        connect(target, &QTcpSocket::readyRead, this, [this, client, target] {
+            const QByteArray bytes = target->readAll();
+            keep(bytes);
+            client->write(bytes);
+        });
+        connect(client, &QTcpSocket::disconnected, target, &QTcpSocket::disconnectFromHost);
+        connect(target, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+    }
+
+private:
+    void keep(const QByteArray &bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_captured += bytes;
+    }
+
+    quint16 m_targetPort;
+    qint64 m_flipAt;
+    qint64 m_clientOffset = 0;
+    mutable std::mutex m_mutex;
+    QByteArray m_captured;
+};
+
+// A foreign peer on a plain socket that speaks the wire form itself, so it
+// can send what a TcpConnection never would.
+class RawPeer
+{
+public:
+    bool connect(const QString &port)
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        return m_socket.waitForConnected(kWaitMs);
+    }
+
+    // Sends session keys sealed to `publicKey` and reads the confirmation.
+    bool exchangeKeys(const QString &publicKey)
+    {
+        const QByteArray keys = WCryptography::GenerateRandom(2 * WAesGcm::KeySize);
+        const QByteArray sealed = WCryptography::SealToPublicKey(publicKey, keys);
+        m_toAcceptor = std::make_unique<WAesGcm>(keys.left(WAesGcm::KeySize));
+        m_toConnector = std::make_unique<WAesGcm>(keys.mid(WAesGcm::KeySize));
+        send(lengthHeader(quint32(sealed.size())) + sealed);
+        QByteArray confirmation;
+        return readFrame(&confirmation) && !confirmation.isEmpty();
+    }
+
+    // A frame sealed as the connecting side seals its n-th frame.
+    QByteArray frame(const QByteArray &plain, quint32 direction = kConnectorToAcceptor)
+    {
+        WAesGcm &cipher = direction == kConnectorToAcceptor ? *m_toAcceptor : *m_toConnector;
+        QByteArray body;
+        cipher.seal(WAesGcm::counterNonce(direction, m_sent++), plain.constData(), plain.size(), &body);
+        return lengthHeader(quint32(body.size())) + body;
+    }
+
+    void close() { m_socket.abort(); }
+
+    void send(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.waitForBytesWritten(kWaitMs);
+    }
+
+    bool waitUntilClosed()
+    {
+        QDeadlineTimer deadline(kWaitMs);
+        while (m_socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+            m_socket.waitForReadyRead(100);
+            m_socket.readAll();
+        }
+        return m_socket.state() != QAbstractSocket::ConnectedState;
+    }
+
+private:
+    bool readFrame(QByteArray *plain)
+    {
+        QByteArray bytes;
+        QDeadlineTimer deadline(kWaitMs);
+        while (!deadline.hasExpired()) {
+            bytes += m_socket.readAll();
+            if (bytes.size() >= 4) {
+                const int length = int(qFromBigEndian<quint32>(bytes.constData()));
+                if (bytes.size() >= 4 + length)
+                    return m_toConnector->open(WAesGcm::counterNonce(kAcceptorToConnector, m_received++),
+                                               bytes.constData() + 4, length, plain);
+            }
+            if (!m_socket.waitForReadyRead(100) && m_socket.state() != QAbstractSocket::ConnectedState)
+                return false;
+        }
+        return false;
+    }
+
+    QTcpSocket m_socket;
+    std::unique_ptr<WAesGcm> m_toAcceptor;
+    std::unique_ptr<WAesGcm> m_toConnector;
+    quint64 m_sent = 0;
+    quint64 m_received = 0;
+};
+
+// The absence of a signal can only be shown by waiting a while for it.
+void settle()
+{
+    QThread::msleep(200);
+}
+
+} // namespace
+
+class tst_TcpConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void roundTrip_data();
+    void roundTrip();
+    void recordsPushedFromFourThreadsArriveWholeAndOnce();
+    void recordsOfOneIdAreTakenInArrivalOrder();
+    void getCommandWaitsForItsRecord_data();
+    void getCommandWaitsForItsRecord();
+    void sendCommandReplyGoesToItsWaiterOnly();
+    void waitsKeepEventsFlowing_data();
+    void waitsKeepEventsFlowing();
+    void unclaimedRecordsExpire();
+    void pushCommandRefusesWhatCannotBeSent();
+
+    void linkEndIsAnnouncedOnce_data();
+    void linkEndIsAnnouncedOnce();
+    void endingLinkReleasesWaiters_data();
+    void endingLinkReleasesWaiters();
+    void disconnectFromOwnSlot();
+
+    void connectFails_data();
+    void connectFails();
+    void trafficCarriesNoClearText();
+    void flippedByteClosesLink_data();
+    void flippedByteClosesLink();
+    void damagedTrafficClosesAcceptedLink_data();
+    void damagedTrafficClosesAcceptedLink();
+
+private:
+    WKeyPair m_keys;
+    WKeyPair m_otherKeys;
+};
+
+void tst_TcpConnection::initTestCase()
+{
+    m_keys = WCryptography::GenerateKeyPair(2048);
+    m_otherKeys = WCryptography::GenerateKeyPair(2048);
+    QVERIFY(m_keys.isValid());
+    QVERIFY(m_otherKeys.isValid());
+}
+
+void tst_TcpConnection::roundTrip_data()
+{
+    QTest::addColumn<bool>("fromConnector");
+    QTest::addColumn<QByteArray>("payload");
+
+    QByteArray binary(300, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char(i);
+    const QByteArray large(3 * 1024 * 1024 + 7, 'x');
+    QTest::newRow("connector to acceptor, small") << true << QByteArray("hello");
+    QTest::newRow("acceptor to connector, small") << false << QByteArray("hello");
+    QTest::newRow("connector to acceptor, binary") << true << binary;
+    QTest::newRow("acceptor to connector, binary") << false << binary;
+    QTest::newRow("connector to acceptor, large") << true << large;
+    QTest::newRow("acceptor to connector, large") << false << large;
+}
+
+void tst_TcpConnection::roundTrip()
+{
+    QFETCH(bool, fromConnector);
+    QFETCH(QByteArray, payload);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    Probe connectorProbe;
+    TcpConnection connector;
+    connectorProbe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    QVERIFY(connector.isConnected());
+    Probe *acceptedProbe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+    QVERIFY(accepted);
+    QCOMPARE(connector.peerAddress(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(QString::number(connector.peerPort()), acceptor.port());
+
+    TcpConnection *sender = fromConnector ? &connector : accepted;
+    TcpConnection *receiver = fromConnector ? accepted : &connector;
+    Probe *receiverProbe = fromConnector ? acceptedProbe : &connectorProbe;
+
+    KvrConfig record = makeRecord(QStringLiteral("test:::roundTrip"), payload);
+    record.sv(QStringLiteral("note"), QStringLiteral("ünïcödé"));
+    QVERIFY(sender->pushCommand(record));
+    QVERIFY(receiverProbe->waitForAnnounced(record.GetID()));
+    QCOMPARE(receiverProbe->commands(), QStringList{QStringLiteral("test:::roundTrip")});
+    QVERIFY(receiver->isConnected());
+
+    const KvrConfig arrived = receiver->getCommand(record.GetID(), 0);
+    QVERIFY(arrived == record);
+    QVERIFY(receiver->getCommand(record.GetID(), 0).isEmpty());
+}
+
+void tst_TcpConnection::recordsPushedFromFourThreadsArriveWholeAndOnce()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    TcpConnection connector;
+    QVERIFY(connector.connectToHost(QStringLiteral("localhost"), acceptor.port(), m_keys.publicKey));
+    Probe *probe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &probe);
+    QVERIFY(accepted);
+
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 250;
+    std::vector<std::vector<KvrConfig>> sent(kThreads);
+    std::vector<std::thread> pushers;
+    std::atomic<int> refused{0};
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            KvrConfig record = makeRecord(QStringLiteral("test:::bulk"), QByteArray::number(t * kPerThread + i));
+            record.SetValue(QStringLiteral("thread"), t);
+            sent[std::size_t(t)].push_back(record);
+        }
+        pushers.emplace_back([&, t] {
+            for (const KvrConfig &record : sent[std::size_t(t)])
+                if (!connector.pushCommand(record))
+                    ++refused;
+        });
+    }
+    for (std::thread &pusher : pushers)
+        pusher.join();
+    QCOMPARE(refused.load(), 0);
+
+    // Nothing pushed after the marker can be announced before it.
+    const KvrConfig marker = makeRecord(QStringLiteral("test:::marker"));
+    QVERIFY(connector.pushCommand(marker));
+    QVERIFY(probe->waitForAnnounced(marker.GetID()));
+
+    const QStringList ids = probe->ids();
+    QCOMPARE(ids.size(), kThreads * kPerThread + 1);
+    QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
+    for (const auto &records : sent) {
+        // One pusher's records keep their order.
+        int lastIndex = -1;
+        for (const KvrConfig &record : records) {
+            const int index = ids.indexOf(record.GetID());
+            QVERIFY(index > lastIndex);
+            lastIndex = index;
+            QVERIFY(accepted->getCommand(record.GetID(), 0) == record);
+        }
+    }
+}
+
+void tst_TcpConnection::recordsOfOneIdAreTakenInArrivalOrder()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    TcpConnection connector;
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    Probe *probe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &probe);
+    QVERIFY(accepted);
+
+    KvrConfig first = makeRecord(QStringLiteral("test:::first"));
+    KvrConfig second = first;
+    second.sv(QStringLiteral("command"), QStringLiteral("test:::second"));
+    QVERIFY(connector.pushCommand(first));
+    QVERIFY(connector.pushCommand(second));
+    const KvrConfig marker = makeRecord(QStringLiteral("test:::marker"));
+    QVERIFY(connector.pushCommand(marker));
+    QVERIFY(probe->waitForAnnounced(marker.GetID()));
+
+    QCOMPARE(probe->ids().count(first.GetID()), 2);
+    QCOMPARE(accepted->getCommand(first.GetID(), 0).gv(QStringLiteral("command")), QStringLiteral("test:::first"));
+    QCOMPARE(accepted->getCommand(first.GetID(), 0).gv(QStringLiteral("command")), QStringLiteral("test:::second"));
+    QVERIFY(accepted->getCommand(first.GetID(), 0).isEmpty());
+}
+
+void tst_TcpConnection::getCommandWaitsForItsRecord_data()
+{
+    QTest::addColumn<int>("sendAfterMs");
+    QTest::addColumn<int>("waitMs");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("already there") << 0 << 0 << true;
+    QTest::newRow("arrives during the wait") << 300 << kNeverMs << true;
+    QTest::newRow("arrives after the wait") << 1500 << 100 << false;
+    QTest::newRow("never sent") << -1 << 300 << false;
+}
+
+void tst_TcpConnection::getCommandWaitsForItsRecord()
+{
+    QFETCH(int, sendAfterMs);
+    QFETCH(int, waitMs);
+    QFETCH(bool, expected);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    Probe connectorProbe;
+    TcpConnection connector;
+    connectorProbe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    TcpConnection *accepted = acceptor.server->link(0);
+    QVERIFY(accepted);
+
+    const KvrConfig record = makeRecord(QStringLiteral("test:::wait"), QByteArray("value"));
+    if (sendAfterMs == 0) {
+        QVERIFY(accepted->pushCommand(record));
+        QVERIFY(connectorProbe.waitForAnnounced(record.GetID()));
+    }
+    std::thread sender;
+    if (sendAfterMs > 0) {
+        sender = std::thread([&] {
+            QThread::msleep(ulong(sendAfterMs));
+            accepted->pushCommand(record);
+        });
+    }
+    const KvrConfig taken = connector.getCommand(record.GetID(), waitMs);
+    if (sender.joinable())
+        sender.join();
+    QCOMPARE(taken == record, expected);
+    QCOMPARE(taken.isEmpty(), !expected);
+    if (expected) {
+        // Taken by its waiter, so nobody is sent looking for it.
+        QCOMPARE(connectorProbe.ids().count(record.GetID()), sendAfterMs == 0 ? 1 : 0);
+    }
+}
+
+void tst_TcpConnection::sendCommandReplyGoesToItsWaiterOnly()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    acceptor.server->onCommand = [](TcpConnection *link, const QString &id, const QString &command) {
+        if (command != QLatin1String("test:::request"))
+            return;
+        KvrConfig reply = link->getCommand(id, 0);
+        reply.sv(QStringLiteral("command"), command + QLatin1String(":callback"));
+        reply.SetResult(true);
+        link->pushCommand(reply);
+    };
+    Probe probe;
+    TcpConnection connector;
+    probe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    TcpConnection *accepted = acceptor.server->link(0);
+    QVERIFY(accepted);
+
+    const KvrConfig request = makeRecord(QStringLiteral("test:::request"), QByteArray("question"));
+    const KvrConfig reply = connector.sendCommand(request, kWaitMs);
+    QCOMPARE(reply.GetID(), request.GetID());
+    QCOMPARE(reply.gv(QStringLiteral("command")), QStringLiteral("test:::request:callback"));
+    QVERIFY(reply.checkResult());
+    QCOMPARE(reply.GetValue(QStringLiteral("payload")), QByteArray("question"));
+
+    const KvrConfig marker = makeRecord(QStringLiteral("test:::marker"));
+    QVERIFY(accepted->pushCommand(marker));
+    QVERIFY(probe.waitForAnnounced(marker.GetID()));
+    QCOMPARE(probe.ids(), QStringList{marker.GetID()});
+    QVERIFY(connector.getCommand(request.GetID(), 0).isEmpty());
+}
+
+void tst_TcpConnection::waitsKeepEventsFlowing_data()
+{
+    QTest::addColumn<bool>("inConnect");
+
+    QTest::newRow("connectToHost") << true;
+    QTest::newRow("getCommand") << false;
+}
+
+void tst_TcpConnection::waitsKeepEventsFlowing()
+{
+    QFETCH(bool, inConnect);
+
+    // Everything the wait needs happens on this thread's event loop: the
+    // accept in one row, the far side's push in the other.
+    Acceptor local(m_keys);
+    QVERIFY(local.listen(QHostAddress::LocalHost, 0));
+    ServerThread<Acceptor> remote(m_keys);
+    TcpConnection connector;
+    TcpConnection *far = nullptr;
+    if (!inConnect) {
+        QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), remote.port(), m_keys.publicKey));
+        far = remote.server->link(0);
+        QVERIFY(far);
+    }
+
+    bool connected = false;
+    KvrConfig taken;
+    const KvrConfig record = makeRecord(QStringLiteral("test:::queued"));
+    QEventLoop running;
+    QTimer::singleShot(0, this, [&] {
+        if (inConnect) {
+            connected = connector.connectToHost(QStringLiteral("127.0.0.1"), QString::number(local.serverPort()),
+                                                m_keys.publicKey, kWaitMs);
+        } else {
+            QMetaObject::invokeMethod(this, [&] { far->pushCommand(record); }, Qt::QueuedConnection);
+            taken = connector.getCommand(record.GetID(), kWaitMs);
+        }
+        running.quit();
+    });
+    running.exec();
+    if (inConnect)
+        QVERIFY(connected);
+    else
+        QVERIFY(taken == record);
+}
+
+void tst_TcpConnection::unclaimedRecordsExpire()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    Probe probe;
+    TcpConnection connector;
+    probe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    TcpConnection *accepted = acceptor.server->link(0);
+    QVERIFY(accepted);
+
+    connector.setInboxMaxAge(100);
+    const KvrConfig old = makeRecord(QStringLiteral("test:::old"));
+    QVERIFY(accepted->pushCommand(old));
+    QVERIFY(probe.waitForAnnounced(old.GetID()));
+    QThread::msleep(300);
+    const KvrConfig fresh = makeRecord(QStringLiteral("test:::fresh"));
+    QVERIFY(accepted->pushCommand(fresh));
+    QVERIFY(probe.waitForAnnounced(fresh.GetID()));
+
+    QVERIFY(connector.getCommand(old.GetID(), 0).isEmpty());
+    QVERIFY(connector.getCommand(fresh.GetID(), 0) == fresh);
+}
+
+void tst_TcpConnection::pushCommandRefusesWhatCannotBeSent()
+{
+    TcpConnection unconnected;
+    QVERIFY(!unconnected.pushCommand(makeRecord(QStringLiteral("test:::nowhere"))));
+    QVERIFY(unconnected.sendCommand(makeRecord(QStringLiteral("test:::nowhere")), kNeverMs).isEmpty());
+    QVERIFY(unconnected.getCommand(QStringLiteral("{none}"), kNeverMs).isEmpty());
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    TcpConnection connector;
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    Probe *probe = nullptr;
+    QVERIFY(acceptor.server->link(0, &probe));
+
+    // A record over the frame cap is refused; the link stays usable.
+    const KvrConfig huge = makeRecord(QStringLiteral("test:::huge"), QByteArray(TcpConnection::MaxFrameSize, 'h'));
+    QVERIFY(!connector.pushCommand(huge));
+    const KvrConfig after = makeRecord(QStringLiteral("test:::after"));
+    QVERIFY(connector.pushCommand(after));
+    QVERIFY(probe->waitForAnnounced(after.GetID()));
+    QVERIFY(connector.isConnected());
+}
+
+void tst_TcpConnection::linkEndIsAnnouncedOnce_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("observeConnector");
+
+    QTest::newRow("far end disconnects, seen by connector") << "far disconnect" << true;
+    QTest::newRow("far end disconnects, seen by acceptor") << "far disconnect" << false;
+    QTest::newRow("far end destroyed, seen by acceptor") << "far destroyed" << false;
+    QTest::newRow("local disconnect, twice, connector") << "local disconnect" << true;
+    QTest::newRow("local disconnect, twice, acceptor") << "local disconnect" << false;
+}
+
+void tst_TcpConnection::linkEndIsAnnouncedOnce()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, observeConnector);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    Probe connectorProbe; // outlives the link it watches
+    auto connector = std::make_unique<TcpConnection>();
+    connectorProbe.attach(connector.get());
+    QVERIFY(connector->connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    Probe *acceptedProbe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+    QVERIFY(accepted);
+    QVERIFY(QTest::qWaitFor([&] { return accepted->isConnected(); }, kWaitMs));
+
+    TcpConnection *observed = observeConnector ? connector.get() : accepted;
+    TcpConnection *far = observeConnector ? accepted : connector.get();
+    Probe *probe = observeConnector ? &connectorProbe : acceptedProbe;
+
+    if (how == QLatin1String("far disconnect")) {
+        far->disconnectFromHost();
+    } else if (how == QLatin1String("far destroyed")) {
+        connector.reset();
+    } else {
+        observed->disconnectFromHost();
+        observed->disconnectFromHost();
+        QVERIFY(!observed->isConnected());
+    }
+    QVERIFY(probe->waitForEnded());
+    QVERIFY(!observed->isConnected());
+    observed->disconnectFromHost();
+    settle();
+    QCOMPARE(probe->endedCount(), 1);
+    QVERIFY(!observed->pushCommand(makeRecord(QStringLiteral("test:::late"))));
+}
+
+void tst_TcpConnection::endingLinkReleasesWaiters_data()
+{
+    QTest::addColumn<bool>("bySendCommand");
+    QTest::addColumn<bool>("farEnd");
+
+    QTest::newRow("getCommand, local disconnect") << false << false;
+    QTest::newRow("getCommand, far end closes") << false << true;
+    QTest::newRow("sendCommand, local disconnect") << true << false;
+    QTest::newRow("sendCommand, far end closes") << true << true;
+}
+
+void tst_TcpConnection::endingLinkReleasesWaiters()
+{
+    QFETCH(bool, bySendCommand);
+    QFETCH(bool, farEnd);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    TcpConnection connector;
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    Probe *acceptedProbe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+    QVERIFY(accepted);
+
+    // The far end's last word before it closes (large enough to be still on
+    // its way when the close comes) arrives and stays available.
+    const KvrConfig last = makeRecord(QStringLiteral("test:::last"), QByteArray(8 * 1024 * 1024, 'l'));
+    QVERIFY(accepted->pushCommand(last));
+
+    const KvrConfig request = makeRecord(QStringLiteral("test:::unanswered"));
+    KvrConfig result = makeRecord(QStringLiteral("test:::unset"));
+    std::thread waiter([&] {
+        result = bySendCommand ? connector.sendCommand(request, kNeverMs) : connector.getCommand(request.GetID(), kNeverMs);
+    });
+    // Let the waiter start waiting (a request on the wire shows it).
+    const bool requestSeen = !bySendCommand || acceptedProbe->waitForAnnounced(request.GetID());
+    if (!bySendCommand)
+        QThread::msleep(100);
+    if (farEnd)
+        accepted->disconnectFromHost();
+    else
+        connector.disconnectFromHost();
+    waiter.join();
+    QVERIFY(requestSeen);
+    QVERIFY(result.isEmpty());
+    if (farEnd)
+        QVERIFY(connector.getCommand(last.GetID(), kNeverMs) == last);
+    QVERIFY(connector.getCommand(request.GetID(), kNeverMs).isEmpty());
+}
+
+void tst_TcpConnection::disconnectFromOwnSlot()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    Probe probe;
+    TcpConnection connector;
+    probe.attach(&connector);
+    // Queued to this thread, as a slot of a receiver living here would be.
+    QObject receiver;
+    connect(&connector, &TcpConnection::signalCommandReceived, &receiver,
+            [&](const QString &, const QString &command) {
+                if (command == QLatin1String("test:::bye"))
+                    connector.disconnectFromHost();
+            });
+    connect(&connector, &TcpConnection::signalConnectionEnded, &receiver, [&] { connector.disconnectFromHost(); });
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    TcpConnection *accepted = acceptor.server->link(0);
+    QVERIFY(accepted);
+
+    QVERIFY(accepted->pushCommand(makeRecord(QStringLiteral("test:::bye"))));
+    QTRY_COMPARE_WITH_TIMEOUT(probe.endedCount(), 1, kWaitMs);
+    QVERIFY(!connector.isConnected());
+    QTest::qWait(200);
+    QCOMPARE(probe.endedCount(), 1);
+}
+
+void tst_TcpConnection::connectFails_data()
+{
+    QTest::addColumn<QString>("keyKind");
+    QTest::addColumn<bool>("listening");
+
+    QTest::newRow("wrong public key") << "other" << true;
+    QTest::newRow("not a key") << "garbage" << true;
+    QTest::newRow("empty key") << "empty" << true;
+    QTest::newRow("nobody listening") << "right" << false;
+}
+
+void tst_TcpConnection::connectFails()
+{
+    QFETCH(QString, keyKind);
+    QFETCH(bool, listening);
+
+    const QString key = keyKind == QLatin1String("other")     ? m_otherKeys.publicKey
+                        : keyKind == QLatin1String("garbage") ? QStringLiteral("-----BEGIN PUBLIC KEY-----\nAAAA\n")
+                        : keyKind == QLatin1String("empty")   ? QString()
+                                                              : m_keys.publicKey;
+    ServerThread<Acceptor> acceptor(m_keys);
+    QString port = acceptor.port();
+    if (!listening) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        port = QString::number(closed.serverPort());
+    }
+
+    Probe probe;
+    TcpConnection connector;
+    probe.attach(&connector);
+    // Fails on its own, long before the time-out.
+    QVERIFY(!connector.connectToHost(QStringLiteral("127.0.0.1"), port, key, kNeverMs));
+    QVERIFY(!connector.isConnected());
+    QVERIFY(!connector.pushCommand(makeRecord(QStringLiteral("test:::nowhere"))));
+
+    if (keyKind == QLatin1String("other")) {
+        // The acceptor could not open the keys and dropped the socket.
+        Probe *acceptedProbe = nullptr;
+        TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+        QVERIFY(accepted);
+        QVERIFY(acceptedProbe->waitForEnded());
+        QVERIFY(!accepted->isConnected());
+    }
+    settle();
+    QCOMPARE(probe.endedCount(), 0);
+}
+
+void tst_TcpConnection::trafficCarriesNoClearText()
+{
+    ServerThread<Acceptor> acceptor(m_keys);
+    ServerThread<Relay> relay(acceptor.server->serverPort(), -1);
+    Probe connectorProbe;
+    TcpConnection connector;
+    connectorProbe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), relay.port(), m_keys.publicKey));
+    Probe *acceptedProbe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+    QVERIFY(accepted);
+
+    KvrConfig up = makeRecord(QStringLiteral("secret:::upwards"), QByteArray("confidential-payload"));
+    up.sv(QStringLiteral("password"), QStringLiteral("hunter2-hunter2"));
+    KvrConfig down = makeRecord(QStringLiteral("secret:::downwards"), QByteArray("private-reply-text"));
+    QVERIFY(connector.pushCommand(up));
+    QVERIFY(acceptedProbe->waitForAnnounced(up.GetID()));
+    QVERIFY(accepted->pushCommand(down));
+    QVERIFY(connectorProbe.waitForAnnounced(down.GetID()));
+
+    const QByteArray captured = relay.server->captured();
+    QVERIFY(captured.size() > 200);
+    for (const char *clear : {"secret:::", "confidential-payload", "hunter2", "password", "private-reply-text",
+                              "command", "payload"})
+        QVERIFY2(!captured.contains(clear), clear);
+    QVERIFY(!captured.contains(up.GetID().toUtf8()));
+    QVERIFY(!captured.contains(down.GetID().toUtf8()));
+}
+
+void tst_TcpConnection::flippedByteClosesLink_data()
+{
+    QTest::addColumn<qint64>("flipAt");
+    QTest::addColumn<bool>("connects");
+
+    // The key exchange frame is a length and an RSA block.
+    QTest::newRow("in the sealed session keys") << qint64(100) << false;
+    QTest::newRow("in the length of the first record") << qint64(256 + 4) << true;
+    QTest::newRow("in the first record") << qint64(256 + 4 + 4 + 10) << true;
+}
+
+void tst_TcpConnection::flippedByteClosesLink()
+{
+    QFETCH(qint64, flipAt);
+    QFETCH(bool, connects);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    ServerThread<Relay> relay(acceptor.server->serverPort(), flipAt);
+    Probe connectorProbe;
+    TcpConnection connector;
+    connectorProbe.attach(&connector);
+    QCOMPARE(connector.connectToHost(QStringLiteral("127.0.0.1"), relay.port(), m_keys.publicKey, kNeverMs),
+             connects);
+    Probe *acceptedProbe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &acceptedProbe);
+    QVERIFY(accepted);
+
+    if (connects) {
+        const KvrConfig record = makeRecord(QStringLiteral("test:::tampered"), QByteArray(100, 'v'));
+        QVERIFY(connector.pushCommand(record));
+        QVERIFY(connectorProbe.waitForEnded());
+    }
+    QVERIFY(acceptedProbe->waitForEnded());
+    QVERIFY(acceptedProbe->ids().isEmpty());
+    QVERIFY(!accepted->isConnected());
+}
+
+void tst_TcpConnection::damagedTrafficClosesAcceptedLink_data()
+{
+    QTest::addColumn<bool>("exchangeKeys");
+    QTest::addColumn<QString>("damage");
+
+    QTest::newRow("garbage instead of the keys") << false << "garbage";
+    QTest::newRow("2 GiB length instead of the keys") << false << "2 GiB";
+    QTest::newRow("zero length instead of the keys") << false << "zero";
+    QTest::newRow("zero length") << true << "zero";
+    QTest::newRow("2 GiB length") << true << "2 GiB";
+    QTest::newRow("one byte over the cap") << true << "over cap";
+    QTest::newRow("replayed frame") << true << "replay";
+    QTest::newRow("frame of the other direction") << true << "reflect";
+    QTest::newRow("sealed bytes that are no record") << true << "no record";
+    QTest::newRow("truncated frame, then close") << true << "truncated";
+}
+
+void tst_TcpConnection::damagedTrafficClosesAcceptedLink()
+{
+    QFETCH(bool, exchangeKeys);
+    QFETCH(QString, damage);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    RawPeer peer;
+    QVERIFY(peer.connect(acceptor.port()));
+    Probe *probe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &probe);
+    QVERIFY(accepted);
+    if (exchangeKeys) {
+        QVERIFY(peer.exchangeKeys(m_keys.publicKey));
+        // The foreign peer speaks the wire form: a sound record arrives.
+        const KvrConfig sound = makeRecord(QStringLiteral("test:::sound"));
+        peer.send(peer.frame(sound.SerializeConfigBinary()));
+        QVERIFY(probe->waitForAnnounced(sound.GetID()));
+    }
+
+    const QByteArray record = makeRecord(QStringLiteral("test:::damaged")).SerializeConfigBinary();
+    if (damage == QLatin1String("truncated")) {
+        peer.send(peer.frame(record).left(20));
+        settle();
+        QVERIFY(accepted->isConnected()); // a partial frame is waited for...
+        peer.close();                     // ...until the socket closes in its middle
+    } else {
+        if (damage == QLatin1String("garbage"))
+            peer.send(QByteArray("GET / HTTP/1.0\r\n\r\n"));
+        else if (damage == QLatin1String("2 GiB"))
+            peer.send(lengthHeader(0x80000000u) + QByteArray(64, 'g'));
+        else if (damage == QLatin1String("zero"))
+            peer.send(lengthHeader(0));
+        else if (damage == QLatin1String("over cap"))
+            peer.send(lengthHeader(quint32(TcpConnection::MaxFrameSize) + 1) + QByteArray(1024, 'o'));
+        else if (damage == QLatin1String("replay"))
+            peer.send(peer.frame(record).repeated(2));
+        else if (damage == QLatin1String("reflect"))
+            peer.send(peer.frame(record, kAcceptorToConnector));
+        else if (damage == QLatin1String("no record"))
+            peer.send(peer.frame(QByteArray("not a record at all")));
+        QVERIFY(peer.waitUntilClosed());
+    }
+    QVERIFY(probe->waitForEnded());
+    QVERIFY(!accepted->isConnected());
+    // The first copy of a replayed frame is sound.
+    const int announced = (exchangeKeys ? 1 : 0) + (damage == QLatin1String("replay") ? 1 : 0);
+    settle();
+    QCOMPARE(probe->ids().size(), announced);
+    QCOMPARE(probe->endedCount(), 1);
+}
+
+QTEST_MAIN(tst_TcpConnection)
+#include "tst_TcpConnection.moc"

@@ -1,0 +1,188 @@
+#pragma once
+
+// A real wivora-server process for tests: its own temporary data folder and
+// free ports (the server picks them and prints them).
+//
+//   ServerProcess server;                 // optional: extra server arguments
+//   server.addUser("alice", "pw");        // before or after start()
+//   server.addContact("alice", "bob");
+//   QVERIFY(server.start());              // false with server.errorText() on failure
+//   server.host(), server.tcpPort(), server.httpPort()  // "127.0.0.1" and the chosen ports
+//                                         // (UDP rendezvous on the same number as tcpPort(),
+//                                         // as clients expect: set "service/port" to it)
+//   server.publicKey()                    // the server's key, to pin in connectToHost
+//   server.dataDir()                      // the data folder (survives restart())
+//   server.restart()                      // SIGTERM, wait, start again on the same ports
+//   server.stop()                         // also done by the destructor
+//
+// The program's path comes from the WIVORA_SERVER_PROGRAM definition that
+// tests/server/CMakeLists.txt gives every test in that folder.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+class ServerProcess
+{
+public:
+    explicit ServerProcess(const QStringList &extraArguments = QStringList())
+        : m_extraArguments(extraArguments)
+    {
+    }
+    ~ServerProcess() { stop(); }
+    ServerProcess(const ServerProcess &) = delete;
+    ServerProcess &operator=(const ServerProcess &) = delete;
+
+    static QString program() { return QStringLiteral(WIVORA_SERVER_PROGRAM); }
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 tcpPort() const { return m_tcpPort; }
+    quint16 httpPort() const { return m_httpPort; }
+    QString dataDir() const { return m_dataDir.path(); }
+    QString errorText() const { return m_error; }
+    // Everything the server printed so far.
+    QString output() const { return m_output; }
+    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
+    // The running server's process id (0 when none), e.g. to freeze it with SIGSTOP.
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
+
+    QString publicKey() const
+    {
+        QFile file(QDir(dataDir()).filePath(QStringLiteral("server_public.pem")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    }
+
+    // Runs an administration command on the same data folder.
+    bool admin(const QStringList &arguments, QString *output = nullptr)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program(), QStringList{QStringLiteral("--data"), dataDir()} + arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return false;
+        }
+        if (output)
+            *output = QString::fromUtf8(process.readAll());
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+    bool addUser(const QString &name, const QString &password)
+    {
+        return admin({QStringLiteral("adduser"), name, password});
+    }
+    bool addContact(const QString &first, const QString &second)
+    {
+        return admin({QStringLiteral("addcontact"), first, second});
+    }
+
+    // Starts the server and waits until it listens on TCP (and HTTP when built with it).
+    bool start(int timeoutMs = 30000)
+    {
+        // Another program may take the chosen number between the check and the start.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (m_tcpPort == 0)
+                m_tcpPort = m_udpPort = freePortForTcpAndUdp();
+            if (startOnce(timeoutMs))
+                return true;
+            if (m_fixedPorts)
+                return false;
+            m_tcpPort = m_udpPort = 0;
+        }
+        return false;
+    }
+
+    // SIGTERM, then waits for the process to end; true when it ended cleanly.
+    bool stop() { return stopProcess(); }
+
+    bool restart() { return stop() && start(); }
+
+private:
+    static quint16 freePortForTcpAndUdp()
+    {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            QTcpServer tcp;
+            QUdpSocket udp;
+            if (tcp.listen(QHostAddress::LocalHost, 0) && udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
+                return tcp.serverPort();
+        }
+        return 0;
+    }
+
+    bool startOnce(int timeoutMs)
+    {
+        stopProcess();
+        m_output.clear();
+        m_process.reset(new QProcess);
+        m_process->setProcessChannelMode(QProcess::MergedChannels);
+        QStringList arguments{QStringLiteral("--data"), dataDir(), QStringLiteral("--host"), host(),
+                              QStringLiteral("--port"), QString::number(m_tcpPort),
+                              QStringLiteral("--udp-port"), QString::number(m_udpPort),
+                              QStringLiteral("--http-port"), QString::number(m_httpPort)};
+        m_process->start(program(), arguments + m_extraArguments);
+        if (!m_process->waitForStarted(timeoutMs))
+            return fail(QStringLiteral("cannot start %1").arg(program()));
+        static const QRegularExpression listening(QStringLiteral("^listening (\\w+) [^\\s]+:(\\d+)$"),
+                                                  QRegularExpression::MultilineOption);
+        while (!m_output.contains(QStringLiteral("listening tcp"))) {
+            if (!m_process->waitForReadyRead(timeoutMs)) {
+                m_output += QString::fromUtf8(m_process->readAll());
+                return fail(QStringLiteral("the server did not start: %1").arg(m_output));
+            }
+            m_output += QString::fromUtf8(m_process->readAll());
+            auto matches = listening.globalMatch(m_output);
+            while (matches.hasNext()) {
+                const auto match = matches.next();
+                const quint16 port = quint16(match.captured(2).toUInt());
+                if (match.captured(1) == QLatin1String("tcp"))
+                    m_tcpPort = port;
+                else if (match.captured(1) == QLatin1String("http"))
+                    m_httpPort = port;
+                else if (match.captured(1) == QLatin1String("udp"))
+                    m_udpPort = port;
+            }
+        }
+        m_fixedPorts = true; // a restart comes back on the same ports
+        return true;
+    }
+
+    bool stopProcess()
+    {
+        if (!m_process)
+            return true;
+        bool clean = true;
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->terminate();
+            if (!m_process->waitForFinished(15000)) {
+                m_process->kill();
+                m_process->waitForFinished();
+                clean = false;
+            }
+        }
+        m_output += QString::fromUtf8(m_process->readAll());
+        clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+        m_process.reset();
+        return clean;
+    }
+
+    bool fail(const QString &message)
+    {
+        m_error = message;
+        return false;
+    }
+
+    QStringList m_extraArguments;
+    QTemporaryDir m_dataDir;
+    QScopedPointer<QProcess> m_process;
+    QString m_output;
+    QString m_error;
+    quint16 m_tcpPort = 0;
+    quint16 m_udpPort = 0;
+    quint16 m_httpPort = 0;
+    bool m_fixedPorts = false;
+};
