@@ -1,0 +1,86 @@
+#pragma once
+
+#include <KvrConfig.h>
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <chrono>
+
+// The hand-over point of the command road: every record leaving for another
+// user waits in the output list, every record that arrived (user links, the
+// main-server link, the relay) waits in the input list, until someone takes
+// it by its "ID". Records never travel in signals: a put stores the record,
+// then signals only its "ID" and routing strings.
+//
+// Any thread may put, take or wait. Each list has its own lock, no operation
+// holds both, and signals are emitted after unlocking, so a directly
+// connected receiver may take the record at once.
+//
+// A record nobody takes (a reply that came after its asker gave up, a record
+// no plug-in claims) would otherwise stay for the life of the process: each
+// put first drops the records of its list that are older than maxRecordAge.
+class IOCommandsTower : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds DefaultMaxRecordAge = std::chrono::minutes(10);
+
+    explicit IOCommandsTower(QObject *parent = nullptr);
+
+    // The first record with that "ID" (exact match), removed from its list;
+    // an empty record when there is none.
+    KvrConfig takeOutputCommand(const QString &id);
+    KvrConfig takeInputCommand(const QString &id);
+    bool hasInputCommand(const QString &id) const;
+
+    // takeInputCommand that waits up to timeoutMs for the record to arrive and
+    // returns as soon as it is put. On a thread whose event loop is running,
+    // the thread's events keep being delivered meanwhile (and may re-enter the
+    // caller); other threads simply block. An empty record on time-out.
+    KvrConfig waitInputCommand(const QString &id, int timeoutMs);
+
+    std::chrono::milliseconds maxRecordAge() const;
+    void setMaxRecordAge(std::chrono::milliseconds age);
+
+public slots:
+    void putOutputCommand(const KvrConfig &cmmd, const QString &receiver, bool serverConnection,
+                          const QString &connectionID);
+    void putInputCommand(const KvrConfig &cmd);
+
+signals:
+    void signalInputCommandReceived(const QString &id, const QString &command);
+    void signalOutputCommandReceived(const QString &id, const QString &receiver, bool serverConnection,
+                                     const QString &connectionID);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct StoredRecord
+    {
+        KvrConfig record;
+        QString id; // the record's "ID", read once
+        Clock::time_point putAt;
+    };
+
+    // Both expect the list's lock to be held.
+    void appendLocked(QList<StoredRecord> &list, const KvrConfig &record, const QString &id);
+    static KvrConfig takeLocked(QList<StoredRecord> &list, const QString &id, bool *found = nullptr);
+
+    static KvrConfig take(QList<StoredRecord> &list, QMutex &mutex, const QString &id);
+    KvrConfig waitBlocking(const QString &id, const QDeadlineTimer &deadline);
+    KvrConfig waitKeepingEvents(const QString &id, const QDeadlineTimer &deadline);
+
+    QList<StoredRecord> m_input;
+    QList<StoredRecord> m_output;
+    mutable QMutex m_inputMutex;
+    QMutex m_outputMutex;
+    QWaitCondition m_inputArrived; // woken by every input put
+    std::atomic<std::chrono::milliseconds::rep> m_maxRecordAgeMs{DefaultMaxRecordAge.count()};
+};

@@ -1,0 +1,212 @@
+#include "ServerCommands.h"
+
+#include "IOCommandsTower.h"
+#include "SessionState.h"
+#include "WCommonOperations.h"
+#include "WPluginManager.h"
+#include "WSignalsDispatcher.h"
+
+#include <IWPlugin.h>
+#include <MainServerCommands.h>
+#include <ServerProtocol.h>
+#include <WDataStructure.h>
+#include <WServerCommands.h>
+#include <WivoraAccount.h>
+
+#include <QtDebug>
+
+#include <system_error>
+#include <thread>
+
+namespace P = ServerProtocol;
+
+namespace {
+
+const QString kCommandKey = QStringLiteral("command");
+const QString kSectionKey = QStringLiteral("section");
+const QString kVCardSection = QStringLiteral("vcard");
+const QString kPluginSeparator = QStringLiteral(":::");
+
+const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
+
+// The contact record of user: a direct child of the contacts tree whose
+// "section" is the user name. Null when user is no contact.
+QSharedPointer<WDataStructure> findContact(SessionState *session, const QString &user)
+{
+    if (user.isEmpty())
+        return {};
+    return session->account()->contactsData->GetStructureByValue(kSectionKey, user);
+}
+
+bool isAcceptedFromRelay(const QString &command)
+{
+    // Only the server may push "Local::" and "WebLocal::" records; a peer
+    // relaying one could log this user out or pose as a contact asking for a
+    // tunnel. The vCard notice is the one such record peers send each other.
+    if (command.startsWith(QLatin1String(P::WebLocalPrefix)))
+        return false;
+    if (command.startsWith(QLatin1String(P::LocalPrefix)))
+        return command == kVCardUpdate;
+    return true;
+}
+
+} // namespace
+
+ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, WSignalsDispatcher *dispatcher,
+                               SessionState *session, QObject *parent)
+    : QObject(parent),
+      m_tower(tower),
+      m_plugins(plugins),
+      m_dispatcher(dispatcher),
+      m_session(session)
+{
+}
+
+ServerCommands::~ServerCommands()
+{
+    std::unique_lock<std::mutex> lock(m_handlersMutex);
+    m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
+}
+
+void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp)
+{
+    m_acceptTunnel = std::move(acceptTunnel);
+    m_acceptUdp = std::move(acceptUdp);
+}
+
+void ServerCommands::slotCommandReceived(const QString &id, const QString &command)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_handlersMutex);
+        ++m_runningHandlers;
+    }
+    try {
+        std::thread([this, id, command] {
+            try {
+                handleServerCommand(id, command);
+            } catch (...) {
+                // A plug-in's exception must not end the program.
+                qWarning().noquote() << "command handler failed:" << command;
+            }
+            handlerFinished();
+        }).detach();
+    } catch (const std::system_error &error) {
+        // The record stays in the input list, as an unclaimed one would.
+        qWarning().nospace() << "no thread for command " << command << ": " << error.what();
+        handlerFinished();
+    }
+}
+
+void ServerCommands::handlerFinished()
+{
+    std::lock_guard<std::mutex> lock(m_handlersMutex);
+    if (--m_runningHandlers == 0)
+        m_handlersDone.notify_all();
+}
+
+void ServerCommands::handleServerCommand(const QString &id, const QString &command)
+{
+    if (command.startsWith(QLatin1String(P::LocalPrefix))) {
+        const KvrConfig record = m_tower->takeInputCommand(id);
+        if (!record.isEmpty())
+            handleLocalCommand(record);
+        return;
+    }
+    if (command.startsWith(QLatin1String(P::WebLocalPrefix)) || command.contains(kPluginSeparator))
+        offerToPlugins(id, command);
+}
+
+void ServerCommands::offerToPlugins(const QString &id, const QString &command)
+{
+    if (!m_plugins)
+        return;
+    // Every plug-in hears of the record, also after one took it: each claims
+    // only names with its own prefix.
+    const QList<PluginRecord> plugins = m_plugins->plugins();
+    for (const PluginRecord &plugin : plugins) {
+        if (IWPlugin *instance = qobject_cast<IWPlugin *>(plugin.instance))
+            instance->commandReceived(id, command);
+    }
+}
+
+void ServerCommands::handleLocalCommand(const KvrConfig &record)
+{
+    const QString command = record.gv(kCommandKey);
+    qDebug().noquote() << "command received:" << command;
+
+    if (command == QLatin1String(P::PushExchangeMessageAvailable)) {
+        fetchExchangeCommands();
+    } else if (command == kVCardUpdate) {
+        updateContactVCard(record);
+    } else if (command == QLatin1String(P::PushUserStatusChanged)) {
+        updateContactStatus(record);
+    } else if (command == QLatin1String(P::PushInitTunnelConnection)) {
+        if (m_acceptTunnel)
+            m_acceptTunnel(record.gv(QLatin1String(P::KeyTunnelId)), record.gv(QLatin1String(P::KeySender)));
+    } else if (command == QLatin1String(P::PushInitUdpConnection)) {
+        if (m_acceptUdp)
+            m_acceptUdp(record.gv(QLatin1String(P::KeySender)), record.gv(QLatin1String(P::KeySessionId)));
+    } else if (command == QLatin1String(P::PushLogout)) {
+        if (m_dispatcher)
+            m_dispatcher->requestLogout();
+    }
+}
+
+void ServerCommands::fetchExchangeCommands()
+{
+    std::lock_guard<std::mutex> lock(m_fetchMutex);
+    const QSharedPointer<TcpConnection> link = m_session->serverLink();
+    for (KvrConfig record = WServerCommands::getExchangeCommand(link); !record.isEmpty();
+         record = WServerCommands::getExchangeCommand(link)) {
+        putRelayedCommand(record);
+    }
+}
+
+bool ServerCommands::putRelayedCommand(KvrConfig record)
+{
+    const QString command = record.gv(kCommandKey);
+    if (!isAcceptedFromRelay(command)) {
+        qDebug().noquote() << "relayed command dropped:" << command;
+        return false;
+    }
+    // The routing keys are this host's to set, never the sender's.
+    for (int i = record.size() - 1; i >= 0; --i) {
+        const QString key = record.GetKey(i);
+        if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
+            record.RemoveKey(key);
+    }
+    m_tower->putInputCommand(record);
+    return true;
+}
+
+void ServerCommands::updateContactVCard(const KvrConfig &record)
+{
+    const QString user = record.gv(QLatin1String(P::KeyUserName));
+    const QSharedPointer<WDataStructure> vcard = MainServerCommands::getUserVCard(user);
+    if (!vcard)
+        return;
+    vcard->sv(kSectionKey, kVCardSection);
+
+    const QSharedPointer<WDataStructure> contact = findContact(m_session, user);
+    if (!contact)
+        return;
+    contact->DeleteStructure(kVCardSection);
+    contact->AddStructure(vcard);
+    contact->sv(QLatin1String(P::KeyFullName), vcard->gv(QLatin1String(P::KeyFullName)));
+    contact->sv(QLatin1String(P::KeyCity), vcard->gv(QLatin1String(P::KeyCity)));
+
+    WCommonOperations::saveAccount(true);
+    if (m_dispatcher)
+        m_dispatcher->contactEdited(user);
+}
+
+void ServerCommands::updateContactStatus(const KvrConfig &record)
+{
+    const QString user = record.gv(QLatin1String(P::KeyUserName));
+    const QSharedPointer<WDataStructure> contact = findContact(m_session, user);
+    if (!contact)
+        return;
+    contact->sv(QLatin1String(P::KeyStatus), record.gv(QLatin1String(P::KeyStatus)));
+    if (m_dispatcher)
+        m_dispatcher->contactEdited(user);
+}

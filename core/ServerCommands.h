@@ -1,0 +1,85 @@
+#pragma once
+
+#include <KvrConfig.h>
+
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+class IOCommandsTower;
+class SessionState;
+class WPluginManager;
+class WSignalsDispatcher;
+
+// Decides what happens to every record put into the input list:
+// - "Local::..." records are the main server's pushes and are carried out
+//   here (relay fetch, a contact's vCard or status, tunnel and UDP link
+//   requests, logout); any other "Local::" name is dropped;
+// - "WebLocal::..." records and names containing ":::" are offered to every
+//   plug-in in load order, and stay in the list until one takes them;
+// - anything else is left in the list.
+//
+// Records fetched from the relay come from other users, not from the server:
+// only the vCard notice may carry a "Local::" name, no "WebLocal::" name is
+// accepted, and the hosts' routing keys ("Wivora::...") are removed before
+// they enter the input list.
+//
+// Every record is handled on a thread of its own, so records are handled
+// concurrently and in no particular order.
+class ServerCommands : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Asks the link manager to join the tunnel a peer opened.
+    using TunnelAcceptance = std::function<void(const QString &tunnelId, const QString &sender)>;
+    // Asks the link manager to accept the UDP link a peer asked for.
+    using UdpAcceptance = std::function<void(const QString &sender, const QString &sessionId)>;
+
+    // The collaborators must outlive this object; plugins and dispatcher may
+    // be null (no plug-ins, no events).
+    ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, WSignalsDispatcher *dispatcher,
+                   SessionState *session, QObject *parent = nullptr);
+    // Waits for the handlers still running: they use the collaborators.
+    ~ServerCommands() override;
+
+    // Set before the first record is routed; unset ones ignore the request.
+    void setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp);
+
+    // The routing of one input record, on the calling thread.
+    void handleServerCommand(const QString &id, const QString &command);
+    void handleLocalCommand(const KvrConfig &record);
+    // Moves the relayed records waiting on the server into the input list.
+    void fetchExchangeCommands();
+    // Puts one record handed out by the relay into the input list when a peer
+    // may send it (routing keys removed); true when it was put.
+    bool putRelayedCommand(KvrConfig record);
+    void updateContactVCard(const KvrConfig &record);
+    void updateContactStatus(const KvrConfig &record);
+
+public slots:
+    // Starts a detached thread that routes the record, and returns at once.
+    void slotCommandReceived(const QString &id, const QString &command);
+
+private:
+    void offerToPlugins(const QString &id, const QString &command);
+    void handlerFinished();
+
+    IOCommandsTower *const m_tower;
+    WPluginManager *const m_plugins;
+    WSignalsDispatcher *const m_dispatcher;
+    SessionState *const m_session;
+    TunnelAcceptance m_acceptTunnel;
+    UdpAcceptance m_acceptUdp;
+
+    // One fetch at a time, so relayed records enter the input list in the
+    // order the server hands them out.
+    std::mutex m_fetchMutex;
+
+    std::mutex m_handlersMutex;
+    std::condition_variable m_handlersDone;
+    int m_runningHandlers = 0;
+};

@@ -1,0 +1,56 @@
+#include "SessionState.h"
+
+#include <PSettings.h>
+#include <TcpConnection.h>
+#include <WivoraAccount.h>
+
+#include <QDir>
+#include <QMutexLocker>
+
+SessionState::SessionState()
+    : m_account(QSharedPointer<WivoraAccount>::create()),
+      m_serverLink(QSharedPointer<TcpConnection>::create())
+{
+}
+
+SessionState::~SessionState() = default;
+
+QSharedPointer<WivoraAccount> SessionState::account() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_account;
+}
+
+void SessionState::setAccount(const QSharedPointer<WivoraAccount> &account)
+{
+    if (!account)
+        return;
+    QMutexLocker lock(&m_mutex);
+    m_account = account;
+}
+
+void SessionState::resetAccount()
+{
+    setAccount(QSharedPointer<WivoraAccount>::create());
+}
+
+QString SessionState::userName() const
+{
+    return canonicalUserName(account()->getUserName());
+}
+
+QString SessionState::canonicalUserName(const QString &user)
+{
+    return user.trimmed().toLower();
+}
+
+QString SessionState::userFolder(const QString &user)
+{
+    return PSettings::GetStoragePath(QStringLiteral("/pluginsstorage/") + canonicalUserName(user));
+}
+
+QString SessionState::ensureUserFolder(const QString &user)
+{
+    const QString folder = userFolder(user);
+    return QDir().mkpath(folder) ? folder : QString();
+}

@@ -1,0 +1,6 @@
+#include "WorkingThread.h"
+
+void WorkingThread::run()
+{
+    exec();
+}

@@ -1,0 +1,53 @@
+#include "CrashDumpUploader.h"
+#include "CrashHandler.h"
+#include "InstallerOffer.h"
+#include "ServiceSettings.h"
+#include "SingleInstanceGuard.h"
+#include "WApplication.h"
+#include "WakeUpServer.h"
+
+#include <PSettings.h>
+#include <ThreadUtilities.h>
+
+#include <QtConcurrent>
+#include <QtCrypto>
+
+int main(int argc, char *argv[])
+{
+    WApplication app(argc, argv);
+    const QString domain = ServiceSettings::domain();
+    QCoreApplication::setOrganizationName(QStringLiteral("wivora"));
+    QCoreApplication::setOrganizationDomain(domain);
+    QCoreApplication::setApplicationName(QStringLiteral("wivoraclient"));
+
+    if (SingleInstanceGuard::wakeRunningCopy())
+        return 0;
+
+    if (InstallerOffer().run() == InstallerOffer::Outcome::Opened)
+        return 0;
+
+    QCA::Initializer cryptography(QCA::Practical, 64);
+    setThreadPoolExpiry(10000);
+    PSettings::SetValue(QStringLiteral("mainserverip"), domain);
+
+    // The session controller, the style and the main window are not part of
+    // the program yet. When they are, the session controller is created
+    // before the installer offer (which then stops its threads when the
+    // installer opens), and the main window, created here, takes over the
+    // wake-up server and the quit request below.
+    WakeUpServer wakeUpServer;
+    wakeUpServer.listen(SingleInstanceGuard::ServerName);
+    QObject::connect(&app, &WApplication::signalQuitApp, &app, &QCoreApplication::quit);
+
+    CrashHandler::install();
+
+    // Reports of an earlier crash go out now, from a healthy process.
+    CrashDumpUploader crashDumps(CrashHandler::defaultDumpsFolder(), CrashDumpUploader::defaultReportUrl());
+    ensureThreadPoolCapacity();
+    QFuture<int> upload = QtConcurrent::run(&crashDumps, &CrashDumpUploader::uploadAll);
+
+    const int result = app.exec();
+    crashDumps.cancel();
+    upload.waitForFinished();
+    return result;
+}

@@ -1,0 +1,147 @@
+#include "EchoPlugin.h"
+
+#include <IWHost.h>
+#include <ThreadUtilities.h>
+
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+
+const QString kCommandKey = QStringLiteral("command");
+const QString kRequestPrefix = QStringLiteral("echo:::");
+const QString kWebRequestPrefix = QStringLiteral("WebLocal::echo:::");
+const QString kReplySuffix = QStringLiteral(":callback");
+
+} // namespace
+
+QImage EchoPlugin::getPluginIcon()
+{
+    QImage icon(16, 16, QImage::Format_ARGB32);
+    icon.fill(Qt::darkCyan);
+    return icon;
+}
+
+QString EchoPlugin::getPluginName()
+{
+    return QStringLiteral("echo");
+}
+
+QString EchoPlugin::getPluginDisplayName()
+{
+    return QStringLiteral("Echo");
+}
+
+bool EchoPlugin::setHostInterface(IWHost *host)
+{
+    m_host.store(host);
+    record(EchoEvent::Call, QStringLiteral("setHostInterface"), QString());
+    return true;
+}
+
+void EchoPlugin::initPlugin()
+{
+    record(EchoEvent::Call, QStringLiteral("initPlugin"), QString());
+}
+
+void EchoPlugin::closePlugin()
+{
+    record(EchoEvent::Call, QStringLiteral("closePlugin"), QString());
+}
+
+void EchoPlugin::setUser(const QString &user)
+{
+    record(EchoEvent::Call, QStringLiteral("setUser"), user);
+}
+
+void EchoPlugin::commandReceived(const QString &id, const QString &command)
+{
+    record(EchoEvent::Command, command, id);
+    answer(id, command);
+}
+
+void EchoPlugin::signalReceived(const QString &name, const QMap<QString, QVariant> &params)
+{
+    record(EchoEvent::Signal, name, QString(), params);
+}
+
+void EchoPlugin::answer(const QString &id, const QString &command)
+{
+    const bool fromWeb = command.startsWith(kWebRequestPrefix);
+    if (!fromWeb && !command.startsWith(kRequestPrefix))
+        return; // someone else's record
+    // Replies to our own requests stay in the host's store for waitForRecord.
+    if (command.endsWith(kReplySuffix))
+        return;
+    IWHost *const host = m_host.load();
+    if (!host)
+        return;
+    KvrConfig request = host->takeInputCommand(id);
+    if (request.isEmpty())
+        return;
+    if (fromWeb) {
+        host->sendServerCommand(request);
+        return;
+    }
+    // The copy keeps "ID", "Wivora::sender", "Wivora::connection" and the
+    // payload, so the asker sees its own keys come back.
+    KvrConfig reply = request;
+    reply.sv(kCommandKey, command + kReplySuffix);
+    const QString connection = request.gv(QStringLiteral("Wivora::connection"));
+    host->sendCommand(reply, request.gv(QStringLiteral("Wivora::sender")), connection != QLatin1String("0"),
+                      request.gv(QStringLiteral("Wivora::connectionID")));
+}
+
+QList<EchoEvent> EchoPlugin::events() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_events;
+}
+
+void EchoPlugin::clearEvents()
+{
+    QMutexLocker lock(&m_mutex);
+    m_events.clear();
+}
+
+void EchoPlugin::send(const QString &user, const KvrConfig &record, bool serverConnection,
+                      const QString &connectionID)
+{
+    if (IWHost *host = m_host.load())
+        host->sendCommand(record, user, serverConnection, connectionID);
+}
+
+void EchoPlugin::buffer(const QString &user, const KvrConfig &record)
+{
+    if (IWHost *host = m_host.load())
+        host->bufferCommand(user, record);
+}
+
+KvrConfig EchoPlugin::waitForRecord(const QString &id, int timeoutMs)
+{
+    IWHost *const host = m_host.load();
+    if (!host)
+        return KvrConfig();
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        KvrConfig found = host->takeInputCommand(id);
+        if (!found.isEmpty() || deadline.hasExpired())
+            return found;
+        waitWithEvents(static_cast<int>(qMin<qint64>(10, deadline.remainingTime())));
+    }
+}
+
+void EchoPlugin::record(EchoEvent::Kind kind, const QString &name, const QString &id, const QVariantMap &params)
+{
+    EchoEvent event;
+    event.kind = kind;
+    event.name = name;
+    event.id = id;
+    event.params = params;
+    event.thread = QThread::currentThreadId();
+    if (EchoJournal *journal = m_journal.load())
+        journal->append(this, name);
+    QMutexLocker lock(&m_mutex);
+    m_events.append(event);
+}
