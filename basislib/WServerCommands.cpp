@@ -127,6 +127,16 @@ KvrConfig WServerCommands::getUserHostInfo(const QString &user)
     return info;
 }
 
+QByteArray WServerCommands::AuthenticationMessage(const QByteArray &challenge, const QString &verifier)
+{
+    QByteArray message("wivora authentication");
+    message += '\0';
+    message += verifier.isEmpty() ? QByteArray("server") : "user:" + verifier.toLower().toUtf8();
+    message += '\0';
+    message += challenge;
+    return message;
+}
+
 QByteArray WServerCommands::GetAuthenticationString(const Link &link)
 {
     return ask(link, ServerRequest::make(P::GetAuthenticationString)).GetValue(P::KeyAuthString);

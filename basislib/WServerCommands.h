@@ -54,9 +54,15 @@ public:
     // when the user is offline or unknown, or on failure.
     static KvrConfig getUserHostInfo(const QString &user);
 
-    // The handshake: the far side's challenge, then the own signature of it.
+    // The handshake: the far side's challenge, then the own signature of
+    // AuthenticationMessage(challenge, verifier).
     static QByteArray GetAuthenticationString(const Link &link);
     static bool VerifyUser(const QString &own, const QByteArray &signature, const Link &link);
+    // What a user signs to answer a challenge, bound to who asked: the main
+    // server (an empty verifier) or the named user. A signature given to one
+    // verifier therefore cannot be replayed to another: a peer that forwards
+    // the server's challenge gets nothing the server accepts.
+    static QByteArray AuthenticationMessage(const QByteArray &challenge, const QString &verifier);
 
     // Asks the server to open a tunnel from this link to the peer.
     static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link);

@@ -9,6 +9,7 @@
 #include "SessionRegistry.h"
 #include "TunnelBroker.h"
 #include "WCryptography.h"
+#include "WServerCommands.h"
 #include "WDataStructure.h"
 
 #include <QDateTime>
@@ -435,7 +436,7 @@ bool ServerSession::handleAuthenticateUser(const KvrConfig &request, KvrConfig &
     const QString publicKey = m_context.store.publicKey(user);
     if (publicKey.isEmpty()
         || !WCryptography::VerifyMessageRSASHA(publicKey, request.GetValue(QLatin1String(P::KeyAuthString)),
-                                               challenge))
+                                               WServerCommands::AuthenticationMessage(challenge, QString())))
         return true;
     m_authenticatedUser = user;
     reply.SetResult(true);

@@ -60,7 +60,7 @@ void tst_WivoraAccount::fill(WivoraAccount &account) const
     account.setKeyPair(keys.publicKey, keys.privateKey);
     account.vcardData->SetValue(QStringLiteral("fullName"), ownName);
     account.vcardData->SetValue(QStringLiteral("avatar"), QByteArray("\x89PNG\0\xff\x80", 7));
-    account.contactsData->setSetting(QStringLiteral("bob/username"), "bob");
+    account.contactsData->setSetting(QStringLiteral("bobbington/username"), "bobbington");
     account.contactsData->setSetting(QStringLiteral("bob/fullName"), contactName);
     account.contactsData->setSetting(QStringLiteral("bob/vcard/city"), QStringLiteral("Kraków").toUtf8());
     account.settingsData->setSetting(QStringLiteral("servers/tcpport"), "1600");
@@ -143,7 +143,8 @@ void tst_WivoraAccount::textRevealsNothing()
                                   reconnectPassword.toUtf8(),
                                   password.toUtf8(),
                                   contactName,
-                                  "bob",
+                                  // Long enough not to turn up in random Base64 by chance.
+                                  "bobbington",
                                   "PRIVATE KEY",
                                   keys.privateKey.toLatin1().mid(40, 24),
                                   account.contactsData->SerializeStructure().toLatin1().mid(8, 24)};

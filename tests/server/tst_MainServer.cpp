@@ -9,6 +9,7 @@
 #include "UdpConnection.h"
 #include "UdpTower.h"
 #include "WCryptography.h"
+#include "WServerCommands.h"
 #include "WivoraAccount.h"
 
 #include <QDateTime>
@@ -141,7 +142,8 @@ private:
     bool authenticate(TestLink &link, const QString &user, const QString &privateKey)
     {
         const QByteArray challenge = link.ask(P::GetAuthenticationString).GetValue(P::KeyAuthString);
-        const QByteArray signature = WCryptography::SignMessageRSASHA(privateKey, challenge);
+        const QByteArray signature =
+            WCryptography::SignMessageRSASHA(privateKey, WServerCommands::AuthenticationMessage(challenge, QString()));
         return link.ask(P::AuthenticateUser, {{P::KeyUserName, user.toUtf8()}, {P::KeyAuthString, signature}})
             .checkResult();
     }
@@ -300,7 +302,8 @@ private slots:
         }
         const QString key = signer == QLatin1String("alice") ? m_alicePrivateKey
                                                               : WCryptography::GenerateKeyPair().privateKey;
-        const QByteArray signature = WCryptography::SignMessageRSASHA(key, challenge);
+        const QByteArray signature =
+            WCryptography::SignMessageRSASHA(key, WServerCommands::AuthenticationMessage(challenge, QString()));
         const KvrConfig reply = link.ask(P::AuthenticateUser, {{P::KeyUserName, "Alice"}, {P::KeyAuthString, signature}});
         QCOMPARE(reply.checkResult(), accepted);
         // A challenge answers one attempt only.

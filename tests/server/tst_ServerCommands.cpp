@@ -150,7 +150,8 @@ private:
         if (!link)
             return {};
         const QByteArray challenge = WServerCommands::GetAuthenticationString(link);
-        const QByteArray signature = WCryptography::SignMessageRSASHA(privateKey, challenge);
+        const QByteArray signature =
+            WCryptography::SignMessageRSASHA(privateKey, WServerCommands::AuthenticationMessage(challenge, QString()));
         return WServerCommands::VerifyUser(user, signature, link) ? link : Link();
     }
 
@@ -388,12 +389,15 @@ private slots:
         QTest::addColumn<bool>("askChallenge");
         QTest::addColumn<int>("signer"); // index into the private keys, -1 for a fresh key
         QTest::addColumn<QString>("claimedUser");
+        QTest::addColumn<QString>("verifier"); // whom the answer is meant for; empty: the server
         QTest::addColumn<bool>("expected");
-        QTest::newRow("own key") << true << 0 << "alice" << true;
-        QTest::newRow("another user's key") << true << 1 << "alice" << false;
-        QTest::newRow("a key the server never saw") << true << -1 << "alice" << false;
-        QTest::newRow("own key, other name") << true << 0 << "bob" << false;
-        QTest::newRow("no challenge first") << false << 0 << "alice" << false;
+        QTest::newRow("own key") << true << 0 << "alice" << QString() << true;
+        QTest::newRow("another user's key") << true << 1 << "alice" << QString() << false;
+        QTest::newRow("a key the server never saw") << true << -1 << "alice" << QString() << false;
+        QTest::newRow("own key, other name") << true << 0 << "bob" << QString() << false;
+        QTest::newRow("no challenge first") << false << 0 << "alice" << QString() << false;
+        // An answer a peer obtained for the server's challenge is no good there.
+        QTest::newRow("answer meant for a peer") << true << 0 << "alice" << "bob" << false;
     }
 
     void handshake()
@@ -401,6 +405,7 @@ private slots:
         QFETCH(bool, askChallenge);
         QFETCH(int, signer);
         QFETCH(QString, claimedUser);
+        QFETCH(QString, verifier);
         QFETCH(bool, expected);
         const Link link = connectedLink();
         QVERIFY(link);
@@ -410,7 +415,8 @@ private slots:
             QVERIFY(challenge.size() >= 16);
         }
         const QString key = signer >= 0 ? m_privateKeys[signer] : WCryptography::GenerateKeyPair().privateKey;
-        const QByteArray signature = WCryptography::SignMessageRSASHA(key, challenge);
+        const QByteArray signature =
+            WCryptography::SignMessageRSASHA(key, WServerCommands::AuthenticationMessage(challenge, verifier));
         QVERIFY(!signature.isEmpty());
         QCOMPARE(WServerCommands::VerifyUser(claimedUser, signature, link), expected);
     }

@@ -1,0 +1,347 @@
+#include "ConnectionsThread.h"
+
+#include "IOCommandsTower.h"
+#include "IWConnection.h"
+#include "SessionState.h"
+
+#include <UdpTower.h>
+#include <WNamedMutex.h>
+
+#include <QMutexLocker>
+#include <QtDebug>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <thread>
+
+namespace {
+
+// Enough for every send that waits for a link of its own at the same time.
+constexpr int MaxWorkers = 512;
+constexpr int ReaperPassMs = 1000;
+
+bool qualifies(const QSharedPointer<IWConnection> &link, const QString &user, bool serverConnection)
+{
+    const int wanted = serverConnection ? IWConnection::ServerModeLink : IWConnection::PeerLink;
+    return link && link->getUser() == user && link->getConnectionType() == wanted && link->isConnected()
+        && link->isAuthenticated();
+}
+
+} // namespace
+
+ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *session, QObject *parent)
+    : QThread(parent)
+    , m_io(std::make_shared<boost::asio::io_context>())
+    , m_commands(commands)
+    , m_session(session)
+{
+    m_workers.setMaxThreadCount(MaxWorkers);
+    // Queued to wherever this object lives (WorkingThread).
+    connect(m_commands, &IOCommandsTower::signalOutputCommandReceived, this, &ConnectionsThread::slotSendCommand);
+}
+
+ConnectionsThread::~ConnectionsThread()
+{
+    quit();
+    wait();
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        m_wakeReaper.wakeAll();
+    }
+    closeAllConnections();
+    m_workers.waitForDone();
+    QMutexLocker lock(&m_mutex);
+    m_links.clear();
+    m_udpTower.reset();
+}
+
+void ConnectionsThread::setBufferedPartReceiver(const UserConnection::BufferedPartReceiver &receiver)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bufferedPartReceiver = receiver;
+}
+
+void ConnectionsThread::setAuthenticationDeadline(int seconds)
+{
+    m_authenticationDeadlineSeconds = seconds;
+}
+
+QSharedPointer<UdpTower> ConnectionsThread::udpTower() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_udpTower;
+}
+
+void ConnectionsThread::run()
+{
+    auto work = boost::asio::make_work_guard(*m_io);
+    std::thread ioThread([io = m_io] { io->run(); });
+    {
+        // The tower keeps the I/O service alive: UDP links hold the tower and
+        // may outlive this object for as long as their last owner keeps them.
+        const std::shared_ptr<boost::asio::io_context> io = m_io;
+        QSharedPointer<UdpTower> tower(new UdpTower(*io), [io](UdpTower *endpoint) { delete endpoint; });
+        if (!tower->isValid())
+            qWarning() << "no UDP port for user links";
+        QMutexLocker lock(&m_mutex);
+        m_udpTower = tower;
+    }
+
+    exec();
+
+    closeAllConnections();
+    {
+        QMutexLocker lock(&m_mutex);
+        m_udpTower.reset();
+    }
+    // UDP links still being released need the service; it runs out of work,
+    // and its thread ends, once the last of them and the tower are gone.
+    work.reset();
+    ioThread.detach();
+}
+
+// ---------------------------------------------------------------- the link list
+
+ConnectionsThread::Entry ConnectionsThread::newUserConnection(const QString &mode, const QString &user)
+{
+    UserConnection::Context context;
+    context.session = m_session;
+    context.commands = m_commands;
+    {
+        QMutexLocker lock(&m_mutex);
+        context.udpTower = m_udpTower;
+        context.bufferedPartReceiver = m_bufferedPartReceiver;
+    }
+    Entry entry(new UserConnection(context, mode), &UserConnection::deleteOnOwnThread);
+    entry->setUser(user);
+    // Its filter runs where this object lives.
+    entry->moveToThread(thread());
+    return entry;
+}
+
+QList<ConnectionsThread::Entry> ConnectionsThread::entries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_links;
+}
+
+void ConnectionsThread::addEntry(const Entry &entry)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_stopping) {
+            lock.unlock();
+            if (const QSharedPointer<IWConnection> link = entry->link())
+                link->disconnectFromHost();
+            return;
+        }
+        m_links.append(entry);
+    }
+    startReaper();
+}
+
+QSharedPointer<IWConnection> ConnectionsThread::findLink(const QString &user, bool serverConnection,
+                                                          const QString &connectionID) const
+{
+    // A reply leaves on the link its request came on, authenticated or not,
+    // as long as that link is still up.
+    const QSharedPointer<IWConnection> named = connection(connectionID);
+    if (named && named->isConnected())
+        return named;
+    const QString name = SessionState::canonicalUserName(user);
+    for (const Entry &entry : entries()) {
+        const QSharedPointer<IWConnection> link = entry->link();
+        if (qualifies(link, name, serverConnection))
+            return link;
+    }
+    return {};
+}
+
+QSharedPointer<IWConnection> ConnectionsThread::connection(const QString &connectionID) const
+{
+    if (connectionID.isEmpty())
+        return {};
+    for (const Entry &entry : entries()) {
+        const QSharedPointer<IWConnection> link = entry->link();
+        if (link && link->getConnectionID() == connectionID)
+            return link;
+    }
+    return {};
+}
+
+bool ConnectionsThread::hasUserConnection(const QString &user, bool serverConnection) const
+{
+    return !findLink(user, serverConnection).isNull();
+}
+
+bool ConnectionsThread::isConnectionActive(const QString &connectionID) const
+{
+    const QSharedPointer<IWConnection> link = connection(connectionID);
+    return link && link->isConnected() && link->isAuthenticated();
+}
+
+void ConnectionsThread::closeConnection(const QString &connectionID)
+{
+    if (const QSharedPointer<IWConnection> link = connection(connectionID))
+        link->disconnectFromHost();
+}
+
+void ConnectionsThread::closeAllConnections()
+{
+    for (const Entry &entry : entries()) {
+        if (const QSharedPointer<IWConnection> link = entry->link())
+            link->disconnectFromHost();
+    }
+}
+
+// ---------------------------------------------------------------- sending
+
+void ConnectionsThread::slotSendCommand(const QString &id, const QString &user, bool isServerCommand,
+                                        const QString &connectionID)
+{
+    // The usual case: a link is there, the record leaves at once.
+    if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID)) {
+        const KvrConfig record = m_commands->takeOutputCommand(id);
+        if (!record.isEmpty())
+            link->pushCommand(record);
+        return;
+    }
+    // Making a link blocks; never here, where every link's traffic is handled.
+    runOnWorker([this, id, user, isServerCommand, connectionID] {
+        sendCommandThread(id, user, isServerCommand, connectionID);
+    });
+}
+
+void ConnectionsThread::sendCommandThread(const QString &id, const QString &user, bool isServerCommand,
+                                          const QString &connectionID)
+{
+    if (!findLink(user, isServerCommand, connectionID))
+        getOrCreateConnection(user, isServerCommand, false);
+    const KvrConfig record = m_commands->takeOutputCommand(id);
+    if (record.isEmpty())
+        return;
+    if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID))
+        link->pushCommand(record);
+    else
+        qDebug().noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
+}
+
+QString ConnectionsThread::getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew)
+{
+    const QString name = SessionState::canonicalUserName(user);
+    if (name.isEmpty())
+        return {};
+    // One creation per peer at a time; a send that waited here finds the
+    // link the one before it made.
+    WNamedMutexLocker creation(QStringLiteral("wivora-link:%1>%2").arg(m_session->userName(), name));
+    if (!forceNew) {
+        if (const QSharedPointer<IWConnection> link = findLink(name, serverConnection))
+            return link->getConnectionID();
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_stopping)
+            return {};
+    }
+    const Entry entry =
+        newUserConnection(serverConnection ? UserConnection::ModeServer : UserConnection::ModeDirect, name);
+    if (!entry->establish())
+        return {};
+    const QSharedPointer<IWConnection> link = entry->link();
+    if (!link || !link->isConnected())
+        return {};
+    addEntry(entry);
+    return link->getConnectionID();
+}
+
+// ---------------------------------------------------------------- accepting
+
+void ConnectionsThread::slotTcpConnectionArrived(int socketDescriptor)
+{
+    const Entry entry = newUserConnection(UserConnection::ModeAcceptTcp, QString());
+    entry->setSocketDescriptor(socketDescriptor);
+    acceptOnWorker(entry);
+}
+
+bool ConnectionsThread::requestTunnelAcceptance(const QString &tunnelid, const QString &sender)
+{
+    const Entry entry = newUserConnection(UserConnection::ModeAcceptTunnel, sender);
+    entry->setExtraIdentifier(tunnelid);
+    acceptOnWorker(entry);
+    return true;
+}
+
+bool ConnectionsThread::requestUdpAcceptance(const QString &sender, const QString &cnnid)
+{
+    const Entry entry = newUserConnection(UserConnection::ModeAcceptUdp, sender);
+    entry->setExtraIdentifier(cnnid);
+    acceptOnWorker(entry);
+    return true;
+}
+
+void ConnectionsThread::acceptOnWorker(const Entry &entry)
+{
+    // A failed accept leaves nothing behind (its descriptor is closed).
+    runOnWorker([this, entry] {
+        if (entry->establish())
+            addEntry(entry);
+    });
+}
+
+void ConnectionsThread::runOnWorker(std::function<void()> task)
+{
+    m_workers.start(std::move(task));
+}
+
+// ---------------------------------------------------------------- reaper
+
+void ConnectionsThread::startReaper()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_reaperRunning || m_stopping || m_links.isEmpty())
+            return;
+        m_reaperRunning = true;
+    }
+    runOnWorker([this] { reapConnections(); });
+}
+
+void ConnectionsThread::reapConnections()
+{
+    QMutexLocker lock(&m_mutex);
+    while (!m_stopping && !m_links.isEmpty()) {
+        lock.unlock();
+        reapOnce();
+        lock.relock();
+        if (!m_stopping)
+            m_wakeReaper.wait(&m_mutex, ReaperPassMs);
+    }
+    m_reaperRunning = false;
+}
+
+void ConnectionsThread::reapOnce()
+{
+    const int deadline = m_authenticationDeadlineSeconds;
+    QList<Entry> ended;
+    for (const Entry &entry : entries()) {
+        if (entry->isBusy())
+            continue;
+        const QSharedPointer<IWConnection> link = entry->link();
+        // Closed, not just unconnected: an accepted link connects only once
+        // its peer's key exchange is through.
+        if (!link || link->isClosed())
+            ended.append(entry);
+        else if (link->getIdleSeconds() > MaxIdleSeconds)
+            link->disconnectFromHost(); // removed on the next pass
+        else if (!link->isAuthenticated() && entry->secondsSinceEstablished() >= deadline)
+            link->disconnectFromHost();
+    }
+    if (ended.isEmpty())
+        return;
+    qDebug().nospace() << "num of threads: " << entries().size();
+    QMutexLocker lock(&m_mutex);
+    for (const Entry &entry : ended)
+        m_links.removeOne(entry);
+}

@@ -1,0 +1,42 @@
+#include "WTcpConnection.h"
+
+WTcpConnection::WTcpConnection(QObject *parent)
+    : TcpConnection(parent)
+    , m_state(PeerLink)
+{
+    connect(this, &TcpConnection::signalConnectionEnded, this, &WTcpConnection::slotConnectionEnded);
+}
+
+bool WTcpConnection::disconnectFromHost()
+{
+    m_state.setClosed();
+    TcpConnection::disconnectFromHost();
+    return true;
+}
+
+bool WTcpConnection::pushCommand(const KvrConfig &record)
+{
+    m_state.noteSent(record);
+    return TcpConnection::pushCommand(record);
+}
+
+KvrConfig WTcpConnection::getCommand(const QString &id, int timeoutMs)
+{
+    return TcpConnection::getCommand(id, timeoutMs);
+}
+
+KvrConfig WTcpConnection::sendCommand(const KvrConfig &record, int timeoutMs)
+{
+    m_state.noteSent(record);
+    return TcpConnection::sendCommand(record, timeoutMs);
+}
+
+bool WTcpConnection::isConnected() const
+{
+    return !m_state.isClosed() && TcpConnection::isConnected();
+}
+
+void WTcpConnection::slotConnectionEnded()
+{
+    m_state.setClosed();
+}

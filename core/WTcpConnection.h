@@ -1,0 +1,41 @@
+#pragma once
+
+#include "IWConnection.h"
+#include "LinkState.h"
+
+#include <TcpConnection.h>
+
+// A user link over TCP: a direct link, a tunnel through the main server or a
+// server-mode link.
+class WTcpConnection : public TcpConnection, public IWConnection
+{
+    Q_OBJECT
+
+public:
+    explicit WTcpConnection(QObject *parent = nullptr);
+
+    QString getUser() const override { return m_state.user(); }
+    void setUser(const QString &user) override { m_state.setUser(user); }
+    int getConnectionType() const override { return m_state.connectionType(); }
+    void setConnectionType(int type) override { m_state.setConnectionType(type); }
+    bool disconnectFromHost() override;
+    bool pushCommand(const KvrConfig &record) override;
+    KvrConfig getCommand(const QString &id, int timeoutMs) override;
+    KvrConfig sendCommand(const KvrConfig &record, int timeoutMs) override;
+    int getIdleSeconds() const override { return m_state.idleSeconds(); }
+    bool isConnected() const override;
+    bool isClosed() const override { return m_state.isClosed(); }
+    void setClosed() override { m_state.setClosed(); }
+    void setAuthString(const QByteArray &challenge) override { m_state.setAuthString(challenge); }
+    QByteArray getAuthString() const override { return m_state.authString(); }
+    bool isAuthenticated() const override { return m_state.isAuthenticated(); }
+    void setAuthenticated(bool authenticated) override { m_state.setAuthenticated(authenticated); }
+    void createConnectionID() override { m_state.createConnectionID(); }
+    QString getConnectionID() const override { return m_state.connectionID(); }
+
+public slots:
+    void slotConnectionEnded();
+
+private:
+    LinkState m_state;
+};

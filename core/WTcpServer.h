@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QTcpServer>
+
+class SessionState;
+
+// The listening port for links that peers open: "servers/tcpport" of the
+// logged-in account (1500 when 0 or absent). Accepted sockets are handed on
+// as bare descriptors; the link manager makes links of them.
+class WTcpServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit WTcpServer(SessionState *session, QObject *parent = nullptr);
+
+    // Listens on every IPv4 address at the account's port; false (and a log
+    // line) when that failed or nobody is logged in.
+    bool startListening();
+
+signals:
+    void signalNewConnectionArrived(int socketDescriptor);
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    SessionState *const m_session;
+};
