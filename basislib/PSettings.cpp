@@ -5,13 +5,18 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <mutex>
+
 namespace {
 
 const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-// A QSettings per call: Qt shares the parsed file between QSettings objects
-// of one process under its own lock, so this is thread-safe without a lock of
-// ours, and opening re-reads the file only when another process changed it.
+// A QSettings per call, so that opening re-reads the file when another
+// process changed it. Qt shares the parsed file between the QSettings objects
+// of a process under a lock of its own, which thread checkers cannot see;
+// this one serialises every use from here in a way they can follow.
+std::mutex settingsMutex;
+
 QString openSettingsFile()
 {
     const QString folder = PSettings::GetSettingsFolder();
@@ -37,12 +42,14 @@ void flush(QSettings &settings)
 
 QVariant PSettings::GetValue(const QString &key)
 {
+    std::lock_guard<std::mutex> lock(settingsMutex);
     QSettings settings(openSettingsFile(), QSettings::IniFormat);
     return settings.value(key);
 }
 
 void PSettings::SetValue(const QString &key, const QVariant &value)
 {
+    std::lock_guard<std::mutex> lock(settingsMutex);
     QSettings settings(openSettingsFile(), QSettings::IniFormat);
     settings.setValue(key, value);
     flush(settings);
@@ -50,6 +57,7 @@ void PSettings::SetValue(const QString &key, const QVariant &value)
 
 void PSettings::RemoveValue(const QString &key)
 {
+    std::lock_guard<std::mutex> lock(settingsMutex);
     QSettings settings(openSettingsFile(), QSettings::IniFormat);
     settings.remove(key);
     flush(settings);

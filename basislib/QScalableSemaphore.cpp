@@ -1,25 +1,29 @@
 #include "QScalableSemaphore.h"
 
-#include <QDeadlineTimer>
+#include <QtGlobal>
+
+#include <chrono>
 
 QScalableSemaphore::QScalableSemaphore(QObject *parent) : QObject(parent) {}
 
 void QScalableSemaphore::setMaxAvailable(int maximum)
 {
-    QMutexLocker locker(&m_mutex);
-    m_maximum = qMax(maximum, 0);
-    m_changed.wakeAll();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_maximum = qMax(maximum, 0);
+    }
+    m_changed.notify_all();
 }
 
 int QScalableSemaphore::maxAvailable() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_maximum;
 }
 
 int QScalableSemaphore::available() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return qMax(m_maximum - m_held, 0);
 }
 
@@ -32,14 +36,12 @@ bool QScalableSemaphore::tryAcquire(int permits, int timeoutMs)
 {
     if (permits <= 0)
         return permits == 0;
-    const QDeadlineTimer deadline =
-        timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs, Qt::PreciseTimer);
-    QMutexLocker locker(&m_mutex);
-    while (m_held + permits > m_maximum) {
-        if (deadline.hasExpired())
-            return false;
-        m_changed.wait(&m_mutex, deadline);
-    }
+    const auto fits = [this, permits] { return m_held + permits <= m_maximum; };
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (timeoutMs < 0)
+        m_changed.wait(lock, fits);
+    else if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), fits))
+        return false;
     m_held += permits;
     return true;
 }
@@ -48,7 +50,9 @@ void QScalableSemaphore::release(int permits)
 {
     if (permits <= 0)
         return;
-    QMutexLocker locker(&m_mutex);
-    m_held = qMax(m_held - permits, 0);
-    m_changed.wakeAll();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held = qMax(m_held - permits, 0);
+    }
+    m_changed.notify_all();
 }

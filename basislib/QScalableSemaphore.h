@@ -2,9 +2,10 @@
 
 #include "basislib_global.h"
 
-#include <QMutex>
 #include <QObject>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 // A counting semaphore whose maximum can change while permits are held.
 // Raising the maximum lets waiters in at once; lowering it below what is held
@@ -31,8 +32,9 @@ public:
     void release(int permits = 1);
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_changed;
+    // std primitives rather than Qt's: thread checkers see their hand-overs.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     int m_maximum = 1;
     int m_held = 0;
 };

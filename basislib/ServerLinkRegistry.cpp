@@ -2,10 +2,10 @@
 
 #include "TcpConnection.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QVector>
 #include <QWeakPointer>
+
+#include <mutex>
 
 namespace {
 
@@ -18,7 +18,8 @@ struct Entry
 };
 
 // Entries in registration order: the last one is the current link.
-QMutex registryMutex;
+// std::mutex rather than QMutex: thread checkers see its hand-overs.
+std::mutex registryMutex;
 QVector<Entry> entries;
 
 void removeAt(int index)
@@ -34,7 +35,7 @@ void forgetEndedLink(const TcpConnection *link)
 {
     if (link->isConnected())
         return;
-    QMutexLocker lock(&registryMutex);
+    std::lock_guard<std::mutex> lock(registryMutex);
     for (int i = entries.size() - 1; i >= 0; --i)
         if (entries.at(i).identity == link)
             removeAt(i);
@@ -61,7 +62,7 @@ void ServerLinkRegistry::registerLink(const QString &user,
     if (!link || user.isEmpty())
         return;
     const QString name = user.toLower();
-    QMutexLocker lock(&registryMutex);
+    std::lock_guard<std::mutex> lock(registryMutex);
     // A link serves one user, a user has one main link.
     for (int i = entries.size() - 1; i >= 0; --i)
         if (entries.at(i).user == name || entries.at(i).identity == link.data())
@@ -83,7 +84,7 @@ QSharedPointer<TcpConnection> ServerLinkRegistry::linkOf(const QString &user)
     const QString name = user.toLower();
     QVector<QWeakPointer<TcpConnection>> candidates;
     {
-        QMutexLocker lock(&registryMutex);
+        std::lock_guard<std::mutex> lock(registryMutex);
         for (const Entry &entry : qAsConst(entries))
             if (entry.user == name)
                 candidates.append(entry.link);
@@ -95,7 +96,7 @@ QSharedPointer<TcpConnection> ServerLinkRegistry::currentLink()
 {
     QVector<QWeakPointer<TcpConnection>> candidates;
     {
-        QMutexLocker lock(&registryMutex);
+        std::lock_guard<std::mutex> lock(registryMutex);
         for (int i = entries.size() - 1; i >= 0; --i)
             candidates.append(entries.at(i).link);
     }

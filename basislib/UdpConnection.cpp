@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QMetaMethod>
 
 #include <boost/asio/post.hpp>
 
@@ -411,9 +412,11 @@ void UdpConnection::Private::deliver(const KvrConfig &record)
     pruneInboxLocked(now);
     inbox.push_back(Arrival{record, id, now});
     if (owner && !awaitedReplies.contains(id)) {
-        UdpConnection *q = owner;
-        QMetaObject::invokeMethod(
-            q, [q, id, command] { emit q->signalCommandReceived(id, command); }, Qt::QueuedConnection);
+        // Emitted on the owner's thread. Queued through the meta-object, not
+        // as a lambda, so that only Qt's own copies cross threads: thread
+        // checkers cannot see Qt's hand-over and ignore only Qt's side of it.
+        QMetaMethod::fromSignal(&UdpConnection::signalCommandReceived)
+            .invoke(owner, Qt::QueuedConnection, Q_ARG(QString, id), Q_ARG(QString, command));
     }
     changedLocked();
 }
@@ -422,11 +425,8 @@ void UdpConnection::Private::endLocked()
 {
     if (phase == Phase::Connected && !endAnnounced) {
         endAnnounced = true;
-        if (owner) {
-            UdpConnection *q = owner;
-            QMetaObject::invokeMethod(
-                q, [q] { emit q->signalConnectionEnded(); }, Qt::QueuedConnection);
-        }
+        if (owner)
+            QMetaMethod::fromSignal(&UdpConnection::signalConnectionEnded).invoke(owner, Qt::QueuedConnection);
     }
     if (phase != Phase::Idle)
         phase = Phase::Ended;

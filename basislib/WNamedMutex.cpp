@@ -1,11 +1,11 @@
 #include "WNamedMutex.h"
 
-#include <QDeadlineTimer>
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 namespace {
 
@@ -14,14 +14,15 @@ struct NamedLock
     Qt::HANDLE owner = nullptr;
     int depth = 0;    // times the owner locked it
     int users = 0;    // lock calls not yet undone: the owner's depth plus waiters
-    QWaitCondition released;
+    std::condition_variable released;
 };
 
 // Every name's state lives under one mutex. An entry exists only while its
 // name is held or awaited; std::map keeps it in place while others come and go.
+// std primitives rather than Qt's: thread checkers see their hand-overs.
 struct NamedLockTable
 {
-    QMutex mutex;
+    std::mutex mutex;
     std::map<QString, NamedLock> locks;
 
     void dropUser(std::map<QString, NamedLock>::iterator it)
@@ -46,18 +47,18 @@ bool WNamedMutex::tryLock(const QString &name, int timeoutMs)
     if (!t) // a detached thread still running while the process ends
         return false;
     const Qt::HANDLE self = QThread::currentThreadId();
-    const QDeadlineTimer deadline =
-        timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
 
-    QMutexLocker locker(&t->mutex);
+    std::unique_lock<std::mutex> locker(t->mutex);
     const auto it = t->locks.try_emplace(name).first;
     NamedLock &entry = it->second;
     ++entry.users;
-    while (entry.depth > 0 && entry.owner != self) {
-        if (!entry.released.wait(&t->mutex, deadline))
-            break;
-    }
-    if (entry.depth > 0 && entry.owner != self) {
+    const auto takeable = [&entry, self] { return entry.depth == 0 || entry.owner == self; };
+    bool taken = true;
+    if (timeoutMs < 0)
+        entry.released.wait(locker, takeable);
+    else
+        taken = entry.released.wait_for(locker, std::chrono::milliseconds(timeoutMs), takeable);
+    if (!taken) {
         t->dropUser(it);
         return false;
     }
@@ -71,7 +72,7 @@ bool WNamedMutex::unlock(const QString &name)
     NamedLockTable *t = table();
     if (!t)
         return false;
-    QMutexLocker locker(&t->mutex);
+    std::lock_guard<std::mutex> locker(t->mutex);
     const auto it = t->locks.find(name);
     if (it == t->locks.end() || it->second.depth == 0 || it->second.owner != QThread::currentThreadId())
         return false;
@@ -80,7 +81,7 @@ bool WNamedMutex::unlock(const QString &name)
         entry.owner = nullptr;
         // Every waiter re-checks; waking one could pick a waiter that is
         // just timing out and leave the others asleep.
-        entry.released.wakeAll();
+        entry.released.notify_all();
     }
     t->dropUser(it);
     return true;

@@ -117,7 +117,6 @@ void WivoraAccount::setKeyPair(const QString &publicKey, const QString &privateK
 QByteArray WivoraAccount::toInnerBytes() const
 {
     KvrConfig inner;
-    KvrConfig record;
     {
         const std::lock_guard locker(m_mutex);
         inner.SetValue(KeyFormat, InnerFormat);
@@ -125,11 +124,15 @@ QByteArray WivoraAccount::toInnerBytes() const
         inner.SetValue(KeyStatus, QByteArray::number(m_status));
         inner.SetValue(KeyPublicKey, m_publicKey);
         inner.SetValue(KeyPrivateKey, m_privateKey);
-        record = *this;
+        // The copy shares the record's data until it detaches; once it lets
+        // go, a writer changes that data in place after only a relaxed check
+        // of the reference count, which orders nothing. So the copy is
+        // stripped and written before the lock is given up.
+        KvrConfig record = *this;
+        for (const QString &key : memoryOnlyKeys())
+            record.RemoveKey(key);
+        inner.SetValue(KeyRecord, record.SerializeConfigBinary());
     }
-    for (const QString &key : memoryOnlyKeys())
-        record.RemoveKey(key);
-    inner.SetValue(KeyRecord, record.SerializeConfigBinary());
 
     // The trees lock themselves; none is read under the account's lock.
     for (const NamedTree &tree : namedTrees(*this)) {

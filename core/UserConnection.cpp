@@ -1,12 +1,12 @@
 #include "UserConnection.h"
 
 #include "IOCommandsTower.h"
+#include "ServiceSettings.h"
 #include "SessionState.h"
 #include "WTcpConnection.h"
 #include "WUdpConnection.h"
 
 #include <NetworkUtilities.h>
-#include <PSettings.h>
 #include <ServerProtocol.h>
 #include <WCryptography.h>
 #include <WServerCommands.h>
@@ -51,13 +51,6 @@ const QString PluginSeparator = QStringLiteral(":::");
 // How long the filter waits for an announced record (it is normally there at once).
 constexpr int HandshakeFetchMs = 1000;
 constexpr int RecordFetchMs = 10000;
-
-// The main server's port: the machine setting "service/port", 2004 by default.
-QString mainServerPort()
-{
-    const QString port = PSettings::GetValue(QStringLiteral("service/port")).toString().trimmed();
-    return port.isEmpty() ? QString::number(P::DefaultTcpPort) : port;
-}
 
 KvrConfig replyTo(const KvrConfig &request)
 {
@@ -177,7 +170,7 @@ bool UserConnection::connectServerMode(const QString &user)
     const QSharedPointer<WTcpConnection> link = newTcpLink();
     // The server relays this link to the peer like a tunnel; the peer accepts
     // it through "Local::InitTunnelConnection".
-    if (!link->connectToHost(address, mainServerPort(), key) || !authenticateAtServer(link)
+    if (!link->connectToHost(address, ServiceSettings::port(), key) || !authenticateAtServer(link)
         || !WServerCommands::InitTunnelConnection(ownName(), user, link))
         return fail();
     finish(user, IWConnection::ServerModeLink, true, "connected tcp server");
@@ -243,7 +236,7 @@ bool UserConnection::connectTunnel(const QString &user, const KvrConfig &hostInf
         return false;
     const QSharedPointer<WTcpConnection> link = newTcpLink();
     // The server vouches for the peer: it tells only that user's main link.
-    if (!link->connectToHost(address, mainServerPort(), key) || !authenticateAtServer(link)
+    if (!link->connectToHost(address, ServiceSettings::port(), key) || !authenticateAtServer(link)
         || !WServerCommands::InitTunnelConnection(ownName(), user, link))
         return fail();
     finish(user, IWConnection::PeerLink, true, "connected tcp tunnel");
@@ -258,7 +251,7 @@ bool UserConnection::acceptTunnel(const QString &tunnelId, const QString &sender
     if (own.isEmpty() || sender.isEmpty() || tunnelId.isEmpty() || address.isEmpty() || key.isEmpty())
         return false;
     const QSharedPointer<WTcpConnection> link = newTcpLink();
-    if (!link->connectToHost(address, mainServerPort(), key)
+    if (!link->connectToHost(address, ServiceSettings::port(), key)
         || !WServerCommands::AcceptTunnelConnection(tunnelId, link))
         return fail();
     finish(sender, IWConnection::PeerLink, true, "connected tcp tunnel");

@@ -1,8 +1,11 @@
 #include "WCryptography.h"
 #include "WivoraAccount.h"
 
-#include <QtConcurrent>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 class tst_WivoraAccount : public QObject
 {
@@ -287,21 +290,25 @@ void tst_WivoraAccount::concurrentUse()
     // Plug-in threads change settings and the record while another saves.
     WivoraAccount account;
     fill(account);
-    QVector<int> workers{0, 1, 2, 3};
-    QAtomicInt failures;
-    QtConcurrent::blockingMap(workers, [&account, &failures](int worker) {
-        for (int i = 0; i < 300; ++i) {
-            const QString key = QStringLiteral("w%1/k%2").arg(worker).arg(i % 10);
-            account.settingsData->setSetting(key, QByteArray::number(i));
-            account.SetValue(QStringLiteral("r%1").arg(worker), i);
-            account.setStatus(i);
-            if (account.gv(QStringLiteral("lastSeenVersion")).isEmpty())
-                failures.ref();
-            if (i % 50 == 0 && !WivoraAccount::fromInnerBytes(account.toInnerBytes()))
-                failures.ref();
-        }
-    });
-    QCOMPARE(failures.loadRelaxed(), 0);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < 4; ++worker) {
+        workers.emplace_back([&account, &failures, worker] {
+            for (int i = 0; i < 300; ++i) {
+                const QString key = QStringLiteral("w%1/k%2").arg(worker).arg(i % 10);
+                account.settingsData->setSetting(key, QByteArray::number(i));
+                account.SetValue(QStringLiteral("r%1").arg(worker), i);
+                account.setStatus(i);
+                if (account.gv(QStringLiteral("lastSeenVersion")).isEmpty())
+                    ++failures;
+                if (i % 50 == 0 && !WivoraAccount::fromInnerBytes(account.toInnerBytes()))
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+    QCOMPARE(failures.load(), 0);
     QCOMPARE(account.settingsData->getSetting(QStringLiteral("w3/k9")), QByteArray("299"));
     QCOMPARE(account.gv(QStringLiteral("r2")), QStringLiteral("299"));
 }

@@ -8,12 +8,12 @@
 
 #include <QRandomGenerator>
 #include <QUdpSocket>
-#include <QtConcurrent>
 #include <QtTest>
 
 #include <boost/asio/executor_work_guard.hpp>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -107,7 +107,7 @@ private:
 
     std::mutex planMutex;
     Plan plan;
-    QFuture<bool> acceptorResult;
+    std::shared_future<bool> acceptorResult;
     std::atomic<int> acceptorStarts{0};
 };
 
@@ -132,7 +132,7 @@ void tst_UdpConnection::cleanupTestCase()
 void tst_UdpConnection::init()
 {
     acceptorStarts = 0;
-    acceptorResult = QFuture<bool>();
+    acceptorResult = std::shared_future<bool>();
     rendezvous = std::make_unique<UdpRendezvous>(
         io, [this](int session, const QString &own, const QString &peer, const UdpRendezvous::Endpoint &) {
             return onInitiatorJoin(session, own, peer);
@@ -147,7 +147,8 @@ void tst_UdpConnection::init()
 
 void tst_UdpConnection::cleanup()
 {
-    acceptorResult.waitForFinished();
+    if (acceptorResult.valid())
+        acceptorResult.wait();
     initiator.reset();
     acceptor.reset();
     aliceTower.reset();
@@ -174,9 +175,9 @@ bool tst_UdpConnection::onInitiatorJoin(int session, const QString &own, const Q
         UdpConnection *link = acceptor.get();
         const int timeoutMs = plan.timeoutMs;
         // "Local::InitUdpConnection" {"sessionid": session, "sender": own} reaches the peer.
-        acceptorResult = QtConcurrent::run([link, session, own, peer, timeoutMs] {
+        acceptorResult = std::async(std::launch::async, [link, session, own, peer, timeoutMs] {
             return link->connectToHost(session, kLoopback, peer, own, timeoutMs);
-        });
+        }).share();
     }
     return true;
 }
@@ -195,12 +196,12 @@ bool tst_UdpConnection::connectPair(const Plan &pairPlan)
 
     const bool initiated =
         initiator->connectToHost(freshSession(), kLoopback, kAlice, kBob, pairPlan.sealTo, pairPlan.timeoutMs);
-    QFuture<bool> acceptorFinished;
+    std::shared_future<bool> acceptorFinished;
     {
         std::lock_guard<std::mutex> lock(planMutex);
         acceptorFinished = acceptorResult;
     }
-    const bool accepted = acceptorStarts > 0 && acceptorFinished.result();
+    const bool accepted = acceptorStarts > 0 && acceptorFinished.get();
     if (initiated != accepted)
         qWarning("ends disagree: initiator %d, acceptor %d", initiated, accepted);
     return initiated && accepted && initiator->isConnected() && acceptor->isConnected();

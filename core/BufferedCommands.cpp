@@ -1,0 +1,426 @@
+#include "BufferedCommands.h"
+
+#include "BufferedCommandsFile.h"
+#include "SessionState.h"
+
+#include <ServerProtocol.h>
+#include <ThreadUtilities.h>
+#include <WServerCommands.h>
+#include <WivoraAccount.h>
+
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <algorithm>
+
+const QString BufferedCommands::FileName = QStringLiteral("bufferedcommands.bff");
+const QString BufferedCommands::PartCommand = QStringLiteral("User::bufferedCommand");
+
+namespace {
+
+const QString kCommand = QStringLiteral("command");
+const QString kCommandId = QStringLiteral("commandid");
+const QString kPart = QStringLiteral("part");
+const QString kTotalSize = QStringLiteral("totalsize");
+const QString kData = QStringLiteral("data");
+const QString kResponse = QStringLiteral("response");
+const QString kSender = QStringLiteral("Wivora::sender");
+const QString kConnectionId = QStringLiteral("Wivora::connectionID");
+
+constexpr int kMaxLastPart = BufferedCommands::MaxRecordSize / BufferedCommands::PartSize - 1;
+
+// Part `part` of parts 0..lastPart; a record of one part is whole at once.
+int percentOf(int part, int lastPart)
+{
+    return lastPart == 0 ? 100 : part * 100 / lastPart;
+}
+
+// The most a record of parts 0..lastPart may hold.
+qint64 declaredBytes(int lastPart)
+{
+    return qint64(lastPart + 1) * BufferedCommands::PartSize;
+}
+
+// A non-negative decimal number, or -1.
+int partNumber(const KvrConfig &record, const QString &key)
+{
+    bool ok = false;
+    const int number = record.gv(key).toInt(&ok);
+    return ok && number >= 0 ? number : -1;
+}
+
+// What a peer may hand to the plug-ins this way: plug-in commands, never the
+// main server's own names.
+bool isDeliverable(const QString &command)
+{
+    return command.contains(QLatin1String(":::"))
+        && !command.startsWith(QLatin1String(ServerProtocol::LocalPrefix))
+        && !command.startsWith(QLatin1String(ServerProtocol::WebLocalPrefix));
+}
+
+} // namespace
+
+BufferedCommands::BufferedCommands(SessionState *session, Roads roads, QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_roads(std::move(roads))
+{
+}
+
+BufferedCommands::~BufferedCommands()
+{
+    stop();
+    QList<QFuture<void>> running;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const Sender &sender : qAsConst(m_senders))
+            running << sender.future;
+    }
+    for (QFuture<void> &future : running)
+        future.waitForFinished();
+}
+
+void BufferedCommands::setAckTimeoutMs(int ms)
+{
+    m_ackTimeoutMs = qMax(ms, 10); // never a busy retry loop
+}
+
+QString BufferedCommands::filePath(const QString &owner)
+{
+    return SessionState::userFolder(owner) + QLatin1Char('/') + FileName;
+}
+
+QList<KvrConfig> BufferedCommands::pendingCommands(const QString &user) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_queues.value(user);
+}
+
+// ------------------------------------------------------------------ the store
+
+bool BufferedCommands::addBufferedCommand(const QString &user, const KvrConfig &record)
+{
+    const QString owner = m_session->userName();
+    if (owner.isEmpty() || user.isEmpty()) {
+        qDebug().noquote() << "buffered command dropped: no session or no receiver";
+        return false;
+    }
+    // No peer takes a larger one, and it would hold up every later record.
+    if (record.SerializeConfigBinary().size() > MaxRecordSize) {
+        qDebug().noquote() << "buffered command dropped: larger than" << MaxRecordSize << "bytes";
+        return false;
+    }
+    QMutexLocker lock(&m_mutex);
+    // A plug-in may buffer while it starts, before the login loads the file:
+    // load it now so that what waits there is neither lost nor overtaken.
+    if (m_owner != owner)
+        loadLocked(owner);
+    m_queues[user].append(record);
+    const bool saved = saveLocked();
+    startSenderLocked(user);
+    return saved;
+}
+
+bool BufferedCommands::saveBufferedCommands()
+{
+    QMutexLocker lock(&m_mutex);
+    return saveLocked();
+}
+
+void BufferedCommands::loadBufferedCommands()
+{
+    const QString owner = m_session->userName();
+    QMutexLocker lock(&m_mutex);
+    if (owner.isEmpty())
+        return;
+    if (m_owner != owner) {
+        loadLocked(owner);
+        return;
+    }
+    // Already loaded by an add of this session: the queues are the newer.
+    for (auto it = m_queues.cbegin(); it != m_queues.cend(); ++it) {
+        if (!it.value().isEmpty())
+            startSenderLocked(it.key());
+    }
+}
+
+void BufferedCommands::stop()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_generation;
+        m_owner.clear();
+        m_queues.clear();
+    }
+    {
+        // Ends every acknowledgement wait now rather than at its time-out.
+        QMutexLocker lock(&m_ackMutex);
+        m_ackArrived.wakeAll();
+    }
+    QMutexLocker lock(&m_reassemblyMutex);
+    m_reassembly.clear();
+}
+
+void BufferedCommands::loadLocked(const QString &owner)
+{
+    ++m_generation;
+    m_owner = owner;
+    m_queues = BufferedCommandsFile::read(filePath(owner));
+    for (auto it = m_queues.cbegin(); it != m_queues.cend(); ++it) {
+        if (!it.value().isEmpty())
+            startSenderLocked(it.key());
+    }
+}
+
+bool BufferedCommands::saveLocked()
+{
+    if (m_owner.isEmpty())
+        return false;
+    const QString folder = SessionState::ensureUserFolder(m_owner);
+    if (folder.isEmpty() || !BufferedCommandsFile::write(filePath(m_owner), m_queues)) {
+        qDebug().noquote() << "buffered commands not saved for" << m_owner;
+        return false;
+    }
+    return true;
+}
+
+void BufferedCommands::startSenderLocked(const QString &user)
+{
+    Sender &sender = m_senders[user];
+    if (sender.active && sender.generation == m_generation)
+        return;
+    // A sender of an earlier generation may still be finishing its step; the
+    // new one waits for it, so one user's records never go out twice at once.
+    QFuture<void> previous = sender.future;
+    const quint64 generation = m_generation;
+    sender.generation = generation;
+    sender.active = true;
+    ensureThreadPoolCapacity();
+    sender.future = QtConcurrent::run([this, user, generation, previous]() mutable {
+        previous.waitForFinished();
+        sendBufferedCommands(user, generation);
+    });
+}
+
+// ------------------------------------------------------------------ sending
+
+void BufferedCommands::sendBufferedCommands(const QString &user, quint64 generation)
+{
+    for (;;) {
+        KvrConfig head;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_generation != generation)
+                break;
+            const auto queue = m_queues.constFind(user);
+            if (queue == m_queues.cend() || queue->isEmpty()) {
+                m_senders[user].active = false;
+                break;
+            }
+            head = queue->first();
+        }
+
+        const bool delivered = sendInParts(user, head, generation) || relay(user, head, generation);
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_generation != generation)
+                break;
+            // Only this sender removes from this queue and adds only append,
+            // so the head is still the record just sent.
+            if (delivered) {
+                m_queues[user].removeFirst();
+                saveLocked();
+            }
+        }
+        reportProgress(Direction::Send, user, -1);
+    }
+    reportProgress(Direction::Send, user, -1);
+}
+
+bool BufferedCommands::sendInParts(const QString &user, const KvrConfig &record, quint64 generation)
+{
+    const QByteArray form = record.SerializeConfigBinary();
+    const int lastPart = form.isEmpty() ? 0 : (form.size() - 1) / PartSize;
+
+    if (m_roads.hasPeerLink && !m_roads.hasPeerLink(user) && m_roads.openPeerLink)
+        m_roads.openPeerLink(user);
+
+    for (int part = 0; part <= lastPart; ++part) {
+        if (m_generation != generation)
+            return false;
+        reportProgress(Direction::Send, user, percentOf(part, lastPart));
+
+        KvrConfig partRecord;
+        const QString partId = partRecord.SetID();
+        partRecord.sv(kCommand, PartCommand);
+        partRecord.sv(kCommandId, record.GetID());
+        partRecord.SetValue(kPart, QString::number(part));
+        partRecord.SetValue(kTotalSize, QString::number(lastPart));
+        partRecord.SetValue(kData, form.mid(part * PartSize, PartSize));
+        {
+            // Registered before sending: the answer may come back at once.
+            QMutexLocker lock(&m_ackMutex);
+            m_pendingAcks.insert(partId, PendingAck{user, false});
+        }
+        if (m_roads.send)
+            m_roads.send(partRecord, user, QString());
+        qDebug().nospace().noquote() << "command sended User::bufferedCommand id: " << partId;
+
+        const bool acknowledged = waitForPartAck(partId, generation);
+        qDebug().nospace().noquote() << "response table for id " << partId << " result "
+                                     << (acknowledged ? "true" : "false");
+        if (!acknowledged)
+            return false;
+    }
+    return true;
+}
+
+bool BufferedCommands::waitForPartAck(const QString &partId, quint64 generation)
+{
+    const QDeadlineTimer deadline(m_ackTimeoutMs.load(), Qt::PreciseTimer);
+    QMutexLocker lock(&m_ackMutex);
+    for (;;) {
+        const bool acknowledged = m_pendingAcks.value(partId).acknowledged;
+        // stop() changes the generation before it wakes the waiters.
+        if (acknowledged || m_generation != generation || deadline.hasExpired()) {
+            m_pendingAcks.remove(partId);
+            return acknowledged;
+        }
+        m_ackArrived.wait(&m_ackMutex, deadline);
+    }
+}
+
+bool BufferedCommands::relay(const QString &user, const KvrConfig &record, quint64 generation)
+{
+    QString owner;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_generation != generation)
+            return false;
+        owner = m_owner;
+    }
+    // Relayed as the user whose file holds the record, never as another.
+    const QSharedPointer<WivoraAccount> account = m_session->account();
+    if (SessionState::canonicalUserName(account->getUserName()) != owner)
+        return false;
+    const bool relayed = m_roads.relay ? m_roads.relay(user, record, account)
+                                       : WServerCommands::sendExchangeCommand(user, record, account);
+    qDebug().nospace().noquote() << "buffered command relayed to " << user << ": "
+                                 << (relayed ? "true" : "false");
+    return relayed;
+}
+
+// ------------------------------------------------------------------ receiving
+
+void BufferedCommands::receiveBufferedPart(const KvrConfig &record)
+{
+    if (record.CheckKeyExist(kResponse))
+        receiveAcknowledgement(record);
+    else
+        receivePart(record);
+}
+
+void BufferedCommands::receiveAcknowledgement(const KvrConfig &record)
+{
+    const QString sender = SessionState::canonicalUserName(record.gv(kSender));
+    QMutexLocker lock(&m_ackMutex);
+    const auto pending = m_pendingAcks.find(record.GetID());
+    // Only the user the part went to can acknowledge it.
+    if (pending == m_pendingAcks.end() || sender.isEmpty()
+        || SessionState::canonicalUserName(pending->user) != sender)
+        return;
+    pending->acknowledged = true;
+    m_ackArrived.wakeAll();
+}
+
+void BufferedCommands::receivePart(const KvrConfig &record)
+{
+    const QString sender = record.gv(kSender);
+    const QString senderKey = SessionState::canonicalUserName(sender);
+    const QString commandId = record.gv(kCommandId);
+    const int part = partNumber(record, kPart);
+    const int lastPart = partNumber(record, kTotalSize);
+    const QByteArray data = record.GetValue(kData);
+    if (senderKey.isEmpty() || part < 0 || lastPart < 0 || part > lastPart || lastPart > kMaxLastPart
+        || data.isEmpty() || data.size() > PartSize) {
+        qDebug().noquote() << "buffered part refused from" << sender;
+        return;
+    }
+
+    KvrConfig whole;
+    {
+        QMutexLocker lock(&m_reassemblyMutex);
+        QList<Reassembly> &records = m_reassembly[senderKey];
+        auto entry = std::find_if(records.begin(), records.end(),
+                                  [&](const Reassembly &r) { return r.commandId == commandId; });
+        if (part == 0) {
+            // A record starts (again) at its first part: leftovers of an
+            // abandoned attempt are dropped.
+            if (entry != records.end())
+                records.erase(entry);
+            const auto declaredByAll = [&records] {
+                qint64 sum = 0;
+                for (const Reassembly &r : records)
+                    sum += declaredBytes(r.lastPart);
+                return sum;
+            };
+            // The oldest unfinished records of this sender make room.
+            while (!records.isEmpty()
+                   && (records.size() >= MaxReassembliesPerSender
+                       || declaredByAll() + declaredBytes(lastPart) > MaxRecordSize))
+                records.removeFirst();
+            records.append(Reassembly{commandId, lastPart, 0, QByteArray()});
+            entry = records.end() - 1;
+        }
+        if (entry == records.end() || entry->nextPart != part || entry->lastPart != lastPart) {
+            if (entry != records.end())
+                records.erase(entry);
+            if (records.isEmpty())
+                m_reassembly.remove(senderKey);
+            qDebug().noquote() << "buffered part out of order from" << sender << "discarded";
+            return;
+        }
+        entry->bytes.append(data);
+        ++entry->nextPart;
+        if (part == lastPart) {
+            const bool sound = whole.DeserializeConfigBinary(entry->bytes);
+            records.erase(entry);
+            if (records.isEmpty())
+                m_reassembly.remove(senderKey);
+            // Unacknowledged, the sender relays the record instead.
+            if (!sound || !isDeliverable(whole.gv(kCommand))) {
+                qDebug().noquote() << "buffered command from" << sender << "refused";
+                return;
+            }
+        }
+    }
+
+    reportProgress(Direction::Receive, sender, percentOf(part, lastPart));
+    KvrConfig acknowledgement;
+    acknowledgement.sv(QStringLiteral("ID"), record.GetID());
+    acknowledgement.sv(kResponse, QStringLiteral("ok"));
+    acknowledgement.sv(kCommand, PartCommand);
+    if (m_roads.send)
+        m_roads.send(acknowledgement, sender, record.gv(kConnectionId));
+    if (part < lastPart)
+        return;
+
+    reportProgress(Direction::Receive, sender, -1);
+    // The routing keys are this host's to set, never the sender's.
+    for (int i = whole.size() - 1; i >= 0; --i) {
+        const QString key = whole.GetKey(i);
+        if (key.startsWith(QLatin1String(ServerProtocol::RoutingKeyPrefix)))
+            whole.RemoveKey(key);
+    }
+    whole.sv(kSender, sender);
+    if (m_roads.deliver)
+        m_roads.deliver(whole);
+}
+
+void BufferedCommands::reportProgress(Direction direction, const QString &user, int percent) const
+{
+    if (m_roads.progress)
+        m_roads.progress(direction, user, percent);
+}

@@ -1,0 +1,534 @@
+#include "MainClass.h"
+
+#include "IContactsView.h"
+#include "ServiceSettings.h"
+#include "WCommonOperations.h"
+
+#include <IWPlugin.h>
+#include <MainServerCommands.h>
+#include <ServerProtocol.h>
+#include <TcpConnection.h>
+#include <ThreadUtilities.h>
+#include <WDataStructure.h>
+#include <WServerCommands.h>
+#include <WUtilities.h>
+#include <WivoraAccount.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <mutex>
+
+namespace P = ServerProtocol;
+
+namespace {
+
+const QString AccountFileName = QStringLiteral("account.acc");
+const QString UserStatusSetting = QStringLiteral("settings/common/userStatus");
+const QString ActivityHandlersPath = QStringLiteral("activityhandlers/");
+const QString SectionKey = QStringLiteral("section");
+const QString UserNameKey = QStringLiteral("username");
+const QString StatusAnswerPrefix = QStringLiteral("user::");
+// The password the session logs in again with; the account keeps it in
+// memory only, never in its saved text.
+const QString ReconnectPasswordKey = QStringLiteral("tempPassword");
+
+// How long the server may take to hand over a record it announced.
+constexpr int PushFetchMs = 10000;
+// The polling steps of the reconnect loop and of logout's waits.
+constexpr int ReconnectStepMs = 100;
+constexpr int LogoutStepMs = 50;
+
+std::atomic<MainClass *> s_instance{nullptr};
+
+void destroyInstance()
+{
+    delete s_instance.exchange(nullptr);
+}
+
+QString readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+void waitWhileRunning(const QFuture<void> &task)
+{
+    while (task.isRunning())
+        waitWithEvents(LogoutStepMs);
+}
+
+} // namespace
+
+MainClass *MainClass::instance()
+{
+    static std::once_flag created;
+    std::call_once(created, [] {
+        s_instance = new MainClass;
+        qAddPostRoutine(destroyInstance);
+    });
+    return s_instance;
+}
+
+MainClass::MainClass()
+    : m_dispatcher(&m_plugins),
+      m_tcpServer(&m_session),
+      m_ping(&m_session),
+      m_exchange(&m_session),
+      m_connections(&m_commands, &m_session),
+      m_buffered(&m_session, bufferedRoads()),
+      m_serverCommands(&m_commands, &m_plugins, &m_dispatcher, &m_session)
+{
+    m_plugins.setHost(this);
+    WCommonOperations::setContext(&m_session, &m_dispatcher);
+
+    m_workingThread.start();
+    m_connections.setBufferedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveBufferedPart(part); });
+    m_connections.moveToThread(&m_workingThread);
+    m_connections.start();
+    m_commands.moveToThread(&m_workingThread);
+    m_serverCommands.setLinkAcceptance(
+        [this](const QString &tunnelId, const QString &sender) {
+            m_connections.requestTunnelAcceptance(tunnelId, sender);
+        },
+        [this](const QString &sender, const QString &sessionId) {
+            m_connections.requestUdpAcceptance(sender, sessionId);
+        });
+    m_serverCommands.moveToThread(&m_workingThread);
+
+    TcpConnection *const serverLink = m_session.serverLink().data();
+    connect(serverLink, &TcpConnection::signalCommandReceived, this, &MainClass::slotServerConnectionCommandReceived);
+    connect(&m_commands, &IOCommandsTower::signalInputCommandReceived, &m_serverCommands,
+            &ServerCommands::slotCommandReceived);
+    connect(&m_ping, &WPingThread::signalMainConnectionLost, this, &MainClass::slotMainServerConnectionLost);
+    connect(serverLink, &TcpConnection::signalConnectionEnded, this, &MainClass::slotServerLinkEnded);
+    connect(&m_tcpServer, &WTcpServer::signalNewConnectionArrived, &m_connections,
+            &ConnectionsThread::slotTcpConnectionArrived);
+}
+
+MainClass::~MainClass()
+{
+    m_loggedIn = false;
+    m_reconnectStop = true;
+    disconnect(m_session.serverLink().data(), nullptr, this, nullptr);
+    // Both tasks use the members; neither needs this thread to end.
+    m_reconnect.waitForFinished();
+    m_statusRefresh.waitForFinished();
+    m_tcpServer.close();
+    // The objects living there are destroyed from here once it has ended.
+    m_workingThread.quit();
+    m_workingThread.wait();
+    WCommonOperations::setContext(nullptr, nullptr);
+}
+
+BufferedCommands::Roads MainClass::bufferedRoads()
+{
+    BufferedCommands::Roads roads;
+    roads.send = [this](const KvrConfig &record, const QString &user, const QString &connectionId) {
+        m_commands.putOutputCommand(record, user, false, connectionId);
+    };
+    roads.hasPeerLink = [this](const QString &user) { return m_connections.hasUserConnection(user, false); };
+    roads.openPeerLink = [this](const QString &user) { m_connections.getOrCreateConnection(user, false, true); };
+    roads.deliver = [this](const KvrConfig &record) { m_commands.putInputCommand(record); };
+    roads.progress = [this](BufferedCommands::Direction direction, const QString &user, int percent) {
+        IContactsView *const view = contactsView();
+        if (!view)
+            return;
+        if (direction == BufferedCommands::Direction::Send)
+            view->setContactSendProgress(user, percent);
+        else
+            view->setContactReceiveProgress(user, percent);
+    };
+    return roads;
+}
+
+void MainClass::setContactsView(IContactsView *view)
+{
+    m_contactsView = view;
+}
+
+bool MainClass::isReconnecting() const
+{
+    return m_reconnect.isRunning();
+}
+
+// ------------------------------------------------------------------ login
+
+bool MainClass::login(const QString &user, const QString &password)
+{
+    if (m_loginRunning || m_logoutRunning)
+        return false;
+    m_loginRunning = true;
+    m_loggedIn = false;
+    m_logoutRequested = false;
+    const bool loggedIn = loginSteps(user, password);
+    m_loginRunning = false;
+    if (!loggedIn) {
+        m_session.serverLink()->disconnectFromHost();
+        return false;
+    }
+    m_loggedIn = true;
+    if (m_logoutRequested) {
+        // A quit or logout came while the login kept events flowing.
+        logout();
+        return false;
+    }
+    // A link lost during the login was nobody's to reconnect then.
+    if (!m_session.serverLink()->isConnected())
+        slotMainServerConnectionLost();
+    return true;
+}
+
+bool MainClass::loginSteps(const QString &typedUser, const QString &password)
+{
+    // The server matches names without regard to case: one name, one folder.
+    const QString user = SessionState::canonicalUserName(typedUser);
+    const QString address = WUtilities::getUserIp(user);
+    const QString serverKey = WUtilities::getServerPublicKey(user);
+    if (user.isEmpty() || address.isEmpty() || serverKey.isEmpty())
+        return false;
+
+    const QSharedPointer<TcpConnection> link = m_session.serverLink();
+    link->disconnectFromHost();
+    if (!link->connectToHost(address, ServiceSettings::port(), serverKey))
+        return false;
+    if (!WServerCommands::Login(user, password, link))
+        return false;
+
+    bool fromServer = false;
+    const QString text = accountText(user, &fromServer);
+    if (text.isEmpty())
+        return false;
+    const auto account = QSharedPointer<WivoraAccount>::create();
+    if (!account->openAccount(text, password, true))
+        return false;
+    account->sv(ReconnectPasswordKey, password);
+    const QByteArray status = account->settingsData->getSetting(UserStatusSetting);
+    account->setStatus(status.isEmpty() ? WivoraAccount::DefaultStatus : status.toInt()); // 0 when no number
+    m_session.setAccount(account);
+
+    // The server's copy is written only once it opened, so a faulty answer
+    // never replaces a good file.
+    if (fromServer)
+        WCommonOperations::saveAccount(false);
+
+    startSession();
+    return true;
+}
+
+QString MainClass::accountText(const QString &user, bool *fromServer)
+{
+    const QSharedPointer<TcpConnection> link = m_session.serverLink();
+    const QString path = SessionState::userFolder(user) + QLatin1Char('/') + AccountFileName;
+    *fromServer = false;
+    QString text;
+    if (QFile::exists(path)) {
+        const QDateTime serverTime = WServerCommands::getLastAccountSaveTime(link);
+        const QDateTime localTime = WCommonOperations::lastAccountSaveTime(user);
+        if (serverTime.isValid() && (!localTime.isValid() || serverTime > localTime))
+            text = WServerCommands::getAccount(link);
+        // A newer copy the server cannot hand over leaves the file in use.
+        if (text.isEmpty())
+            text = readFile(path);
+        else
+            *fromServer = true;
+    }
+    if (text.isEmpty()) {
+        text = WServerCommands::getAccount(link);
+        *fromServer = !text.isEmpty();
+    }
+    return text;
+}
+
+void MainClass::startSession()
+{
+    const QSharedPointer<WivoraAccount> account = m_session.account();
+    const QSharedPointer<TcpConnection> link = m_session.serverLink();
+
+    ensureThreadPoolCapacity();
+    m_ping.start();
+    waitWithEvents(30);
+    m_ping.startChecking();
+    m_exchange.start();
+    waitWithEvents(30);
+    m_exchange.startChecking();
+
+    if (IContactsView *view = contactsView())
+        view->reloadContacts();
+    startLocalServer();
+    WCommonOperations::sendHostInformation();
+    WServerCommands::UpdateUserStatus(account->getStatus(), link);
+    forEachPlugin([](IWPlugin *plugin) { plugin->initPlugin(); });
+    pushExchangeTrigger();
+    m_buffered.loadBufferedCommands();
+    m_statusRefresh = QtConcurrent::run([this] { refreshContactStatuses(); });
+}
+
+void MainClass::refreshContactStatuses()
+{
+    const QSharedPointer<WDataStructure> contacts = m_session.account()->contactsData;
+    QString names;
+    for (const QSharedPointer<WDataStructure> &contact : contacts->getChildren())
+        names += contact->gv(UserNameKey) + QLatin1Char(P::UserListSeparator);
+    if (names.isEmpty())
+        return;
+
+    const KvrConfig answer = MainServerCommands::getUserStatus(names);
+    for (int i = 0; i < answer.size(); ++i) {
+        const QString key = answer.GetKey(i);
+        if (!key.startsWith(StatusAnswerPrefix))
+            continue;
+        const QString name = key.mid(StatusAnswerPrefix.size());
+        // Only contacts are updated: an answer never adds one.
+        const QSharedPointer<WDataStructure> contact = contacts->GetStructureByValue(SectionKey, name);
+        if (!contact)
+            continue;
+        contact->SetValue(QLatin1String(P::KeyStatus), answer.GetValue(i));
+        m_dispatcher.contactEdited(name);
+    }
+}
+
+void MainClass::pushExchangeTrigger()
+{
+    KvrConfig trigger;
+    trigger.SetID();
+    trigger.sv(QLatin1String(P::KeyCommand), QLatin1String(P::ExchangeCommandTrigger));
+    m_session.serverLink()->pushCommand(trigger);
+}
+
+void MainClass::forEachPlugin(const std::function<void(IWPlugin *)> &call)
+{
+    for (const PluginRecord &record : m_plugins.plugins()) {
+        if (IWPlugin *plugin = qobject_cast<IWPlugin *>(record.instance))
+            call(plugin);
+    }
+}
+
+// ------------------------------------------------------------------ reconnect
+
+void MainClass::slotServerLinkEnded()
+{
+    if (!m_session.serverLink()->isConnected())
+        slotMainServerConnectionLost();
+}
+
+void MainClass::slotMainServerConnectionLost()
+{
+    if (!m_loggedIn || m_reconnect.isRunning())
+        return;
+    m_dispatcher.setStatusText(tr("not connected"));
+    m_reconnectStop = false;
+    m_reconnect = QtConcurrent::run([this] { reconnectLoop(); });
+}
+
+void MainClass::reconnectLoop()
+{
+    QElapsedTimer sinceAttempt;
+    sinceAttempt.start();
+    while (!m_reconnectStop) {
+        if (sinceAttempt.elapsed() > ReconnectIntervalMs) {
+            if (reconnectOnce())
+                return;
+            sinceAttempt.restart();
+        }
+        waitWithEvents(ReconnectStepMs);
+    }
+}
+
+bool MainClass::reconnectOnce()
+{
+    m_dispatcher.setStatusText(tr("connecting"));
+    const QSharedPointer<WivoraAccount> account = m_session.account();
+    const QString user = SessionState::canonicalUserName(account->getUserName());
+    const QString address = WUtilities::getUserIp(user);
+    const QString serverKey = WUtilities::getServerPublicKey(user);
+    if (address.isEmpty() || serverKey.isEmpty())
+        return false;
+
+    const QSharedPointer<TcpConnection> link = m_session.serverLink();
+    link->disconnectFromHost();
+    const bool loggedIn = link->connectToHost(address, ServiceSettings::port(), serverKey)
+        && !m_reconnectStop && WServerCommands::Login(user, account->gv(ReconnectPasswordKey), link);
+    if (m_reconnectStop) {
+        // The session ended during the attempt: the link is no longer wanted.
+        link->disconnectFromHost();
+        return true;
+    }
+    if (!loggedIn) {
+        m_dispatcher.setStatusText(tr("not connected"));
+        return false;
+    }
+    m_dispatcher.setStatusText(tr("connected"));
+    WServerCommands::UpdateUserStatus(account->getStatus(), link);
+    pushExchangeTrigger();
+    forEachPlugin([](IWPlugin *plugin) { plugin->initPlugin(); });
+    return true;
+}
+
+// ------------------------------------------------------------------ logout
+
+bool MainClass::logout()
+{
+    if (m_loginRunning) {
+        m_logoutRequested = true;
+        return true;
+    }
+    if (m_logoutRunning)
+        return true;
+    m_logoutRunning = true;
+    // From here on a lost link is the session's own doing.
+    m_loggedIn = false;
+    m_reconnectStop = true;
+
+    forEachPlugin([](IWPlugin *plugin) { plugin->closePlugin(); });
+    m_buffered.stop();
+    m_ping.stopChecking();
+    m_connections.closeAllConnections();
+    m_exchange.stopChecking();
+    m_session.resetAccount();
+    stopLocalServer();
+    m_session.serverLink()->disconnectFromHost();
+
+    waitWhileRunning(m_reconnect);
+    waitWhileRunning(m_statusRefresh);
+    m_logoutRunning = false;
+    return true;
+}
+
+void MainClass::startLocalServer()
+{
+    m_tcpServer.startListening();
+}
+
+void MainClass::stopLocalServer()
+{
+    m_tcpServer.close();
+}
+
+// ------------------------------------------------------------------ server pushes
+
+void MainClass::slotServerConnectionCommandReceived(const QString &id, const QString &command)
+{
+    if (!command.startsWith(QLatin1String(P::LocalPrefix)) && !command.startsWith(QLatin1String(P::WebLocalPrefix)))
+        return;
+    const KvrConfig record = m_session.serverLink()->getCommand(id, PushFetchMs);
+    if (!record.isEmpty())
+        m_commands.putInputCommand(record);
+}
+
+// ------------------------------------------------------------------ IWHost
+
+QSharedPointer<WivoraAccount> MainClass::getAccount()
+{
+    return m_session.account();
+}
+
+void MainClass::sendCommand(const KvrConfig &record, const QString &receiver, bool serverConnection,
+                            const QString &connectionID)
+{
+    KvrConfig outgoing = record;
+    outgoing.SetValue(QStringLiteral("binary"), true);
+    m_commands.putOutputCommand(outgoing, receiver, serverConnection, connectionID);
+}
+
+void MainClass::sendServerCommand(const KvrConfig &record)
+{
+    m_session.serverLink()->pushCommand(record);
+}
+
+QString MainClass::openUserConnection(const QString &user, bool serverConnection)
+{
+    return m_connections.getOrCreateConnection(user, serverConnection, true);
+}
+
+void MainClass::closeConnection(const QString &connectionID)
+{
+    m_connections.closeConnection(connectionID);
+}
+
+bool MainClass::isConnectionActive(const QString &connectionID)
+{
+    return m_connections.isConnectionActive(connectionID);
+}
+
+bool MainClass::hasUserConnection(const QString &user, bool serverConnection)
+{
+    return m_connections.hasUserConnection(user, serverConnection);
+}
+
+IWSignalDispatcher *MainClass::getSignalDispatcher()
+{
+    return &m_dispatcher;
+}
+
+void MainClass::registerActivityHandler(const QString &name, const QByteArray &icon)
+{
+    m_session.account()->settingsData->setSetting(ActivityHandlersPath + name, icon);
+}
+
+void MainClass::setUserActivity(const QString &user, const QString &activity, bool active)
+{
+    if (user.isEmpty())
+        return;
+    // Creating the path for a stranger would add a contact record, and with it
+    // make the stranger accepted.
+    const QSharedPointer<WDataStructure> contact =
+        m_session.account()->contactsData->GetStructureByValue(SectionKey, user);
+    if (!contact)
+        return;
+    contact->setSetting(QStringLiteral("activities/") + activity, active ? "1" : "0");
+    if (IContactsView *view = contactsView())
+        view->refreshContactItem(user);
+}
+
+void MainClass::saveAccount()
+{
+    WCommonOperations::saveAccount(true);
+}
+
+KvrConfig MainClass::takeInputCommand(const QString &id)
+{
+    return m_commands.takeInputCommand(id);
+}
+
+QSharedPointer<TcpConnection> MainClass::getServerConnection()
+{
+    return m_session.serverLink();
+}
+
+QString MainClass::getPluginStoragePath(const QString &pluginName)
+{
+    return SessionState::userFolder(m_session.userName()) + QLatin1Char('/') + pluginName;
+}
+
+QStringList MainClass::getSelectedContacts()
+{
+    IContactsView *const view = contactsView();
+    return view ? view->getSelectedContacts() : QStringList();
+}
+
+bool MainClass::queueExchangeCommand(const QString &user, const KvrConfig &record)
+{
+    m_exchange.enqueueExchangeCommand(user, record);
+    return true;
+}
+
+void MainClass::bufferCommand(const QString &user, const KvrConfig &record)
+{
+    m_buffered.addBufferedCommand(user, record);
+}
+
+void MainClass::displayActivityNotification(const QString &text)
+{
+    m_dispatcher.displayActivityNotification(text);
+}
+
+bool MainClass::isUserAccepted(const QString &user)
+{
+    if (!user.isEmpty() && m_session.account()->contactsData->GetStructureByValue(SectionKey, user))
+        return true;
+    return m_dispatcher.acceptNewUser(user);
+}
