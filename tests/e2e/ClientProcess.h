@@ -1,0 +1,158 @@
+#pragma once
+
+// One client on this machine: a wivora-headless process with folders of its
+// own (data, configuration, temporary: its storage, machine settings and
+// single-instance socket), machine settings that point it at the service,
+// plug-ins in its "plugins" folder, and the control channel of its probe
+// plug-in. Starting it again (after stop()) starts the same client: the
+// folders, and with them the account file and the buffered records, stay.
+//
+// Its standard output is kept (output()), its diagnostics go to a file in
+// its folder (log()).
+
+#include "ProbeClient.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+class ClientProcess
+{
+public:
+    static constexpr int StartTimeoutMs = 60000;
+
+    static QString program() { return QStringLiteral(WIVORA_HEADLESS_PROGRAM); }
+
+    ClientProcess(const QString &user, const QString &password)
+        // Short: the single-instance socket's path must fit a socket address.
+        : m_root(QDir::tempPath() + QStringLiteral("/c-XXXXXX"))
+        , m_user(user)
+        , m_password(password)
+    {
+        for (const QString &folder : {QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("t")})
+            QDir(m_root.path()).mkpath(folder);
+    }
+    ~ClientProcess() { stop(); }
+    ClientProcess(const ClientProcess &) = delete;
+    ClientProcess &operator=(const ClientProcess &) = delete;
+
+    QString user() const { return m_user; }
+    // The port the account listens on for links ("servers/tcpport").
+    quint16 listeningPort() const { return m_listeningPort; }
+    void setListeningPort(quint16 port) { m_listeningPort = port; }
+    ProbeClient &probe() { return m_probe; }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+    // Under the client's storage root (its "wivora" data folder).
+    QString storagePath(const QString &relative = QString()) const
+    {
+        const QString root = m_root.filePath(QStringLiteral("d/wivora"));
+        return relative.isEmpty() ? root : root + QLatin1Char('/') + relative;
+    }
+
+    void setMachineSetting(const QString &key, const QString &value)
+    {
+        QSettings settings(m_root.filePath(QStringLiteral("c/wivora/wivoraclient.ini")), QSettings::IniFormat);
+        settings.setValue(key, value);
+    }
+
+    bool installPlugin(const QString &library)
+    {
+        const QString plugins = storagePath(QStringLiteral("plugins"));
+        const QString target = plugins + QLatin1Char('/') + QFileInfo(library).fileName();
+        return QDir().mkpath(plugins) && (QFile::exists(target) || QFile::copy(library, target));
+    }
+
+    // Starts the client and waits until it logged in and its probe answers.
+    bool start()
+    {
+        stop();
+        const QString portFile = storagePath(ProbeProtocol::PortFileName);
+        QFile::remove(portFile);
+        m_output.clear();
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("d")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("c")));
+        environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("t")));
+        // The client's own choice of platform, not the tests' "offscreen".
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        // The link layer tells in debug lines which road each link took.
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true"));
+        environment.insert(QStringLiteral("WIVORA_USER"), m_user);
+        environment.insert(QStringLiteral("WIVORA_PASSWORD"), m_password);
+        m_process.setProcessEnvironment(environment);
+        m_process.setStandardErrorFile(m_root.filePath(QStringLiteral("client.log")), QIODevice::Append);
+        m_process.start(program(), QStringList());
+        if (!m_process.waitForStarted(StartTimeoutMs))
+            return false;
+        if (!waitForOutput(QStringLiteral("logged in as"), StartTimeoutMs))
+            return false;
+        QFile port(portFile);
+        return port.open(QIODevice::ReadOnly) && m_probe.connectTo(quint16(port.readAll().toUInt()));
+    }
+
+    // SIGTERM, then waits for the end; true when the client logged out and
+    // ended cleanly.
+    bool stop()
+    {
+        m_probe.disconnect();
+        if (!isRunning())
+            return true;
+        m_process.terminate();
+        if (!m_process.waitForFinished(StartTimeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            m_output += QStringLiteral("[did not end: killed]\n");
+            return false;
+        }
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        if (m_process.exitStatus() != QProcess::NormalExit)
+            m_output += QStringLiteral("[ended by a signal]\n");
+        else if (m_process.exitCode() != 0)
+            m_output += QStringLiteral("[exit code %1]\n").arg(m_process.exitCode());
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0
+            && m_output.contains(QStringLiteral("logged out"));
+    }
+
+    // Waits until the client printed a line containing text; false when it
+    // ended or the time ran out first.
+    bool waitForOutput(const QString &text, int timeoutMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+            if (m_output.contains(text))
+                return true;
+            if (!isRunning()) {
+                m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+                return m_output.contains(text);
+            }
+            if (deadline.hasExpired())
+                return false;
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+    }
+
+    QString output() const { return m_output; }
+    QString log() const
+    {
+        QFile file(m_root.filePath(QStringLiteral("client.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // Both, for the message of a failed check.
+    QString diagnostics() const { return m_output + log(); }
+
+private:
+    QTemporaryDir m_root;
+    const QString m_user;
+    const QString m_password;
+    quint16 m_listeningPort = 0;
+    QProcess m_process;
+    QString m_output;
+    ProbeClient m_probe;
+};

@@ -1,0 +1,138 @@
+#pragma once
+
+// A real wivora-server on free ports and clients of it on this machine, each
+// a wivora-headless process with the probe and echo plug-ins:
+//
+//   E2eFixture fixture;
+//   QVERIFY(fixture.startService({"alice", "bob"}, {{"alice", "bob"}}));
+//   auto alice = fixture.client("alice");   // prepared, not started
+//   QVERIFY(alice->start());
+//   alice->probe().request("bob", record);
+//
+// Each user's account listens on a free port of its own ("servers/tcpport",
+// written into the account on the server before the client's first login).
+// The test process itself is pointed at the server too (its own machine
+// settings), so it can look users up as a client does.
+
+#include "ClientProcess.h"
+#include "ServerProcess.h"
+
+#include <PSettings.h>
+#include <TcpConnection.h>
+#include <WServerCommands.h>
+#include <WUtilities.h>
+#include <WivoraAccount.h>
+
+#include <QPair>
+#include <QRandomGenerator>
+#include <QSharedPointer>
+#include <QTcpServer>
+
+#include <memory>
+
+class E2eFixture
+{
+public:
+    static QString passwordOf(const QString &user) { return user + QStringLiteral("-secret"); }
+
+    static QString probePlugin() { return QStringLiteral(WIVORA_PROBE_PLUGIN); }
+    static QString echoPlugin() { return QStringLiteral(WIVORA_ECHO_PLUGIN); }
+
+    // A record with a fresh "ID", the command name and payloadBytes random
+    // bytes under "payload".
+    static KvrConfig newRecord(const QString &command, int payloadBytes = 0)
+    {
+        KvrConfig record;
+        record.SetID();
+        record.sv(QStringLiteral("command"), command);
+        if (payloadBytes > 0)
+            record.SetValue(QStringLiteral("payload"), randomBytes(payloadBytes));
+        return record;
+    }
+    static QByteArray randomBytes(int count)
+    {
+        QByteArray bytes(count, Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(QRandomGenerator::global()->generate());
+        return bytes;
+    }
+
+    // A port nobody listens on now (on any address, as clients listen).
+    static quint16 freeTcpPort()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::AnyIPv4, 0) ? probe.serverPort() : quint16(0);
+    }
+
+    // Starts the server with these users, each pair contacts of each other.
+    bool startService(const QStringList &users, const QList<QPair<QString, QString>> &contacts = {})
+    {
+        for (const QString &user : users) {
+            if (!server.addUser(user, passwordOf(user)))
+                return false;
+        }
+        for (const auto &pair : contacts) {
+            if (!server.addContact(pair.first, pair.second))
+                return false;
+        }
+        if (!server.start())
+            return false;
+        const auto settings = serviceSettings();
+        for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
+            PSettings::SetValue(setting.key(), setting.value());
+        // This process's settings outlive the run: nothing of an earlier
+        // server may stay (the key is otherwise kept once fetched).
+        PSettings::SetValue(QStringLiteral("mainserverip"), server.host());
+        PSettings::SetValue(QStringLiteral("service/serverkey"), server.publicKey());
+        return true;
+    }
+
+    // A client of user that is set up but not started; null when its account
+    // could not be given a listening port.
+    std::unique_ptr<ClientProcess> client(const QString &user)
+    {
+        auto client = std::make_unique<ClientProcess>(user, passwordOf(user));
+        const auto settings = serviceSettings();
+        for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
+            client->setMachineSetting(setting.key(), setting.value());
+        const quint16 port = freeTcpPort();
+        if (!client->installPlugin(probePlugin()) || !client->installPlugin(echoPlugin()) || port == 0
+            || !setListeningPort(user, port))
+            return nullptr;
+        client->setListeningPort(port);
+        return client;
+    }
+
+    // Writes "servers/tcpport" into the user's account on the server, as a
+    // client would save it.
+    bool setListeningPort(const QString &user, quint16 port)
+    {
+        auto link = QSharedPointer<TcpConnection>::create();
+        if (!link->connectToHost(server.host(), QString::number(server.tcpPort()), server.publicKey())
+            || !WServerCommands::Login(user, passwordOf(user), link))
+            return false;
+        WivoraAccount account;
+        const bool saved =
+            account.openAccount(WServerCommands::getAccount(link), passwordOf(user), true)
+            && account.settingsData->setSetting(QStringLiteral("servers/tcpport"), QByteArray::number(port))
+            && WServerCommands::saveAccount(account.saveAccount(), link);
+        link->disconnectFromHost();
+        return saved;
+    }
+
+    // The user's public key as the server hands it to peers.
+    static QString publicKeyOf(const QString &user) { return WUtilities::getUserPublicKey(user); }
+
+    ServerProcess server;
+
+private:
+    // The machine settings that point a client at the server.
+    QMap<QString, QString> serviceSettings() const
+    {
+        const QString site = QStringLiteral("http://%1:%2").arg(server.host()).arg(server.httpPort());
+        return {{QStringLiteral("service/domain"), server.host()},
+                {QStringLiteral("service/port"), QString::number(server.tcpPort())},
+                {QStringLiteral("service/accountsite"), site},
+                {QStringLiteral("service/publicsite"), site}};
+    }
+};

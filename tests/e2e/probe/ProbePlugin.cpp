@@ -1,0 +1,169 @@
+#include "ProbePlugin.h"
+
+#include "ProbeProtocol.h"
+
+#include <IWHost.h>
+#include <PSettings.h>
+#include <WCommonOperations.h>
+#include <WivoraAccount.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+
+namespace P = ProbeProtocol;
+
+namespace {
+
+// No request waits longer, whatever it asks for.
+constexpr int MaxWaitMs = 300000;
+
+int timeoutOf(const KvrConfig &request)
+{
+    return qBound(0, request.gv(P::KeyTimeout).toInt(), MaxWaitMs);
+}
+
+KvrConfig innerRecord(const KvrConfig &request)
+{
+    KvrConfig record;
+    record.DeserializeConfigBinary(request.GetValue(P::KeyRecord));
+    return record;
+}
+
+} // namespace
+
+ProbePlugin::ProbePlugin() = default;
+
+QImage ProbePlugin::getPluginIcon()
+{
+    QImage icon(16, 16, QImage::Format_ARGB32);
+    icon.fill(Qt::darkMagenta);
+    return icon;
+}
+
+bool ProbePlugin::setHostInterface(IWHost *host)
+{
+    if (m_host.exchange(host))
+        return true; // the control channel runs already
+    m_control = new ProbeControlServer([this](const KvrConfig &request) { return handleControlRequest(request); },
+                                       PSettings::GetStoragePath(P::PortFileName), this);
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { shutDown(); },
+            Qt::DirectConnection);
+    m_control->start();
+    return true;
+}
+
+void ProbePlugin::shutDown()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_closing = true;
+        m_claimedArrived.wakeAll();
+    }
+    m_control->quit();
+    m_control->wait();
+}
+
+void ProbePlugin::initPlugin()
+{
+    remember(QStringLiteral("call"), QStringLiteral("initPlugin"), QString());
+}
+
+void ProbePlugin::closePlugin()
+{
+    remember(QStringLiteral("call"), QStringLiteral("closePlugin"), QString());
+}
+
+void ProbePlugin::commandReceived(const QString &id, const QString &command)
+{
+    remember(QStringLiteral("command"), command, id);
+    IWHost *const host = m_host.load();
+    // Our own records, and the replies to the requests we sent.
+    if (!host || !(command.startsWith(P::Prefix) || command.endsWith(P::ReplySuffix)))
+        return;
+    const KvrConfig record = host->takeInputCommand(id);
+    if (record.isEmpty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    m_claimed.insert(id, record);
+    m_claimedArrived.wakeAll();
+}
+
+void ProbePlugin::signalReceived(const QString &name, const QMap<QString, QVariant> &params)
+{
+    remember(QStringLiteral("signal"), name, QString(), params);
+}
+
+void ProbePlugin::remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params)
+{
+    KvrConfig event;
+    event.sv(P::KeyKind, kind);
+    event.sv(P::KeyName, name);
+    event.sv(P::KeyId, id);
+    for (auto param = params.cbegin(); param != params.cend(); ++param)
+        event.sv(P::ParamKeyPrefix + param.key(), param.value().toString());
+    QMutexLocker lock(&m_mutex);
+    m_events.append(event);
+}
+
+KvrConfig ProbePlugin::waitForRecord(const QString &id, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&m_mutex);
+    while (!m_claimed.contains(id) && !m_closing) {
+        if (!m_claimedArrived.wait(&m_mutex, deadline))
+            break;
+    }
+    return m_claimed.take(id);
+}
+
+KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(false);
+    IWHost *const host = m_host.load();
+    if (!host)
+        return reply;
+
+    const QString op = request.gv(P::KeyOp);
+    const QString user = request.gv(P::KeyUser);
+    const bool server = request.GetValue(P::KeyServer) == "1";
+    bool done = true;
+    if (op == P::OpSend || op == P::OpRequest) {
+        const KvrConfig record = innerRecord(request);
+        host->sendCommand(record, user, server, request.gv(P::KeyConnectionId));
+        if (op == P::OpRequest) {
+            const KvrConfig answer = waitForRecord(record.GetID(), timeoutOf(request));
+            reply.SetValue(P::KeyRecord, answer.SerializeConfigBinary());
+            done = !answer.isEmpty();
+        }
+    } else if (op == P::OpBuffer) {
+        host->bufferCommand(user, innerRecord(request));
+    } else if (op == P::OpQueue) {
+        done = host->queueExchangeCommand(user, innerRecord(request));
+    } else if (op == P::OpWait) {
+        const KvrConfig found = waitForRecord(request.gv(P::KeyId), timeoutOf(request));
+        reply.SetValue(P::KeyRecord, found.SerializeConfigBinary());
+        done = !found.isEmpty();
+    } else if (op == P::OpEvents) {
+        QMutexLocker lock(&m_mutex);
+        for (int i = 0; i < m_events.size(); ++i)
+            reply.SetValue(P::EventKeyPrefix + QString::number(i), m_events.at(i).SerializeConfigBinary());
+    } else if (op == P::OpClear) {
+        QMutexLocker lock(&m_mutex);
+        m_events.clear();
+    } else if (op == P::OpOpen) {
+        const QString connectionId = host->openUserConnection(user, server);
+        reply.sv(P::KeyConnectionId, connectionId);
+        done = !connectionId.isEmpty();
+    } else if (op == P::OpStatus) {
+        // What the status menu of the main window does.
+        WCommonOperations::setUserStatus(request.gv(P::KeyStatus).toInt());
+    } else if (op == P::OpContact) {
+        reply.SetValue(P::KeyValue, host->getAccount()->contactsData->getSetting(request.gv(P::KeyPath)));
+    } else {
+        done = false;
+    }
+    reply.SetResult(done);
+    return reply;
+}

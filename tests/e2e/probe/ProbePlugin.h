@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ProbeControlServer.h"
+
+#include <IWPlugin.h>
+#include <KvrConfig.h>
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QWaitCondition>
+
+#include <atomic>
+
+// A plug-in through which end-to-end tests drive a client process: every
+// control request (ProbeProtocol.h) becomes the host call a real plug-in
+// would make, and the probe remembers what the host called on it
+// (commandReceived, signalReceived, initPlugin, closePlugin) for the test to
+// ask about.
+class ProbePlugin : public QObject, public IWPlugin
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "com.wivora.Wivora.IWPlugin/1.0")
+    Q_INTERFACES(IWPlugin)
+
+public:
+    ProbePlugin();
+
+    // IWPlugin
+    QImage getPluginIcon() override;
+    QString getPluginName() override { return QStringLiteral("probe"); }
+    QString getPluginDisplayName() override { return QStringLiteral("Probe"); }
+    void initSettingsWidget() override {}
+    QWidget *getSettingsWidget() override { return nullptr; }
+    QList<QWidget *> getMainPluginWidget() override { return {}; }
+    QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override { return {}; }
+    void receiveCommand(const KvrConfig &) override {}
+    bool setHostInterface(IWHost *host) override;
+    void initPlugin() override;
+    void closePlugin() override;
+    QMap<QString, QWidget *> getUserWidget() override { return {}; }
+    void setUser(const QString &) override {}
+    void commandReceived(const QString &id, const QString &command) override;
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override;
+    int getPluginVersion() override { return 1; }
+    QList<QAction *> getContactsContextMenu() override { return {}; }
+    QList<QAction *> getPluginMenu() override { return {}; }
+    QImage getWindowIcon(QWidget *) override { return {}; }
+    QList<QAction *> getQuickMenuActions() override { return {}; }
+
+private:
+    KvrConfig handleControlRequest(const KvrConfig &request);
+    // The claimed record with that "ID", waiting up to timeoutMs for it.
+    KvrConfig waitForRecord(const QString &id, int timeoutMs);
+    void remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params = {});
+    // Ends the control thread before the application object goes.
+    void shutDown();
+
+    std::atomic<IWHost *> m_host{nullptr};
+    ProbeControlServer *m_control = nullptr;
+
+    QMutex m_mutex; // everything below
+    QWaitCondition m_claimedArrived;
+    QHash<QString, KvrConfig> m_claimed; // by "ID"
+    QList<KvrConfig> m_events;
+    bool m_closing = false;
+};

@@ -1,0 +1,121 @@
+// Records handed to the buffered delivery: whole at the receiver's plug-in
+// whatever their size relative to the part size, and delivered exactly once
+// to a receiver that was logged out when the record was handed over.
+
+#include "E2eFixture.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString kAlice = QStringLiteral("alice");
+const QString kBob = QStringLiteral("bob");
+const QString kPayload = QStringLiteral("payload");
+
+// The buffered delivery relays a record through the server when its first
+// part stays unacknowledged for 85 s; a receiver that logs in meanwhile gets
+// it from the relay.
+constexpr int RelayedDeliveryTimeoutMs = 180000;
+
+// A record whose binary form is exactly `size` bytes.
+KvrConfig recordOfSize(int size)
+{
+    KvrConfig record = E2eFixture::newRecord(QStringLiteral("probe:::buffered"));
+    record.SetValue(kPayload, QByteArray());
+    const int padding = size - record.SerializeConfigBinary().size();
+    record.SetValue(kPayload, E2eFixture::randomBytes(padding));
+    return record;
+}
+
+} // namespace
+
+class tst_Buffered : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void recordArrivesWhole_data();
+    void recordArrivesWhole();
+    void recordForLoggedOutUserArrivesOnce_data();
+    void recordForLoggedOutUserArrivesOnce();
+
+private:
+    E2eFixture m_fixture;
+    std::unique_ptr<ClientProcess> m_alice;
+    std::unique_ptr<ClientProcess> m_bob;
+};
+
+void tst_Buffered::initTestCase()
+{
+    QVERIFY2(m_fixture.startService({kAlice, kBob}, {{kAlice, kBob}}), qPrintable(m_fixture.server.errorText()));
+    m_alice = m_fixture.client(kAlice);
+    m_bob = m_fixture.client(kBob);
+    QVERIFY(m_alice && m_bob);
+    QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
+    QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
+}
+
+void tst_Buffered::recordArrivesWhole_data()
+{
+    QTest::addColumn<int>("size");
+
+    QTest::newRow("one small part") << 100;
+    QTest::newRow("exactly two parts") << 131072;
+    QTest::newRow("two parts and one byte") << 131073;
+}
+
+void tst_Buffered::recordArrivesWhole()
+{
+    QFETCH(int, size);
+    const KvrConfig record = recordOfSize(size);
+    QCOMPARE(record.SerializeConfigBinary().size(), size);
+
+    QVERIFY(m_alice->probe().buffer(kBob, record));
+    const KvrConfig arrived = m_bob->probe().waitFor(record.GetID());
+
+    QVERIFY2(!arrived.isEmpty(), qPrintable(m_alice->diagnostics()));
+    QCOMPARE(arrived.gv(QStringLiteral("command")), QStringLiteral("probe:::buffered"));
+    QCOMPARE(arrived.GetValue(kPayload), record.GetValue(kPayload));
+    QCOMPARE(arrived.gv(QStringLiteral("Wivora::sender")), kAlice);
+    QCOMPARE(m_bob->probe().commandsSeen(record.GetID()), 1);
+}
+
+void tst_Buffered::recordForLoggedOutUserArrivesOnce_data()
+{
+    QTest::addColumn<bool>("senderRestarts");
+
+    // The sender keeps trying; the record reaches bob through the relay.
+    QTest::newRow("sender stays logged in") << false;
+    // The sender's buffered records survive its logout; its next login sends them.
+    QTest::newRow("sender logs in again after the receiver") << true;
+}
+
+void tst_Buffered::recordForLoggedOutUserArrivesOnce()
+{
+    QFETCH(bool, senderRestarts);
+
+    QVERIFY2(m_bob->stop(), qPrintable(m_bob->diagnostics()));
+    const KvrConfig record = recordOfSize(70000);
+    QVERIFY(m_alice->probe().buffer(kBob, record));
+    if (senderRestarts)
+        QVERIFY2(m_alice->stop(), qPrintable(m_alice->diagnostics()));
+
+    QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
+    if (senderRestarts)
+        QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
+    const KvrConfig arrived = m_bob->probe().waitFor(record.GetID(), RelayedDeliveryTimeoutMs);
+    QVERIFY2(!arrived.isEmpty(), qPrintable(m_alice->diagnostics()));
+    QCOMPARE(arrived.GetValue(kPayload), record.GetValue(kPayload));
+
+    // A later record from the same sender comes after any repeat of the
+    // first one would have: once it is there, the first arrived only once.
+    const KvrConfig later = recordOfSize(100);
+    QVERIFY(m_alice->probe().buffer(kBob, later));
+    QVERIFY2(!m_bob->probe().waitFor(later.GetID(), RelayedDeliveryTimeoutMs).isEmpty(),
+             qPrintable(m_alice->diagnostics()));
+    QCOMPARE(m_bob->probe().commandsSeen(record.GetID()), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_Buffered)
+#include "tst_Buffered.moc"
