@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QHostAddress>
 #include <QIcon>
 #include <QMutex>
 #include <QMutexLocker>
@@ -34,9 +35,13 @@ const QString FlagResourcePrefix = QStringLiteral(":/Flags/Resources/");
 // The reconnect password the session keeps on the account (memory only).
 const QString ReconnectPasswordKey = QStringLiteral("tempPassword");
 
-// This machine's addresses, each followed by ",".
-QString hostAddresses()
+// The addresses peers may reach this machine at, each followed by ",". A main
+// server on this very machine serves only clients on it: they reach each other
+// on the loopback address, and no other address is handed out.
+QString hostAddresses(const TcpConnection &serverLink)
 {
+    if (QHostAddress(serverLink.peerAddress()).isLoopback())
+        return QStringLiteral("127.0.0.1,");
     QString joined;
     const QStringList addresses =
         NetworkUtilities::getLocalAddresses().split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -161,8 +166,9 @@ bool WCommonOperations::sendHostInformation()
     if (!session)
         return false;
     const QSharedPointer<WivoraAccount> account = session->account();
-    const QString externalIp = WServerCommands::SendHostInformation(hostAddresses(), listeningPort(account),
-                                                                    session->serverLink());
+    const QSharedPointer<TcpConnection> link = session->serverLink();
+    const QString externalIp =
+        WServerCommands::SendHostInformation(hostAddresses(*link), listeningPort(account), link);
     if (externalIp.isEmpty())
         return false;
     account->settingsData->setSetting(ExternalIpSetting, externalIp.toLatin1(), true);

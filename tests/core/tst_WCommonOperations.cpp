@@ -255,8 +255,8 @@ void tst_WCommonOperations::hostInformationCarriesTheListeningPort()
     const KvrConfig info = WServerCommands::getUserHostInfo(Alice);
     QCOMPARE(info.gv(QStringLiteral("tcpPort")), expectedPort);
     const QString addresses = info.gv(QStringLiteral("addresses"));
-    QVERIFY2(addresses.endsWith(QLatin1Char(',')), qPrintable(addresses));
-    QVERIFY2(addresses.split(QLatin1Char(',')).contains(QStringLiteral("127.0.0.1")), qPrintable(addresses));
+    // The server runs on this machine, so peers are only ever told the loopback address.
+    QCOMPARE(addresses, QStringLiteral("127.0.0.1,"));
 }
 
 void tst_WCommonOperations::countryBoxHoldsTheTable_data()
