@@ -36,6 +36,7 @@ inline constexpr char KeyPassword[] = "password";
 inline constexpr char KeyStatus[] = "status";        // decimal status number; "0" = offline
 inline constexpr char KeyTime[] = "time";            // ISO 8601, UTC (Qt::ISODate)
 inline constexpr char KeyPublicKey[] = "publickey";  // PEM text
+inline constexpr char KeySender[] = "sender";        // the user a relayed record or a push comes from
 // Keys that a relayed record loses on the server (routing keys of the hosts).
 inline constexpr char RoutingKeyPrefix[] = "Wivora::";
 // Value of KeyStatus for an offline (or invisible) user.
@@ -107,8 +108,11 @@ inline constexpr char AcceptTunnelConnection[] = "Server::AcceptTunnelConnection
 inline constexpr char KeyTunnelId[] = "tunelid";  // spelt as the client reads it
 
 // ---------------------------------------------------------------- relay
-// → {record: binary form of the head of the caller's queue} and result true,
-// or result false and no "record" when the queue is empty. The head is removed.
+// → {record: binary form of the head of the caller's queue, sender: the
+// lower-case name of the user whose main link relayed it ("" for records
+// queued before senders were kept)} and result true, or result false and no
+// "record" when the queue is empty. The head is removed. The sender is the
+// server's word, unlike any name inside the record.
 inline constexpr char GetExchangeCommand[] = "Server::GetExchangeCommand";
 // {receiver, record: binary form} → result. Appended to the receiver's queue
 // without its "Wivora::" keys; an online receiver gets PushExchangeMessageAvailable.
@@ -174,7 +178,6 @@ inline constexpr char PushUserStatusChanged[] = "Local::userStatusChanged";
 inline constexpr char PushInitTunnelConnection[] = "Local::InitTunnelConnection";
 // {sessionid, sender}: a peer joined a UDP session with this user.
 inline constexpr char PushInitUdpConnection[] = "Local::InitUdpConnection";
-inline constexpr char KeySender[] = "sender";
 inline constexpr char KeySessionId[] = "sessionid";
 // No keys: this session ends (the user logged in elsewhere).
 inline constexpr char PushLogout[] = "Local::Logout";

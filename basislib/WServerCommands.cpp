@@ -166,12 +166,14 @@ bool WServerCommands::AcceptTunnelConnection(const QString &tunnelId, const Link
     return succeeds(link, request);
 }
 
-KvrConfig WServerCommands::getExchangeCommand(const Link &link)
+KvrConfig WServerCommands::getExchangeCommand(const Link &link, QString *sender)
 {
     const KvrConfig reply = ask(link, ServerRequest::make(P::GetExchangeCommand));
     KvrConfig record;
     if (!reply.isEmpty())
         record.DeserializeConfigBinary(reply.GetValue(P::KeyRecord)); // damaged → stays empty
+    if (sender)
+        *sender = record.isEmpty() ? QString() : reply.gv(P::KeySender);
     return record;
 }
 

@@ -70,7 +70,9 @@ public:
     static bool AcceptTunnelConnection(const QString &tunnelId, const Link &link);
 
     // The oldest record relayed to the logged-in user; empty when none is left.
-    static KvrConfig getExchangeCommand(const Link &link);
+    // sender, when given, receives the name of the user the server says
+    // relayed it (empty when the server does not know).
+    static KvrConfig getExchangeCommand(const Link &link, QString *sender = nullptr);
     // Relays the record to the receiver through the main link of the
     // account's user.
     static bool sendExchangeCommand(const QString &receiver, const KvrConfig &record,

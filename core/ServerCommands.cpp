@@ -26,6 +26,7 @@ const QString kCommandKey = QStringLiteral("command");
 const QString kSectionKey = QStringLiteral("section");
 const QString kVCardSection = QStringLiteral("vcard");
 const QString kPluginSeparator = QStringLiteral(":::");
+const QString kSenderKey = QStringLiteral("Wivora::sender");
 
 const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 
@@ -156,13 +157,14 @@ void ServerCommands::fetchExchangeCommands()
 {
     std::lock_guard<std::mutex> lock(m_fetchMutex);
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
-    for (KvrConfig record = WServerCommands::getExchangeCommand(link); !record.isEmpty();
-         record = WServerCommands::getExchangeCommand(link)) {
-        putRelayedCommand(record);
+    QString sender;
+    for (KvrConfig record = WServerCommands::getExchangeCommand(link, &sender); !record.isEmpty();
+         record = WServerCommands::getExchangeCommand(link, &sender)) {
+        putRelayedCommand(record, sender);
     }
 }
 
-bool ServerCommands::putRelayedCommand(KvrConfig record)
+bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
     const QString command = record.gv(kCommandKey);
     if (!isAcceptedFromRelay(command)) {
@@ -175,6 +177,8 @@ bool ServerCommands::putRelayedCommand(KvrConfig record)
         if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
             record.RemoveKey(key);
     }
+    if (!sender.isEmpty())
+        record.sv(kSenderKey, sender.toLower());
     m_tower->putInputCommand(record);
     return true;
 }

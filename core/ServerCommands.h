@@ -25,7 +25,10 @@ class WSignalsDispatcher;
 // Records fetched from the relay come from other users, not from the server:
 // only the vCard notice may carry a "Local::" name, no "WebLocal::" name is
 // accepted, and the hosts' routing keys ("Wivora::...") are removed before
-// they enter the input list.
+// they enter the input list. "Wivora::sender" is then set to the sender the
+// server names, so a plug-in judges a relayed record as it judges one that
+// came over a direct link; it gets no "Wivora::connection": there is no link
+// to reply on.
 //
 // Every record is handled on a thread of its own, so records are handled
 // concurrently and in no particular order.
@@ -55,8 +58,9 @@ public:
     // Moves the relayed records waiting on the server into the input list.
     void fetchExchangeCommands();
     // Puts one record handed out by the relay into the input list when a peer
-    // may send it (routing keys removed); true when it was put.
-    bool putRelayedCommand(KvrConfig record);
+    // may send it (routing keys removed, "Wivora::sender" set to sender unless
+    // that is empty); true when it was put.
+    bool putRelayedCommand(KvrConfig record, const QString &sender);
     void updateContactVCard(const KvrConfig &record);
     void updateContactStatus(const KvrConfig &record);
 

@@ -489,10 +489,12 @@ bool ServerSession::handleGetExchangeCommand(const KvrConfig &, KvrConfig &reply
 {
     if (m_user.isEmpty())
         return true;
-    const QByteArray record = m_context.store.takeRelay(m_user);
+    QString sender;
+    const QByteArray record = m_context.store.takeRelay(m_user, &sender);
     if (record.isEmpty())
         return true;
     reply.SetValue(QLatin1String(P::KeyRecord), record);
+    reply.sv(QLatin1String(P::KeySender), sender);
     reply.SetResult(true);
     return true;
 }
@@ -513,7 +515,7 @@ bool ServerSession::handleSendExchangeCommand(const KvrConfig &request, KvrConfi
         if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
             record.RemoveKey(key);
     }
-    if (!m_context.store.appendRelay(receiver, record.SerializeConfigBinary()))
+    if (!m_context.store.appendRelay(receiver, m_user, record.SerializeConfigBinary()))
         return true;
     m_context.registry.push(receiver, push(P::PushExchangeMessageAvailable));
     reply.SetResult(true);

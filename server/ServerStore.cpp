@@ -32,7 +32,8 @@ const char *const Schema[] = {
     "CREATE TABLE IF NOT EXISTS relay ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " receiver TEXT NOT NULL,"
-    " record BLOB NOT NULL)",
+    " record BLOB NOT NULL,"
+    " sender TEXT NOT NULL DEFAULT '')",
     "CREATE INDEX IF NOT EXISTS relay_by_receiver ON relay (receiver, id)",
     "CREATE TABLE IF NOT EXISTS demo ("
     " name TEXT PRIMARY KEY,"
@@ -79,6 +80,27 @@ bool ServerStore::open(const QString &filePath)
             m_lastError = query.lastError().text();
             return false;
         }
+    }
+    return addRelaySenderColumn();
+}
+
+bool ServerStore::addRelaySenderColumn()
+{
+    // Stores written before relayed records kept their sender lack the
+    // column; their queued records keep an empty sender.
+    QSqlQuery query(QSqlDatabase::database(m_connectionName));
+    if (!query.exec(QStringLiteral("PRAGMA table_info(relay)"))) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    while (query.next()) {
+        if (query.value(1).toString() == QLatin1String("sender"))
+            return true;
+    }
+    query.finish();
+    if (!query.exec(QStringLiteral("ALTER TABLE relay ADD COLUMN sender TEXT NOT NULL DEFAULT ''"))) {
+        m_lastError = query.lastError().text();
+        return false;
     }
     return true;
 }
@@ -336,21 +358,22 @@ bool ServerStore::markContactsMerged(const QString &owner, const QStringList &co
 
 // ---------------------------------------------------------------- relay queues
 
-bool ServerStore::appendRelay(const QString &receiver, const QByteArray &record)
+bool ServerStore::appendRelay(const QString &receiver, const QString &sender, const QByteArray &record)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("INSERT INTO relay (receiver, record) VALUES (?, ?)"));
+    query.prepare(QStringLiteral("INSERT INTO relay (receiver, sender, record) VALUES (?, ?, ?)"));
     query.addBindValue(normalisedName(receiver));
+    query.addBindValue(nonNull(normalisedName(sender)));
     query.addBindValue(record);
     return exec(query);
 }
 
-QByteArray ServerStore::takeRelay(const QString &receiver)
+QByteArray ServerStore::takeRelay(const QString &receiver, QString *sender)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connectionName);
     db.transaction();
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT id, record FROM relay WHERE receiver = ? ORDER BY id LIMIT 1"));
+    query.prepare(QStringLiteral("SELECT id, record, sender FROM relay WHERE receiver = ? ORDER BY id LIMIT 1"));
     query.addBindValue(normalisedName(receiver));
     if (!exec(query) || !query.next()) {
         db.rollback();
@@ -358,6 +381,7 @@ QByteArray ServerStore::takeRelay(const QString &receiver)
     }
     const qint64 id = query.value(0).toLongLong();
     const QByteArray record = query.value(1).toByteArray();
+    const QString recordSender = query.value(2).toString();
     query.finish();
     QSqlQuery remove(db);
     remove.prepare(QStringLiteral("DELETE FROM relay WHERE id = ?"));
@@ -366,6 +390,8 @@ QByteArray ServerStore::takeRelay(const QString &receiver)
         db.rollback();
         return QByteArray();
     }
+    if (sender)
+        *sender = recordSender;
     return record;
 }
 

@@ -81,9 +81,11 @@ public:
     bool markContactsMerged(const QString &owner, const QStringList &contacts);
 
     // ---- relay queues (first in, first out per receiver)
-    bool appendRelay(const QString &receiver, const QByteArray &record);
-    // Removes and returns the oldest record; empty when the queue is empty.
-    QByteArray takeRelay(const QString &receiver);
+    // sender: the user whose main link handed the record in.
+    bool appendRelay(const QString &receiver, const QString &sender, const QByteArray &record);
+    // Removes and returns the oldest record and, when asked, its sender (empty
+    // for records queued before senders were kept); empty when the queue is empty.
+    QByteArray takeRelay(const QString &receiver, QString *sender = nullptr);
     int relayCount(const QString &receiver);
 
     // ---- demo users
@@ -91,6 +93,7 @@ public:
     QString demoPassword(const QString &name);
 
 private:
+    bool addRelaySenderColumn();
     bool exec(QSqlQuery &query);
     QString userText(const QString &column, const QString &name);
     bool setUserValue(const QString &column, const QString &name, const QVariant &value);

@@ -6,19 +6,15 @@
 // bare TcpConnection pair in this process whose far side answers from its
 // transport thread.
 
+#include "BenchFigures.h"
 #include "E2eFixture.h"
-
-#include <WCryptography.h>
+#include "TransportBaseline.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <thread>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -26,16 +22,6 @@ namespace {
 constexpr int kWarmUp = 200;
 constexpr int kRoundTrips = 2000;
 constexpr int kWaitMs = 10000;
-
-// Hands the accepted socket over as a descriptor, as the client's listening server does.
-class DescriptorServer : public QTcpServer
-{
-public:
-    qintptr descriptor = -1;
-
-protected:
-    void incomingConnection(qintptr socketDescriptor) override { descriptor = socketDescriptor; }
-};
 
 struct Figures
 {
@@ -47,24 +33,12 @@ struct Figures
 // Runs roundTrip kWarmUp + kRoundTrips times, one after another.
 Figures measure(const std::function<bool()> &roundTrip)
 {
-    for (int i = 0; i < kWarmUp; ++i) {
-        if (!roundTrip())
-            qFatal("no reply while warming up");
-    }
-    std::vector<double> samples;
-    samples.reserve(kRoundTrips);
-    QElapsedTimer total;
-    total.start();
-    for (int i = 0; i < kRoundTrips; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        if (!roundTrip())
-            qFatal("no reply");
-        samples.push_back(clock.nsecsElapsed() / 1e6);
-    }
-    const double seconds = total.nsecsElapsed() / 1e9;
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[samples.size() * 99 / 100], kRoundTrips / seconds};
+    const std::vector<qint64> samples = BenchFigures::timedRuns(kWarmUp, kRoundTrips, roundTrip);
+    if (samples.empty())
+        qFatal("no reply");
+    const BenchFigures::Percentiles ms = BenchFigures::percentiles(samples, BenchFigures::kMillisecond);
+    const double seconds = double(std::accumulate(samples.begin(), samples.end(), qint64(0))) / 1e9;
+    return {ms.p50, ms.p99, kRoundTrips / seconds};
 }
 
 KvrConfig ping()
@@ -74,33 +48,17 @@ KvrConfig ping()
 
 Figures transportRoundTrips()
 {
-    const WKeyPair keys = WCryptography::GenerateKeyPair();
-    DescriptorServer listener;
-    if (!listener.listen(QHostAddress::LocalHost, 0))
-        qFatal("baseline cannot listen");
-    TcpConnection far;
-    far.setKeyPair(keys.publicKey, keys.privateKey);
-    QObject::connect(&far, &TcpConnection::signalCommandReceived, &far,
-                     [&far](const QString &id, const QString &) { far.pushCommand(far.getCommand(id, 0)); },
-                     Qt::DirectConnection);
-    TcpConnection near;
-    std::thread connecting([&] {
-        near.connectToHost(QStringLiteral("127.0.0.1"), QString::number(listener.serverPort()), keys.publicKey);
-    });
-    if (!listener.waitForNewConnection(kWaitMs))
+    TransportBaseline baseline;
+    if (!baseline.start(kWaitMs))
         qFatal("baseline did not connect");
-    far.setSocketDesctiptor(listener.descriptor);
-    connecting.join();
-    if (!near.isConnected())
-        qFatal("baseline key exchange failed");
-    return measure([&near] { return !near.sendCommand(ping(), kWaitMs).isEmpty(); });
+    TcpConnection &link = baseline.connection();
+    return measure([&link] { return !link.sendCommand(ping(), kWaitMs).isEmpty(); });
 }
 
+// Milliseconds are printed to the microsecond.
 void printFigure(const char *figure, double value, const char *unit, const char *baseline, double baselineValue)
 {
-    std::printf("%s: %.3f %s | baseline %s: %.3f %s | ratio %.2f\n", figure, value, unit, baseline, baselineValue,
-                unit, value / baselineValue);
-    std::fflush(stdout);
+    BenchFigures::printFigure(figure, value, unit, baseline, baselineValue, 3);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the same run: round-trip latency of small records through sendCommand (the
 // far side answers each at once) and throughput of file-chunk-sized records.
 
+#include "BenchFigures.h"
 #include "TcpConnection.h"
 #include "WCryptography.h"
 
@@ -11,11 +12,13 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+using BenchFigures::Percentiles;
+using BenchFigures::printFigure;
 
 namespace {
 
@@ -143,19 +146,6 @@ private:
     Counter *m_received;
 };
 
-struct Percentiles
-{
-    double p50;
-    double p99;
-};
-
-Percentiles percentiles(std::vector<qint64> nanoseconds)
-{
-    std::sort(nanoseconds.begin(), nanoseconds.end());
-    const auto at = [&](double q) { return nanoseconds[std::size_t(q * double(nanoseconds.size() - 1))] / 1000.0; };
-    return {at(0.50), at(0.99)};
-}
-
 Percentiles recordRoundTrips(TcpConnection &link)
 {
     KvrConfig request;
@@ -174,29 +164,26 @@ Percentiles recordRoundTrips(TcpConnection &link)
         if (i >= kWarmUp)
             times.push_back(elapsed);
     }
-    return percentiles(times);
+    return BenchFigures::percentiles(times, BenchFigures::kMicrosecond);
 }
 
 Percentiles socketRoundTrips(QTcpSocket &socket, int messageSize)
 {
     const QByteArray message(messageSize, 'r');
-    std::vector<qint64> times;
-    times.reserve(kRoundTrips);
-    QElapsedTimer clock;
-    for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
-        clock.start();
+    const std::vector<qint64> times = BenchFigures::timedRuns(kWarmUp, kRoundTrips, [&] {
         socket.write(message);
         socket.flush();
         qint64 got = 0;
         while (got < messageSize) {
             if (!socket.bytesAvailable() && !socket.waitForReadyRead(kWaitMs))
-                qFatal("baseline echo stalled");
+                return false;
             got += socket.read(messageSize - got).size();
         }
-        if (i >= kWarmUp)
-            times.push_back(clock.nsecsElapsed());
-    }
-    return percentiles(times);
+        return true;
+    });
+    if (times.empty())
+        qFatal("baseline echo stalled");
+    return BenchFigures::percentiles(times, BenchFigures::kMicrosecond);
 }
 
 double recordThroughput(TcpConnection &link, Counter &received)
@@ -240,13 +227,6 @@ QTcpSocket *connectedSocket(quint16 port)
         qFatal("baseline connect failed");
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return socket;
-}
-
-void printFigure(const char *figure, double value, const char *unit, const char *baseline, double baselineValue)
-{
-    printf("%s: %.1f %s | baseline %s: %.1f %s | ratio %.2f\n", figure, value, unit, baseline, baselineValue, unit,
-           value / baselineValue);
-    fflush(stdout);
 }
 
 } // namespace

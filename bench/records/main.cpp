@@ -2,6 +2,7 @@
 // QMap<QString, QByteArray> holding the same entries, measured in the same run.
 // Ratios above 1 mean the record is faster.
 
+#include "BenchFigures.h"
 #include "KvrConfig.h"
 
 #include <QDataStream>
@@ -95,13 +96,6 @@ QByteArray streamOf(const QMap<QString, QByteArray> &map)
     return bytes;
 }
 
-void printFigure(const char *figure, double value, double baseline, const char *unit)
-{
-    std::printf("%s: %.0f %s | baseline QDataStream QMap<QString,QByteArray>: %.0f %s | ratio %.2f\n", figure,
-                value, unit, baseline, unit, value / baseline);
-    std::fflush(stdout);
-}
-
 void measure(const char *name, const Entries &entries)
 {
     const KvrConfig record = recordOf(entries);
@@ -127,8 +121,9 @@ void measure(const char *name, const Entries &entries)
     });
 
     const QByteArray label = QByteArray(name) + " (" + QByteArray::number(recordBytes.size()) + " bytes)";
-    printFigure((label + " encode").constData(), encode, encodeBase, "records/s");
-    printFigure((label + " decode").constData(), decode, decodeBase, "records/s");
+    const char *baseline = "QDataStream QMap<QString,QByteArray>";
+    BenchFigures::printFigure((label + " encode").constData(), encode, "records/s", baseline, encodeBase, 0);
+    BenchFigures::printFigure((label + " decode").constData(), decode, "records/s", baseline, decodeBase, 0);
     if (sink == 42) // keeps the work from being optimised away
         std::printf(" \n");
 }

@@ -1,49 +1,26 @@
 // Round trip of an "echo:::" request and its ":callback" reply between two
 // clients' link layers (output list, link manager, direct link, incoming
-// filter, input list, and back), beside a plain TcpConnection round trip
-// measured in the same run.
+// filter, input list, and back), and delivery of a buffered 1 KiB record,
+// each beside a plain TcpConnection round trip measured in the same run.
 
+#include "BenchFigures.h"
+#include "BufferedDelivery.h"
 #include "LinkTestClient.h"
-
-#include <WCryptography.h>
+#include "TransportBaseline.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <algorithm>
-#include <cstdio>
-#include <thread>
+#include <functional>
 #include <vector>
+
+using BenchFigures::Percentiles;
 
 namespace {
 
 constexpr int kWarmUp = 200;
 constexpr int kRoundTrips = 3000;
 constexpr int kWaitMs = 10000;
-
-// Hands the accepted socket over as a descriptor, as WTcpServer does.
-class DescriptorServer : public QTcpServer
-{
-public:
-    qintptr descriptor = -1;
-
-protected:
-    void incomingConnection(qintptr socketDescriptor) override { descriptor = socketDescriptor; }
-};
-
-struct Percentiles
-{
-    double p50 = 0;
-    double p99 = 0;
-};
-
-Percentiles percentiles(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
-}
 
 KvrConfig request()
 {
@@ -70,62 +47,28 @@ void answerRequests(LinkTestClient &client)
                      Qt::DirectConnection);
 }
 
+// Times kRoundTrips calls of roundTrip after kWarmUp, in microseconds.
+Percentiles measure(const char *road, const std::function<bool()> &roundTrip)
+{
+    const std::vector<qint64> samples = BenchFigures::timedRuns(kWarmUp, kRoundTrips, roundTrip);
+    if (samples.empty())
+        qFatal("no reply on the %s", road);
+    return BenchFigures::percentiles(samples, BenchFigures::kMicrosecond);
+}
+
 Percentiles roadRoundTrips(LinkTestClient &asker, const QString &receiver)
 {
-    std::vector<double> samples;
-    for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        const QString id = asker.send(request(), receiver);
-        if (asker.received(id, kWaitMs).isEmpty())
-            qFatal("no reply on the road");
-        if (i >= kWarmUp)
-            samples.push_back(clock.nsecsElapsed() / 1000.0);
-    }
-    return percentiles(samples);
+    return measure("road", [&] { return !asker.received(asker.send(request(), receiver), kWaitMs).isEmpty(); });
 }
 
-// The same exchange on a bare TcpConnection pair whose far side answers from
-// its transport thread.
+// The same exchange on a bare TcpConnection pair.
 Percentiles transportRoundTrips()
 {
-    const WKeyPair keys = WCryptography::GenerateKeyPair();
-    DescriptorServer listener;
-    if (!listener.listen(QHostAddress::LocalHost, 0))
-        qFatal("baseline cannot listen");
-    TcpConnection far;
-    far.setKeyPair(keys.publicKey, keys.privateKey);
-    QObject::connect(&far, &TcpConnection::signalCommandReceived, &far,
-                     [&far](const QString &id, const QString &) { far.pushCommand(far.getCommand(id, 0)); },
-                     Qt::DirectConnection);
-    TcpConnection near;
-    std::thread connecting([&] {
-        near.connectToHost(QStringLiteral("127.0.0.1"), QString::number(listener.serverPort()), keys.publicKey);
-    });
-    if (!listener.waitForNewConnection(kWaitMs))
+    TransportBaseline baseline;
+    if (!baseline.start(kWaitMs))
         qFatal("baseline did not connect");
-    far.setSocketDesctiptor(listener.descriptor);
-    connecting.join();
-    if (!near.isConnected())
-        qFatal("baseline key exchange failed");
-
-    std::vector<double> samples;
-    for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        if (near.sendCommand(request(), kWaitMs).isEmpty())
-            qFatal("no baseline reply");
-        if (i >= kWarmUp)
-            samples.push_back(clock.nsecsElapsed() / 1000.0);
-    }
-    return percentiles(samples);
-}
-
-void printFigure(const char *figure, double value, const char *baseline, double baselineValue)
-{
-    std::printf("%s: %.1f us | baseline %s: %.1f us | ratio %.2f\n", figure, value, baseline, baselineValue,
-                value / baselineValue);
-    std::fflush(stdout);
+    TcpConnection &link = baseline.connection();
+    return measure("baseline", [&link] { return !link.sendCommand(request(), kWaitMs).isEmpty(); });
 }
 
 } // namespace
@@ -152,7 +95,15 @@ int main(int argc, char **argv)
 
     const Percentiles baseline = transportRoundTrips();
     const Percentiles road = roadRoundTrips(alice, QStringLiteral("bob"));
-    printFigure("echo request round trip p50", road.p50, "TcpConnection sendCommand p50", baseline.p50);
-    printFigure("echo request round trip p99", road.p99, "TcpConnection sendCommand p99", baseline.p99);
+    BenchFigures::printFigure("echo request round trip p50", road.p50, "us", "TcpConnection sendCommand p50",
+                              baseline.p50);
+    BenchFigures::printFigure("echo request round trip p99", road.p99, "us", "TcpConnection sendCommand p99",
+                              baseline.p99);
+
+    const BufferedDelivery buffered = measureBufferedDelivery();
+    BenchFigures::printFigure("buffered 1 KiB record delivery p50", buffered.delivery.p50, "us",
+                              "TcpConnection round trip p50", buffered.roundTrip.p50);
+    BenchFigures::printFigure("buffered 1 KiB record delivery p99", buffered.delivery.p99, "us",
+                              "TcpConnection round trip p99", buffered.roundTrip.p99);
     return 0;
 }

@@ -297,38 +297,44 @@ void tst_ServerCommands::localCommands()
 void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem_data()
 {
     QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("sender"); // as the server names it
     QTest::addColumn<bool>("put");
 
-    QTest::newRow("contact's vCard notice") << "Local::vcardupdate" << true;
-    QTest::newRow("plug-in record") << "wmail:::newMessage" << true;
-    QTest::newRow("plain name") << "chat" << true;
-    QTest::newRow("forged logout") << "Local::Logout" << false;
-    QTest::newRow("forged tunnel request") << "Local::InitTunnelConnection" << false;
-    QTest::newRow("forged UDP request") << "Local::InitUdpConnection" << false;
-    QTest::newRow("forged status") << "Local::userStatusChanged" << false;
-    QTest::newRow("forged relay notice") << "Local::ExchangeMessageAvailable" << false;
-    QTest::newRow("vCard notice with a suffix") << "Local::vcardupdate:::wftp" << false;
-    QTest::newRow("forged web server request") << "WebLocal::wftp:::openFile" << false;
+    QTest::newRow("contact's vCard notice") << "Local::vcardupdate" << "bob" << true;
+    QTest::newRow("plug-in record") << "wmail:::newMessage" << "bob" << true;
+    QTest::newRow("sender in capitals") << "wmail:::newMessage" << "BoB" << true;
+    QTest::newRow("sender unknown to the server") << "wmail:::newMessage" << "" << true;
+    QTest::newRow("plain name") << "chat" << "bob" << true;
+    QTest::newRow("forged logout") << "Local::Logout" << "bob" << false;
+    QTest::newRow("forged tunnel request") << "Local::InitTunnelConnection" << "bob" << false;
+    QTest::newRow("forged UDP request") << "Local::InitUdpConnection" << "bob" << false;
+    QTest::newRow("forged status") << "Local::userStatusChanged" << "bob" << false;
+    QTest::newRow("forged relay notice") << "Local::ExchangeMessageAvailable" << "bob" << false;
+    QTest::newRow("vCard notice with a suffix") << "Local::vcardupdate:::wftp" << "bob" << false;
+    QTest::newRow("forged web server request") << "WebLocal::wftp:::openFile" << "bob" << false;
 }
 
 void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
 {
     QFETCH(QString, command);
+    QFETCH(QString, sender);
     QFETCH(bool, put);
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
     const KvrConfig record = makeRecord(command, {{"username", "bob"},
-                                                  {"Wivora::sender", "bob"},
+                                                  {"Wivora::sender", "carol"},
                                                   {"Wivora::connection", "1"},
                                                   {"Wivora::connectionID", "{forged}"}});
 
-    QCOMPARE(commands.putRelayedCommand(record), put);
+    QCOMPARE(commands.putRelayedCommand(record, sender), put);
 
     const KvrConfig stored = tower.takeInputCommand(record.GetID());
     QCOMPARE(stored.isEmpty(), !put);
     if (put) {
-        QCOMPARE(routingKeysOf(stored), QStringList());
+        // Only the server's word on the sender survives; there is no link to name.
+        QCOMPARE(routingKeysOf(stored), sender.isEmpty() ? QStringList() : QStringList{"Wivora::sender"});
+        QCOMPARE(stored.gv(QStringLiteral("Wivora::sender")), sender.toLower());
         QCOMPARE(stored.gv(QStringLiteral("command")), command);
         QCOMPARE(stored.gv(QStringLiteral("username")), QStringLiteral("bob"));
     }
@@ -341,20 +347,26 @@ void tst_ServerCommands::relayedRecordsEnterInServerOrder()
     connect(&tower, &IOCommandsTower::signalInputCommandReceived, &commands, &ServerCommands::slotCommandReceived);
 
     // One "ID" for all three: takes by that "ID" then follow list order.
+    // Bob writes a false sender into each; the server's word replaces it.
     QList<KvrConfig> records;
     for (const char *text : {"first", "second", "third"}) {
         KvrConfig record;
         record.sv(QStringLiteral("ID"), QStringLiteral("relayed"));
         record.sv(QStringLiteral("command"), QStringLiteral("chat"));
         record.sv(QStringLiteral("text"), QLatin1String(text));
+        record.sv(QStringLiteral("Wivora::sender"), QStringLiteral("carol"));
         records << record;
     }
     QVERIFY(relayToAlice(records));
     tower.putInputCommand(makeRecord(QStringLiteral("Local::ExchangeMessageAvailable")));
 
     QStringList texts;
-    for (int i = 0; i < records.size(); ++i)
-        texts << tower.waitInputCommand(QStringLiteral("relayed"), kArrivalTimeoutMs).gv(QStringLiteral("text"));
+    for (int i = 0; i < records.size(); ++i) {
+        const KvrConfig arrived = tower.waitInputCommand(QStringLiteral("relayed"), kArrivalTimeoutMs);
+        texts << arrived.gv(QStringLiteral("text"));
+        QCOMPARE(routingKeysOf(arrived), QStringList{"Wivora::sender"});
+        QCOMPARE(arrived.gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
+    }
     QCOMPARE(texts, (QStringList{"first", "second", "third"}));
     QVERIFY(WServerCommands::getExchangeCommand(m_session.serverLink()).isEmpty());
 }

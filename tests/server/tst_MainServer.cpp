@@ -208,13 +208,16 @@ private slots:
     {
         ServerProcess server;
         QVERIFY(server.addUser(QStringLiteral("dave"), QStringLiteral("dave-pw")));
+        QVERIFY(server.addUser(QStringLiteral("erin"), QStringLiteral("erin-pw")));
         QVERIFY(server.start());
         {
             TestLink link(server);
             QVERIFY(link.login(QStringLiteral("dave"), QStringLiteral("dave-pw")));
             QVERIFY(link.ask(P::SaveAccount, {{P::KeyAccount, "saved before restart"}}).checkResult());
             QVERIFY(link.ask(P::SetPassword, {{P::KeyPassword, "new-pw"}}).checkResult());
-            QVERIFY(link.ask(P::SendExchangeCommand,
+            TestLink erin(server);
+            QVERIFY(erin.login(QStringLiteral("ERIN"), QStringLiteral("erin-pw")));
+            QVERIFY(erin.ask(P::SendExchangeCommand,
                              {{P::KeyReceiver, "dave"}, {P::KeyRecord, record("a:::b", "kept").SerializeConfigBinary()}})
                         .checkResult());
         }
@@ -223,9 +226,11 @@ private slots:
         QVERIFY(!link.login(QStringLiteral("dave"), QStringLiteral("dave-pw")));
         QVERIFY(link.login(QStringLiteral("dave"), QStringLiteral("new-pw")));
         QCOMPARE(link.ask(P::GetAccount).gv(P::KeyAccount), QStringLiteral("saved before restart"));
+        const KvrConfig reply = link.ask(P::GetExchangeCommand);
         KvrConfig relayed;
-        QVERIFY(relayed.DeserializeConfigBinary(link.ask(P::GetExchangeCommand).GetValue(P::KeyRecord)));
+        QVERIFY(relayed.DeserializeConfigBinary(reply.GetValue(P::KeyRecord)));
         QCOMPARE(relayed.gv(QStringLiteral("payload")), QStringLiteral("kept"));
+        QCOMPARE(reply.gv(P::KeySender), QStringLiteral("erin"));
         QVERIFY2(server.stop(), qPrintable(server.output()));
     }
 
@@ -396,13 +401,17 @@ private slots:
         QVERIFY(carol.link->pushCommand(trigger));
         QVERIFY(!carol.waitForPush(P::PushExchangeMessageAvailable).isEmpty());
         for (const KvrConfig &expected : sent) {
+            const KvrConfig reply = carol.ask(P::GetExchangeCommand);
             KvrConfig relayed;
-            QVERIFY(relayed.DeserializeConfigBinary(carol.ask(P::GetExchangeCommand).GetValue(P::KeyRecord)));
+            QVERIFY(relayed.DeserializeConfigBinary(reply.GetValue(P::KeyRecord)));
             QCOMPARE(relayed, expected);
+            // The forged sender inside is gone; the server names the real one.
+            QCOMPARE(reply.gv(P::KeySender), QStringLiteral("alice"));
         }
         const KvrConfig empty = carol.ask(P::GetExchangeCommand);
         QVERIFY(!empty.checkResult());
         QVERIFY(!empty.CheckKeyExist(P::KeyRecord));
+        QVERIFY(!empty.CheckKeyExist(P::KeySender));
         // The trigger itself is never answered.
         QCOMPARE(carol.arrivedCount(), 0);
 

@@ -475,12 +475,16 @@ private slots:
         const Link bob = loggedIn(QStringLiteral("bob"));
         QVERIFY(bob);
         for (int n = 1; n <= 3; ++n) {
-            const KvrConfig record = WServerCommands::getExchangeCommand(bob);
+            QString sender;
+            const KvrConfig record = WServerCommands::getExchangeCommand(bob, &sender);
             QCOMPARE(record.gv(QStringLiteral("n")), QString::number(n));
             QCOMPARE(record.gv(QStringLiteral("command")), QStringLiteral("wftp:::relayed"));
             QVERIFY(!record.CheckKeyExist(QStringLiteral("Wivora::sender")));
+            QCOMPARE(sender, QStringLiteral("alice"));
         }
-        QCOMPARE(WServerCommands::getExchangeCommand(bob).size(), 0);
+        QString sender = QStringLiteral("left over");
+        QCOMPARE(WServerCommands::getExchangeCommand(bob, &sender).size(), 0);
+        QCOMPARE(sender, QString());
     }
 
     void hostInformation()

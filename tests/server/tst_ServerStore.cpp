@@ -6,6 +6,8 @@
 #include "ServerStore.h"
 #include "WDataStructure.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,14 +49,49 @@ private slots:
         ServerStore store;
         QVERIFY(store.open(databasePath()));
         const QByteArray binary("\x00\x01\xff\x00", 4);
-        QVERIFY(store.appendRelay(QStringLiteral("Ann"), "one"));
-        QVERIFY(store.appendRelay(QStringLiteral("ben"), "other"));
-        QVERIFY(store.appendRelay(QStringLiteral("ann"), binary));
+        QVERIFY(store.appendRelay(QStringLiteral("Ann"), QStringLiteral("Cleo"), "one"));
+        QVERIFY(store.appendRelay(QStringLiteral("ben"), QStringLiteral("ann"), "other"));
+        QVERIFY(store.appendRelay(QStringLiteral("ann"), QStringLiteral("ben"), binary));
         QCOMPARE(store.relayCount(QStringLiteral("ANN")), 2);
-        QCOMPARE(store.takeRelay(QStringLiteral("ann")), QByteArray("one"));
-        QCOMPARE(store.takeRelay(QStringLiteral("ann")), binary);
-        QCOMPARE(store.takeRelay(QStringLiteral("ann")), QByteArray());
-        QCOMPARE(store.takeRelay(QStringLiteral("ben")), QByteArray("other"));
+        QString sender;
+        QCOMPARE(store.takeRelay(QStringLiteral("ann"), &sender), QByteArray("one"));
+        QCOMPARE(sender, QStringLiteral("cleo"));
+        QCOMPARE(store.takeRelay(QStringLiteral("ann"), &sender), binary);
+        QCOMPARE(sender, QStringLiteral("ben"));
+        QCOMPARE(store.takeRelay(QStringLiteral("ann"), &sender), QByteArray());
+        QCOMPARE(store.takeRelay(QStringLiteral("ben"), &sender), QByteArray("other"));
+        QCOMPARE(sender, QStringLiteral("ann"));
+    }
+
+    void relayQueueOfAnOlderStoreOpensWithoutSenders()
+    {
+        // A store written before relayed records kept their sender.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("older.sqlite"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec(QStringLiteral("CREATE TABLE relay (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                                              " receiver TEXT NOT NULL, record BLOB NOT NULL)")));
+            QVERIFY(query.exec(QStringLiteral("INSERT INTO relay (receiver, record) VALUES ('ann', X'6F6C64')")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+
+        QString sender = QStringLiteral("left over");
+        {
+            ServerStore store;
+            QVERIFY2(store.open(path), qPrintable(store.lastError()));
+            QCOMPARE(store.takeRelay(QStringLiteral("ann"), &sender), QByteArray("old"));
+            QCOMPARE(sender, QString());
+            QVERIFY(store.appendRelay(QStringLiteral("ann"), QStringLiteral("ben"), "new"));
+        }
+        ServerStore reopened; // finds the column in place
+        QVERIFY2(reopened.open(path), qPrintable(reopened.lastError()));
+        QCOMPARE(reopened.takeRelay(QStringLiteral("ann"), &sender), QByteArray("new"));
+        QCOMPARE(sender, QStringLiteral("ben"));
     }
 
     void contactRelations()

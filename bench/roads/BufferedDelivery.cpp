@@ -1,12 +1,15 @@
 // Delivery time of a buffered 1 KiB record between two stores joined by a
 // real TcpConnection on loopback (add on one side until the whole record is
 // handed to the other side's input), beside a plain TcpConnection round trip
-// of a record of the same size measured in the same run.
+// of a record of the same size on the same link.
 //
 // Each side's incoming records take one hop to a working thread before they
 // reach the store, and each outgoing part one hop before it is pushed, as on
 // the program's own road.
 
+#include "BufferedDelivery.h"
+
+#include "BenchFigures.h"
 #include "BufferedCommands.h"
 #include "SessionState.h"
 
@@ -14,11 +17,8 @@
 #include <WCryptography.h>
 #include <WivoraAccount.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -26,6 +26,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+using BenchFigures::Percentiles;
 
 namespace {
 
@@ -145,19 +147,6 @@ private:
     WKeyPair m_keys;
 };
 
-struct Percentiles
-{
-    double p50;
-    double p99;
-};
-
-Percentiles percentiles(std::vector<qint64> nanoseconds)
-{
-    std::sort(nanoseconds.begin(), nanoseconds.end());
-    const auto at = [&](double q) { return nanoseconds[std::size_t(q * double(nanoseconds.size() - 1))] / 1000.0; };
-    return {at(0.50), at(0.99)};
-}
-
 KvrConfig recordOfSize(int size, const QString &command)
 {
     KvrConfig record;
@@ -181,7 +170,7 @@ Percentiles roundTrips(TcpConnection &link)
         if (i >= kWarmUp)
             times.push_back(clock.nsecsElapsed());
     }
-    return percentiles(times);
+    return BenchFigures::percentiles(times, BenchFigures::kMicrosecond);
 }
 
 Percentiles bufferedDeliveries(Side &sender, Side &receiver, const QString &receiverName)
@@ -203,28 +192,13 @@ Percentiles bufferedDeliveries(Side &sender, Side &receiver, const QString &rece
         while (!sender.store->pendingCommands(receiverName).isEmpty())
             QThread::usleep(100);
     }
-    return percentiles(times);
-}
-
-void printFigure(const char *figure, double value, const char *unit, const char *baseline, double baselineValue)
-{
-    printf("%s: %.1f %s | baseline %s: %.1f %s | ratio %.2f\n", figure, value, unit, baseline, baselineValue, unit,
-           value / baselineValue);
-    fflush(stdout);
+    return BenchFigures::percentiles(times, BenchFigures::kMicrosecond);
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+BufferedDelivery measureBufferedDelivery()
 {
-    // The stores' files go to a storage root of this run only.
-    QTemporaryDir storage;
-    if (!storage.isValid())
-        qFatal("no temporary folder");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(storage.path()));
-    QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-
     const WKeyPair keys = WCryptography::GenerateKeyPair(2048);
     QThread acceptorThread;
     Acceptor acceptor(keys);
@@ -249,23 +223,20 @@ int main(int argc, char **argv)
     if (!bobLink)
         qFatal("link was not accepted");
 
+    BufferedDelivery result;
     {
         Side alice(QStringLiteral("alice"), QStringLiteral("bob"));
         Side bob(QStringLiteral("bob"), QStringLiteral("alice"));
         alice.attach(&aliceLink);
         bob.attach(bobLink);
 
-        const Percentiles baseline = roundTrips(aliceLink);
-        const Percentiles buffered = bufferedDeliveries(alice, bob, QStringLiteral("bob"));
-        printFigure("buffered 1 KiB record delivery p50", buffered.p50, "us", "TcpConnection round trip p50",
-                    baseline.p50);
-        printFigure("buffered 1 KiB record delivery p99", buffered.p99, "us", "TcpConnection round trip p99",
-                    baseline.p99);
+        result.roundTrip = roundTrips(aliceLink);
+        result.delivery = bufferedDeliveries(alice, bob, QStringLiteral("bob"));
         aliceLink.disconnectFromHost();
     }
     QMetaObject::invokeMethod(&acceptor, [&] { acceptor.accepted.reset(); acceptor.close(); },
                               Qt::BlockingQueuedConnection);
     acceptorThread.quit();
     acceptorThread.wait();
-    return 0;
+    return result;
 }
