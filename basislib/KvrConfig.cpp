@@ -8,6 +8,8 @@
 #include <QVector>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 const QString kIdKey = QStringLiteral("ID");
@@ -198,6 +200,18 @@ bool KvrConfig::RemoveKey(const QString &key)
     d->entries.remove(at);
     d->reindex();
     return true;
+}
+
+int KvrConfig::RemoveKeysWithPrefix(const QString &prefix)
+{
+    const auto matches = [&prefix](const Entry &e) { return e.key.startsWith(prefix); };
+    const QVector<Entry> &entries = d.constData()->entries; // no copy of shared data unless needed
+    if (std::none_of(entries.cbegin(), entries.cend(), matches))
+        return 0;
+    const int before = d->entries.size();
+    d->entries.erase(std::remove_if(d->entries.begin(), d->entries.end(), matches), d->entries.end());
+    d->reindex();
+    return before - d->entries.size();
 }
 
 int KvrConfig::size() const

@@ -41,6 +41,8 @@ public:
 
     bool CheckKeyExist(const QString &key) const;
     bool RemoveKey(const QString &key);
+    // Removes every key that begins with prefix; returns how many went.
+    int RemoveKeysWithPrefix(const QString &prefix);
     int size() const;
     bool isEmpty() const { return size() == 0; }
     void clear();

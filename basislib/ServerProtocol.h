@@ -37,8 +37,13 @@ inline constexpr char KeyStatus[] = "status";        // decimal status number; "
 inline constexpr char KeyTime[] = "time";            // ISO 8601, UTC (Qt::ISODate)
 inline constexpr char KeyPublicKey[] = "publickey";  // PEM text
 inline constexpr char KeySender[] = "sender";        // the user a relayed record or a push comes from
-// Keys that a relayed record loses on the server (routing keys of the hosts).
+// The routing keys a receiving host stamps on every record it takes in; a
+// record loses whatever keys with this prefix it carried before (on the
+// server's relay too).
 inline constexpr char RoutingKeyPrefix[] = "Wivora::";
+inline constexpr char RoutingKeySender[] = "Wivora::sender";             // the peer's user name
+inline constexpr char RoutingKeyConnection[] = "Wivora::connection";     // "0" peer link, "1" server-mode link
+inline constexpr char RoutingKeyConnectionId[] = "Wivora::connectionID"; // the link's identifier
 // Value of KeyStatus for an offline (or invisible) user.
 inline constexpr char StatusOffline[] = "0";
 // Separator of user lists ("a,b,": every name is followed by one).

@@ -26,8 +26,8 @@ const QString kPart = QStringLiteral("part");
 const QString kTotalSize = QStringLiteral("totalsize");
 const QString kData = QStringLiteral("data");
 const QString kResponse = QStringLiteral("response");
-const QString kSender = QStringLiteral("Wivora::sender");
-const QString kConnectionId = QStringLiteral("Wivora::connectionID");
+const QString kSender = QLatin1String(ServerProtocol::RoutingKeySender);
+const QString kConnectionId = QLatin1String(ServerProtocol::RoutingKeyConnectionId);
 
 constexpr int kMaxLastPart = BufferedCommands::MaxRecordSize / BufferedCommands::PartSize - 1;
 
@@ -409,11 +409,7 @@ void BufferedCommands::receivePart(const KvrConfig &record)
 
     reportProgress(Direction::Receive, sender, -1);
     // The routing keys are this host's to set, never the sender's.
-    for (int i = whole.size() - 1; i >= 0; --i) {
-        const QString key = whole.GetKey(i);
-        if (key.startsWith(QLatin1String(ServerProtocol::RoutingKeyPrefix)))
-            whole.RemoveKey(key);
-    }
+    whole.RemoveKeysWithPrefix(QLatin1String(ServerProtocol::RoutingKeyPrefix));
     whole.sv(kSender, sender);
     if (m_roads.deliver)
         m_roads.deliver(whole);

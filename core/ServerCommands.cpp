@@ -26,7 +26,6 @@ const QString kCommandKey = QStringLiteral("command");
 const QString kSectionKey = QStringLiteral("section");
 const QString kVCardSection = QStringLiteral("vcard");
 const QString kPluginSeparator = QStringLiteral(":::");
-const QString kSenderKey = QStringLiteral("Wivora::sender");
 
 const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 
@@ -172,13 +171,9 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
         return false;
     }
     // The routing keys are this host's to set, never the sender's.
-    for (int i = record.size() - 1; i >= 0; --i) {
-        const QString key = record.GetKey(i);
-        if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
-            record.RemoveKey(key);
-    }
+    record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
     if (!sender.isEmpty())
-        record.sv(kSenderKey, sender.toLower());
+        record.sv(QLatin1String(P::RoutingKeySender), sender.toLower());
     m_tower->putInputCommand(record);
     return true;
 }

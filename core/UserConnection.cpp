@@ -41,9 +41,9 @@ const QString KeyPeerChallenge = QStringLiteral("challenge");
 const QString KeyPeerProof = QStringLiteral("proof");
 
 const QString RoutingKeyPrefix = QString::fromLatin1(P::RoutingKeyPrefix);
-const QString KeySender = QStringLiteral("Wivora::sender");
-const QString KeyConnection = QStringLiteral("Wivora::connection");
-const QString KeyConnectionId = QStringLiteral("Wivora::connectionID");
+const QString KeySender = QString::fromLatin1(P::RoutingKeySender);
+const QString KeyConnection = QString::fromLatin1(P::RoutingKeyConnection);
+const QString KeyConnectionId = QString::fromLatin1(P::RoutingKeyConnectionId);
 
 const QString BufferedCommand = QStringLiteral("User::bufferedCommand");
 const QString PluginSeparator = QStringLiteral(":::");
@@ -539,11 +539,7 @@ void UserConnection::route(const QSharedPointer<IWConnection> &link, KvrConfig r
     if (record.isEmpty())
         return;
     // Routing keys are this host's to set: whatever the peer wrote goes.
-    for (int i = record.size() - 1; i >= 0; --i) {
-        const QString key = record.GetKey(i);
-        if (key.startsWith(RoutingKeyPrefix))
-            record.RemoveKey(key);
-    }
+    record.RemoveKeysWithPrefix(RoutingKeyPrefix);
     record.sv(KeySender, link->getUser());
     record.sv(KeyConnection, link->getConnectionType() == IWConnection::PeerLink ? QStringLiteral("0")
                                                                                   : QStringLiteral("1"));

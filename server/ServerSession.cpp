@@ -510,11 +510,7 @@ bool ServerSession::handleSendExchangeCommand(const KvrConfig &request, KvrConfi
         return true;
 
     // Routing keys are the receiving host's to set.
-    for (int i = record.size() - 1; i >= 0; --i) {
-        const QString key = record.GetKey(i);
-        if (key.startsWith(QLatin1String(P::RoutingKeyPrefix)))
-            record.RemoveKey(key);
-    }
+    record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
     if (!m_context.store.appendRelay(receiver, m_user, record.SerializeConfigBinary()))
         return true;
     m_context.registry.push(receiver, push(P::PushExchangeMessageAvailable));

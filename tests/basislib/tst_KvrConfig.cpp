@@ -235,6 +235,18 @@ void tst_KvrConfig::positionalWalkAndRemoveKey()
     record.sv(QStringLiteral("new"), QStringLiteral("n"));
     QCOMPARE(record.gv(QStringLiteral("new")), QStringLiteral("n"));
     QCOMPARE(record.GetKey(record.size() - 1), QStringLiteral("new"));
+
+    // Removal by prefix keeps the others in order and findable by name.
+    record.sv(QStringLiteral("Wivora::sender"), QStringLiteral("mallory"));
+    record.sv(QStringLiteral("Wivora::connection"), QStringLiteral("0"));
+    const KvrConfig shared = record;
+    QCOMPARE(record.RemoveKeysWithPrefix(QStringLiteral("Wivora::")), 2);
+    QCOMPARE(record.RemoveKeysWithPrefix(QStringLiteral("Wivora::")), 0);
+    entries.append({QStringLiteral("new"), "n"});
+    QCOMPARE(entriesOf(record), entries);
+    for (const auto &[key, value] : entries)
+        QCOMPARE(record.GetValue(key), value);
+    QCOMPARE(shared.gv(QStringLiteral("Wivora::sender")), QStringLiteral("mallory"));
 }
 
 void tst_KvrConfig::movedFromRecordStaysUsable()
