@@ -87,6 +87,26 @@ public:
         return true;
     }
 
+    // The usual pair: the service with alice and bob as contacts of each
+    // other, and both clients logged in (bob first, so alice finds him
+    // online). Returns what went wrong, empty on success.
+    QString startContacts(std::unique_ptr<ClientProcess> *alice, std::unique_ptr<ClientProcess> *bob)
+    {
+        const QString aliceName = QStringLiteral("alice");
+        const QString bobName = QStringLiteral("bob");
+        if (!startService({aliceName, bobName}, {{aliceName, bobName}}))
+            return server.errorText();
+        *alice = client(aliceName);
+        *bob = client(bobName);
+        if (!*alice || !*bob)
+            return QStringLiteral("clients could not be set up");
+        if (!(*bob)->start())
+            return (*bob)->diagnostics();
+        if (!(*alice)->start())
+            return (*alice)->diagnostics();
+        return QString();
+    }
+
     // A client of user that is set up but not started; null when its account
     // could not be given a listening port.
     std::unique_ptr<ClientProcess> client(const QString &user)

@@ -29,12 +29,8 @@ private:
 
 void tst_Presence::initTestCase()
 {
-    QVERIFY2(m_fixture.startService({kAlice, kBob}, {{kAlice, kBob}}), qPrintable(m_fixture.server.errorText()));
-    m_alice = m_fixture.client(kAlice);
-    m_bob = m_fixture.client(kBob);
-    QVERIFY(m_alice && m_bob);
-    QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
-    QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
+    const QString failure = m_fixture.startContacts(&m_alice, &m_bob);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     // Bob's view of alice before anything changes: online.
     QTRY_COMPARE_WITH_TIMEOUT(m_bob->probe().contactValue(QStringLiteral("alice/status")), QByteArray("1"),
                               ProbeClient::RoadTimeoutMs);
