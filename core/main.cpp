@@ -1,6 +1,7 @@
 #include "CrashDumpUploader.h"
 #include "CrashHandler.h"
 #include "InstallerOffer.h"
+#include "MainClass.h"
 #include "ServiceSettings.h"
 #include "SingleInstanceGuard.h"
 #include "WApplication.h"
@@ -23,6 +24,10 @@ int main(int argc, char *argv[])
     if (SingleInstanceGuard::wakeRunningCopy())
         return 0;
 
+    // The session controller starts its threads now; when the installer
+    // opens, returning ends them through the controller's clean-up at exit.
+    MainClass::instance();
+
     if (InstallerOffer().run() == InstallerOffer::Outcome::Opened)
         return 0;
 
@@ -30,11 +35,10 @@ int main(int argc, char *argv[])
     setThreadPoolExpiry(10000);
     PSettings::SetValue(QStringLiteral("mainserverip"), domain);
 
-    // The session controller, the style and the main window are not part of
-    // the program yet. When they are, the session controller is created
-    // before the installer offer (which then stops its threads when the
-    // installer opens), and the main window, created here, takes over the
-    // wake-up server and the quit request below.
+    // The style and the main window (with the plug-ins and the login form)
+    // are not part of the program yet; start-up stops here. The main window,
+    // created at this point, will take over the wake-up server and the quit
+    // request below.
     WakeUpServer wakeUpServer;
     wakeUpServer.listen(SingleInstanceGuard::ServerName);
     QObject::connect(&app, &WApplication::signalQuitApp, &app, &QCoreApplication::quit);
