@@ -36,6 +36,7 @@ bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, 
     ServerOptions result;
     result.dataDir = defaultDataDir();
     QStringList positional;
+    bool udpPortGiven = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (argument == QLatin1String("--demo")) {
@@ -66,8 +67,10 @@ bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, 
             result.host = value;
         else if (argument == QLatin1String("--port"))
             valid = parseNumber(value, 0, 65535, &result.tcpPort);
-        else if (argument == QLatin1String("--udp-port"))
+        else if (argument == QLatin1String("--udp-port")) {
             valid = parseNumber(value, 0, 65535, &result.udpPort);
+            udpPortGiven = true;
+        }
         else if (argument == QLatin1String("--http-port"))
             valid = parseNumber(value, 0, 65535, &result.httpPort);
         else
@@ -77,6 +80,10 @@ bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, 
             return false;
         }
     }
+
+    // Clients look for the UDP rendezvous on the main port's number.
+    if (!udpPortGiven)
+        result.udpPort = result.tcpPort;
 
     if (!positional.isEmpty()) {
         result.command = positional.takeFirst();

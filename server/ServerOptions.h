@@ -8,7 +8,8 @@
 // The command line of wivora-server:
 //   wivora-server [--data DIR] [--host ADDR] [--port N] [--udp-port N] [--http-port N] [--demo]
 //   wivora-server [--data DIR] adduser NAME PASSWORD | addcontact NAME NAME | users
-// Port 0 picks a free port; the listening lines tell which.
+// Port 0 picks a free port; the listening lines tell which. The UDP port
+// follows --port unless given, since clients find the rendezvous there.
 struct ServerOptions
 {
     QString dataDir;

@@ -165,21 +165,28 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("port");
+        QTest::addColumn<int>("udpPort");
         QTest::addColumn<QString>("command");
-        QTest::newRow("defaults") << QStringList{} << true << 2004 << "";
-        QTest::newRow("port") << QStringList{"--port", "0", "--demo"} << true << 0 << "";
-        QTest::newRow("adduser") << QStringList{"--data", "/d", "adduser", "a", "pw"} << true << 2004 << "adduser";
-        QTest::newRow("adduser without password") << QStringList{"adduser", "a"} << false << 0 << "";
-        QTest::newRow("port out of range") << QStringList{"--port", "70000"} << false << 0 << "";
-        QTest::newRow("option without value") << QStringList{"--data"} << false << 0 << "";
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << 0 << "";
-        QTest::newRow("unknown command") << QStringList{"deluser", "a"} << false << 0 << "";
+        QTest::newRow("defaults") << QStringList{} << true << 2004 << 2004 << "";
+        QTest::newRow("port") << QStringList{"--port", "0", "--demo"} << true << 0 << 0 << "";
+        // Clients find the rendezvous on the main port's number.
+        QTest::newRow("udp follows port") << QStringList{"--port", "24004"} << true << 24004 << 24004 << "";
+        QTest::newRow("udp given") << QStringList{"--udp-port", "3000", "--port", "24004"} << true << 24004 << 3000
+                                   << "";
+        QTest::newRow("adduser") << QStringList{"--data", "/d", "adduser", "a", "pw"} << true << 2004 << 2004
+                                 << "adduser";
+        QTest::newRow("adduser without password") << QStringList{"adduser", "a"} << false << 0 << 0 << "";
+        QTest::newRow("port out of range") << QStringList{"--port", "70000"} << false << 0 << 0 << "";
+        QTest::newRow("option without value") << QStringList{"--data"} << false << 0 << 0 << "";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << 0 << 0 << "";
+        QTest::newRow("unknown command") << QStringList{"deluser", "a"} << false << 0 << 0 << "";
     }
     void options()
     {
         QFETCH(QStringList, arguments);
         QFETCH(bool, valid);
         QFETCH(int, port);
+        QFETCH(int, udpPort);
         QFETCH(QString, command);
         ServerOptions options;
         QString error;
@@ -187,6 +194,7 @@ private slots:
         QCOMPARE(error.isEmpty(), valid);
         if (valid) {
             QCOMPARE(options.tcpPort, port);
+            QCOMPARE(options.udpPort, udpPort);
             QCOMPARE(options.command, command);
         }
     }
