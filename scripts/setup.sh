@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  cmake g++ ninja-build pkg-config
+  cmake g++ ninja-build pkg-config ccache
   qtbase5-dev libqt5sql5-sqlite libqt5webkit5-dev
   libboost-thread-dev libboost-system-dev libboost-date-time-dev
   libssl-dev libqca-qt5-2-dev libqca-qt5-2-plugins
