@@ -1,0 +1,44 @@
+#pragma once
+
+#include <IWPlugin.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The messaging plug-in as the host sees it: every operation forwards to the
+// process's main object (wmailMain()) or answers a constant.
+class WMailPlugin : public QObject, public IWPlugin
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "com.wivora.Wivora.IWPlugin/1.0")
+    Q_INTERFACES(IWPlugin)
+
+public:
+    QImage getPluginIcon() override;
+    QString getPluginName() override;
+    QString getPluginDisplayName() override;
+    void initSettingsWidget() override {}
+    QWidget *getSettingsWidget() override { return nullptr; }
+    QList<QWidget *> getMainPluginWidget() override { return {}; }
+    QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override { return {}; }
+    void receiveCommand(const KvrConfig &) override {}
+    bool setHostInterface(IWHost *host) override;
+    void initPlugin() override;
+    void closePlugin() override;
+    QMap<QString, QWidget *> getUserWidget() override;
+    void setUser(const QString &user) override;
+    void commandReceived(const QString &id, const QString &command) override;
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override;
+    int getPluginVersion() override { return 1000; }
+    QList<QAction *> getContactsContextMenu() override { return {}; }
+    QList<QAction *> getPluginMenu() override { return {}; }
+    QImage getWindowIcon(QWidget *page) override;
+    QList<QAction *> getQuickMenuActions() override { return {}; }
+
+    // What the chat page does when the user sends: shows the contact's
+    // conversation and sends data as a message of that kind to it. The new
+    // message's id, or "" when nothing was sent.
+    Q_INVOKABLE QString sendMessage(const QString &contact, const QByteArray &data,
+                                    const QString &itemType = QStringLiteral("text"));
+};
