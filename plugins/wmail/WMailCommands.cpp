@@ -84,6 +84,15 @@ WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig 
 {
     if (manager.owner().isEmpty() || !WMailManager::isValidName(author))
         return {};
+    // Checked before a conversation is looked up, so that nothing is created
+    // for a record that is dropped.
+    auto message = WMailStructure::Pointer::create();
+    if (!message->deserializeStructure(record.GetValue(kStructure)) || !WMailStructure::isValidId(message->id))
+        return {};
+    // A new message has no children, and its author is who sent it.
+    message->children.clear();
+    message->sender = author;
+
     const QString wmailid = record.gv(kWmailId);
     WMailConversation::Pointer conversation;
     if (wmailid.startsWith(QLatin1Char('{'))) {
@@ -97,14 +106,8 @@ WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig 
         if (!conversation)
             return {};
     }
-
-    auto message = WMailStructure::Pointer::create();
-    if (!message->deserializeStructure(record.GetValue(kStructure)) || !WMailStructure::isValidId(message->id)
-        || conversation->containsMessage(message->id))
-        return {};
-    // A new message has no children, and its author is who sent it.
-    message->children.clear();
-    message->sender = author;
+    if (conversation->containsMessage(message->id))
+        return {}; // delivered before, or an attempt to replace a message
 
     WMailStructure::Pointer parent = conversation->root()->findStructure(record.gv(kParentId));
     if (!parent)
