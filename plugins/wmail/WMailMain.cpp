@@ -105,14 +105,15 @@ void WMailMain::closePlugin()
         m_chatWidget->setConversation(WMailConversation::Pointer());
 }
 
-void WMailMain::setUser(const QString &contact)
+WMailConversation::Pointer WMailMain::setUser(const QString &contact)
 {
     const WMailConversation::Pointer conversation = m_manager.getUserConversation(contact.toLower());
     if (!conversation)
-        return;
+        return conversation;
     if (m_chatWidget)
         m_chatWidget->setConversation(conversation);
     m_host->setUserActivity(contact, kChat, false);
+    return conversation;
 }
 
 void WMailMain::signalReceived(const QString &name, const QMap<QString, QVariant> &params)

@@ -38,7 +38,8 @@ public:
 
     void initPlugin();
     void closePlugin();
-    void setUser(const QString &contact);
+    // Shows the conversation with contact; it, or null when there is none.
+    WMailConversation::Pointer setUser(const QString &contact);
     void signalReceived(const QString &name, const QMap<QString, QVariant> &params);
     void commandReceived(const QString &id, const QString &command);
 

@@ -68,11 +68,18 @@ QImage WMailPlugin::getWindowIcon(QWidget *page)
     return QImage(chat ? QStringLiteral(":/icons/Resources/Chat.png") : QStringLiteral(":/icons/Resources/wmail.png"));
 }
 
-QString WMailPlugin::sendMessage(const QString &contact, const QByteArray &data, const QString &itemType)
+KvrConfig WMailPlugin::sendMessage(const KvrConfig &request)
 {
+    KvrConfig answer;
     WMailMain *main = wmailMain();
-    if (!main)
-        return QString();
-    main->setUser(contact);
-    return main->createMessage(main->chatWidget()->conversation(), data, itemType, true);
+    QString type = request.gv(QStringLiteral("type"));
+    if (type.isEmpty())
+        type = QStringLiteral("text");
+    if (main) {
+        if (const WMailConversation::Pointer shown = main->setUser(request.gv(QStringLiteral("user"))))
+            answer.sv(QStringLiteral("id"),
+                      main->createMessage(shown, request.GetValue(QStringLiteral("data")), type, true));
+    }
+    answer.SetResult(!answer.gv(QStringLiteral("id")).isEmpty());
+    return answer;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <IWPlugin.h>
+#include <KvrConfig.h>
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -36,9 +36,8 @@ public:
     QImage getWindowIcon(QWidget *page) override;
     QList<QAction *> getQuickMenuActions() override { return {}; }
 
-    // What the chat page does when the user sends: shows the contact's
-    // conversation and sends data as a message of that kind to it. The new
-    // message's id, or "" when nothing was sent.
-    Q_INVOKABLE QString sendMessage(const QString &contact, const QByteArray &data,
-                                    const QString &itemType = QStringLiteral("text"));
+    // What the chat page does when the user sends: shows the conversation
+    // with "user" and sends "data" as a message of kind "type" (default
+    // "text") to it. Answers "id", the new message's id, and the result flag.
+    Q_INVOKABLE KvrConfig sendMessage(const KvrConfig &request);
 };

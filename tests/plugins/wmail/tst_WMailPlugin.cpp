@@ -1,5 +1,6 @@
 // The built module as the host loads it.
 #include "TestHost.h"
+#include "WMailStructure.h"
 
 #include <IWPlugin.h>
 #include <PSettings.h>
@@ -64,10 +65,13 @@ private slots:
     {
         m_plugin->initPlugin();
         QCOMPARE(m_host->handlers().keys(), QStringList{"chat"});
-        QString id;
-        QVERIFY(QMetaObject::invokeMethod(m_loader.instance(), "sendMessage", Q_RETURN_ARG(QString, id),
-                                          Q_ARG(QString, "alice"), Q_ARG(QByteArray, "hello")));
-        QVERIFY(!id.isEmpty());
+        KvrConfig request, answer;
+        request.sv("user", "alice");
+        request.SetValue("data", QByteArray("hello"));
+        QVERIFY(QMetaObject::invokeMethod(m_loader.instance(), "sendMessage", Q_RETURN_ARG(KvrConfig, answer),
+                                          Q_ARG(KvrConfig, request)));
+        QVERIFY(answer.checkResult());
+        QVERIFY(WMailStructure::isValidId(answer.gv("id")));
         QCOMPARE(m_host->buffered().size(), 1);
         QCOMPARE(m_host->buffered().at(0).user, QStringLiteral("alice"));
         QVERIFY(QFileInfo(m_host->getPluginStoragePath("wmail") + "/alice.wml").isFile());
