@@ -65,7 +65,9 @@ public:
     static QByteArray AuthenticationMessage(const QByteArray &challenge, const QString &verifier);
 
     // Asks the server to open a tunnel from this link to the peer.
-    static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link);
+    // serverMode: the link stands for a server-mode link, and the peer is told so.
+    static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link,
+                                     bool serverMode = false);
     // Joins this link to the tunnel a peer opened.
     static bool AcceptTunnelConnection(const QString &tunnelId, const Link &link);
 

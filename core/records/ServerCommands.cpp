@@ -142,7 +142,8 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
         updateContactStatus(record);
     } else if (command == QLatin1String(P::PushInitTunnelConnection)) {
         if (m_acceptTunnel)
-            m_acceptTunnel(record.gv(QLatin1String(P::KeyTunnelId)), record.gv(QLatin1String(P::KeySender)));
+            m_acceptTunnel(record.gv(QLatin1String(P::KeyTunnelId)), record.gv(QLatin1String(P::KeySender)),
+                           record.gv(QLatin1String(P::KeyServerMode)) == QLatin1String("1"));
     } else if (command == QLatin1String(P::PushInitUdpConnection)) {
         if (m_acceptUdp)
             m_acceptUdp(record.gv(QLatin1String(P::KeySender)), record.gv(QLatin1String(P::KeySessionId)));

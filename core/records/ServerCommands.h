@@ -37,8 +37,9 @@ class ServerCommands : public QObject
     Q_OBJECT
 
 public:
-    // Asks the link manager to join the tunnel a peer opened.
-    using TunnelAcceptance = std::function<void(const QString &tunnelId, const QString &sender)>;
+    // Asks the link manager to join the tunnel a peer opened; serverMode when
+    // the peer opened it as a server-mode link.
+    using TunnelAcceptance = std::function<void(const QString &tunnelId, const QString &sender, bool serverMode)>;
     // Asks the link manager to accept the UDP link a peer asked for.
     using UdpAcceptance = std::function<void(const QString &sender, const QString &sessionId)>;
 

@@ -54,6 +54,7 @@ private slots:
     void roads();
     void directToOfflineUserFails();
     void recordWithoutLinkMakesOneAndTheNextReusesIt();
+    void namedLinkThatClosedFallsBackToAnother_data();
     void namedLinkThatClosedFallsBackToAnother();
     void crossingSendsBothArrive();
     void acceptedSocketWithNobodyLoggedInIsClosed();
@@ -174,7 +175,8 @@ void tst_ConnectionsThread::roads()
     const KvrConfig arrived = m_bob->received(m_alice->send(echoRecord(road), QStringLiteral("bob"), serverConnection));
     QCOMPARE(arrived.gv(QStringLiteral("text")), road);
     QCOMPARE(arrived.gv(Sender), QStringLiteral("alice"));
-    QCOMPARE(arrived.gv(Connection), QStringLiteral("0"));
+    // Both ends know the link for what the asker chose.
+    QCOMPARE(arrived.gv(Connection), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
     answer(*m_bob, arrived);
     const KvrConfig reply = m_alice->received(arrived.GetID());
     QCOMPARE(reply.gv(Sender), QStringLiteral("bob"));
@@ -206,22 +208,34 @@ void tst_ConnectionsThread::recordWithoutLinkMakesOneAndTheNextReusesIt()
     QVERIFY(m_alice->commands.takeOutputCommand(first.GetID()).isEmpty());
 }
 
+void tst_ConnectionsThread::namedLinkThatClosedFallsBackToAnother_data()
+{
+    QTest::addColumn<bool>("serverConnection");
+
+    QTest::newRow("direct link") << false;
+    QTest::newRow("server-mode link") << true;
+}
+
 void tst_ConnectionsThread::namedLinkThatClosedFallsBackToAnother()
 {
+    QFETCH(bool, serverConnection);
     QVERIFY(m_bob->start(m_fixture, QStringLiteral("bob")));
     QVERIFY(m_alice->start(m_fixture, QStringLiteral("alice")));
-    const KvrConfig request = m_alice->received(m_bob->send(echoRecord(QStringLiteral("ask")), QStringLiteral("alice")));
+    const KvrConfig request = m_alice->received(
+        m_bob->send(echoRecord(QStringLiteral("ask")), QStringLiteral("alice"), serverConnection));
     const QString requestLink = request.gv(ConnectionId);
     QVERIFY(!requestLink.isEmpty());
 
     // The link the request came on is gone by the time the reply leaves: the
-    // reply takes another link to the same user instead of vanishing.
+    // reply takes another link to the same user, of the kind the asker chose,
+    // instead of vanishing.
     m_alice->connections->closeConnection(requestLink);
     QVERIFY(!m_alice->connections->isConnectionActive(requestLink));
     answer(*m_alice, request);
     const KvrConfig reply = m_bob->received(request.GetID());
     QCOMPARE(reply.gv(QStringLiteral("command")), QStringLiteral("echo:::request:callback"));
     QCOMPARE(reply.gv(Sender), QStringLiteral("alice"));
+    QCOMPARE(reply.gv(Connection), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void tst_ConnectionsThread::crossingSendsBothArrive()

@@ -246,6 +246,9 @@ void tst_ServerCommands::localCommands_data()
     QTest::newRow("tunnel request") << "Local::InitTunnelConnection"
                                     << QVariantMap{{"sender", "bob"}, {"tunelid", "t-7"}}
                                     << QStringList{"tunnel t-7 bob"} << "1";
+    QTest::newRow("server-mode link request") << "Local::InitTunnelConnection"
+                                              << QVariantMap{{"sender", "bob"}, {"tunelid", "t-8"}, {"servermode", "1"}}
+                                              << QStringList{"tunnel t-8 bob server-mode"} << "1";
     QTest::newRow("UDP request") << "Local::InitUdpConnection"
                                  << QVariantMap{{"sessionid", "4711"}, {"sender", "bob"}}
                                  << QStringList{"udp bob 4711"} << "1";
@@ -273,7 +276,9 @@ void tst_ServerCommands::localCommands()
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
     QStringList seen;
     commands.setLinkAcceptance(
-        [&](const QString &tunnelId, const QString &sender) { seen << "tunnel " + tunnelId + ' ' + sender; },
+        [&](const QString &tunnelId, const QString &sender, bool serverMode) {
+            seen << "tunnel " + tunnelId + ' ' + sender + (serverMode ? " server-mode" : "");
+        },
         [&](const QString &sender, const QString &sessionId) { seen << "udp " + sender + ' ' + sessionId; });
     QObject receiver;
     connect(&m_dispatcher, &WSignalsDispatcher::signalLogout, &receiver, [&] { seen << QStringLiteral("logout"); });

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QObject>
 #include <QWaitCondition>
 
@@ -17,7 +18,8 @@
 // control request (ProbeProtocol.h) becomes the host call a real plug-in
 // would make, and the probe remembers what the host called on it
 // (commandReceived, signalReceived, initPlugin, closePlugin) for the test to
-// ask about.
+// ask about. It can also run an invokable operation of another loaded plug-in
+// (ProbeProtocol.h, "invoke").
 class ProbePlugin : public QObject, public IWPlugin
 {
     Q_OBJECT
@@ -51,6 +53,12 @@ public:
 
 private:
     KvrConfig handleControlRequest(const KvrConfig &request);
+    // Runs `KvrConfig operation(const KvrConfig &)` of the loaded plug-in
+    // named pluginName on the plug-in's thread; false when there is none.
+    bool invokePluginOperation(const QString &pluginName, const QString &operation, const KvrConfig &argument,
+                               KvrConfig *result);
+    // Scales the client's waits as the environment asks (ProbeProtocol.h).
+    void applyTestWaits();
     // The claimed record with that "ID", waiting up to timeoutMs for it.
     KvrConfig waitForRecord(const QString &id, int timeoutMs);
     void remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params = {});
@@ -63,6 +71,7 @@ private:
     QMutex m_mutex; // everything below
     QWaitCondition m_claimedArrived;
     QHash<QString, KvrConfig> m_claimed; // by "ID"
+    QSet<QString> m_awaitedReplies;      // "ID"s of the records sent with "send"
     QList<KvrConfig> m_events;
     bool m_closing = false;
 };
