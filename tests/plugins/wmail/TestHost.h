@@ -150,6 +150,7 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_accepted.contains(user);
     }
+    KvrConfig waitInputCommand(const QString &id, int) override { return takeInputCommand(id); }
 
 private:
     const QString m_storage;
