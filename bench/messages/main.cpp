@@ -1,8 +1,12 @@
 // Loading a conversation of 100 000 messages (header with every id, the tree
-// and the item offsets of its ".wml"), beside reading the same file's bytes in the same run.
+// and the item offsets of its ".wml"), beside reading the same file's bytes;
+// and delivery of a message between two clients (Delivery.h).
 
 #include "BenchFigures.h"
 #include "WMailConversation.h"
+#ifdef WIVORA_BENCH_DELIVERY
+#include "Delivery.h"
+#endif
 
 #include <WUtilities.h>
 
@@ -59,6 +63,11 @@ bool writeConversation(const QString &folder)
 
 int main(int argc, char **argv)
 {
+    // Settings and storage of its own, never the user's.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     if (!dir.isValid() || !writeConversation(dir.path())) {
@@ -86,5 +95,11 @@ int main(int argc, char **argv)
     const double readMs = BenchFigures::percentiles(reads, BenchFigures::kMillisecond).p50;
     std::printf("conversation of %d messages: %.1f MB\n", kMessages, double(QFile(path).size()) / 1e6);
     BenchFigures::printFigure("load 100000-message conversation (p50)", loadMs, "ms", "read its file", readMs);
+#ifdef WIVORA_BENCH_DELIVERY
+    if (!measureDelivery()) {
+        std::fprintf(stderr, "delivery between the clients failed\n");
+        return 1;
+    }
+#endif
     return 0;
 }

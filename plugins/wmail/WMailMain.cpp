@@ -150,7 +150,10 @@ QString WMailMain::createMessage(const WMailConversation::Pointer &conversation,
                                  const QString &itemType, bool send)
 {
     const QString own = ownUser();
-    if (!conversation || own.isEmpty() || !conversation->viewRoot())
+    // Only the logged-in user's conversations: an object kept from another
+    // login would write into that user's folder.
+    if (!conversation || own.isEmpty() || !conversation->viewRoot()
+        || m_manager.findConversation(conversation->name()) != conversation)
         return QString();
     const WMailStructure::Pointer viewRoot = conversation->viewRoot();
     const QDateTime serverTime =

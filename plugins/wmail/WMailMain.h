@@ -46,7 +46,8 @@ public:
     // Adds the user's own message under the conversation's view root, stores
     // its item and, when send is set, buffers it for every other participant.
     // The new id, or "" when nothing was made (no view root, nobody logged in,
-    // or a message the host cannot carry: the user is told).
+    // a conversation of another login, or a message the host cannot carry:
+    // the user is told).
     QString createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
                           const QString &itemType, bool send);
 

@@ -349,6 +349,10 @@ private slots:
         m_bob->host.logIn(kCarol);
         m_bob->main.initPlugin();
         QVERIFY(!m_bob->main.chatWidget()->conversation());
+        // The object kept from bob's login no longer writes (into bob's folder).
+        const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+        QVERIFY(m_bob->main.createMessage(shown, "as carol", "text", true).isEmpty());
+        QCOMPARE(snapshot(m_dir->path()), before);
         m_bob->main.closePlugin();
     }
 
