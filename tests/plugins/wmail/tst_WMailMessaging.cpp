@@ -160,6 +160,7 @@ private slots:
         if (!shown.isEmpty())
             m_bob->main.setUser(shown);
         page->setVisible(visible);
+        const Qt::HANDLE guiThread = QThread::currentThreadId();
         QList<Qt::HANDLE> pageThreads;
         connect(page, &WMailRenderer::messageAdded, this, [&] { pageThreads << QThread::currentThreadId(); },
                 Qt::DirectConnection);
@@ -169,7 +170,7 @@ private slots:
         m_bob->settle();
         QCOMPARE(pageThreads.size(), onPage ? 1 : 0);
         for (Qt::HANDLE thread : pageThreads)
-            QCOMPARE(thread, (Qt::HANDLE)QCoreApplication::instance()->thread()->currentThreadId());
+            QCOMPARE(thread, guiThread);
         QCOMPARE(count(m_bob->host.activities(), kAlice, true), marked ? 1 : 0);
         page->hide();
     }
