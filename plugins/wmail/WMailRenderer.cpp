@@ -8,7 +8,6 @@ WMailRenderer::WMailRenderer(QWidget *parent) : QWidget(parent)
 void WMailRenderer::setConversation(const WMailConversation::Pointer &conversation)
 {
     m_conversation = conversation;
-    emit conversationChanged();
 }
 
 void WMailRenderer::addMessageToPage(const QString &id)

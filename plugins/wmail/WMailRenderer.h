@@ -20,7 +20,6 @@ public:
     void addMessageToPage(const QString &id);
 
 signals:
-    void conversationChanged();
     void messageAdded(const QString &id);
 
 private:
