@@ -64,7 +64,7 @@ private slots:
         {
             WMailManager writer;
             writer.loadConversations(m_folder, kAlice);
-            for (const QString &contact : {"carol", "bob", "dave"})
+            for (const QString contact : {"carol", "bob", "dave"})
                 QVERIFY(writer.createConversation(contact, contact, {contact}));
         }
         QVERIFY(QDir().mkpath(m_folder + "/folder.wml"));
