@@ -139,6 +139,34 @@ private slots:
         QCOMPARE(m_alice->stored(kBob)->messageIds(), QStringList{id});
     }
 
+    void recordCarriesTheMessage()
+    {
+        const Pointer conversation = aliceToBob();
+        const QString first = m_alice->main.createMessage(conversation, "one", "text", true);
+        const QString second = m_alice->main.createMessage(conversation, "two", "text", true);
+        const QList<TestHost::Buffered> sent = m_alice->host.buffered();
+        QCOMPARE(sent.size(), 2);
+        const KvrConfig record = sent.at(1).record;
+        QStringList keys;
+        for (int i = 0; i < record.size(); ++i)
+            keys << record.GetKey(i);
+        QCOMPARE(keys, (QStringList{"ID", "command", "wmailid", "parentid", "insertafterid", "structure", "plugin",
+                                    "sender"}));
+        QCOMPARE(record.gv("command"), WMailCommands::CommandName);
+        QCOMPARE(record.gv("wmailid"), kBob);
+        QCOMPARE(record.gv("parentid"), conversation->viewRoot()->id);
+        QCOMPARE(record.gv("insertafterid"), first);
+        QCOMPARE(sent.at(0).record.gv("insertafterid"), QString());
+        QCOMPARE(record.GetValue("plugin"), QByteArray("two"));
+        QCOMPARE(record.gv("sender"), kAlice);
+        WMailStructure carried;
+        QVERIFY(carried.deserializeStructure(record.GetValue("structure")));
+        QCOMPARE(carried.id, second);
+        QCOMPARE(carried.recipients, (QStringList{kAlice, kBob}));
+        QVERIFY(carried.children.isEmpty());
+        QVERIFY(sent.at(0).record.GetID() != record.GetID());
+    }
+
     void chatMark_data()
     {
         QTest::addColumn<QString>("shown"); // whose page bob has open
