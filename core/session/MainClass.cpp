@@ -100,6 +100,7 @@ MainClass::MainClass()
         [this](const QString &sender, const QString &sessionId) {
             m_connections.requestUdpAcceptance(sender, sessionId);
         });
+    m_serverCommands.setRelayedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveRelayedPart(part); });
     m_serverCommands.moveToThread(&m_workingThread);
 
     TcpConnection *const serverLink = m_session.serverLink().data();

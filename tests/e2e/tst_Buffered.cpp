@@ -18,6 +18,8 @@ const QString kPayload = QStringLiteral("payload");
 // part stays unacknowledged for the acknowledgement wait (85 s, scaled down
 // here); a receiver that logs in meanwhile gets it from the relay.
 const QString kAckTimeoutMs = QStringLiteral("5000");
+// What the sender's log says once the server took a relayed record.
+const QString kRelayedLine = QStringLiteral("buffered command relayed to bob: true");
 constexpr int RelayedDeliveryTimeoutMs = 180000;
 
 // A record whose binary form is exactly `size` bytes.
@@ -94,6 +96,8 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce_data()
     // Nothing is saved on the way out of a killed client: the file written
     // when the record was handed over is what brings it back.
     QTest::newRow("sender killed, started again after the receiver") << "killed" << 70000;
+    // More than one relay request carries: relayed in parts.
+    QTest::newRow("40 MiB record, sender stays logged in") << "stays" << 40 * 1024 * 1024;
 }
 
 void tst_Buffered::recordForLoggedOutUserArrivesOnce()
@@ -102,6 +106,7 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce()
     QFETCH(int, size);
 
     QVERIFY2(m_bob->stop(), qPrintable(m_bob->diagnostics()));
+    const int relaysBefore = m_alice->log().count(kRelayedLine);
     const KvrConfig record = recordOfSize(size);
     QVERIFY(m_alice->probe().buffer(kBob, record));
     if (sender == QLatin1String("restarts"))
@@ -115,6 +120,9 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce()
     const KvrConfig arrived = m_bob->probe().waitFor(record.GetID(), RelayedDeliveryTimeoutMs);
     QVERIFY2(!arrived.isEmpty(), qPrintable(m_alice->diagnostics()));
     QCOMPARE(arrived.GetValue(kPayload), record.GetValue(kPayload));
+    // A sender that stayed had no link to bob: the relay carried it.
+    if (sender == QLatin1String("stays"))
+        QCOMPARE(m_alice->log().count(kRelayedLine), relaysBefore + 1);
 
     // A later record from the same sender comes after any repeat of the
     // first one would have: once it is there, the first arrived only once.
