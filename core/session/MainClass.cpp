@@ -115,6 +115,9 @@ MainClass::MainClass()
 
 MainClass::~MainClass()
 {
+    // A question about a stranger may still wait for the window that is gone;
+    // the command handler asking it must end before the members go.
+    m_dispatcher.closeQuestions();
     m_loggedIn = false;
     m_reconnectStop = true;
     disconnect(m_session.serverLink().data(), nullptr, this, nullptr);
