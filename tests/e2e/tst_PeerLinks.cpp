@@ -15,8 +15,8 @@ namespace {
 const QString kBob = QStringLiteral("bob");
 const QString kConnectionId = QStringLiteral("Wivora::connectionID");
 
-// The clients check their links every second here instead of every ten.
-const QString kPeerCheckMs = QStringLiteral("1000");
+// The clients check their links every two seconds here instead of every ten.
+const QString kPeerCheckMs = QStringLiteral("2000");
 // A dead link is gone within this (checks every ten seconds, ten to answer).
 constexpr int DeadLinkBoundMs = 30000;
 
