@@ -75,6 +75,9 @@ public:
     // sender, when given, receives the name of the user the server says
     // relayed it (empty when the server does not know).
     static KvrConfig getExchangeCommand(const Link &link, QString *sender = nullptr);
+    // The largest record (binary form) one relay request carries: a frame of
+    // the main link holds it with the request around it.
+    static constexpr int MaxExchangeRecordSize = 16 * 1024 * 1024 - 64 * 1024;
     // Relays the record to the receiver through the main link of the
     // account's user.
     static bool sendExchangeCommand(const QString &receiver, const KvrConfig &record,

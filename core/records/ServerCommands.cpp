@@ -1,5 +1,6 @@
 #include "ServerCommands.h"
 
+#include "BufferedCommands.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -72,6 +73,11 @@ void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAccepta
 {
     m_acceptTunnel = std::move(acceptTunnel);
     m_acceptUdp = std::move(acceptUdp);
+}
+
+void ServerCommands::setRelayedPartReceiver(RelayedPartReceiver receiver)
+{
+    m_relayedPartReceiver = std::move(receiver);
 }
 
 void ServerCommands::slotCommandReceived(const QString &id, const QString &command)
@@ -175,6 +181,13 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
     record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
     if (!sender.isEmpty())
         record.sv(QLatin1String(P::RoutingKeySender), sender.toLower());
+    if (command == BufferedCommands::PartCommand) {
+        // Parts are joined per sender: one the server cannot name is no use.
+        if (sender.isEmpty() || !m_relayedPartReceiver)
+            return false;
+        m_relayedPartReceiver(record);
+        return true;
+    }
     m_tower->putInputCommand(record);
     return true;
 }

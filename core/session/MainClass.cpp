@@ -100,6 +100,7 @@ MainClass::MainClass()
         [this](const QString &sender, const QString &sessionId) {
             m_connections.requestUdpAcceptance(sender, sessionId);
         });
+    m_serverCommands.setRelayedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveRelayedPart(part); });
     m_serverCommands.moveToThread(&m_workingThread);
 
     TcpConnection *const serverLink = m_session.serverLink().data();
@@ -114,6 +115,9 @@ MainClass::MainClass()
 
 MainClass::~MainClass()
 {
+    // A question about a stranger may still wait for the window that is gone;
+    // the command handler asking it must end before the members go.
+    m_dispatcher.closeQuestions();
     m_loggedIn = false;
     m_reconnectStop = true;
     disconnect(m_session.serverLink().data(), nullptr, this, nullptr);

@@ -18,6 +18,8 @@ const QString kPayload = QStringLiteral("payload");
 // part stays unacknowledged for the acknowledgement wait (85 s, scaled down
 // here); a receiver that logs in meanwhile gets it from the relay.
 const QString kAckTimeoutMs = QStringLiteral("5000");
+// What the sender's log says once the server took a relayed record.
+const QString kRelayedLine = QStringLiteral("buffered command relayed to bob: true");
 constexpr int RelayedDeliveryTimeoutMs = 180000;
 
 // A record whose binary form is exactly `size` bytes.
@@ -94,6 +96,9 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce_data()
     // Nothing is saved on the way out of a killed client: the file written
     // when the record was handed over is what brings it back.
     QTest::newRow("sender killed, started again after the receiver") << "killed" << 70000;
+    // More than one relay request carries: relayed in parts, and only the
+    // relay can bring it, as the sender is gone when the receiver comes.
+    QTest::newRow("40 MiB record, sender gone once it was relayed") << "leaves" << 40 * 1024 * 1024;
 }
 
 void tst_Buffered::recordForLoggedOutUserArrivesOnce()
@@ -102,19 +107,34 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce()
     QFETCH(int, size);
 
     QVERIFY2(m_bob->stop(), qPrintable(m_bob->diagnostics()));
+    const int relaysBefore = m_alice->log().count(kRelayedLine);
     const KvrConfig record = recordOfSize(size);
     QVERIFY(m_alice->probe().buffer(kBob, record));
-    if (sender == QLatin1String("restarts"))
+    if (sender == QLatin1String("restarts")) {
         QVERIFY2(m_alice->stop(), qPrintable(m_alice->diagnostics()));
-    else if (sender == QLatin1String("killed"))
+    } else if (sender == QLatin1String("killed")) {
         QVERIFY(m_alice->kill());
+    } else if (sender == QLatin1String("leaves")) {
+        // Gone from the sender's file once the relay took it (a logout
+        // before that leaves it there to be sent again).
+        const QString file = m_alice->storagePath(QStringLiteral("pluginsstorage/alice/bufferedcommands.bff"));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_alice->log().count(kRelayedLine) > relaysBefore
+                                      && QFileInfo(file).size() < size,
+                                  qPrintable(m_alice->diagnostics()), RelayedDeliveryTimeoutMs);
+        QVERIFY2(m_alice->stop(), qPrintable(m_alice->diagnostics()));
+    }
 
     QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
-    if (sender != QLatin1String("stays"))
+    if (sender == QLatin1String("restarts") || sender == QLatin1String("killed"))
         QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
     const KvrConfig arrived = m_bob->probe().waitFor(record.GetID(), RelayedDeliveryTimeoutMs);
     QVERIFY2(!arrived.isEmpty(), qPrintable(m_alice->diagnostics()));
     QCOMPARE(arrived.GetValue(kPayload), record.GetValue(kPayload));
+    // Bob was away when alice tried: the relay carried it, once.
+    if (sender == QLatin1String("stays") || sender == QLatin1String("leaves"))
+        QCOMPARE(m_alice->log().count(kRelayedLine), relaysBefore + 1);
+    if (sender == QLatin1String("leaves"))
+        QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
 
     // A later record from the same sender comes after any repeat of the
     // first one would have: once it is there, the first arrived only once.

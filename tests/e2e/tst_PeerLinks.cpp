@@ -15,9 +15,10 @@ namespace {
 const QString kBob = QStringLiteral("bob");
 const QString kConnectionId = QStringLiteral("Wivora::connectionID");
 
-// The clients check their links every second here instead of every ten.
-const QString kPeerCheckMs = QStringLiteral("1000");
-// A dead link is gone within this (checks every ten seconds, ten to answer).
+// The clients check their links every two seconds here instead of every ten.
+const QString kPeerCheckMs = QStringLiteral("2000");
+// The bound on noticing a dead link (unscaled: a check every ten seconds and
+// ten to answer); the scaled checks here notice it within a few seconds.
 constexpr int DeadLinkBoundMs = 30000;
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "WTcpConnection.h"
 #include "WUdpConnection.h"
 
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
@@ -57,6 +59,8 @@ private slots:
     void namedLinkThatClosedFallsBackToAnother_data();
     void namedLinkThatClosedFallsBackToAnother();
     void crossingSendsBothArrive();
+    void keepAliveClosesOnlySilentPeersLinks_data();
+    void keepAliveClosesOnlySilentPeersLinks();
     void acceptedSocketWithNobodyLoggedInIsClosed();
 
 private:
@@ -236,6 +240,42 @@ void tst_ConnectionsThread::namedLinkThatClosedFallsBackToAnother()
     QCOMPARE(reply.gv(QStringLiteral("command")), QStringLiteral("echo:::request:callback"));
     QCOMPARE(reply.gv(Sender), QStringLiteral("alice"));
     QCOMPARE(reply.gv(Connection), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void tst_ConnectionsThread::keepAliveClosesOnlySilentPeersLinks_data()
+{
+    QTest::addColumn<bool>("peerAnswers");
+
+    QTest::newRow("peer answers") << true;
+    QTest::newRow("peer silent") << false;
+}
+
+void tst_ConnectionsThread::keepAliveClosesOnlySilentPeersLinks()
+{
+    QFETCH(bool, peerAnswers);
+    QVERIFY(m_bob->start(m_fixture, QStringLiteral("bob")));
+    QVERIFY(m_alice->start(m_fixture, QStringLiteral("alice")));
+    const QString id = m_alice->connections->getOrCreateConnection(QStringLiteral("bob"), false, false);
+    QVERIFY(!id.isEmpty());
+
+    // Bob's links are served on his link manager's thread: held there, bob
+    // answers nothing, as a suspended client would.
+    QSemaphore held;
+    auto release = qScopeGuard([&held] { held.release(); });
+    if (!peerAnswers)
+        QMetaObject::invokeMethod(m_bob->connections.get(), [&held] { held.acquire(); }, Qt::QueuedConnection);
+    m_alice->connections->setPeerAnswerTimeoutMs(1000);
+    KvrConfig keepAlive;
+    keepAlive.sv(QStringLiteral("command"), QStringLiteral("ping"));
+    m_alice->connections->checkPeerLinks(keepAlive, [] { return false; });
+
+    QCOMPARE(m_alice->connections->isConnectionActive(id), peerAnswers);
+    release.dismiss();
+    held.release();
+    // The next record to bob makes a fresh link.
+    const QString next = m_alice->connections->getOrCreateConnection(QStringLiteral("bob"), false, false);
+    QVERIFY(!next.isEmpty());
+    QCOMPARE(next == id, peerAnswers);
 }
 
 void tst_ConnectionsThread::crossingSendsBothArrive()

@@ -61,6 +61,8 @@ private slots:
     void localCommands();
     void relayedRecordsArePutOnlyWhenPeersMaySendThem_data();
     void relayedRecordsArePutOnlyWhenPeersMaySendThem();
+    void relayedPartsGoToTheBufferedStore_data();
+    void relayedPartsGoToTheBufferedStore();
     void relayedRecordsEnterInServerOrder();
     void relayedVCardNoticeRefreshesTheContact();
 
@@ -342,6 +344,39 @@ void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
         QCOMPARE(stored.gv(QStringLiteral("Wivora::sender")), sender.toLower());
         QCOMPARE(stored.gv(QStringLiteral("command")), command);
         QCOMPARE(stored.gv(QStringLiteral("username")), QStringLiteral("bob"));
+    }
+}
+
+void tst_ServerCommands::relayedPartsGoToTheBufferedStore_data()
+{
+    QTest::addColumn<QString>("sender"); // as the server names it
+    QTest::addColumn<bool>("handedOver");
+
+    QTest::newRow("named sender") << "BoB" << true;
+    // Parts are joined per sender.
+    QTest::newRow("sender unknown to the server") << "" << false;
+}
+
+void tst_ServerCommands::relayedPartsGoToTheBufferedStore()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, handedOver);
+
+    IOCommandsTower tower;
+    ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    QList<KvrConfig> parts;
+    commands.setRelayedPartReceiver([&](const KvrConfig &part) { parts << part; });
+    const KvrConfig part = makeRecord(QStringLiteral("User::bufferedCommand"),
+                                      {{"commandid", "{c}"}, {"Wivora::sender", "carol"}, {"Wivora::connectionID", "x"}});
+
+    QCOMPARE(commands.putRelayedCommand(part, sender), handedOver);
+
+    QVERIFY(tower.takeInputCommand(part.GetID()).isEmpty());
+    QCOMPARE(parts.size(), handedOver ? 1 : 0);
+    if (handedOver) {
+        QCOMPARE(routingKeysOf(parts.first()), QStringList{"Wivora::sender"});
+        QCOMPARE(parts.first().gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
+        QCOMPARE(parts.first().gv(QStringLiteral("commandid")), QStringLiteral("{c}"));
     }
 }
 

@@ -18,8 +18,25 @@
 // control request (ProbeProtocol.h) becomes the host call a real plug-in
 // would make, and the probe remembers what the host called on it
 // (commandReceived, signalReceived, initPlugin, closePlugin) for the test to
-// ask about. It can also run an invokable operation of another loaded plug-in
-// (ProbeProtocol.h, "invoke").
+// ask about.
+//
+// It also runs operations of the other plug-ins loaded in the client
+// (ProbeProtocol.h, "invoke"), so a test can make a product plug-in do what
+// its user would and read its state back. A plug-in exposes such an
+// operation as an invokable method that takes a record and returns one:
+//
+//   class FileSharingPlugin : public QObject, public IWPlugin {
+//       Q_OBJECT
+//   public:
+//       // {"path"} -> result flag
+//       Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
+//   };
+//
+// The probe finds the plug-in by its getPluginName() in the host's plug-in
+// list and calls the method by name on the plug-in object's thread (the GUI
+// thread), where the plug-in's own windows would call it. An operation may
+// block with the thread's events flowing (IWHost::waitInputCommand does), as
+// a window's action would; it must not wait for another control request.
 class ProbePlugin : public QObject, public IWPlugin
 {
     Q_OBJECT

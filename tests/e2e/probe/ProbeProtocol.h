@@ -27,22 +27,9 @@
 // the replies (":callback") to the records it sent with "send": a test waits
 // for them with "wait". Replies to other plug-ins' requests stay theirs.
 //
-// "invoke" runs `Q_INVOKABLE KvrConfig <operation>(const KvrConfig &)` of the
-// plug-in whose getPluginName() is "plugin", on that plug-in's thread, and
-// answers with the record it returned (the result flag is false when there
-// is no such plug-in or operation). A product plug-in exposes what its user
-// can do (share a folder, start a download, send a message) and what a test
-// reads back (the transfers, the conversations) as such operations:
-//
-//   class FileSharingPlugin : public QObject, public IWPlugin {
-//       Q_OBJECT
-//   public:
-//       // {"path"} -> result flag
-//       Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
-//   };
-//
-// An operation may block (it runs with the thread's events flowing, as a
-// window's action would); it must not wait for another control request.
+// "invoke" runs an operation a plug-in exposes for tests (ProbePlugin.h says
+// how a plug-in exposes one); the result flag is false when there is no such
+// plug-in or operation.
 //
 // Waits scaled for tests: in the client's environment, WIVORA_PROBE_ACK_TIMEOUT_MS
 // replaces the buffered road's acknowledgement wait, and WIVORA_PROBE_PEER_CHECK_MS
