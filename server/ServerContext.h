@@ -2,6 +2,8 @@
 
 #include "WCryptography.h"
 
+class LoginCheckPool;
+class LoginThrottle;
 class PluginCatalogue;
 class ServerStore;
 class SessionRegistry;
@@ -16,4 +18,6 @@ struct ServerContext
     TunnelBroker &tunnels;
     const PluginCatalogue &catalogue;
     WKeyPair keys;
+    LoginThrottle &loginThrottle;
+    LoginCheckPool &loginChecks; // lives on the main thread, runs checks on its own
 };

@@ -43,11 +43,18 @@ private:
     enum class Mode { Requests, TunnelWaiting, TunnelRelaying };
     using Handler = bool (ServerSession::*)(const KvrConfig &request, KvrConfig &reply);
 
+    void dispatch(const KvrConfig &record);
     void handleRequest(const KvrConfig &request);
+    void logRequest(const QString &command, const KvrConfig &request) const;
+    void finishLogin(const QString &id, const QString &user, const QString &accountTextBefore,
+                     const QStringList &pendingContacts, bool verified, const QString &mergedAccountText);
+    void handleHeldRequests();
     void relayRecord(const KvrConfig &record);
+    void bindLogin(const QString &user);
+    // Why a record of recordBytes may not join the receiver's queue; empty when it may.
+    QString relayRefusal(const QString &receiver, qint64 recordBytes);
     void goOffline();
     void notifyWatchers(const QString &user, const QByteArray &status);
-    void mergePendingContacts(const QString &user, const QString &password);
     QString statusText(const QString &user) const;
     static const QHash<QString, Handler> &handlers();
 
@@ -95,4 +102,8 @@ private:
     QList<KvrConfig> m_waitingRecords; // a tunnel's records before its peer joined
     qint64 m_waitingBytes = 0;
     bool m_ended = false;
+    // While a login's password is checked off the main thread, later requests
+    // of this link wait here, so replies keep their order.
+    bool m_loginChecking = false;
+    QList<KvrConfig> m_heldRequests;
 };

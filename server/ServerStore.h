@@ -87,6 +87,9 @@ public:
     // for records queued before senders were kept); empty when the queue is empty.
     QByteArray takeRelay(const QString &receiver, QString *sender = nullptr);
     int relayCount(const QString &receiver);
+    // The bytes of the records queued for receiver, and of those sender queued.
+    qint64 relayBytesTo(const QString &receiver);
+    qint64 relayBytesFrom(const QString &sender);
 
     // ---- demo users
     bool setDemoPassword(const QString &name, const QString &password);
@@ -98,6 +101,7 @@ private:
     QString userText(const QString &column, const QString &name);
     bool setUserValue(const QString &column, const QString &name, const QVariant &value);
     QStringList names(const QString &sql, const QString &name);
+    qint64 number(const QString &sql, const QString &name);
 
     QString m_connectionName;
     QString m_lastError;

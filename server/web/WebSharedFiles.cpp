@@ -22,8 +22,9 @@ WebHttp::StringResponse notAvailable(WebLocalFileClient::Answer answer)
 
 } // namespace
 
-WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs)
-    : m_bridge(bridge), m_clientTimeoutMs(clientTimeoutMs)
+WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner)
+    : m_bridge(bridge), m_clientTimeoutMs(clientTimeoutMs),
+      m_gate(std::make_unique<OwnerRequestGate>(maxRequestsPerOwner))
 {
 }
 
@@ -74,7 +75,17 @@ WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &
         return response;
     }
 
-    WebLocalFileClient client(m_bridge, user.toLower(), m_clientTimeoutMs);
+    const QString owner = user.toLower();
+    const OwnerRequestGate::Pass pass = m_gate->enter(owner);
+    if (!pass) {
+        WebHttp::StringResponse busy = WebHttp::htmlResponse(
+            status::service_unavailable,
+            WebPages::messagePage(QStringLiteral("File not available now"),
+                                  QStringLiteral("The owner of this file is busy. Please try again later.")));
+        busy.set(WebHttp::http::field::retry_after, "10");
+        return busy;
+    }
+    WebLocalFileClient client(m_bridge, owner, m_clientTimeoutMs);
     WebLocalFileClient::FileState file;
     WebLocalFileClient::Answer answer = client.checkAccessible(fileId, &file);
     if (answer != WebLocalFileClient::Answer::Yes)
@@ -106,6 +117,6 @@ WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &
     response.header.set(WebHttp::http::field::content_disposition, attachmentDisposition(file.fileName).toStdString());
     response.header.set(WebHttp::http::field::cache_control, "no-store");
     response.header.set(WebHttp::http::field::content_length, std::to_string(size));
-    response.source = std::make_shared<SharedFileSource>(client, openId, size);
+    response.source = std::make_shared<SharedFileSource>(client, openId, size, pass);
     return response;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "OwnerRequestGate.h"
 #include "WebReply.h"
 
 #include <QString>
+
+#include <memory>
 
 class WebLocalBridge;
 
@@ -13,7 +16,9 @@ class WebLocalBridge;
 class WebSharedFiles
 {
 public:
-    WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs);
+    // At most maxRequestsPerOwner requests (and the transfers they start) wait
+    // for one owner's client at a time.
+    WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner);
 
     // `user` and `page` are the decoded path segments after "/webfiles/".
     // May block for several requests to the owner's client.
@@ -28,4 +33,5 @@ public:
 private:
     WebLocalBridge *m_bridge;
     int m_clientTimeoutMs;
+    std::unique_ptr<OwnerRequestGate> m_gate;
 };
