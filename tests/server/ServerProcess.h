@@ -45,8 +45,14 @@ public:
     quint16 httpPort() const { return m_httpPort; }
     QString dataDir() const { return m_dataDir.path(); }
     QString errorText() const { return m_error; }
-    // Everything the server printed so far.
-    QString output() const { return m_output; }
+    // Everything the server printed so far (what arrived while events were
+    // processed, e.g. in QTest::qWaitFor).
+    QString output() const
+    {
+        if (m_process)
+            m_output += QString::fromUtf8(m_process->readAll());
+        return m_output;
+    }
     bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
     // The running server's process id (0 when none), e.g. to freeze it with SIGSTOP.
     qint64 processId() const { return m_process ? m_process->processId() : 0; }
@@ -179,7 +185,7 @@ private:
     QStringList m_extraArguments;
     QTemporaryDir m_dataDir;
     QScopedPointer<QProcess> m_process;
-    QString m_output;
+    mutable QString m_output;
     QString m_error;
     quint16 m_tcpPort = 0;
     quint16 m_udpPort = 0;
