@@ -23,7 +23,7 @@ LoginThrottle::Budget &LoginThrottle::budget(QHash<QString, Budget> &budgets, co
     if (budgets.size() > m_policy.pruneAbove)
         prune(budgets, nowMs);
     Budget &found = budgets[key];
-    if (found.lastMs > 0 && nowMs - found.lastMs > m_policy.forgetAfterMs)
+    if (nowMs - found.lastMs > m_policy.forgetAfterMs)
         found = Budget();
     return found;
 }
@@ -71,6 +71,6 @@ void LoginThrottle::succeeded(const QString &account, const QString &address)
     if (source == m_addresses.end())
         return;
     source->attempts = std::max(0, source->attempts - 1);
-    if (source->attempts < m_policy.freeAttemptsPerAddress)
+    if (source->attempts <= m_policy.freeAttemptsPerAddress)
         source->waitUntilMs = 0;
 }

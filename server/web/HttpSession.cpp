@@ -65,9 +65,17 @@ void HttpSession::answer(WebHttp::Request request)
 {
     m_version = request.version();
     m_keepAlive = request.keep_alive();
-    net::thread_pool &pool = WebSite::waitsForClient(request) ? m_clientWorkers : m_workers;
-    net::post(pool, [self = shared_from_this(), request = std::move(request)]() {
-        WebReply reply = self->m_site.handle(request, self->m_clientAddress);
+    // The owner's share is checked before queueing, so a request over it is
+    // answered at once rather than after the ones waiting ahead of it.
+    OwnerRequestGate::Pass ownerPass;
+    if (WebSite::waitsForClient(request)) {
+        ownerPass = m_site.admitClientRequest(request);
+        if (!ownerPass)
+            return send(m_site.ownerBusy(request));
+    }
+    net::thread_pool &pool = ownerPass ? m_clientWorkers : m_workers;
+    net::post(pool, [self = shared_from_this(), request = std::move(request), ownerPass]() {
+        WebReply reply = self->m_site.handle(request, self->m_clientAddress, ownerPass);
         net::post(self->m_stream.get_executor(), [self, reply = std::move(reply)]() mutable {
             self->send(std::move(reply));
         });

@@ -62,7 +62,23 @@ QByteArray WebSharedFiles::attachmentDisposition(const QString &fileName)
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + safe.toUtf8().toPercentEncoding();
 }
 
-WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &user, const QString &page) const
+OwnerRequestGate::Pass WebSharedFiles::enter(const QString &user) const
+{
+    return m_gate->enter(user.toLower());
+}
+
+WebHttp::StringResponse WebSharedFiles::ownerBusy()
+{
+    WebHttp::StringResponse busy = WebHttp::htmlResponse(
+        status::service_unavailable,
+        WebPages::messagePage(QStringLiteral("File not available now"),
+                              QStringLiteral("The owner of this file is busy. Please try again later.")));
+    busy.set(WebHttp::http::field::retry_after, "10");
+    return busy;
+}
+
+WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &user, const QString &page,
+                                const OwnerRequestGate::Pass &pass) const
 {
     static const QString kSuffix = QStringLiteral(".html");
     const QString fileId = page.endsWith(kSuffix) ? page.chopped(kSuffix.size()) : QString();
@@ -75,17 +91,7 @@ WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &
         return response;
     }
 
-    const QString owner = user.toLower();
-    const OwnerRequestGate::Pass pass = m_gate->enter(owner);
-    if (!pass) {
-        WebHttp::StringResponse busy = WebHttp::htmlResponse(
-            status::service_unavailable,
-            WebPages::messagePage(QStringLiteral("File not available now"),
-                                  QStringLiteral("The owner of this file is busy. Please try again later.")));
-        busy.set(WebHttp::http::field::retry_after, "10");
-        return busy;
-    }
-    WebLocalFileClient client(m_bridge, owner, m_clientTimeoutMs);
+    WebLocalFileClient client(m_bridge, user.toLower(), m_clientTimeoutMs);
     WebLocalFileClient::FileState file;
     WebLocalFileClient::Answer answer = client.checkAccessible(fileId, &file);
     if (answer != WebLocalFileClient::Answer::Yes)

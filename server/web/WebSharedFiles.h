@@ -20,9 +20,17 @@ public:
     // for one owner's client at a time.
     WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner);
 
-    // `user` and `page` are the decoded path segments after "/webfiles/".
+    // A place among the requests waiting for user's client, taken before the
+    // request waits for a thread; null when the owner's share is taken.
+    OwnerRequestGate::Pass enter(const QString &user) const;
+    // The answer to a request that found no place.
+    static WebHttp::StringResponse ownerBusy();
+
+    // `user` and `page` are the decoded path segments after "/webfiles/";
+    // pass: the request's place from enter(), held until its transfer ends.
     // May block for several requests to the owner's client.
-    WebReply handle(const WebHttp::Request &request, const QString &user, const QString &page) const;
+    WebReply handle(const WebHttp::Request &request, const QString &user, const QString &page,
+                    const OwnerRequestGate::Pass &pass) const;
 
     static bool isUserName(const QString &user);
     static bool isFileId(const QString &id);

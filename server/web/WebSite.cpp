@@ -67,6 +67,18 @@ QByteArray staticPage(const QByteArray &path)
     return QByteArray();
 }
 
+// The path's segments ("", "webfiles", user, page) without the query.
+QList<QByteArray> pathSegments(const WebHttp::Request &request)
+{
+    const QByteArray target(request.target().data(), int(request.target().size()));
+    return target.split('?').first().split('/');
+}
+
+bool isSharedFilePath(const QList<QByteArray> &segments)
+{
+    return segments.size() == 4 && segments.at(1) == "webfiles";
+}
+
 } // namespace
 
 WebSite::WebSite(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits)
@@ -83,6 +95,22 @@ bool WebSite::waitsForClient(const WebHttp::Request &request)
     return request.target().starts_with("/webfiles/");
 }
 
+OwnerRequestGate::Pass WebSite::admitClientRequest(const WebHttp::Request &request) const
+{
+    const QList<QByteArray> segments = pathSegments(request);
+    // Paths of no owner are answered without asking anyone.
+    if (!isSharedFilePath(segments))
+        return std::make_shared<int>();
+    return m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)));
+}
+
+WebReply WebSite::ownerBusy(const WebHttp::Request &request) const
+{
+    WebReply reply = WebSharedFiles::ownerBusy();
+    log(request, reply);
+    return reply;
+}
+
 QString WebSite::dumpsFolder() const
 {
     return QDir(m_dataFolder).filePath(QStringLiteral("dumps"));
@@ -93,16 +121,23 @@ QString WebSite::downloadsFolder() const
     return QDir(m_dataFolder).filePath(QStringLiteral("downloads"));
 }
 
-WebReply WebSite::handle(const WebHttp::Request &request, const QString &clientAddress) const
+WebReply WebSite::handle(const WebHttp::Request &request, const QString &clientAddress,
+                         const OwnerRequestGate::Pass &ownerPass) const
 {
-    WebReply reply = route(request, clientAddress);
-    const int status = std::visit([](const auto &response) { return statusOf(response); }, reply);
-    qCInfo(lcWeb).noquote() << QLatin1String(request.method_string().data(), int(request.method_string().size()))
-                            << QLatin1String(request.target().data(), int(request.target().size())) << status;
+    WebReply reply = route(request, clientAddress, ownerPass);
+    log(request, reply);
     return reply;
 }
 
-WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAddress) const
+void WebSite::log(const WebHttp::Request &request, const WebReply &reply) const
+{
+    const int status = std::visit([](const auto &response) { return statusOf(response); }, reply);
+    qCInfo(lcWeb).noquote() << QLatin1String(request.method_string().data(), int(request.method_string().size()))
+                            << QLatin1String(request.target().data(), int(request.target().size())) << status;
+}
+
+WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAddress,
+                        const OwnerRequestGate::Pass &ownerPass) const
 {
     const QByteArray target(request.target().data(), int(request.target().size()));
     const QByteArray path = target.split('?').first();
@@ -110,10 +145,15 @@ WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAd
     if (path == "/backend/crashreport.aspx")
         return request.method() == verb::post ? storeCrashDump(request, clientAddress) : methodNotAllowed("POST");
 
-    const QList<QByteArray> segments = path.split('/');
-    if (segments.size() == 4 && segments.at(1) == "webfiles") {
+    const QList<QByteArray> segments = pathSegments(request);
+    if (isSharedFilePath(segments)) {
+        // Called without a place (not through the web server): take one now.
+        const OwnerRequestGate::Pass pass =
+            ownerPass ? ownerPass : m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)));
+        if (!pass)
+            return WebSharedFiles::ownerBusy();
         return m_sharedFiles.handle(request, WebForm::decodePathSegment(segments.at(2)),
-                                    WebForm::decodePathSegment(segments.at(3)));
+                                    WebForm::decodePathSegment(segments.at(3)), pass);
     }
 
     const bool get = request.method() == verb::get;

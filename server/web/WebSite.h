@@ -20,10 +20,19 @@ class WebSite
 public:
     WebSite(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits);
 
-    // clientAddress: where the request came from, for the limits per address.
-    WebReply handle(const WebHttp::Request &request, const QString &clientAddress) const;
+    // clientAddress: where the request came from, for the limits per address;
+    // ownerPass: for a request that waits for a file owner's client, its place
+    // from admitClientRequest().
+    WebReply handle(const WebHttp::Request &request, const QString &clientAddress,
+                    const OwnerRequestGate::Pass &ownerPass = nullptr) const;
+
     // Whether answering may wait for a file owner's client.
     static bool waitsForClient(const WebHttp::Request &request);
+    // Such a request's place among those waiting for the owner's client, taken
+    // without blocking; null when the owner's share is taken: answer
+    // ownerBusy() then.
+    OwnerRequestGate::Pass admitClientRequest(const WebHttp::Request &request) const;
+    WebReply ownerBusy(const WebHttp::Request &request) const;
 
 private:
     // Where uploaded crash dumps are kept, and where downloadable files are
@@ -31,7 +40,9 @@ private:
     QString dumpsFolder() const;
     QString downloadsFolder() const;
 
-    WebReply route(const WebHttp::Request &request, const QString &clientAddress) const;
+    WebReply route(const WebHttp::Request &request, const QString &clientAddress,
+                   const OwnerRequestGate::Pass &ownerPass) const;
+    void log(const WebHttp::Request &request, const WebReply &reply) const;
     WebReply storeCrashDump(const WebHttp::Request &request, const QString &clientAddress) const;
     WebReply publicKey() const;
     WebReply download(const QString &fileName) const;
