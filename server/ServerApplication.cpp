@@ -101,7 +101,7 @@ bool ServerApplication::start(QString *error)
     const ServerOptions &options = d->options;
     if (!PrivateDataFolder::prepare(options.dataDir, error))
         return false;
-    if (!d->store.open(QDir(options.dataDir).filePath(QStringLiteral("wivora-server.sqlite")))) {
+    if (!d->store.open(QDir(options.dataDir).filePath(QLatin1String(ServerStore::FileName)))) {
         *error = QStringLiteral("cannot open the store: %1").arg(d->store.lastError());
         return false;
     }

@@ -322,7 +322,7 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
                                 m_context.store.unmergedContactsOf(user)};
     if (!check.pendingContacts.isEmpty())
         check.accountText = m_context.store.accountText(user);
-    const QString id = request.GetValue(QStringLiteral("ID"));
+    const QByteArray id = request.GetValue(QStringLiteral("ID"));
     const bool started = m_context.loginChecks.start(
         check, this, [this, id, user, check](const LoginCheckPool::Outcome &outcome) {
             finishLogin(id, user, check.accountText, check.pendingContacts, outcome.verified,
@@ -336,13 +336,13 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
     return false; // finishLogin() replies
 }
 
-void ServerSession::finishLogin(const QString &id, const QString &user, const QString &accountTextBefore,
+void ServerSession::finishLogin(const QByteArray &id, const QString &user, const QString &accountTextBefore,
                                 const QStringList &pendingContacts, bool verified,
                                 const QString &mergedAccountText)
 {
     m_loginChecking = false;
     KvrConfig reply;
-    reply.SetValue(QStringLiteral("ID"), id.toUtf8());
+    reply.SetValue(QStringLiteral("ID"), id);
     reply.SetValue(QLatin1String(P::KeyCommand), P::Login);
     reply.SetResult(false);
     if (verified && !m_ended) {

@@ -46,7 +46,7 @@ private:
     void dispatch(const KvrConfig &record);
     void handleRequest(const KvrConfig &request);
     void logRequest(const QString &command, const KvrConfig &request) const;
-    void finishLogin(const QString &id, const QString &user, const QString &accountTextBefore,
+    void finishLogin(const QByteArray &id, const QString &user, const QString &accountTextBefore,
                      const QStringList &pendingContacts, bool verified, const QString &mergedAccountText);
     void handleHeldRequests();
     void relayRecord(const KvrConfig &record);

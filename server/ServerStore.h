@@ -27,6 +27,9 @@ public:
         QString country;
     };
 
+    // The store's file in the server's data folder.
+    static constexpr char FileName[] = "wivora-server.sqlite";
+
     ServerStore();
     ~ServerStore();
     ServerStore(const ServerStore &) = delete;

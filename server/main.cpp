@@ -14,11 +14,9 @@
 
 namespace {
 
-const QString StoreFileName = QStringLiteral("wivora-server.sqlite");
-
 int runAdministration(const ServerOptions &options, QTextStream &out, QTextStream &err)
 {
-    const QString storePath = QDir(options.dataDir).filePath(StoreFileName);
+    const QString storePath = QDir(options.dataDir).filePath(QLatin1String(ServerStore::FileName));
     const bool listing = options.command == QLatin1String("users");
     // A listing only reads: a folder without a store stays as it is.
     if (listing && !QFileInfo::exists(storePath)) {

@@ -147,13 +147,8 @@ WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAd
 
     const QList<QByteArray> segments = pathSegments(request);
     if (isSharedFilePath(segments)) {
-        // Called without a place (not through the web server): take one now.
-        const OwnerRequestGate::Pass pass =
-            ownerPass ? ownerPass : m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)));
-        if (!pass)
-            return WebSharedFiles::ownerBusy();
         return m_sharedFiles.handle(request, WebForm::decodePathSegment(segments.at(2)),
-                                    WebForm::decodePathSegment(segments.at(3)), pass);
+                                    WebForm::decodePathSegment(segments.at(3)), ownerPass);
     }
 
     const bool get = request.method() == verb::get;

@@ -24,7 +24,7 @@ public:
     // ownerPass: for a request that waits for a file owner's client, its place
     // from admitClientRequest().
     WebReply handle(const WebHttp::Request &request, const QString &clientAddress,
-                    const OwnerRequestGate::Pass &ownerPass = nullptr) const;
+                    const OwnerRequestGate::Pass &ownerPass) const;
 
     // Whether answering may wait for a file owner's client.
     static bool waitsForClient(const WebHttp::Request &request);
