@@ -1,8 +1,8 @@
 #include "ServerApplication.h"
 
-#include "LoginCheckPool.h"
 #include "LoginThrottle.h"
 #include "MainServer.h"
+#include "PasswordWorkPool.h"
 #include "PluginCatalogue.h"
 #include "PrivateDataFolder.h"
 #include "ServerContext.h"
@@ -30,8 +30,8 @@ namespace {
 
 // Key derivation is meant to be slow: two threads keep logins going without
 // letting a flood of them take every core.
-constexpr int LoginCheckThreads = 2;
-constexpr int MaxWaitingLoginChecks = 64;
+constexpr int PasswordWorkThreads = 2;
+constexpr int MaxWaitingPasswordWork = 64;
 
 // A UDP session is opened only by a user who is online, from the address of
 // that user's main link, towards a user who is online; the peer is told.
@@ -62,7 +62,7 @@ struct ServerApplication::Private
     std::unique_ptr<TunnelBroker> tunnels;
     std::unique_ptr<PluginCatalogue> catalogue;
     LoginThrottle loginThrottle;
-    std::unique_ptr<LoginCheckPool> loginChecks;
+    std::unique_ptr<PasswordWorkPool> passwordWork;
     std::unique_ptr<ServerContext> context;
     std::unique_ptr<MainServer> mainServer;
 #ifdef WIVORA_SERVER_WITH_WEB
@@ -147,9 +147,9 @@ bool ServerApplication::start(QString *error)
     d->tunnels = std::make_unique<TunnelBroker>(options.tunnelJoinTimeoutMs);
     d->catalogue = std::make_unique<PluginCatalogue>(
         options.dataDir, QStringLiteral("http://%1:%2").arg(options.host).arg(httpPort));
-    d->loginChecks = std::make_unique<LoginCheckPool>(LoginCheckThreads, MaxWaitingLoginChecks);
+    d->passwordWork = std::make_unique<PasswordWorkPool>(PasswordWorkThreads, MaxWaitingPasswordWork);
     d->context.reset(new ServerContext{d->store, d->registry, *d->tunnels, *d->catalogue, keys,
-                                       d->loginThrottle, *d->loginChecks});
+                                       d->loginThrottle, *d->passwordWork});
     d->mainServer = std::make_unique<MainServer>(*d->context);
     if (!d->mainServer->listen(QHostAddress(options.host), quint16(options.tcpPort))) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
@@ -169,7 +169,7 @@ void ServerApplication::stop()
         d->mainServer->close();
         d->mainServer.reset();
     }
-    d->loginChecks.reset();
+    d->passwordWork.reset();
 #ifdef WIVORA_SERVER_WITH_WEB
     if (d->web) {
         d->web->stop();

@@ -2,8 +2,8 @@
 
 #include "WCryptography.h"
 
-class LoginCheckPool;
 class LoginThrottle;
+class PasswordWorkPool;
 class PluginCatalogue;
 class ServerStore;
 class SessionRegistry;
@@ -19,5 +19,5 @@ struct ServerContext
     const PluginCatalogue &catalogue;
     WKeyPair keys;
     LoginThrottle &loginThrottle;
-    LoginCheckPool &loginChecks; // lives on the main thread, runs checks on its own
+    PasswordWorkPool &passwordWork; // lives on the main thread, works on its own
 };

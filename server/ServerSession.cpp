@@ -1,8 +1,7 @@
 #include "ServerSession.h"
 
-#include "LoginCheckPool.h"
 #include "LoginThrottle.h"
-#include "PasswordHash.h"
+#include "PasswordWorkPool.h"
 #include "PluginCatalogue.h"
 #include "ServerContext.h"
 #include "ServerProtocol.h"
@@ -49,6 +48,15 @@ QString text(const KvrConfig &record, const char *key)
 bool hasKey(const KvrConfig &record, const char *key)
 {
     return record.CheckKeyExist(QLatin1String(key));
+}
+
+KvrConfig replyTo(const QByteArray &id, const char *command)
+{
+    KvrConfig reply;
+    reply.SetValue(QStringLiteral("ID"), id);
+    reply.SetValue(QLatin1String(P::KeyCommand), command);
+    reply.SetResult(false);
+    return reply;
 }
 
 KvrConfig push(const char *command)
@@ -140,7 +148,7 @@ void ServerSession::dispatch(const KvrConfig &record)
         return;
     switch (m_mode) {
     case Mode::Requests:
-        if (!m_loginChecking) {
+        if (!m_passwordWorking) {
             handleRequest(record);
         } else if (m_heldRequests.size() < MaxHeldRequests) {
             m_heldRequests << record;
@@ -211,9 +219,12 @@ void ServerSession::logRequest(const QString &command, const KvrConfig &request)
                              << (user.isEmpty() ? QStringLiteral("-") : user);
 }
 
-void ServerSession::handleHeldRequests()
+void ServerSession::finishPasswordWork(const KvrConfig &reply)
 {
-    while (!m_loginChecking && !m_heldRequests.isEmpty())
+    m_passwordWorking = false;
+    if (!m_ended)
+        m_link->pushCommand(reply);
+    while (!m_passwordWorking && !m_heldRequests.isEmpty())
         dispatch(m_heldRequests.takeFirst());
 }
 
@@ -318,33 +329,33 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
         return true;
     }
 
-    LoginCheckPool::Check check{password, m_context.store.passwordHash(user), QString(),
-                                m_context.store.unmergedContactsOf(user)};
+    PasswordWorkPool::LoginCheck check{password, m_context.store.passwordHash(user), QString(),
+                                       m_context.store.unmergedContactsOf(user)};
     if (!check.pendingContacts.isEmpty())
         check.accountText = m_context.store.accountText(user);
     const QByteArray id = request.GetValue(QStringLiteral("ID"));
-    const bool started = m_context.loginChecks.start(
-        check, this, [this, id, user, check](const LoginCheckPool::Outcome &outcome) {
+    const bool started = m_context.passwordWork.checkLogin(
+        check, this, [this, id, user, check](const PasswordWorkPool::LoginOutcome &outcome) {
             finishLogin(id, user, check.accountText, check.pendingContacts, outcome.verified,
                         outcome.mergedAccountText);
         });
-    if (!started) {
-        reply.SetValue(QLatin1String(P::KeyReason), QStringLiteral("the server is busy: try again later"));
-        return true;
-    }
-    m_loginChecking = true;
+    if (!started)
+        return refuseAsBusy(reply);
+    m_passwordWorking = true;
     return false; // finishLogin() replies
+}
+
+bool ServerSession::refuseAsBusy(KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyReason), QStringLiteral("the server is busy: try again later"));
+    return true;
 }
 
 void ServerSession::finishLogin(const QByteArray &id, const QString &user, const QString &accountTextBefore,
                                 const QStringList &pendingContacts, bool verified,
                                 const QString &mergedAccountText)
 {
-    m_loginChecking = false;
-    KvrConfig reply;
-    reply.SetValue(QStringLiteral("ID"), id);
-    reply.SetValue(QLatin1String(P::KeyCommand), P::Login);
-    reply.SetResult(false);
+    KvrConfig reply = replyTo(id, P::Login);
     if (verified && !m_ended) {
         m_context.loginThrottle.succeeded(user, m_link->peerAddress());
         // Left pending when the text did not open, or changed while it was
@@ -355,9 +366,7 @@ void ServerSession::finishLogin(const QByteArray &id, const QString &user, const
         bindLogin(user);
         reply.SetResult(true);
     }
-    if (!m_ended)
-        m_link->pushCommand(reply);
-    handleHeldRequests();
+    finishPasswordWork(reply);
 }
 
 void ServerSession::bindLogin(const QString &user)
@@ -431,9 +440,17 @@ bool ServerSession::handleSetPassword(const KvrConfig &request, KvrConfig &reply
     const QByteArray password = request.GetValue(QLatin1String(P::KeyPassword));
     if (m_user.isEmpty() || password.isEmpty())
         return true;
-    const QString hash = PasswordHash::create(password);
-    reply.SetResult(!hash.isEmpty() && m_context.store.setPasswordHash(m_user, hash));
-    return true;
+    const QByteArray id = request.GetValue(QStringLiteral("ID"));
+    const QString user = m_user;
+    const bool started = m_context.passwordWork.hashPassword(password, this, [this, id, user](const QString &hash) {
+        KvrConfig done = replyTo(id, P::SetPassword);
+        done.SetResult(!hash.isEmpty() && m_context.store.setPasswordHash(user, hash));
+        finishPasswordWork(done);
+    });
+    if (!started)
+        return refuseAsBusy(reply);
+    m_passwordWorking = true;
+    return false;
 }
 
 bool ServerSession::handleUpdateVCard(const KvrConfig &request, KvrConfig &reply)
