@@ -12,6 +12,8 @@ NotifyWindow::NotifyWindow(QWidget *parent)
     , m_background(new QLabel(this))
     , m_text(new QLabel(this))
     , m_clickArea(new QPushButton(this))
+    , m_stayTimer(new QTimer(this))
+    , m_delayTimer(new QTimer(this))
     , m_fadeIn(new QPropertyAnimation(this, "windowOpacity", this))
 {
     setObjectName(QStringLiteral("NotifyWindowClass"));
@@ -44,18 +46,19 @@ NotifyWindow::NotifyWindow(QWidget *parent)
     m_clickArea->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
     connect(m_clickArea, &QPushButton::clicked, this, &NotifyWindow::slotClicked);
 
-    m_stayTimer.setSingleShot(true);
-    m_stayTimer.setInterval(StayMs);
-    connect(&m_stayTimer, &QTimer::timeout, this, &NotifyWindow::slotCloseWindow);
-    m_delayTimer.setSingleShot(true);
-    m_delayTimer.setInterval(ShowDelayMs);
-    connect(&m_delayTimer, &QTimer::timeout, this, &NotifyWindow::slotShowAnimation);
+    m_stayTimer->setObjectName(QStringLiteral("stayTimer"));
+    m_stayTimer->setSingleShot(true);
+    m_stayTimer->setInterval(StayMs);
+    connect(m_stayTimer, &QTimer::timeout, this, &NotifyWindow::slotCloseWindow);
+    m_delayTimer->setSingleShot(true);
+    m_delayTimer->setInterval(ShowDelayMs);
+    connect(m_delayTimer, &QTimer::timeout, this, &NotifyWindow::slotShowAnimation);
 
     m_fadeIn->setDuration(FadeInMs);
     m_fadeIn->setEasingCurve(QEasingCurve::OutCurve);
     m_fadeIn->setStartValue(0.0);
     m_fadeIn->setEndValue(1.0);
-    connect(m_fadeIn, &QPropertyAnimation::finished, &m_stayTimer, qOverload<>(&QTimer::start));
+    connect(m_fadeIn, &QPropertyAnimation::finished, m_stayTimer, qOverload<>(&QTimer::start));
 }
 
 NotifyWindow::~NotifyWindow() = default;
@@ -78,11 +81,11 @@ void NotifyWindow::slotCloseWindow()
 void NotifyWindow::showEvent(QShowEvent *event)
 {
     // A new notice while one shows starts the cycle again from invisible.
-    m_stayTimer.stop();
+    m_stayTimer->stop();
     m_fadeIn->stop();
     setWindowOpacity(0.0);
     QWidget::showEvent(event);
-    m_delayTimer.start();
+    m_delayTimer->start();
 }
 
 void NotifyWindow::resizeEvent(QResizeEvent *event)

@@ -46,7 +46,7 @@ private:
     QLabel *m_background;
     QLabel *m_text;
     QPushButton *m_clickArea;
-    QTimer m_stayTimer;
-    QTimer m_delayTimer;
+    QTimer *m_stayTimer;
+    QTimer *m_delayTimer;
     QPropertyAnimation *m_fadeIn;
 };
