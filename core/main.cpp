@@ -22,6 +22,9 @@
 int main(int argc, char *argv[])
 {
     WApplication app(argc, argv);
+    // From the start: a SIGTERM or SIGINT during start-up waits for the event
+    // loop and then ends the program in order.
+    TerminationSignals termination;
     const QString domain = ServiceSettings::domain();
     QCoreApplication::setOrganizationName(QStringLiteral("wivora"));
     QCoreApplication::setOrganizationDomain(domain);
@@ -51,7 +54,6 @@ int main(int argc, char *argv[])
     wakeUpServer.listen(SingleInstanceGuard::ServerName);
     Wivora window(&wakeUpServer);
     QObject::connect(&app, &WApplication::signalQuitApp, &window, &Wivora::on_actionQuit_triggered);
-    TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::signalTerminationRequested, &window,
                      &Wivora::on_actionQuit_triggered);
     // One line per session change, for the scripts that start the program.
