@@ -64,7 +64,7 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     m_stack->addWidget(m_login);
     m_stack->addWidget(m_content);
     m_stack->setCurrentWidget(m_login);
-    findChild<QGridLayout *>(QStringLiteral("gridLayout"))->addWidget(m_stack, 0, 0);
+    m_centralGrid->addWidget(m_stack, 0, 0);
 
     buildTray();
     MainClass *session = MainClass::instance();
@@ -150,10 +150,10 @@ void Wivora::buildForm()
     auto *outer = new QGridLayout(central);
     outer->setSpacing(2);
     outer->setContentsMargins(2, 2, 2, 2);
-    auto *inner = new QGridLayout;
-    inner->setObjectName(QStringLiteral("gridLayout"));
-    inner->setSpacing(6);
-    outer->addLayout(inner, 0, 0);
+    m_centralGrid = new QGridLayout;
+    m_centralGrid->setObjectName(QStringLiteral("gridLayout"));
+    m_centralGrid->setSpacing(6);
+    outer->addLayout(m_centralGrid, 0, 0);
     setCentralWidget(central);
 
     QMenuBar *bar = menuBar();
@@ -243,7 +243,10 @@ void Wivora::buildTray()
     m_tray->setContextMenu(menu);
     m_tray->setIcon(iconOf(WGraphicsOperations::getStatusImage(0, TrayIconSize)));
     m_tray->setToolTip(QStringLiteral("Wivora"));
-    m_tray->show();
+    // A platform without a native interface ("minimal") cannot host one; the
+    // icon then stays hidden and closing the window still minimises it.
+    if (QGuiApplication::platformNativeInterface())
+        m_tray->show();
 }
 
 void Wivora::restoreGeometryFromSettings()

@@ -12,6 +12,7 @@ class ContactNamesView;
 class MainContainer;
 class NotifyWindow;
 class QDockWidget;
+class QGridLayout;
 class QLabel;
 class QMenu;
 class QStackedWidget;
@@ -95,6 +96,7 @@ private:
     void runQuitSequence();
 
     // Form
+    QGridLayout *m_centralGrid = nullptr;
     QStackedWidget *m_stack = nullptr;
     uiLoginWidget *m_login = nullptr;
     MainContainer *m_content = nullptr;

@@ -51,10 +51,11 @@ QStringList texts(const QList<QAction *> &actions)
     return result;
 }
 
-// Answers the next modal dialog of type T: hands it to `answer` once it is up.
-template <typename T> void answerModal(const std::function<void(T *)> &answer)
+// Answers the next modal dialog of type T: hands it to `answer` once it is
+// up; stops looking when `scope` ends.
+template <typename T> void answerModal(QObject *scope, const std::function<void(T *)> &answer)
 {
-    auto *poll = new QTimer;
+    auto *poll = new QTimer(scope);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
         if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
             poll->stop();
@@ -114,6 +115,8 @@ private slots:
     void sitePages();
     void changePassword_data();
     void changePassword();
+    // Last: it ends with the quit sequence.
+    void quitDuringLoginWaitsForIt();
 
 private:
     template <typename T> T *child(const QString &name) const
@@ -368,7 +371,8 @@ void tst_Wivora::wakeUpBringsWindowUp()
 void tst_Wivora::aboutText()
 {
     QString shown;
-    answerModal<QMessageBox>([&shown](QMessageBox *box) {
+    QObject scope;
+    answerModal<QMessageBox>(&scope, [&shown](QMessageBox *box) {
         shown = box->windowTitle() + QLatin1Char('|') + box->text();
         box->close();
     });
@@ -411,14 +415,15 @@ void tst_Wivora::changePassword()
     QFETCH(bool, changed);
     QVERIFY(logIn(Carol));
     QString message;
-    answerModal<QInputDialog>([&](QInputDialog *input) {
+    QObject scope;
+    answerModal<QInputDialog>(&scope, [&](QInputDialog *input) {
         input->setTextValue(typed);
         if (!confirm) {
             input->reject();
             return;
         }
         // The confirmation box follows the accepted entry.
-        answerModal<QMessageBox>([&message](QMessageBox *box) {
+        answerModal<QMessageBox>(&scope, [&message](QMessageBox *box) {
             message = box->text();
             box->close();
         });
@@ -433,6 +438,25 @@ void tst_Wivora::changePassword()
     if (changed)
         QVERIFY(WCommonOperations::changePassword(WindowFixture::passwordOf(Carol)));
     MainClass::instance()->logout();
+}
+
+void tst_Wivora::quitDuringLoginWaitsForIt()
+{
+    PSettings::RemoveValue(QStringLiteral("mainwindow/size"));
+    QStringList events;
+    connect(m_window.get(), &Wivora::signalLoggedIn, this, [&events] { events << QStringLiteral("logged in"); });
+    connect(m_window.get(), &Wivora::signalLoggedOut, this, [&events] { events << QStringLiteral("logged out"); });
+    // Fires at the login's first wait that keeps events flowing.
+    QTimer::singleShot(0, m_window.get(), [this, &events] {
+        events << (m_window->loginWidget()->isLoginRunning() ? QStringLiteral("quit during login")
+                                                             : QStringLiteral("quit"));
+        m_window->on_actionQuit_triggered();
+    });
+    QVERIFY(logIn(Alice));
+    QCOMPARE(events, (QStringList{QStringLiteral("quit during login"), QStringLiteral("logged in"),
+                                  QStringLiteral("logged out")}));
+    QVERIFY(!MainClass::instance()->isLoggedIn());
+    QCOMPARE(PSettings::GetValue(QStringLiteral("mainwindow/size")).toSize(), m_window->size());
 }
 
 QTEST_MAIN(tst_Wivora)
