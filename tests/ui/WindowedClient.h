@@ -60,6 +60,10 @@ public:
         for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
             file.setValue(setting.key(), setting.value());
     }
+    void setMachineSetting(const QString &key, const QVariant &value)
+    {
+        QSettings(settingsFile(), QSettings::IniFormat).setValue(key, value);
+    }
     QVariant machineSetting(const QString &key) const
     {
         return QSettings(settingsFile(), QSettings::IniFormat).value(key);

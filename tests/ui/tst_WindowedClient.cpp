@@ -52,6 +52,42 @@ private slots:
         QVERIFY(client.machineSetting(QStringLiteral("mainwindow/size")).isValid());
     }
 
+    // The window opens where it was, unless that is nowhere: the quit stores
+    // where it opened.
+    void windowGeometryFromLastRun_data()
+    {
+        QTest::addColumn<QVariant>("storedSize");
+        QTest::addColumn<QPoint>("storedPosition");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("position");
+
+        // The offscreen screen is 800 x 600.
+        const QPoint centred(400 - 758 / 2, 300 - 555 / 2);
+        QTest::newRow("as stored") << QVariant(QSize(600, 400)) << QPoint(50, 60) << QSize(600, 400) << QPoint(50, 60);
+        QTest::newRow("width 0 ignored") << QVariant(QSize(0, 400)) << QPoint(50, 60) << QSize(758, 555)
+                                         << QPoint(50, 60);
+        QTest::newRow("never stored") << QVariant() << QPoint(0, 0) << QSize(758, 555) << centred;
+        QTest::newRow("off every screen") << QVariant(QSize(758, 555)) << QPoint(-5000, 3000) << QSize(758, 555)
+                                          << centred;
+    }
+    void windowGeometryFromLastRun()
+    {
+        QFETCH(QVariant, storedSize);
+        QFETCH(QPoint, storedPosition);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, position);
+        WindowedClient client;
+        client.setMachineSettings(m_fixture.serviceSettings());
+        if (storedSize.isValid()) {
+            client.setMachineSetting(QStringLiteral("mainwindow/size"), storedSize);
+            client.setMachineSetting(QStringLiteral("mainwindow/position"), storedPosition);
+        }
+        QVERIFY2(client.start(false), qPrintable(client.diagnostics()));
+        QVERIFY2(client.stop(), qPrintable(client.diagnostics()));
+        QCOMPARE(client.machineSetting(QStringLiteral("mainwindow/size")).toSize(), size);
+        QCOMPARE(client.machineSetting(QStringLiteral("mainwindow/position")).toPoint(), position);
+    }
+
     void secondStartEndsAtOnce()
     {
         WindowedClient client;
