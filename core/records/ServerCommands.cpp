@@ -60,12 +60,17 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
       m_dispatcher(dispatcher),
       m_session(session)
 {
+    m_fetchThread.setMaxThreadCount(1);
+    m_fetchThread.setExpiryTimeout(-1);
 }
 
 ServerCommands::~ServerCommands()
 {
-    std::unique_lock<std::mutex> lock(m_handlersMutex);
-    m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
+    {
+        std::unique_lock<std::mutex> lock(m_handlersMutex);
+        m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
+    }
+    m_fetchThread.waitForDone();
 }
 
 void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp)
@@ -154,7 +159,23 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
 
 void ServerCommands::fetchExchangeCommands()
 {
-    std::lock_guard<std::mutex> lock(m_fetchMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        if (m_fetchQueued)
+            return;
+        m_fetchQueued = true;
+    }
+    m_fetchThread.start([this] { drainExchangeCommands(); });
+}
+
+void ServerCommands::drainExchangeCommands()
+{
+    {
+        // From here on a notice queues another fetch: it may announce a
+        // record this one has already passed.
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        m_fetchQueued = false;
+    }
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
     QString sender;
     for (KvrConfig record = WServerCommands::getExchangeCommand(link, &sender); !record.isEmpty();
