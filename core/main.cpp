@@ -23,6 +23,7 @@ int main(int argc, char *argv[])
 
     if (SingleInstanceGuard::wakeRunningCopy())
         return 0;
+    SessionState::repairStorage();
 
     // The session controller starts its threads now; when the installer
     // opens, returning ends them through the controller's clean-up at exit.

@@ -78,6 +78,7 @@ int main(int argc, char *argv[])
         out << "already running" << Qt::endl;
         return 0;
     }
+    SessionState::repairStorage();
 
     MainClass *session = MainClass::instance();
 

@@ -1,8 +1,9 @@
 #include "BufferedCommandsFile.h"
 
+#include <PrivateFiles.h>
+
 #include <QDataStream>
 #include <QFile>
-#include <QSaveFile>
 #include <QtDebug>
 #include <QtEndian>
 
@@ -121,13 +122,5 @@ BufferedCommandsFile::Queues BufferedCommandsFile::read(const QString &path, boo
 
 bool BufferedCommandsFile::write(const QString &path, const Queues &queues)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = serialize(queues);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return PrivateFiles::write(path, serialize(queues));
 }

@@ -37,8 +37,12 @@ public:
     static QString canonicalUserName(const QString &user);
     // The storage path of "pluginsstorage/<user in lower case>"; creates nothing.
     static QString userFolder(const QString &user);
-    // The user's folder, created when missing; empty when it cannot be made.
+    // The user's folder, created owner-only when missing; empty when it
+    // cannot be made.
     static QString ensureUserFolder(const QString &user);
+    // At start-up: makes the storage root and every user's folder, with all
+    // below it, owner-only (older versions left them readable by all).
+    static void repairStorage();
 
 private:
     mutable QMutex m_mutex;

@@ -5,6 +5,7 @@
 #include <IWSignalDispatcher.h>
 #include <NetworkUtilities.h>
 #include <PSettings.h>
+#include <PrivateFiles.h>
 #include <TcpConnection.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
@@ -15,7 +16,6 @@
 #include <QIcon>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <atomic>
 
@@ -112,11 +112,7 @@ bool WCommonOperations::writeAccountFile(const QString &user,
     const QString folder = SessionState::ensureUserFolder(user);
     if (folder.isEmpty())
         return false;
-    QSaveFile file(folder + QLatin1Char('/') + AccountFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(text->toLatin1());
-    return file.commit();
+    return PrivateFiles::write(folder + QLatin1Char('/') + AccountFileName, text->toLatin1());
 }
 
 bool WCommonOperations::changePassword(const QString &newPassword)
