@@ -405,7 +405,7 @@ void MainClass::startLocalServer()
 
 void MainClass::stopLocalServer()
 {
-    m_tcpServer.close();
+    m_tcpServer.stopListening();
 }
 
 // ------------------------------------------------------------------ server pushes

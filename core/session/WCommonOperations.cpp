@@ -163,8 +163,10 @@ bool WCommonOperations::sendHostInformation()
         return false;
     const QSharedPointer<WivoraAccount> account = session->account();
     const QSharedPointer<TcpConnection> link = session->serverLink();
-    const QString externalIp =
-        WServerCommands::SendHostInformation(hostAddresses(*link), listeningPort(account), link);
+    // The port really listened on, which differs from the setting when that
+    // one was taken.
+    const int port = session->listeningPort() != 0 ? session->listeningPort() : listeningPort(account);
+    const QString externalIp = WServerCommands::SendHostInformation(hostAddresses(*link), port, link);
     if (externalIp.isEmpty())
         return false;
     account->settingsData->setSetting(ExternalIpSetting, externalIp.toLatin1(), true);
