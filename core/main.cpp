@@ -1,3 +1,4 @@
+#include "ClientLogging.h"
 #include "CrashDumpUploader.h"
 #include "CrashHandler.h"
 #include "InstallerOffer.h"
@@ -16,6 +17,7 @@
 int main(int argc, char *argv[])
 {
     WApplication app(argc, argv);
+    ClientLogging::setVerbose(app.arguments().contains(QStringLiteral("--") + ClientLogging::VerboseOption));
     const QString domain = ServiceSettings::domain();
     QCoreApplication::setOrganizationName(QStringLiteral("wivora"));
     QCoreApplication::setOrganizationDomain(domain);

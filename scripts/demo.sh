@@ -2,7 +2,7 @@
 # Builds the project, runs the stand-in service with two demo users, alice and
 # bob (contacts of each other), and a client without windows logged in as each
 # of them, every client with folders of its own. Stays in the foreground until
-# Ctrl-C, which logs both clients out and then stops the service. The data
+# Ctrl-C or SIGTERM, which log both clients out and then stop the service. The data
 # (users, relay queues, keys, the clients' folders) is kept between runs.
 #
 #   scripts/demo.sh [--data DIR] [any other wivora-server option]
@@ -74,10 +74,13 @@ start_client() {
   write_service_settings "$home/config/wivora/wivoraclient.ini"
   # The plug-ins of this build, when there are any.
   find build/plugins -name 'lib*.so' -exec cp -f {} "$home/data/wivora/plugins/" \; 2>/dev/null || true
+  # The filter that names each line ignores the signals that stop the demo
+  # (also when they reach the whole group), so the clients' "logged out"
+  # lines still show.
   XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" TMPDIR="$home/tmp" \
     WIVORA_USER="$user" WIVORA_PASSWORD="$password" \
     setsid build/core/headless/wivora-headless 2>>"$home/client.log" \
-    > >(trap '' INT; sed -u "s/^/[$user] /") &
+    > >(trap '' INT TERM; sed -u "s/^/[$user] /") &
   pids+=($!)
   echo "client $user: folders in $home (diagnostics: $home/client.log)"
 }

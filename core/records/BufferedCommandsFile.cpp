@@ -1,5 +1,7 @@
 #include "BufferedCommandsFile.h"
 
+#include "ClientLogging.h"
+
 #include <PrivateFiles.h>
 
 #include <QDataStream>
@@ -114,7 +116,7 @@ BufferedCommandsFile::Queues BufferedCommandsFile::read(const QString &path, boo
     bool sound = true;
     const Queues queues = bytes.isEmpty() ? Queues() : parse(bytes, &sound);
     if (!sound)
-        qDebug().noquote() << "damaged buffered commands file, kept what was intact:" << path;
+        qCDebug(lcRecords).noquote() << "damaged buffered commands file, kept what was intact:" << path;
     if (intact)
         *intact = sound;
     return queues;

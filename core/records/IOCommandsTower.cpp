@@ -1,5 +1,7 @@
 #include "IOCommandsTower.h"
 
+#include "ClientLogging.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMutexLocker>
@@ -109,7 +111,7 @@ void IOCommandsTower::dropExpiredLocked(QList<StoredRecord> &list, InputListBudg
         ++expired;
     }
     if (expired > 0)
-        qDebug().nospace() << "dropped " << expired << " records nobody took";
+        qCDebug(lcRecords).nospace() << "dropped " << expired << " records nobody took";
 }
 
 void IOCommandsTower::makeRoomLocked(const QString &owner, qint64 bytes)
@@ -120,7 +122,7 @@ void IOCommandsTower::makeRoomLocked(const QString &owner, qint64 bytes)
             ++oldest;
         if (oldest == m_input.size())
             return; // cannot happen while the budget counts the list
-        qDebug().noquote().nospace() << "input list full: dropped the oldest record of "
+        qCDebug(lcRecords).noquote().nospace() << "input list full: dropped the oldest record of "
                                      << (over->isEmpty() ? QStringLiteral("an unnamed sender") : *over);
         removeLocked(m_input, &m_inputBudget, oldest);
     }

@@ -1,5 +1,6 @@
 #include "ServerCommands.h"
 
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -137,7 +138,7 @@ void ServerCommands::offerToPlugins(const QString &id, const QString &command)
 void ServerCommands::handleLocalCommand(const KvrConfig &record)
 {
     const QString command = record.gv(kCommandKey);
-    qDebug().noquote() << "command received:" << command;
+    qCDebug(lcRecords).noquote() << "command received:" << command;
 
     if (command == QLatin1String(P::PushExchangeMessageAvailable)) {
         fetchExchangeCommands();
@@ -188,7 +189,7 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
     const QString command = record.gv(kCommandKey);
     if (!isAcceptedFromRelay(command)) {
-        qDebug().noquote() << "relayed command dropped:" << command;
+        qCDebug(lcRecords).noquote() << "relayed command dropped:" << command;
         return false;
     }
     // The routing keys are this host's to set, never the sender's.
