@@ -271,7 +271,7 @@ bool BufferedCommands::sendInParts(const QString &user, const KvrConfig &record,
 
         const bool acknowledged = waitForPartAck(partId, generation);
         qCDebug(lcRecords).nospace().noquote() << "response table for id " << partId << " result "
-                                     << (acknowledged ? "true" : "false");
+                                               << (acknowledged ? "true" : "false");
         if (!acknowledged)
             return false;
     }
@@ -309,7 +309,7 @@ bool BufferedCommands::relay(const QString &user, const KvrConfig &record, quint
     const bool relayed = m_roads.relay ? m_roads.relay(user, record, account)
                                        : WServerCommands::sendExchangeCommand(user, record, account);
     qCDebug(lcRecords).nospace().noquote() << "buffered command relayed to " << user << ": "
-                                 << (relayed ? "true" : "false");
+                                           << (relayed ? "true" : "false");
     return relayed;
 }
 

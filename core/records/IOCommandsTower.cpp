@@ -123,7 +123,7 @@ void IOCommandsTower::makeRoomLocked(const QString &owner, qint64 bytes)
         if (oldest == m_input.size())
             return; // cannot happen while the budget counts the list
         qCDebug(lcRecords).noquote().nospace() << "input list full: dropped the oldest record of "
-                                     << (over->isEmpty() ? QStringLiteral("an unnamed sender") : *over);
+                                               << (over->isEmpty() ? QStringLiteral("an unnamed sender") : *over);
         removeLocked(m_input, &m_inputBudget, oldest);
     }
 }
