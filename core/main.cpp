@@ -1,3 +1,4 @@
+#include "ClientLogging.h"
 #include "CrashDumpUploader.h"
 #include "CrashHandler.h"
 #include "InstallerOffer.h"
@@ -22,6 +23,7 @@
 int main(int argc, char *argv[])
 {
     WApplication app(argc, argv);
+    ClientLogging::setVerbose(app.arguments().contains(QStringLiteral("--") + ClientLogging::VerboseOption));
     // From the start: a SIGTERM or SIGINT during start-up waits for the event
     // loop and then ends the program in order.
     TerminationSignals termination;
@@ -32,6 +34,7 @@ int main(int argc, char *argv[])
 
     if (SingleInstanceGuard::wakeRunningCopy())
         return 0;
+    SessionState::repairStorage();
 
     // The session controller starts its threads now; when the installer
     // opens, returning ends them through the controller's clean-up at exit.

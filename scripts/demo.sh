@@ -3,8 +3,8 @@
 # bob (contacts of each other), and the program's window logged in as each of
 # them (remembered credentials), every client with folders of its own. With no
 # display set, the windows open on a virtual one (Xvfb). --headless starts
-# clients without windows instead. Stays in the foreground until Ctrl-C, which
-# logs both clients out and then stops the service. The data (users, relay
+# clients without windows instead. Stays in the foreground until Ctrl-C or
+# SIGTERM, which log both clients out and then stop the service. The data (users, relay
 # queues, keys, the clients' folders) is kept between runs.
 #
 #   scripts/demo.sh [--headless] [--data DIR] [any other wivora-server option]
@@ -104,6 +104,9 @@ start_client() {
   write_service_settings "$settings"
   # The plug-ins of this build, when there are any.
   find build/plugins -name 'lib*.so' -exec cp -f {} "$home/data/wivora/plugins/" \; 2>/dev/null || true
+  # The filter that names each line ignores the signals that stop the demo
+  # (also when they reach the whole group), so the clients' "logged out"
+  # lines still show.
   local program=(build/core/headless/wivora-headless)
   if ((!headless)); then
     write_remembered_login "$settings" "$user" "$password"
@@ -112,7 +115,7 @@ start_client() {
   XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" TMPDIR="$home/tmp" \
     WIVORA_USER="$user" WIVORA_PASSWORD="$password" \
     setsid "${program[@]}" 2>>"$home/client.log" \
-    > >(trap '' INT; sed -u "s/^/[$user] /") &
+    > >(trap '' INT TERM; sed -u "s/^/[$user] /") &
   pids+=($!)
   echo "client $user: folders in $home (diagnostics: $home/client.log)"
 }
