@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMutex>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+
+#include <functional>
+
+// Runs thumbnail tasks on a small pool of its own, so repeated listings cannot
+// take the process's threads or memory: at most one pending task per asker and
+// folder, at most two decoding at a time.
+class ThumbnailScheduler
+{
+public:
+    static constexpr int MaxThreads = 2;
+
+    ThumbnailScheduler();
+    ~ThumbnailScheduler();
+
+    // Runs task later unless a task for the same key is still pending;
+    // false when it was folded into the pending one.
+    bool schedule(const QString &key, std::function<void()> task);
+    // Waits for every task (tests, shutdown).
+    void waitForDone();
+    QThreadPool *pool() { return &m_pool; }
+
+private:
+    QThreadPool m_pool;
+    QMutex m_mutex;
+    QSet<QString> m_pending;
+};
