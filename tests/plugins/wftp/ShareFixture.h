@@ -87,9 +87,9 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // Every name and content of the temporary directory outside the share:
-    // compared before and after an attack.
-    QByteArray outsideState() const
+    // Every name and content of the temporary directory outside the share
+    // (or of all of it): compared before and after an attack.
+    QByteArray outsideState(bool withShare = false) const
     {
         QCryptographicHash hash(QCryptographicHash::Sha256);
         QStringList entries;
@@ -97,7 +97,7 @@ public:
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            if (!path.startsWith(docs() + QLatin1Char('/')))
+            if (withShare || !path.startsWith(docs() + QLatin1Char('/')))
                 entries.append(path);
         }
         entries.sort();
