@@ -1,7 +1,7 @@
 #include "ThumbnailScheduler.h"
 
 #include <QMutexLocker>
-#include <QRunnable>
+#include <QThread>
 
 ThumbnailScheduler::ThumbnailScheduler()
 {
@@ -13,7 +13,7 @@ ThumbnailScheduler::~ThumbnailScheduler()
     m_pool.waitForDone();
 }
 
-bool ThumbnailScheduler::schedule(const QString &key, std::function<void()> task)
+bool ThumbnailScheduler::schedule(const QString &key, int delayMs, std::function<void()> task)
 {
     {
         QMutexLocker lock(&m_mutex);
@@ -21,7 +21,8 @@ bool ThumbnailScheduler::schedule(const QString &key, std::function<void()> task
             return false;
         m_pending.insert(key);
     }
-    m_pool.start([this, key, task = std::move(task)] {
+    m_pool.start([this, key, delayMs, task = std::move(task)] {
+        QThread::msleep(static_cast<unsigned long>(delayMs));
         {
             // Released before the work: a listing that comes while this one
             // decodes gets its own pass.

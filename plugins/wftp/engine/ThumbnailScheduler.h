@@ -18,9 +18,9 @@ public:
     ThumbnailScheduler();
     ~ThumbnailScheduler();
 
-    // Runs task later unless a task for the same key is still pending;
-    // false when it was folded into the pending one.
-    bool schedule(const QString &key, std::function<void()> task);
+    // Runs task after delayMs unless a task for the same key is still
+    // pending; false when it was folded into the pending one.
+    bool schedule(const QString &key, int delayMs, std::function<void()> task);
     // Waits for every task (tests, shutdown).
     void waitForDone();
     QThreadPool *pool() { return &m_pool; }

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
-#include <QThread>
 #include <QUuid>
 
 #include <cerrno>
@@ -829,11 +828,9 @@ void WFtpEngine::closeAllFiles()
 
 void WFtpEngine::getFolderThumnailsStartThread(const QString &path, const QString &user, ThumbnailDelivery deliver)
 {
-    m_thumbnails.schedule(user + QLatin1Char('\n') + path, [this, path, user, deliver = std::move(deliver)] {
-        // The listing reply leaves first.
-        QThread::msleep(ThumbnailDelayMs);
-        getFolderThumbnails(path, user, deliver);
-    });
+    // The delay lets the listing reply leave first.
+    m_thumbnails.schedule(user + QLatin1Char('\n') + path, ThumbnailDelayMs,
+                          [this, path, user, deliver = std::move(deliver)] { getFolderThumbnails(path, user, deliver); });
 }
 
 void WFtpEngine::getFolderThumbnails(const QString &path, const QString &user, const ThumbnailDelivery &deliver)
