@@ -572,28 +572,18 @@ int WFtpEngine::rightsOn(const ResolvedPath &resolved, const QString &user)
         | getUserPermission(resolved.discName, resolved.folder, kAllUsers);
 }
 
-QFileInfoList WFtpEngine::folderEntries(const QString &localFolder) const
+void WFtpEngine::fillRow(WDataStructure &row, const FolderReader::Entry &entry, const QString &discName,
+                         const QString &rest, bool forOwner)
 {
-    QDir dir(localFolder);
-    dir.setFilter(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    dir.setSorting(QDir::Name);
-    return dir.entryInfoList();
-}
-
-void WFtpEngine::fillRow(WDataStructure &row, const QFileInfo &info, const QString &discName, const QString &rest,
-                         bool forOwner)
-{
-    const QString name = info.fileName();
-    const bool isDir = info.isDir();
-    row.sv(QStringLiteral("Name"), name);
-    row.SetValue(QStringLiteral("Directory"), isDir);
-    row.sv(QStringLiteral("Modified"), info.lastModified().toString(Qt::ISODate));
-    row.sv(QStringLiteral("Size"), QString::number(info.size()));
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    row.sv(QStringLiteral("Extension"), isDir ? QStringLiteral("directory") : name.mid(dot + 1));
+    row.SetValue(QStringLiteral("Name"), entry.name);
+    row.SetValue(QStringLiteral("Directory"), entry.isDir);
+    row.SetValue(QStringLiteral("Modified"), entry.modified());
+    row.SetValue(QStringLiteral("Size"), QByteArray::number(entry.size));
+    const int dot = entry.name.lastIndexOf('.');
+    row.SetValue(QStringLiteral("Extension"), entry.isDir ? QByteArrayLiteral("directory") : entry.name.mid(dot + 1));
     bool shared = false;
-    if (forOwner && isDir) {
-        const auto users = getDiscPermittedUsersByPath(discName, rest + QLatin1Char('/') + name, false);
+    if (forOwner && entry.isDir) {
+        const auto users = getDiscPermittedUsersByPath(discName, rest + QLatin1Char('/') + entry.fileName(), false);
         shared = users && users->childCount() > 0;
     }
     row.SetValue(QStringLiteral("isShared"), shared);
@@ -606,12 +596,9 @@ WDataStructure WFtpEngine::listDirectory(const QString &path, const QString &use
     if (rightsOn(resolved, user) == ShareRights::None || !QFileInfo(resolved.local).isDir())
         return listing;
     const bool forOwner = ownsPath(user);
-    for (const QFileInfo &info : folderEntries(resolved.local)) {
-        // A name the file-name encoding cannot carry would reach peers garbled.
-        if (info.fileName().contains(QChar::ReplacementCharacter))
-            continue;
+    for (const FolderReader::Entry &entry : FolderReader::read(resolved.local)) {
         auto row = QSharedPointer<WDataStructure>::create();
-        fillRow(*row, info, resolved.discName, resolved.rest, forOwner);
+        fillRow(*row, entry, resolved.discName, resolved.rest, forOwner);
         listing.AddStructure(row);
     }
     return listing;
@@ -839,20 +826,21 @@ void WFtpEngine::getFolderThumbnails(const QString &path, const QString &user, c
     if (rightsOn(resolved, user) == ShareRights::None || !QFileInfo(resolved.local).isDir())
         return;
     const bool forOwner = ownsPath(user);
-    for (const QFileInfo &info : folderEntries(resolved.local)) {
-        if (!info.isFile() || info.fileName().contains(QChar::ReplacementCharacter))
+    for (const FolderReader::Entry &entry : FolderReader::read(resolved.local)) {
+        if (entry.isDir)
             continue;
-        const QImage canvas = ThumbnailMaker::canvas(ThumbnailMaker::getImageThumnail(info.absoluteFilePath()));
+        const QImage canvas =
+            ThumbnailMaker::canvas(ThumbnailMaker::getImageThumnail(resolved.local + QLatin1Char('/') + entry.fileName()));
         if (canvas.isNull())
             continue;
         if (forOwner) {
-            emit signalOwnThumbnail(path, info.fileName(), canvas);
+            emit signalOwnThumbnail(path, entry.fileName(), canvas);
             continue;
         }
         if (!deliver)
             continue;
         WDataStructure row;
-        fillRow(row, info, resolved.discName, resolved.rest, false);
+        fillRow(row, entry, resolved.discName, resolved.rest, false);
         row.SetValue(WFtpProtocol::KeyThumbnail, ThumbnailMaker::toJpeg(canvas));
         deliver(path, row.SerializeStructure());
     }

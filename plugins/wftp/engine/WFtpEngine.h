@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOpener.h"
+#include "FolderReader.h"
 #include "IAccountProvider.h"
 #include "OpenedFileTable.h"
 #include "ResolvedPath.h"
@@ -10,7 +11,6 @@
 #include <WDataStructure.h>
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QImage>
 #include <QMap>
 #include <QObject>
@@ -162,9 +162,8 @@ private:
     // Rights of user on the root or folder a resolved path lies in.
     int rightsOn(const ResolvedPath &resolved, const QString &user);
     bool ownsPath(const QString &user);
-    void fillRow(WDataStructure &row, const QFileInfo &info, const QString &discName, const QString &rest,
+    void fillRow(WDataStructure &row, const FolderReader::Entry &entry, const QString &discName, const QString &rest,
                  bool forOwner);
-    QFileInfoList folderEntries(const QString &localFolder) const;
     QSharedPointer<RemoteFile> openedFile(const QString &fileID, const FileOpener &opener, int neededRights);
     QString registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode, const QString &user);
 
