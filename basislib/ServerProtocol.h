@@ -102,11 +102,13 @@ inline constexpr char AuthenticateUser[] = "User::AuthenticateUser";
 inline constexpr char KeyAuthString[] = "authstring";
 
 // ---------------------------------------------------------------- tunnels
-// {username: own (the link's authenticated or logged-in user), peer} → result,
+// {username: own (the link's authenticated or logged-in user), peer,
+// servermode: "1" when the initiator asked for a server-mode link} → result,
 // at once. The peer receives PushInitTunnelConnection; the server keeps the
 // initiator's records until the peer joins.
 inline constexpr char InitTunnelConnection[] = "Server::InitTunnelConnection";
 inline constexpr char KeyPeer[] = "peer";
+inline constexpr char KeyServerMode[] = "servermode";
 // {tunelid} → result. The id is single-use; after a true result every record
 // on this link goes to the initiator's link and back.
 inline constexpr char AcceptTunnelConnection[] = "Server::AcceptTunnelConnection";
@@ -179,7 +181,8 @@ inline constexpr char WebLocalPrefix[] = "WebLocal::";
 inline constexpr char PushExchangeMessageAvailable[] = "Local::ExchangeMessageAvailable";
 // {username, status}: a related user changed status ("0" when it went offline).
 inline constexpr char PushUserStatusChanged[] = "Local::userStatusChanged";
-// {sender, tunelid}: a peer asked for a tunnel to this user.
+// {sender, tunelid, servermode}: a peer asked for a tunnel to this user;
+// servermode is copied from its request.
 inline constexpr char PushInitTunnelConnection[] = "Local::InitTunnelConnection";
 // {sessionid, sender}: a peer joined a UDP session with this user.
 inline constexpr char PushInitUdpConnection[] = "Local::InitUdpConnection";

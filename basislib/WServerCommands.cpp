@@ -151,11 +151,12 @@ bool WServerCommands::VerifyUser(const QString &own, const QByteArray &signature
 }
 
 bool WServerCommands::InitTunnelConnection(const QString &own, const QString &peer,
-                                           const Link &link)
+                                           const Link &link, bool serverMode)
 {
     KvrConfig request = ServerRequest::make(P::InitTunnelConnection);
     request.sv(P::KeyUserName, own);
     request.sv(P::KeyPeer, peer);
+    request.SetValue(P::KeyServerMode, serverMode);
     return succeeds(link, request);
 }
 

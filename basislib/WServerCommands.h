@@ -65,7 +65,9 @@ public:
     static QByteArray AuthenticationMessage(const QByteArray &challenge, const QString &verifier);
 
     // Asks the server to open a tunnel from this link to the peer.
-    static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link);
+    // serverMode: the link stands for a server-mode link, and the peer is told so.
+    static bool InitTunnelConnection(const QString &own, const QString &peer, const Link &link,
+                                     bool serverMode = false);
     // Joins this link to the tunnel a peer opened.
     static bool AcceptTunnelConnection(const QString &tunnelId, const Link &link);
 
@@ -73,6 +75,9 @@ public:
     // sender, when given, receives the name of the user the server says
     // relayed it (empty when the server does not know).
     static KvrConfig getExchangeCommand(const Link &link, QString *sender = nullptr);
+    // The largest record (binary form) one relay request carries: a frame of
+    // the main link holds it with the request around it.
+    static constexpr int MaxExchangeRecordSize = 16 * 1024 * 1024 - 64 * 1024;
     // Relays the record to the receiver through the main link of the
     // account's user.
     static bool sendExchangeCommand(const QString &receiver, const KvrConfig &record,

@@ -54,7 +54,9 @@ public:
     // The storage path of "/pluginsstorage/<user>/<pluginName>"; creates nothing.
     virtual QString getPluginStoragePath(const QString &pluginName) = 0;
     virtual QStringList getSelectedContacts() = 0;
-    // Relays the record to the user through the main server; always true.
+    // Queues the record to be relayed to the user through the main server.
+    // False when it was dropped: nobody is logged in, the user is empty, or
+    // the queue refused it.
     virtual bool queueExchangeCommand(const QString &user, const KvrConfig &record) = 0;
     // Keeps the record (across restarts) and delivers it to the user later.
     virtual void bufferCommand(const QString &user, const KvrConfig &record) = 0;
@@ -62,4 +64,8 @@ public:
     // True for a contact; for anyone else asks the local user and blocks
     // until the answer (true only for Yes).
     virtual bool isUserAccepted(const QString &user) = 0;
+    // takeInputCommand that waits up to timeoutMs for the record and returns
+    // as soon as it arrives; an empty record on time-out. On a thread with a
+    // running event loop, events keep flowing meanwhile.
+    virtual KvrConfig waitInputCommand(const QString &id, int timeoutMs) = 0;
 };

@@ -458,6 +458,8 @@ bool ServerSession::handleInitTunnelConnection(const KvrConfig &request, KvrConf
     KvrConfig notice = push(P::PushInitTunnelConnection);
     notice.SetValue(QLatin1String(P::KeySender), own);
     notice.SetValue(QLatin1String(P::KeyTunnelId), tunnelId);
+    // The peer marks the link as the initiator chose, so its replies keep that road.
+    notice.SetValue(QLatin1String(P::KeyServerMode), text(request, P::KeyServerMode) == QLatin1String("1"));
     if (!m_context.registry.push(peer, notice)) {
         m_context.tunnels.cancel(this); // nobody was told: forget it again
         return true;

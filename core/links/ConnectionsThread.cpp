@@ -7,6 +7,7 @@
 #include <UdpTower.h>
 #include <WNamedMutex.h>
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QtDebug>
 
@@ -20,6 +21,8 @@ namespace {
 // Enough for every send that waits for a link of its own at the same time.
 constexpr int MaxWorkers = 512;
 constexpr int ReaperPassMs = 1000;
+// How often a wait for keep-alive answers looks whether it should end early.
+constexpr int AnswerWaitSliceMs = 200;
 
 bool qualifies(const QSharedPointer<IWConnection> &link, const QString &user, bool serverConnection)
 {
@@ -66,6 +69,11 @@ void ConnectionsThread::setBufferedPartReceiver(const UserConnection::BufferedPa
 void ConnectionsThread::setAuthenticationDeadline(int seconds)
 {
     m_authenticationDeadlineSeconds = seconds;
+}
+
+void ConnectionsThread::setPeerAnswerTimeoutMs(int ms)
+{
+    m_peerAnswerTimeoutMs = qMax(1, ms);
 }
 
 QSharedPointer<UdpTower> ConnectionsThread::udpTower() const
@@ -265,9 +273,10 @@ void ConnectionsThread::slotTcpConnectionArrived(int socketDescriptor)
     acceptOnWorker(entry);
 }
 
-bool ConnectionsThread::requestTunnelAcceptance(const QString &tunnelid, const QString &sender)
+bool ConnectionsThread::requestTunnelAcceptance(const QString &tunnelid, const QString &sender, bool serverMode)
 {
-    const Entry entry = newUserConnection(UserConnection::ModeAcceptTunnel, sender);
+    const Entry entry =
+        newUserConnection(serverMode ? UserConnection::ModeAcceptServer : UserConnection::ModeAcceptTunnel, sender);
     entry->setExtraIdentifier(tunnelid);
     acceptOnWorker(entry);
     return true;
@@ -293,6 +302,41 @@ void ConnectionsThread::acceptOnWorker(const Entry &entry)
 void ConnectionsThread::runOnWorker(std::function<void()> task)
 {
     m_workers.start(std::move(task));
+}
+
+// ---------------------------------------------------------------- keep-alives
+
+void ConnectionsThread::checkPeerLinks(const KvrConfig &keepAlive, const std::function<bool()> &stopRequested)
+{
+    // Every link is asked first and the answers are awaited together, so one
+    // silent peer costs the walk one time-out, not one per link.
+    QList<QPair<QSharedPointer<IWConnection>, QString>> asked;
+    for (const Entry &entry : entries()) {
+        const QSharedPointer<IWConnection> link = entry->link();
+        if (entry->isBusy() || !link || !link->isConnected() || !link->isAuthenticated())
+            continue;
+        KvrConfig ping = keepAlive;
+        const QString id = ping.SetID();
+        if (link->pushCommand(ping))
+            asked.append(qMakePair(link, id));
+    }
+    const QDeadlineTimer deadline(m_peerAnswerTimeoutMs.load());
+    for (const auto &question : qAsConst(asked)) {
+        const QSharedPointer<IWConnection> &link = question.first;
+        bool answered = false;
+        while (!answered && link->isConnected()) {
+            if (stopRequested && stopRequested())
+                return;
+            const int slice = int(qBound<qint64>(0, deadline.remainingTime(), AnswerWaitSliceMs));
+            answered = !link->getCommand(question.second, slice).isEmpty();
+            if (!answered && deadline.hasExpired())
+                break;
+        }
+        if (!answered && link->isConnected()) {
+            qDebug().noquote() << "no answer to a keep-alive from" << link->getUser() << "- link closed";
+            link->disconnectFromHost(); // the reaper removes it
+        }
+    }
 }
 
 // ---------------------------------------------------------------- reaper

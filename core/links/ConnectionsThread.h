@@ -30,7 +30,9 @@ class UdpTower;
 // (server-mode, or direct: TCP, then UDP, then a tunnel through the server).
 // Links that peers open are accepted here too (incoming TCP from WTcpServer,
 // tunnels and UDP sessions the main server announces), and a reaper closes
-// idle links and accepted links whose peer never proved its name.
+// idle links and accepted links whose peer never proved its name. Links whose
+// peer stopped answering keep-alives are closed too (checkPeerLinks), so the
+// next record makes a fresh link instead of waiting on a dead one.
 //
 // The object lives on WorkingThread (moved there by its owner), where its
 // slots and every link's incoming filter run; link set-up never runs there,
@@ -45,6 +47,8 @@ public:
     static constexpr int MaxIdleSeconds = 6000;
     // An accepted link whose peer has not authenticated by then is closed.
     static constexpr int DefaultAuthenticationDeadlineSeconds = 60;
+    // A peer that has not answered a keep-alive by then counts as gone.
+    static constexpr int DefaultPeerAnswerTimeoutMs = 10000;
 
     ConnectionsThread(IOCommandsTower *commands, SessionState *session, QObject *parent = nullptr);
     ~ConnectionsThread() override;
@@ -52,6 +56,7 @@ public:
     // Where "User::bufferedCommand" parts go; set before links exist.
     void setBufferedPartReceiver(const UserConnection::BufferedPartReceiver &receiver);
     void setAuthenticationDeadline(int seconds);
+    void setPeerAnswerTimeoutMs(int ms);
 
     // The UDP endpoint; null until the thread runs.
     QSharedPointer<UdpTower> udpTower() const;
@@ -70,9 +75,14 @@ public:
     // link is set up; creations for one user run one at a time.
     QString getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew);
     // The main server announced a tunnel or a UDP session from sender: it is
-    // joined on a worker. Always true.
-    bool requestTunnelAcceptance(const QString &tunnelid, const QString &sender);
+    // joined on a worker. A tunnel the peer opened as a server-mode link
+    // becomes one here too. Always true.
+    bool requestTunnelAcceptance(const QString &tunnelid, const QString &sender, bool serverMode = false);
     bool requestUdpAcceptance(const QString &sender, const QString &cnnid);
+    // Sends a copy of keepAlive (with an "ID" of its own) on every
+    // established link, then closes each link whose peer did not answer
+    // within the answer time-out. Returns early once stopRequested() is true.
+    void checkPeerLinks(const KvrConfig &keepAlive, const std::function<bool()> &stopRequested);
 
 public slots:
     // From WTcpServer: a peer connected to the listening port.
@@ -116,6 +126,7 @@ private:
     QWaitCondition m_wakeReaper;
 
     std::atomic<int> m_authenticationDeadlineSeconds{DefaultAuthenticationDeadlineSeconds};
+    std::atomic<int> m_peerAnswerTimeoutMs{DefaultPeerAnswerTimeoutMs};
     // Link set-ups, sends that wait for a link, and the reaper. Its
     // destructor waits for them.
     QThreadPool m_workers;

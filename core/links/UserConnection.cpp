@@ -28,6 +28,7 @@ const QString UserConnection::ModeServer = QStringLiteral("server");
 const QString UserConnection::ModeDirect = QStringLiteral("direct");
 const QString UserConnection::ModeAcceptTcp = QStringLiteral("accepttcp");
 const QString UserConnection::ModeAcceptTunnel = QStringLiteral("accepttunnel");
+const QString UserConnection::ModeAcceptServer = QStringLiteral("acceptserver");
 const QString UserConnection::ModeAcceptUdp = QStringLiteral("acceptudp");
 
 namespace {
@@ -140,7 +141,9 @@ bool UserConnection::establish()
     if (m_mode == ModeDirect)
         established = connectDirect(user);
     else if (m_mode == ModeAcceptTunnel)
-        established = acceptTunnel(m_extraIdentifier, user);
+        established = acceptTunnel(m_extraIdentifier, user, IWConnection::PeerLink);
+    else if (m_mode == ModeAcceptServer)
+        established = acceptTunnel(m_extraIdentifier, user, IWConnection::ServerModeLink);
     else if (m_mode == ModeAcceptUdp)
         established = acceptUdp(user, m_extraIdentifier);
     else if (m_mode == ModeAcceptTcp)
@@ -171,7 +174,7 @@ bool UserConnection::connectServerMode(const QString &user)
     // The server relays this link to the peer like a tunnel; the peer accepts
     // it through "Local::InitTunnelConnection".
     if (!link->connectToHost(address, ServiceSettings::port(), key) || !authenticateAtServer(link)
-        || !WServerCommands::InitTunnelConnection(ownName(), user, link))
+        || !WServerCommands::InitTunnelConnection(ownName(), user, link, true))
         return fail();
     finish(user, IWConnection::ServerModeLink, true, "connected tcp server");
     return true;
@@ -243,7 +246,7 @@ bool UserConnection::connectTunnel(const QString &user, const KvrConfig &hostInf
     return true;
 }
 
-bool UserConnection::acceptTunnel(const QString &tunnelId, const QString &sender)
+bool UserConnection::acceptTunnel(const QString &tunnelId, const QString &sender, int connectionType)
 {
     const QString own = ownName();
     const QString address = WUtilities::getUserIp(own);
@@ -254,7 +257,8 @@ bool UserConnection::acceptTunnel(const QString &tunnelId, const QString &sender
     if (!link->connectToHost(address, ServiceSettings::port(), key)
         || !WServerCommands::AcceptTunnelConnection(tunnelId, link))
         return fail();
-    finish(sender, IWConnection::PeerLink, true, "connected tcp tunnel");
+    finish(sender, connectionType, true,
+           connectionType == IWConnection::ServerModeLink ? "connected tcp server" : "connected tcp tunnel");
     return true;
 }
 

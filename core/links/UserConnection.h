@@ -45,6 +45,8 @@ public:
     // Answering a peer's approach.
     static const QString ModeAcceptTcp;
     static const QString ModeAcceptTunnel;
+    // A tunnel the peer opened as a server-mode link.
+    static const QString ModeAcceptServer;
     static const QString ModeAcceptUdp;
 
     using BufferedPartReceiver = std::function<void(const KvrConfig &part)>;
@@ -62,8 +64,8 @@ public:
     ~UserConnection() override;
 
     // Set before establish(): the peer ("server", "direct", "accepttunnel",
-    // "acceptudp"), the tunnel id or UDP session number of the accepting
-    // modes, the accepted socket of "accepttcp".
+    // "acceptserver", "acceptudp"), the tunnel id or UDP session number of
+    // the accepting modes, the accepted socket of "accepttcp".
     void setUser(const QString &user);
     void setExtraIdentifier(const QString &identifier);
     void setSocketDescriptor(qintptr descriptor);
@@ -104,7 +106,8 @@ private:
     bool connectDirectTcp(const QString &user, const KvrConfig &hostInfo);
     bool connectUdp(const QString &user, const KvrConfig &hostInfo);
     bool connectTunnel(const QString &user, const KvrConfig &hostInfo);
-    bool acceptTunnel(const QString &tunnelId, const QString &sender);
+    // connectionType: the kind of link the peer asked for.
+    bool acceptTunnel(const QString &tunnelId, const QString &sender, int connectionType);
     bool acceptUdp(const QString &sender, const QString &sessionId);
     bool acceptTcp(qintptr descriptor);
 

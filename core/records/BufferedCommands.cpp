@@ -31,6 +31,26 @@ const QString kConnectionId = QLatin1String(ServerProtocol::RoutingKeyConnection
 
 constexpr int kMaxLastPart = BufferedCommands::MaxRecordSize / BufferedCommands::PartSize - 1;
 
+// The number of the last part of a record's binary form.
+int lastPartOf(const QByteArray &form)
+{
+    return form.isEmpty() ? 0 : (form.size() - 1) / BufferedCommands::PartSize;
+}
+
+// Part `part` of the record with that "ID" and binary form, under an "ID" of
+// its own.
+KvrConfig partOf(const QString &commandId, const QByteArray &form, int part, int lastPart)
+{
+    KvrConfig partRecord;
+    partRecord.SetID();
+    partRecord.sv(kCommand, BufferedCommands::PartCommand);
+    partRecord.sv(kCommandId, commandId);
+    partRecord.SetValue(kPart, QString::number(part));
+    partRecord.SetValue(kTotalSize, QString::number(lastPart));
+    partRecord.SetValue(kData, form.mid(part * BufferedCommands::PartSize, BufferedCommands::PartSize));
+    return partRecord;
+}
+
 // Part `part` of parts 0..lastPart; a record of one part is whole at once.
 int percentOf(int part, int lastPart)
 {
@@ -242,7 +262,7 @@ void BufferedCommands::sendBufferedCommands(const QString &user, quint64 generat
 bool BufferedCommands::sendInParts(const QString &user, const KvrConfig &record, quint64 generation)
 {
     const QByteArray form = record.SerializeConfigBinary();
-    const int lastPart = form.isEmpty() ? 0 : (form.size() - 1) / PartSize;
+    const int lastPart = lastPartOf(form);
 
     if (m_roads.hasPeerLink && !m_roads.hasPeerLink(user) && m_roads.openPeerLink)
         m_roads.openPeerLink(user);
@@ -252,13 +272,8 @@ bool BufferedCommands::sendInParts(const QString &user, const KvrConfig &record,
             return false;
         reportProgress(Direction::Send, user, percentOf(part, lastPart));
 
-        KvrConfig partRecord;
-        const QString partId = partRecord.SetID();
-        partRecord.sv(kCommand, PartCommand);
-        partRecord.sv(kCommandId, record.GetID());
-        partRecord.SetValue(kPart, QString::number(part));
-        partRecord.SetValue(kTotalSize, QString::number(lastPart));
-        partRecord.SetValue(kData, form.mid(part * PartSize, PartSize));
+        const KvrConfig partRecord = partOf(record.GetID(), form, part, lastPart);
+        const QString partId = partRecord.GetID();
         {
             // Registered before sending: the answer may come back at once.
             QMutexLocker lock(&m_ackMutex);
@@ -305,11 +320,31 @@ bool BufferedCommands::relay(const QString &user, const KvrConfig &record, quint
     const QSharedPointer<WivoraAccount> account = m_session->account();
     if (SessionState::canonicalUserName(account->getUserName()) != owner)
         return false;
-    const bool relayed = m_roads.relay ? m_roads.relay(user, record, account)
-                                       : WServerCommands::sendExchangeCommand(user, record, account);
+    const QByteArray form = record.SerializeConfigBinary();
+    bool relayed = true;
+    if (form.size() <= WServerCommands::MaxExchangeRecordSize) {
+        relayed = relayOne(user, record, account);
+    } else {
+        // No relay request carries it whole: the parts go one by one, and
+        // the receiver joins them as it joins parts from a link.
+        const int lastPart = lastPartOf(form);
+        for (int part = 0; relayed && part <= lastPart; ++part) {
+            if (m_generation != generation)
+                return false;
+            reportProgress(Direction::Send, user, percentOf(part, lastPart));
+            relayed = relayOne(user, partOf(record.GetID(), form, part, lastPart), account);
+        }
+    }
     qDebug().nospace().noquote() << "buffered command relayed to " << user << ": "
                                  << (relayed ? "true" : "false");
     return relayed;
+}
+
+bool BufferedCommands::relayOne(const QString &user, const KvrConfig &record,
+                                const QSharedPointer<WivoraAccount> &account)
+{
+    return m_roads.relay ? m_roads.relay(user, record, account)
+                         : WServerCommands::sendExchangeCommand(user, record, account);
 }
 
 // ------------------------------------------------------------------ receiving
@@ -319,7 +354,14 @@ void BufferedCommands::receiveBufferedPart(const KvrConfig &record)
     if (record.CheckKeyExist(kResponse))
         receiveAcknowledgement(record);
     else
-        receivePart(record);
+        receivePart(record, false);
+}
+
+void BufferedCommands::receiveRelayedPart(const KvrConfig &record)
+{
+    // An acknowledgement means nothing without the link its part went on.
+    if (!record.CheckKeyExist(kResponse))
+        receivePart(record, true);
 }
 
 void BufferedCommands::receiveAcknowledgement(const KvrConfig &record)
@@ -335,7 +377,7 @@ void BufferedCommands::receiveAcknowledgement(const KvrConfig &record)
     m_ackArrived.wakeAll();
 }
 
-void BufferedCommands::receivePart(const KvrConfig &record)
+void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
 {
     const QString sender = record.gv(kSender);
     const QString senderKey = SessionState::canonicalUserName(sender);
@@ -353,8 +395,9 @@ void BufferedCommands::receivePart(const KvrConfig &record)
     {
         QMutexLocker lock(&m_reassemblyMutex);
         QList<Reassembly> &records = m_reassembly[senderKey];
-        auto entry = std::find_if(records.begin(), records.end(),
-                                  [&](const Reassembly &r) { return r.commandId == commandId; });
+        auto entry = std::find_if(records.begin(), records.end(), [&](const Reassembly &r) {
+            return r.commandId == commandId && r.relayed == relayed;
+        });
         if (part == 0) {
             // A record starts (again) at its first part: leftovers of an
             // abandoned attempt are dropped.
@@ -371,7 +414,7 @@ void BufferedCommands::receivePart(const KvrConfig &record)
                    && (records.size() >= MaxReassembliesPerSender
                        || declaredByAll() + declaredBytes(lastPart) > MaxRecordSize))
                 records.removeFirst();
-            records.append(Reassembly{commandId, lastPart, 0, QByteArray()});
+            records.append(Reassembly{commandId, relayed, lastPart, 0, QByteArray()});
             entry = records.end() - 1;
         }
         if (entry == records.end() || entry->nextPart != part || entry->lastPart != lastPart) {
@@ -398,12 +441,13 @@ void BufferedCommands::receivePart(const KvrConfig &record)
     }
 
     reportProgress(Direction::Receive, sender, percentOf(part, lastPart));
-    KvrConfig acknowledgement;
-    acknowledgement.sv(QStringLiteral("ID"), record.GetID());
-    acknowledgement.sv(kResponse, QStringLiteral("ok"));
-    acknowledgement.sv(kCommand, PartCommand);
-    if (m_roads.send)
+    if (!relayed && m_roads.send) {
+        KvrConfig acknowledgement;
+        acknowledgement.sv(QStringLiteral("ID"), record.GetID());
+        acknowledgement.sv(kResponse, QStringLiteral("ok"));
+        acknowledgement.sv(kCommand, PartCommand);
         m_roads.send(acknowledgement, sender, record.gv(kConnectionId));
+    }
     if (part < lastPart)
         return;
 

@@ -23,9 +23,11 @@ class WivoraAccount;
 // user's "bufferedcommands.bff", until a sender task on the global pool has
 // delivered it: cut into "User::bufferedCommand" parts of PartSize bytes, each
 // acknowledged by the peer before the next goes, or, when a part stays
-// unacknowledged for the acknowledgement time, relayed whole through the main
-// server. A record leaves the queue (and the file) only once its last part was
-// acknowledged or the server took the relay; until then it is tried again.
+// unacknowledged for the acknowledgement time, relayed through the main
+// server: whole when one relay request carries it, else as the same parts,
+// one relay request each. A record leaves the queue (and the file) only once
+// its last part was acknowledged or the server took the relay (of every
+// part); until then it is tried again from its first part.
 // One sender per receiver, so a receiver's records arrive in queue order.
 //
 // Every load and every stop starts a new generation: a sender of an older one
@@ -36,7 +38,10 @@ class WivoraAccount;
 //
 // The receiving side joins the parts of one record per sender and "commandid",
 // in order from part "0", and puts the whole record into the input store with
-// "Wivora::sender" set to the link's user.
+// "Wivora::sender" set to the link's user. Parts that came over a link are
+// acknowledged on it; relayed parts are not (the relay took them), and are
+// joined apart from any that came over a link, so the two roads never mix
+// one record's parts.
 class BufferedCommands : public QObject
 {
     Q_OBJECT
@@ -102,6 +107,9 @@ public:
     // The receiving side of the link filter: a part (or an acknowledgement)
     // with "Wivora::sender" and "Wivora::connectionID" set by the link.
     void receiveBufferedPart(const KvrConfig &record);
+    // A part fetched from the relay, with "Wivora::sender" set to the sender
+    // the server named; acknowledgements are ignored there.
+    void receiveRelayedPart(const KvrConfig &record);
 
     // The records waiting for user.
     QList<KvrConfig> pendingCommands(const QString &user) const;
@@ -123,6 +131,7 @@ private:
     struct Reassembly
     {
         QString commandId;
+        bool relayed = false;
         int lastPart = 0;
         int nextPart = 0;
         QByteArray bytes;
@@ -135,10 +144,11 @@ private:
     void sendBufferedCommands(const QString &user, quint64 generation);
     bool sendInParts(const QString &user, const KvrConfig &record, quint64 generation);
     bool relay(const QString &user, const KvrConfig &record, quint64 generation);
+    bool relayOne(const QString &user, const KvrConfig &record, const QSharedPointer<WivoraAccount> &account);
     bool waitForPartAck(const QString &partId, quint64 generation);
 
     void receiveAcknowledgement(const KvrConfig &record);
-    void receivePart(const KvrConfig &record);
+    void receivePart(const KvrConfig &record, bool relayed);
 
     void reportProgress(Direction direction, const QString &user, int percent) const;
 

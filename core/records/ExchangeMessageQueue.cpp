@@ -31,6 +31,9 @@ bool ExchangeMessageQueue::enqueueExchangeCommand(const QString &user, KvrConfig
     const QString owner = m_session ? m_session->userName() : QString();
     if (owner.isEmpty() || user.isEmpty())
         return false;
+    // The server could never take it: it would come round again for ever.
+    if (record.SerializeConfigBinary().size() > WServerCommands::MaxExchangeRecordSize)
+        return false;
     record.sv(ReceiverKey, user);
     QMutexLocker lock(&m_mutex);
     m_queue.append({owner, record});

@@ -40,7 +40,8 @@ public:
     ~ExchangeMessageQueue() override;
 
     // Queues record for user on behalf of the logged-in user. False (nothing
-    // queued) when nobody is logged in or user is empty.
+    // queued) when nobody is logged in, user is empty, or the record is larger
+    // than one relay request carries.
     bool enqueueExchangeCommand(const QString &user, KvrConfig record);
 
     // Records waiting to be sent, of every user.

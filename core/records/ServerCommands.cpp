@@ -1,5 +1,6 @@
 #include "ServerCommands.h"
 
+#include "BufferedCommands.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -74,6 +75,11 @@ void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAccepta
     m_acceptUdp = std::move(acceptUdp);
 }
 
+void ServerCommands::setRelayedPartReceiver(RelayedPartReceiver receiver)
+{
+    m_relayedPartReceiver = std::move(receiver);
+}
+
 void ServerCommands::slotCommandReceived(const QString &id, const QString &command)
 {
     {
@@ -142,7 +148,8 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
         updateContactStatus(record);
     } else if (command == QLatin1String(P::PushInitTunnelConnection)) {
         if (m_acceptTunnel)
-            m_acceptTunnel(record.gv(QLatin1String(P::KeyTunnelId)), record.gv(QLatin1String(P::KeySender)));
+            m_acceptTunnel(record.gv(QLatin1String(P::KeyTunnelId)), record.gv(QLatin1String(P::KeySender)),
+                           record.gv(QLatin1String(P::KeyServerMode)) == QLatin1String("1"));
     } else if (command == QLatin1String(P::PushInitUdpConnection)) {
         if (m_acceptUdp)
             m_acceptUdp(record.gv(QLatin1String(P::KeySender)), record.gv(QLatin1String(P::KeySessionId)));
@@ -174,6 +181,13 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
     record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
     if (!sender.isEmpty())
         record.sv(QLatin1String(P::RoutingKeySender), sender.toLower());
+    if (command == BufferedCommands::PartCommand) {
+        // Parts are joined per sender: one the server cannot name is no use.
+        if (sender.isEmpty() || !m_relayedPartReceiver)
+            return false;
+        m_relayedPartReceiver(record);
+        return true;
+    }
     m_tower->putInputCommand(record);
     return true;
 }

@@ -28,7 +28,8 @@ class WSignalsDispatcher;
 // they enter the input list. "Wivora::sender" is then set to the sender the
 // server names, so a plug-in judges a relayed record as it judges one that
 // came over a direct link; it gets no "Wivora::connection": there is no link
-// to reply on.
+// to reply on. Relayed parts of a buffered record ("User::bufferedCommand")
+// go to the buffered-command store instead, which joins them.
 //
 // Every record is handled on a thread of its own, so records are handled
 // concurrently and in no particular order.
@@ -37,8 +38,9 @@ class ServerCommands : public QObject
     Q_OBJECT
 
 public:
-    // Asks the link manager to join the tunnel a peer opened.
-    using TunnelAcceptance = std::function<void(const QString &tunnelId, const QString &sender)>;
+    // Asks the link manager to join the tunnel a peer opened; serverMode when
+    // the peer opened it as a server-mode link.
+    using TunnelAcceptance = std::function<void(const QString &tunnelId, const QString &sender, bool serverMode)>;
     // Asks the link manager to accept the UDP link a peer asked for.
     using UdpAcceptance = std::function<void(const QString &sender, const QString &sessionId)>;
 
@@ -49,8 +51,12 @@ public:
     // Waits for the handlers still running: they use the collaborators.
     ~ServerCommands() override;
 
+    // Takes a relayed part of a buffered record.
+    using RelayedPartReceiver = std::function<void(const KvrConfig &part)>;
+
     // Set before the first record is routed; unset ones ignore the request.
     void setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp);
+    void setRelayedPartReceiver(RelayedPartReceiver receiver);
 
     // The routing of one input record, on the calling thread.
     void handleServerCommand(const QString &id, const QString &command);
@@ -59,7 +65,8 @@ public:
     void fetchExchangeCommands();
     // Puts one record handed out by the relay into the input list when a peer
     // may send it (routing keys removed, "Wivora::sender" set to sender unless
-    // that is empty); true when it was put.
+    // that is empty), or hands it to the relayed-part receiver when it is a
+    // part of a buffered record from a named sender; true when it was taken.
     bool putRelayedCommand(KvrConfig record, const QString &sender);
     void updateContactVCard(const KvrConfig &record);
     void updateContactStatus(const KvrConfig &record);
@@ -78,6 +85,7 @@ private:
     SessionState *const m_session;
     TunnelAcceptance m_acceptTunnel;
     UdpAcceptance m_acceptUdp;
+    RelayedPartReceiver m_relayedPartReceiver;
 
     // One fetch at a time, so relayed records enter the input list in the
     // order the server hands them out.

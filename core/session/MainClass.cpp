@@ -87,16 +87,20 @@ MainClass::MainClass()
 
     m_workingThread.start();
     m_connections.setBufferedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveBufferedPart(part); });
+    m_ping.setPeerLinkWalk([this](const KvrConfig &keepAlive, const std::function<bool()> &stopRequested) {
+        m_connections.checkPeerLinks(keepAlive, stopRequested);
+    });
     m_connections.moveToThread(&m_workingThread);
     m_connections.start();
     m_commands.moveToThread(&m_workingThread);
     m_serverCommands.setLinkAcceptance(
-        [this](const QString &tunnelId, const QString &sender) {
-            m_connections.requestTunnelAcceptance(tunnelId, sender);
+        [this](const QString &tunnelId, const QString &sender, bool serverMode) {
+            m_connections.requestTunnelAcceptance(tunnelId, sender, serverMode);
         },
         [this](const QString &sender, const QString &sessionId) {
             m_connections.requestUdpAcceptance(sender, sessionId);
         });
+    m_serverCommands.setRelayedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveRelayedPart(part); });
     m_serverCommands.moveToThread(&m_workingThread);
 
     TcpConnection *const serverLink = m_session.serverLink().data();
@@ -111,6 +115,9 @@ MainClass::MainClass()
 
 MainClass::~MainClass()
 {
+    // A question about a stranger may still wait for the window that is gone;
+    // the command handler asking it must end before the members go.
+    m_dispatcher.closeQuestions();
     m_loggedIn = false;
     m_reconnectStop = true;
     disconnect(m_session.serverLink().data(), nullptr, this, nullptr);
@@ -512,8 +519,7 @@ QStringList MainClass::getSelectedContacts()
 
 bool MainClass::queueExchangeCommand(const QString &user, const KvrConfig &record)
 {
-    m_exchange.enqueueExchangeCommand(user, record);
-    return true;
+    return m_exchange.enqueueExchangeCommand(user, record);
 }
 
 void MainClass::bufferCommand(const QString &user, const KvrConfig &record)
@@ -531,4 +537,9 @@ bool MainClass::isUserAccepted(const QString &user)
     if (!user.isEmpty() && m_session.account()->contactsData->GetStructureByValue(SectionKey, user))
         return true;
     return m_dispatcher.acceptNewUser(user);
+}
+
+KvrConfig MainClass::waitInputCommand(const QString &id, int timeoutMs)
+{
+    return m_commands.waitInputCommand(id, timeoutMs);
 }

@@ -78,6 +78,9 @@ public:
 
     WPluginManager *pluginManager() { return &m_plugins; }
     WSignalsDispatcher *signalsDispatcher() { return &m_dispatcher; }
+    BufferedCommands *bufferedCommands() { return &m_buffered; }
+    WPingThread *pingThread() { return &m_ping; }
+    ConnectionsThread *connections() { return &m_connections; }
     // The contact list shown to the user; null for none. It must stay valid
     // until it is replaced or the instance is destroyed.
     void setContactsView(IContactsView *view);
@@ -108,6 +111,7 @@ public:
     void displayActivityNotification(const QString &text) override;
     // A stranger is asked about through WSignalsDispatcher::acceptNewUser.
     bool isUserAccepted(const QString &user) override;
+    KvrConfig waitInputCommand(const QString &id, int timeoutMs) override;
 
 public slots:
     // A record the main server pushed: "Local::" and "WebLocal::" records go

@@ -39,17 +39,22 @@ void WPingThread::runLoop()
     keepAlive.SetValue(QStringLiteral("ID"), NetworkUtilities::GetGuid());
     keepAlive.SetValue(QStringLiteral("command"), "ping");
 
-    QElapsedTimer sinceLastRound;
-    sinceLastRound.start();
+    QElapsedTimer sinceServerPing;
+    sinceServerPing.start();
+    QElapsedTimer sincePeerCheck;
+    sincePeerCheck.start();
     while (!stopRequested()) {
-        if (isChecking() && sinceLastRound.elapsed() > m_pingIntervalMs) {
+        if (isChecking() && sinceServerPing.elapsed() > m_pingIntervalMs) {
             pingServer();
+            sinceServerPing.restart();
+        }
+        if (isChecking() && sincePeerCheck.elapsed() > m_peerCheckIntervalMs) {
             if (const PeerLinkWalk walk = peerLinkWalk())
                 walk(keepAlive, [this] { return stopRequested(); });
-            if (stopRequested())
-                return;
-            sinceLastRound.restart();
+            sincePeerCheck.restart();
         }
+        if (stopRequested())
+            return;
         pause(stepMs());
     }
 }

@@ -14,12 +14,17 @@ class SessionState;
 // on) it pings the server and re-announces the own status. A ping that fails
 // on a connected link reports the link lost; a link that is not connected is
 // left to the reconnect already under way.
+//
+// The peer links are walked far more often (every peer-check interval), so
+// a link whose peer vanished is noticed and closed well before requests on it
+// pile up.
 class WPingThread : public CheckingThread
 {
     Q_OBJECT
 
 public:
     static constexpr int DefaultPingIntervalMs = 90000;
+    static constexpr int DefaultPeerCheckIntervalMs = 10000;
 
     // Walks the peer links with the loop's keep-alive record ({"ID", "command"
     // = "ping"}); it should return early once stopRequested() gives true.
@@ -32,6 +37,9 @@ public:
 
     int pingIntervalMs() const { return m_pingIntervalMs; }
     void setPingIntervalMs(int ms) { m_pingIntervalMs = qMax(0, ms); }
+
+    int peerCheckIntervalMs() const { return m_peerCheckIntervalMs; }
+    void setPeerCheckIntervalMs(int ms) { m_peerCheckIntervalMs = qMax(0, ms); }
 
     void setPeerLinkWalk(PeerLinkWalk walk);
 
@@ -47,6 +55,7 @@ private:
 
     SessionState *const m_session;
     std::atomic<int> m_pingIntervalMs{DefaultPingIntervalMs};
+    std::atomic<int> m_peerCheckIntervalMs{DefaultPeerCheckIntervalMs};
 
     mutable QMutex m_walkMutex;
     PeerLinkWalk m_peerLinkWalk;

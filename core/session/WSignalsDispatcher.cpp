@@ -80,6 +80,8 @@ bool WSignalsDispatcher::acceptNewUser(const QString &user)
     quint64 ticket = 0;
     {
         QMutexLocker lock(&m_questionMutex);
+        if (m_questionsClosed)
+            return false;
         ticket = ++m_lastTicket;
         m_questions.enqueue({ticket, user});
     }
@@ -120,6 +122,17 @@ void WSignalsDispatcher::setAcceptAnswer(int answer)
         return;
     m_answers.insert(m_openTicket, answer);
     m_openTicket = 0;
+}
+
+void WSignalsDispatcher::closeQuestions()
+{
+    QMutexLocker lock(&m_questionMutex);
+    m_questionsClosed = true;
+    if (m_openTicket != 0)
+        m_answers.insert(m_openTicket, AnswerNo);
+    m_openTicket = 0;
+    while (!m_questions.isEmpty())
+        m_answers.insert(m_questions.dequeue().ticket, AnswerNo);
 }
 
 void WSignalsDispatcher::broadcastToPlugins(const QString &name, const QVariantMap &params)

@@ -48,6 +48,9 @@ public:
     bool acceptNewUser(const QString &user);
     // The answer to the question shown last; ignored when none is open.
     void setAcceptAnswer(int answer);
+    // At shutdown: the open question and those waiting are answered No, and
+    // so is every later one, at once; nobody is left to answer them.
+    void closeQuestions();
 
     void broadcastToPlugins(const QString &name, const QVariantMap &params);
 
@@ -80,4 +83,5 @@ private:
     quint64 m_lastTicket = 0;
     quint64 m_openTicket = 0; // 0: no question open
     QHash<quint64, int> m_answers;
+    bool m_questionsClosed = false;
 };

@@ -136,7 +136,8 @@ private:
         if (command == QLatin1String(P::PushInitTunnelConnection)) {
             const KvrConfig push = session.serverLink()->getCommand(id, 1000);
             connections->requestTunnelAcceptance(push.gv(QLatin1String(P::KeyTunnelId)),
-                                                 push.gv(QLatin1String(P::KeySender)));
+                                                 push.gv(QLatin1String(P::KeySender)),
+                                                 push.gv(QLatin1String(P::KeyServerMode)) == QLatin1String("1"));
         } else if (command == QLatin1String(P::PushInitUdpConnection)) {
             const KvrConfig push = session.serverLink()->getCommand(id, 1000);
             connections->requestUdpAcceptance(push.gv(QLatin1String(P::KeySender)),

@@ -4,8 +4,8 @@
 // own (data, configuration, temporary: its storage, machine settings and
 // single-instance socket), machine settings that point it at the service,
 // plug-ins in its "plugins" folder, and the control channel of its probe
-// plug-in. Starting it again (after stop()) starts the same client: the
-// folders, and with them the account file and the buffered records, stay.
+// plug-in. Starting it again (after stop() or kill()) starts the same client:
+// the folders, and with them the account file and the buffered records, stay.
 //
 // Its standard output is kept (output()), its diagnostics go to a file in
 // its folder (log()).
@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -46,6 +47,11 @@ public:
     void setListeningPort(quint16 port) { m_listeningPort = port; }
     ProbeClient &probe() { return m_probe; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // The running client's process id; 0 when none runs.
+    qint64 processId() const { return m_process.processId(); }
+    // Set for the client's next starts (see probe/ProbeProtocol.h for the
+    // variables the probe reads).
+    void setEnvironment(const QString &name, const QString &value) { m_environment.insert(name, value); }
 
     // Under the client's storage root (its "wivora" data folder).
     QString storagePath(const QString &relative = QString()) const
@@ -85,6 +91,8 @@ public:
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true"));
         environment.insert(QStringLiteral("WIVORA_USER"), m_user);
         environment.insert(QStringLiteral("WIVORA_PASSWORD"), m_password);
+        for (auto variable = m_environment.cbegin(); variable != m_environment.cend(); ++variable)
+            environment.insert(variable.key(), variable.value());
         m_process.setProcessEnvironment(environment);
         m_process.setStandardErrorFile(m_root.filePath(QStringLiteral("client.log")), QIODevice::Append);
         m_process.start(program(), QStringList());
@@ -117,6 +125,19 @@ public:
             m_output += QStringLiteral("[exit code %1]\n").arg(m_process.exitCode());
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0
             && m_output.contains(QStringLiteral("logged out"));
+    }
+
+    // Ends the client at once with SIGKILL, as a crash or a power cut would:
+    // no logout, nothing saved on the way out. False when none ran.
+    bool kill()
+    {
+        m_probe.disconnect();
+        if (!isRunning())
+            return false;
+        m_process.kill();
+        m_process.waitForFinished(StartTimeoutMs);
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput()) + QStringLiteral("[killed]\n");
+        return !isRunning();
     }
 
     // Waits until the client printed a line containing text; false when it
@@ -152,6 +173,7 @@ private:
     const QString m_user;
     const QString m_password;
     quint16 m_listeningPort = 0;
+    QMap<QString, QString> m_environment;
     QProcess m_process;
     QString m_output;
     ProbeClient m_probe;

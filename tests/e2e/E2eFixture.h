@@ -120,6 +120,8 @@ public:
             || !setListeningPort(user, port))
             return nullptr;
         client->setListeningPort(port);
+        for (auto variable = clientEnvironment.cbegin(); variable != clientEnvironment.cend(); ++variable)
+            client->setEnvironment(variable.key(), variable.value());
         return client;
     }
 
@@ -144,6 +146,8 @@ public:
     static QString publicKeyOf(const QString &user) { return WUtilities::getUserPublicKey(user); }
 
     ServerProcess server;
+    // Environment variables every client made from now on starts with.
+    QMap<QString, QString> clientEnvironment;
 
 private:
     // The machine settings that point a client at the server.

@@ -67,6 +67,30 @@ public:
         asking.SetValue(ProbeProtocol::KeyServer, serverConnection);
         return call(asking, RoadTimeoutMs).gv(ProbeProtocol::KeyConnectionId);
     }
+    // IWHost::isConnectionActive of a link the client has.
+    bool isActive(const QString &connectionId)
+    {
+        KvrConfig asking = operation(ProbeProtocol::OpActive);
+        asking.sv(ProbeProtocol::KeyConnectionId, connectionId);
+        return call(asking).checkResult();
+    }
+    // Runs the invokable operation of the client's plug-in named plugin with
+    // argument and returns what it returned; *invoked (when given) tells
+    // whether there was such a plug-in and operation.
+    KvrConfig invoke(const QString &plugin, const QString &operationName, const KvrConfig &argument,
+                     bool *invoked = nullptr, int timeoutMs = RoadTimeoutMs)
+    {
+        KvrConfig asking = operation(ProbeProtocol::OpInvoke);
+        asking.sv(ProbeProtocol::KeyPlugin, plugin);
+        asking.sv(ProbeProtocol::KeyOperation, operationName);
+        asking.SetValue(ProbeProtocol::KeyRecord, argument.SerializeConfigBinary());
+        const KvrConfig reply = call(asking, timeoutMs);
+        if (invoked)
+            *invoked = reply.checkResult();
+        KvrConfig result;
+        result.DeserializeConfigBinary(reply.GetValue(ProbeProtocol::KeyRecord));
+        return result;
+    }
     bool setStatus(int status)
     {
         KvrConfig asking = operation(ProbeProtocol::OpStatus);

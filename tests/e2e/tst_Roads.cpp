@@ -1,7 +1,8 @@
 // Records between the plug-ins of two client processes: a request and its
 // reply over a direct link and through the server, on a link the asker
 // chose or any link; two clients sending to each other at the same moment
-// before any link exists; and a record relayed through the server.
+// before any link exists; a record relayed through the server; and a
+// plug-in's own request, made through an operation a test invokes.
 
 #include "E2eFixture.h"
 
@@ -28,6 +29,8 @@ private slots:
     void requestAndReply();
     void crossingSendsBeforeAnyLink();
     void relayedRecord();
+    void pluginOperation_data();
+    void pluginOperation();
 
 private:
     E2eFixture m_fixture;
@@ -135,6 +138,42 @@ void tst_Roads::relayedRecord()
     QCOMPARE(arrived.gv(kSender), kAlice);
     QVERIFY(!arrived.CheckKeyExist(kConnection));
     QVERIFY(!arrived.CheckKeyExist(kConnectionId));
+}
+
+void tst_Roads::pluginOperation_data()
+{
+    QTest::addColumn<QString>("plugin");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("invoked");
+
+    // The echo plug-in's request and its wait for the reply: the probe,
+    // loaded beside it, leaves the reply to it.
+    QTest::newRow("operation of a loaded plug-in") << QStringLiteral("echo") << QStringLiteral("ping") << true;
+    QTest::newRow("no such operation") << QStringLiteral("echo") << QStringLiteral("shutdown") << false;
+    QTest::newRow("no such plug-in") << QStringLiteral("wftp") << QStringLiteral("ping") << false;
+}
+
+void tst_Roads::pluginOperation()
+{
+    QFETCH(QString, plugin);
+    QFETCH(QString, operation);
+    QFETCH(bool, invoked);
+
+    KvrConfig argument;
+    argument.sv(QStringLiteral("user"), kBob);
+    argument.SetValue(kPayload, E2eFixture::randomBytes(300));
+    bool wasInvoked = false;
+    const KvrConfig reply = m_alice->probe().invoke(plugin, operation, argument, &wasInvoked);
+
+    QCOMPARE(wasInvoked, invoked);
+    if (!invoked) {
+        QVERIFY(reply.isEmpty());
+        return;
+    }
+    QVERIFY2(!reply.isEmpty(), qPrintable(m_alice->diagnostics()));
+    QCOMPARE(reply.gv(QStringLiteral("command")), QStringLiteral("echo:::ping:callback"));
+    QCOMPARE(reply.GetValue(kPayload), argument.GetValue(kPayload));
+    QCOMPARE(reply.gv(kSender), kBob);
 }
 
 QTEST_GUILESS_MAIN(tst_Roads)

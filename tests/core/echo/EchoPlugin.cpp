@@ -145,3 +145,16 @@ void EchoPlugin::record(EchoEvent::Kind kind, const QString &name, const QString
     QMutexLocker lock(&m_mutex);
     m_events.append(event);
 }
+
+KvrConfig EchoPlugin::ping(const KvrConfig &request)
+{
+    IWHost *const host = m_host.load();
+    if (!host)
+        return KvrConfig();
+    KvrConfig ping;
+    const QString id = ping.SetID();
+    ping.sv(kCommandKey, kRequestPrefix + QStringLiteral("ping"));
+    ping.SetValue(QStringLiteral("payload"), request.GetValue(QStringLiteral("payload")));
+    host->sendCommand(ping, request.gv(QStringLiteral("user")), false, QString());
+    return host->waitInputCommand(id, ReplyTimeoutMs);
+}

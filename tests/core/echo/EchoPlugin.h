@@ -51,6 +51,13 @@ public:
     void buffer(const QString &user, const KvrConfig &record) override;
     KvrConfig waitForRecord(const QString &id, int timeoutMs) override;
 
+    // An operation a test can invoke as a user's action: sends an
+    // "echo:::ping" record with the request's "payload" to the user named by
+    // its "user" and returns the reply (IWHost::waitInputCommand, up to
+    // ReplyTimeoutMs); an empty record when none came.
+    static constexpr int ReplyTimeoutMs = 30000;
+    Q_INVOKABLE KvrConfig ping(const KvrConfig &request);
+
 private:
     void record(EchoEvent::Kind kind, const QString &name, const QString &id,
                 const QVariantMap &params = {});

@@ -7,6 +7,8 @@
 #include "WTcpConnection.h"
 #include "WUdpConnection.h"
 
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
@@ -54,8 +56,11 @@ private slots:
     void roads();
     void directToOfflineUserFails();
     void recordWithoutLinkMakesOneAndTheNextReusesIt();
+    void namedLinkThatClosedFallsBackToAnother_data();
     void namedLinkThatClosedFallsBackToAnother();
     void crossingSendsBothArrive();
+    void keepAliveClosesOnlySilentPeersLinks_data();
+    void keepAliveClosesOnlySilentPeersLinks();
     void acceptedSocketWithNobodyLoggedInIsClosed();
 
 private:
@@ -174,7 +179,8 @@ void tst_ConnectionsThread::roads()
     const KvrConfig arrived = m_bob->received(m_alice->send(echoRecord(road), QStringLiteral("bob"), serverConnection));
     QCOMPARE(arrived.gv(QStringLiteral("text")), road);
     QCOMPARE(arrived.gv(Sender), QStringLiteral("alice"));
-    QCOMPARE(arrived.gv(Connection), QStringLiteral("0"));
+    // Both ends know the link for what the asker chose.
+    QCOMPARE(arrived.gv(Connection), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
     answer(*m_bob, arrived);
     const KvrConfig reply = m_alice->received(arrived.GetID());
     QCOMPARE(reply.gv(Sender), QStringLiteral("bob"));
@@ -206,22 +212,70 @@ void tst_ConnectionsThread::recordWithoutLinkMakesOneAndTheNextReusesIt()
     QVERIFY(m_alice->commands.takeOutputCommand(first.GetID()).isEmpty());
 }
 
+void tst_ConnectionsThread::namedLinkThatClosedFallsBackToAnother_data()
+{
+    QTest::addColumn<bool>("serverConnection");
+
+    QTest::newRow("direct link") << false;
+    QTest::newRow("server-mode link") << true;
+}
+
 void tst_ConnectionsThread::namedLinkThatClosedFallsBackToAnother()
 {
+    QFETCH(bool, serverConnection);
     QVERIFY(m_bob->start(m_fixture, QStringLiteral("bob")));
     QVERIFY(m_alice->start(m_fixture, QStringLiteral("alice")));
-    const KvrConfig request = m_alice->received(m_bob->send(echoRecord(QStringLiteral("ask")), QStringLiteral("alice")));
+    const KvrConfig request = m_alice->received(
+        m_bob->send(echoRecord(QStringLiteral("ask")), QStringLiteral("alice"), serverConnection));
     const QString requestLink = request.gv(ConnectionId);
     QVERIFY(!requestLink.isEmpty());
 
     // The link the request came on is gone by the time the reply leaves: the
-    // reply takes another link to the same user instead of vanishing.
+    // reply takes another link to the same user, of the kind the asker chose,
+    // instead of vanishing.
     m_alice->connections->closeConnection(requestLink);
     QVERIFY(!m_alice->connections->isConnectionActive(requestLink));
     answer(*m_alice, request);
     const KvrConfig reply = m_bob->received(request.GetID());
     QCOMPARE(reply.gv(QStringLiteral("command")), QStringLiteral("echo:::request:callback"));
     QCOMPARE(reply.gv(Sender), QStringLiteral("alice"));
+    QCOMPARE(reply.gv(Connection), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void tst_ConnectionsThread::keepAliveClosesOnlySilentPeersLinks_data()
+{
+    QTest::addColumn<bool>("peerAnswers");
+
+    QTest::newRow("peer answers") << true;
+    QTest::newRow("peer silent") << false;
+}
+
+void tst_ConnectionsThread::keepAliveClosesOnlySilentPeersLinks()
+{
+    QFETCH(bool, peerAnswers);
+    QVERIFY(m_bob->start(m_fixture, QStringLiteral("bob")));
+    QVERIFY(m_alice->start(m_fixture, QStringLiteral("alice")));
+    const QString id = m_alice->connections->getOrCreateConnection(QStringLiteral("bob"), false, false);
+    QVERIFY(!id.isEmpty());
+
+    // Bob's links are served on his link manager's thread: held there, bob
+    // answers nothing, as a suspended client would.
+    QSemaphore held;
+    auto release = qScopeGuard([&held] { held.release(); });
+    if (!peerAnswers)
+        QMetaObject::invokeMethod(m_bob->connections.get(), [&held] { held.acquire(); }, Qt::QueuedConnection);
+    m_alice->connections->setPeerAnswerTimeoutMs(1000);
+    KvrConfig keepAlive;
+    keepAlive.sv(QStringLiteral("command"), QStringLiteral("ping"));
+    m_alice->connections->checkPeerLinks(keepAlive, [] { return false; });
+
+    QCOMPARE(m_alice->connections->isConnectionActive(id), peerAnswers);
+    release.dismiss();
+    held.release();
+    // The next record to bob makes a fresh link.
+    const QString next = m_alice->connections->getOrCreateConnection(QStringLiteral("bob"), false, false);
+    QVERIFY(!next.isEmpty());
+    QCOMPARE(next == id, peerAnswers);
 }
 
 void tst_ConnectionsThread::crossingSendsBothArrive()

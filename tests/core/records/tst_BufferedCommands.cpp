@@ -555,7 +555,8 @@ void tst_BufferedCommands::partsFromPeers_data()
     // Each step: "<sender> <part> <totalsize> <chunk> [<commandid>]". A chunk
     // names a part of one of the records below ("A1": part 1 of A); "junk" is
     // bytes that are no record, "huge" one byte more than a part; the
-    // commandid is the record's "ID" unless given. "-" as sender: none.
+    // commandid is the record's "ID" unless given. "-" as sender: none;
+    // "relay:<sender>": fetched from the relay, not from a link.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("delivered"); // "<record> <sender>"
     QTest::addColumn<int>("acknowledged");
@@ -602,6 +603,15 @@ void tst_BufferedCommands::partsFromPeers_data()
     QTest::newRow("bytes that are no record") << QStringList{"alice 0 0 junk"} << QStringList{} << 0;
     QTest::newRow("a main-server command") << QStringList{"alice 0 0 L0"} << QStringList{} << 0;
     QTest::newRow("a web-server command") << QStringList{"alice 0 0 W0"} << QStringList{} << 0;
+    QTest::newRow("relayed parts, unacknowledged")
+        << QStringList{"relay:alice 0 2 C0", "relay:alice 1 2 C1", "relay:alice 2 2 C2"} << QStringList{"C alice"}
+        << 0;
+    QTest::newRow("a late part from a link amid relayed parts")
+        << QStringList{"relay:alice 0 2 C0", "alice 1 2 C1", "relay:alice 1 2 C1", "relay:alice 2 2 C2"}
+        << QStringList{"C alice"} << 0;
+    QTest::newRow("relayed attempt repeated from part 0")
+        << QStringList{"relay:alice 0 1 A0", "relay:alice 0 1 A0", "relay:alice 1 1 A1"} << QStringList{"A alice"}
+        << 0;
 }
 
 void tst_BufferedCommands::partsFromPeers()
@@ -643,10 +653,17 @@ void tst_BufferedCommands::partsFromPeers()
         part.sv("part", fields.at(1));
         part.sv("totalsize", fields.at(2));
         part.SetValue("data", data);
-        if (fields.at(0) != QLatin1String("-"))
-            part.sv(SenderKey, fields.at(0));
-        part.sv(ConnectionIdKey, QStringLiteral("link-1"));
-        net[Bob].store->receiveBufferedPart(part);
+        QString sender = fields.at(0);
+        const bool relayed = sender.startsWith(QLatin1String("relay:"));
+        sender.remove(QStringLiteral("relay:"));
+        if (sender != QLatin1String("-"))
+            part.sv(SenderKey, sender);
+        if (relayed) {
+            net[Bob].store->receiveRelayedPart(part);
+        } else {
+            part.sv(ConnectionIdKey, QStringLiteral("link-1"));
+            net[Bob].store->receiveBufferedPart(part);
+        }
     }
 
     QStringList got;

@@ -5,6 +5,8 @@
 #include "ClientSessionFixture.h"
 #include "ExchangeMessageQueue.h"
 
+#include <WServerCommands.h>
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QtTest>
@@ -239,19 +241,26 @@ void tst_ExchangeMessageQueue::refusedEnqueue_data()
 {
     QTest::addColumn<bool>("loggedIn");
     QTest::addColumn<QString>("receiver");
-    QTest::newRow("logged out") << false << Carol;
-    QTest::newRow("no receiver") << true << QString();
+    QTest::addColumn<int>("payloadBytes");
+    QTest::newRow("logged out") << false << Carol << 0;
+    QTest::newRow("no receiver") << true << QString() << 0;
+    // The server could never take it; it would come round again for ever.
+    QTest::newRow("larger than one relay request carries")
+        << true << Carol << WServerCommands::MaxExchangeRecordSize;
 }
 
 void tst_ExchangeMessageQueue::refusedEnqueue()
 {
     QFETCH(bool, loggedIn);
     QFETCH(QString, receiver);
+    QFETCH(int, payloadBytes);
     ExchangeMessageQueue queue(m_session.data());
     if (!loggedIn)
         m_session->resetAccount();
+    KvrConfig orphan = record(QStringLiteral("orphan"));
+    orphan.SetValue(QStringLiteral("payload"), QByteArray(payloadBytes, 'p'));
 
-    QVERIFY(!queue.enqueueExchangeCommand(receiver, record(QStringLiteral("orphan"))));
+    QVERIFY(!queue.enqueueExchangeCommand(receiver, orphan));
     QCOMPARE(queue.count(), 0);
 }
 

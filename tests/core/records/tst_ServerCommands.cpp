@@ -61,6 +61,8 @@ private slots:
     void localCommands();
     void relayedRecordsArePutOnlyWhenPeersMaySendThem_data();
     void relayedRecordsArePutOnlyWhenPeersMaySendThem();
+    void relayedPartsGoToTheBufferedStore_data();
+    void relayedPartsGoToTheBufferedStore();
     void relayedRecordsEnterInServerOrder();
     void relayedVCardNoticeRefreshesTheContact();
 
@@ -246,6 +248,9 @@ void tst_ServerCommands::localCommands_data()
     QTest::newRow("tunnel request") << "Local::InitTunnelConnection"
                                     << QVariantMap{{"sender", "bob"}, {"tunelid", "t-7"}}
                                     << QStringList{"tunnel t-7 bob"} << "1";
+    QTest::newRow("server-mode link request") << "Local::InitTunnelConnection"
+                                              << QVariantMap{{"sender", "bob"}, {"tunelid", "t-8"}, {"servermode", "1"}}
+                                              << QStringList{"tunnel t-8 bob server-mode"} << "1";
     QTest::newRow("UDP request") << "Local::InitUdpConnection"
                                  << QVariantMap{{"sessionid", "4711"}, {"sender", "bob"}}
                                  << QStringList{"udp bob 4711"} << "1";
@@ -273,7 +278,9 @@ void tst_ServerCommands::localCommands()
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
     QStringList seen;
     commands.setLinkAcceptance(
-        [&](const QString &tunnelId, const QString &sender) { seen << "tunnel " + tunnelId + ' ' + sender; },
+        [&](const QString &tunnelId, const QString &sender, bool serverMode) {
+            seen << "tunnel " + tunnelId + ' ' + sender + (serverMode ? " server-mode" : "");
+        },
         [&](const QString &sender, const QString &sessionId) { seen << "udp " + sender + ' ' + sessionId; });
     QObject receiver;
     connect(&m_dispatcher, &WSignalsDispatcher::signalLogout, &receiver, [&] { seen << QStringLiteral("logout"); });
@@ -337,6 +344,39 @@ void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
         QCOMPARE(stored.gv(QStringLiteral("Wivora::sender")), sender.toLower());
         QCOMPARE(stored.gv(QStringLiteral("command")), command);
         QCOMPARE(stored.gv(QStringLiteral("username")), QStringLiteral("bob"));
+    }
+}
+
+void tst_ServerCommands::relayedPartsGoToTheBufferedStore_data()
+{
+    QTest::addColumn<QString>("sender"); // as the server names it
+    QTest::addColumn<bool>("handedOver");
+
+    QTest::newRow("named sender") << "BoB" << true;
+    // Parts are joined per sender.
+    QTest::newRow("sender unknown to the server") << "" << false;
+}
+
+void tst_ServerCommands::relayedPartsGoToTheBufferedStore()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, handedOver);
+
+    IOCommandsTower tower;
+    ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    QList<KvrConfig> parts;
+    commands.setRelayedPartReceiver([&](const KvrConfig &part) { parts << part; });
+    const KvrConfig part = makeRecord(QStringLiteral("User::bufferedCommand"),
+                                      {{"commandid", "{c}"}, {"Wivora::sender", "carol"}, {"Wivora::connectionID", "x"}});
+
+    QCOMPARE(commands.putRelayedCommand(part, sender), handedOver);
+
+    QVERIFY(tower.takeInputCommand(part.GetID()).isEmpty());
+    QCOMPARE(parts.size(), handedOver ? 1 : 0);
+    if (handedOver) {
+        QCOMPARE(routingKeysOf(parts.first()), QStringList{"Wivora::sender"});
+        QCOMPARE(parts.first().gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
+        QCOMPARE(parts.first().gv(QStringLiteral("commandid")), QStringLiteral("{c}"));
     }
 }
 

@@ -116,6 +116,8 @@ private slots:
     void isUserAcceptedAsksOnlyAboutStrangers();
     void reconnectAfterTheServerCameBack();
     void logoutDuringReconnectEndsIt();
+    void queueExchangeCommandTellsWhetherItQueued_data();
+    void queueExchangeCommandTellsWhetherItQueued();
 
 private:
     // Saves text as the user's server copy; the server's save time after it.
@@ -469,6 +471,28 @@ void tst_MainClass::logoutDuringReconnectEndsIt()
     QVERIFY(!m_session->isReconnecting());
     QVERIFY(statusTexts.isEmpty());
     QVERIFY(!m_session->getServerConnection()->isConnected());
+}
+
+void tst_MainClass::queueExchangeCommandTellsWhetherItQueued_data()
+{
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("receiver");
+    QTest::addColumn<bool>("queued");
+
+    QTest::newRow("logged in") << true << Bob << true;
+    QTest::newRow("nobody logged in") << false << Bob << false;
+    QTest::newRow("no receiver") << true << QString() << false;
+}
+
+void tst_MainClass::queueExchangeCommandTellsWhetherItQueued()
+{
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, receiver);
+    QFETCH(bool, queued);
+    if (loggedIn)
+        QVERIFY(loginAsAlice());
+
+    QCOMPARE(m_session->queueExchangeCommand(receiver, command(QStringLiteral("echo:::note"))), queued);
 }
 
 QTEST_MAIN(tst_MainClass)

@@ -20,6 +20,7 @@ const QString Alice = QStringLiteral("alice");
 void scaleForTest(WPingThread &ping)
 {
     ping.setPingIntervalMs(150);
+    ping.setPeerCheckIntervalMs(150);
     ping.setStepMs(20);
 }
 

@@ -37,6 +37,7 @@ public:
     void bufferCommand(const QString &, const KvrConfig &) override {}
     void displayActivityNotification(const QString &) override {}
     bool isUserAccepted(const QString &) override { return false; }
+    KvrConfig waitInputCommand(const QString &, int) override { return {}; }
 };
 
 void writeFile(const QString &path, const QByteArray &content)

@@ -126,6 +126,7 @@ private slots:
     void questionsFromTwoThreadsTakeTurns();
     void nestedQuestionOnOneThreadWaitsItsTurn();
     void strayAnswerIsIgnored();
+    void questionsAreAnsweredNoAtShutdown();
 
 private:
     QTemporaryDir m_home;
@@ -375,6 +376,28 @@ void tst_WSignalsDispatcher::strayAnswerIsIgnored()
     connect(&dispatcher, &WSignalsDispatcher::signalAcceptNewUser, this,
             [&] { dispatcher.setAcceptAnswer(WSignalsDispatcher::AnswerNo); });
     QVERIFY(!dispatcher.acceptNewUser(QStringLiteral("stranger")));
+}
+
+void tst_WSignalsDispatcher::questionsAreAnsweredNoAtShutdown()
+{
+    WSignalsDispatcher dispatcher(&m_plugins);
+    QStringList asked;
+    connect(&dispatcher, &WSignalsDispatcher::signalAcceptNewUser, this,
+            [&](const QString &user) { asked << user; });
+    Asker open(&dispatcher, QStringLiteral("open"));
+    QTRY_COMPARE(asked, QStringList{"open"});
+    Asker waiting(&dispatcher, QStringLiteral("waiting"));
+
+    // Nobody answers: the program quits.
+    dispatcher.closeQuestions();
+
+    QVERIFY(open.thread->wait(5000));
+    QVERIFY(waiting.thread->wait(5000));
+    QVERIFY(!open.accepted);
+    QVERIFY(!waiting.accepted);
+    // A question asked later is not shown at all.
+    QVERIFY(!dispatcher.acceptNewUser(QStringLiteral("late")));
+    QCOMPARE(asked, QStringList{"open"});
 }
 
 QTEST_GUILESS_MAIN(tst_WSignalsDispatcher)

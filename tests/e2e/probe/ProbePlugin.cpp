@@ -3,13 +3,16 @@
 #include "ProbeProtocol.h"
 
 #include <IWHost.h>
+#include <MainClass.h>
 #include <PSettings.h>
 #include <WCommonOperations.h>
 #include <WivoraAccount.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QMetaObject>
 #include <QMutexLocker>
+#include <QThread>
 
 namespace P = ProbeProtocol;
 
@@ -21,6 +24,14 @@ constexpr int MaxWaitMs = 300000;
 int timeoutOf(const KvrConfig &request)
 {
     return qBound(0, request.gv(P::KeyTimeout).toInt(), MaxWaitMs);
+}
+
+// A positive number of milliseconds from the environment, or 0.
+int millisecondsFromEnvironment(const char *variable)
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue(variable, &ok);
+    return ok && ms > 0 ? ms : 0;
 }
 
 KvrConfig innerRecord(const KvrConfig &request)
@@ -45,12 +56,27 @@ bool ProbePlugin::setHostInterface(IWHost *host)
 {
     if (m_host.exchange(host))
         return true; // the control channel runs already
+    // Before the login, so the session's first waits are scaled too.
+    applyTestWaits();
     m_control = new ProbeControlServer([this](const KvrConfig &request) { return handleControlRequest(request); },
                                        PSettings::GetStoragePath(P::PortFileName), this);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { shutDown(); },
             Qt::DirectConnection);
     m_control->start();
     return true;
+}
+
+void ProbePlugin::applyTestWaits()
+{
+    auto *session = dynamic_cast<MainClass *>(m_host.load());
+    if (!session)
+        return;
+    if (const int ackTimeoutMs = millisecondsFromEnvironment(P::AckTimeoutVariable))
+        session->bufferedCommands()->setAckTimeoutMs(ackTimeoutMs);
+    if (const int peerCheckMs = millisecondsFromEnvironment(P::PeerCheckVariable)) {
+        session->pingThread()->setPeerCheckIntervalMs(peerCheckMs);
+        session->connections()->setPeerAnswerTimeoutMs(peerCheckMs);
+    }
 }
 
 void ProbePlugin::shutDown()
@@ -78,13 +104,19 @@ void ProbePlugin::commandReceived(const QString &id, const QString &command)
 {
     remember(QStringLiteral("command"), command, id);
     IWHost *const host = m_host.load();
-    // Our own records, and the replies to the requests we sent.
-    if (!host || !(command.startsWith(P::Prefix) || command.endsWith(P::ReplySuffix)))
+    if (!host)
+        return;
+    // Our own records, and the replies to the records we sent; another
+    // plug-in's replies are left to it.
+    QMutexLocker lock(&m_mutex);
+    const bool ours = command.startsWith(P::Prefix)
+        || (command.endsWith(P::ReplySuffix) && m_awaitedReplies.contains(id));
+    if (!ours)
         return;
     const KvrConfig record = host->takeInputCommand(id);
     if (record.isEmpty())
         return;
-    QMutexLocker lock(&m_mutex);
+    m_awaitedReplies.remove(id);
     m_claimed.insert(id, record);
     m_claimedArrived.wakeAll();
 }
@@ -129,14 +161,20 @@ KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
     const QString user = request.gv(P::KeyUser);
     const bool server = request.GetValue(P::KeyServer) == "1";
     bool done = true;
-    if (op == P::OpSend || op == P::OpRequest) {
+    if (op == P::OpSend) {
+        const KvrConfig record = innerRecord(request);
+        {
+            QMutexLocker lock(&m_mutex);
+            m_awaitedReplies.insert(record.GetID());
+        }
+        host->sendCommand(record, user, server, request.gv(P::KeyConnectionId));
+    } else if (op == P::OpRequest) {
+        // The reply stays in the host's store until this wait takes it.
         const KvrConfig record = innerRecord(request);
         host->sendCommand(record, user, server, request.gv(P::KeyConnectionId));
-        if (op == P::OpRequest) {
-            const KvrConfig answer = waitForRecord(record.GetID(), timeoutOf(request));
-            reply.SetValue(P::KeyRecord, answer.SerializeConfigBinary());
-            done = !answer.isEmpty();
-        }
+        const KvrConfig answer = host->waitInputCommand(record.GetID(), timeoutOf(request));
+        reply.SetValue(P::KeyRecord, answer.SerializeConfigBinary());
+        done = !answer.isEmpty();
     } else if (op == P::OpBuffer) {
         host->bufferCommand(user, innerRecord(request));
     } else if (op == P::OpQueue) {
@@ -161,9 +199,37 @@ KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
         WCommonOperations::setUserStatus(request.gv(P::KeyStatus).toInt());
     } else if (op == P::OpContact) {
         reply.SetValue(P::KeyValue, host->getAccount()->contactsData->getSetting(request.gv(P::KeyPath)));
+    } else if (op == P::OpActive) {
+        done = host->isConnectionActive(request.gv(P::KeyConnectionId));
+    } else if (op == P::OpInvoke) {
+        KvrConfig result;
+        done = invokePluginOperation(request.gv(P::KeyPlugin), request.gv(P::KeyOperation), innerRecord(request),
+                                     &result);
+        reply.SetValue(P::KeyRecord, result.SerializeConfigBinary());
     } else {
         done = false;
     }
     reply.SetResult(done);
     return reply;
+}
+
+bool ProbePlugin::invokePluginOperation(const QString &pluginName, const QString &operation,
+                                        const KvrConfig &argument, KvrConfig *result)
+{
+    // The host is the session controller, which keeps the plug-in list.
+    auto *session = dynamic_cast<MainClass *>(m_host.load());
+    if (!session || operation.isEmpty())
+        return false;
+    for (const PluginRecord &plugin : session->pluginManager()->plugins()) {
+        IWPlugin *const instance = qobject_cast<IWPlugin *>(plugin.instance);
+        if (!instance || instance == this || instance->getPluginName() != pluginName)
+            continue;
+        // Where the plug-in's own windows and timers would call it.
+        const Qt::ConnectionType connection = plugin.instance->thread() == QThread::currentThread()
+            ? Qt::DirectConnection
+            : Qt::BlockingQueuedConnection;
+        return QMetaObject::invokeMethod(plugin.instance, operation.toLatin1().constData(), connection,
+                                         Q_RETURN_ARG(KvrConfig, *result), Q_ARG(KvrConfig, argument));
+    }
+    return false;
 }

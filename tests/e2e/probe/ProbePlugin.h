@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QObject>
 #include <QWaitCondition>
 
@@ -18,6 +19,24 @@
 // would make, and the probe remembers what the host called on it
 // (commandReceived, signalReceived, initPlugin, closePlugin) for the test to
 // ask about.
+//
+// It also runs operations of the other plug-ins loaded in the client
+// (ProbeProtocol.h, "invoke"), so a test can make a product plug-in do what
+// its user would and read its state back. A plug-in exposes such an
+// operation as an invokable method that takes a record and returns one:
+//
+//   class FileSharingPlugin : public QObject, public IWPlugin {
+//       Q_OBJECT
+//   public:
+//       // {"path"} -> result flag
+//       Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
+//   };
+//
+// The probe finds the plug-in by its getPluginName() in the host's plug-in
+// list and calls the method by name on the plug-in object's thread (the GUI
+// thread), where the plug-in's own windows would call it. An operation may
+// block with the thread's events flowing (IWHost::waitInputCommand does), as
+// a window's action would; it must not wait for another control request.
 class ProbePlugin : public QObject, public IWPlugin
 {
     Q_OBJECT
@@ -51,6 +70,12 @@ public:
 
 private:
     KvrConfig handleControlRequest(const KvrConfig &request);
+    // Runs `KvrConfig operation(const KvrConfig &)` of the loaded plug-in
+    // named pluginName on the plug-in's thread; false when there is none.
+    bool invokePluginOperation(const QString &pluginName, const QString &operation, const KvrConfig &argument,
+                               KvrConfig *result);
+    // Scales the client's waits as the environment asks (ProbeProtocol.h).
+    void applyTestWaits();
     // The claimed record with that "ID", waiting up to timeoutMs for it.
     KvrConfig waitForRecord(const QString &id, int timeoutMs);
     void remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params = {});
@@ -63,6 +88,7 @@ private:
     QMutex m_mutex; // everything below
     QWaitCondition m_claimedArrived;
     QHash<QString, KvrConfig> m_claimed; // by "ID"
+    QSet<QString> m_awaitedReplies;      // "ID"s of the records sent with "send"
     QList<KvrConfig> m_events;
     bool m_closing = false;
 };

@@ -11,7 +11,7 @@
 // form under "record".
 //
 //   send      user, server, connectionID, record   IWHost::sendCommand
-//   request   the same, timeout                    send, then wait for the record with the same "ID"
+//   request   the same, timeout                    send, then IWHost::waitInputCommand for its reply -> record
 //   buffer    user, record                         IWHost::bufferCommand
 //   queue     user, record                         IWHost::queueExchangeCommand
 //   wait      id, timeout                          the record with that "ID" the probe claimed -> record
@@ -20,9 +20,20 @@
 //   open      user, server                         IWHost::openUserConnection -> connectionID
 //   status    status                               sets the own status as the status menu does
 //   contact   path                                 a value of the contacts tree -> value
+//   active    connectionID                         IWHost::isConnectionActive
+//   invoke    plugin, operation, record            an operation of a loaded plug-in -> record
 //
 // The probe claims (takes from the host) every record named "probe:::..." and
-// every reply (":callback"): a test waits for them with "wait".
+// the replies (":callback") to the records it sent with "send": a test waits
+// for them with "wait". Replies to other plug-ins' requests stay theirs.
+//
+// "invoke" runs an operation a plug-in exposes for tests (ProbePlugin.h says
+// how a plug-in exposes one); the result flag is false when there is no such
+// plug-in or operation.
+//
+// Waits scaled for tests: in the client's environment, WIVORA_PROBE_ACK_TIMEOUT_MS
+// replaces the buffered road's acknowledgement wait, and WIVORA_PROBE_PEER_CHECK_MS
+// both the interval of the peer-link keep-alives and their answer wait.
 
 #include <KvrConfig.h>
 
@@ -47,6 +58,11 @@ inline const QString KeyStatus = QStringLiteral("status");
 inline const QString KeyPath = QStringLiteral("path");
 inline const QString KeyValue = QStringLiteral("value");
 inline const QString EventKeyPrefix = QStringLiteral("event");
+inline const QString KeyPlugin = QStringLiteral("plugin");
+inline const QString KeyOperation = QStringLiteral("operation");
+
+inline const char AckTimeoutVariable[] = "WIVORA_PROBE_ACK_TIMEOUT_MS";
+inline const char PeerCheckVariable[] = "WIVORA_PROBE_PEER_CHECK_MS";
 
 // An event record: "kind" ("command", "signal" or "call"), "name", "id" and,
 // for a signal, each parameter as "param:<name>" in text form.
@@ -64,9 +80,12 @@ inline const QString OpClear = QStringLiteral("clear");
 inline const QString OpOpen = QStringLiteral("open");
 inline const QString OpStatus = QStringLiteral("status");
 inline const QString OpContact = QStringLiteral("contact");
+inline const QString OpActive = QStringLiteral("active");
+inline const QString OpInvoke = QStringLiteral("invoke");
 
-// Records of a few hundred kilobytes are the most the tests send.
-constexpr quint32 MaxFrameSize = 16 * 1024 * 1024;
+// Room for the largest record the buffered road takes (64 MiB) and the
+// request around it.
+constexpr quint32 MaxFrameSize = 80 * 1024 * 1024;
 
 inline QByteArray frame(const KvrConfig &record)
 {
