@@ -164,6 +164,7 @@ public:
     void bufferCommand(const QString &, const KvrConfig &) override {}
     void displayActivityNotification(const QString &) override {}
     bool isUserAccepted(const QString &) override { return true; }
+    KvrConfig waitInputCommand(const QString &id, int timeoutMs) override { return waitFor(id, timeoutMs); }
 
     std::atomic<int> saves{0};
 
