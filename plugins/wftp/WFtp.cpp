@@ -43,9 +43,10 @@ void WFtp::closePlugin()
 
 void WFtp::commandReceived(const QString &id, const QString &command)
 {
-    const bool web = command.startsWith(WebRequestPrefix);
-    // Replies and pushes are the request client's; everything else of ours is a request.
-    if (!web && (!command.startsWith(RequestPrefix) || command.endsWith(ReplySuffix)))
+    const bool web = CommandParser::isWebRequest(command);
+    // Replies and pushes are the request client's; the rest that names us is
+    // a request (in any letter case: a wrong one is answered with a refusal).
+    if (!web && (!command.toLower().contains(RequestPrefix) || command.contains(ReplySuffix)))
         return;
     IWHost *const host = m_host.load();
     if (!host)
@@ -55,6 +56,7 @@ void WFtp::commandReceived(const QString &id, const QString &command)
         return;
     const KvrConfig reply = m_parser.PerformCommand(request);
     if (web) {
+        // One that carries routing keys came from a peer: nobody to answer.
         if (request.gv(KeySender).isEmpty())
             host->sendServerCommand(reply);
         return;

@@ -34,6 +34,11 @@ bool hasRoutingKeys(const KvrConfig &record)
 
 CommandParser::CommandParser(QObject *parent) : QObject(parent), m_engine(QSharedPointer<WFtpEngine>::create()) {}
 
+bool CommandParser::isWebRequest(const QString &command)
+{
+    return command.startsWith(WebLocalPrefix);
+}
+
 qint64 CommandParser::decimal(const QByteArray &value)
 {
     bool ok = false;

@@ -33,7 +33,7 @@ public:
 
     KvrConfig PerformCommand(const KvrConfig &request);
 
-    static bool isWebRequest(const QString &command) { return command.startsWith(QLatin1String("WebLocal::")); }
+    static bool isWebRequest(const QString &command);
 
 private:
     static KvrConfig defaultReply(const KvrConfig &request);

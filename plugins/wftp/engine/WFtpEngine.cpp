@@ -96,6 +96,7 @@ WFtpEngine::WFtpEngine(const QSharedPointer<IAccountProvider> &provider, QObject
 
 WFtpEngine::~WFtpEngine()
 {
+    // Thumbnail tasks use the engine: none may outlive it.
     m_thumbnails.waitForDone();
 }
 

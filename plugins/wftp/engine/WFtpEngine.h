@@ -170,6 +170,5 @@ private:
     QSharedPointer<IAccountProvider> m_provider;
     std::function<qint64()> m_clock;
     OpenedFileTable m_openedFiles;
-    // Last: destroyed first, so no thumbnail task outlives the engine.
     ThumbnailScheduler m_thumbnails;
 };

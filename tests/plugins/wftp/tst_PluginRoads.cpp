@@ -104,6 +104,12 @@ void tst_PluginRoads::repliesLeaveOnTheRequestsLink()
     QVERIFY(m_bob->takeInputCommand(asked.GetID()).isEmpty());
     // bob's own plug-in left the reply for its asker.
     m_bob->waitIdle();
+
+    // A name in the wrong letter case is ours too, and refused.
+    const KvrConfig shouted = request("WFTP:::listDirectory", {{"user", "bob"}, {"path", "vls/alice/docs/pub"}});
+    const KvrConfig refusal = ask(*m_bob, shouted);
+    QCOMPARE(refusal.gv("command"), QStringLiteral("WFTP:::listDirectory:callback"));
+    QVERIFY(!refusal.checkResult());
 }
 
 void tst_PluginRoads::routingKeysComeFromTheLink()
