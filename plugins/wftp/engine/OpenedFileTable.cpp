@@ -1,12 +1,11 @@
 #include "OpenedFileTable.h"
 
-#include <QMutexLocker>
 
 #include <algorithm>
 
 bool OpenedFileTable::add(const QSharedPointer<RemoteFile> &file)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_files.size() >= MaxTotal)
         return false;
     const FileOpener opener = file->opener();
@@ -19,14 +18,14 @@ bool OpenedFileTable::add(const QSharedPointer<RemoteFile> &file)
 
 QSharedPointer<RemoteFile> OpenedFileTable::find(const QString &id, const FileOpener &opener) const
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const QSharedPointer<RemoteFile> file = m_files.value(id);
     return file && file->opener() == opener ? file : nullptr;
 }
 
 QSharedPointer<RemoteFile> OpenedFileTable::take(const QString &id, const FileOpener &opener)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const QSharedPointer<RemoteFile> file = m_files.value(id);
     if (!file || file->opener() != opener)
         return nullptr;
@@ -36,7 +35,7 @@ QSharedPointer<RemoteFile> OpenedFileTable::take(const QString &id, const FileOp
 
 QList<QSharedPointer<RemoteFile>> OpenedFileTable::takeIdle(qint64 idleSinceMs)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     QList<QSharedPointer<RemoteFile>> idle;
     for (auto it = m_files.begin(); it != m_files.end();) {
         if (it.value()->lastAccessMs() < idleSinceMs) {
@@ -51,7 +50,7 @@ QList<QSharedPointer<RemoteFile>> OpenedFileTable::takeIdle(qint64 idleSinceMs)
 
 QList<QSharedPointer<RemoteFile>> OpenedFileTable::takeAll()
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const QList<QSharedPointer<RemoteFile>> all = m_files.values();
     m_files.clear();
     return all;
@@ -59,6 +58,6 @@ QList<QSharedPointer<RemoteFile>> OpenedFileTable::takeAll()
 
 int OpenedFileTable::count() const
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_files.size();
 }

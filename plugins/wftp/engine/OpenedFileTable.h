@@ -4,9 +4,10 @@
 #include "RemoteFile.h"
 
 #include <QHash>
-#include <QMutex>
 #include <QSharedPointer>
 #include <QStringList>
+
+#include <mutex>
 
 // The files open on behalf of peers and the web server, by identifier. Each
 // file answers only to its opener, and the number of open files is capped per
@@ -29,6 +30,6 @@ public:
     int count() const;
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<QString, QSharedPointer<RemoteFile>> m_files;
 };

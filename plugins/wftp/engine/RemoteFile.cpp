@@ -1,6 +1,5 @@
 #include "RemoteFile.h"
 
-#include <QMutexLocker>
 
 RemoteFile::RemoteFile(const QString &id, const FileOpener &opener, const QString &path, const QString &localPath)
     : m_id(id), m_opener(opener), m_path(path), m_file(localPath)
@@ -9,31 +8,31 @@ RemoteFile::RemoteFile(const QString &id, const FileOpener &opener, const QStrin
 
 bool RemoteFile::open(QIODevice::OpenMode mode)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_file.open(mode | QIODevice::Unbuffered);
 }
 
 void RemoteFile::close()
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     m_file.close();
 }
 
 bool RemoteFile::isOpen() const
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_file.isOpen();
 }
 
 bool RemoteFile::isWritable() const
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_file.isOpen() && m_file.isWritable();
 }
 
 QByteArray RemoteFile::read(qint64 from, qint64 count)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_file.isOpen() || !m_file.isReadable() || from < 0 || count <= 0)
         return QByteArray();
     // Past the end there is nothing to read: never allocate count for it.
@@ -45,7 +44,7 @@ QByteArray RemoteFile::read(qint64 from, qint64 count)
 
 bool RemoteFile::write(const QByteArray &data, qint64 from)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_file.isOpen() || !m_file.isWritable())
         return false;
     if (from >= 0 && !m_file.seek(from))
@@ -55,6 +54,6 @@ bool RemoteFile::write(const QByteArray &data, qint64 from)
 
 qint64 RemoteFile::size() const
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return m_file.isOpen() ? m_file.size() : -1;
 }

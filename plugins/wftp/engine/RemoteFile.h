@@ -4,10 +4,10 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QMutex>
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 
 // One file opened on behalf of a peer or the web server. Requests for one file
 // may arrive on several threads at once: each operation holds the file's own
@@ -46,7 +46,8 @@ private:
     const QString m_id;
     const FileOpener m_opener;
     const QString m_path;
-    mutable QMutex m_mutex;
+    // std::mutex rather than QMutex: thread checkers see its hand-overs.
+    mutable std::mutex m_mutex;
     QFile m_file;
     std::atomic<qint64> m_lastAccessMs{0};
 };

@@ -1,6 +1,5 @@
 #include "ThumbnailScheduler.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 ThumbnailScheduler::ThumbnailScheduler()
@@ -16,7 +15,7 @@ ThumbnailScheduler::~ThumbnailScheduler()
 bool ThumbnailScheduler::schedule(const QString &key, int delayMs, std::function<void()> task)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_pending.contains(key))
             return false;
         m_pending.insert(key);
@@ -26,7 +25,7 @@ bool ThumbnailScheduler::schedule(const QString &key, int delayMs, std::function
         {
             // Released before the work: a listing that comes while this one
             // decodes gets its own pass.
-            QMutexLocker lock(&m_mutex);
+            const std::lock_guard<std::mutex> lock(m_mutex);
             m_pending.remove(key);
         }
         task();

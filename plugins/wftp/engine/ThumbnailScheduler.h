@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
 
 #include <functional>
+#include <mutex>
 
 // Runs thumbnail tasks on a small pool of its own, so repeated listings cannot
 // take the process's threads or memory: at most one pending task per asker and
@@ -27,6 +27,6 @@ public:
 
 private:
     QThreadPool m_pool;
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QSet<QString> m_pending;
 };

@@ -8,14 +8,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMutexLocker>
-#include <QRecursiveMutex>
 #include <QUuid>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 
 namespace {
 
@@ -32,9 +31,9 @@ const QString kPassword = QStringLiteral("password");
 
 // Both engines of the plug-in change one account tree: check-then-change
 // sequences on it run under this one lock.
-QRecursiveMutex &treeLock()
+std::recursive_mutex &treeLock()
 {
-    static QRecursiveMutex lock;
+    static std::recursive_mutex lock;
     return lock;
 }
 
@@ -164,7 +163,7 @@ QString WFtpEngine::addSharedDisc(const QString &path, const QString &name)
 {
     if (ownerName().isEmpty())
         return QString();
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto discs = discsNode(true);
     if (const auto existing = discs->GetStructureByValue(kPath, path))
         return existing->gv(kSection);
@@ -178,7 +177,7 @@ QString WFtpEngine::addSharedDisc(const QString &path, const QString &name)
 
 bool WFtpEngine::removeSharedDisc(const QString &name)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto discs = discsNode(false);
     if (!discs || !discs->DeleteStructure(name))
         return false;
@@ -196,7 +195,7 @@ bool WFtpEngine::saveSharedDiscs()
 
 bool WFtpEngine::addSharedFolder(const QString &disc, const QString &path)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto discNode = getSharedDisc(disc);
     if (!discNode || discNode->GetStructureByValue(kPath, path))
         return false;
@@ -211,7 +210,7 @@ bool WFtpEngine::addSharedFolder(const QString &disc, const QString &path)
 
 bool WFtpEngine::removeSharedFolder(const QString &disc, const QString &path)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto folder = getSharedFolderByPath(disc, path);
     return folder && getSharedDisc(disc)->DeleteStructure(folder);
 }
@@ -253,7 +252,7 @@ QSharedPointer<WDataStructure> WFtpEngine::getDiscPermittedUsers(const QString &
 QSharedPointer<WDataStructure> WFtpEngine::getDiscPermittedUsersByPath(const QString &disc, const QString &path,
                                                                        bool create)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto folder = getSharedFolderByPath(disc, path);
     if (!folder)
         return nullptr;
@@ -275,7 +274,7 @@ QSharedPointer<WDataStructure> WFtpEngine::getPermittedUser(const QString &user,
 bool WFtpEngine::addPermittedUser(const QSharedPointer<WDataStructure> &record, const QString &disc,
                                   const QString &folder)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     if (!record || !getSharedDisc(disc))
         return false;
     const QString folderSection = folder.isEmpty() ? kRoot : folder;
@@ -296,7 +295,7 @@ bool WFtpEngine::addPermittedUser(const QSharedPointer<WDataStructure> &record, 
 bool WFtpEngine::setPermittedUser(const QSharedPointer<WDataStructure> &record, const QString &disc,
                                   const QString &folder)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     if (!record)
         return false;
     if (const auto users = getDiscPermittedUsers(disc, folder)) {
@@ -308,7 +307,7 @@ bool WFtpEngine::setPermittedUser(const QSharedPointer<WDataStructure> &record, 
 
 bool WFtpEngine::deletePermittedUser(const QString &user, const QString &disc, const QString &folder)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto users = getDiscPermittedUsers(disc, folder);
     bool removed = false;
     // Every record of the name: a duplicate left behind would keep a revoked user in.
@@ -352,7 +351,7 @@ int WFtpEngine::getUserPermission(const QString &path, const QString &user)
 
 bool WFtpEngine::clearOverduePermissions()
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto discs = discsNode(false);
     if (!discs)
         return true;
@@ -403,7 +402,7 @@ bool WFtpEngine::checkUserExist(const QString &user, const QStringList &users)
 
 bool WFtpEngine::addUser(const QString &user)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     QStringList users = getSavedUsers();
     if (!checkUserExist(user, users)) {
         users.append(user);
@@ -414,7 +413,7 @@ bool WFtpEngine::addUser(const QString &user)
 
 bool WFtpEngine::deleteUser(const QString &user)
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     QStringList users = getSavedUsers();
     return users.removeAll(user) > 0 && saveUsers(users);
 }
@@ -854,7 +853,7 @@ QSharedPointer<WDataStructure> WFtpEngine::addWebSharedFile(const QString &path,
 {
     if (ownerName().isEmpty() || !QFile::exists(path))
         return nullptr;
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     auto record = newNode(QUuid::createUuid().toString());
     record->sv(kPath, path);
     record->sv(kPassword, password);
@@ -882,7 +881,7 @@ bool WFtpEngine::deleteWebSharedFile(const QString &id)
 
 void WFtpEngine::clearOverdueWebFiles()
 {
-    QMutexLocker lock(&treeLock());
+    const std::lock_guard<std::recursive_mutex> lock(treeLock());
     const auto files = webFilesNode(false);
     if (!files)
         return;

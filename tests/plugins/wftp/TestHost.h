@@ -12,14 +12,12 @@
 #include <IWPlugin.h>
 #include <WivoraAccount.h>
 
-#include <QDeadlineTimer>
 #include <QMap>
-#include <QMutex>
-#include <QThread>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <functional>
-#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class TestHost;
@@ -59,31 +57,28 @@ public:
     void waitIdle()
     {
         for (;;) {
-            std::unique_ptr<QThread> thread;
+            std::thread thread;
             {
-                QMutexLocker lock(&m_mutex);
+                std::unique_lock<std::mutex> lock(m_mutex);
                 if (m_threads.empty())
                     return;
                 thread = std::move(m_threads.back());
                 m_threads.pop_back();
             }
-            thread->wait();
+            thread.join();
         }
     }
     // The record with that "ID" as soon as it is in the input store.
     KvrConfig waitFor(const QString &id, int timeoutMs = 10000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        QMutexLocker lock(&m_mutex);
-        while (!m_input.contains(id)) {
-            if (!m_arrived.wait(&m_mutex, deadline))
-                return KvrConfig();
-        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_input.contains(id); }))
+            return KvrConfig();
         return m_input.take(id);
     }
     QList<KvrConfig> takeAll(const QString &command)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         QList<KvrConfig> found;
         for (auto it = m_input.begin(); it != m_input.end();) {
             if (it.value().gv("command") == command) {
@@ -97,12 +92,12 @@ public:
     }
     QList<KvrConfig> serverOutbox() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         return m_serverOutbox;
     }
     QList<KvrConfig> sentCommands() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         return m_sent;
     }
 
@@ -125,7 +120,7 @@ public:
         KvrConfig sent = record;
         sent.sv(QStringLiteral("binary"), QStringLiteral("true"));
         {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             m_sent << sent;
         }
         TestHost *peer = m_network->find(receiver);
@@ -141,7 +136,7 @@ public:
     }
     void sendServerCommand(const KvrConfig &record) override
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_serverOutbox << record;
     }
     QString openUserConnection(const QString &user, bool) override { return QStringLiteral("link-open-") + user; }
@@ -154,7 +149,7 @@ public:
     void saveAccount() override { ++saves; }
     KvrConfig takeInputCommand(const QString &id) override
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         return m_input.take(id);
     }
     QSharedPointer<TcpConnection> getServerConnection() override { return nullptr; }
@@ -173,27 +168,26 @@ private:
     {
         const QString id = record.GetID();
         const QString command = record.gv(QStringLiteral("command"));
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_input.insert(id, record);
-        m_arrived.wakeAll();
+        m_arrived.notify_all();
         if (!m_plugin)
             return;
         IWPlugin *plugin = m_plugin;
-        std::unique_ptr<QThread> thread(QThread::create([plugin, id, command] { plugin->commandReceived(id, command); }));
-        thread->start();
-        m_threads.push_back(std::move(thread));
+        m_threads.emplace_back([plugin, id, command] { plugin->commandReceived(id, command); });
     }
 
     TestNetwork *m_network;
     QSharedPointer<WivoraAccount> m_account = QSharedPointer<WivoraAccount>::create();
     IWPlugin *m_plugin = nullptr;
     bool m_unauthenticated = false;
-    mutable QMutex m_mutex;
-    QWaitCondition m_arrived;
+    // Standard types, so the thread sanitizer follows the hand-overs.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
     QMap<QString, KvrConfig> m_input;
     QList<KvrConfig> m_serverOutbox;
     QList<KvrConfig> m_sent;
-    std::vector<std::unique_ptr<QThread>> m_threads;
+    std::vector<std::thread> m_threads;
 };
 
 inline void TestNetwork::join(TestHost *host)

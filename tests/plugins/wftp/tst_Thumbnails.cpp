@@ -4,7 +4,6 @@
 #include <ThumbnailMaker.h>
 
 #include <QImageReader>
-#include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
 
@@ -12,7 +11,13 @@ namespace {
 
 struct Delivered
 {
-    QMutex mutex;
+    QList<QPair<QString, QString>> taken()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return rows;
+    }
+
+    std::mutex mutex;
     QList<QPair<QString, QString>> rows; // asker, serialised row
     std::atomic<int> running{0};
     std::atomic<int> mostRunning{0};
@@ -27,7 +32,7 @@ WFtpEngine::ThumbnailDelivery collectInto(Delivered *delivered, const QString &a
         }
         QThread::msleep(5);
         {
-            QMutexLocker lock(&delivered->mutex);
+            const std::lock_guard<std::mutex> lock(delivered->mutex);
             delivered->rows << qMakePair(asker, row);
         }
         --delivered->running;
@@ -100,7 +105,7 @@ void tst_Thumbnails::picturesFitTheCanvas()
     m_files->engine.getFolderThumbnails(ShareFixture::vpath("pub"), "bob", collectInto(&delivered, "bob"));
     QCOMPARE(delivered.rows.size(), 2);
     QMap<QString, QImage> pictures;
-    for (const auto &entry : delivered.rows) {
+    for (const auto &entry : delivered.taken()) {
         WDataStructure row;
         QVERIFY(row.DeserializeStructure(entry.second));
         QCOMPARE(row.gv("Directory"), QStringLiteral("0"));
@@ -132,15 +137,22 @@ void tst_Thumbnails::onlyPicturesAndOnlyForRights()
 
 void tst_Thumbnails::ownerGetsThemLocally()
 {
-    qRegisterMetaType<QImage>();
-    QSignalSpy own(&m_files->engine, &WFtpEngine::signalOwnThumbnail);
+    // Collected under a lock: the signal comes from the engine's pool.
+    std::mutex mutex;
+    QList<QPair<QString, QImage>> own;
+    connect(&m_files->engine, &WFtpEngine::signalOwnThumbnail, this,
+            [&](const QString &folder, const QString &, const QImage &picture) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                own << qMakePair(folder, picture);
+            }, Qt::DirectConnection);
     Delivered delivered;
     m_files->engine.getFolderThumnailsStartThread(ShareFixture::vpath("pub"), "alice", collectInto(&delivered, "alice"));
     m_files->engine.thumbnailScheduler().waitForDone();
-    QCOMPARE(own.count(), 2);
-    QCOMPARE(own.at(0).at(0).toString(), ShareFixture::vpath("pub"));
-    QCOMPARE(own.at(0).at(2).value<QImage>().size(), QSize(100, 100));
-    QVERIFY(delivered.rows.isEmpty());
+    const std::lock_guard<std::mutex> lock(mutex);
+    QCOMPARE(own.size(), 2);
+    QCOMPARE(own.at(0).first, ShareFixture::vpath("pub"));
+    QCOMPARE(own.at(0).second.size(), QSize(100, 100));
+    QVERIFY(delivered.taken().isEmpty());
 }
 
 void tst_Thumbnails::hugeHeadersAreSkipped()
@@ -168,7 +180,7 @@ void tst_Thumbnails::concurrentListingsShareTwoThreads()
     m_files->engine.thumbnailScheduler().waitForDone();
     QVERIFY(delivered.mostRunning <= ThumbnailScheduler::MaxThreads);
     QMap<QString, int> perAsker;
-    for (const auto &entry : delivered.rows)
+    for (const auto &entry : delivered.taken())
         ++perAsker[entry.first];
     QCOMPARE(perAsker.size(), 20);
     for (int count : perAsker)
