@@ -678,6 +678,8 @@ bool WFtpEngine::checkFileExist(const QString &path, const QString &user)
 QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode,
                                  const QString &user)
 {
+    // Files a peer forgot count against the caps only until they idle out.
+    closeIdleFiles();
     file->touch(m_clock());
     if (!m_openedFiles.add(file))
         return QString();

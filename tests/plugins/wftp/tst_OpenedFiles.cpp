@@ -207,9 +207,13 @@ void tst_OpenedFiles::opensAreCapped()
     }
     QCOMPARE(opened, OpenedFileTable::MaxTotal);
     QCOMPARE(fixture.engine.openedFileCount(), OpenedFileTable::MaxTotal);
-    // Closing one makes room again.
+    // Closing one makes room again, and so do files left idle.
     QVERIFY(fixture.engine.closeFile(ids.first(), FileOpener::peer("bob")));
     QVERIFY(!fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob").isEmpty());
+    QVERIFY(fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "carol").isEmpty());
+    fixture.nowMs += WFtpEngine::MaxIdleMs + 1000;
+    QVERIFY(!fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "carol").isEmpty());
+    QCOMPARE(fixture.engine.openedFileCount(), 1);
 }
 
 void tst_OpenedFiles::idleFilesClose()
