@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>

@@ -20,6 +20,7 @@ private slots:
     void expiredGrantGivesNothingBeforeTheSweep();
     void sweepRemovesOnlyExpiredRecordsAndSavesOnce();
     void revokingRemovesEveryRecordOfTheUser();
+    void savedUsers();
     void noAccountMeansNoOwnerAndNoSave();
     void concurrentRightsAndChangesStaySound();
 };
@@ -163,6 +164,20 @@ void tst_ShareTree::revokingRemovesEveryRecordOfTheUser()
     QVERIFY(fixture.engine.deletePermittedUser("bob", fixture.disc, "pub"));
     QCOMPARE(fixture.engine.getUserPermission(ShareFixture::vpath("pub"), "bob"), 0);
     QVERIFY(!fixture.engine.deletePermittedUser("bob", fixture.disc, "pub"));
+}
+
+void tst_ShareTree::savedUsers()
+{
+    ShareFixture fixture;
+    QVERIFY(fixture.engine.saveUsers({"bob", QStringLiteral("zoë")}));
+    QCOMPARE(fixture.provider->account->accountData->getSetting("wftp/users"), QStringLiteral("bob|zoë|").toUtf8());
+    QVERIFY(fixture.engine.addUser("bob"));
+    QVERIFY(fixture.engine.addUser("carol"));
+    QCOMPARE(fixture.engine.getSavedUsers(), QStringList({"bob", QStringLiteral("zoë"), "carol"}));
+    QVERIFY(fixture.engine.deleteUser("bob"));
+    QVERIFY(!fixture.engine.deleteUser("bob"));
+    QVERIFY(!WFtpEngine::checkUserExist("Carol", fixture.engine.getSavedUsers()));
+    QCOMPARE(fixture.engine.getSavedUsers(), QStringList({QStringLiteral("zoë"), "carol"}));
 }
 
 void tst_ShareTree::noAccountMeansNoOwnerAndNoSave()
