@@ -23,7 +23,6 @@ public:
     bool schedule(const QString &key, int delayMs, std::function<void()> task);
     // Waits for every task (tests, shutdown).
     void waitForDone();
-    QThreadPool *pool() { return &m_pool; }
 
 private:
     QThreadPool m_pool;

@@ -18,8 +18,6 @@
 
 #include <functional>
 
-
-
 // The serving side of file sharing on the owner's machine: the shared discs,
 // folders and permitted users kept in the account ("wftp/..." in accountData),
 // the rights they grant, virtual paths and their safe translation to local
