@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <openssl/crypto.h>
+#include <openssl/ssl.h>
 
 #include <exception>
 
@@ -15,10 +16,13 @@ IoService &IoService::instance()
 IoService::IoService()
     : m_work(boost::asio::make_work_guard(m_context))
 {
-    // Initialise OpenSSL before this service exists, so that its clean-up at
-    // exit runs after the I/O thread has been joined; the thread releases its
+    // OpenSSL registers its clean-up at exit when it first initialises for
+    // real (a call without options does nothing). Doing that here, before
+    // this service is complete and registers its own destructor, makes the
+    // clean-up run after the I/O thread has been joined: a frame arriving
+    // during exit never meets freed OpenSSL state. The thread releases its
     // own OpenSSL state when it ends.
-    OPENSSL_init_crypto(0, nullptr);
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     m_thread = std::thread([this] {
         for (;;) {
             try {
