@@ -282,6 +282,7 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
     if (ServerSession *previous = m_context.registry.bind(user, this, m_link))
         previous->replacedByNewLogin();
     m_user = user;
+    m_link->admit();
     if (!wasOnline)
         notifyWatchers(user, statusText(user).toLatin1());
     reply.SetResult(true);
@@ -439,6 +440,7 @@ bool ServerSession::handleAuthenticateUser(const KvrConfig &request, KvrConfig &
                                                WServerCommands::AuthenticationMessage(challenge, QString())))
         return true;
     m_authenticatedUser = user;
+    m_link->admit();
     reply.SetResult(true);
     return true;
 }
@@ -476,6 +478,8 @@ bool ServerSession::handleAcceptTunnelConnection(const KvrConfig &request, KvrCo
     ServerSession *initiator = m_context.tunnels.join(text(request, P::KeyTunnelId));
     if (!initiator || initiator->m_ended)
         return true;
+    // Knowing the single-use tunnel id is this leg's proof.
+    m_link->admit();
     reply.SetResult(true);
     m_link->pushCommand(reply);
     startRelay(initiator);

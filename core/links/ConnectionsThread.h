@@ -20,6 +20,7 @@ class io_context;
 } // namespace boost
 
 class IOCommandsTower;
+class PendingLinkBudget;
 class IWConnection;
 class SessionState;
 class UdpTower;
@@ -116,6 +117,8 @@ private:
     QWaitCondition m_wakeReaper;
 
     std::atomic<int> m_authenticationDeadlineSeconds{DefaultAuthenticationDeadlineSeconds};
+    // Shared by the accepted links of the listening port.
+    const std::shared_ptr<PendingLinkBudget> m_pendingBudget;
     // Link set-ups, sends that wait for a link, and the reaper. Its
     // destructor waits for them.
     QThreadPool m_workers;

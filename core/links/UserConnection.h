@@ -11,8 +11,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class IOCommandsTower;
+class PendingLinkBudget;
 class IWConnection;
 class SessionState;
 class UdpTower;
@@ -56,6 +58,8 @@ public:
         IOCommandsTower *commands = nullptr;
         QSharedPointer<UdpTower> udpTower;
         BufferedPartReceiver bufferedPartReceiver;
+        // What accepted links may hold until their peer authenticated.
+        std::shared_ptr<PendingLinkBudget> pendingBudget;
     };
 
     UserConnection(const Context &context, const QString &mode, QObject *parent = nullptr);
