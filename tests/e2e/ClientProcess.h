@@ -46,6 +46,8 @@ public:
     void setListeningPort(quint16 port) { m_listeningPort = port; }
     ProbeClient &probe() { return m_probe; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // The running client's process id (0 when none), e.g. to read its memory.
+    qint64 processId() const { return m_process.processId(); }
 
     // Under the client's storage root (its "wivora" data folder).
     QString storagePath(const QString &relative = QString()) const

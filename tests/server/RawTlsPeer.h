@@ -71,6 +71,13 @@ public:
         return !readFrame().isEmpty();
     }
 
+    // The first flight of a handshake, made but not sent (e.g. to send it slowly).
+    QByteArray clientHello()
+    {
+        SSL_do_handshake(m_ssl);
+        return takeOutput();
+    }
+
     // The TLS records that carry `plain`, made but not sent.
     QByteArray seal(const QByteArray &plain)
     {
