@@ -77,31 +77,30 @@ SecureTcpStream::~SecureTcpStream()
 namespace {
 
 // A BIO that hands TLS's reads and writes to the stream that owns it.
-BIO_METHOD *linkBioMethod(int (*read)(BIO *, char *, int), int (*write)(BIO *, const char *, int))
+BIO_METHOD *newLinkBioMethod(int (*read)(BIO *, char *, int), int (*write)(BIO *, const char *, int))
 {
-    static BIO_METHOD *const method = [&] {
-        BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "wivora link");
-        BIO_meth_set_read(made, read);
-        BIO_meth_set_write(made, write);
-        BIO_meth_set_ctrl(made, [](BIO *, int command, long, void *) -> long {
-            return command == BIO_CTRL_FLUSH ? 1 : 0;
-        });
-        BIO_meth_set_create(made, [](BIO *bio) {
-            BIO_set_init(bio, 1);
-            return 1;
-        });
-        return made;
-    }();
-    return method;
+    BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "wivora link");
+    BIO_meth_set_read(made, read);
+    BIO_meth_set_write(made, write);
+    BIO_meth_set_ctrl(made, [](BIO *, int command, long, void *) -> long { return command == BIO_CTRL_FLUSH ? 1 : 0; });
+    BIO_meth_set_create(made, [](BIO *bio) {
+        BIO_set_init(bio, 1);
+        return 1;
+    });
+    return made;
 }
 
 } // namespace
+
+// Made when the library loads, before the I/O thread exists, so that it
+// outlives the thread at exit.
+BIO_METHOD *const SecureTcpStream::s_bioMethod = newLinkBioMethod(&SecureTcpStream::bioRead, &SecureTcpStream::bioWrite);
 
 bool SecureTcpStream::startTls(bool accepting)
 {
     m_context = accepting ? m_context : TlsContexts::forConnecting();
     m_ssl = m_context ? SSL_new(m_context.get()) : nullptr;
-    BIO *bio = m_ssl ? BIO_new(linkBioMethod(&SecureTcpStream::bioRead, &SecureTcpStream::bioWrite)) : nullptr;
+    BIO *bio = m_ssl ? BIO_new(s_bioMethod) : nullptr;
     if (!bio)
         return false;
     BIO_set_data(bio, this);

@@ -15,6 +15,7 @@
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct bio_st BIO;
+typedef struct bio_method_st BIO_METHOD;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
 
 // One TCP connection carrying frames (4-byte big-endian length + body) over
@@ -83,6 +84,7 @@ private:
     // TLS reads the socket's bytes from m_netBuffer and writes into m_sealed.
     static int bioRead(BIO *bio, char *out, int length);
     static int bioWrite(BIO *bio, const char *data, int length);
+    static BIO_METHOD *const s_bioMethod;
 
     bool startTls(bool accepting);
     void armDeadline(int timeoutMs);
@@ -116,6 +118,7 @@ private:
     QByteArray m_readBuffer;      // opened bytes: frames
     int m_readLength = 0;
     QByteArray m_cipherOut;       // the socket write under way
+    QByteArray m_netBuffer;       // what the last socket read brought
     bool m_finishing = false;
     bool m_ended = false;
 
@@ -128,8 +131,7 @@ private:
     mutable std::mutex m_mutex;
     SSL *m_ssl = nullptr;
     bool m_handshakeDone = false;
-    QByteArray m_netBuffer; // what the last socket read brought
-    int m_netAt = 0;
+    int m_netAt = 0; // what TLS took of m_netBuffer
     int m_netEnd = 0;
     QByteArray m_sealed;  // what TLS wrote since the last socket write
     QByteArray m_scratch; // a frame's header with the start of its payload
