@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -64,7 +65,7 @@ SecureTcpStream::SecureTcpStream(asio::io_context &io, int maxFrameSize, Events 
 {
     // Reserved buffers keep their capacity when emptied: steady traffic then
     // reuses the same memory instead of fresh pages for every batch.
-    for (QByteArray *buffer : {&m_sealed, &m_cipherOut})
+    for (QByteArray *buffer : {&m_sealed, &m_cipherOut, &m_scratch})
         buffer->reserve(kSmallBuffer);
 }
 
@@ -314,10 +315,17 @@ bool SecureTcpStream::send(const QByteArray &plain)
 {
     if (plain.isEmpty() || plain.size() > m_maxFrameSize)
         return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
-        return false;
-    scheduleFlushLocked();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
+            return false;
+        if (m_flushScheduled)
+            return true; // leaves with the write under way or due
+        m_flushScheduled = true;
+    }
+    // A far side answering from its frame callback (on the I/O thread) has
+    // its answer written at once; other threads hand the write over.
+    asio::dispatch(m_io, [self = shared_from_this()] { self->flush(); });
     return true;
 }
 
