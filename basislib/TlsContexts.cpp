@@ -82,7 +82,7 @@ std::shared_ptr<SSL_CTX> newContext(const SSL_METHOD *method)
     SSL_CTX_set_options(native, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_num_tickets(native, 0);
     SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_OFF);
-    // Links run TLS over memory buffers: reading ahead takes every whole
+    // Links run TLS over their own buffers: reading ahead takes every whole
     // record that arrived in one go.
     SSL_CTX_set_read_ahead(native, 1);
     return std::shared_ptr<SSL_CTX>(native, SSL_CTX_free);
@@ -93,8 +93,10 @@ std::shared_ptr<SSL_CTX> makeAccepting(const QString &privateKey)
     const PKey key = readPrivateKey(privateKey);
     const Certificate certificate = key ? selfSignedCertificate(key.get()) : Certificate();
     std::shared_ptr<SSL_CTX> context = certificate ? newContext(TLS_server_method()) : nullptr;
-    if (!context)
+    if (!context) {
+        ERR_clear_error();
         return {};
+    }
     SSL_CTX *native = context.get();
     if (SSL_CTX_use_certificate(native, certificate.get()) != 1 || SSL_CTX_use_PrivateKey(native, key.get()) != 1
         || SSL_CTX_check_private_key(native) != 1) {
