@@ -6,7 +6,6 @@
 #include <QtEndian>
 
 #include <boost/asio/connect.hpp>
-#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -32,6 +31,9 @@ const QByteArray kReady = QByteArrayLiteral("wivora-link-ready");
 constexpr int kCloseLingerMs = 5000;
 
 constexpr int kReadChunk = 64 * 1024;
+constexpr int kLargeNetChunk = 512 * 1024;
+// The largest batch a sender writes itself instead of the I/O thread.
+constexpr int kDirectWriteLimit = 16 * 1024;
 // One TLS record and its header: enough for a link that may only send small frames.
 constexpr int kSmallNetChunk = 16 * 1024 + 512;
 constexpr int kSmallBuffer = 4096;
@@ -293,6 +295,7 @@ void SecureTcpStream::becomeSecured()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_secured = true;
+        m_descriptor = m_socket.native_handle();
     }
     if (!m_awaitingAdmission)
         m_deadline.cancel();
@@ -315,17 +318,22 @@ bool SecureTcpStream::send(const QByteArray &plain)
 {
     if (plain.isEmpty() || plain.size() > m_maxFrameSize)
         return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
-            return false;
-        if (m_flushScheduled)
-            return true; // leaves with the write under way or due
-        m_flushScheduled = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
+        return false;
+    if (m_flushScheduled)
+        return true; // leaves with the write under way or due
+    // Nothing under way and a small record (latency matters, not batching):
+    // the sender writes it at once, sparing the hand-over to the I/O thread.
+    // Large ones and what the socket does not take are left to flush().
+    if (m_sealed.size() <= kDirectWriteLimit) {
+        const ssize_t written =
+            ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written > 0)
+            m_sealed.remove(0, int(written));
     }
-    // A far side answering from its frame callback (on the I/O thread) has
-    // its answer written at once; other threads hand the write over.
-    asio::dispatch(m_io, [self = shared_from_this()] { self->flush(); });
+    if (!m_sealed.isEmpty())
+        scheduleFlushLocked(); // a failed write ends the link there
     return true;
 }
 
@@ -414,8 +422,15 @@ void SecureTcpStream::onRead(const boost::system::error_code &error, std::size_t
         shutdown();
         return;
     }
-    if (m_netBuffer.size() < kReadChunk && m_frameLimit.load() >= kReadChunk)
+    // Reads follow the traffic: a read that filled the buffer asks for a
+    // larger one (fewer reads for large frames), small reads give it back.
+    const int size = m_netBuffer.size();
+    if (size < kReadChunk && m_frameLimit.load() >= kReadChunk)
         m_netBuffer.resize(kReadChunk); // admitted: large frames may come now
+    else if (int(bytes) == size && size < kLargeNetChunk)
+        m_netBuffer.resize(2 * size);
+    else if (size > kReadChunk && int(bytes) < kReadChunk)
+        m_netBuffer = QByteArray(kReadChunk, Qt::Uninitialized);
     readSome();
 }
 
@@ -526,19 +541,21 @@ void SecureTcpStream::shutdown()
 {
     if (m_ended)
         return;
+    boost::system::error_code ignored;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ended = true;
         m_closing = true;
         m_secured = false;
         m_sealed.clear();
+        // Under the lock: no sender writes to the descriptor once it is closed.
+        m_descriptor = -1;
+        m_socket.shutdown(tcp::socket::shutdown_both, ignored);
+        m_socket.close(ignored);
     }
-    boost::system::error_code ignored;
     m_deadline.cancel();
     m_resolver.cancel();
     m_admission = Admission();
-    m_socket.shutdown(tcp::socket::shutdown_both, ignored);
-    m_socket.close(ignored);
     if (m_events.ended)
         m_events.ended();
     m_events = Events();

@@ -138,6 +138,7 @@ private:
     bool m_flushScheduled = false;
     bool m_secured = false;
     bool m_closing = false;
+    int m_descriptor = -1; // the socket's, while secured
     QString m_peerAddress;
     quint16 m_peerPort = 0;
 };
