@@ -68,9 +68,10 @@ public:
     // Lifts the admission's limits.
     void admit();
 
-    // Queues one frame; frames queued while a write is under way leave
-    // together in the next one. False before the handshake, after close, or
-    // for a payload over the frame cap.
+    // Seals one frame on the caller's thread and queues it; frames queued
+    // while a write is under way leave together in the next one, and a small
+    // one with nothing under way is written at once. False before the
+    // handshake, after close, or for a payload over the frame cap.
     bool send(const QByteArray &plain);
     // Sends what is queued (waiting a bounded time for a far side that does
     // not read), then closes; nothing more can be sent.

@@ -1,7 +1,7 @@
 #include "MainServer.h"
 
-#include "ServerContext.h"
 #include "PendingLinkBudget.h"
+#include "ServerContext.h"
 #include "ServerSession.h"
 #include "TcpConnection.h"
 

@@ -20,8 +20,8 @@ class io_context;
 } // namespace boost
 
 class IOCommandsTower;
-class PendingLinkBudget;
 class IWConnection;
+class PendingLinkBudget;
 class SessionState;
 class UdpTower;
 

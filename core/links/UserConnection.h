@@ -14,8 +14,8 @@
 #include <memory>
 
 class IOCommandsTower;
-class PendingLinkBudget;
 class IWConnection;
+class PendingLinkBudget;
 class SessionState;
 class UdpTower;
 class WTcpConnection;
