@@ -1,5 +1,7 @@
 #include "TlsContexts.h"
 
+#include "OpenSslHandles.h"
+
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -15,17 +17,6 @@
 #include <utility>
 
 namespace {
-
-template <auto FreeFunction>
-struct OpenSslFree
-{
-    template <typename T>
-    void operator()(T *p) const { FreeFunction(p); }
-};
-
-using PKey = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
-using Certificate = std::unique_ptr<X509, OpenSslFree<X509_free>>;
-using Bio = std::unique_ptr<BIO, OpenSslFree<BIO_free_all>>;
 
 // A client has one account key and the server one key: a few entries cover
 // every process, tests with many accounts included.

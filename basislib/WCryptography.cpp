@@ -1,5 +1,6 @@
 #include "WCryptography.h"
 
+#include "OpenSslHandles.h"
 #include "WAesGcm.h"
 
 #include <openssl/bio.h>
@@ -12,18 +13,6 @@
 #include <memory>
 
 namespace {
-
-template <auto FreeFunction>
-struct OpenSslFree
-{
-    template <typename T>
-    void operator()(T *p) const { FreeFunction(p); }
-};
-
-using PKey = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
-using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, OpenSslFree<EVP_PKEY_CTX_free>>;
-using DigestContext = std::unique_ptr<EVP_MD_CTX, OpenSslFree<EVP_MD_CTX_free>>;
-using Bio = std::unique_ptr<BIO, OpenSslFree<BIO_free_all>>;
 
 constexpr int MinimumRsaBits = 2048;
 constexpr int MaximumRsaBits = 16384;
