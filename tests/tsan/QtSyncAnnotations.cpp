@@ -47,8 +47,8 @@ Function qtDefinition(const char *symbol)
     return reinterpret_cast<Function>(address);
 }
 
-#define QT_DEFINITION(type, symbol)                                 \
-    static const auto real = qtDefinition<type>(symbol)
+// Declares `real`, Qt's definition of the function being defined.
+#define QT_DEFINITION(type, symbol) static const auto real = qtDefinition<type>(symbol)
 
 void acquire(const void *key) { __tsan_acquire(const_cast<void *>(key)); }
 void release(const void *key) { __tsan_release(const_cast<void *>(key)); }
@@ -64,7 +64,9 @@ char queuedSignals;
 thread_local int emissions = 0;
 
 // A task handed to a pool runs on one of its threads after Qt's queue passed
-// it over under Qt's own lock: wrapping it puts an acquire at its start.
+// it over under Qt's own lock: wrapping it puts an acquire at its start. The
+// pool holds the wrapper only, so QThreadPool::tryTake() does not find the
+// task, and a future's waiter waits for the pool instead of running the task.
 class HandOver : public QRunnable
 {
 public:
@@ -136,11 +138,12 @@ private:
             if (emissions == 0)
                 acquire(&queuedSignals);
             that->m_slot->call(receiver, arguments);
-            release(that);
+            // Not on the hand-over's key: calls from two threads stay unordered.
+            release(&that->m_calls);
             release(QThread::currentThread());
             break;
         case Destroy:
-            acquire(that);
+            acquire(&that->m_calls);
             that->m_slot->destroyIfLastRef();
             delete that;
             break;
@@ -151,6 +154,7 @@ private:
     }
 
     QtPrivate::QSlotObjectBase *m_slot;
+    char m_calls = 0; // the key of the calls made
 };
 
 // After a blocking queued call returns, the receiver's thread ran it.
@@ -164,14 +168,14 @@ void acquireBlockingCall(QObject *receiver, Qt::ConnectionType type)
 
 // Locks: an acquire after every successful lock, a release before unlock.
 
-void QMutex::lock()
+void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
     QT_DEFINITION(void (*)(QMutex *), "_ZN6QMutex4lockEv");
     real(this);
     acquire(this);
 }
 
-bool QMutex::tryLock(int timeout)
+bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     QT_DEFINITION(bool (*)(QMutex *, int), "_ZN6QMutex7tryLockEi");
     const bool locked = real(this, timeout);
@@ -189,14 +193,14 @@ void QMutex::unlock() noexcept
 
 // The slow paths of a contended QBasicMutex; its fast paths are inline
 // atomics that the sanitizer already sees.
-void QBasicMutex::lockInternal()
+void QBasicMutex::lockInternal() QT_MUTEX_LOCK_NOEXCEPT
 {
     QT_DEFINITION(void (*)(QBasicMutex *), "_ZN11QBasicMutex12lockInternalEv");
     real(this);
     acquire(this);
 }
 
-bool QBasicMutex::lockInternal(int timeout)
+bool QBasicMutex::lockInternal(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     QT_DEFINITION(bool (*)(QBasicMutex *, int), "_ZN11QBasicMutex12lockInternalEi");
     const bool locked = real(this, timeout);
