@@ -134,8 +134,13 @@ public:
         : m_keys(keys)
     {
     }
-    // Set before connections come; runs for each link's announcements.
-    std::function<void(TcpConnection *, const QString &, const QString &)> onCommand;
+    // Runs for the announcements of each link accepted afterwards. The
+    // server's thread reads it: set it under the lock.
+    void setOnCommand(std::function<void(TcpConnection *, const QString &, const QString &)> handler)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_onCommand = std::move(handler);
+    }
     // Set before connections come: links wait for admission under it.
     std::shared_ptr<PendingLinkBudget> budget;
 
@@ -156,7 +161,10 @@ protected:
         Accepted accepted;
         accepted.connection = std::make_unique<TcpConnection>();
         accepted.probe = std::make_unique<Probe>();
-        accepted.probe->onCommand = onCommand;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            accepted.probe->onCommand = m_onCommand;
+        }
         accepted.probe->attach(accepted.connection.get());
         accepted.connection->setKeyPair(m_keys.publicKey, m_keys.privateKey);
         if (budget)
@@ -177,6 +185,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Accepted> m_links;
+    std::function<void(TcpConnection *, const QString &, const QString &)> m_onCommand;
 };
 
 // Relays bytes between a client and the target port, keeps a copy of
@@ -466,14 +475,14 @@ void tst_TcpConnection::getCommandWaitsForItsRecord()
 void tst_TcpConnection::sendCommandReplyGoesToItsWaiterOnly()
 {
     ServerThread<Acceptor> acceptor(m_keys);
-    acceptor.server->onCommand = [](TcpConnection *link, const QString &id, const QString &command) {
+    acceptor.server->setOnCommand([](TcpConnection *link, const QString &id, const QString &command) {
         if (command != QLatin1String("test:::request"))
             return;
         KvrConfig reply = link->getCommand(id, 0);
         reply.sv(QStringLiteral("command"), command + QLatin1String(":callback"));
         reply.SetResult(true);
         link->pushCommand(reply);
-    };
+    });
     Probe probe;
     TcpConnection connector;
     probe.attach(&connector);

@@ -8,8 +8,10 @@
 // the folders, and with them the account file and the buffered records, stay.
 //
 // Its standard output is kept (output()), its diagnostics go to a file in
-// its folder (log()).
+// its folder (log()); its sanitizer reports fail the running test when it
+// ends.
 
+#include "ChildSanitizerReports.h"
 #include "ProbeClient.h"
 
 #include <QDeadlineTimer>
@@ -93,7 +95,7 @@ public:
         environment.insert(QStringLiteral("WIVORA_PASSWORD"), m_password);
         for (auto variable = m_environment.cbegin(); variable != m_environment.cend(); ++variable)
             environment.insert(variable.key(), variable.value());
-        m_process.setProcessEnvironment(environment);
+        m_process.setProcessEnvironment(m_sanitizerReports.routed(environment));
         m_process.setStandardErrorFile(m_root.filePath(QStringLiteral("client.log")), QIODevice::Append);
         m_process.start(program(), QStringList());
         if (!m_process.waitForStarted(StartTimeoutMs))
@@ -109,15 +111,20 @@ public:
     bool stop()
     {
         m_probe.disconnect();
-        if (!isRunning())
+        if (!isRunning()) {
+            m_sanitizerReports.check(m_user);
             return true;
+        }
         m_process.terminate();
-        if (!m_process.waitForFinished(StartTimeoutMs)) {
+        const bool ended = m_process.waitForFinished(StartTimeoutMs);
+        if (!ended) {
             m_process.kill();
             m_process.waitForFinished();
             m_output += QStringLiteral("[did not end: killed]\n");
-            return false;
         }
+        m_sanitizerReports.check(m_user);
+        if (!ended)
+            return false;
         m_output += QString::fromUtf8(m_process.readAllStandardOutput());
         if (m_process.exitStatus() != QProcess::NormalExit)
             m_output += QStringLiteral("[ended by a signal]\n");
@@ -170,6 +177,7 @@ public:
 
 private:
     QTemporaryDir m_root;
+    ChildSanitizerReports m_sanitizerReports;
     const QString m_user;
     const QString m_password;
     quint16 m_listeningPort = 0;

@@ -17,7 +17,10 @@
 //   server.stop()                         // also done by the destructor
 //
 // The program's path comes from the WIVORA_SERVER_PROGRAM definition that
-// tests/server/CMakeLists.txt gives every test in that folder.
+// tests/server/CMakeLists.txt gives every test in that folder. Sanitizer
+// reports of the server fail the running test when the server ends.
+
+#include "ChildSanitizerReports.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -70,12 +73,16 @@ public:
     {
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setProcessEnvironment(m_sanitizerReports.routed(QProcessEnvironment::systemEnvironment()));
         process.start(program(), QStringList{QStringLiteral("--data"), dataDir()} + arguments);
-        if (!process.waitForFinished(60000)) {
+        const bool finished = process.waitForFinished(60000);
+        if (!finished) {
             process.kill();
             process.waitForFinished();
-            return false;
         }
+        m_sanitizerReports.check(QStringLiteral("wivora-server ") + arguments.join(QLatin1Char(' ')));
+        if (!finished)
+            return false;
         if (output)
             *output = QString::fromUtf8(process.readAll());
         return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
@@ -128,6 +135,7 @@ private:
         m_process.reset(new QProcess);
         m_process->setProcessChannelMode(QProcess::MergedChannels);
         m_process->setStandardOutputFile(m_logDir.filePath(QStringLiteral("server.log")), QIODevice::Truncate);
+        m_process->setProcessEnvironment(m_sanitizerReports.routed(QProcessEnvironment::systemEnvironment()));
         QStringList arguments{QStringLiteral("--data"), dataDir(), QStringLiteral("--host"), host(),
                               QStringLiteral("--port"), QString::number(m_tcpPort),
                               QStringLiteral("--udp-port"), QString::number(m_udpPort),
@@ -173,6 +181,7 @@ private:
                 clean = false;
             }
         }
+        m_sanitizerReports.check(QStringLiteral("wivora-server"));
         clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
         m_process.reset();
         return clean;
@@ -186,6 +195,7 @@ private:
 
     QStringList m_extraArguments;
     QTemporaryDir m_dataDir;
+    ChildSanitizerReports m_sanitizerReports;
     QScopedPointer<QProcess> m_process;
     QTemporaryDir m_logDir;
     QString m_error;

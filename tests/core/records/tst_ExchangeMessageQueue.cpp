@@ -146,8 +146,8 @@ void tst_ExchangeMessageQueue::refusedRecordIsRetriedAfterTheOthers()
     QVERIFY(queue.enqueueExchangeCommand(Carol, second));
     QVERIFY(queue.enqueueExchangeCommand(Carol, record(QStringLiteral("third"))));
 
-    queue.start();
     queue.startChecking();
+    queue.start();
     QTRY_VERIFY_WITH_TIMEOUT(recorder.count() >= 4, 15000);
     queue.stopChecking();
     QVERIFY(queue.wait(15000));
@@ -175,8 +175,10 @@ void tst_ExchangeMessageQueue::serverDownPausesAndKeepsTheOrder()
     for (const char *name : {"first", "second", "third"})
         QVERIFY(queue.enqueueExchangeCommand(Carol, record(QLatin1String(name))));
 
-    queue.start();
+    // Before the loop's first look: a loop that finds checking off pauses
+    // a whole step first.
     queue.startChecking();
+    queue.start();
     QTRY_COMPARE(recorder.count(), 3);
     // Every send fails at once; a loop without its pause would retry
     // thousands of times meanwhile.
@@ -193,8 +195,8 @@ void tst_ExchangeMessageQueue::serverDownPausesAndKeepsTheOrder()
     m_carol = m_fixture->loggedInLink(Carol);
     QVERIFY(m_carol);
     queue.setStepMs(50);
-    queue.start();
     queue.startChecking();
+    queue.start();
     QTRY_COMPARE_WITH_TIMEOUT(queue.count(), 0, 15000);
     queue.stopChecking();
     QVERIFY(queue.wait(5000));
@@ -213,8 +215,8 @@ void tst_ExchangeMessageQueue::recordsWaitForTheUserWhoQueuedThem()
     // Alice logs out and bob logs in on this machine.
     QVERIFY(m_fixture->logIn(*m_session, Bob));
     QVERIFY(queue.enqueueExchangeCommand(Carol, record(QStringLiteral("from-bob"))));
-    queue.start();
     queue.startChecking();
+    queue.start();
     QCOMPARE(fetchForCarol(1), QStringList{"from-bob"});
     QTest::qWait(300); // several more rounds under bob
     QCOMPARE(WServerCommands::getExchangeCommand(m_carol).size(), 0);
@@ -225,8 +227,8 @@ void tst_ExchangeMessageQueue::recordsWaitForTheUserWhoQueuedThem()
     queue.stopChecking();
     QVERIFY(queue.wait(5000));
     QVERIFY(m_fixture->logIn(*m_session, Alice));
-    queue.start();
     queue.startChecking();
+    queue.start();
     QCOMPARE(fetchForCarol(2), (QStringList{"from-bob", "from-alice"}));
     queue.stopChecking();
     QVERIFY(queue.wait(5000));

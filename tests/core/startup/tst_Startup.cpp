@@ -6,6 +6,7 @@
 
 #include "SingleInstanceGuard.h"
 
+#include "ChildSanitizerReports.h"
 #include "ServerProcess.h"
 
 #include <QDir>
@@ -32,6 +33,8 @@ public:
         for (const QString &sub : {QStringLiteral("t"), QStringLiteral("c"), QStringLiteral("d")})
             QDir(m_root.path()).mkdir(sub);
     }
+    // Its processes ended (they are declared after it): their reports fail the test.
+    ~ClientFolders() { m_sanitizerReports.check(QStringLiteral("a client process")); }
     QString socketPath() const { return m_root.filePath(QStringLiteral("t/wivora")); }
     QString dumpsFolder() const { return m_root.filePath(QStringLiteral("c/wivora/dumps")); }
     QStringList dumps() const { return QDir(dumpsFolder()).entryList({QStringLiteral("*.dmp")}, QDir::Files); }
@@ -61,7 +64,7 @@ public:
         // platform of this Qt frees its screen at exit, so a leak checker
         // sees the program's own leaks only.
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("minimal"));
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(m_sanitizerReports.routed(environment));
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
     }
@@ -76,6 +79,7 @@ public:
 
 private:
     QTemporaryDir m_root;
+    ChildSanitizerReports m_sanitizerReports;
 };
 
 // A process that does not outlive its test.
