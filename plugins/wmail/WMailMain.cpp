@@ -2,6 +2,7 @@
 
 #include "WMailCommands.h"
 #include "WMailRenderer.h"
+#include "WMailResources.h"
 
 #include <IWHost.h>
 #include <MainServerCommands.h>
@@ -46,15 +47,20 @@ WMailMain *wmailMain()
     return g_main.loadAcquire();
 }
 
-// The icons are compiled into the engine, a static library: register them.
-static void initResources()
+static WMailRenderer *makeChatWidget()
 {
-    Q_INIT_RESOURCE(wmail);
+    WMailResources::initialise(); // before the page asks for its files
+    return new WMailRenderer;
 }
 
-WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(new WMailRenderer)
+WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(makeChatWidget())
 {
-    initResources();
+    connect(m_chatWidget, &WMailRenderer::newContentRequested, this,
+            [this](const WMailConversation::Pointer &conversation, const QByteArray &data, const QString &itemType) {
+                const QString id = createMessage(conversation, data, itemType, true);
+                if (!id.isEmpty() && m_chatWidget)
+                    m_chatWidget->addMessageToPage(id);
+            });
 }
 
 WMailMain::~WMailMain()
