@@ -27,6 +27,10 @@ TextPluginEditor::TextPluginEditor(QWidget *parent, const QList<QAction *> &extr
     grid->setContentsMargins(1, 1, 1, 1);
     m_toolBar->setIconSize(QSize(16, 16));
     m_view->setEditorMode(true);
+    // Typed text sits on plain white: nothing of the window shows through.
+    QPalette opaque = m_view->page()->palette();
+    opaque.setBrush(QPalette::Base, Qt::white);
+    m_view->page()->setPalette(opaque);
     m_view->setObjectName(QStringLiteral("editorView"));
 
     if (!extraActions.isEmpty()) {

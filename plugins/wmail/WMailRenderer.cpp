@@ -57,17 +57,23 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     QAction *textEditorAction = addAction(QStringLiteral("actionText_Editor"), tr("Text Editor"), QStringLiteral(":/icons/Resources/edit.png"));
     QAction *entire = addAction(QStringLiteral("actionShow_Entire_Conversation"), tr("Show Entire Conversation"),
                                 QStringLiteral(":/icons/Resources/Chat.png"));
-    QAction *attachments = addAction(QStringLiteral("actionShow_Attachments"), tr("Show Attachments"), QString());
-    QAction *albums = addAction(QStringLiteral("actionShow_photoalbums"), tr("Show photoalbums"), QString());
+    QAction *attachments = addAction(QStringLiteral("actionShow_Attachments"), tr("Show Attachments"),
+                                     QStringLiteral(":/fileseditor/Resources/attachment.png"));
+    QAction *albums = addAction(QStringLiteral("actionShow_photoalbums"), tr("Show photoalbums"),
+                                QStringLiteral(":/photoalbum/Resources/photo.png"));
 
     m_toolBar->setIconSize(QSize(16, 16));
-    m_toolBar->addWidget(new QLabel(tr(" Show history: "), this));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    auto *historyLabel = new QLabel(tr(" Show history: "), this);
+    historyLabel->setFont(smallFont(historyLabel->font()));
+    m_toolBar->addWidget(historyLabel);
     const QList<QPair<QString, int>> ranges{{tr("Current"), kCurrent}, {tr("Today"), 0},  {tr("Yesterday"), -1},
                                             {tr("Week"), -7},          {tr("Month"), -31}, {tr("Entire conversation"), kEntire}};
     for (const auto &range : ranges)
         m_history->addItem(range.first, range.second);
     m_history->setFont(smallFont(m_history->font()));
     m_history->setMaximumHeight(14);
+    m_history->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_toolBar->addWidget(m_history);
     m_toolBar->addSeparator();
     m_toolBar->addActions({entire, attachments, albums});

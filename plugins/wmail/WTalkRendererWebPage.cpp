@@ -18,11 +18,14 @@ bool WTalkRendererWebPage::acceptNavigationRequest(QWebFrame *frame, const QNetw
                                                    NavigationType type)
 {
     // A clicked link is handed to the view's owner by the delegation policy
-    // (the base emits linkClicked and refuses); any other navigation (script,
-    // meta refresh, form, frame) is refused outright.
+    // (the base emits linkClicked and refuses). Moving to an anchor of the
+    // page stays; any other navigation (script, meta refresh, form, frame)
+    // is refused.
     if (type == NavigationTypeLinkClicked)
         return QWebPage::acceptNavigationRequest(frame, request, type);
-    return false;
+    const QUrl target = request.url();
+    return frame && target.hasFragment()
+        && target.adjusted(QUrl::RemoveFragment) == frame->url().adjusted(QUrl::RemoveFragment);
 }
 
 void WTalkRendererWebPage::javaScriptAlert(QWebFrame *, const QString &)

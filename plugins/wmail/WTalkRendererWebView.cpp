@@ -20,6 +20,8 @@ WTalkRendererWebView::WTalkRendererWebView(QWidget *parent) : QWebView(parent), 
     translucent.setBrush(QPalette::Base, QColor(255, 255, 255, 100));
     m_page->setPalette(translucent);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setAutoFillBackground(true); // what shows through the page is the window's colour
+    connect(m_page, &QWebPage::loadStarted, this, [this] { m_awaitingStart = false; });
     connect(m_page, &QWebPage::loadFinished, this, &WTalkRendererWebView::onLoadFinished);
 }
 
@@ -39,11 +41,15 @@ void WTalkRendererWebView::showHtml(const QString &html)
     // Scripts meant for the page being replaced would act on the new one.
     m_waitingScripts.clear();
     m_loaded = false;
+    // A load still running ends when this one starts: its end is not ours.
+    m_awaitingStart = true;
     m_page->mainFrame()->setHtml(html, QUrl());
 }
 
 void WTalkRendererWebView::onLoadFinished()
 {
+    if (m_awaitingStart)
+        return;
     m_loaded = true;
     runWaitingScripts();
 }

@@ -54,6 +54,7 @@ private:
     bool m_controlHeld = false;
     bool m_editorMode = false;
     bool m_loaded = true;
+    bool m_awaitingStart = false;
     bool m_evaluating = false;
     QStringList m_waitingScripts;
 };

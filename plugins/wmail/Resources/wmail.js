@@ -50,6 +50,11 @@ var wmailOperations = {
 
     NavigateToContent: function (contentid) {
         location.hash = "#" + contentid;
+        // A page given as text has no address a fragment could move in:
+        // scroll to the chunk directly.
+        var chunk = document.getElementById(contentid);
+        if (chunk)
+            chunk.scrollIntoView(false);
     }
 };
 

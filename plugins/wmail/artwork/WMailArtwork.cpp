@@ -397,6 +397,40 @@ QImage pencil()
     });
 }
 
+QImage paperclip()
+{
+    return icon([](QPainter &p) {
+        p.translate(8, 8);
+        p.rotate(35);
+        p.setPen(QPen(QColor(0x50, 0x58, 0x66), 1.2, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath clip;
+        clip.moveTo(1.5, -2);
+        clip.lineTo(1.5, 4);
+        clip.arcTo(QRectF(-1.5, 2.5, 3, 3), 0, -180);
+        clip.lineTo(-1.5, -4.5);
+        clip.arcTo(QRectF(-1.5, -6, 4.5, 4.5), 180, -180);
+        clip.lineTo(3, 5);
+        clip.arcTo(QRectF(-3, 2, 6, 6), 0, -180);
+        clip.lineTo(-3, -2);
+        p.drawPath(clip);
+    });
+}
+
+QImage photo()
+{
+    return icon([](QPainter &p) {
+        p.setPen(QPen(QColor(0x40, 0x40, 0x40), 0.8));
+        p.setBrush(QColor(0x8C, 0xC8, 0xF0));
+        p.drawRect(QRectF(1.5, 3, 13, 10));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x4C, 0x9A, 0x3C));
+        p.drawPolygon(QPolygonF({QPointF(2, 12.5), QPointF(6.5, 7), QPointF(9.5, 10), QPointF(11, 8.5), QPointF(14, 12.5)}));
+        p.setBrush(QColor(0xFF, 0xD8, 0x40));
+        p.drawEllipse(QPointF(11.5, 5.8), 1.4, 1.4);
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -420,5 +454,7 @@ int main(int argc, char **argv)
     ok = save(turnArrow(false), QStringLiteral("undo.png")) && ok;
     ok = save(turnArrow(true), QStringLiteral("redo.png")) && ok;
     ok = save(pencil(), QStringLiteral("edit.png")) && ok;
+    ok = save(paperclip(), QStringLiteral("attachment.png")) && ok;
+    ok = save(photo(), QStringLiteral("photo.png")) && ok;
     return ok ? 0 : 1;
 }
