@@ -129,6 +129,20 @@ void WMailRenderer::setConversation(const WMailConversation::Pointer &conversati
     m_view->rendererPage()->itemFactory()->setItemTable(conversation ? &conversation->items() : nullptr);
     if (conversation)
         refreshPage();
+    else if (isVisible())
+        m_view->showHtml(QString());
+    else
+        m_pageStale = true;
+}
+
+void WMailRenderer::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_pageStale)
+        return;
+    m_pageStale = false;
+    if (m_conversation)
+        refreshPage();
     else
         m_view->showHtml(QString());
 }
@@ -137,6 +151,10 @@ void WMailRenderer::refreshPage()
 {
     if (!m_conversation)
         return;
+    if (!isVisible()) {
+        m_pageStale = true;
+        return;
+    }
     m_view->showHtml(WMailConversationPage::buildConversationPage(*m_conversation, QStringLiteral("all")));
     // These wait in the view until the page and its script are loaded.
     evaluateJavascript(QStringLiteral("wmailOperations.setNumberOfShownItems(%1);")
@@ -148,7 +166,7 @@ void WMailRenderer::refreshPage()
 
 void WMailRenderer::showFiltered(const QString &filter)
 {
-    if (m_conversation)
+    if (m_conversation && isVisible())
         m_view->showHtml(WMailConversationPage::buildConversationPage(*m_conversation, filter));
 }
 
@@ -181,6 +199,11 @@ void WMailRenderer::addMessageToPage(const QString &id)
 {
     if (!m_conversation || !WMailStructure::isValidId(id))
         return;
+    if (m_pageStale || !isVisible()) {
+        m_pageStale = true; // the page shows it when it is built
+        emit messageAdded(id);
+        return;
+    }
     const QString chunk = WMailConversationPage::buildMessageChunkById(*m_conversation, id);
     if (chunk.isEmpty())
         return;

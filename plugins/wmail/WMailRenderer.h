@@ -63,6 +63,9 @@ public slots:
     void slotlinkClicked(const QUrl &url);
     void evaluateJavascript(const QString &script);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void showFiltered(const QString &filter);
     QAction *addAction(const QString &objectName, const QString &text, const QString &icon);
@@ -78,4 +81,7 @@ private:
     QLineEdit *m_searchLine;
     QPushButton *m_searchButton;
     LinkOpener m_openLink;
+    // The page is built only while the chat page is on screen: a hidden
+    // page (and a client without a screen) never lays one out.
+    bool m_pageStale = false;
 };
