@@ -15,13 +15,20 @@ const QString kPolicy = QStringLiteral("default-src 'none'; script-src resources
                                        "style-src resourceswivora: 'unsafe-inline'; img-src resourceswivora:; "
                                        "object-src 'self'");
 
-QString bubbleTemplate(bool own)
+QString readTemplate(const char *name)
 {
-    QFile file(QStringLiteral(":/wmailelements/Resources/") + (own ? "graychat" : "greenchat")
-               + QStringLiteral(".html"));
+    QFile file(QStringLiteral(":/wmailelements/Resources/") + QLatin1String(name) + QStringLiteral(".html"));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll().mid(3)); // past the byte-order mark
+}
+
+// Read once: a page of thousands of chunks would read them thousands of times.
+QString bubbleTemplate(bool own)
+{
+    static const QString gray = readTemplate("graychat");
+    static const QString green = readTemplate("greenchat");
+    return own ? gray : green;
 }
 
 QString headerHtml(const WMailStructure &message)
