@@ -5,6 +5,8 @@
 #include <QNetworkAccessManager>
 #include <QPointer>
 
+#include <functional>
+
 
 // The network of the messaging plug-in's web views: the private schemes
 // ("resourceswivora:" for the plug-in's resources, "avatarwivora:",
@@ -16,7 +18,12 @@ class WTalkRendererAccessManager : public QNetworkAccessManager
     Q_OBJECT
 
 public:
+    // The stored picture of a contact; empty when there is none.
+    using AvatarSource = std::function<QByteArray(const QString &user)>;
+
     explicit WTalkRendererAccessManager(QObject *parent = nullptr);
+
+    void setAvatarSource(const AvatarSource &source) { m_avatars = source; }
 
     // Not owned; none in the text editor's view.
     void setDownloadManager(WTalkWebDownloadManager *downloads) { m_downloads = downloads; }
@@ -29,5 +36,8 @@ protected:
                                  QIODevice *outgoingData) override;
 
 private:
+    QByteArray avatar(const QUrl &url) const;
+
     QPointer<WTalkWebDownloadManager> m_downloads;
+    AvatarSource m_avatars;
 };

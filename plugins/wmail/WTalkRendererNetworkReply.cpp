@@ -44,7 +44,10 @@ void WTalkRendererNetworkReply::slotSetupFinished(const QString &identifier, con
     setHeader(QNetworkRequest::ContentLengthHeader, QByteArray::number(bytes.size()));
     QTimer::singleShot(0, this, &QNetworkReply::metaDataChanged);
     QTimer::singleShot(0, this, &QNetworkReply::readyRead);
-    QTimer::singleShot(0, this, &QNetworkReply::finished);
+    QTimer::singleShot(0, this, [this] {
+        setFinished(true);
+        emit finished();
+    });
 }
 
 void WTalkRendererNetworkReply::abort()

@@ -5,8 +5,11 @@
 #include "WTalkRendererWebView.h"
 
 #include <PSettings.h>
+#include <WDataStructure.h>
 
+#include <QBuffer>
 #include <QComboBox>
+#include <QNetworkReply>
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -305,6 +308,31 @@ private slots:
         f.page->searchLine()->setText("there");
         f.page->slotSearch();
         QCOMPARE(f.view()->page()->selectedText(), QStringLiteral("there"));
+    }
+
+    // The page's avatar URLs show the picture of the contact's vCard in the account.
+    void contactAvatar()
+    {
+        Fixture &f = *m_f;
+        QImage picture(64, 64, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        auto contact = QSharedPointer<WDataStructure>::create();
+        contact->sv("section", kBob);
+        auto vcard = QSharedPointer<WDataStructure>::create();
+        vcard->sv("section", "vcard");
+        vcard->SetValue("avatar", png);
+        contact->AddStructure(vcard);
+        f.host.getAccount()->contactsData->AddStructure(contact);
+
+        QCOMPARE(f.main.contactAvatar(kBob), png);
+        QCOMPARE(f.main.contactAvatar("carol"), QByteArray());
+        QNetworkReply *reply = f.view()->page()->networkAccessManager()->get(QNetworkRequest(QUrl("avatarwivora://bob/32")));
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(QImage::fromData(reply->readAll(), "PNG").size(), QSize(32, 32));
     }
 
     // Pictures of the conversation and the editor for a person to look at.

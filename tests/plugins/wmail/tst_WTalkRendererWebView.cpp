@@ -6,6 +6,7 @@
 #include "WTalkRendererWebView.h"
 #include "WTalkWebDownloadManager.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
@@ -94,6 +95,40 @@ private slots:
         QCOMPARE(reply->header(QNetworkRequest::ContentLengthHeader).toString(), QString::number(expected.size()));
         QCOMPARE(reply->readAll(), expected);
         m_order = nullptr;
+    }
+
+    // A contact's picture from its vCard, fitted into the size the URL asks.
+    void avatars_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QSize>("size"); // invalid: an empty body
+        QTest::newRow("fitted") << "avatarwivora://someuser/48" << QSize(48, 24);
+        QTest::newRow("as stored") << "avatarwivora://someuser" << QSize(100, 50);
+        QTest::newRow("no such contact") << "avatarwivora://nobody/48" << QSize();
+        QTest::newRow("not a picture") << "avatarwivora://broken/48" << QSize();
+        QTest::newRow("size not a number") << "avatarwivora://someuser/big" << QSize();
+    }
+    void avatars()
+    {
+        QFETCH(QString, url);
+        QFETCH(QSize, size);
+        QImage stored(100, 50, QImage::Format_RGB32);
+        stored.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(stored.save(&buffer, "PNG"));
+        WTalkRendererAccessManager manager;
+        manager.setAvatarSource([&](const QString &user) {
+            return user == "someuser" ? png : user == "broken" ? QByteArray("\x89PNG garbage") : QByteArray();
+        });
+        QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(url)));
+        QTRY_VERIFY(reply->isFinished());
+        const QByteArray body = reply->readAll();
+        if (size.isValid())
+            QCOMPARE(QImage::fromData(body, "PNG").size(), size);
+        else
+            QCOMPARE(body, QByteArray());
     }
 
     // Nothing a page holds reaches the network or the user's files, and
