@@ -173,6 +173,18 @@ bool WCryptography::VerifyMessageRSASHA(const QString &publicKey, const QByteArr
     return verdict == 1 ? true : failed(false);
 }
 
+QByteArray WCryptography::PublicKeyDer(const QString &publicKey)
+{
+    const PKey key = readKey(publicKey, KeyKind::Public);
+    unsigned char *der = nullptr;
+    const int length = key ? i2d_PUBKEY(key.get(), &der) : -1;
+    if (length <= 0)
+        return failed<QByteArray>();
+    const QByteArray result(reinterpret_cast<const char *>(der), length);
+    OPENSSL_free(der);
+    return result;
+}
+
 QByteArray WCryptography::SealToPublicKey(const QString &publicKey, const QByteArray &secret)
 {
     if (secret.isEmpty())

@@ -1,9 +1,11 @@
 #include "ConnectionsThread.h"
 
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "IWConnection.h"
 #include "SessionState.h"
 
+#include <PendingLinkBudget.h>
 #include <UdpTower.h>
 #include <WNamedMutex.h>
 
@@ -38,6 +40,7 @@ ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *se
     , m_io(std::make_shared<boost::asio::io_context>())
     , m_commands(commands)
     , m_session(session)
+    , m_pendingBudget(std::make_shared<PendingLinkBudget>())
 {
     m_workers.setMaxThreadCount(MaxWorkers);
     // Queued to wherever this object lives (WorkingThread).
@@ -117,6 +120,7 @@ ConnectionsThread::Entry ConnectionsThread::newUserConnection(const QString &mod
     UserConnection::Context context;
     context.session = m_session;
     context.commands = m_commands;
+    context.pendingBudget = m_pendingBudget;
     {
         QMutexLocker lock(&m_mutex);
         context.udpTower = m_udpTower;
@@ -233,7 +237,7 @@ void ConnectionsThread::sendCommandThread(const QString &id, const QString &user
     if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID))
         link->pushCommand(record);
     else
-        qDebug().noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
+        qCDebug(lcLinks).noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
 }
 
 QString ConnectionsThread::getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew)
@@ -333,7 +337,7 @@ void ConnectionsThread::checkPeerLinks(const KvrConfig &keepAlive, const std::fu
                 break;
         }
         if (!answered && link->isConnected()) {
-            qDebug().noquote() << "no answer to a keep-alive from" << link->getUser() << "- link closed";
+            qCDebug(lcLinks).noquote() << "no answer to a keep-alive from" << link->getUser() << "- link closed";
             link->disconnectFromHost(); // the reaper removes it
         }
     }
@@ -384,7 +388,7 @@ void ConnectionsThread::reapOnce()
     }
     if (ended.isEmpty())
         return;
-    qDebug().nospace() << "num of threads: " << entries().size();
+    qCDebug(lcLinks).nospace() << "num of threads: " << entries().size();
     QMutexLocker lock(&m_mutex);
     for (const Entry &entry : ended)
         m_links.removeOne(entry);

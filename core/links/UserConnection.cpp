@@ -1,5 +1,6 @@
 #include "UserConnection.h"
 
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "ServiceSettings.h"
 #include "SessionState.h"
@@ -298,6 +299,7 @@ bool UserConnection::acceptTcp(qintptr descriptor)
     }
     const QSharedPointer<WTcpConnection> link = newTcpLink();
     link->setKeyPair(account->getPublicKey(), account->getPrivateKey());
+    link->setPendingBudget(m_context.pendingBudget);
     // The transport takes the descriptor over, and closes it when it fails.
     if (!link->setSocketDesctiptor(descriptor))
         return fail();
@@ -344,7 +346,10 @@ void UserConnection::finish(const QString &user, int connectionType, bool authen
     }
     link->createConnectionID();
     link->setConnectionType(connectionType);
-    link->setUser(user);
+    // An accepted link hears the peer's handshake as soon as it is adopted,
+    // so the peer may have proved its name already: never blank it.
+    if (!user.isEmpty())
+        link->setUser(user);
     if (authenticated)
         link->setAuthenticated(true);
     {
@@ -352,7 +357,7 @@ void UserConnection::finish(const QString &user, int connectionType, bool authen
         m_established = true;
         m_establishedClock.start();
     }
-    qDebug() << logLine;
+    qCDebug(lcLinks) << logLine;
 }
 
 bool UserConnection::fail()
@@ -530,7 +535,7 @@ void UserConnection::filter(const QSharedPointer<IWConnection> &link, const QStr
         return;
     }
     if (command == BufferedCommand) {
-        qDebug().noquote() << "command received User::bufferedCommand id:" << id;
+        qCDebug(lcLinks).noquote() << "command received User::bufferedCommand id:" << id;
         route(link, link->getCommand(id, RecordFetchMs), true);
         return;
     }

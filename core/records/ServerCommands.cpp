@@ -1,6 +1,7 @@
 #include "ServerCommands.h"
 
 #include "BufferedCommands.h"
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -61,12 +62,17 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
       m_dispatcher(dispatcher),
       m_session(session)
 {
+    m_fetchThread.setMaxThreadCount(1);
+    m_fetchThread.setExpiryTimeout(-1);
 }
 
 ServerCommands::~ServerCommands()
 {
-    std::unique_lock<std::mutex> lock(m_handlersMutex);
-    m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
+    {
+        std::unique_lock<std::mutex> lock(m_handlersMutex);
+        m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
+    }
+    m_fetchThread.waitForDone();
 }
 
 void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp)
@@ -138,7 +144,7 @@ void ServerCommands::offerToPlugins(const QString &id, const QString &command)
 void ServerCommands::handleLocalCommand(const KvrConfig &record)
 {
     const QString command = record.gv(kCommandKey);
-    qDebug().noquote() << "command received:" << command;
+    qCDebug(lcRecords).noquote() << "command received:" << command;
 
     if (command == QLatin1String(P::PushExchangeMessageAvailable)) {
         fetchExchangeCommands();
@@ -161,7 +167,23 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
 
 void ServerCommands::fetchExchangeCommands()
 {
-    std::lock_guard<std::mutex> lock(m_fetchMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        if (m_fetchQueued)
+            return;
+        m_fetchQueued = true;
+    }
+    m_fetchThread.start([this] { drainExchangeCommands(); });
+}
+
+void ServerCommands::drainExchangeCommands()
+{
+    {
+        // From here on a notice queues another fetch: it may announce a
+        // record this one has already passed.
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        m_fetchQueued = false;
+    }
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
     QString sender;
     for (KvrConfig record = WServerCommands::getExchangeCommand(link, &sender); !record.isEmpty();
@@ -174,7 +196,7 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
     const QString command = record.gv(kCommandKey);
     if (!isAcceptedFromRelay(command)) {
-        qDebug().noquote() << "relayed command dropped:" << command;
+        qCDebug(lcRecords).noquote() << "relayed command dropped:" << command;
         return false;
     }
     // The routing keys are this host's to set, never the sender's.

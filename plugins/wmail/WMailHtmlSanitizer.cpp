@@ -1,6 +1,6 @@
 #include "WMailHtmlSanitizer.h"
 
-#include <ExternalLinkPolicy.h>
+#include <ExternalLinks.h>
 
 #include <QSet>
 #include <QUrl>
@@ -110,7 +110,7 @@ bool allowedValue(const QString &element, const QString &name, const QString &va
     if (element == QLatin1String("a") && name == QLatin1String("href")) {
         const QUrl url(value.trimmed(), QUrl::StrictMode);
         *written = url.toString(QUrl::FullyEncoded);
-        return ExternalLinkPolicy::opensExternally(url, ExternalLinkPolicy::messagingSchemes());
+        return ExternalLinks::isAllowed(url, ExternalLinks::messagingSchemes());
     }
     if (element == QLatin1String("img") && (name == QLatin1String("src") || name == QLatin1String("alt"))) {
         *written = value;

@@ -6,12 +6,11 @@
 #include "WTalkRendererWebPage.h"
 #include "WTalkRendererWebView.h"
 
-#include <ExternalLinkPolicy.h>
+#include <ExternalLinks.h>
 
 #include <QAction>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,7 +39,7 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     : QWidget(parent), m_toolBar(new QToolBar(this)), m_splitter(new QSplitter(Qt::Vertical, this)),
       m_view(new WTalkRendererWebView(m_splitter)), m_editors(new QStackedWidget(m_splitter)),
       m_history(new QComboBox(this)), m_searchLine(new QLineEdit(this)), m_searchButton(new QPushButton(tr("Search"), this)),
-      m_openLink([](const QUrl &url) { return QDesktopServices::openUrl(url); })
+      m_openLink([](const QUrl &url) { return ExternalLinks::open(url, ExternalLinks::messagingSchemes()); })
 {
     setObjectName(QStringLiteral("WMailRenderer"));
     setWindowTitle(QStringLiteral("WMailRenderer"));
@@ -232,7 +231,7 @@ void WMailRenderer::slotSearch()
 
 void WMailRenderer::slotlinkClicked(const QUrl &url)
 {
-    if (ExternalLinkPolicy::opensExternally(url, ExternalLinkPolicy::messagingSchemes()))
+    if (ExternalLinks::isAllowed(url, ExternalLinks::messagingSchemes()))
         m_openLink(url);
     else
         qWarning() << "wmail: a link of scheme" << url.scheme() << "is not opened";

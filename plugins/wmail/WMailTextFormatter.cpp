@@ -2,7 +2,7 @@
 
 #include "WMailHtmlSanitizer.h"
 
-#include <ExternalLinkPolicy.h>
+#include <ExternalLinks.h>
 #include <KvrConfig.h>
 
 #include <QUrl>
@@ -78,7 +78,7 @@ QString WMailTextFormatter::formatText(const QString &text, bool insideLink)
             ++end;
         const QString address = text.mid(start, end - start);
         const QUrl target(address.startsWith(kWww) ? kHttp + address : address, QUrl::StrictMode);
-        if (!ExternalLinkPolicy::opensExternally(target, ExternalLinkPolicy::messagingSchemes())) {
+        if (!ExternalLinks::isAllowed(target, ExternalLinks::messagingSchemes())) {
             html += withEmoticons(text.mid(from, end - from));
             from = end;
             continue;

@@ -1,13 +1,13 @@
-#include <ExternalLinkPolicy.h>
+#include <ExternalLinks.h>
 
 #include <QtTest>
 
-class tst_ExternalLinkPolicy : public QObject
+class tst_ExternalLinks : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void opensExternally_data()
+    void isAllowed_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("web");
@@ -16,6 +16,7 @@ private slots:
         QTest::newRow("https, upper-case scheme") << "HTTPS://example.org/" << true << true;
         QTest::newRow("mailto") << "mailto:bob@example.org" << true << true;
         QTest::newRow("ftp only in messaging") << "ftp://example.org/f.txt" << false << true;
+        QTest::newRow("ftp without host") << "ftp:///f.txt" << false << false;
         QTest::newRow("file") << "file:///etc/passwd" << false << false;
         QTest::newRow("javascript") << "javascript:alert(1)" << false << false;
         QTest::newRow("data") << "data:text/html,<b>x</b>" << false << false;
@@ -25,15 +26,15 @@ private slots:
         QTest::newRow("relative") << "www.example.org" << false << false;
         QTest::newRow("empty") << "" << false << false;
     }
-    void opensExternally()
+    void isAllowed()
     {
         QFETCH(QString, url);
         QFETCH(bool, web);
         QFETCH(bool, messaging);
-        QCOMPARE(ExternalLinkPolicy::opensExternally(QUrl(url)), web);
-        QCOMPARE(ExternalLinkPolicy::opensExternally(QUrl(url), ExternalLinkPolicy::messagingSchemes()), messaging);
+        QCOMPARE(ExternalLinks::isAllowed(QUrl(url)), web);
+        QCOMPARE(ExternalLinks::isAllowed(QUrl(url), ExternalLinks::messagingSchemes()), messaging);
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ExternalLinkPolicy)
-#include "tst_ExternalLinkPolicy.moc"
+QTEST_GUILESS_MAIN(tst_ExternalLinks)
+#include "tst_ExternalLinks.moc"
