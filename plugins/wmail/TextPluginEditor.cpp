@@ -1,7 +1,6 @@
 #include "TextPluginEditor.h"
 
 #include "TextPlugin.h"
-#include "WTalkRendererWebPage.h"
 #include "WTalkRendererWebView.h"
 
 #include <QApplication>

@@ -38,7 +38,8 @@ QFont smallFont(const QFont &base)
 WMailRenderer::WMailRenderer(QWidget *parent)
     : QWidget(parent), m_toolBar(new QToolBar(this)), m_splitter(new QSplitter(Qt::Vertical, this)),
       m_view(new WTalkRendererWebView(m_splitter)), m_editors(new QStackedWidget(m_splitter)),
-      m_history(new QComboBox(this)), m_searchLine(new QLineEdit(this)), m_searchButton(new QPushButton(tr("Search"), this)),
+      m_history(new QComboBox(this)), m_searchLine(new QLineEdit(this)),
+      m_searchButton(new QPushButton(tr("Search"), this)),
       m_openLink([](const QUrl &url) { return ExternalLinks::open(url, ExternalLinks::messagingSchemes()); })
 {
     setObjectName(QStringLiteral("WMailRenderer"));
@@ -53,12 +54,13 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     column->addWidget(m_toolBar);
     column->addWidget(m_splitter);
 
-    QAction *textEditorAction = addAction(QStringLiteral("actionText_Editor"), tr("Text Editor"), QStringLiteral(":/icons/Resources/edit.png"));
-    QAction *entire = addAction(QStringLiteral("actionShow_Entire_Conversation"), tr("Show Entire Conversation"),
+    QAction *textEditorAction = makeAction(QStringLiteral("actionText_Editor"), tr("Text Editor"),
+                                           QStringLiteral(":/icons/Resources/edit.png"));
+    QAction *entire = makeAction(QStringLiteral("actionShow_Entire_Conversation"), tr("Show Entire Conversation"),
                                 QStringLiteral(":/icons/Resources/Chat.png"));
-    QAction *attachments = addAction(QStringLiteral("actionShow_Attachments"), tr("Show Attachments"),
+    QAction *attachments = makeAction(QStringLiteral("actionShow_Attachments"), tr("Show Attachments"),
                                      QStringLiteral(":/fileseditor/Resources/attachment.png"));
-    QAction *albums = addAction(QStringLiteral("actionShow_photoalbums"), tr("Show photoalbums"),
+    QAction *albums = makeAction(QStringLiteral("actionShow_photoalbums"), tr("Show photoalbums"),
                                 QStringLiteral(":/photoalbum/Resources/photo.png"));
 
     m_toolBar->setIconSize(QSize(16, 16));
@@ -66,8 +68,9 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     auto *historyLabel = new QLabel(tr(" Show history: "), this);
     historyLabel->setFont(smallFont(historyLabel->font()));
     m_toolBar->addWidget(historyLabel);
-    const QList<QPair<QString, int>> ranges{{tr("Current"), kCurrent}, {tr("Today"), 0},  {tr("Yesterday"), -1},
-                                            {tr("Week"), -7},          {tr("Month"), -31}, {tr("Entire conversation"), kEntire}};
+    const QList<QPair<QString, int>> ranges{{tr("Current"), kCurrent}, {tr("Today"), 0},
+                                            {tr("Yesterday"), -1},     {tr("Week"), -7},
+                                            {tr("Month"), -31},        {tr("Entire conversation"), kEntire}};
     for (const auto &range : ranges)
         m_history->addItem(range.first, range.second);
     m_history->setFont(smallFont(m_history->font()));
@@ -115,7 +118,7 @@ WMailRenderer::~WMailRenderer()
     m_downloads.stop();
 }
 
-QAction *WMailRenderer::addAction(const QString &objectName, const QString &text, const QString &icon)
+QAction *WMailRenderer::makeAction(const QString &objectName, const QString &text, const QString &icon)
 {
     auto *action = new QAction(icon.isEmpty() ? QIcon() : QIcon(icon), text, this);
     action->setObjectName(objectName);

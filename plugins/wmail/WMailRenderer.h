@@ -68,7 +68,7 @@ protected:
 
 private:
     void showFiltered(const QString &filter);
-    QAction *addAction(const QString &objectName, const QString &text, const QString &icon);
+    QAction *makeAction(const QString &objectName, const QString &text, const QString &icon);
 
     WMailConversation::Pointer m_conversation;
     QToolBar *m_toolBar;

@@ -29,11 +29,6 @@ void WTalkWebDownloadManager::stop()
     wait();
 }
 
-QString WTalkWebDownloadManager::contentForId(const QString &) const
-{
-    return QString();
-}
-
 void WTalkWebDownloadManager::setuprequest(const QString &identifier, const QString &path)
 {
     QByteArray bytes;

@@ -24,8 +24,6 @@ public:
     void enqueue(const QString &identifier, const QString &path);
     // Ends the loop and waits for it; returns at once when never started.
     void stop();
-    // Content kept under an identifier: none is kept.
-    QString contentForId(const QString &identifier) const;
 
 signals:
     void signalSetupFinished(const QString &identifier, const QByteArray &bytes);
