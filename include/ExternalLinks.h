@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDesktopServices>
+#include <QStringList>
 #include <QUrl>
 #include <QtDebug>
 
@@ -11,20 +12,25 @@
 class ExternalLinks
 {
 public:
-    static bool isAllowed(const QUrl &url)
+    // What the messaging view opens besides web and mail addresses.
+    static QStringList messagingSchemes() { return {QStringLiteral("ftp")}; }
+
+    // moreSchemes (lower case) are allowed too when the url names a host.
+    static bool isAllowed(const QUrl &url, const QStringList &moreSchemes = QStringList())
     {
         if (!url.isValid())
             return false;
         const QString scheme = url.scheme().toLower();
         if (scheme == QLatin1String("mailto"))
             return !url.path().isEmpty();
-        return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
+        return (scheme == QLatin1String("http") || scheme == QLatin1String("https") || moreSchemes.contains(scheme))
+            && !url.host().isEmpty();
     }
 
     // Hands an allowed url to the desktop's handler; anything else is dropped.
-    static bool open(const QUrl &url)
+    static bool open(const QUrl &url, const QStringList &moreSchemes = QStringList())
     {
-        if (!isAllowed(url)) {
+        if (!isAllowed(url, moreSchemes)) {
             qDebug() << "link not opened:" << url.toString(QUrl::RemoveUserInfo);
             return false;
         }

@@ -9,7 +9,7 @@ packages=(
   qtbase5-dev libqt5sql5-sqlite libqt5webkit5-dev
   libboost-thread-dev libboost-system-dev libboost-date-time-dev
   libssl-dev libqca-qt5-2-dev libqca-qt5-2-plugins
-  libenet-dev libjs-jquery iso-codes famfamfam-flag-png
+  libenet-dev libjs-jquery libxml2-dev iso-codes famfamfam-flag-png
   clang libclang-rt-dev xvfb
 )
 

@@ -1,8 +1,10 @@
 // Loading a conversation of 100 000 messages (header with every id, the tree
 // and the item offsets of its ".wml"), beside reading the same file's bytes;
-// and delivery of a message between two clients (Delivery.h).
+// the same conversation's page in the chat view (ConversationView.h); and
+// delivery of a message between two clients (Delivery.h).
 
 #include "BenchFigures.h"
+#include "ConversationView.h"
 #include "WMailConversation.h"
 #ifdef WIVORA_BENCH_DELIVERY
 #include "Delivery.h"
@@ -10,7 +12,7 @@
 
 #include <WUtilities.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDataStream>
 #include <QFile>
 #include <QTemporaryDir>
@@ -68,7 +70,9 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     qputenv("QT_LOGGING_RULES", "*.debug=false");
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // the chat page is never on a screen
+    QApplication app(argc, argv);
     QTemporaryDir dir;
     if (!dir.isValid() || !writeConversation(dir.path())) {
         std::fprintf(stderr, "could not write the conversation\n");
@@ -95,6 +99,10 @@ int main(int argc, char **argv)
     const double readMs = BenchFigures::percentiles(reads, BenchFigures::kMillisecond).p50;
     std::printf("conversation of %d messages: %.1f MB\n", kMessages, double(QFile(path).size()) / 1e6);
     BenchFigures::printFigure("load 100000-message conversation (p50)", loadMs, "ms", "read its file", readMs);
+    if (!measureConversationView()) {
+        std::fprintf(stderr, "the conversation did not open in the chat page\n");
+        return 1;
+    }
 #ifdef WIVORA_BENCH_DELIVERY
     if (!measureDelivery()) {
         std::fprintf(stderr, "delivery between the clients failed\n");

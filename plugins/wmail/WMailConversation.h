@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IWMailConversation.h"
+#include "IWMailPlugin.h"
 #include "WMailStructure.h"
 
 #include <KvrConfig.h>
@@ -8,6 +9,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QEnableSharedFromThis>
+#include <QHash>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -27,6 +29,8 @@ class WMailConversation : public QObject,
 
 public:
     using Pointer = QSharedPointer<WMailConversation>;
+    // The message items made so far, by item id (the id of their message).
+    using ItemCache = QHash<QString, QSharedPointer<IWMailPlugin>>;
 
     static constexpr int DefaultShownItems = 15;
 
@@ -81,6 +85,8 @@ public:
     QByteArray loadItemPreview(const QString &id) override;
     void removeItemPlugin(const QString &) override {}
 
+    ItemCache &items() { return m_items; }
+
     int numberOfShownItems() const { return m_shownItems; }
     void setNumberOfShownItems(int count) { m_shownItems = count; }
     // Shows the top-level messages written on or after date (local calendar).
@@ -120,4 +126,5 @@ private:
     KvrConfig m_itemOffsets;
     int m_shownItems = DefaultShownItems;
     WMailStructure::Pointer m_viewRoot;
+    ItemCache m_items;
 };

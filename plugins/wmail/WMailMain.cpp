@@ -2,9 +2,14 @@
 
 #include "WMailCommands.h"
 #include "WMailRenderer.h"
+#include "WMailResources.h"
+#include "WTalkRendererAccessManager.h"
+#include "WTalkRendererWebPage.h"
+#include "WTalkRendererWebView.h"
 
 #include <IWHost.h>
 #include <MainServerCommands.h>
+#include <WDataStructure.h>
 #include <WivoraAccount.h>
 
 #include <QCoreApplication>
@@ -46,15 +51,22 @@ WMailMain *wmailMain()
     return g_main.loadAcquire();
 }
 
-// The icons are compiled into the engine, a static library: register them.
-static void initResources()
+static WMailRenderer *makeChatWidget()
 {
-    Q_INIT_RESOURCE(wmail);
+    WMailResources::initialise(); // before the page asks for its files
+    return new WMailRenderer;
 }
 
-WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(new WMailRenderer)
+WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(makeChatWidget())
 {
-    initResources();
+    m_chatWidget->webView()->rendererPage()->accessManager()->setAvatarSource(
+        [this](const QString &user) { return contactAvatar(user); });
+    connect(m_chatWidget, &WMailRenderer::newContentRequested, this,
+            [this](const WMailConversation::Pointer &conversation, const QByteArray &data, const QString &itemType) {
+                const QString id = createMessage(conversation, data, itemType, true);
+                if (!id.isEmpty() && m_chatWidget)
+                    m_chatWidget->addMessageToPage(id);
+            });
 }
 
 WMailMain::~WMailMain()
@@ -62,6 +74,18 @@ WMailMain::~WMailMain()
     // The host owns the page once it has placed it; a page never placed is ours.
     if (m_chatWidget && !m_chatWidget->parent() && QCoreApplication::instance())
         delete m_chatWidget.data();
+}
+
+QByteArray WMailMain::contactAvatar(const QString &user) const
+{
+    const QSharedPointer<WivoraAccount> account = m_host ? m_host->getAccount() : QSharedPointer<WivoraAccount>();
+    if (!account)
+        return QByteArray();
+    const QSharedPointer<WDataStructure> contact =
+        account->contactsData->GetStructureByValue(QStringLiteral("section"), user);
+    const QSharedPointer<WDataStructure> vcard =
+        contact ? contact->getSettingStructure(QStringLiteral("vcard")) : QSharedPointer<WDataStructure>();
+    return vcard ? vcard->GetValue(QStringLiteral("avatar")) : QByteArray();
 }
 
 QString WMailMain::ownUser() const

@@ -35,6 +35,8 @@ public:
     int timeDifference() const { return m_timeDifference.loadAcquire(); }
     // The logged-in user's name; empty while nobody is logged in.
     QString ownUser() const;
+    // The picture in a contact's vCard; empty when there is none.
+    QByteArray contactAvatar(const QString &user) const;
 
     void initPlugin();
     void closePlugin();

@@ -1,27 +1,87 @@
 #pragma once
 
 #include "WMailConversation.h"
+#include "WTalkWebDownloadManager.h"
 
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 
-// The "chat" page: the conversation shown to the user. It tells which
-// conversation it shows and takes each message filed into it while shown.
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QToolBar;
+class TextPluginEditor;
+class WTalkRendererWebView;
+
+// The "chat" page: one conversation as an HTML page of message bubbles, a
+// history range and a search above it, the text editor below it.
 class WMailRenderer : public QWidget
 {
     Q_OBJECT
 
 public:
+    // Hands a URL to the desktop; true when that worked.
+    using LinkOpener = std::function<bool(const QUrl &url)>;
+
     explicit WMailRenderer(QWidget *parent = nullptr);
+    ~WMailRenderer() override;
 
     WMailConversation::Pointer conversation() const { return m_conversation; }
     // Null clears the page (at logout).
     void setConversation(const WMailConversation::Pointer &conversation);
+    // Adds the chunk of a message of the shown conversation to the page.
     void addMessageToPage(const QString &id);
+    void refreshPage();
+
+    WTalkRendererWebView *webView() const { return m_view; }
+    TextPluginEditor *textEditor() const { return m_textEditor; }
+    QComboBox *historyBox() const { return m_history; }
+    QLineEdit *searchLine() const { return m_searchLine; }
+    void setLinkOpener(const LinkOpener &opener) { m_openLink = opener; }
+
+    // Chunk text as a single-quoted script string's content: quotes as the
+    // page script's "&cudz" and "&app", no line terminators, backslashes kept.
+    static QString escapeForScript(const QString &text);
 
 signals:
+    void signalEvaluateJavascipt(const QString &script);
+    // An editor made content for a new message of the shown conversation.
+    void newContentRequested(const WMailConversation::Pointer &conversation, const QByteArray &data,
+                             const QString &pluginName);
     void messageAdded(const QString &id);
 
+public slots:
+    void slotCobmboBoxIndexChanged(int pos);
+    void slotNewContentRequest(const QByteArray &data, const QString &pluginName);
+    void slotSearch();
+    void slotlinkClicked(const QUrl &url);
+    void evaluateJavascript(const QString &script);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void showFiltered(const QString &filter);
+    QAction *makeAction(const QString &objectName, const QString &text, const QString &icon);
+
     WMailConversation::Pointer m_conversation;
+    QToolBar *m_toolBar;
+    QSplitter *m_splitter;
+    WTalkRendererWebView *m_view;
+    WTalkWebDownloadManager m_downloads;
+    QStackedWidget *m_editors;
+    TextPluginEditor *m_textEditor;
+    QComboBox *m_history;
+    QLineEdit *m_searchLine;
+    QPushButton *m_searchButton;
+    LinkOpener m_openLink;
+    // The page is built only while the chat page is on screen: a hidden
+    // page (and a client without a screen) never lays one out.
+    bool m_pageStale = false;
 };

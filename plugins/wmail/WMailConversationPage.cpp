@@ -1,0 +1,117 @@
+#include "WMailConversationPage.h"
+
+#include "TextPlugin.h"
+#include "WMailHtmlSanitizer.h"
+
+#include <QFile>
+
+namespace {
+
+const QString kResources = QStringLiteral("resourceswivora:///wmailelements/Resources/");
+
+// Peer content may not run script, load from anywhere but the plug-in's
+// resources, or be framed: a second wall behind the sanitiser.
+const QString kPolicy = QStringLiteral("default-src 'none'; script-src resourceswivora:; "
+                                       "style-src resourceswivora: 'unsafe-inline'; img-src resourceswivora:; "
+                                       "object-src 'self'");
+
+QString readTemplate(const char *name)
+{
+    QFile file(QStringLiteral(":/wmailelements/Resources/") + QLatin1String(name) + QStringLiteral(".html"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll().mid(3)); // past the byte-order mark
+}
+
+// Read once: a page of thousands of chunks would read them thousands of times.
+QString bubbleTemplate(bool own)
+{
+    static const QString gray = readTemplate("graychat");
+    static const QString green = readTemplate("greenchat");
+    return own ? gray : green;
+}
+
+QString headerHtml(const WMailStructure &message)
+{
+    return QStringLiteral("<table width=\"100%\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\"><tr>"
+                          "<td align=\"left\" valign=\"top\" class=\"graytext\"><b>")
+        + WMailHtmlSanitizer::escape(message.sender)
+        + QStringLiteral("</b><br/></td><td align=\"right\" valign=\"top\" class=\"czcionka\">"
+                         "<span style=\"font-size:9px; color:#777777;\"><b>")
+        + WMailHtmlSanitizer::escape(message.localTime.toLocalTime().toString(Qt::TextDate))
+        + QStringLiteral("</b></span></td></tr></table>");
+}
+
+// Both words replaced in one pass over the template, so a sender named
+// "content" stays a name.
+QString fillTemplate(const QString &bubble, const QString &header, const QString &content)
+{
+    QString filled;
+    int from = 0;
+    for (;;) {
+        const int h = bubble.indexOf(QLatin1String("header"), from);
+        const int c = bubble.indexOf(QLatin1String("content"), from);
+        if (h < 0 && c < 0)
+            break;
+        const bool headerFirst = c < 0 || (h >= 0 && h < c);
+        const int at = headerFirst ? h : c;
+        filled += bubble.midRef(from, at - from) + (headerFirst ? header : content);
+        from = at + (headerFirst ? 6 : 7);
+    }
+    return filled + bubble.midRef(from);
+}
+
+} // namespace
+
+QString WMailConversationPage::buildConversationPage(WMailConversation &conversation, const QString &filter)
+{
+    QString page = QStringLiteral("<html><head><meta http-equiv=\"Content-Security-Policy\" content=\"") + kPolicy
+        + QStringLiteral("\" /><link href=\"") + kResources
+        + QStringLiteral("wmailstyle.css\" type=\"text/css\" rel=\"stylesheet\" />\r\n"
+                         "<script type=\"text/javascript\" src=\"")
+        + kResources
+        + QStringLiteral("jquery.js\"></script><script type=\"text/javascript\" src=\"") + kResources
+        + QStringLiteral("wmail.js\"></script></head><body><div id=\"mainstorage\" style=\"font-size:12px;\">");
+    if (const WMailStructure::Pointer root = conversation.viewRoot()) {
+        const int count = root->children.size();
+        int start = count - conversation.numberOfShownItems();
+        if (start < 0 || start > count)
+            start = 0;
+        for (int i = start; i < count; ++i) {
+            const WMailStructure::Pointer &child = root->children.at(i);
+            if (filter == QLatin1String("all") || child->itemType == filter)
+                page += buildMessageChunk(conversation, child);
+        }
+    }
+    return page + QStringLiteral("<div id=\"lastchunk\"></div></div></body></html>");
+}
+
+QString WMailConversationPage::buildMessageChunk(WMailConversation &conversation, const WMailStructure::Pointer &message)
+{
+    if (!message || !WMailStructure::isValidId(message->id))
+        return QString();
+    QString chunk = QStringLiteral("<div id=\"") + message->id + QStringLiteral("\"><a name=\"") + message->id
+        + QStringLiteral("\"></a>");
+    const QString bubble = bubbleTemplate(message->sender == conversation.owner());
+    if (!bubble.isEmpty())
+        chunk += fillTemplate(bubble, headerHtml(*message), getItemHtml(conversation, message->id, message->itemType));
+    return chunk + QStringLiteral("</div>");
+}
+
+QString WMailConversationPage::buildMessageChunkById(WMailConversation &conversation, const QString &id)
+{
+    const WMailStructure::Pointer root = conversation.viewRoot();
+    return root ? buildMessageChunk(conversation, root->findStructure(id)) : QString();
+}
+
+QString WMailConversationPage::getItemHtml(WMailConversation &conversation, const QString &id, const QString &pluginName)
+{
+    WMailConversation::ItemCache &items = conversation.items();
+    if (!items.contains(id) && pluginName == TextPlugin::Name) {
+        const QByteArray preview = conversation.loadItemPreview(id);
+        if (!preview.isEmpty())
+            items.insert(id, QSharedPointer<TextPlugin>::create(id, preview));
+    }
+    const QSharedPointer<IWMailPlugin> item = items.value(id);
+    return QStringLiteral("<div>") + (item ? item->getHtml() : QString()) + QStringLiteral("</div>");
+}
