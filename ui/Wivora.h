@@ -8,7 +8,6 @@
 
 #include <functional>
 
-class ContactNamesView;
 class MainContainer;
 class NotifyWindow;
 class QDockWidget;
@@ -17,8 +16,11 @@ class QLabel;
 class QMenu;
 class QStackedWidget;
 class QToolBar;
+class SettingsDialog;
 class WakeUpServer;
+class uiContacts;
 class uiLoginWidget;
+class uiMainSettings;
 
 // The program's one main window: the login form or, once logged in, the main
 // content with the contacts dock and the plug-ins' pages, buttons, menus and
@@ -43,6 +45,8 @@ public:
     uiLoginWidget *loginWidget() const { return m_login; }
     MainContainer *mainContainer() const { return m_content; }
     NotifyWindow *notifyWindow() const { return m_notify; }
+    uiContacts *contactsPanel() const { return m_contacts; }
+    SettingsDialog *settingsDialog() const { return m_settings; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QList<QDockWidget *> docks() const { return m_docks.keys(); }
     bool isLoggedInPage() const;
@@ -77,6 +81,9 @@ private slots:
     void on_actionInform_friends_about_Wivora_triggered();
     void on_actionChange_Password_triggered();
     void on_actionLog_out_triggered();
+    void on_actionEdit_profile_triggered();
+    void on_actionAdd_Contact_triggered();
+    void on_actionSettings_triggered();
     void slotLoginEnded();
 
 protected:
@@ -91,6 +98,7 @@ private:
     void restoreGeometryFromSettings();
     void placePlugins();
     void buildDocks();
+    void buildSettings();
     void setSessionControlsEnabled(bool enabled);
     void setMainIcon(int status);
     void runQuitSequence();
@@ -112,7 +120,9 @@ private:
     QAction *m_actionDashboard = nullptr;
     QLabel *m_statusLabel = nullptr;
 
-    ContactNamesView *m_contacts = nullptr;
+    uiContacts *m_contacts = nullptr;
+    SettingsDialog *m_settings = nullptr;
+    uiMainSettings *m_mainSettings = nullptr;
     NotifyWindow *m_notify = nullptr;
 
     QSystemTrayIcon *m_tray = nullptr;

@@ -3,7 +3,7 @@
 // plug-in's places, docks kept across sessions, notices, the wake-up, and the
 // menu actions. One window serves every case, as in the program.
 
-#include "ContactNamesView.h"
+#include "ContactList.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -12,6 +12,7 @@
 #include "WakeUpServer.h"
 #include "WindowFixture.h"
 #include "Wivora.h"
+#include "uiContacts.h"
 #include "uiLoginWidget.h"
 
 #include <IWPlugin.h>
@@ -242,9 +243,9 @@ void tst_Wivora::loginAndLogoutTransitions()
     QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("contacts"))), Qt::LeftDockWidgetArea);
     QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("probe:::dock"))), Qt::BottomDockWidgetArea);
     // The contact list holds alice's contact.
-    auto *contacts = m_window->findChild<ContactNamesView *>();
-    QTRY_COMPARE(contacts->count(), 1);
-    QCOMPARE(contacts->item(0)->text(), Bob);
+    ContactList *contacts = m_window->contactsPanel()->contactList();
+    QTRY_COMPARE(contacts->topLevelItemCount(), 1);
+    QCOMPARE(contacts->topLevelItem(0)->data(0, ContactList::UserRole).toString(), Bob);
     QVERIFY(pageLoaded.wait(30000) || pageLoaded.count() > 0);
     QCOMPARE(pageLoaded.last().first().toBool(), true);
     QCOMPARE(startPage->url(), QUrl(m_fixture.site() + QStringLiteral("/pages/program/startpage.aspx")));
@@ -275,9 +276,9 @@ void tst_Wivora::dockPlaceKeptAcrossSessions()
 void tst_Wivora::contactActivationReachesPlugins()
 {
     QVERIFY(logIn(Alice));
-    auto *contacts = m_window->findChild<ContactNamesView *>();
-    QTRY_COMPARE(contacts->count(), 1);
-    emit contacts->itemActivated(contacts->item(0));
+    ContactList *contacts = m_window->contactsPanel()->contactList();
+    QTRY_COMPARE(contacts->topLevelItemCount(), 1);
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
     QCOMPARE(m_probe->property("users").toStringList().value(0), Bob);
 }
 
