@@ -17,10 +17,13 @@ class WindowProbePlugin : public QObject, public IWPlugin
     Q_INTERFACES(IWPlugin)
     Q_PROPERTY(QVariantMap calls READ calls)
     Q_PROPERTY(QStringList users READ users)
+    Q_PROPERTY(QStringList pageChanges READ pageChanges)
 
 public:
     QVariantMap calls() const { return m_calls; }
     QStringList users() const { return m_users; }
+    // "user/page" of every page change of the profile view.
+    QStringList pageChanges() const { return m_pageChanges; }
 
     QImage getPluginIcon() override { return icon(QColor(230, 120, 30)); }
     QString getPluginName() override { return QStringLiteral("Probe"); }
@@ -54,7 +57,12 @@ public:
     }
     void setUser(const QString &user) override { m_users << user; }
     void commandReceived(const QString &, const QString &) override {}
-    void signalReceived(const QString &, const QMap<QString, QVariant> &) override {}
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override
+    {
+        if (name == QLatin1String("signaluserViewWidgetChanged"))
+            m_pageChanges << params.value(QStringLiteral("username")).toString() + QLatin1Char('/')
+                    + params.value(QStringLiteral("name")).toString();
+    }
     int getPluginVersion() override { return 1; }
     QList<QAction *> getContactsContextMenu() override { return {}; }
     QList<QAction *> getPluginMenu() override
@@ -93,6 +101,7 @@ private:
 
     QVariantMap m_calls;
     QStringList m_users;
+    QStringList m_pageChanges;
 };
 
 #include "WindowProbePlugin.moc"
