@@ -96,6 +96,8 @@ void uiAddUserWindow::on_pushButton_clicked()
         row->setText(1, result.gv(QStringLiteral("fullName")));
         row->setText(2, result.gv(QStringLiteral("city")));
     }
+    for (int column = 0; column < m_results->columnCount(); ++column)
+        m_results->resizeColumnToContents(column);
 }
 
 void uiAddUserWindow::on_treeWidget_itemActivated(QTreeWidgetItem *item, int column)

@@ -96,9 +96,14 @@ void uiContacts::buildForm()
     m_personalFrame->setFrameShape(QFrame::StyledPanel);
     m_personalFrame->setFrameShadow(QFrame::Raised);
     m_personalFrame->setFixedHeight(80);
+    // The frame's height is fixed: its texts are a size smaller so that the
+    // name, the avatar and both buttons fit in it.
+    QFont frameFont = m_personalFrame->font();
+    frameFont.setPointSize(8);
+    m_personalFrame->setFont(frameFont);
     auto *frameGrid = new QGridLayout(m_personalFrame);
     frameGrid->setObjectName(QStringLiteral("gridLayout_2"));
-    frameGrid->setSpacing(6);
+    frameGrid->setSpacing(2);
     frameGrid->setContentsMargins(2, 2, 2, 3);
 
     auto *nameRow = new QHBoxLayout;
@@ -111,7 +116,8 @@ void uiContacts::buildForm()
     m_nameLabel->setObjectName(QStringLiteral("label"));
     // The name may come from the server: never read as markup.
     m_nameLabel->setTextFormat(Qt::PlainText);
-    QFont bold = m_nameLabel->font();
+    QFont bold = frameFont;
+    bold.setPointSize(9);
     bold.setBold(true);
     m_nameLabel->setFont(bold);
     nameRow->addWidget(m_statusLabel);
@@ -138,8 +144,14 @@ void uiContacts::buildForm()
     m_statusButton = new QPushButton(tr("Change status"));
     m_statusButton->setObjectName(QStringLiteral("pushButton_3"));
     m_statusButton->setMaximumHeight(19);
+    // Two buttons share 180 pixels: smaller text, no padding.
+    for (QPushButton *button : {m_addButton, m_statusButton}) {
+        button->setFont(frameFont);
+        button->setStyleSheet(QStringLiteral("padding: 0px 2px;"));
+    }
     buttons->addWidget(m_addButton, 0, 0);
     buttons->addWidget(m_statusButton, 0, 1);
+
     frameGrid->addLayout(buttons, 3, 0);
     grid->addWidget(m_personalFrame, 0, 0);
 

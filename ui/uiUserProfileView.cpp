@@ -47,7 +47,6 @@ uiUserProfileView::uiUserProfileView(QWidget *parent)
     nameLine->setObjectName(QStringLiteral("gridLayout_4"));
     m_fullName = addLabel(QStringLiteral("fullName"));
     QFont bold = m_fullName->font();
-    bold.setPointSize(9);
     bold.setBold(true);
     m_fullName->setFont(bold);
     nameLine->addWidget(m_fullName, 0, 0);
@@ -66,6 +65,7 @@ uiUserProfileView::uiUserProfileView(QWidget *parent)
     details->addWidget(m_city, 0, 2);
     details->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 3);
     nameLine->addLayout(details, 0, 1);
+    nameLine->setColumnStretch(1, 1);
     auto *grid8 = new QGridLayout;
     grid8->setObjectName(QStringLiteral("gridLayout_8"));
     grid8->addLayout(nameLine, 0, 1);
@@ -106,6 +106,8 @@ QLabel *uiUserProfileView::addLabel(const QString &objectName)
     label->setObjectName(objectName);
     // Everything shown here comes from another user: never read as markup.
     label->setTextFormat(Qt::PlainText);
+    // As wide as their texts: the spacer at the end of the line takes the rest.
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     return label;
 }
 
