@@ -14,6 +14,7 @@
 #include "uiContacts.h"
 #include "uiLoginWidget.h"
 #include "uiMainSettings.h"
+#include "uiManagePlugins.h"
 #include "uiPersonalize.h"
 #include "uiUserProfileView.h"
 
@@ -195,7 +196,7 @@ void Wivora::buildForm()
     m_menuTools->setObjectName(QStringLiteral("menuTools"));
     QMenu *plugins = m_menuTools->addMenu(tr("Plugins"));
     plugins->setObjectName(QStringLiteral("menuPlugins"));
-    addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
+    QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
     m_menuTools->addSeparator();
     addAction(m_menuTools, QStringLiteral("actionLanguage"), tr("Language"));
     m_menuTools->addSeparator();
@@ -222,6 +223,7 @@ void Wivora::buildForm()
     connect(editProfile, &QAction::triggered, this, &Wivora::on_actionEdit_profile_triggered);
     connect(addContact, &QAction::triggered, this, &Wivora::on_actionAdd_Contact_triggered);
     connect(settings, &QAction::triggered, this, &Wivora::on_actionSettings_triggered);
+    connect(managePlugins, &QAction::triggered, this, &Wivora::on_actionManage_plugins_triggered);
     connect(m_actionChangePassword, &QAction::triggered, this, &Wivora::on_actionChange_Password_triggered);
     connect(m_actionLogOut, &QAction::triggered, this, &Wivora::on_actionLog_out_triggered);
     connect(m_actionDashboard, &QAction::triggered, this, &Wivora::on_actionDashboard_triggered);
@@ -605,6 +607,14 @@ void Wivora::on_actionSettings_triggered()
             plugin->initSettingsWidget();
     }
     m_settings->exec();
+}
+
+void Wivora::on_actionManage_plugins_triggered()
+{
+    uiManagePlugins dialog(this);
+    connect(this, &Wivora::signalLogginingOut, &dialog, &uiManagePlugins::cancelDownloads);
+    dialog.fillPluginList();
+    dialog.exec();
 }
 
 void Wivora::on_actionLog_out_triggered()

@@ -84,6 +84,7 @@ private slots:
     void on_actionEdit_profile_triggered();
     void on_actionAdd_Contact_triggered();
     void on_actionSettings_triggered();
+    void on_actionManage_plugins_triggered();
     void slotLoginEnded();
 
 protected:
