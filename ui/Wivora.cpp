@@ -10,6 +10,7 @@
 #include "WindowPlacement.h"
 #include "ClientVersion.h"
 #include "SettingsDialog.h"
+#include "UpdateCheck.h"
 #include "uiAddUserWindow.h"
 #include "uiContacts.h"
 #include "uiLoginWidget.h"
@@ -34,6 +35,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRadialGradient>
 #include <QScreen>
 #include <QStackedWidget>
@@ -110,6 +112,11 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     setMainIcon(0);
     m_trayTimer.start(TrayIntervalMs);
     setSessionControlsEnabled(false);
+
+    m_updateCheck = new UpdateCheck(UpdateCheck::DefaultRoundIntervalMs, this);
+    connect(m_updateCheck, &UpdateCheck::signalAddProgressBar, this, &Wivora::slotAddProgressBar);
+    connect(m_updateCheck, &UpdateCheck::signalRemoveProgressbar, this, &Wivora::slotRemoveProgressBar);
+    connect(m_updateCheck, &UpdateCheck::signalProgress, this, &Wivora::slotUpdateProgress);
 
     m_notify = new NotifyWindow;
     connect(m_notify, &NotifyWindow::signalActivated, this, &Wivora::ShowNormalWindow);
@@ -411,6 +418,7 @@ void Wivora::slotUserLoggedIn()
     m_contacts->slotUserLoggedIn();
     m_content->loadStartPage();
     m_content->showStartPage();
+    m_updateCheck->start();
     emit signalLoggedIn();
 }
 
@@ -422,6 +430,7 @@ void Wivora::slotUserLoggedOut()
     m_loggingOut = true;
     slotSetStatusText(tr("loginning out"));
     emit signalLogginingOut();
+    m_updateCheck->stop();
     const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
     const QByteArray state = saveState(0);
     if (!state.isEmpty() && !account->getUserName().isEmpty()) {
@@ -550,6 +559,38 @@ void Wivora::slotDisplayActivityNotification(const QString &text)
 void Wivora::slotSetStatusText(const QString &text)
 {
     m_statusLabel->setText(text);
+}
+
+void Wivora::slotAddProgressBar()
+{
+    if (m_progressBar)
+        return;
+    m_progressBar = new QProgressBar;
+    m_progressBar->setObjectName(QStringLiteral("updateProgressBar"));
+    m_progressBar->setMaximumHeight(15);
+    m_progressBar->setFormat(QStringLiteral("%p% ") + tr("wivora update completed"));
+    m_progressBar->setRange(0, 0);
+    statusBar()->addWidget(m_progressBar, 0);
+    m_progressBar->show();
+}
+
+void Wivora::slotRemoveProgressBar()
+{
+    delete m_progressBar;
+    m_progressBar = nullptr;
+}
+
+void Wivora::slotUpdateProgress(qint64 received, qint64 total)
+{
+    if (!m_progressBar)
+        return;
+    // Without a known size the bar shows that something runs.
+    if (total <= 0) {
+        m_progressBar->setRange(0, 0);
+        return;
+    }
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(int(qBound<qint64>(0, received * 100 / total, 100)));
 }
 
 void Wivora::on_actionDashboard_triggered()

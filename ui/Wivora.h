@@ -14,9 +14,11 @@ class QDockWidget;
 class QGridLayout;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QStackedWidget;
 class QToolBar;
 class SettingsDialog;
+class UpdateCheck;
 class WakeUpServer;
 class uiContacts;
 class uiLoginWidget;
@@ -47,6 +49,7 @@ public:
     NotifyWindow *notifyWindow() const { return m_notify; }
     uiContacts *contactsPanel() const { return m_contacts; }
     SettingsDialog *settingsDialog() const { return m_settings; }
+    UpdateCheck *updateCheck() const { return m_updateCheck; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QList<QDockWidget *> docks() const { return m_docks.keys(); }
     bool isLoggedInPage() const;
@@ -70,6 +73,10 @@ public slots:
     void slotUserActivated(const QString &user);
     void slotDisplayActivityNotification(const QString &text);
     void slotSetStatusText(const QString &text);
+    // The update download's bar in the status bar.
+    void slotAddProgressBar();
+    void slotRemoveProgressBar();
+    void slotUpdateProgress(qint64 received, qint64 total);
     // The quit sequence: the menu, the tray, the desktop session's end and
     // the termination signals all come here.
     void on_actionQuit_triggered();
@@ -124,6 +131,8 @@ private:
     uiContacts *m_contacts = nullptr;
     SettingsDialog *m_settings = nullptr;
     uiMainSettings *m_mainSettings = nullptr;
+    UpdateCheck *m_updateCheck = nullptr;
+    QProgressBar *m_progressBar = nullptr;
     NotifyWindow *m_notify = nullptr;
 
     QSystemTrayIcon *m_tray = nullptr;

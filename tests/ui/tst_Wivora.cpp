@@ -26,6 +26,7 @@
 #include <QLocalSocket>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -116,6 +117,8 @@ private slots:
     void sitePages();
     void changePassword_data();
     void changePassword();
+    void updateProgressBar_data();
+    void updateProgressBar();
     // Last: it ends with the quit sequence.
     void quitDuringLoginWaitsForIt();
 
@@ -458,6 +461,37 @@ void tst_Wivora::quitDuringLoginWaitsForIt()
                                   QStringLiteral("logged out")}));
     QVERIFY(!MainClass::instance()->isLoggedIn());
     QCOMPARE(PSettings::GetValue(QStringLiteral("mainwindow/size")).toSize(), m_window->size());
+}
+
+void tst_Wivora::updateProgressBar_data()
+{
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::newRow("a quarter") << qint64(50) << qint64(200) << 100 << 25;
+    QTest::newRow("done") << qint64(200) << qint64(200) << 100 << 100;
+    // Without a known size: a busy bar, never a division by zero.
+    QTest::newRow("size unknown") << qint64(50) << qint64(-1) << 0 << -1;
+    QTest::newRow("size zero") << qint64(0) << qint64(0) << 0 << -1;
+}
+
+void tst_Wivora::updateProgressBar()
+{
+    QFETCH(qint64, received);
+    QFETCH(qint64, total);
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    m_window->slotAddProgressBar();
+    auto *bar = child<QProgressBar>(QStringLiteral("updateProgressBar"));
+    QVERIFY(bar);
+    QCOMPARE(bar->format(), QStringLiteral("%p% wivora update completed"));
+    m_window->slotUpdateProgress(received, total);
+    QCOMPARE(bar->maximum(), maximum);
+    if (maximum > 0)
+        QCOMPARE(bar->value(), value);
+    m_window->slotRemoveProgressBar();
+    QVERIFY(!m_window->findChild<QProgressBar *>(QStringLiteral("updateProgressBar")));
 }
 
 QTEST_MAIN(tst_Wivora)
