@@ -14,6 +14,7 @@
 #include "uiAddUserWindow.h"
 #include "uiContacts.h"
 #include "uiPersonalize.h"
+#include "uiManagePlugins.h"
 #include "WindowFixture.h"
 #include "Wivora.h"
 
@@ -24,6 +25,7 @@
 #include <WivoraAccount.h>
 
 #include <QDockWidget>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -207,6 +209,21 @@ private slots:
         personal.show();
         QVERIFY(QTest::qWaitForWindowExposed(&personal));
         QVERIFY(save(&personal, QStringLiteral("11-personal-data")));
+        personal.hide();
+
+        const QDir data(m_fixture.sessions.server.dataDir());
+        QFile catalogue(data.filePath(QStringLiteral("catalogue.ini")));
+        QVERIFY(catalogue.open(QIODevice::WriteOnly));
+        catalogue.write("[plugins]\nsize=3\n"
+                        "1\\name=Probe\n1\\platform=linux\n1\\version=1\n1\\description=The window probe\n1\\file=libprobe.so\n"
+                        "2\\name=WFtp\n2\\platform=linux\n2\\version=1\n2\\description=File sharing\n2\\file=libwftp.so\n"
+                        "3\\name=WMail\n3\\platform=linux\n3\\version=1\n3\\description=Messages and chat\n3\\file=libwmail.so\n");
+        catalogue.close();
+        uiManagePlugins plugins(m_window.get());
+        plugins.fillPluginList();
+        plugins.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plugins));
+        QVERIFY(save(&plugins, QStringLiteral("12-plugins")));
     }
 
 private:
