@@ -477,6 +477,9 @@ void Wivora::runQuitSequence()
     PSettings::SetValue(PositionKey, pos());
     PSettings::SetValue(FullScreenKey, isFullScreen());
     m_quitPending = false;
+    // Nobody will answer a question about a stranger any more: its asker (a
+    // pool task the application's end waits for) hears No now.
+    MainClass::instance()->signalsDispatcher()->closeQuestions();
     slotUserLoggedOut();
     m_trayTimer.stop();
     m_tray->hide();

@@ -19,6 +19,7 @@ public:
 
     explicit uiPersonalize(QWidget *parent = nullptr);
 
+public slots:
     // Takes the picture as if picked with "browse ...".
     void pickPicture(const QString &path);
 

@@ -1,3 +1,5 @@
+#include "WindowDriver.h"
+
 #include <IWPlugin.h>
 
 #include <QAction>
@@ -9,7 +11,8 @@
 
 // A plug-in for the window's tests: one page, one menu, one quick action and
 // a dock, each list built anew on every call (as real plug-ins may do), and a
-// count of every call, readable through the property "calls".
+// count of every call, readable through the property "calls". A test that
+// started the program drives its windows through the WindowDriver.
 class WindowProbePlugin : public QObject, public IWPlugin
 {
     Q_OBJECT
@@ -47,7 +50,12 @@ public:
         return {{dock, Qt::BottomDockWidgetArea}};
     }
     void receiveCommand(const KvrConfig &) override {}
-    bool setHostInterface(IWHost *) override { return true; }
+    bool setHostInterface(IWHost *host) override
+    {
+        if (!m_driver)
+            m_driver = new WindowDriver(host, this);
+        return true;
+    }
     void initPlugin() override {}
     void closePlugin() override {}
     QMap<QString, QWidget *> getUserWidget() override
@@ -102,6 +110,7 @@ private:
     QVariantMap m_calls;
     QStringList m_users;
     QStringList m_pageChanges;
+    WindowDriver *m_driver = nullptr;
 };
 
 #include "WindowProbePlugin.moc"
