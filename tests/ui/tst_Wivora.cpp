@@ -13,6 +13,7 @@
 #include "WindowFixture.h"
 #include "Wivora.h"
 #include "uiContacts.h"
+#include "uiUserProfileView.h"
 #include "uiLoginWidget.h"
 
 #include <IWPlugin.h>
@@ -281,8 +282,24 @@ void tst_Wivora::contactActivationReachesPlugins()
     QVERIFY(logIn(Alice));
     ContactList *contacts = m_window->contactsPanel()->contactList();
     QTRY_COMPARE(contacts->topLevelItemCount(), 1);
+    // No activity on: the profile shows its first page.
     emit contacts->itemActivated(contacts->topLevelItem(0), 0);
     QCOMPARE(m_probe->property("users").toStringList().value(0), Bob);
+    uiUserProfileView *profile = m_window->mainContainer()->profileView();
+    QCOMPARE(m_window->mainContainer()->currentPage(), static_cast<QWidget *>(profile));
+    QCOMPARE(profile->shownUser(), Bob);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-chat"));
+    // The first activity that is on chooses the page; none on keeps the page.
+    const auto contactsTree = MainClass::instance()->getAccount()->contactsData;
+    contactsTree->setSetting(QStringLiteral("bob/activities/chat"), "0");
+    contactsTree->setSetting(QStringLiteral("bob/activities/files"), "1");
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-files"));
+    contactsTree->setSetting(QStringLiteral("bob/activities/files"), "0");
+    profile->selectPage(QStringLiteral("chat"));
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-chat"));
+    QCOMPARE(m_probe->property("users").toStringList().size(), 3);
 }
 
 void tst_Wivora::statusActions_data()

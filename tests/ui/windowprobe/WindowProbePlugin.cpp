@@ -9,8 +9,8 @@
 #include <QPainter>
 #include <QVariantMap>
 
-// A plug-in for the window's tests: one page, one menu, one quick action and
-// a dock, each list built anew on every call (as real plug-ins may do), and a
+// A plug-in for the window's tests: one page, two per-contact pages ("chat",
+// "files"), one menu, one quick action and a dock, each list built anew on every call (as real plug-ins may do), and a
 // count of every call, readable through the property "calls". A test that
 // started the program drives its windows through the WindowDriver.
 class WindowProbePlugin : public QObject, public IWPlugin
@@ -61,7 +61,13 @@ public:
     QMap<QString, QWidget *> getUserWidget() override
     {
         count("getUserWidget");
-        return {};
+        QMap<QString, QWidget *> pages;
+        for (const QString &name : {QStringLiteral("chat"), QStringLiteral("files")}) {
+            auto *page = new QLabel(QStringLiteral("The probe's %1 page").arg(name));
+            page->setObjectName(QStringLiteral("probe-") + name);
+            pages.insert(name, page);
+        }
+        return pages;
     }
     void setUser(const QString &user) override { m_users << user; }
     void commandReceived(const QString &, const QString &) override {}
