@@ -9,7 +9,7 @@
 //
 //   [client]                  [plugins]
 //   size=1                    size=1
-//   1\platform=linux          1\name=wftp
+//   1\platform=linux          1\name=WFtp
 //   1\build=1022              1\platform=linux
 //   1\file=wivora-1022.tar.gz 1\version=3
 //                             1\description=File sharing

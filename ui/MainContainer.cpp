@@ -1,6 +1,7 @@
 #include "MainContainer.h"
 
 #include "ServiceSettings.h"
+#include "uiUserProfileView.h"
 
 #include <ExternalLinks.h>
 
@@ -15,6 +16,7 @@ MainContainer::MainContainer(QWidget *parent)
     : QWidget(parent)
     , m_pages(new QStackedWidget)
     , m_startPage(new QWebView)
+    , m_profile(new uiUserProfileView)
 {
     setObjectName(QStringLiteral("MainContainerClass"));
     setWindowTitle(QStringLiteral("MainContainer"));
@@ -41,6 +43,7 @@ MainContainer::MainContainer(QWidget *parent)
     settings->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, false);
     connect(m_startPage, &QWebView::linkClicked, this, &MainContainer::slotLinkClicked);
     m_pages->addWidget(m_startPage);
+    m_pages->addWidget(m_profile);
 }
 
 MainContainer::~MainContainer() = default;
@@ -62,6 +65,17 @@ void MainContainer::showStartPage()
 void MainContainer::loadStartPage()
 {
     m_startPage->load(QUrl(ServiceSettings::publicSite() + QStringLiteral("/pages/program/startpage.aspx")));
+}
+
+void MainContainer::showUserProfile(const QString &user)
+{
+    m_pages->setCurrentWidget(m_profile);
+    m_profile->showUser(user);
+}
+
+void MainContainer::showUserPage(const QString &name)
+{
+    m_profile->selectPage(name);
 }
 
 QWidget *MainContainer::currentPage() const

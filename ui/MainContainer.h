@@ -7,6 +7,7 @@
 
 class QStackedWidget;
 class QWebView;
+class uiUserProfileView;
 
 // The logged-in page of the main window: the service's start page and one
 // page per plug-in main widget, one of them shown at a time.
@@ -23,6 +24,11 @@ public:
     void showStartPage();
     // Loads the public site's start page (after each login).
     void loadStartPage();
+    // Shows the contact's profile, then one of its per-contact pages.
+    void showUserProfile(const QString &user);
+    void showUserPage(const QString &name);
+
+    uiUserProfileView *profileView() const { return m_profile; }
 
     QWebView *startPage() const { return m_startPage; }
     QWidget *currentPage() const;
@@ -38,5 +44,6 @@ protected:
 private:
     QStackedWidget *m_pages;
     QWebView *m_startPage;
+    uiUserProfileView *m_profile;
     QMap<QString, QPointer<QWidget>> m_pluginWidgets;
 };

@@ -1,6 +1,5 @@
 #include "Wivora.h"
 
-#include "ContactNamesView.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -10,12 +9,21 @@
 #include "WakeUpServer.h"
 #include "WindowPlacement.h"
 #include "ClientVersion.h"
+#include "SettingsDialog.h"
+#include "UpdateCheck.h"
+#include "uiAddUserWindow.h"
+#include "uiContacts.h"
 #include "uiLoginWidget.h"
+#include "uiMainSettings.h"
+#include "uiManagePlugins.h"
+#include "uiPersonalize.h"
+#include "uiUserProfileView.h"
 
 #include <ExternalLinks.h>
 #include <IWPlugin.h>
 #include <PSettings.h>
 #include <ThreadUtilities.h>
+#include <WDataStructure.h>
 #include <WivoraAccount.h>
 
 #include <QApplication>
@@ -27,6 +35,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRadialGradient>
 #include <QScreen>
 #include <QStackedWidget>
@@ -68,7 +77,7 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
 
     buildTray();
     MainClass *session = MainClass::instance();
-    m_contacts = new ContactNamesView;
+    m_contacts = new uiContacts;
     // Before the first login: the session fills the list when it starts.
     session->setContactsView(m_contacts);
 
@@ -86,14 +95,14 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     connect(dispatcher, &WSignalsDispatcher::signalDisplayActivityNotification, this,
             &Wivora::slotDisplayActivityNotification);
     connect(dispatcher, &WSignalsDispatcher::signalSetStatusText, this, &Wivora::slotSetStatusText);
-    connect(m_contacts, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem *item) { slotUserActivated(item->text()); });
+    connect(m_contacts, &uiContacts::signalUserActivated, this, &Wivora::slotUserActivated);
 
     restoreGeometryFromSettings();
     ensureThreadPoolCapacity();
     session->pluginManager()->loadPlugins();
     placePlugins();
     buildDocks();
+    buildSettings();
 
     m_statusLabel = new QLabel(tr("Logged out"));
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
@@ -103,6 +112,11 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     setMainIcon(0);
     m_trayTimer.start(TrayIntervalMs);
     setSessionControlsEnabled(false);
+
+    m_updateCheck = new UpdateCheck(UpdateCheck::DefaultRoundIntervalMs, this);
+    connect(m_updateCheck, &UpdateCheck::signalAddProgressBar, this, &Wivora::slotAddProgressBar);
+    connect(m_updateCheck, &UpdateCheck::signalRemoveProgressbar, this, &Wivora::slotRemoveProgressBar);
+    connect(m_updateCheck, &UpdateCheck::signalProgress, this, &Wivora::slotUpdateProgress);
 
     m_notify = new NotifyWindow;
     connect(m_notify, &NotifyWindow::signalActivated, this, &Wivora::ShowNormalWindow);
@@ -182,18 +196,18 @@ void Wivora::buildForm()
         const int value = status.first;
         connect(status.second, &QAction::triggered, this, [value] { WCommonOperations::setUserStatus(value); });
     }
-    addAction(m_menuProfile, QStringLiteral("actionEdit_profile"), tr("Edit profile"));
-    addAction(m_menuContacts, QStringLiteral("actionAdd_Contact"), tr("Add Contact"));
+    QAction *editProfile = addAction(m_menuProfile, QStringLiteral("actionEdit_profile"), tr("Edit profile"));
+    QAction *addContact = addAction(m_menuContacts, QStringLiteral("actionAdd_Contact"), tr("Add Contact"));
 
     m_menuTools = bar->addMenu(tr("Tools"));
     m_menuTools->setObjectName(QStringLiteral("menuTools"));
     QMenu *plugins = m_menuTools->addMenu(tr("Plugins"));
     plugins->setObjectName(QStringLiteral("menuPlugins"));
-    addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
+    QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
     m_menuTools->addSeparator();
     addAction(m_menuTools, QStringLiteral("actionLanguage"), tr("Language"));
     m_menuTools->addSeparator();
-    addAction(m_menuTools, QStringLiteral("actionSettings"), tr("Settings"));
+    QAction *settings = addAction(m_menuTools, QStringLiteral("actionSettings"), tr("Settings"));
 
     m_menuWindows = bar->addMenu(tr("Windows"));
     m_menuWindows->setObjectName(QStringLiteral("menuWindows"));
@@ -213,6 +227,10 @@ void Wivora::buildForm()
     m_toolBar->addSeparator();
 
     connect(quit, &QAction::triggered, this, &Wivora::on_actionQuit_triggered);
+    connect(editProfile, &QAction::triggered, this, &Wivora::on_actionEdit_profile_triggered);
+    connect(addContact, &QAction::triggered, this, &Wivora::on_actionAdd_Contact_triggered);
+    connect(settings, &QAction::triggered, this, &Wivora::on_actionSettings_triggered);
+    connect(managePlugins, &QAction::triggered, this, &Wivora::on_actionManage_plugins_triggered);
     connect(m_actionChangePassword, &QAction::triggered, this, &Wivora::on_actionChange_Password_triggered);
     connect(m_actionLogOut, &QAction::triggered, this, &Wivora::on_actionLog_out_triggered);
     connect(m_actionDashboard, &QAction::triggered, this, &Wivora::on_actionDashboard_triggered);
@@ -281,6 +299,9 @@ void Wivora::placePlugins()
             pageButtons << button;
             m_pluginButtons.insert(button, record.name);
         }
+        const QMap<QString, QWidget *> userWidgets = plugin->getUserWidget();
+        for (auto page = userWidgets.cbegin(); page != userWidgets.cend(); ++page)
+            m_content->profileView()->addUserWidget(page.key(), plugin->getWindowIcon(page.value()), page.value());
         const QList<QAction *> menuActions = plugin->getPluginMenu();
         if (!menuActions.isEmpty()) {
             auto *menu = new QMenu(plugin->getPluginDisplayName(), menuBar());
@@ -335,6 +356,18 @@ void Wivora::buildDocks()
     }
 }
 
+void Wivora::buildSettings()
+{
+    m_settings = new SettingsDialog(this);
+    m_mainSettings = new uiMainSettings;
+    m_settings->addPage(m_mainSettings, QIcon(QStringLiteral(":/Wivora/Resources/configtools.png")), tr("Main"));
+    for (const PluginRecord &record : MainClass::instance()->pluginManager()->plugins()) {
+        auto *plugin = qobject_cast<IWPlugin *>(record.instance);
+        if (QWidget *page = plugin ? plugin->getSettingsWidget() : nullptr)
+            m_settings->addPage(page, iconOf(record.icon), plugin->getPluginName());
+    }
+}
+
 void Wivora::setSessionControlsEnabled(bool enabled)
 {
     for (QMenu *menu : {m_menuStatus, m_menuContacts, m_menuWindows, m_menuTools, m_menuProfile})
@@ -382,8 +415,10 @@ void Wivora::slotUserLoggedIn()
         restoreState(state, 0);
     setMainIcon(account->getStatus());
     m_stack->setCurrentWidget(m_content);
+    m_contacts->slotUserLoggedIn();
     m_content->loadStartPage();
     m_content->showStartPage();
+    m_updateCheck->start();
     emit signalLoggedIn();
 }
 
@@ -395,6 +430,7 @@ void Wivora::slotUserLoggedOut()
     m_loggingOut = true;
     slotSetStatusText(tr("loginning out"));
     emit signalLogginingOut();
+    m_updateCheck->stop();
     const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
     const QByteArray state = saveState(0);
     if (!state.isEmpty() && !account->getUserName().isEmpty()) {
@@ -441,6 +477,9 @@ void Wivora::runQuitSequence()
     PSettings::SetValue(PositionKey, pos());
     PSettings::SetValue(FullScreenKey, isFullScreen());
     m_quitPending = false;
+    // Nobody will answer a question about a stranger any more: its asker (a
+    // pool task the application's end waits for) hears No now.
+    MainClass::instance()->signalsDispatcher()->closeQuestions();
     slotUserLoggedOut();
     m_trayTimer.stop();
     m_tray->hide();
@@ -486,6 +525,19 @@ void Wivora::slotpluginButtonClicked()
 
 void Wivora::slotUserActivated(const QString &user)
 {
+    m_content->showUserProfile(user);
+    // The contact's first activity that is on chooses the page; none keeps it.
+    QString activePage;
+    const WDataStructure::Pointer activities = MainClass::instance()->getAccount()->contactsData->getSettingStructure(
+        user + QStringLiteral("/activities"));
+    if (activities) {
+        const KvrConfig values = activities->values();
+        for (int i = 0; i < values.size() && activePage.isEmpty(); ++i) {
+            if (values.GetValue(i) == "1")
+                activePage = values.GetKey(i);
+        }
+    }
+    m_content->showUserPage(activePage);
     for (const PluginRecord &record : MainClass::instance()->pluginManager()->plugins()) {
         if (auto *plugin = qobject_cast<IWPlugin *>(record.instance))
             plugin->setUser(user);
@@ -510,6 +562,38 @@ void Wivora::slotDisplayActivityNotification(const QString &text)
 void Wivora::slotSetStatusText(const QString &text)
 {
     m_statusLabel->setText(text);
+}
+
+void Wivora::slotAddProgressBar()
+{
+    if (m_progressBar)
+        return;
+    m_progressBar = new QProgressBar;
+    m_progressBar->setObjectName(QStringLiteral("updateProgressBar"));
+    m_progressBar->setMaximumHeight(15);
+    m_progressBar->setFormat(QStringLiteral("%p% ") + tr("wivora update completed"));
+    m_progressBar->setRange(0, 0);
+    statusBar()->addWidget(m_progressBar, 0);
+    m_progressBar->show();
+}
+
+void Wivora::slotRemoveProgressBar()
+{
+    delete m_progressBar;
+    m_progressBar = nullptr;
+}
+
+void Wivora::slotUpdateProgress(qint64 received, qint64 total)
+{
+    if (!m_progressBar)
+        return;
+    // Without a known size the bar shows that something runs.
+    if (total <= 0) {
+        m_progressBar->setRange(0, 0);
+        return;
+    }
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(int(qBound<qint64>(0, received * 100 / total, 100)));
 }
 
 void Wivora::on_actionDashboard_triggered()
@@ -544,6 +628,37 @@ void Wivora::on_actionChange_Password_triggered()
         QMessageBox::information(this, tr("New password"), tr("Your password has been changed"), QMessageBox::Ok);
     else
         QMessageBox::warning(this, tr("New password"), tr("Your password could not be changed"), QMessageBox::Ok);
+}
+
+void Wivora::on_actionEdit_profile_triggered()
+{
+    uiPersonalize dialog(this);
+    dialog.exec();
+}
+
+void Wivora::on_actionAdd_Contact_triggered()
+{
+    uiAddUserWindow dialog(this);
+    dialog.exec();
+}
+
+void Wivora::on_actionSettings_triggered()
+{
+    m_mainSettings->loadSettings();
+    for (const PluginRecord &record : MainClass::instance()->pluginManager()->plugins()) {
+        auto *plugin = qobject_cast<IWPlugin *>(record.instance);
+        if (plugin && plugin->getSettingsWidget())
+            plugin->initSettingsWidget();
+    }
+    m_settings->exec();
+}
+
+void Wivora::on_actionManage_plugins_triggered()
+{
+    uiManagePlugins dialog(this);
+    connect(this, &Wivora::signalLogginingOut, &dialog, &uiManagePlugins::cancelDownloads);
+    dialog.fillPluginList();
+    dialog.exec();
 }
 
 void Wivora::on_actionLog_out_triggered()

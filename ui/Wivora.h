@@ -8,17 +8,21 @@
 
 #include <functional>
 
-class ContactNamesView;
 class MainContainer;
 class NotifyWindow;
 class QDockWidget;
 class QGridLayout;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QStackedWidget;
 class QToolBar;
+class SettingsDialog;
+class UpdateCheck;
 class WakeUpServer;
+class uiContacts;
 class uiLoginWidget;
+class uiMainSettings;
 
 // The program's one main window: the login form or, once logged in, the main
 // content with the contacts dock and the plug-ins' pages, buttons, menus and
@@ -43,6 +47,9 @@ public:
     uiLoginWidget *loginWidget() const { return m_login; }
     MainContainer *mainContainer() const { return m_content; }
     NotifyWindow *notifyWindow() const { return m_notify; }
+    uiContacts *contactsPanel() const { return m_contacts; }
+    SettingsDialog *settingsDialog() const { return m_settings; }
+    UpdateCheck *updateCheck() const { return m_updateCheck; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QList<QDockWidget *> docks() const { return m_docks.keys(); }
     bool isLoggedInPage() const;
@@ -66,6 +73,10 @@ public slots:
     void slotUserActivated(const QString &user);
     void slotDisplayActivityNotification(const QString &text);
     void slotSetStatusText(const QString &text);
+    // The update download's bar in the status bar.
+    void slotAddProgressBar();
+    void slotRemoveProgressBar();
+    void slotUpdateProgress(qint64 received, qint64 total);
     // The quit sequence: the menu, the tray, the desktop session's end and
     // the termination signals all come here.
     void on_actionQuit_triggered();
@@ -77,6 +88,10 @@ private slots:
     void on_actionInform_friends_about_Wivora_triggered();
     void on_actionChange_Password_triggered();
     void on_actionLog_out_triggered();
+    void on_actionEdit_profile_triggered();
+    void on_actionAdd_Contact_triggered();
+    void on_actionSettings_triggered();
+    void on_actionManage_plugins_triggered();
     void slotLoginEnded();
 
 protected:
@@ -91,6 +106,7 @@ private:
     void restoreGeometryFromSettings();
     void placePlugins();
     void buildDocks();
+    void buildSettings();
     void setSessionControlsEnabled(bool enabled);
     void setMainIcon(int status);
     void runQuitSequence();
@@ -112,7 +128,11 @@ private:
     QAction *m_actionDashboard = nullptr;
     QLabel *m_statusLabel = nullptr;
 
-    ContactNamesView *m_contacts = nullptr;
+    uiContacts *m_contacts = nullptr;
+    SettingsDialog *m_settings = nullptr;
+    uiMainSettings *m_mainSettings = nullptr;
+    UpdateCheck *m_updateCheck = nullptr;
+    QProgressBar *m_progressBar = nullptr;
     NotifyWindow *m_notify = nullptr;
 
     QSystemTrayIcon *m_tray = nullptr;

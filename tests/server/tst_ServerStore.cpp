@@ -209,23 +209,23 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[client]\nsize=2\n1\\platform=linux\n1\\build=1022\n1\\file=client-1022.tar.gz\n"
                    "2\\platform=linux\n2\\build=1030\n2\\file=client-1030.tar.gz\n"
-                   "[plugins]\nsize=3\n1\\name=wftp\n1\\platform=linux\n1\\version=3\n1\\description=Files\n"
-                   "1\\file=libwftp.so\n2\\name=wmail\n2\\platform=other\n2\\version=1\n2\\file=libwmail.so\n"
+                   "[plugins]\nsize=3\n1\\name=WFtp\n1\\platform=linux\n1\\version=3\n1\\description=Files\n"
+                   "1\\file=libwftp.so\n2\\name=WMail\n2\\platform=other\n2\\version=1\n2\\file=libwmail.so\n"
                    "3\\name=evil\n3\\platform=linux\n3\\version=9\n3\\file=../etc/passwd\n");
         file.close();
 
         QCOMPARE(catalogue.clientUpdate(QStringLiteral("linux"), 1021),
                  QStringLiteral("http://127.0.0.1:8080/downloads/client-1030.tar.gz"));
         QCOMPARE(catalogue.clientUpdate(QStringLiteral("linux"), 1030), QString());
-        QCOMPARE(catalogue.pluginUpdate(QStringLiteral("wftp"), QStringLiteral("linux"), 2),
+        QCOMPARE(catalogue.pluginUpdate(QStringLiteral("WFtp"), QStringLiteral("linux"), 2),
                  QStringLiteral("http://127.0.0.1:8080/downloads/libwftp.so"));
-        QCOMPARE(catalogue.pluginUpdate(QStringLiteral("wftp"), QStringLiteral("linux"), 3), QString());
+        QCOMPARE(catalogue.pluginUpdate(QStringLiteral("WFtp"), QStringLiteral("linux"), 3), QString());
 
         WDataStructure tree;
         QVERIFY(tree.DeserializeStructure(catalogue.pluginsTree(QStringLiteral("linux"))));
         QCOMPARE(tree.childCount(), 1); // wmail is for another platform, evil names no plain file
         const auto wftp = tree.GetStructureByPos(0);
-        QCOMPARE(wftp->gv(QStringLiteral("Name")), QStringLiteral("wftp"));
+        QCOMPARE(wftp->gv(QStringLiteral("Name")), QStringLiteral("WFtp"));
         QCOMPARE(wftp->gv(QStringLiteral("Description")), QStringLiteral("Files"));
         QVERIFY(wftp->gv(QStringLiteral("Path")).endsWith(QLatin1String("/libwftp.so")));
     }

@@ -51,7 +51,9 @@ public:
             PSettings::SetValue(setting.key(), setting.value());
         const QString plugins = PSettings::GetStoragePath(QStringLiteral("plugins"));
         const QString target = plugins + QStringLiteral("/libwindowprobe.so");
-        return QDir().mkpath(plugins) && (QFile::exists(target) || QFile::copy(probePlugin(), target));
+        // Replaced each time: the folder outlives builds of the plug-in.
+        QFile::remove(target);
+        return QDir().mkpath(plugins) && QFile::copy(probePlugin(), target);
     }
 
     // The machine settings that point a client at the server.

@@ -51,6 +51,8 @@ public:
 
     QString settingsFile() const { return m_root.filePath(QStringLiteral("c/wivora/wivoraclient.ini")); }
     QString storagePath() const { return m_root.filePath(QStringLiteral("d/wivora")); }
+    // The program's temporary folder (its TMPDIR).
+    QString tempFolder() const { return m_root.filePath(QStringLiteral("t")); }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 processId() const { return m_process.processId(); }
 

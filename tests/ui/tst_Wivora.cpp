@@ -3,7 +3,7 @@
 // plug-in's places, docks kept across sessions, notices, the wake-up, and the
 // menu actions. One window serves every case, as in the program.
 
-#include "ContactNamesView.h"
+#include "ContactList.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -12,6 +12,8 @@
 #include "WakeUpServer.h"
 #include "WindowFixture.h"
 #include "Wivora.h"
+#include "uiContacts.h"
+#include "uiUserProfileView.h"
 #include "uiLoginWidget.h"
 
 #include <IWPlugin.h>
@@ -25,6 +27,7 @@
 #include <QLocalSocket>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -115,6 +118,8 @@ private slots:
     void sitePages();
     void changePassword_data();
     void changePassword();
+    void updateProgressBar_data();
+    void updateProgressBar();
     // Last: it ends with the quit sequence.
     void quitDuringLoginWaitsForIt();
 
@@ -242,9 +247,9 @@ void tst_Wivora::loginAndLogoutTransitions()
     QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("contacts"))), Qt::LeftDockWidgetArea);
     QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("probe:::dock"))), Qt::BottomDockWidgetArea);
     // The contact list holds alice's contact.
-    auto *contacts = m_window->findChild<ContactNamesView *>();
-    QTRY_COMPARE(contacts->count(), 1);
-    QCOMPARE(contacts->item(0)->text(), Bob);
+    ContactList *contacts = m_window->contactsPanel()->contactList();
+    QTRY_COMPARE(contacts->topLevelItemCount(), 1);
+    QCOMPARE(contacts->topLevelItem(0)->data(0, ContactList::UserRole).toString(), Bob);
     QVERIFY(pageLoaded.wait(30000) || pageLoaded.count() > 0);
     QCOMPARE(pageLoaded.last().first().toBool(), true);
     QCOMPARE(startPage->url(), QUrl(m_fixture.site() + QStringLiteral("/pages/program/startpage.aspx")));
@@ -275,10 +280,26 @@ void tst_Wivora::dockPlaceKeptAcrossSessions()
 void tst_Wivora::contactActivationReachesPlugins()
 {
     QVERIFY(logIn(Alice));
-    auto *contacts = m_window->findChild<ContactNamesView *>();
-    QTRY_COMPARE(contacts->count(), 1);
-    emit contacts->itemActivated(contacts->item(0));
+    ContactList *contacts = m_window->contactsPanel()->contactList();
+    QTRY_COMPARE(contacts->topLevelItemCount(), 1);
+    // No activity on: the profile shows its first page.
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
     QCOMPARE(m_probe->property("users").toStringList().value(0), Bob);
+    uiUserProfileView *profile = m_window->mainContainer()->profileView();
+    QCOMPARE(m_window->mainContainer()->currentPage(), static_cast<QWidget *>(profile));
+    QCOMPARE(profile->shownUser(), Bob);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-chat"));
+    // The first activity that is on chooses the page; none on keeps the page.
+    const auto contactsTree = MainClass::instance()->getAccount()->contactsData;
+    contactsTree->setSetting(QStringLiteral("bob/activities/chat"), "0");
+    contactsTree->setSetting(QStringLiteral("bob/activities/files"), "1");
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-files"));
+    contactsTree->setSetting(QStringLiteral("bob/activities/files"), "0");
+    profile->selectPage(QStringLiteral("chat"));
+    emit contacts->itemActivated(contacts->topLevelItem(0), 0);
+    QCOMPARE(profile->currentPage()->objectName(), QStringLiteral("probe-chat"));
+    QCOMPARE(m_probe->property("users").toStringList().size(), 3);
 }
 
 void tst_Wivora::statusActions_data()
@@ -457,6 +478,37 @@ void tst_Wivora::quitDuringLoginWaitsForIt()
                                   QStringLiteral("logged out")}));
     QVERIFY(!MainClass::instance()->isLoggedIn());
     QCOMPARE(PSettings::GetValue(QStringLiteral("mainwindow/size")).toSize(), m_window->size());
+}
+
+void tst_Wivora::updateProgressBar_data()
+{
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::newRow("a quarter") << qint64(50) << qint64(200) << 100 << 25;
+    QTest::newRow("done") << qint64(200) << qint64(200) << 100 << 100;
+    // Without a known size: a busy bar, never a division by zero.
+    QTest::newRow("size unknown") << qint64(50) << qint64(-1) << 0 << -1;
+    QTest::newRow("size zero") << qint64(0) << qint64(0) << 0 << -1;
+}
+
+void tst_Wivora::updateProgressBar()
+{
+    QFETCH(qint64, received);
+    QFETCH(qint64, total);
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    m_window->slotAddProgressBar();
+    auto *bar = child<QProgressBar>(QStringLiteral("updateProgressBar"));
+    QVERIFY(bar);
+    QCOMPARE(bar->format(), QStringLiteral("%p% wivora update completed"));
+    m_window->slotUpdateProgress(received, total);
+    QCOMPARE(bar->maximum(), maximum);
+    if (maximum > 0)
+        QCOMPARE(bar->value(), value);
+    m_window->slotRemoveProgressBar();
+    QVERIFY(!m_window->findChild<QProgressBar *>(QStringLiteral("updateProgressBar")));
 }
 
 QTEST_MAIN(tst_Wivora)

@@ -1,3 +1,5 @@
+#include "WindowDriver.h"
+
 #include <IWPlugin.h>
 
 #include <QAction>
@@ -7,9 +9,10 @@
 #include <QPainter>
 #include <QVariantMap>
 
-// A plug-in for the window's tests: one page, one menu, one quick action and
-// a dock, each list built anew on every call (as real plug-ins may do), and a
-// count of every call, readable through the property "calls".
+// A plug-in for the window's tests: one page, two per-contact pages ("chat",
+// "files"), one menu, one quick action and a dock, each list built anew on every call (as real plug-ins may do), and a
+// count of every call, readable through the property "calls". A test that
+// started the program drives its windows through the WindowDriver.
 class WindowProbePlugin : public QObject, public IWPlugin
 {
     Q_OBJECT
@@ -17,10 +20,13 @@ class WindowProbePlugin : public QObject, public IWPlugin
     Q_INTERFACES(IWPlugin)
     Q_PROPERTY(QVariantMap calls READ calls)
     Q_PROPERTY(QStringList users READ users)
+    Q_PROPERTY(QStringList pageChanges READ pageChanges)
 
 public:
     QVariantMap calls() const { return m_calls; }
     QStringList users() const { return m_users; }
+    // "user/page" of every page change of the profile view.
+    QStringList pageChanges() const { return m_pageChanges; }
 
     QImage getPluginIcon() override { return icon(QColor(230, 120, 30)); }
     QString getPluginName() override { return QStringLiteral("Probe"); }
@@ -44,17 +50,33 @@ public:
         return {{dock, Qt::BottomDockWidgetArea}};
     }
     void receiveCommand(const KvrConfig &) override {}
-    bool setHostInterface(IWHost *) override { return true; }
+    bool setHostInterface(IWHost *host) override
+    {
+        if (!m_driver)
+            m_driver = new WindowDriver(host, this);
+        return true;
+    }
     void initPlugin() override {}
     void closePlugin() override {}
     QMap<QString, QWidget *> getUserWidget() override
     {
         count("getUserWidget");
-        return {};
+        QMap<QString, QWidget *> pages;
+        for (const QString &name : {QStringLiteral("chat"), QStringLiteral("files")}) {
+            auto *page = new QLabel(QStringLiteral("The probe's %1 page").arg(name));
+            page->setObjectName(QStringLiteral("probe-") + name);
+            pages.insert(name, page);
+        }
+        return pages;
     }
     void setUser(const QString &user) override { m_users << user; }
     void commandReceived(const QString &, const QString &) override {}
-    void signalReceived(const QString &, const QMap<QString, QVariant> &) override {}
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override
+    {
+        if (name == QLatin1String("signaluserViewWidgetChanged"))
+            m_pageChanges << params.value(QStringLiteral("username")).toString() + QLatin1Char('/')
+                    + params.value(QStringLiteral("name")).toString();
+    }
     int getPluginVersion() override { return 1; }
     QList<QAction *> getContactsContextMenu() override { return {}; }
     QList<QAction *> getPluginMenu() override
@@ -93,6 +115,8 @@ private:
 
     QVariantMap m_calls;
     QStringList m_users;
+    QStringList m_pageChanges;
+    WindowDriver *m_driver = nullptr;
 };
 
 #include "WindowProbePlugin.moc"

@@ -1,0 +1,77 @@
+#include "uiMainSettings.h"
+
+#include "MainClass.h"
+#include "WCommonOperations.h"
+
+#include <WDataStructure.h>
+#include <WivoraAccount.h>
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QSharedPointer<WivoraAccount> loggedInAccount()
+{
+    const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
+    return account && !account->getUserName().isEmpty() ? account : QSharedPointer<WivoraAccount>();
+}
+
+} // namespace
+
+uiMainSettings::uiMainSettings(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("uiMainSettingsClass"));
+    setWindowTitle(QStringLiteral("uiMainSettings"));
+    resize(420, 307);
+    auto *grid = new QGridLayout(this);
+    grid->setObjectName(QStringLiteral("gridLayout"));
+    auto *ports = new QGroupBox(tr("Ports"));
+    ports->setObjectName(QStringLiteral("groupBox"));
+    grid->addWidget(ports, 0, 0);
+    grid->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding), 1, 0);
+    auto *portsGrid = new QGridLayout(ports);
+    portsGrid->setObjectName(QStringLiteral("gridLayout_2"));
+    auto *form = new QFormLayout;
+    form->setObjectName(QStringLiteral("formLayout"));
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    auto *label = new QLabel(tr("Tcp server port"));
+    label->setObjectName(QStringLiteral("label"));
+    m_port = new QLineEdit;
+    m_port->setObjectName(QStringLiteral("lineEdit"));
+    form->addRow(label, m_port);
+    portsGrid->addLayout(form, 0, 0);
+    auto *buttonRow = new QGridLayout;
+    buttonRow->setObjectName(QStringLiteral("gridLayout_3"));
+    buttonRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
+    auto *save = new QPushButton(tr("Save settings"));
+    save->setObjectName(QStringLiteral("pushButton"));
+    buttonRow->addWidget(save, 0, 1);
+    portsGrid->addLayout(buttonRow, 2, 0);
+    connect(save, &QPushButton::clicked, this, &uiMainSettings::on_pushButton_clicked);
+}
+
+void uiMainSettings::loadSettings()
+{
+    if (const QSharedPointer<WivoraAccount> account = loggedInAccount())
+        m_port->setText(QString::number(WCommonOperations::listeningPort(account)));
+}
+
+void uiMainSettings::on_pushButton_clicked()
+{
+    const QSharedPointer<WivoraAccount> account = loggedInAccount();
+    if (!account)
+        return;
+    // Only a port a server can listen on is stored; anything else is ignored.
+    bool number = false;
+    const int port = m_port->text().toInt(&number, 10);
+    if (!number || port < 1 || port > 65535)
+        return;
+    account->settingsData->setSetting(QStringLiteral("servers/tcpport"), QByteArray::number(port));
+    WCommonOperations::saveAccount(true);
+}
