@@ -27,14 +27,19 @@ const QString kChat = QStringLiteral("chat");
 QAtomicPointer<WMailMain> g_main;
 std::atomic<bool> g_destroyed{false};
 
-// Deletes the main object when the library goes.
+void deleteMain()
+{
+    if (QCoreApplication::instance())
+        qRemovePostRoutine(deleteMain); // the library may go before the application
+    g_destroyed = true;
+    delete g_main.fetchAndStoreOrdered(nullptr);
+}
+
+// Deletes the main object when the library goes, if the application did not
+// first.
 struct MainCleanup
 {
-    ~MainCleanup()
-    {
-        g_destroyed = true;
-        delete g_main.fetchAndStoreOrdered(nullptr);
-    }
+    ~MainCleanup() { deleteMain(); }
 } g_cleanup;
 
 } // namespace
@@ -46,8 +51,13 @@ WMailMain *wmailMain()
     if (WMailMain *existing = g_main.loadAcquire())
         return existing;
     auto *made = new WMailMain;
-    if (!g_main.testAndSetOrdered(nullptr, made))
+    if (!g_main.testAndSetOrdered(nullptr, made)) {
         delete made;
+    } else if (QCoreApplication::instance()) {
+        // Its page is a widget: it can only go while the application still
+        // stands, and the application's end runs its post routines first.
+        qAddPostRoutine(deleteMain);
+    }
     return g_main.loadAcquire();
 }
 

@@ -3,6 +3,7 @@
 // limits, tell the attacker so, and keep its memory and disk bounded.
 
 #include "HttpTestClient.h"
+#include "MemoryBounds.h"
 #include "ServerProcess.h"
 
 #include <PendingLinkBudget.h>
@@ -262,7 +263,7 @@ void tst_Service::passwordGuessing()
     // other guess is refused unchecked.
     QVERIFY2(checked <= 25 && throttled > 10 * admitted, qPrintable(figures));
     QVERIFY(QTest::qWaitFor([&] { return m_server->output().contains(QStringLiteral("login throttled: victim from 127.0.0.1")); }));
-    QVERIFY2(guessingMemory < 200 * MiB, qPrintable(QString::number(guessingMemory)));
+    QVERIFY_MEMORY_BOUND(guessingMemory < 200 * MiB, qPrintable(QString::number(guessingMemory)));
     // The legitimate session went on throughout.
     QVERIFY(WServerCommands::Ping(alice));
 }
@@ -301,7 +302,7 @@ void tst_Service::crashReportFlood()
     QVERIFY(QFile::exists(dumps + QStringLiteral("/old-255.dmp")));
     QCOMPARE(QDir(dumps).entryList({QStringLiteral("*.dmp")}, QDir::Files).filter(QStringLiteral("old-")).size(),
              256 - 6); // 5 MiB of new reports and a small one
-    QVERIFY(serverMemory() < memoryBefore + 50 * MiB);
+    QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
 }
 
 void tst_Service::relayQueueFlood()
@@ -409,7 +410,7 @@ void tst_Service::webFileRequestsNeverAnswered()
     busyClock.start();
     QCOMPARE(statusOf(http(get("/webfiles/owner0/" + fileId + ".html"))), 503);
     QVERIFY2(busyClock.elapsed() < 1000, qPrintable(QString::number(busyClock.elapsed())));
-    QVERIFY(serverMemory() < memoryBefore + 50 * MiB);
+    QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
 
     // The owners leave: what waited for them ends at once.
     for (const auto &client : silentClients)
@@ -507,7 +508,7 @@ void tst_Service::oversizedHttp()
         const QMap<int, int> statuses = statusesOf(sockets);
         return statuses.value(431) == 20 && statuses.value(413) == 20;
     }, WaitMs));
-    QVERIFY(serverMemory() < memoryBefore + 50 * MiB);
+    QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
     QCOMPARE(statusOf(http(get("/"))), 200);
 }
 
@@ -531,7 +532,7 @@ void tst_Service::slowHttpConnections()
     clock.start();
     QCOMPARE(statusOf(http(get("/"))), 200);
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(serverMemory() < memoryBefore + 50 * MiB);
+    QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
 }
 
 QTEST_GUILESS_MAIN(tst_Service)
