@@ -40,12 +40,16 @@ ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *se
     , m_session(session)
 {
     m_workers.setMaxThreadCount(MaxWorkers);
-    // Queued to wherever this object lives (WorkingThread).
-    connect(m_commands, &IOCommandsTower::signalOutputCommandReceived, this, &ConnectionsThread::slotSendCommand);
+    // Directly, on the sender's thread: a record for a user with a link goes
+    // straight to that link's writer, without waking another thread first.
+    connect(m_commands, &IOCommandsTower::signalOutputCommandReceived, this, &ConnectionsThread::slotSendCommand,
+            Qt::DirectConnection);
 }
 
 ConnectionsThread::~ConnectionsThread()
 {
+    // Records put from now on stay in the output list.
+    m_commands->disconnect(this);
     quit();
     wait();
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinkState.h"
+
 #include <KvrConfig.h>
 
 #include <QElapsedTimer>
@@ -24,6 +26,10 @@ class WUdpConnection;
 // parts go to the buffered-command store, and plug-in records ("...:::...")
 // enter the input list with the routing keys "Wivora::sender",
 // "Wivora::connection" and "Wivora::connectionID".
+//
+// A proven peer's plug-in records take a shorter road: the link puts them
+// into the input list on the thread that read them (arrivalRoute), under the
+// same rules, and only the rest comes to the filter.
 //
 // establish() blocks its caller for the network steps, so the link manager
 // runs it on a worker thread. The object itself, and the link object it
@@ -126,6 +132,13 @@ private:
     // Proves the own name to the peer and has the peer prove its name.
     bool authenticateWithPeer(const QSharedPointer<WTcpConnection> &link, const QString &peer,
                               const QString &peerKey) const;
+
+    // What the link does with a record as it is announced, before the
+    // filter: it puts a proven peer's plug-in records into the input list.
+    LinkState::ArrivalRoute arrivalRoute(IWConnection *link) const;
+    // Named for a plug-in, and no "Local::" or "WebLocal::" name.
+    static bool isPluginRecord(const QString &command);
+    static void stampRoutingKeys(KvrConfig *record, const IWConnection &link);
 
     void filter(const QSharedPointer<IWConnection> &link, const QString &id, const QString &command);
     void replay(const QList<QPair<QString, QString>> &deferred);

@@ -43,7 +43,9 @@ void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
     {
         QMutexLocker lock(&m_inputMutex);
         appendLocked(m_input, cmd, id);
-        m_inputArrived.wakeAll();
+        for (auto waiter = m_inputWaiters.constFind(id); waiter != m_inputWaiters.cend() && waiter.key() == id;
+             ++waiter)
+            waiter.value()->wakeAll();
     }
     emit signalInputCommandReceived(id, cmd.gv(kCommandKey));
 }
@@ -123,13 +125,18 @@ KvrConfig IOCommandsTower::take(QList<StoredRecord> &list, QMutex &mutex, const 
 KvrConfig IOCommandsTower::waitBlocking(const QString &id, const QDeadlineTimer &deadline)
 {
     QMutexLocker lock(&m_inputMutex);
-    for (;;) {
-        bool found = false;
-        KvrConfig record = takeLocked(m_input, id, &found);
-        if (found || deadline.hasExpired())
-            return record;
-        m_inputArrived.wait(&m_inputMutex, deadline);
-    }
+    bool found = false;
+    KvrConfig record = takeLocked(m_input, id, &found);
+    if (found || deadline.hasExpired())
+        return record;
+    QWaitCondition arrived;
+    m_inputWaiters.insert(id, &arrived);
+    do {
+        arrived.wait(&m_inputMutex, deadline);
+        record = takeLocked(m_input, id, &found);
+    } while (!found && !deadline.hasExpired());
+    m_inputWaiters.remove(id, &arrived);
+    return record;
 }
 
 KvrConfig IOCommandsTower::waitKeepingEvents(const QString &id, const QDeadlineTimer &deadline)

@@ -72,6 +72,8 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
 
 ServerCommands::~ServerCommands()
 {
+    // No new handler from records put from now on.
+    m_tower->disconnect(this);
     m_handlers.waitForDone();
 }
 
