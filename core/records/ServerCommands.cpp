@@ -16,7 +16,6 @@
 
 #include <QtDebug>
 
-
 namespace P = ServerProtocol;
 
 namespace {
