@@ -1,6 +1,7 @@
 #include "PSettings.h"
 
-#include <QDir>
+#include "PrivateFiles.h"
+
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -8,8 +9,6 @@
 #include <mutex>
 
 namespace {
-
-const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 // A QSettings per call, so that opening re-reads the file when another
 // process changed it. Qt shares the parsed file between the QSettings objects
@@ -24,10 +23,10 @@ QString openSettingsFile()
     if (!QFile::exists(path)) {
         // Owner-only from the start (later saves keep the file's permissions);
         // NewOnly so that a racing thread never truncates a file just written.
-        QDir().mkpath(folder);
+        PrivateFiles::makeFolder(folder);
         QFile file(path);
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.setPermissions(OwnerOnly);
+            PrivateFiles::restrict(path);
     }
     return path;
 }
@@ -35,7 +34,7 @@ QString openSettingsFile()
 void flush(QSettings &settings)
 {
     settings.sync();
-    QFile::setPermissions(settings.fileName(), OwnerOnly);
+    PrivateFiles::restrict(settings.fileName());
 }
 
 } // namespace

@@ -58,7 +58,8 @@ inline constexpr char Pong[] = "pong";
 // ---------------------------------------------------------------- session (main link)
 // {username, password} → result. Binds the link to the user; the user goes
 // online with its stored status. A second login of the same user pushes
-// PushLogout on the older link.
+// PushLogout on the older link. After repeated failures from one address a
+// login is refused unchecked for a while (result false with a "reason").
 inline constexpr char Login[] = "Server::Login";
 // {status} → result. Contacts who are online receive PushUserStatusChanged.
 inline constexpr char UpdateUserStatus[] = "Server::UpdateUserStatus";
@@ -123,9 +124,12 @@ inline constexpr char KeyTunnelId[] = "tunelid";  // spelt as the client reads i
 inline constexpr char GetExchangeCommand[] = "Server::GetExchangeCommand";
 // {receiver, record: binary form} → result. Appended to the receiver's queue
 // without its "Wivora::" keys; an online receiver gets PushExchangeMessageAvailable.
+// A record over the receiver's or the sender's byte quota is refused: result
+// false with a "reason" text.
 inline constexpr char SendExchangeCommand[] = "Server::SendExchangeCommand";
 inline constexpr char KeyReceiver[] = "receiver";
 inline constexpr char KeyRecord[] = "record";
+inline constexpr char KeyReason[] = "reason"; // why a request was refused, for people
 // Pushed by the client (no reply): the server answers with
 // PushExchangeMessageAvailable when the caller's queue is not empty.
 inline constexpr char ExchangeCommandTrigger[] = "User::GetExchangeCommandTrigger";

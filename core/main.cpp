@@ -1,21 +1,32 @@
+#include "ClientLogging.h"
 #include "CrashDumpUploader.h"
 #include "CrashHandler.h"
 #include "InstallerOffer.h"
 #include "MainClass.h"
 #include "ServiceSettings.h"
+#include "QWivoraStyle.h"
 #include "SingleInstanceGuard.h"
+#include "TerminationSignals.h"
 #include "WApplication.h"
 #include "WakeUpServer.h"
+#include "Wivora.h"
 
 #include <PSettings.h>
 #include <ThreadUtilities.h>
+#include <WivoraAccount.h>
 
+#include <QFile>
+#include <QTextStream>
 #include <QtConcurrent>
 #include <QtCrypto>
 
 int main(int argc, char *argv[])
 {
     WApplication app(argc, argv);
+    ClientLogging::setVerbose(app.arguments().contains(QStringLiteral("--") + ClientLogging::VerboseOption));
+    // From the start: a SIGTERM or SIGINT during start-up waits for the event
+    // loop and then ends the program in order.
+    TerminationSignals termination;
     const QString domain = ServiceSettings::domain();
     QCoreApplication::setOrganizationName(QStringLiteral("wivora"));
     QCoreApplication::setOrganizationDomain(domain);
@@ -23,6 +34,7 @@ int main(int argc, char *argv[])
 
     if (SingleInstanceGuard::wakeRunningCopy())
         return 0;
+    SessionState::repairStorage();
 
     // The session controller starts its threads now; when the installer
     // opens, returning ends them through the controller's clean-up at exit.
@@ -35,13 +47,25 @@ int main(int argc, char *argv[])
     setThreadPoolExpiry(10000);
     PSettings::SetValue(QStringLiteral("mainserverip"), domain);
 
-    // The style and the main window (with the plug-ins and the login form)
-    // are not part of the program yet; start-up stops here. The main window,
-    // created at this point, will take over the wake-up server and the quit
-    // request below.
+    QFile styleSheet(QStringLiteral(":/wivorastyle/Resources/wivorastyle.stt"));
+    if (styleSheet.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromLatin1(styleSheet.readAll()));
+    app.setStyle(new QWivoraStyle);
+
+    // The window answers later starts through this server from now on.
     WakeUpServer wakeUpServer;
     wakeUpServer.listen(SingleInstanceGuard::ServerName);
-    QObject::connect(&app, &WApplication::signalQuitApp, &app, &QCoreApplication::quit);
+    Wivora window(&wakeUpServer);
+    QObject::connect(&app, &WApplication::signalQuitApp, &window, &Wivora::on_actionQuit_triggered);
+    QObject::connect(&termination, &TerminationSignals::signalTerminationRequested, &window,
+                     &Wivora::on_actionQuit_triggered);
+    // One line per session change, for the scripts that start the program.
+    QTextStream out(stdout);
+    QObject::connect(&window, &Wivora::signalLoggedIn, &window, [&out] {
+        out << "logged in as " << MainClass::instance()->getAccount()->getUserName() << Qt::endl;
+    });
+    QObject::connect(&window, &Wivora::signalLoggedOut, &window, [&out] { out << "logged out" << Qt::endl; });
+    window.showMinimized();
 
     CrashHandler::install();
 

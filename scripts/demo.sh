@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # Builds the project, runs the stand-in service with two demo users, alice and
-# bob (contacts of each other), and a client without windows logged in as each
-# of them, every client with folders of its own. Stays in the foreground until
-# Ctrl-C, which logs both clients out and then stops the service. The data
-# (users, relay queues, keys, the clients' folders) is kept between runs.
+# bob (contacts of each other), and the program's window logged in as each of
+# them (remembered credentials), every client with folders of its own. With no
+# display set, the windows open on a virtual one (Xvfb). --headless starts
+# clients without windows instead. Stays in the foreground until Ctrl-C or
+# SIGTERM, which log both clients out and then stop the service. The data (users, relay
+# queues, keys, the clients' folders) is kept between runs.
 #
-#   scripts/demo.sh [--data DIR] [any other wivora-server option]
+#   scripts/demo.sh [--headless] [--data DIR] [any other wivora-server option]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 data="${XDG_DATA_HOME:-$HOME/.local/share}/wivora-demo"
+headless=0
 args=()
 while (($#)); do
   case "$1" in
     --data) data="$2"; shift 2 ;;
+    --headless) headless=1; shift ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -67,20 +71,56 @@ write_service_settings() {
   chmod 600 "$file"
 }
 
+# The windows need a display: a virtual one when none is set.
+start_display() {
+  ((headless)) && return
+  [[ -n ${DISPLAY:-} ]] && return
+  local number=99
+  while [[ -e /tmp/.X11-unix/X$number || -e /tmp/.X$number-lock ]]; do number=$((number + 1)); done
+  mkdir -p "$data/xvfb"
+  setsid Xvfb ":$number" -screen 0 1280x800x24 -fbdir "$data/xvfb" >"$data/xvfb/xvfb.log" 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$number"
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$number ]] && break; sleep 0.1; done
+  echo "no display was set: the windows are on the virtual display $DISPLAY"
+  echo "  look at them with a VNC server on it (x11vnc -display $DISPLAY), or open its picture,"
+  echo "  $data/xvfb/Xvfb_screen0, with an XWD viewer (xwud -in FILE)"
+}
+
+# "Remember me" with the user's name and password: the window logs in by itself.
+write_remembered_login() {
+  local file=$1 user=$2 password=$3
+  awk '/^\[/ { skip = ($0 == "[settings]") } !skip' "$file" >"$file.new"
+  printf '[settings]\nrememberMe=true\nusername=%s\npassword=%s\n' "$user" "$password" >>"$file.new"
+  mv "$file.new" "$file"
+  chmod 600 "$file"
+}
+
 start_client() {
   local user=$1 password=$2
   local home="$data/clients/$user"
+  local settings="$home/config/wivora/wivoraclient.ini"
   mkdir -p "$home/data/wivora/plugins" "$home/tmp"
-  write_service_settings "$home/config/wivora/wivoraclient.ini"
+  write_service_settings "$settings"
   # The plug-ins of this build, when there are any.
   find build/plugins -name 'lib*.so' -exec cp -f {} "$home/data/wivora/plugins/" \; 2>/dev/null || true
+  # The filter that names each line ignores the signals that stop the demo
+  # (also when they reach the whole group), so the clients' "logged out"
+  # lines still show.
+  local program=(build/core/headless/wivora-headless)
+  if ((!headless)); then
+    write_remembered_login "$settings" "$user" "$password"
+    program=(build/core/Wivora)
+  fi
   XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" TMPDIR="$home/tmp" \
     WIVORA_USER="$user" WIVORA_PASSWORD="$password" \
-    setsid build/core/headless/wivora-headless 2>>"$home/client.log" \
-    > >(trap '' INT; sed -u "s/^/[$user] /") &
+    setsid "${program[@]}" 2>>"$home/client.log" \
+    > >(trap '' INT TERM; sed -u "s/^/[$user] /") &
   pids+=($!)
   echo "client $user: folders in $home (diagnostics: $home/client.log)"
 }
+
+start_display
 
 started=0
 while read -r user password; do
@@ -92,5 +132,9 @@ while read -r user password; do
   started=$((started + 1))
 done < <(sed -n 's/^demo user \([^ ]*\) \(.*\)$/\1 \2/p' "$server_log")
 
-echo "$started client(s) without windows started; Ctrl-C stops the clients and the service."
+if ((headless)); then
+  echo "$started client(s) without windows started; Ctrl-C stops the clients and the service."
+else
+  echo "$started windowed client(s) started (minimised: bring one up from the task bar or tray); Ctrl-C stops the clients and the service."
+fi
 wait

@@ -1,7 +1,10 @@
 #include "ServerApplication.h"
 
+#include "LoginThrottle.h"
 #include "MainServer.h"
+#include "PasswordWorkPool.h"
 #include "PluginCatalogue.h"
+#include "PrivateDataFolder.h"
 #include "ServerContext.h"
 #include "ServerKeyFiles.h"
 #include "ServerStore.h"
@@ -24,6 +27,11 @@
 #include <thread>
 
 namespace {
+
+// Key derivation is meant to be slow: two threads keep logins going without
+// letting a flood of them take every core.
+constexpr int PasswordWorkThreads = 2;
+constexpr int MaxWaitingPasswordWork = 64;
 
 // A UDP session is opened only by a user who is online, from the address of
 // that user's main link, towards a user who is online; the peer is told.
@@ -53,6 +61,8 @@ struct ServerApplication::Private
     SessionRegistry registry;
     std::unique_ptr<TunnelBroker> tunnels;
     std::unique_ptr<PluginCatalogue> catalogue;
+    LoginThrottle loginThrottle;
+    std::unique_ptr<PasswordWorkPool> passwordWork;
     std::unique_ptr<ServerContext> context;
     std::unique_ptr<MainServer> mainServer;
 #ifdef WIVORA_SERVER_WITH_WEB
@@ -89,11 +99,9 @@ ServerApplication::~ServerApplication()
 bool ServerApplication::start(QString *error)
 {
     const ServerOptions &options = d->options;
-    if (!QDir().mkpath(options.dataDir)) {
-        *error = QStringLiteral("cannot create the data folder %1").arg(options.dataDir);
+    if (!PrivateDataFolder::prepare(options.dataDir, error))
         return false;
-    }
-    if (!d->store.open(QDir(options.dataDir).filePath(QStringLiteral("wivora-server.sqlite")))) {
+    if (!d->store.open(QDir(options.dataDir).filePath(QLatin1String(ServerStore::FileName)))) {
         *error = QStringLiteral("cannot open the store: %1").arg(d->store.lastError());
         return false;
     }
@@ -139,7 +147,9 @@ bool ServerApplication::start(QString *error)
     d->tunnels = std::make_unique<TunnelBroker>(options.tunnelJoinTimeoutMs);
     d->catalogue = std::make_unique<PluginCatalogue>(
         options.dataDir, QStringLiteral("http://%1:%2").arg(options.host).arg(httpPort));
-    d->context.reset(new ServerContext{d->store, d->registry, *d->tunnels, *d->catalogue, keys});
+    d->passwordWork = std::make_unique<PasswordWorkPool>(PasswordWorkThreads, MaxWaitingPasswordWork);
+    d->context.reset(new ServerContext{d->store, d->registry, *d->tunnels, *d->catalogue, keys,
+                                       d->loginThrottle, *d->passwordWork});
     d->mainServer = std::make_unique<MainServer>(*d->context);
     if (!d->mainServer->listen(QHostAddress(options.host), quint16(options.tcpPort))) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
@@ -159,6 +169,7 @@ void ServerApplication::stop()
         d->mainServer->close();
         d->mainServer.reset();
     }
+    d->passwordWork.reset();
 #ifdef WIVORA_SERVER_WITH_WEB
     if (d->web) {
         d->web->stop();

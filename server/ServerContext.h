@@ -2,6 +2,8 @@
 
 #include "WCryptography.h"
 
+class LoginThrottle;
+class PasswordWorkPool;
 class PluginCatalogue;
 class ServerStore;
 class SessionRegistry;
@@ -16,4 +18,6 @@ struct ServerContext
     TunnelBroker &tunnels;
     const PluginCatalogue &catalogue;
     WKeyPair keys;
+    LoginThrottle &loginThrottle;
+    PasswordWorkPool &passwordWork; // lives on the main thread, works on its own
 };

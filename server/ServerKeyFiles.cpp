@@ -42,9 +42,7 @@ WKeyPair ServerKeyFiles::loadOrCreate(const QString &dataDir)
     // The private key first: a public key on disk without its private half
     // would be pinned by clients and then never work.
     if (!writeText(privatePath, pair.privateKey, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || !writeText(publicPath, pair.publicKey,
-                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                          | QFileDevice::ReadOther))
+        || !writeText(publicPath, pair.publicKey, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return WKeyPair();
     return pair;
 }

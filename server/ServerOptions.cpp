@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include "UserAdministration.h"
+
 #include <QStandardPaths>
 
 namespace {
@@ -28,7 +30,9 @@ QString ServerOptions::usage()
         "usage: wivora-server [--data DIR] [--host ADDR] [--port N] [--udp-port N] [--http-port N] [--demo]\n"
         "       wivora-server [--data DIR] adduser NAME PASSWORD\n"
         "       wivora-server [--data DIR] addcontact NAME NAME\n"
-        "       wivora-server [--data DIR] users\n");
+        "       wivora-server [--data DIR] users\n"
+        "       wivora-server --help\n")
+        + UserAdministration::userNameRule() + QLatin1Char('\n');
 }
 
 bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, QString *error)
@@ -39,6 +43,10 @@ bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, 
     bool udpPortGiven = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            result.help = true;
+            continue;
+        }
         if (argument == QLatin1String("--demo")) {
             result.demo = true;
             continue;
@@ -79,6 +87,11 @@ bool ServerOptions::parse(const QStringList &arguments, ServerOptions *options, 
             *error = QStringLiteral("invalid value %1 for %2").arg(value, argument);
             return false;
         }
+    }
+
+    if (result.help) {
+        *options = result;
+        return true;
     }
 
     // Clients look for the UDP rendezvous on the main port's number.

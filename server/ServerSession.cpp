@@ -1,19 +1,24 @@
 #include "ServerSession.h"
 
-#include "AccountTexts.h"
-#include "PasswordHash.h"
+#include "LoginThrottle.h"
+#include "PasswordWorkPool.h"
 #include "PluginCatalogue.h"
 #include "ServerContext.h"
 #include "ServerProtocol.h"
 #include "ServerStore.h"
 #include "SessionRegistry.h"
 #include "TunnelBroker.h"
+#include "UserAdministration.h"
 #include "WCryptography.h"
 #include "WServerCommands.h"
 #include "WDataStructure.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
 #include <QSet>
+
+Q_LOGGING_CATEGORY(lcMain, "wivora.main")
 
 namespace P = ServerProtocol;
 
@@ -21,6 +26,14 @@ namespace {
 
 constexpr int MaxUsersPerQuery = 1000;
 constexpr int MaxRelayQueue = 10000;
+// Both quotas hold a whole record of the client's largest size (64 MiB, relayed
+// in parts) with room to spare; together they bound what one user can make the
+// server write to disk.
+constexpr qint64 MaxRelayBytesPerReceiver = 96 * 1024 * 1024;
+constexpr qint64 MaxRelayBytesPerSender = 192 * 1024 * 1024;
+// A client waits for its login reply before it sends more; a link that piles
+// up requests meanwhile is not a client.
+constexpr int MaxHeldRequests = 64;
 constexpr int MaxHostAddressesLength = 2048;
 constexpr int MaxVCardLength = 1024 * 1024;
 constexpr int MaxWaitingRecords = 10000;
@@ -35,6 +48,15 @@ QString text(const KvrConfig &record, const char *key)
 bool hasKey(const KvrConfig &record, const char *key)
 {
     return record.CheckKeyExist(QLatin1String(key));
+}
+
+KvrConfig replyTo(const QByteArray &id, const char *command)
+{
+    KvrConfig reply;
+    reply.SetValue(QStringLiteral("ID"), id);
+    reply.SetValue(QLatin1String(P::KeyCommand), command);
+    reply.SetResult(false);
+    return reply;
 }
 
 KvrConfig push(const char *command)
@@ -116,11 +138,23 @@ void ServerSession::slotCommandReceived(const QString &id, const QString &comman
 {
     Q_UNUSED(command)
     const KvrConfig record = m_link->getCommand(id, 0);
-    if (record.isEmpty() || m_ended)
+    if (!record.isEmpty())
+        dispatch(record);
+}
+
+void ServerSession::dispatch(const KvrConfig &record)
+{
+    if (m_ended)
         return;
     switch (m_mode) {
     case Mode::Requests:
-        handleRequest(record);
+        if (!m_passwordWorking) {
+            handleRequest(record);
+        } else if (m_heldRequests.size() < MaxHeldRequests) {
+            m_heldRequests << record;
+        } else {
+            closeLink();
+        }
         break;
     case Mode::TunnelWaiting:
         m_waitingBytes += record.SerializeConfigBinary().size();
@@ -166,9 +200,32 @@ void ServerSession::handleRequest(const KvrConfig &request)
     reply.SetResult(false);
 
     const Handler handler = handlers().value(command);
+    logRequest(handler ? command : QString(), request);
     if (handler && !(this->*handler)(request, reply))
         return;
     m_link->pushCommand(reply);
+}
+
+void ServerSession::logRequest(const QString &command, const KvrConfig &request) const
+{
+    // Names only, never values; a name the peer made up is not repeated, so
+    // nobody can write into the log.
+    QString user = m_user.isEmpty() ? m_authenticatedUser : m_user;
+    if (command == QLatin1String(P::Login) || command == QLatin1String(P::AuthenticateUser)) {
+        const QString asked = text(request, P::KeyUserName).toLower();
+        user = UserAdministration::isValidUserName(asked) ? asked : QStringLiteral("(invalid name)");
+    }
+    qCInfo(lcMain).noquote() << "request" << (command.isEmpty() ? QStringLiteral("(unknown)") : command)
+                             << (user.isEmpty() ? QStringLiteral("-") : user);
+}
+
+void ServerSession::finishPasswordWork(const KvrConfig &reply)
+{
+    m_passwordWorking = false;
+    if (!m_ended)
+        m_link->pushCommand(reply);
+    while (!m_passwordWorking && !m_heldRequests.isEmpty())
+        dispatch(m_heldRequests.takeFirst());
 }
 
 const QHash<QString, ServerSession::Handler> &ServerSession::handlers()
@@ -245,19 +302,6 @@ void ServerSession::replacedByNewLogin()
     m_link->pushCommand(push(P::PushLogout));
 }
 
-void ServerSession::mergePendingContacts(const QString &user, const QString &password)
-{
-    const QStringList pending = m_context.store.unmergedContactsOf(user);
-    if (pending.isEmpty())
-        return;
-    const QString merged =
-        AccountTexts::mergeContacts(m_context.store.accountText(user), password, pending);
-    if (merged.isEmpty())
-        return; // left pending: the account text may open at a later login
-    if (m_context.store.setAccountText(user, merged, QDateTime::currentDateTimeUtc()))
-        m_context.store.markContactsMerged(user, pending);
-}
-
 // ---------------------------------------------------------------- main link
 
 bool ServerSession::handlePing(const KvrConfig &, KvrConfig &reply)
@@ -271,21 +315,70 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
 {
     const QString user = text(request, P::KeyUserName).toLower();
     const QByteArray password = request.GetValue(QLatin1String(P::KeyPassword));
-    if (m_mode != Mode::Requests || user.isEmpty() || password.isEmpty()
-        || !PasswordHash::verify(password, m_context.store.passwordHash(user)))
+    if (m_mode != Mode::Requests || user.isEmpty() || password.isEmpty())
         return true;
 
+    const QString address = m_link->peerAddress();
+    const qint64 waitMs = m_context.loginThrottle.admit(user, address, QDeadlineTimer::current().deadline());
+    if (waitMs > 0) {
+        qCWarning(lcMain).noquote() << "login throttled:"
+                                    << (UserAdministration::isValidUserName(user) ? user : QStringLiteral("(invalid name)"))
+                                    << "from" << address << "may try again in" << waitMs << "ms";
+        reply.SetValue(QLatin1String(P::KeyReason),
+                       QStringLiteral("too many failed logins: try again in %1 s").arg((waitMs + 999) / 1000));
+        return true;
+    }
+
+    PasswordWorkPool::LoginCheck check{password, m_context.store.passwordHash(user), QString(),
+                                       m_context.store.unmergedContactsOf(user)};
+    if (!check.pendingContacts.isEmpty())
+        check.accountText = m_context.store.accountText(user);
+    const QByteArray id = request.GetValue(QStringLiteral("ID"));
+    const bool started = m_context.passwordWork.checkLogin(
+        check, this, [this, id, user, check](const PasswordWorkPool::LoginOutcome &outcome) {
+            finishLogin(id, user, check.accountText, check.pendingContacts, outcome.verified,
+                        outcome.mergedAccountText);
+        });
+    if (!started)
+        return refuseAsBusy(reply);
+    m_passwordWorking = true;
+    return false; // finishLogin() replies
+}
+
+bool ServerSession::refuseAsBusy(KvrConfig &reply)
+{
+    reply.SetValue(QLatin1String(P::KeyReason), QStringLiteral("the server is busy: try again later"));
+    return true;
+}
+
+void ServerSession::finishLogin(const QByteArray &id, const QString &user, const QString &accountTextBefore,
+                                const QStringList &pendingContacts, bool verified,
+                                const QString &mergedAccountText)
+{
+    KvrConfig reply = replyTo(id, P::Login);
+    if (verified && !m_ended) {
+        m_context.loginThrottle.succeeded(user, m_link->peerAddress());
+        // Left pending when the text did not open, or changed while it was
+        // resealed: a later login merges them.
+        if (!mergedAccountText.isEmpty() && m_context.store.accountText(user) == accountTextBefore
+            && m_context.store.setAccountText(user, mergedAccountText, QDateTime::currentDateTimeUtc()))
+            m_context.store.markContactsMerged(user, pendingContacts);
+        bindLogin(user);
+        reply.SetResult(true);
+    }
+    finishPasswordWork(reply);
+}
+
+void ServerSession::bindLogin(const QString &user)
+{
     if (m_user != user)
         goOffline();
-    mergePendingContacts(user, QString::fromUtf8(password));
     const bool wasOnline = m_context.registry.isOnline(user);
     if (ServerSession *previous = m_context.registry.bind(user, this, m_link))
         previous->replacedByNewLogin();
     m_user = user;
     if (!wasOnline)
         notifyWatchers(user, statusText(user).toLatin1());
-    reply.SetResult(true);
-    return true;
 }
 
 bool ServerSession::handleUpdateUserStatus(const KvrConfig &request, KvrConfig &reply)
@@ -347,9 +440,17 @@ bool ServerSession::handleSetPassword(const KvrConfig &request, KvrConfig &reply
     const QByteArray password = request.GetValue(QLatin1String(P::KeyPassword));
     if (m_user.isEmpty() || password.isEmpty())
         return true;
-    const QString hash = PasswordHash::create(password);
-    reply.SetResult(!hash.isEmpty() && m_context.store.setPasswordHash(m_user, hash));
-    return true;
+    const QByteArray id = request.GetValue(QStringLiteral("ID"));
+    const QString user = m_user;
+    const bool started = m_context.passwordWork.hashPassword(password, this, [this, id, user](const QString &hash) {
+        KvrConfig done = replyTo(id, P::SetPassword);
+        done.SetResult(!hash.isEmpty() && m_context.store.setPasswordHash(user, hash));
+        finishPasswordWork(done);
+    });
+    if (!started)
+        return refuseAsBusy(reply);
+    m_passwordWorking = true;
+    return false;
 }
 
 bool ServerSession::handleUpdateVCard(const KvrConfig &request, KvrConfig &reply)
@@ -507,17 +608,33 @@ bool ServerSession::handleSendExchangeCommand(const KvrConfig &request, KvrConfi
     KvrConfig record;
     if (m_user.isEmpty() || !m_context.store.userExists(receiver)
         || !record.DeserializeConfigBinary(request.GetValue(QLatin1String(P::KeyRecord)))
-        || record.isEmpty() || !isRelayableName(text(record, P::KeyCommand))
-        || m_context.store.relayCount(receiver) >= MaxRelayQueue)
+        || record.isEmpty() || !isRelayableName(text(record, P::KeyCommand)))
         return true;
 
     // Routing keys are the receiving host's to set.
     record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
-    if (!m_context.store.appendRelay(receiver, m_user, record.SerializeConfigBinary()))
+    const QByteArray stored = record.SerializeConfigBinary();
+    const QString refusal = relayRefusal(receiver, stored.size());
+    if (!refusal.isEmpty()) {
+        qCWarning(lcMain).noquote() << "relay from" << m_user << "to" << receiver << "refused:" << refusal;
+        reply.SetValue(QLatin1String(P::KeyReason), refusal);
+        return true;
+    }
+    if (!m_context.store.appendRelay(receiver, m_user, stored))
         return true;
     m_context.registry.push(receiver, push(P::PushExchangeMessageAvailable));
     reply.SetResult(true);
     return true;
+}
+
+QString ServerSession::relayRefusal(const QString &receiver, qint64 recordBytes)
+{
+    if (m_context.store.relayCount(receiver) >= MaxRelayQueue
+        || m_context.store.relayBytesTo(receiver) + recordBytes > MaxRelayBytesPerReceiver)
+        return QStringLiteral("the receiver's queue is full");
+    if (m_context.store.relayBytesFrom(m_user) + recordBytes > MaxRelayBytesPerSender)
+        return QStringLiteral("too much of yours waits for receivers already");
+    return QString();
 }
 
 bool ServerSession::handleExchangeCommandTrigger(const KvrConfig &, KvrConfig &)

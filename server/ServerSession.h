@@ -43,11 +43,21 @@ private:
     enum class Mode { Requests, TunnelWaiting, TunnelRelaying };
     using Handler = bool (ServerSession::*)(const KvrConfig &request, KvrConfig &reply);
 
+    void dispatch(const KvrConfig &record);
     void handleRequest(const KvrConfig &request);
+    void logRequest(const QString &command, const KvrConfig &request) const;
+    void finishLogin(const QByteArray &id, const QString &user, const QString &accountTextBefore,
+                     const QStringList &pendingContacts, bool verified, const QString &mergedAccountText);
+    // Sends the reply of the password work that ended and goes on with the
+    // requests held meanwhile.
+    void finishPasswordWork(const KvrConfig &reply);
     void relayRecord(const KvrConfig &record);
+    void bindLogin(const QString &user);
+    bool refuseAsBusy(KvrConfig &reply);
+    // Why a record of recordBytes may not join the receiver's queue; empty when it may.
+    QString relayRefusal(const QString &receiver, qint64 recordBytes);
     void goOffline();
     void notifyWatchers(const QString &user, const QByteArray &status);
-    void mergePendingContacts(const QString &user, const QString &password);
     QString statusText(const QString &user) const;
     static const QHash<QString, Handler> &handlers();
 
@@ -95,4 +105,8 @@ private:
     QList<KvrConfig> m_waitingRecords; // a tunnel's records before its peer joined
     qint64 m_waitingBytes = 0;
     bool m_ended = false;
+    // While a password is checked or hashed off the main thread, later
+    // requests of this link wait here, so replies keep their order.
+    bool m_passwordWorking = false;
+    QList<KvrConfig> m_heldRequests;
 };

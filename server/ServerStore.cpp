@@ -81,7 +81,14 @@ bool ServerStore::open(const QString &filePath)
             return false;
         }
     }
-    return addRelaySenderColumn();
+    if (!addRelaySenderColumn())
+        return false;
+    // After the column exists in stores of every age.
+    if (!query.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS relay_by_sender ON relay (sender)"))) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    return true;
 }
 
 bool ServerStore::addRelaySenderColumn()
@@ -395,14 +402,29 @@ QByteArray ServerStore::takeRelay(const QString &receiver, QString *sender)
     return record;
 }
 
-int ServerStore::relayCount(const QString &receiver)
+qint64 ServerStore::number(const QString &sql, const QString &name)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM relay WHERE receiver = ?"));
-    query.addBindValue(normalisedName(receiver));
+    query.prepare(sql);
+    query.addBindValue(normalisedName(name));
     if (!exec(query) || !query.next())
         return 0;
-    return query.value(0).toInt();
+    return query.value(0).toLongLong();
+}
+
+int ServerStore::relayCount(const QString &receiver)
+{
+    return int(number(QStringLiteral("SELECT COUNT(*) FROM relay WHERE receiver = ?"), receiver));
+}
+
+qint64 ServerStore::relayBytesTo(const QString &receiver)
+{
+    return number(QStringLiteral("SELECT TOTAL(LENGTH(record)) FROM relay WHERE receiver = ?"), receiver);
+}
+
+qint64 ServerStore::relayBytesFrom(const QString &sender)
+{
+    return number(QStringLiteral("SELECT TOTAL(LENGTH(record)) FROM relay WHERE sender = ?"), sender);
 }
 
 // ---------------------------------------------------------------- demo users

@@ -27,6 +27,9 @@ public:
         QString country;
     };
 
+    // The store's file in the server's data folder.
+    static constexpr char FileName[] = "wivora-server.sqlite";
+
     ServerStore();
     ~ServerStore();
     ServerStore(const ServerStore &) = delete;
@@ -87,6 +90,9 @@ public:
     // for records queued before senders were kept); empty when the queue is empty.
     QByteArray takeRelay(const QString &receiver, QString *sender = nullptr);
     int relayCount(const QString &receiver);
+    // The bytes of the records queued for receiver, and of those sender queued.
+    qint64 relayBytesTo(const QString &receiver);
+    qint64 relayBytesFrom(const QString &sender);
 
     // ---- demo users
     bool setDemoPassword(const QString &name, const QString &password);
@@ -98,6 +104,7 @@ private:
     QString userText(const QString &column, const QString &name);
     bool setUserValue(const QString &column, const QString &name, const QVariant &value);
     QStringList names(const QString &sql, const QString &name);
+    qint64 number(const QString &sql, const QString &name);
 
     QString m_connectionName;
     QString m_lastError;

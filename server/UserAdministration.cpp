@@ -36,11 +36,17 @@ bool UserAdministration::isValidUserName(const QString &name)
     return pattern.match(name.toLower()).hasMatch();
 }
 
+QString UserAdministration::userNameRule()
+{
+    return QStringLiteral("A user name is 1 to 64 characters: letters a-z (any case), digits, \".\", \"_\" "
+                          "and \"-\", beginning with a letter or a digit.");
+}
+
 bool UserAdministration::addUser(const QString &name, const QString &password)
 {
     const QString user = name.toLower();
     if (!isValidUserName(user))
-        return fail(QStringLiteral("invalid user name: %1").arg(name));
+        return fail(QStringLiteral("invalid user name \"%1\". %2").arg(name, userNameRule()));
     if (password.isEmpty())
         return fail(QStringLiteral("empty password"));
     if (m_store.userExists(user))

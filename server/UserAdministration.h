@@ -27,6 +27,8 @@ public:
     QString lastError() const { return m_lastError; }
 
     static bool isValidUserName(const QString &name);
+    // The rule isValidUserName() checks, in words.
+    static QString userNameRule();
     static constexpr int FirstClientPort = 15000;
 
 private:

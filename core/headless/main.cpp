@@ -4,13 +4,14 @@
 // the command line or the environment, and runs until SIGTERM or SIGINT,
 // logging out first.
 //
-//   wivora-headless --user NAME [--password PASSWORD]
+//   wivora-headless --user NAME [--password PASSWORD] [--verbose]
 //   WIVORA_USER=NAME WIVORA_PASSWORD=PASSWORD wivora-headless
 //
 // Machine settings, storage, and the single-instance socket follow
 // XDG_CONFIG_HOME, XDG_DATA_HOME and TMPDIR, so several clients run side by
 // side on one machine when each has its own.
 
+#include "ClientLogging.h"
 #include "CrashDumpUploader.h"
 #include "CrashHandler.h"
 #include "HeadlessClient.h"
@@ -64,7 +65,10 @@ int main(int argc, char *argv[])
         {userOption, QStringLiteral("The user to log in as (else $WIVORA_USER)."), QStringLiteral("name")});
     parser.addOption(
         {passwordOption, QStringLiteral("The password (else $WIVORA_PASSWORD)."), QStringLiteral("password")});
+    parser.addOption({ClientLogging::VerboseOption,
+                      QStringLiteral("Print debug lines too (QT_LOGGING_RULES may also select them).")});
     parser.process(app);
+    ClientLogging::setVerbose(parser.isSet(ClientLogging::VerboseOption));
     const QString user = optionOrEnvironment(parser, userOption, "WIVORA_USER");
     const QString password = optionOrEnvironment(parser, passwordOption, "WIVORA_PASSWORD");
     if (user.isEmpty() || password.isEmpty()) {
@@ -78,6 +82,7 @@ int main(int argc, char *argv[])
         out << "already running" << Qt::endl;
         return 0;
     }
+    SessionState::repairStorage();
 
     MainClass *session = MainClass::instance();
 

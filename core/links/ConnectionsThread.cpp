@@ -1,5 +1,6 @@
 #include "ConnectionsThread.h"
 
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "IWConnection.h"
 #include "SessionState.h"
@@ -237,7 +238,7 @@ void ConnectionsThread::sendCommandThread(const QString &id, const QString &user
     if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID))
         link->pushCommand(record);
     else
-        qDebug().noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
+        qCDebug(lcLinks).noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
 }
 
 QString ConnectionsThread::getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew)
@@ -337,7 +338,7 @@ void ConnectionsThread::checkPeerLinks(const KvrConfig &keepAlive, const std::fu
                 break;
         }
         if (!answered && link->isConnected()) {
-            qDebug().noquote() << "no answer to a keep-alive from" << link->getUser() << "- link closed";
+            qCDebug(lcLinks).noquote() << "no answer to a keep-alive from" << link->getUser() << "- link closed";
             link->disconnectFromHost(); // the reaper removes it
         }
     }
@@ -388,7 +389,7 @@ void ConnectionsThread::reapOnce()
     }
     if (ended.isEmpty())
         return;
-    qDebug().nospace() << "num of threads: " << entries().size();
+    qCDebug(lcLinks).nospace() << "num of threads: " << entries().size();
     QMutexLocker lock(&m_mutex);
     for (const Entry &entry : ended)
         m_links.removeOne(entry);

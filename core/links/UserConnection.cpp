@@ -1,5 +1,6 @@
 #include "UserConnection.h"
 
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "ServiceSettings.h"
 #include "SessionState.h"
@@ -354,7 +355,7 @@ void UserConnection::finish(const QString &user, int connectionType, bool authen
         m_established = true;
         m_establishedClock.start();
     }
-    qDebug() << logLine;
+    qCDebug(lcLinks) << logLine;
 }
 
 bool UserConnection::fail()
@@ -532,7 +533,7 @@ void UserConnection::filter(const QSharedPointer<IWConnection> &link, const QStr
         return;
     }
     if (command == BufferedCommand) {
-        qDebug().noquote() << "command received User::bufferedCommand id:" << id;
+        qCDebug(lcLinks).noquote() << "command received User::bufferedCommand id:" << id;
         route(link, link->getCommand(id, RecordFetchMs), true);
         return;
     }

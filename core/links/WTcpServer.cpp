@@ -16,14 +16,25 @@ bool WTcpServer::startListening()
     if (m_session->userName().isEmpty())
         return false;
     const int port = WCommonOperations::listeningPort(m_session->account());
-    if (isListening())
-        close();
-    if (listen(QHostAddress::AnyIPv4, quint16(port)))
-        return true;
-    // Another program (or another client of this machine) holds the port:
-    // peers then cannot reach this client directly.
-    qWarning().noquote() << "cannot listen for user links on port" << port << ":" << errorString();
-    return false;
+    stopListening();
+    if (!listen(QHostAddress::AnyIPv4, quint16(port))) {
+        const QString reason = errorString();
+        // Without a port peers could not reach this client directly.
+        if (!listen(QHostAddress::AnyIPv4, 0)) {
+            qWarning().noquote() << "cannot listen for user links on port" << port << ":" << reason;
+            return false;
+        }
+        qWarning().noquote().nospace() << "port " << port << " is not free (" << reason
+                                       << "): listening for user links on port " << serverPort() << " instead";
+    }
+    m_session->setListeningPort(serverPort());
+    return true;
+}
+
+void WTcpServer::stopListening()
+{
+    close();
+    m_session->setListeningPort(0);
 }
 
 void WTcpServer::incomingConnection(qintptr socketDescriptor)

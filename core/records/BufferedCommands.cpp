@@ -1,6 +1,7 @@
 #include "BufferedCommands.h"
 
 #include "BufferedCommandsFile.h"
+#include "ClientLogging.h"
 #include "SessionState.h"
 
 #include <ServerProtocol.h>
@@ -124,12 +125,12 @@ bool BufferedCommands::addBufferedCommand(const QString &user, const KvrConfig &
 {
     const QString owner = m_session->userName();
     if (owner.isEmpty() || user.isEmpty()) {
-        qDebug().noquote() << "buffered command dropped: no session or no receiver";
+        qCDebug(lcRecords).noquote() << "buffered command dropped: no session or no receiver";
         return false;
     }
     // No peer takes a larger one, and it would hold up every later record.
     if (record.SerializeConfigBinary().size() > MaxRecordSize) {
-        qDebug().noquote() << "buffered command dropped: larger than" << MaxRecordSize << "bytes";
+        qCDebug(lcRecords).noquote() << "buffered command dropped: larger than" << MaxRecordSize << "bytes";
         return false;
     }
     QMutexLocker lock(&m_mutex);
@@ -200,7 +201,7 @@ bool BufferedCommands::saveLocked()
         return false;
     const QString folder = SessionState::ensureUserFolder(m_owner);
     if (folder.isEmpty() || !BufferedCommandsFile::write(filePath(m_owner), m_queues)) {
-        qDebug().noquote() << "buffered commands not saved for" << m_owner;
+        qCDebug(lcRecords).noquote() << "buffered commands not saved for" << m_owner;
         return false;
     }
     return true;
@@ -281,11 +282,11 @@ bool BufferedCommands::sendInParts(const QString &user, const KvrConfig &record,
         }
         if (m_roads.send)
             m_roads.send(partRecord, user, QString());
-        qDebug().nospace().noquote() << "command sended User::bufferedCommand id: " << partId;
+        qCDebug(lcRecords).nospace().noquote() << "command sended User::bufferedCommand id: " << partId;
 
         const bool acknowledged = waitForPartAck(partId, generation);
-        qDebug().nospace().noquote() << "response table for id " << partId << " result "
-                                     << (acknowledged ? "true" : "false");
+        qCDebug(lcRecords).nospace().noquote() << "response table for id " << partId << " result "
+                                               << (acknowledged ? "true" : "false");
         if (!acknowledged)
             return false;
     }
@@ -335,8 +336,8 @@ bool BufferedCommands::relay(const QString &user, const KvrConfig &record, quint
             relayed = relayOne(user, partOf(record.GetID(), form, part, lastPart), account);
         }
     }
-    qDebug().nospace().noquote() << "buffered command relayed to " << user << ": "
-                                 << (relayed ? "true" : "false");
+    qCDebug(lcRecords).nospace().noquote() << "buffered command relayed to " << user << ": "
+                                           << (relayed ? "true" : "false");
     return relayed;
 }
 
@@ -387,7 +388,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
     const QByteArray data = record.GetValue(kData);
     if (senderKey.isEmpty() || part < 0 || lastPart < 0 || part > lastPart || lastPart > kMaxLastPart
         || data.isEmpty() || data.size() > PartSize) {
-        qDebug().noquote() << "buffered part refused from" << sender;
+        qCDebug(lcRecords).noquote() << "buffered part refused from" << sender;
         return;
     }
 
@@ -422,7 +423,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
                 records.erase(entry);
             if (records.isEmpty())
                 m_reassembly.remove(senderKey);
-            qDebug().noquote() << "buffered part out of order from" << sender << "discarded";
+            qCDebug(lcRecords).noquote() << "buffered part out of order from" << sender << "discarded";
             return;
         }
         entry->bytes.append(data);
@@ -434,7 +435,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
                 m_reassembly.remove(senderKey);
             // Unacknowledged, the sender relays the record instead.
             if (!sound || !isDeliverable(whole.gv(kCommand))) {
-                qDebug().noquote() << "buffered command from" << sender << "refused";
+                qCDebug(lcRecords).noquote() << "buffered command from" << sender << "refused";
                 return;
             }
         }

@@ -1,8 +1,11 @@
 #include "BufferedCommandsFile.h"
 
+#include "ClientLogging.h"
+
+#include <PrivateFiles.h>
+
 #include <QDataStream>
 #include <QFile>
-#include <QSaveFile>
 #include <QtDebug>
 #include <QtEndian>
 
@@ -113,7 +116,7 @@ BufferedCommandsFile::Queues BufferedCommandsFile::read(const QString &path, boo
     bool sound = true;
     const Queues queues = bytes.isEmpty() ? Queues() : parse(bytes, &sound);
     if (!sound)
-        qDebug().noquote() << "damaged buffered commands file, kept what was intact:" << path;
+        qCDebug(lcRecords).noquote() << "damaged buffered commands file, kept what was intact:" << path;
     if (intact)
         *intact = sound;
     return queues;
@@ -121,13 +124,5 @@ BufferedCommandsFile::Queues BufferedCommandsFile::read(const QString &path, boo
 
 bool BufferedCommandsFile::write(const QString &path, const Queues &queues)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = serialize(queues);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return PrivateFiles::write(path, serialize(queues));
 }

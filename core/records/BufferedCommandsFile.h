@@ -30,6 +30,6 @@ public:
 
     // An absent or unreadable file gives no queues.
     static Queues read(const QString &path, bool *intact = nullptr);
-    // Replaces the file atomically (its folder must exist).
+    // Replaces the file atomically, owner-only (its folder must exist).
     static bool write(const QString &path, const Queues &queues);
 };

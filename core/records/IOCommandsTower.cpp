@@ -1,5 +1,7 @@
 #include "IOCommandsTower.h"
 
+#include "ClientLogging.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMutexLocker>
@@ -32,7 +34,8 @@ void IOCommandsTower::putOutputCommand(const KvrConfig &cmmd, const QString &rec
     const QString id = cmmd.gv(kIdKey);
     {
         QMutexLocker lock(&m_outputMutex);
-        appendLocked(m_output, cmmd, id);
+        dropExpiredLocked(m_output, nullptr);
+        m_output.append(StoredRecord{cmmd, id, Clock::now(), QString(), 0});
     }
     emit signalOutputCommandReceived(id, receiver, serverConnection, connectionID);
 }
@@ -40,9 +43,14 @@ void IOCommandsTower::putOutputCommand(const KvrConfig &cmmd, const QString &rec
 void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
 {
     const QString id = cmd.gv(kIdKey);
+    const QString owner = InputListBudget::ownerOf(cmd);
+    const qint64 bytes = InputListBudget::sizeOf(cmd);
     {
         QMutexLocker lock(&m_inputMutex);
-        appendLocked(m_input, cmd, id);
+        dropExpiredLocked(m_input, &m_inputBudget);
+        makeRoomLocked(owner, bytes);
+        m_input.append(StoredRecord{cmd, id, Clock::now(), owner, bytes});
+        m_inputBudget.add(owner, bytes);
         for (auto waiter = m_inputWaiters.constFind(id); waiter != m_inputWaiters.cend() && waiter.key() == id;
              ++waiter)
             waiter.value()->wakeAll();
@@ -52,12 +60,14 @@ void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
 
 KvrConfig IOCommandsTower::takeOutputCommand(const QString &id)
 {
-    return take(m_output, m_outputMutex, id);
+    QMutexLocker lock(&m_outputMutex);
+    return takeLocked(m_output, nullptr, id);
 }
 
 KvrConfig IOCommandsTower::takeInputCommand(const QString &id)
 {
-    return take(m_input, m_inputMutex, id);
+    QMutexLocker lock(&m_inputMutex);
+    return takeInputLocked(id);
 }
 
 bool IOCommandsTower::hasInputCommand(const QString &id) const
@@ -86,29 +96,50 @@ void IOCommandsTower::setMaxRecordAge(std::chrono::milliseconds age)
     m_maxRecordAgeMs.store(age.count());
 }
 
-void IOCommandsTower::appendLocked(QList<StoredRecord> &list, const KvrConfig &record, const QString &id)
+void IOCommandsTower::setInputLimits(const InputListBudget::Limits &limits)
+{
+    QMutexLocker lock(&m_inputMutex);
+    m_inputBudget.setLimits(limits);
+}
+
+void IOCommandsTower::dropExpiredLocked(QList<StoredRecord> &list, InputListBudget *budget)
 {
     // Stamps are taken under the lock, so they never decrease along the list
     // and the old records are all at its front.
-    const Clock::time_point now = Clock::now();
-    const Clock::time_point oldestKept = now - maxRecordAge();
+    const Clock::time_point oldestKept = Clock::now() - maxRecordAge();
     int expired = 0;
-    while (expired < list.size() && list.at(expired).putAt < oldestKept)
+    while (!list.isEmpty() && list.first().putAt < oldestKept) {
+        removeLocked(list, budget, 0);
         ++expired;
-    if (expired > 0) {
-        list.erase(list.begin(), list.begin() + expired);
-        qDebug().nospace() << "dropped " << expired << " records nobody took";
     }
-    list.append(StoredRecord{record, id, now});
+    if (expired > 0)
+        qCDebug(lcRecords).nospace() << "dropped " << expired << " records nobody took";
 }
 
-KvrConfig IOCommandsTower::takeLocked(QList<StoredRecord> &list, const QString &id, bool *found)
+void IOCommandsTower::makeRoomLocked(const QString &owner, qint64 bytes)
+{
+    while (const std::optional<QString> over = m_inputBudget.ownerToMakeRoomFor(owner, bytes)) {
+        int oldest = 0;
+        while (oldest < m_input.size() && m_input.at(oldest).owner != *over)
+            ++oldest;
+        if (oldest == m_input.size())
+            return; // cannot happen while the budget counts the list
+        qCDebug(lcRecords).noquote().nospace() << "input list full: dropped the oldest record of "
+                                               << (over->isEmpty() ? QStringLiteral("an unnamed sender") : *over);
+        removeLocked(m_input, &m_inputBudget, oldest);
+    }
+}
+
+KvrConfig IOCommandsTower::takeLocked(QList<StoredRecord> &list, InputListBudget *budget, const QString &id,
+                                      bool *found)
 {
     for (int i = 0; i < list.size(); ++i) {
         if (list.at(i).id == id) {
             if (found)
                 *found = true;
-            return list.takeAt(i).record;
+            const KvrConfig record = list.at(i).record;
+            removeLocked(list, budget, i);
+            return record;
         }
     }
     if (found)
@@ -116,24 +147,30 @@ KvrConfig IOCommandsTower::takeLocked(QList<StoredRecord> &list, const QString &
     return KvrConfig();
 }
 
-KvrConfig IOCommandsTower::take(QList<StoredRecord> &list, QMutex &mutex, const QString &id)
+void IOCommandsTower::removeLocked(QList<StoredRecord> &list, InputListBudget *budget, int index)
 {
-    QMutexLocker lock(&mutex);
-    return takeLocked(list, id);
+    if (budget)
+        budget->remove(list.at(index).owner, list.at(index).bytes);
+    list.removeAt(index);
+}
+
+KvrConfig IOCommandsTower::takeInputLocked(const QString &id, bool *found)
+{
+    return takeLocked(m_input, &m_inputBudget, id, found);
 }
 
 KvrConfig IOCommandsTower::waitBlocking(const QString &id, const QDeadlineTimer &deadline)
 {
     QMutexLocker lock(&m_inputMutex);
     bool found = false;
-    KvrConfig record = takeLocked(m_input, id, &found);
+    KvrConfig record = takeInputLocked(id, &found);
     if (found || deadline.hasExpired())
         return record;
     QWaitCondition arrived;
     m_inputWaiters.insert(id, &arrived);
     do {
         arrived.wait(&m_inputMutex, deadline);
-        record = takeLocked(m_input, id, &found);
+        record = takeInputLocked(id, &found);
     } while (!found && !deadline.hasExpired());
     m_inputWaiters.remove(id, &arrived);
     return record;
@@ -164,7 +201,7 @@ KvrConfig IOCommandsTower::waitKeepingEvents(const QString &id, const QDeadlineT
         KvrConfig record;
         {
             QMutexLocker lock(&m_inputMutex);
-            record = takeLocked(m_input, id, &found);
+            record = takeInputLocked(id, &found);
         }
         if (found || deadline.hasExpired())
             return record;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InputListBudget.h"
+
 #include <KvrConfig.h>
 
 #include <QDeadlineTimer>
@@ -26,6 +28,9 @@
 // A record nobody takes (a reply that came after its asker gave up, a record
 // no plug-in claims) would otherwise stay for the life of the process: each
 // put first drops the records of its list that are older than maxRecordAge.
+// The input list is also capped by count and bytes (InputListBudget): an
+// input put first drops the oldest records of whoever is over, so no sender
+// fills the memory and a flood pushes out only the flooder's own records.
 class IOCommandsTower : public QObject
 {
     Q_OBJECT
@@ -49,6 +54,7 @@ public:
 
     std::chrono::milliseconds maxRecordAge() const;
     void setMaxRecordAge(std::chrono::milliseconds age);
+    void setInputLimits(const InputListBudget::Limits &limits);
 
 public slots:
     void putOutputCommand(const KvrConfig &cmmd, const QString &receiver, bool serverConnection,
@@ -68,17 +74,25 @@ private:
         KvrConfig record;
         QString id; // the record's "ID", read once
         Clock::time_point putAt;
+        // Input list only: whose budget it counts under, and how much.
+        QString owner;
+        qint64 bytes = 0;
     };
 
-    // Both expect the list's lock to be held.
-    void appendLocked(QList<StoredRecord> &list, const KvrConfig &record, const QString &id);
-    static KvrConfig takeLocked(QList<StoredRecord> &list, const QString &id, bool *found = nullptr);
+    // All expect the list's lock to be held; the budget is the input list's
+    // (null for the output list).
+    void dropExpiredLocked(QList<StoredRecord> &list, InputListBudget *budget);
+    void makeRoomLocked(const QString &owner, qint64 bytes);
+    static KvrConfig takeLocked(QList<StoredRecord> &list, InputListBudget *budget, const QString &id,
+                                bool *found = nullptr);
+    static void removeLocked(QList<StoredRecord> &list, InputListBudget *budget, int index);
 
-    static KvrConfig take(QList<StoredRecord> &list, QMutex &mutex, const QString &id);
+    KvrConfig takeInputLocked(const QString &id, bool *found = nullptr);
     KvrConfig waitBlocking(const QString &id, const QDeadlineTimer &deadline);
     KvrConfig waitKeepingEvents(const QString &id, const QDeadlineTimer &deadline);
 
     QList<StoredRecord> m_input;
+    InputListBudget m_inputBudget;
     QList<StoredRecord> m_output;
     mutable QMutex m_inputMutex;
     QMutex m_outputMutex;

@@ -1,6 +1,7 @@
 #include "ServerCommands.h"
 
 #include "BufferedCommands.h"
+#include "ClientLogging.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -67,6 +68,8 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
 {
     m_handlers.setMaxThreadCount(kMaxHandlerThreads);
     m_handlers.setExpiryTimeout(kHandlerThreadExpiryMs);
+    m_fetchThread.setMaxThreadCount(1);
+    m_fetchThread.setExpiryTimeout(-1);
 }
 
 ServerCommands::~ServerCommands()
@@ -74,6 +77,7 @@ ServerCommands::~ServerCommands()
     // No new handler from records put from now on.
     m_tower->disconnect(this);
     m_handlers.waitForDone();
+    m_fetchThread.waitForDone();
 }
 
 void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp)
@@ -129,7 +133,7 @@ void ServerCommands::offerToPlugins(const QString &id, const QString &command)
 void ServerCommands::handleLocalCommand(const KvrConfig &record)
 {
     const QString command = record.gv(kCommandKey);
-    qDebug().noquote() << "command received:" << command;
+    qCDebug(lcRecords).noquote() << "command received:" << command;
 
     if (command == QLatin1String(P::PushExchangeMessageAvailable)) {
         fetchExchangeCommands();
@@ -152,7 +156,23 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
 
 void ServerCommands::fetchExchangeCommands()
 {
-    std::lock_guard<std::mutex> lock(m_fetchMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        if (m_fetchQueued)
+            return;
+        m_fetchQueued = true;
+    }
+    m_fetchThread.start([this] { drainExchangeCommands(); });
+}
+
+void ServerCommands::drainExchangeCommands()
+{
+    {
+        // From here on a notice queues another fetch: it may announce a
+        // record this one has already passed.
+        std::lock_guard<std::mutex> lock(m_fetchMutex);
+        m_fetchQueued = false;
+    }
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
     QString sender;
     for (KvrConfig record = WServerCommands::getExchangeCommand(link, &sender); !record.isEmpty();
@@ -165,7 +185,7 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
     const QString command = record.gv(kCommandKey);
     if (!isAcceptedFromRelay(command)) {
-        qDebug().noquote() << "relayed command dropped:" << command;
+        qCDebug(lcRecords).noquote() << "relayed command dropped:" << command;
         return false;
     }
     // The routing keys are this host's to set, never the sender's.

@@ -63,7 +63,8 @@ public:
     // The routing of one input record, on the calling thread.
     void handleServerCommand(const QString &id, const QString &command);
     void handleLocalCommand(const KvrConfig &record);
-    // Moves the relayed records waiting on the server into the input list.
+    // Has the relayed records waiting on the server moved into the input
+    // list, on the fetch thread; returns at once.
     void fetchExchangeCommands();
     // Puts one record handed out by the relay into the input list when a peer
     // may send it (routing keys removed, "Wivora::sender" set to sender unless
@@ -80,6 +81,7 @@ public slots:
 
 private:
     void offerToPlugins(const QString &id, const QString &command);
+    void drainExchangeCommands();
 
     IOCommandsTower *const m_tower;
     WPluginManager *const m_plugins;
@@ -89,9 +91,14 @@ private:
     UdpAcceptance m_acceptUdp;
     RelayedPartReceiver m_relayedPartReceiver;
 
-    // One fetch at a time, so relayed records enter the input list in the
-    // order the server hands them out.
+    // Fetches run one at a time on one long-lived thread, so relayed records
+    // enter the input list in the order the server hands them out. A notice
+    // that comes while a fetch waits to start adds nothing: a sender relaying
+    // fast neither piles up threads nor spreads its records over the memory
+    // arenas of many short-lived ones.
+    QThreadPool m_fetchThread;
     std::mutex m_fetchMutex;
+    bool m_fetchQueued = false;
 
     // The handlers; waited for on destruction.
     QThreadPool m_handlers;

@@ -414,7 +414,7 @@ void MainClass::startLocalServer()
 
 void MainClass::stopLocalServer()
 {
-    m_tcpServer.close();
+    m_tcpServer.stopListening();
 }
 
 // ------------------------------------------------------------------ server pushes

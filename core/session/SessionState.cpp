@@ -1,11 +1,17 @@
 #include "SessionState.h"
 
 #include <PSettings.h>
+#include <PrivateFiles.h>
 #include <TcpConnection.h>
 #include <WivoraAccount.h>
 
-#include <QDir>
 #include <QMutexLocker>
+
+namespace {
+
+const QString UsersFolder = QStringLiteral("/pluginsstorage");
+
+} // namespace
 
 SessionState::SessionState()
     : m_account(QSharedPointer<WivoraAccount>::create()),
@@ -46,11 +52,17 @@ QString SessionState::canonicalUserName(const QString &user)
 
 QString SessionState::userFolder(const QString &user)
 {
-    return PSettings::GetStoragePath(QStringLiteral("/pluginsstorage/") + canonicalUserName(user));
+    return PSettings::GetStoragePath(UsersFolder + QLatin1Char('/') + canonicalUserName(user));
 }
 
 QString SessionState::ensureUserFolder(const QString &user)
 {
     const QString folder = userFolder(user);
-    return QDir().mkpath(folder) ? folder : QString();
+    return PrivateFiles::makeFolder(folder) ? folder : QString();
+}
+
+void SessionState::repairStorage()
+{
+    PrivateFiles::repair(PSettings::GetStoragePath(), false);
+    PrivateFiles::repair(PSettings::GetStoragePath(UsersFolder), true);
 }

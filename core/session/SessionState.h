@@ -4,6 +4,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <atomic>
+
 class TcpConnection;
 class WivoraAccount;
 
@@ -34,14 +36,24 @@ public:
     // The logged-in user's name in lower case; empty while logged out.
     QString userName() const;
 
+    // The port this client listens on for peers' links, which the server
+    // announces to them; 0 while it listens on none.
+    quint16 listeningPort() const { return m_listeningPort; }
+    void setListeningPort(quint16 port) { m_listeningPort = port; }
+
     static QString canonicalUserName(const QString &user);
     // The storage path of "pluginsstorage/<user in lower case>"; creates nothing.
     static QString userFolder(const QString &user);
-    // The user's folder, created when missing; empty when it cannot be made.
+    // The user's folder, created owner-only when missing; empty when it
+    // cannot be made.
     static QString ensureUserFolder(const QString &user);
+    // At start-up: makes the storage root and every user's folder, with all
+    // below it, owner-only (older versions left them readable by all).
+    static void repairStorage();
 
 private:
     mutable QMutex m_mutex;
     QSharedPointer<WivoraAccount> m_account;
     const QSharedPointer<TcpConnection> m_serverLink;
+    std::atomic<quint16> m_listeningPort{0};
 };

@@ -5,6 +5,7 @@
 #include <IWSignalDispatcher.h>
 #include <NetworkUtilities.h>
 #include <PSettings.h>
+#include <PrivateFiles.h>
 #include <TcpConnection.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
@@ -15,7 +16,6 @@
 #include <QIcon>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <atomic>
 
@@ -112,11 +112,7 @@ bool WCommonOperations::writeAccountFile(const QString &user,
     const QString folder = SessionState::ensureUserFolder(user);
     if (folder.isEmpty())
         return false;
-    QSaveFile file(folder + QLatin1Char('/') + AccountFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(text->toLatin1());
-    return file.commit();
+    return PrivateFiles::write(folder + QLatin1Char('/') + AccountFileName, text->toLatin1());
 }
 
 bool WCommonOperations::changePassword(const QString &newPassword)
@@ -167,8 +163,10 @@ bool WCommonOperations::sendHostInformation()
         return false;
     const QSharedPointer<WivoraAccount> account = session->account();
     const QSharedPointer<TcpConnection> link = session->serverLink();
-    const QString externalIp =
-        WServerCommands::SendHostInformation(hostAddresses(*link), listeningPort(account), link);
+    // The port really listened on, which differs from the setting when that
+    // one was taken.
+    const int port = session->listeningPort() != 0 ? session->listeningPort() : listeningPort(account);
+    const QString externalIp = WServerCommands::SendHostInformation(hostAddresses(*link), port, link);
     if (externalIp.isEmpty())
         return false;
     account->settingsData->setSetting(ExternalIpSetting, externalIp.toLatin1(), true);

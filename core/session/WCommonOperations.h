@@ -47,9 +47,9 @@ public:
     // Adds one item per country: its flag, its English name, its code as data.
     static void fillCountryComboBox(QComboBox *box);
 
-    // Tells the server this machine's addresses and listening port; keeps the
-    // address the server sees as "externalIp". False when the server gave
-    // none.
+    // Tells the server this machine's addresses and listening port (the one
+    // the session listens on, else the account's); keeps the address the
+    // server sees as "externalIp". False when the server gave none.
     static bool sendHostInformation();
 
     // The account's listening port ("servers/tcpport"); DefaultTcpPort when

@@ -2,6 +2,7 @@
 
 #include <IWPlugin.h>
 #include <PSettings.h>
+#include <PrivateFiles.h>
 
 #include <QDir>
 #include <QFile>
@@ -86,7 +87,8 @@ void WPluginManager::loadPlugins()
     for (const QFileInfo &staged : filesByName(update)) {
         if (staged.fileName().contains(kInstallerMark))
             continue;
-        if (QDir().mkpath(plugins) && installStagedFile(staged.absoluteFilePath(), plugins + QLatin1Char('/') + staged.fileName()))
+        if (PrivateFiles::makeFolder(plugins)
+            && installStagedFile(staged.absoluteFilePath(), plugins + QLatin1Char('/') + staged.fileName()))
             QFile::remove(staged.absoluteFilePath());
         else
             failedCopies.insert(staged.fileName());

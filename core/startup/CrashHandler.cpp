@@ -3,6 +3,7 @@
 #include "ClientVersion.h"
 
 #include <PSettings.h>
+#include <PrivateFiles.h>
 
 #include <QDir>
 #include <QFile>
@@ -144,7 +145,10 @@ QString CrashHandler::defaultDumpsFolder()
 
 bool CrashHandler::install(const QString &dumpsFolder)
 {
-    QDir().mkpath(dumpsFolder); // a folder that cannot be made only costs the report
+    // Owner-only, with the reports already there: they hold addresses of the
+    // process. A folder that cannot be made only costs the report.
+    PrivateFiles::makeFolder(dumpsFolder);
+    PrivateFiles::repair(dumpsFolder, true);
     const QByteArray folder = QFile::encodeName(QDir(dumpsFolder).absolutePath());
     for (int index = 0; index < kNameCount; ++index) {
         quint32 random[4];

@@ -21,8 +21,9 @@ public:
     // The settings folder + "/dumps": writable by the user.
     static QString defaultDumpsFolder();
 
-    // Creates the folder when missing and installs the handler for the whole
-    // process (a later call replaces the folder). False when the folder path
-    // is too long or a handler cannot be installed.
+    // Creates the folder when missing, owner-only as are the reports in it,
+    // and installs the handler for the whole process (a later call replaces
+    // the folder). False when the folder path is too long or a handler cannot
+    // be installed.
     static bool install(const QString &dumpsFolder = defaultDumpsFolder());
 };

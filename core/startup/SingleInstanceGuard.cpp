@@ -19,7 +19,7 @@ bool SingleInstanceGuard::wakeRunningCopy(const QString &serverName)
     if (socket.waitForBytesWritten(WriteTimeoutMs)) {
         QElapsedTimer elapsed;
         elapsed.start();
-        while (socket.bytesAvailable() < 4 && elapsed.elapsed() < AnswerTimeoutMs) {
+        while (socket.bytesAvailable() < RunningAnswer.size() && elapsed.elapsed() < AnswerTimeoutMs) {
             if (!socket.waitForReadyRead(int(AnswerTimeoutMs - elapsed.elapsed())))
                 break;
         }

@@ -26,8 +26,7 @@ public:
     // then end. False in every other case (no copy listens, the request could
     // not be written, no answer, another answer).
     //
-    // The answer is judged as soon as 4 bytes are there or the time is up,
-    // so an answer that arrives in pieces may be judged incomplete; the
-    // program then starts as a second copy, which is harmless.
+    // The answer is judged once the whole answer's length is there or the
+    // time is up, so an answer that arrives in pieces is still recognised.
     static bool wakeRunningCopy(const QString &serverName = ServerName);
 };

@@ -1,5 +1,6 @@
 #include "WakeUpServer.h"
 
+#include "ClientLogging.h"
 #include "SingleInstanceGuard.h"
 
 #include <QLocalServer>
@@ -48,7 +49,7 @@ void WakeUpServer::readRequest(QLocalSocket *socket)
     const QByteArray received = socket->peek(request.size() + 1);
     if (received == request) {
         socket->readAll();
-        qInfo("wake-up request answered");
+        qCDebug(lcStartup, "wake-up request answered");
         emit signalWakeUp();
         socket->write(SingleInstanceGuard::RunningAnswer);
         socket->flush();

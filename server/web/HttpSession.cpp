@@ -10,9 +10,13 @@ namespace http = boost::beast::http;
 namespace net = boost::asio;
 
 HttpSession::HttpSession(net::ip::tcp::socket socket, const WebSite &site, net::thread_pool &workers,
-                         const WebServerLimits &limits)
-    : m_stream(std::move(socket)), m_site(site), m_workers(workers), m_limits(limits)
+                         net::thread_pool &clientWorkers, const WebServerLimits &limits)
+    : m_stream(std::move(socket)), m_site(site), m_workers(workers), m_clientWorkers(clientWorkers), m_limits(limits)
 {
+    boost::system::error_code error;
+    const auto remote = m_stream.socket().remote_endpoint(error);
+    if (!error)
+        m_clientAddress = QString::fromStdString(remote.address().to_string());
 }
 
 void HttpSession::start()
@@ -61,8 +65,17 @@ void HttpSession::answer(WebHttp::Request request)
 {
     m_version = request.version();
     m_keepAlive = request.keep_alive();
-    net::post(m_workers, [self = shared_from_this(), request = std::move(request)]() {
-        WebReply reply = self->m_site.handle(request);
+    // The owner's share is checked before queueing, so a request over it is
+    // answered at once rather than after the ones waiting ahead of it.
+    OwnerRequestGate::Pass ownerPass;
+    if (WebSite::waitsForClient(request)) {
+        ownerPass = m_site.admitClientRequest(request);
+        if (!ownerPass)
+            return send(m_site.ownerBusy(request));
+    }
+    net::thread_pool &pool = ownerPass ? m_clientWorkers : m_workers;
+    net::post(pool, [self = shared_from_this(), request = std::move(request), ownerPass]() {
+        WebReply reply = self->m_site.handle(request, self->m_clientAddress, ownerPass);
         net::post(self->m_stream.get_executor(), [self, reply = std::move(reply)]() mutable {
             self->send(std::move(reply));
         });
@@ -118,7 +131,8 @@ void HttpSession::deliver(WebHttp::StreamResponse response)
 
 void HttpSession::fetchPiece()
 {
-    net::post(m_workers, [self = shared_from_this()]() {
+    // Pieces come from a file owner's client.
+    net::post(m_clientWorkers, [self = shared_from_this()]() {
         QByteArray piece;
         bool last = false;
         const bool ok = self->m_source->next(&piece, &last);
@@ -156,7 +170,7 @@ void HttpSession::onPieceWritten(bool last, beast::error_code error)
 
 void HttpSession::endStream(bool completed)
 {
-    net::post(m_workers, [source = std::move(m_source)]() { source->finish(); });
+    net::post(m_clientWorkers, [source = std::move(m_source)]() { source->finish(); });
     const bool keepAlive = m_streamMessage->keep_alive();
     m_streamSerializer.reset();
     m_streamMessage.reset();

@@ -3,6 +3,8 @@
 #include "WebReply.h"
 #include "WebServerLimits.h"
 
+#include <QString>
+
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -14,13 +16,14 @@ class WebSite;
 
 // One client connection: reads requests within the size and time limits,
 // has the site build each answer on a worker thread (so a slow answer never
-// holds a socket thread), and writes it back; keeps the connection for the
-// next request when the client asks for that.
+// holds a socket thread; one that waits for a file owner's client runs on the
+// threads kept for those, so it never holds a page's worker), and writes it
+// back; keeps the connection for the next request when the client asks for that.
 class HttpSession : public std::enable_shared_from_this<HttpSession>
 {
 public:
     HttpSession(boost::asio::ip::tcp::socket socket, const WebSite &site, boost::asio::thread_pool &workers,
-                const WebServerLimits &limits);
+                boost::asio::thread_pool &clientWorkers, const WebServerLimits &limits);
 
     void start();
 
@@ -49,7 +52,9 @@ private:
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
     const WebSite &m_site;
     boost::asio::thread_pool &m_workers;
+    boost::asio::thread_pool &m_clientWorkers;
     const WebServerLimits &m_limits;
+    QString m_clientAddress;
 
     unsigned m_version = 11;
     bool m_keepAlive = false;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-SharedFileSource::SharedFileSource(const WebLocalFileClient &client, const QString &openId, qint64 size)
-    : m_client(client), m_openId(openId), m_size(size)
+SharedFileSource::SharedFileSource(const WebLocalFileClient &client, const QString &openId, qint64 size,
+                                   const OwnerRequestGate::Pass &pass)
+    : m_client(client), m_openId(openId), m_size(size), m_pass(pass)
 {
 }
 
@@ -28,4 +29,5 @@ void SharedFileSource::finish()
         return;
     m_finished = true;
     m_client.close(m_openId);
+    m_pass.reset();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OwnerRequestGate.h"
 #include "WebBodySource.h"
 #include "WebLocalFileClient.h"
 
@@ -12,7 +13,9 @@ public:
     // Base64 text.
     static constexpr qint64 kPieceBytes = 256 * 1024;
 
-    SharedFileSource(const WebLocalFileClient &client, const QString &openId, qint64 size);
+    // pass: the owner's place at the gate, held until the transfer ends.
+    SharedFileSource(const WebLocalFileClient &client, const QString &openId, qint64 size,
+                     const OwnerRequestGate::Pass &pass);
 
     bool next(QByteArray *piece, bool *last) override;
     void finish() override;
@@ -23,4 +26,5 @@ private:
     qint64 m_size;
     qint64 m_position = 0;
     bool m_finished = false;
+    OwnerRequestGate::Pass m_pass;
 };

@@ -4,6 +4,17 @@
 
 namespace WebForm {
 
+namespace {
+
+// All of the bytes: a decoded "%00" must stay in the text for the checks to
+// see, where the QByteArray overload would end the text there.
+QString utf8Text(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+
+} // namespace
+
 QByteArray rawField(const QByteArray &body, const QByteArray &name, bool *found)
 {
     if (found)
@@ -24,12 +35,12 @@ QString decodedField(const QByteArray &body, const QByteArray &name, bool *found
 {
     QByteArray value = rawField(body, name, found);
     value.replace('+', ' ');
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(value));
+    return utf8Text(QByteArray::fromPercentEncoding(value));
 }
 
 QString decodePathSegment(const QByteArray &segment)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(segment));
+    return utf8Text(QByteArray::fromPercentEncoding(segment));
 }
 
 } // namespace WebForm

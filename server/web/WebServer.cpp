@@ -22,7 +22,7 @@ using net::ip::tcp;
 struct WebServer::Private
 {
     Private(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits)
-        : limits(limits), site(dataFolder, bridge, limits.clientTimeoutMs)
+        : limits(limits), site(dataFolder, bridge, limits)
     {
     }
 
@@ -35,6 +35,7 @@ struct WebServer::Private
     // Destroyed in release() in this order: the workers may hold sessions,
     // whose sockets need the I/O context.
     std::unique_ptr<net::thread_pool> workers;
+    std::unique_ptr<net::thread_pool> clientWorkers;
     std::unique_ptr<net::io_context> io;
     std::unique_ptr<net::executor_work_guard<net::io_context::executor_type>> work;
     std::unique_ptr<tcp::acceptor> acceptor;
@@ -49,7 +50,7 @@ void WebServer::Private::accept()
         if (error == net::error::operation_aborted || !acceptor->is_open())
             return;
         if (!error) {
-            std::make_shared<HttpSession>(std::move(socket), site, *workers, limits)->start();
+            std::make_shared<HttpSession>(std::move(socket), site, *workers, *clientWorkers, limits)->start();
             accept();
             return;
         }
@@ -77,11 +78,14 @@ void WebServer::Private::runIo()
 
 void WebServer::Private::release()
 {
-    if (workers) {
-        workers->stop();
-        workers->join();
+    for (auto *pool : {workers.get(), clientWorkers.get()}) {
+        if (pool) {
+            pool->stop();
+            pool->join();
+        }
     }
     workers.reset();
+    clientWorkers.reset();
     retryTimer.reset();
     acceptor.reset();
     work.reset();
@@ -107,6 +111,7 @@ bool WebServer::start(const QString &host, quint16 port)
         d->io = std::make_unique<net::io_context>();
         d->work = std::make_unique<net::executor_work_guard<net::io_context::executor_type>>(d->io->get_executor());
         d->workers = std::make_unique<net::thread_pool>(std::size_t(std::max(1, d->limits.workerThreads)));
+        d->clientWorkers = std::make_unique<net::thread_pool>(std::size_t(std::max(1, d->limits.clientThreads)));
 
         boost::system::error_code error;
         tcp::resolver resolver(*d->io);

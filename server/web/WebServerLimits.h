@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <chrono>
 #include <cstddef>
 
@@ -18,8 +20,19 @@ struct WebServerLimits
     std::chrono::milliseconds writeTimeout{60000};
     // How long each request to a file owner's client may take.
     int clientTimeoutMs = 10000;
-    // Threads that run the sockets, and threads that build replies (building a
-    // reply may wait for a file owner's client).
+    // Threads that run the sockets, and threads that build pages and files.
     int ioThreads = 2;
     int workerThreads = 8;
+    // Requests a file owner's client answers wait on threads of their own, so
+    // they never hold the workers that answer pages; one owner may hold only
+    // a few of them at once, the rest are answered "busy" at once.
+    int clientThreads = 32;
+    int maxClientRequestsPerOwner = 8;
+
+    // Crash reports (a client's is a few kilobytes): the size of one decoded
+    // report, the total the reports folder keeps (the oldest go first), and
+    // how many reports one address may send a minute.
+    qint64 maxCrashReportBytes = 1024 * 1024;
+    qint64 maxCrashReportsFolderBytes = 256 * 1024 * 1024;
+    int crashReportsPerAddressPerMinute = 10;
 };

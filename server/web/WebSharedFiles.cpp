@@ -22,8 +22,9 @@ WebHttp::StringResponse notAvailable(WebLocalFileClient::Answer answer)
 
 } // namespace
 
-WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs)
-    : m_bridge(bridge), m_clientTimeoutMs(clientTimeoutMs)
+WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner)
+    : m_bridge(bridge), m_clientTimeoutMs(clientTimeoutMs),
+      m_gate(std::make_unique<OwnerRequestGate>(maxRequestsPerOwner))
 {
 }
 
@@ -61,7 +62,23 @@ QByteArray WebSharedFiles::attachmentDisposition(const QString &fileName)
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + safe.toUtf8().toPercentEncoding();
 }
 
-WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &user, const QString &page) const
+OwnerRequestGate::Pass WebSharedFiles::enter(const QString &user) const
+{
+    return m_gate->enter(user.toLower());
+}
+
+WebHttp::StringResponse WebSharedFiles::ownerBusy()
+{
+    WebHttp::StringResponse busy = WebHttp::htmlResponse(
+        status::service_unavailable,
+        WebPages::messagePage(QStringLiteral("File not available now"),
+                              QStringLiteral("The owner of this file is busy. Please try again later.")));
+    busy.set(WebHttp::http::field::retry_after, "10");
+    return busy;
+}
+
+WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &user, const QString &page,
+                                const OwnerRequestGate::Pass &pass) const
 {
     static const QString kSuffix = QStringLiteral(".html");
     const QString fileId = page.endsWith(kSuffix) ? page.chopped(kSuffix.size()) : QString();
@@ -106,6 +123,6 @@ WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &
     response.header.set(WebHttp::http::field::content_disposition, attachmentDisposition(file.fileName).toStdString());
     response.header.set(WebHttp::http::field::cache_control, "no-store");
     response.header.set(WebHttp::http::field::content_length, std::to_string(size));
-    response.source = std::make_shared<SharedFileSource>(client, openId, size);
+    response.source = std::make_shared<SharedFileSource>(client, openId, size, pass);
     return response;
 }

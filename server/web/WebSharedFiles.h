@@ -1,8 +1,11 @@
 #pragma once
 
+#include "OwnerRequestGate.h"
 #include "WebReply.h"
 
 #include <QString>
+
+#include <memory>
 
 class WebLocalBridge;
 
@@ -13,11 +16,21 @@ class WebLocalBridge;
 class WebSharedFiles
 {
 public:
-    WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs);
+    // At most maxRequestsPerOwner requests (and the transfers they start) wait
+    // for one owner's client at a time.
+    WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner);
 
-    // `user` and `page` are the decoded path segments after "/webfiles/".
+    // A place among the requests waiting for user's client, taken before the
+    // request waits for a thread; null when the owner's share is taken.
+    OwnerRequestGate::Pass enter(const QString &user) const;
+    // The answer to a request that found no place.
+    static WebHttp::StringResponse ownerBusy();
+
+    // `user` and `page` are the decoded path segments after "/webfiles/";
+    // pass: the request's place from enter(), held until its transfer ends.
     // May block for several requests to the owner's client.
-    WebReply handle(const WebHttp::Request &request, const QString &user, const QString &page) const;
+    WebReply handle(const WebHttp::Request &request, const QString &user, const QString &page,
+                    const OwnerRequestGate::Pass &pass) const;
 
     static bool isUserName(const QString &user);
     static bool isFileId(const QString &id);
@@ -28,4 +41,5 @@ public:
 private:
     WebLocalBridge *m_bridge;
     int m_clientTimeoutMs;
+    std::unique_ptr<OwnerRequestGate> m_gate;
 };

@@ -6,10 +6,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
-#include <QUuid>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,11 +67,48 @@ QByteArray staticPage(const QByteArray &path)
     return QByteArray();
 }
 
+// The path's segments ("", "webfiles", user, page) without the query.
+QList<QByteArray> pathSegments(const WebHttp::Request &request)
+{
+    const QByteArray target(request.target().data(), int(request.target().size()));
+    return target.split('?').first().split('/');
+}
+
+bool isSharedFilePath(const QList<QByteArray> &segments)
+{
+    return segments.size() == 4 && segments.at(1) == "webfiles";
+}
+
 } // namespace
 
-WebSite::WebSite(const QString &dataFolder, WebLocalBridge *bridge, int clientTimeoutMs)
-    : m_dataFolder(dataFolder), m_sharedFiles(bridge, clientTimeoutMs)
+WebSite::WebSite(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits)
+    : m_dataFolder(dataFolder)
+    , m_sharedFiles(bridge, limits.clientTimeoutMs, limits.maxClientRequestsPerOwner)
+    , m_crashReports(std::make_unique<CrashReportStore>(dumpsFolder(), limits.maxCrashReportBytes,
+                                                        limits.maxCrashReportsFolderBytes,
+                                                        limits.crashReportsPerAddressPerMinute))
 {
+}
+
+bool WebSite::waitsForClient(const WebHttp::Request &request)
+{
+    return request.target().starts_with("/webfiles/");
+}
+
+OwnerRequestGate::Pass WebSite::admitClientRequest(const WebHttp::Request &request) const
+{
+    const QList<QByteArray> segments = pathSegments(request);
+    // Paths of no owner are answered without asking anyone.
+    if (!isSharedFilePath(segments))
+        return std::make_shared<int>();
+    return m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)));
+}
+
+WebReply WebSite::ownerBusy(const WebHttp::Request &request) const
+{
+    WebReply reply = WebSharedFiles::ownerBusy();
+    log(request, reply);
+    return reply;
 }
 
 QString WebSite::dumpsFolder() const
@@ -84,27 +121,34 @@ QString WebSite::downloadsFolder() const
     return QDir(m_dataFolder).filePath(QStringLiteral("downloads"));
 }
 
-WebReply WebSite::handle(const WebHttp::Request &request) const
+WebReply WebSite::handle(const WebHttp::Request &request, const QString &clientAddress,
+                         const OwnerRequestGate::Pass &ownerPass) const
 {
-    WebReply reply = route(request);
-    const int status = std::visit([](const auto &response) { return statusOf(response); }, reply);
-    qCInfo(lcWeb).noquote() << QLatin1String(request.method_string().data(), int(request.method_string().size()))
-                            << QLatin1String(request.target().data(), int(request.target().size())) << status;
+    WebReply reply = route(request, clientAddress, ownerPass);
+    log(request, reply);
     return reply;
 }
 
-WebReply WebSite::route(const WebHttp::Request &request) const
+void WebSite::log(const WebHttp::Request &request, const WebReply &reply) const
+{
+    const int status = std::visit([](const auto &response) { return statusOf(response); }, reply);
+    qCInfo(lcWeb).noquote() << QLatin1String(request.method_string().data(), int(request.method_string().size()))
+                            << QLatin1String(request.target().data(), int(request.target().size())) << status;
+}
+
+WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAddress,
+                        const OwnerRequestGate::Pass &ownerPass) const
 {
     const QByteArray target(request.target().data(), int(request.target().size()));
     const QByteArray path = target.split('?').first();
 
     if (path == "/backend/crashreport.aspx")
-        return request.method() == verb::post ? storeCrashDump(request) : methodNotAllowed("POST");
+        return request.method() == verb::post ? storeCrashDump(request, clientAddress) : methodNotAllowed("POST");
 
-    const QList<QByteArray> segments = path.split('/');
-    if (segments.size() == 4 && segments.at(1) == "webfiles") {
+    const QList<QByteArray> segments = pathSegments(request);
+    if (isSharedFilePath(segments)) {
         return m_sharedFiles.handle(request, WebForm::decodePathSegment(segments.at(2)),
-                                    WebForm::decodePathSegment(segments.at(3)));
+                                    WebForm::decodePathSegment(segments.at(3)), ownerPass);
     }
 
     const bool get = request.method() == verb::get;
@@ -120,23 +164,31 @@ WebReply WebSite::route(const WebHttp::Request &request) const
     return WebHttp::htmlResponse(status::ok, page);
 }
 
-WebReply WebSite::storeCrashDump(const WebHttp::Request &request) const
+WebReply WebSite::storeCrashDump(const WebHttp::Request &request, const QString &clientAddress) const
 {
+    // Anything but "ok" makes the client keep its dump and send it again later.
+    if (!m_crashReports->admit(clientAddress)) {
+        WebHttp::StringResponse response =
+            WebHttp::textResponse(status::too_many_requests, "Too many crash reports: try again later.\n");
+        response.set(WebHttp::http::field::retry_after, "60");
+        return response;
+    }
+    const WebHttp::StringResponse tooLarge =
+        WebHttp::textResponse(status::payload_too_large, "The crash report is too large.\n");
+    if (!m_crashReports->bodyMayFit(qint64(request.body().size())))
+        return tooLarge;
     QByteArray dump;
     if (!CrashDumpForm::decode(QByteArray::fromStdString(request.body()), &dump))
         return WebHttp::textResponse(status::bad_request, "The crash report could not be read.\n");
-
-    // The file's name is ours: nothing from the request reaches the disk path.
-    const QString folder = dumpsFolder();
-    const QString name = QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".dmp");
-    QSaveFile file(QDir(folder).filePath(name));
-    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(dump) != dump.size()
-        || !file.commit()) {
-        qCWarning(lcWeb) << "cannot store crash dump in" << folder << file.errorString();
-        // Anything but "ok" makes the client keep its dump and send it again.
-        return WebHttp::textResponse(status::internal_server_error, "The crash report could not be stored.\n");
+    switch (m_crashReports->store(dump)) {
+    case CrashReportStore::Result::Stored:
+        return WebHttp::makeResponse(status::ok, "text/plain", "ok");
+    case CrashReportStore::Result::TooLarge:
+        return tooLarge;
+    case CrashReportStore::Result::Failed:
+        break;
     }
-    return WebHttp::makeResponse(status::ok, "text/plain", "ok");
+    return WebHttp::textResponse(status::internal_server_error, "The crash report could not be stored.\n");
 }
 
 WebReply WebSite::publicKey() const
@@ -152,12 +204,20 @@ WebReply WebSite::download(const QString &fileName) const
     if (!isPlainFileName(fileName))
         return notFound();
     const QString path = QDir(downloadsFolder()).filePath(fileName);
-    if (!QFileInfo(path).isFile())
+    // Opened without following a symbolic link, and checked on the open
+    // descriptor: nothing can swap the file between the check and the read.
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        return notFound();
+    boost::beast::file_posix file;
+    file.native_handle(descriptor);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
         return notFound();
 
     boost::beast::error_code error;
     WebHttp::FileResponse response;
-    response.body().open(QFile::encodeName(path).constData(), boost::beast::file_mode::scan, error);
+    response.body().reset(std::move(file), error);
     if (error)
         return notFound();
     response.result(status::ok);

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "CrashReportStore.h"
 #include "WebReply.h"
+#include "WebServerLimits.h"
 #include "WebSharedFiles.h"
 
 #include <QString>
+
+#include <memory>
 
 class WebLocalBridge;
 
@@ -14,9 +18,21 @@ class WebLocalBridge;
 class WebSite
 {
 public:
-    WebSite(const QString &dataFolder, WebLocalBridge *bridge, int clientTimeoutMs);
+    WebSite(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits);
 
-    WebReply handle(const WebHttp::Request &request) const;
+    // clientAddress: where the request came from, for the limits per address;
+    // ownerPass: for a request that waits for a file owner's client, its place
+    // from admitClientRequest().
+    WebReply handle(const WebHttp::Request &request, const QString &clientAddress,
+                    const OwnerRequestGate::Pass &ownerPass) const;
+
+    // Whether answering may wait for a file owner's client.
+    static bool waitsForClient(const WebHttp::Request &request);
+    // Such a request's place among those waiting for the owner's client, taken
+    // without blocking; null when the owner's share is taken: answer
+    // ownerBusy() then.
+    OwnerRequestGate::Pass admitClientRequest(const WebHttp::Request &request) const;
+    WebReply ownerBusy(const WebHttp::Request &request) const;
 
 private:
     // Where uploaded crash dumps are kept, and where downloadable files are
@@ -24,11 +40,14 @@ private:
     QString dumpsFolder() const;
     QString downloadsFolder() const;
 
-    WebReply route(const WebHttp::Request &request) const;
-    WebReply storeCrashDump(const WebHttp::Request &request) const;
+    WebReply route(const WebHttp::Request &request, const QString &clientAddress,
+                   const OwnerRequestGate::Pass &ownerPass) const;
+    void log(const WebHttp::Request &request, const WebReply &reply) const;
+    WebReply storeCrashDump(const WebHttp::Request &request, const QString &clientAddress) const;
     WebReply publicKey() const;
     WebReply download(const QString &fileName) const;
 
     QString m_dataFolder;
     WebSharedFiles m_sharedFiles;
+    std::unique_ptr<CrashReportStore> m_crashReports;
 };

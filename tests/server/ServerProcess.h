@@ -18,6 +18,7 @@
 // The program's path comes from the WIVORA_SERVER_PROGRAM definition that
 // tests/server/CMakeLists.txt gives every test in that folder.
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -45,8 +46,13 @@ public:
     quint16 httpPort() const { return m_httpPort; }
     QString dataDir() const { return m_dataDir.path(); }
     QString errorText() const { return m_error; }
-    // Everything the server printed so far.
-    QString output() const { return m_output; }
+    // Everything the server printed since it last started. It goes to a file,
+    // so the server never waits for a test that is not reading.
+    QString output() const
+    {
+        QFile log(m_logDir.filePath(QStringLiteral("server.log")));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    }
     bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
     // The running server's process id (0 when none), e.g. to freeze it with SIGSTOP.
     qint64 processId() const { return m_process ? m_process->processId() : 0; }
@@ -117,9 +123,9 @@ private:
     bool startOnce(int timeoutMs)
     {
         stopProcess();
-        m_output.clear();
         m_process.reset(new QProcess);
         m_process->setProcessChannelMode(QProcess::MergedChannels);
+        m_process->setStandardOutputFile(m_logDir.filePath(QStringLiteral("server.log")), QIODevice::Truncate);
         QStringList arguments{QStringLiteral("--data"), dataDir(), QStringLiteral("--host"), host(),
                               QStringLiteral("--port"), QString::number(m_tcpPort),
                               QStringLiteral("--udp-port"), QString::number(m_udpPort),
@@ -129,13 +135,14 @@ private:
             return fail(QStringLiteral("cannot start %1").arg(program()));
         static const QRegularExpression listening(QStringLiteral("^listening (\\w+) [^\\s]+:(\\d+)$"),
                                                   QRegularExpression::MultilineOption);
-        while (!m_output.contains(QStringLiteral("listening tcp"))) {
-            if (!m_process->waitForReadyRead(timeoutMs)) {
-                m_output += QString::fromUtf8(m_process->readAll());
-                return fail(QStringLiteral("the server did not start: %1").arg(m_output));
-            }
-            m_output += QString::fromUtf8(m_process->readAll());
-            auto matches = listening.globalMatch(m_output);
+        QDeadlineTimer deadline(timeoutMs);
+        QString printed;
+        while (!printed.contains(QStringLiteral("listening tcp"))) {
+            // Also the pause between looks at the file.
+            if (m_process->waitForFinished(10) || deadline.hasExpired())
+                return fail(QStringLiteral("the server did not start: %1").arg(output()));
+            printed = output();
+            auto matches = listening.globalMatch(printed);
             while (matches.hasNext()) {
                 const auto match = matches.next();
                 const quint16 port = quint16(match.captured(2).toUInt());
@@ -164,7 +171,6 @@ private:
                 clean = false;
             }
         }
-        m_output += QString::fromUtf8(m_process->readAll());
         clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
         m_process.reset();
         return clean;
@@ -179,7 +185,7 @@ private:
     QStringList m_extraArguments;
     QTemporaryDir m_dataDir;
     QScopedPointer<QProcess> m_process;
-    QString m_output;
+    QTemporaryDir m_logDir;
     QString m_error;
     quint16 m_tcpPort = 0;
     quint16 m_udpPort = 0;

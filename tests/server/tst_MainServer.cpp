@@ -422,6 +422,84 @@ private slots:
         QVERIFY(carol.ask(P::GetExchangeCommand).checkResult());
     }
 
+    void guessingIsThrottledPerAccountAndAddress()
+    {
+        // A server of its own: the guesses below use up this address's budget.
+        ServerProcess server;
+        QVERIFY(server.addUser(QStringLiteral("dave"), QStringLiteral("dave-pw")));
+        QVERIFY(server.addUser(QStringLiteral("erin"), QStringLiteral("erin-pw")));
+        QVERIFY(server.start());
+        TestLink guesser(server);
+        auto guess = [&](const QString &user, const QString &password) {
+            return guesser.ask(P::Login, {{P::KeyUserName, user.toUtf8()}, {P::KeyPassword, password.toUtf8()}});
+        };
+        for (int i = 0; i < 5; ++i) {
+            const KvrConfig reply = guess(QStringLiteral("dave"), QStringLiteral("guess%1").arg(i));
+            QVERIFY(!reply.isEmpty() && !reply.checkResult());
+            QVERIFY(!reply.CheckKeyExist(P::KeyReason));
+        }
+        // The sixth is still checked and starts the wait; during the wait even
+        // the right password is refused unchecked, with the reason.
+        QVERIFY(!guess(QStringLiteral("dave"), QStringLiteral("guess5")).checkResult());
+        const KvrConfig refused = guess(QStringLiteral("DAVE"), QStringLiteral("dave-pw"));
+        QVERIFY(!refused.checkResult());
+        QVERIFY2(refused.gv(P::KeyReason).contains(QStringLiteral("too many failed logins")),
+                 qPrintable(refused.gv(P::KeyReason)));
+        QVERIFY(QTest::qWaitFor([&] { return server.output().contains(QStringLiteral("login throttled: dave from 127.0.0.1")); }));
+        // Another account from the same address has its own budget.
+        QVERIFY(TestLink(server).login(QStringLiteral("erin"), QStringLiteral("erin-pw")));
+        // After the first wait (a second) the right password is let through.
+        QVERIFY(QTest::qWaitFor([&] { return guess(QStringLiteral("dave"), QStringLiteral("dave-pw")).checkResult(); },
+                                5000));
+        QVERIFY2(server.stop(), qPrintable(server.output()));
+    }
+
+    void requestsBehindALoginAreAnsweredInOrder()
+    {
+        // Passwords are checked and hashed off the main thread; what the link
+        // sent after them still gets its reply after theirs.
+        TestLink link(m_server);
+        KvrConfig login = record(QString::fromLatin1(P::Login), QString());
+        login.SetValue(P::KeyUserName, "bob");
+        login.SetValue(P::KeyPassword, "bob-pw");
+        KvrConfig newPassword = record(QString::fromLatin1(P::SetPassword), QString());
+        newPassword.SetValue(P::KeyPassword, "bob-pw");
+        const KvrConfig account = record(QString::fromLatin1(P::GetAccount), QString());
+        const KvrConfig ping = record(QString::fromLatin1(P::Ping), QString());
+        const QList<KvrConfig> sent{login, newPassword, account, ping};
+        for (const KvrConfig &request : sent)
+            QVERIFY(link.link->pushCommand(request));
+        QVERIFY(QTest::qWaitFor([&] { return link.arrivedCount() >= sent.size(); }, WaitMs));
+        const QList<KvrConfig> replies = link.takeArrived();
+        QCOMPARE(replies.size(), sent.size());
+        for (int i = 0; i < sent.size(); ++i) {
+            QCOMPARE(replies.at(i).GetID(), sent.at(i).GetID());
+            QVERIFY(replies.at(i).checkResult()); // the later ones as the logged-in bob
+        }
+    }
+
+    void eachRequestIsLoggedByNameAndUser_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("a request of a logged-in user") << QByteArray(P::GetTime) << "request Server::GetTime carol";
+        QTest::newRow("a made-up name is not repeated")
+            << QByteArray("Server::Evil\nrequest Server::Login root") << "request (unknown) carol";
+    }
+    void eachRequestIsLoggedByNameAndUser()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, line);
+        TestLink link(m_server);
+        QVERIFY(link.login(QStringLiteral("carol"), QStringLiteral("carol-pw")));
+        link.ask(command.constData(), {{P::KeyText, "value-never-logged"}});
+        QVERIFY(QTest::qWaitFor([&] { return m_server.output().contains(line); }));
+        QVERIFY(m_server.output().contains(QStringLiteral("request Server::Login carol")));
+        QVERIFY(!m_server.output().contains(QStringLiteral("value-never-logged")));
+        QVERIFY(!m_server.output().contains(QStringLiteral("carol-pw")));
+        QVERIFY(!m_server.output().contains(QStringLiteral("request Server::Login root")));
+    }
+
     void loginOnTheWireIsPrivate()
     {
         RecordingProxy proxy(m_server.tcpPort());

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QList>
 #include <QMap>
 #include <QNetworkAccessManager>
@@ -53,11 +54,15 @@ struct RawExchange
 };
 
 // Sends `request` as it is and collects what comes back until the server
-// closes the connection or `answerCount` answers have arrived.
-inline RawExchange rawExchange(quint16 port, const QByteArray &request, int answerCount = 1)
+// closes the connection or `answerCount` answers have arrived. `source`
+// picks the local address (any of 127.0.0.0/8 on loopback) to come from.
+inline RawExchange rawExchange(quint16 port, const QByteArray &request, int answerCount = 1,
+                               const QHostAddress &source = QHostAddress())
 {
     RawExchange exchange;
     QTcpSocket socket;
+    if (!source.isNull() && !socket.bind(source))
+        return exchange;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(10000))
         return exchange;

@@ -24,6 +24,18 @@ QByteArray crashReportBody(const QByteArray &dump)
     return "dumpdata=" + dump.toBase64().replace("+", "{p}") + "&ver=1.0021&platform=linux";
 }
 
+QByteArray crashReportRequest(const QByteArray &dump)
+{
+    const QByteArray body = crashReportBody(dump);
+    return "POST /backend/crashreport.aspx HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+int crashReportStatus(quint16 port, const QByteArray &dump, const QHostAddress &source = QHostAddress())
+{
+    return rawExchange(port, crashReportRequest(dump), 1, source).answers.value(0).status;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -44,8 +56,10 @@ private slots:
 
     void crashDumpIsStoredByteIdentical_data();
     void crashDumpIsStoredByteIdentical();
-    void crashReportThatDoesNotDecodeIsRefused_data();
-    void crashReportThatDoesNotDecodeIsRefused();
+    void crashReportThatIsDamagedOrTooLargeIsRefused_data();
+    void crashReportThatIsDamagedOrTooLargeIsRefused();
+    void crashReportsOfOneAddressAreLimitedPerMinute();
+    void crashReportsFolderDropsTheOldestBeyondItsCap();
 
     void pagesAreServed_data();
     void pagesAreServed();
@@ -78,7 +92,13 @@ void tst_WebServer::initTestCase()
     writeFile(m_data.filePath("downloads/sub/inner.so"), "SECRET");
     writeFile(m_data.filePath("downloads/libwftp.so"), randomBytes(3 * 1024 * 1024 + 17, 7));
     writeFile(m_data.filePath("downloads/setup 1022.bin"), "installer");
-    m_server = std::make_unique<WebServer>(m_data.path(), nullptr);
+    QVERIFY(QFile::link(m_data.filePath("secret.txt"), m_data.filePath("downloads/link-out.txt")));
+    QVERIFY(QFile::link(m_data.filePath("downloads/setup 1022.bin"), m_data.filePath("downloads/link-in.bin")));
+    // The rows here send more reports than one address may a minute; that
+    // limit has its own test.
+    WebServerLimits limits;
+    limits.crashReportsPerAddressPerMinute = 1000;
+    m_server = std::make_unique<WebServer>(m_data.path(), nullptr, limits);
     QVERIFY(m_server->start(QStringLiteral("127.0.0.1"), 0));
     QVERIFY(m_server->port() != 0);
 }
@@ -105,7 +125,7 @@ void tst_WebServer::crashDumpIsStoredByteIdentical_data()
     // the longer rows end in "=" padding.
     QTest::newRow("plus and slash") << QByteArray("\xfb\xff\xbf", 3);
     QTest::newRow("padding") << QByteArray("\xfb\xef\xbe\xfb", 4);
-    QTest::newRow("large binary dump") << randomBytes(2 * 1024 * 1024 + 1, 3);
+    QTest::newRow("binary dump at the size cap") << randomBytes(1024 * 1024, 3);
     QTest::newRow("empty dump") << QByteArray();
 }
 
@@ -129,7 +149,7 @@ void tst_WebServer::crashDumpIsStoredByteIdentical()
     QCOMPARE(stored.readAll(), dump);
 }
 
-void tst_WebServer::crashReportThatDoesNotDecodeIsRefused_data()
+void tst_WebServer::crashReportThatIsDamagedOrTooLargeIsRefused_data()
 {
     QTest::addColumn<QByteArray>("verb");
     QTest::addColumn<QByteArray>("body");
@@ -139,10 +159,14 @@ void tst_WebServer::crashReportThatDoesNotDecodeIsRefused_data()
     QTest::newRow("not Base64") << QByteArray("POST") << QByteArray("dumpdata=QU@D&ver=1.0021") << 400;
     QTest::newRow("space inside") << QByteArray("POST") << QByteArray("dumpdata=QU JD&ver=1.0021") << 400;
     QTest::newRow("text after padding") << QByteArray("POST") << QByteArray("dumpdata=QUI=QUI=") << 400;
+    QTest::newRow("one byte over the size cap")
+        << QByteArray("POST") << crashReportBody(randomBytes(1024 * 1024 + 1, 5)) << 413;
+    QTest::newRow("body far over the size cap")
+        << QByteArray("POST") << "dumpdata=" + QByteArray(7 * 1024 * 1024, 'A') << 413;
     QTest::newRow("GET") << QByteArray("GET") << QByteArray() << 405;
 }
 
-void tst_WebServer::crashReportThatDoesNotDecodeIsRefused()
+void tst_WebServer::crashReportThatIsDamagedOrTooLargeIsRefused()
 {
     QFETCH(QByteArray, verb);
     QFETCH(QByteArray, body);
@@ -154,6 +178,59 @@ void tst_WebServer::crashReportThatDoesNotDecodeIsRefused()
     QCOMPARE(answer.status, status);
     QVERIFY(answer.body != "ok");
     QCOMPARE(dumpFiles(), before);
+}
+
+void tst_WebServer::crashReportsOfOneAddressAreLimitedPerMinute()
+{
+    WebServerLimits limits;
+    limits.crashReportsPerAddressPerMinute = 3;
+    WebServer server(m_data.path(), nullptr, limits);
+    QVERIFY(server.start(QStringLiteral("127.0.0.1"), 0));
+    const QStringList before = dumpFiles();
+    const QHostAddress flooder(QStringLiteral("127.0.0.1"));
+
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(crashReportStatus(server.port(), "dump", flooder), 200);
+    QCOMPARE(crashReportStatus(server.port(), "dump", flooder), 429);
+    QCOMPARE(crashReportStatus(server.port(), "dump", flooder), 429);
+    // Another address has its own allowance.
+    QCOMPARE(crashReportStatus(server.port(), "dump", QHostAddress(QStringLiteral("127.0.0.2"))), 200);
+    QCOMPARE(dumpFiles().size(), before.size() + 4);
+}
+
+void tst_WebServer::crashReportsFolderDropsTheOldestBeyondItsCap()
+{
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addDays(-1);
+    for (int i = 0; i < 4; ++i) {
+        const QString path = data.filePath(QStringLiteral("dumps/old%1.dmp").arg(i));
+        writeFile(path, QByteArray(3000, 'o'));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(longAgo.addSecs(i), QFileDevice::FileModificationTime));
+    }
+    WebServerLimits limits;
+    limits.maxCrashReportsFolderBytes = 10000;
+    WebServer server(data.path(), nullptr, limits);
+    QVERIFY(server.start(QStringLiteral("127.0.0.1"), 0));
+
+    QCOMPARE(crashReportStatus(server.port(), QByteArray(3000, 'n')), 200);
+    QCOMPARE(crashReportStatus(server.port(), QByteArray(3000, 'n')), 200);
+
+    const QFileInfoList kept = QDir(data.filePath("dumps")).entryInfoList(QDir::Files, QDir::Name);
+    qint64 total = 0;
+    QStringList names;
+    for (const QFileInfo &file : kept) {
+        total += file.size();
+        names << file.fileName();
+    }
+    QVERIFY2(total <= limits.maxCrashReportsFolderBytes, qPrintable(QString::number(total)));
+    // The two oldest made room; the newer old one and both new reports stay.
+    QCOMPARE(kept.size(), 3);
+    QVERIFY2(!names.contains("old0.dmp") && !names.contains("old1.dmp") && !names.contains("old2.dmp")
+                 && names.contains("old3.dmp"),
+             qPrintable(names.join(',')));
 }
 
 void tst_WebServer::pagesAreServed_data()
@@ -222,6 +299,9 @@ void tst_WebServer::pathsOutsideTheRoutesAreNotFound_data()
     QTest::newRow("no file name") << QByteArray("/downloads/");
     QTest::newRow("dot segments to a route") << QByteArray("/pages/../backend/publickey");
     QTest::newRow("absolute path in the name") << QByteArray("/downloads/%2Fetc%2Fpasswd");
+    QTest::newRow("NUL after a served name") << QByteArray("/downloads/setup%201022.bin%00.pem");
+    QTest::newRow("symbolic link out of downloads") << QByteArray("/downloads/link-out.txt");
+    QTest::newRow("symbolic link inside downloads") << QByteArray("/downloads/link-in.bin");
 }
 
 void tst_WebServer::pathsOutsideTheRoutesAreNotFound()
@@ -235,6 +315,7 @@ void tst_WebServer::pathsOutsideTheRoutesAreNotFound()
     QCOMPARE(exchange.answers.size(), 1);
     QCOMPARE(exchange.answers.first().status, 404);
     QVERIFY(!exchange.answers.first().body.contains("SECRET"));
+    QVERIFY(!exchange.answers.first().body.contains("installer"));
     QVERIFY(!exchange.answers.first().body.contains("PUBLIC KEY"));
 }
 

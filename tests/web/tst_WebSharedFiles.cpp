@@ -137,6 +137,7 @@ private slots:
     void unavailableFileGivesErrorPage_data();
     void unavailableFileGivesErrorPage();
     void ownerLostDuringTransferCutsTheDownload();
+    void silentOwnerHoldsNoPageWorkerAndFewWaits();
 
 private:
     QUrl url(const QString &user, const QString &fileId) const;
@@ -308,6 +309,63 @@ void tst_WebSharedFiles::ownerLostDuringTransferCutsTheDownload()
     const QtAnswer next = qtExchange("GET", url("alice", kPlainFile));
     QCOMPARE(next.status, 200);
     QVERIFY(next.body == m_owner.files[kPlainFile].content);
+}
+
+void tst_WebSharedFiles::silentOwnerHoldsNoPageWorkerAndFewWaits()
+{
+    // A client that never answers: every request to it waits out the time-out.
+    WebServerLimits limits;
+    limits.clientTimeoutMs = 4000;
+    m_server = std::make_unique<WebServer>(m_data.path(), &m_owner, limits);
+    QVERIFY(m_server->start(QStringLiteral("127.0.0.1"), 0));
+    m_owner.setMode(OwnerClient::Mode::Silent);
+    const int requests = 3 * limits.workerThreads;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < requests; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+        sockets.back()->write("GET /webfiles/alice/" + kPlainFile.toLatin1()
+                              + ".html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    }
+    QVERIFY(QTest::qWaitFor([&] { return m_owner.wasAsked(QString()); }, 10000));
+
+    // A page is answered at once, long before any of the waits ends.
+    const RawExchange page =
+        rawExchange(m_server->port(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    QCOMPARE(page.answers.value(0).status, 200);
+
+    // Beyond the owner's share the requests are told "busy" at once, too.
+    QMap<int, int> statuses;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            statuses.clear();
+            for (const auto &socket : sockets) {
+                const QList<HttpAnswer> answers = parseAnswers(socket->peek(socket->bytesAvailable()));
+                if (!answers.isEmpty())
+                    ++statuses[answers.first().status];
+            }
+            return statuses.value(503) == requests - limits.maxClientRequestsPerOwner;
+        },
+        limits.clientTimeoutMs / 2));
+    QVERIFY2(clock.elapsed() < limits.clientTimeoutMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(statuses.value(404), 0);
+    {
+        QMutexLocker lock(&m_owner.mutex);
+        QCOMPARE(m_owner.commands.size(), limits.maxClientRequestsPerOwner);
+    }
+    // The waiting ones end with the time-out, as before.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            int notAvailable = 0;
+            for (const auto &socket : sockets) {
+                const QList<HttpAnswer> answers = parseAnswers(socket->peek(socket->bytesAvailable()));
+                notAvailable += !answers.isEmpty() && answers.first().status == 404;
+            }
+            return notAvailable == limits.maxClientRequestsPerOwner;
+        },
+        3 * limits.clientTimeoutMs));
 }
 
 QTEST_GUILESS_MAIN(tst_WebSharedFiles)

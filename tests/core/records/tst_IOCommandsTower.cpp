@@ -28,6 +28,37 @@ KvrConfig makeRecord(const QString &id, const QString &payload, const QString &c
     return record;
 }
 
+// A step of an input-list row: "m3" puts record "m3" from sender "m" (the
+// first letter), "m3:5000" with 5000 payload bytes, "S1" a push of the main
+// server (no sender), "-m3" takes "m3".
+void applyInputStep(IOCommandsTower &tower, const QString &step)
+{
+    if (step.startsWith(QLatin1Char('-'))) {
+        tower.takeInputCommand(step.mid(1));
+        return;
+    }
+    const QStringList parts = step.split(QLatin1Char(':'));
+    const QString id = parts.at(0);
+    const bool fromServer = id.startsWith(QLatin1Char('S'));
+    KvrConfig record = makeRecord(id, QString(), fromServer ? QStringLiteral("Local::userStatusChanged")
+                                                             : QStringLiteral("probe:::flood"));
+    if (!fromServer)
+        record.sv(QStringLiteral("Wivora::sender"), id.left(1));
+    if (parts.size() > 1)
+        record.SetValue(QStringLiteral("payload"), QByteArray(parts.at(1).toInt(), 'x'));
+    tower.putInputCommand(record);
+}
+
+InputListBudget::Limits limits(int senderRecords, qint64 senderBytes, int allRecords, qint64 allBytes,
+                               int serverRecords)
+{
+    InputListBudget::Limits limits;
+    limits.perSender = {senderRecords, senderBytes};
+    limits.allSenders = {allRecords, allBytes};
+    limits.server = {serverRecords, 1 << 20};
+    return limits;
+}
+
 // The payload of a taken record; "-" for the empty record a failed take gives.
 QString payloadOf(const KvrConfig &record)
 {
@@ -35,6 +66,8 @@ QString payloadOf(const KvrConfig &record)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(InputListBudget::Limits)
 
 class tst_IOCommandsTower : public QObject
 {
@@ -47,6 +80,8 @@ private slots:
     void concurrentPutsAndTakesLoseNothing();
     void unclaimedRecordsAge_data();
     void unclaimedRecordsAge();
+    void inputListCaps_data();
+    void inputListCaps();
     void waitEndsWhenRecordArrives_data();
     void waitEndsWhenRecordArrives();
     void waitKeepsEventsFlowing_data();
@@ -215,6 +250,62 @@ void tst_IOCommandsTower::unclaimedRecordsAge()
 
     QCOMPARE(take(QStringLiteral("old")).isEmpty(), !oldKept);
     QCOMPARE(payloadOf(take(QStringLiteral("new"))), QStringLiteral("new"));
+}
+
+void tst_IOCommandsTower::inputListCaps_data()
+{
+    QTest::addColumn<InputListBudget::Limits>("limits");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("kept"); // the records still there, in put order
+
+    constexpr qint64 big = 1 << 30;
+    QTest::newRow("sender over its count loses its own oldest")
+        << limits(2, big, 100, big, 100) << QStringList{"a1", "m1", "m2", "m3"} << QStringList{"a1", "m2", "m3"};
+    QTest::newRow("a flood leaves other senders alone")
+        << limits(3, big, 100, big, 100) << QStringList{"a1", "m1", "m2", "m3", "m4", "m5", "m6", "a2"}
+        << QStringList{"a1", "m4", "m5", "m6", "a2"};
+    QTest::newRow("sender over its bytes loses as many as needed")
+        << limits(100, 2500, 100, big, 100) << QStringList{"m1:1000", "m2:1000", "a1:1000", "m3:2000"}
+        << QStringList{"a1", "m3"};
+    QTest::newRow("a record larger than its sender's cap still goes in, alone")
+        << limits(100, 2500, 100, big, 100) << QStringList{"m1:100", "a1:100", "m2:10000"}
+        << QStringList{"a1", "m2"};
+    QTest::newRow("taken records give their room back")
+        << limits(2, big, 100, big, 100) << QStringList{"m1", "m2", "-m1", "m3"} << QStringList{"m2", "m3"};
+    QTest::newRow("all senders over their count: the sender holding most loses")
+        << limits(100, big, 4, big, 100) << QStringList{"a1", "b1:500", "b2:500", "c1", "d1"}
+        << QStringList{"a1", "b2", "c1", "d1"};
+    QTest::newRow("all senders over their bytes: the sender holding most loses")
+        << limits(100, big, 100, 3000, 100) << QStringList{"a1:500", "b1:1000", "b2:1000", "c1:900"}
+        << QStringList{"a1", "b2", "c1"};
+    QTest::newRow("the server's pushes have a budget of their own")
+        << limits(2, big, 3, big, 2) << QStringList{"S1", "m1", "m2", "m3", "a1", "b1", "S2"}
+        << QStringList{"S1", "m3", "a1", "b1", "S2"};
+    QTest::newRow("the server over its count loses its own oldest")
+        << limits(2, big, 3, big, 2) << QStringList{"S1", "a1", "S2", "S3"} << QStringList{"a1", "S2", "S3"};
+}
+
+void tst_IOCommandsTower::inputListCaps()
+{
+    QFETCH(InputListBudget::Limits, limits);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, kept);
+
+    IOCommandsTower tower;
+    tower.setInputLimits(limits);
+    QStringList ids;
+    for (const QString &step : steps) {
+        applyInputStep(tower, step);
+        const QString id = step.section(QLatin1Char(':'), 0, 0);
+        if (!id.startsWith(QLatin1Char('-')))
+            ids << id;
+    }
+    QStringList present;
+    for (const QString &id : ids) {
+        if (tower.hasInputCommand(id))
+            present << id;
+    }
+    QCOMPARE(present, kept);
 }
 
 void tst_IOCommandsTower::waitEndsWhenRecordArrives_data()

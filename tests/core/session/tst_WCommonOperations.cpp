@@ -231,22 +231,28 @@ void tst_WCommonOperations::acceptedPasswordChangeOpensTheNextLogin()
 void tst_WCommonOperations::hostInformationCarriesTheListeningPort_data()
 {
     QTest::addColumn<QByteArray>("setting"); // null: absent
+    QTest::addColumn<int>("listeningOn");     // the port the session listens on; 0: none
     QTest::addColumn<QString>("expectedPort");
-    QTest::newRow("absent") << QByteArray() << "1500";
-    QTest::newRow("zero") << QByteArray("0") << "1500";
-    QTest::newRow("not a number") << QByteArray("port") << "1500";
-    QTest::newRow("beyond the port range") << QByteArray("70000") << "1500";
-    QTest::newRow("set") << QByteArray("2500") << "2500";
+    QTest::newRow("absent") << QByteArray() << 0 << "1500";
+    QTest::newRow("zero") << QByteArray("0") << 0 << "1500";
+    QTest::newRow("not a number") << QByteArray("port") << 0 << "1500";
+    QTest::newRow("beyond the port range") << QByteArray("70000") << 0 << "1500";
+    QTest::newRow("set") << QByteArray("2500") << 0 << "2500";
+    QTest::newRow("set, but listening elsewhere (it was taken)") << QByteArray("2500") << 41234 << "41234";
 }
 
 void tst_WCommonOperations::hostInformationCarriesTheListeningPort()
 {
     QFETCH(QByteArray, setting);
+    QFETCH(int, listeningOn);
     QFETCH(QString, expectedPort);
     if (!setting.isNull())
         m_session.account()->settingsData->setSetting(QStringLiteral("servers/tcpport"), setting, true);
+    m_session.setListeningPort(quint16(listeningOn));
 
-    QVERIFY(WCommonOperations::sendHostInformation());
+    const bool sent = WCommonOperations::sendHostInformation();
+    m_session.setListeningPort(0);
+    QVERIFY(sent);
 
     QCOMPARE(m_session.account()->settingsData->getSetting(QStringLiteral("externalIp")), QByteArray("127.0.0.1"));
     // What another user learns about alice.

@@ -88,7 +88,8 @@ private slots:
 
         QTest::newRow("answers that it runs") << Answer{{0, "isrunning"}} << true;
         QTest::newRow("answer split before 4 bytes") << Answer{{0, "isr"}, {150, "unning"}} << true;
-        QTest::newRow("answer split after 4 bytes") << Answer{{0, "isru"}, {250, "nning"}} << false;
+        QTest::newRow("answer split after 4 bytes") << Answer{{0, "isru"}, {250, "nning"}} << true;
+        QTest::newRow("rest of the answer too late") << Answer{{0, "isru"}, {900, "nning"}} << false;
         QTest::newRow("another answer") << Answer{{0, "notrunning"}} << false;
         QTest::newRow("answer with more bytes") << Answer{{0, "isrunning!"}} << false;
         QTest::newRow("no answer") << Answer{} << false;

@@ -46,9 +46,14 @@ public:
         return QSettings(settingsFile(), QSettings::IniFormat).value(key).toString();
     }
 
-    void start(QProcess &process, const QString &program, const QStringList &arguments = {}) const
+    // loggingRules: QT_LOGGING_RULES of the process; none when empty.
+    void start(QProcess &process, const QString &program, const QStringList &arguments = {},
+               const QString &loggingRules = QString()) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+        if (!loggingRules.isEmpty())
+            environment.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
         environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("t")));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("c")));
         environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("d")));
@@ -114,7 +119,8 @@ private slots:
         ClientFolders folders;
         ChildProcess first;
         OutputLog firstLog(first);
-        folders.start(first, QStringLiteral(WIVORA_CLIENT_PROGRAM));
+        // Its debug lines tell when it answered.
+        folders.start(first, QStringLiteral(WIVORA_CLIENT_PROGRAM), {QStringLiteral("--verbose")});
         QVERIFY(folders.waitUntilCopyAnswers());
         QTRY_VERIFY(firstLog.count(WakeUpLogLine) > 0);
         const int answeredBefore = firstLog.count(WakeUpLogLine);
@@ -129,6 +135,38 @@ private slots:
         // The running copy still holds the name.
         QCOMPARE(first.state(), QProcess::Running);
         QVERIFY(folders.copyAnswers());
+    }
+
+    void debugLinesOnlyWhenAsked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("loggingRules");
+        QTest::addColumn<bool>("printed");
+
+        QTest::newRow("by default: none") << QStringList() << QString() << false;
+        QTest::newRow("--verbose") << QStringList{"--verbose"} << QString() << true;
+        QTest::newRow("logging rules select them") << QStringList() << "wivora.startup.debug=true" << true;
+        QTest::newRow("logging rules decide over --verbose")
+            << QStringList{"--verbose"} << "wivora.*.debug=false" << false;
+    }
+    void debugLinesOnlyWhenAsked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, loggingRules);
+        QFETCH(bool, printed);
+
+        ClientFolders folders;
+        ChildProcess client;
+        OutputLog log(client);
+        folders.start(client, QStringLiteral(WIVORA_CLIENT_PROGRAM), arguments, loggingRules);
+        // Each look wakes it once; its debug line would follow at once.
+        QVERIFY(folders.waitUntilCopyAnswers());
+        QVERIFY(folders.copyAnswers());
+        if (printed)
+            QTRY_VERIFY(log.count(WakeUpLogLine) > 0);
+        client.terminate();
+        QVERIFY(client.waitForFinished(StartTimeoutMs));
+        QCOMPARE(log.count(WakeUpLogLine) > 0, printed);
     }
 
     void copiesWithOwnFoldersRunSideBySide()

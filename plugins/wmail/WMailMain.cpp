@@ -1,0 +1,177 @@
+#include "WMailMain.h"
+
+#include "WMailCommands.h"
+#include "WMailRenderer.h"
+
+#include <IWHost.h>
+#include <MainServerCommands.h>
+#include <WivoraAccount.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+const QString kStorageFolder = QStringLiteral("wmail");
+const QString kChat = QStringLiteral("chat");
+
+QAtomicPointer<WMailMain> g_main;
+std::atomic<bool> g_destroyed{false};
+
+// Deletes the main object when the library goes.
+struct MainCleanup
+{
+    ~MainCleanup()
+    {
+        g_destroyed = true;
+        delete g_main.fetchAndStoreOrdered(nullptr);
+    }
+} g_cleanup;
+
+} // namespace
+
+WMailMain *wmailMain()
+{
+    if (g_destroyed)
+        return nullptr;
+    if (WMailMain *existing = g_main.loadAcquire())
+        return existing;
+    auto *made = new WMailMain;
+    if (!g_main.testAndSetOrdered(nullptr, made))
+        delete made;
+    return g_main.loadAcquire();
+}
+
+// The icons are compiled into the engine, a static library: register them.
+static void initResources()
+{
+    Q_INIT_RESOURCE(wmail);
+}
+
+WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(new WMailRenderer)
+{
+    initResources();
+}
+
+WMailMain::~WMailMain()
+{
+    // The host owns the page once it has placed it; a page never placed is ours.
+    if (m_chatWidget && !m_chatWidget->parent() && QCoreApplication::instance())
+        delete m_chatWidget.data();
+}
+
+QString WMailMain::ownUser() const
+{
+    if (!m_host)
+        return QString();
+    const QSharedPointer<WivoraAccount> account = m_host->getAccount();
+    return account ? account->getUserName() : QString();
+}
+
+void WMailMain::initPlugin()
+{
+    // A question to the server: asked on the caller's thread, which after a
+    // reconnect is a pool thread.
+    m_timeDifference.storeRelease(MainServerCommands::getTimeDiffrence());
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { initOnThisThread(); }, Qt::QueuedConnection);
+        return;
+    }
+    initOnThisThread();
+}
+
+void WMailMain::initOnThisThread()
+{
+    const QString own = ownUser();
+    const QString folder = own.isEmpty() ? QString() : m_host->getPluginStoragePath(kStorageFolder);
+    // Another user's conversations replace the list: the page must not keep
+    // showing (and saving) one of the old ones.
+    if (m_manager.loadConversations(folder, own) && m_chatWidget)
+        m_chatWidget->setConversation(WMailConversation::Pointer());
+    if (own.isEmpty())
+        return; // the handler is written into the logged-in account
+    QFile icon(QStringLiteral(":/icons/Resources/chatblue.png"));
+    if (icon.open(QIODevice::ReadOnly))
+        m_host->registerActivityHandler(kChat, icon.readAll());
+}
+
+void WMailMain::closePlugin()
+{
+    if (m_chatWidget)
+        m_chatWidget->setConversation(WMailConversation::Pointer());
+}
+
+WMailConversation::Pointer WMailMain::setUser(const QString &contact)
+{
+    const WMailConversation::Pointer conversation = m_manager.getUserConversation(contact.toLower());
+    if (!conversation)
+        return conversation;
+    if (m_chatWidget)
+        m_chatWidget->setConversation(conversation);
+    m_host->setUserActivity(contact, kChat, false);
+    return conversation;
+}
+
+void WMailMain::signalReceived(const QString &name, const QMap<QString, QVariant> &params)
+{
+    if (name == QLatin1String("signaluserViewWidgetChanged") && params.value(QStringLiteral("name")).toString() == kChat
+        && m_host)
+        m_host->setUserActivity(params.value(QStringLiteral("username")).toString(), kChat, false);
+}
+
+void WMailMain::commandReceived(const QString &id, const QString &command)
+{
+    KvrConfig record;
+    QString author;
+    if (!WMailCommands::claim(m_host, id, command, &record, &author))
+        return;
+    QMetaObject::invokeMethod(this, [this, record, author] { fileMessage(record, author); }, Qt::QueuedConnection);
+}
+
+void WMailMain::fileMessage(const KvrConfig &record, const QString &author)
+{
+    const WMailCommands::Filed filed = WMailCommands::file(m_manager, record, author);
+    if (!filed.conversation)
+        return;
+    m_host->displayActivityNotification(tr("New message available"));
+    const bool shownHere = m_chatWidget && m_chatWidget->conversation() == filed.conversation
+        && filed.parent == filed.conversation->viewRoot();
+    if (shownHere)
+        m_chatWidget->addMessageToPage(filed.message->id);
+    if (!shownHere || !m_chatWidget->isVisible())
+        m_host->setUserActivity(author, kChat, true);
+}
+
+QString WMailMain::createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
+                                 const QString &itemType, bool send)
+{
+    const QString own = ownUser();
+    // Only the logged-in user's conversations: an object kept from another
+    // login would write into that user's folder.
+    if (!conversation || own.isEmpty() || !conversation->viewRoot()
+        || m_manager.findConversation(conversation->name()) != conversation)
+        return QString();
+    const WMailStructure::Pointer viewRoot = conversation->viewRoot();
+    const QDateTime serverTime =
+        QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + timeDifference(), Qt::UTC);
+    const WMailStructure::Pointer message = conversation->newMessage(itemType, own, serverTime);
+
+    KvrConfig record;
+    if (send) {
+        const QString previousId = viewRoot->children.isEmpty() ? QString() : viewRoot->children.last()->id;
+        record = WMailCommands::newMessageRecord(own, conversation->name(), viewRoot->id, previousId,
+                                                 message->serializeStructure(), data);
+        if (!WMailCommands::fitsHost(record)) {
+            m_host->displayActivityNotification(tr("The message is too large to be sent."));
+            return QString();
+        }
+    }
+    conversation->addMessage(viewRoot, message, data, false);
+    if (send)
+        WMailCommands::sendNewMessage(m_host, own, message->recipients, record);
+    return message->id;
+}

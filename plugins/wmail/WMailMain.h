@@ -1,0 +1,66 @@
+#pragma once
+
+#include "WMailConversation.h"
+#include "WMailManager.h"
+
+#include <KvrConfig.h>
+
+#include <QAtomicInt>
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+
+class IWHost;
+class WMailRenderer;
+
+// The messaging plug-in's engine for one host: the conversations of the
+// logged-in user, the chat page, the server time difference, and both roads
+// of a message. Lives on the GUI thread; initPlugin and commandReceived may
+// be called from any thread and do their filing work here.
+class WMailMain : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit WMailMain(QObject *parent = nullptr);
+    ~WMailMain() override;
+
+    IWHost *host() const { return m_host; }
+    void setHost(IWHost *host) { m_host = host; }
+    WMailManager &manager() { return m_manager; }
+    WMailRenderer *chatWidget() const { return m_chatWidget; }
+    int timeDifference() const { return m_timeDifference.loadAcquire(); }
+    // The logged-in user's name; empty while nobody is logged in.
+    QString ownUser() const;
+
+    void initPlugin();
+    void closePlugin();
+    // Shows the conversation with contact; it, or null when there is none.
+    WMailConversation::Pointer setUser(const QString &contact);
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params);
+    void commandReceived(const QString &id, const QString &command);
+
+    // Adds the user's own message under the conversation's view root, stores
+    // its item and, when send is set, buffers it for every other participant.
+    // The new id, or "" when nothing was made (no view root, nobody logged in,
+    // a conversation of another login, or a message the host cannot carry:
+    // the user is told).
+    QString createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
+                          const QString &itemType, bool send);
+
+private:
+    void initOnThisThread();
+    void fileMessage(const KvrConfig &record, const QString &author);
+
+    IWHost *m_host = nullptr;
+    WMailManager m_manager;
+    QPointer<WMailRenderer> m_chatWidget; // not owned: the host shows it
+    QAtomicInt m_timeDifference{0};
+};
+
+// The process's main object, made on first use (the host's setHostInterface,
+// on the GUI thread); null after the library's clean-up.
+WMailMain *wmailMain();

@@ -1,0 +1,463 @@
+// The main window against a real wivora-server, with the window-probe plug-in
+// loaded from the "plugins" folder: its state before and after login, the
+// plug-in's places, docks kept across sessions, notices, the wake-up, and the
+// menu actions. One window serves every case, as in the program.
+
+#include "ContactNamesView.h"
+#include "MainClass.h"
+#include "MainContainer.h"
+#include "NotifyWindow.h"
+#include "UrlCatcher.h"
+#include "WCommonOperations.h"
+#include "WakeUpServer.h"
+#include "WindowFixture.h"
+#include "Wivora.h"
+#include "uiLoginWidget.h"
+
+#include <IWPlugin.h>
+#include <PSettings.h>
+#include <WivoraAccount.h>
+
+#include <QDockWidget>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <QWebFrame>
+#include <QWebView>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString Alice = QStringLiteral("alice");
+const QString Bob = QStringLiteral("bob");
+const QString Carol = QStringLiteral("carol");
+const QString WakeUpName = QStringLiteral("wivora-window-test");
+
+QStringList texts(const QList<QAction *> &actions)
+{
+    QStringList result;
+    for (const QAction *action : actions)
+        result << (action->isSeparator() ? QStringLiteral("|") : action->text());
+    return result;
+}
+
+// Answers the next modal dialog of type T: hands it to `answer` once it is
+// up; stops looking when `scope` ends.
+template <typename T> void answerModal(QObject *scope, const std::function<void(T *)> &answer)
+{
+    auto *poll = new QTimer(scope);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        }
+    });
+    poll->start(10);
+}
+
+} // namespace
+
+class tst_Wivora : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_fixture.start({Alice, Bob, Carol}, {{Alice, Bob}}), qPrintable(m_fixture.sessions.server.errorText()));
+        QVERIFY(m_fixture.setUpThisProcess());
+        // Nothing to log in with at the start.
+        PSettings::SetValue(QStringLiteral("settings/rememberMe"), false);
+        QVERIFY(m_wakeUp.listen(WakeUpName));
+        m_window.reset(new Wivora(&m_wakeUp));
+        m_window->setAlertHandler([this] { ++m_alerts; });
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const QList<PluginRecord> plugins = MainClass::instance()->pluginManager()->plugins();
+        QCOMPARE(plugins.size(), 1);
+        m_probe = plugins.first().instance;
+        QVERIFY(qobject_cast<IWPlugin *>(m_probe));
+    }
+    void cleanup()
+    {
+        if (m_window->isLoggedInPage())
+            logOut();
+    }
+    void cleanupTestCase() { m_window.reset(); }
+
+    void startsLoggedOut();
+    void firstStartIsCentred();
+    void pluginPlaces();
+    void pluginListsAskedOnce();
+    void pageButtons();
+    void loginAndLogoutTransitions();
+    void dockPlaceKeptAcrossSessions();
+    void contactActivationReachesPlugins();
+    void statusActions_data();
+    void statusActions();
+    void closingOnlyMinimises();
+    void notification_data();
+    void notification();
+    void wakeUpBringsWindowUp();
+    void aboutText();
+    void sitePages_data();
+    void sitePages();
+    void changePassword_data();
+    void changePassword();
+    // Last: it ends with the quit sequence.
+    void quitDuringLoginWaitsForIt();
+
+private:
+    template <typename T> T *child(const QString &name) const
+    {
+        T *found = m_window->findChild<T *>(name);
+        if (!found)
+            qWarning() << "no child" << name;
+        return found;
+    }
+    QAction *action(const QString &name) const { return child<QAction>(name); }
+    QDockWidget *dock(const QString &name) const { return child<QDockWidget>(name); }
+    bool logIn(const QString &user)
+    {
+        PSettings::SetValue(QStringLiteral("settings/rememberMe"), true);
+        PSettings::SetValue(QStringLiteral("settings/username"), user);
+        PSettings::SetValue(QStringLiteral("settings/password"), WindowFixture::passwordOf(user));
+        QSignalSpy loggedIn(m_window.get(), &Wivora::signalLoggedIn);
+        m_window->autoLogin();
+        PSettings::SetValue(QStringLiteral("settings/rememberMe"), false);
+        return loggedIn.count() == 1;
+    }
+    void logOut() { action(QStringLiteral("actionLog_out"))->trigger(); }
+    QString statusText() const { return child<QLabel>(QStringLiteral("statusLabel"))->text(); }
+    void checkSessionControls(bool enabled);
+
+    WindowFixture m_fixture;
+    WakeUpServer m_wakeUp;
+    std::unique_ptr<Wivora> m_window;
+    QObject *m_probe = nullptr;
+    int m_alerts = 0;
+};
+
+void tst_Wivora::checkSessionControls(bool enabled)
+{
+    for (const QString &menu : {QStringLiteral("menuStatus"), QStringLiteral("menuContacts"),
+                                QStringLiteral("menuWindows"), QStringLiteral("menuTools"), QStringLiteral("menuProfile")})
+        QVERIFY2(child<QMenu>(menu)->isEnabled() == enabled, qPrintable(menu));
+    for (const QString &name :
+         {QStringLiteral("actionChange_Password"), QStringLiteral("actionLog_out"), QStringLiteral("actionDashboard")})
+        QVERIFY2(action(name)->isEnabled() == enabled, qPrintable(name));
+    for (QDockWidget *dock : m_window->docks()) {
+        QCOMPARE(dock->isEnabled(), enabled);
+        QCOMPARE(dock->isVisible(), enabled);
+    }
+    QCOMPARE(m_window->isLoggedInPage(), enabled);
+}
+
+void tst_Wivora::startsLoggedOut()
+{
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Wivora"));
+    QCOMPARE(statusText(), QStringLiteral("Logged out"));
+    checkSessionControls(false);
+    QCOMPARE(m_window->trayIcon()->toolTip(), QStringLiteral("Wivora"));
+    QCOMPARE(texts(m_window->trayIcon()->contextMenu()->actions()),
+             (QStringList{QStringLiteral("Status"), QStringLiteral("Mi&nimize"), QStringLiteral("Ma&ximize"),
+                          QStringLiteral("&Restore"), QStringLiteral("|"), QStringLiteral("&Quit")}));
+    QCOMPARE(texts(child<QMenu>(QStringLiteral("menuWivora"))->actions()),
+             (QStringList{QStringLiteral("Status"), QStringLiteral("Profile"), QStringLiteral("Contacts"),
+                          QStringLiteral("|"), QStringLiteral("Change Password"), QStringLiteral("Log out"),
+                          QStringLiteral("|"), QStringLiteral("Quit")}));
+    QVERIFY(!m_window->notifyWindow()->isVisible());
+}
+
+void tst_Wivora::firstStartIsCentred()
+{
+    // Nothing was stored before this window was made.
+    QCOMPARE(m_window->size(), QSize(758, 555));
+    const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+    QCOMPARE(m_window->pos(), QPoint(desktop.width() / 2 - 758 / 2, desktop.height() / 2 - 555 / 2));
+}
+
+void tst_Wivora::pluginPlaces()
+{
+    QCOMPARE(texts(child<QToolBar>(QStringLiteral("toolbar"))->actions()),
+             (QStringList{QStringLiteral("Dashboard"), QStringLiteral("|"), QStringLiteral("Probe"),
+                          QStringLiteral("|"), QStringLiteral("Probe quick"), QStringLiteral("|")}));
+    QCOMPARE(texts(m_window->menuBar()->actions()),
+             (QStringList{QStringLiteral("Wivora"), QStringLiteral("Probe plug-in"), QStringLiteral("Tools"),
+                          QStringLiteral("Windows"), QStringLiteral("Help")}));
+    QMenu *probeMenu = m_window->menuBar()->actions().at(1)->menu();
+    QCOMPARE(texts(probeMenu->actions()), QStringList{QStringLiteral("Probe action")});
+    const QList<QAction *> windows = child<QMenu>(QStringLiteral("menuWindows"))->actions();
+    QCOMPARE(texts(windows), (QStringList{QStringLiteral("Contacts"), QStringLiteral("Probe plug-in")}));
+    QCOMPARE(texts(windows.at(1)->menu()->actions()), QStringList{QStringLiteral("Probe dock")});
+    QCOMPARE(dock(QStringLiteral("contacts"))->windowTitle(), QStringLiteral("Contacts"));
+}
+
+void tst_Wivora::pluginListsAskedOnce()
+{
+    const QVariantMap calls = m_probe->property("calls").toMap();
+    for (const QString &operation : {QStringLiteral("getMainPluginWidget"), QStringLiteral("getDockWindows"),
+                                     QStringLiteral("getPluginMenu"), QStringLiteral("getQuickMenuActions")})
+        QVERIFY2(calls.value(operation).toInt() == 1, qPrintable(operation));
+    // The probe builds a new dock per call: only the one placed exists.
+    QCOMPARE(m_window->findChildren<QDockWidget *>().size(), 2);
+}
+
+void tst_Wivora::pageButtons()
+{
+    QVERIFY(logIn(Alice));
+    MainContainer *content = m_window->mainContainer();
+    QAction *probeButton = nullptr;
+    for (QAction *button : child<QToolBar>(QStringLiteral("toolbar"))->actions()) {
+        if (button->text() == QLatin1String("Probe"))
+            probeButton = button;
+    }
+    QVERIFY(probeButton);
+    probeButton->trigger();
+    QCOMPARE(content->currentPage()->objectName(), QStringLiteral("probePage"));
+    action(QStringLiteral("actionDashboard"))->trigger();
+    QCOMPARE(content->currentPage(), static_cast<QWidget *>(content->startPage()));
+    content->slotPluginSelected(QStringLiteral("nobody"));
+    QCOMPARE(content->currentPage(), static_cast<QWidget *>(content->startPage()));
+}
+
+void tst_Wivora::loginAndLogoutTransitions()
+{
+    QWebView *startPage = m_window->mainContainer()->startPage();
+    QSignalSpy pageLoaded(startPage, &QWebView::loadFinished);
+    QVERIFY(logIn(Alice));
+    QCOMPARE(statusText(), QStringLiteral("connected"));
+    checkSessionControls(true);
+    QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("contacts"))), Qt::LeftDockWidgetArea);
+    QCOMPARE(m_window->dockWidgetArea(dock(QStringLiteral("probe:::dock"))), Qt::BottomDockWidgetArea);
+    // The contact list holds alice's contact.
+    auto *contacts = m_window->findChild<ContactNamesView *>();
+    QTRY_COMPARE(contacts->count(), 1);
+    QCOMPARE(contacts->item(0)->text(), Bob);
+    QVERIFY(pageLoaded.wait(30000) || pageLoaded.count() > 0);
+    QCOMPARE(pageLoaded.last().first().toBool(), true);
+    QCOMPARE(startPage->url(), QUrl(m_fixture.site() + QStringLiteral("/pages/program/startpage.aspx")));
+    QVERIFY(startPage->page()->mainFrame()->toPlainText().contains(QStringLiteral("Welcome")));
+
+    QSignalSpy loggedOut(m_window.get(), &Wivora::signalLoggedOut);
+    logOut();
+    QCOMPARE(loggedOut.count(), 1);
+    QCOMPARE(statusText(), QStringLiteral("logged out"));
+    checkSessionControls(false);
+    QVERIFY(!MainClass::instance()->isLoggedIn());
+}
+
+void tst_Wivora::dockPlaceKeptAcrossSessions()
+{
+    QVERIFY(logIn(Alice));
+    // Saved on the server once from here: the session then takes the local
+    // file, where logging out keeps the window's state, over the server's copy.
+    action(QStringLiteral("actionAvailable"))->trigger();
+    QDockWidget *contacts = dock(QStringLiteral("contacts"));
+    m_window->addDockWidget(Qt::RightDockWidgetArea, contacts);
+    logOut();
+    QVERIFY(logIn(Alice));
+    QCOMPARE(m_window->dockWidgetArea(contacts), Qt::RightDockWidgetArea);
+    m_window->addDockWidget(Qt::LeftDockWidgetArea, contacts);
+}
+
+void tst_Wivora::contactActivationReachesPlugins()
+{
+    QVERIFY(logIn(Alice));
+    auto *contacts = m_window->findChild<ContactNamesView *>();
+    QTRY_COMPARE(contacts->count(), 1);
+    emit contacts->itemActivated(contacts->item(0));
+    QCOMPARE(m_probe->property("users").toStringList().value(0), Bob);
+}
+
+void tst_Wivora::statusActions_data()
+{
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<int>("status");
+    QTest::newRow("away") << QStringLiteral("actionAway") << 2;
+    QTest::newRow("do not disturb") << QStringLiteral("actionDo_not_disturb") << 3;
+    QTest::newRow("invisible") << QStringLiteral("actionInvisible") << 0;
+    QTest::newRow("available") << QStringLiteral("actionAvailable") << 1;
+}
+
+void tst_Wivora::statusActions()
+{
+    QFETCH(QString, actionName);
+    QFETCH(int, status);
+    QVERIFY(logIn(Alice));
+    action(actionName)->trigger();
+    QCOMPARE(MainClass::instance()->getAccount()->getStatus(), status);
+}
+
+void tst_Wivora::closingOnlyMinimises()
+{
+    m_window->showNormal();
+    QVERIFY(!m_window->close());
+    QVERIFY(m_window->isMinimized());
+    m_window->showNormal();
+    QVERIFY(!m_window->isMinimized());
+}
+
+void tst_Wivora::notification_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("alerts");
+    QTest::addColumn<bool>("popup");
+
+    QTest::newRow("in front: nothing") << QStringLiteral("active") << 0 << false;
+    QTest::newRow("minimised: alert only") << QStringLiteral("minimised") << 1 << false;
+    QTest::newRow("behind other windows: alert and pop-up") << QStringLiteral("behind") << 1 << true;
+}
+
+void tst_Wivora::notification()
+{
+    QFETCH(QString, state);
+    QFETCH(int, alerts);
+    QFETCH(bool, popup);
+    m_window->showNormal();
+    m_window->notifyWindow()->hide();
+    // Offscreen has no window manager: the events it would send.
+    if (state == QLatin1String("active")) {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(m_window.get(), &activate);
+    } else if (state == QLatin1String("minimised")) {
+        m_window->showMinimized();
+        QTRY_VERIFY(m_window->isMinimized());
+    } else {
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QApplication::sendEvent(m_window.get(), &deactivate);
+    }
+    m_alerts = 0;
+    const QString text = QStringLiteral("<b>bob</b> sent you a file");
+    emit MainClass::instance()->signalsDispatcher()->signalDisplayActivityNotification(text);
+    QCOMPARE(m_alerts, alerts);
+    NotifyWindow *notice = m_window->notifyWindow();
+    QCOMPARE(notice->isVisible(), popup);
+    if (popup) {
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(notice->pos(), QPoint(available.right() + 1 - 215, available.bottom() + 1 - 115));
+        QCOMPARE(notice->text(), text);
+        QVERIFY(notice->windowFlags() & Qt::WindowStaysOnTopHint);
+        notice->hide();
+    }
+    m_window->showNormal();
+}
+
+void tst_Wivora::wakeUpBringsWindowUp()
+{
+    m_window->showMinimized();
+    QTRY_VERIFY(m_window->isMinimized());
+    QLocalSocket starter;
+    starter.connectToServer(WakeUpName);
+    QVERIFY(starter.waitForConnected(5000));
+    starter.write("wivorawakeup");
+    QTRY_COMPARE(starter.bytesAvailable(), qint64(9));
+    QCOMPARE(starter.readAll(), QByteArray("isrunning"));
+    QVERIFY(!m_window->isMinimized());
+    QVERIFY(m_window->isVisible());
+}
+
+void tst_Wivora::aboutText()
+{
+    QString shown;
+    QObject scope;
+    answerModal<QMessageBox>(&scope, [&shown](QMessageBox *box) {
+        shown = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->close();
+    });
+    action(QStringLiteral("actionAbout"))->trigger();
+    QCOMPARE(shown, QStringLiteral("Wivora|Wivora\nversion 1.0\nMinor ver.1021"));
+}
+
+void tst_Wivora::sitePages_data()
+{
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("help") << QStringLiteral("actionHelp") << QStringLiteral("/pages/help/help.aspx");
+    QTest::newRow("invite") << QStringLiteral("actionInform_friends_about_Wivora")
+                            << QStringLiteral("/pages/invitefriends.aspx");
+}
+
+void tst_Wivora::sitePages()
+{
+    QFETCH(QString, actionName);
+    QFETCH(QString, path);
+    UrlCatcher catcher;
+    action(actionName)->trigger();
+    QCOMPARE(catcher.opened, QList<QUrl>{QUrl(m_fixture.site() + path)});
+}
+
+void tst_Wivora::changePassword_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("cancelled") << false << QStringLiteral("carol-new") << false;
+    QTest::newRow("empty") << true << QString() << false;
+    QTest::newRow("new password") << true << QStringLiteral("carol-new") << true;
+}
+
+void tst_Wivora::changePassword()
+{
+    QFETCH(bool, confirm);
+    QFETCH(QString, typed);
+    QFETCH(bool, changed);
+    QVERIFY(logIn(Carol));
+    QString message;
+    QObject scope;
+    answerModal<QInputDialog>(&scope, [&](QInputDialog *input) {
+        input->setTextValue(typed);
+        if (!confirm) {
+            input->reject();
+            return;
+        }
+        // The confirmation box follows the accepted entry.
+        answerModal<QMessageBox>(&scope, [&message](QMessageBox *box) {
+            message = box->text();
+            box->close();
+        });
+        input->accept();
+    });
+    action(QStringLiteral("actionChange_Password"))->trigger();
+    QCOMPARE(message, changed ? QStringLiteral("Your password has been changed") : QString());
+    logOut();
+    const QString password = changed ? typed : WindowFixture::passwordOf(Carol);
+    QVERIFY(MainClass::instance()->login(Carol, password));
+    // Back to the password the other rows expect.
+    if (changed)
+        QVERIFY(WCommonOperations::changePassword(WindowFixture::passwordOf(Carol)));
+    MainClass::instance()->logout();
+}
+
+void tst_Wivora::quitDuringLoginWaitsForIt()
+{
+    PSettings::RemoveValue(QStringLiteral("mainwindow/size"));
+    QStringList events;
+    connect(m_window.get(), &Wivora::signalLoggedIn, this, [&events] { events << QStringLiteral("logged in"); });
+    connect(m_window.get(), &Wivora::signalLoggedOut, this, [&events] { events << QStringLiteral("logged out"); });
+    // Fires at the login's first wait that keeps events flowing.
+    QTimer::singleShot(0, m_window.get(), [this, &events] {
+        events << (m_window->loginWidget()->isLoginRunning() ? QStringLiteral("quit during login")
+                                                             : QStringLiteral("quit"));
+        m_window->on_actionQuit_triggered();
+    });
+    QVERIFY(logIn(Alice));
+    QCOMPARE(events, (QStringList{QStringLiteral("quit during login"), QStringLiteral("logged in"),
+                                  QStringLiteral("logged out")}));
+    QVERIFY(!MainClass::instance()->isLoggedIn());
+    QCOMPARE(PSettings::GetValue(QStringLiteral("mainwindow/size")).toSize(), m_window->size());
+}
+
+QTEST_MAIN(tst_Wivora)
+#include "tst_Wivora.moc"
