@@ -347,7 +347,10 @@ void UserConnection::finish(const QString &user, int connectionType, bool authen
     }
     link->createConnectionID();
     link->setConnectionType(connectionType);
-    link->setUser(user);
+    // An accepted link hears the peer's handshake as soon as it is adopted,
+    // so the peer may have proved its name already: never blank it.
+    if (!user.isEmpty())
+        link->setUser(user);
     if (authenticated)
         link->setAuthenticated(true);
     {

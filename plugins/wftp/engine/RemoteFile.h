@@ -1,0 +1,53 @@
+#pragma once
+
+#include "FileOpener.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+// One file opened on behalf of a peer or the web server. Requests for one file
+// may arrive on several threads at once: each operation holds the file's own
+// lock, so a seek and its read or write are never interleaved with another's.
+class RemoteFile
+{
+public:
+    // `path` is what rights are checked against: the virtual path for peers,
+    // the web-shared file's identifier for the web.
+    RemoteFile(const QString &id, const FileOpener &opener, const QString &path, const QString &localPath);
+
+    // Opens the local file; `mode` as QIODevice (ReadOnly, ReadWrite,
+    // ReadWrite | Truncate).
+    bool open(QIODevice::OpenMode mode);
+    void close();
+    bool isOpen() const;
+    bool isWritable() const;
+
+    // Up to count bytes from `from`; empty past the end or when not open.
+    QByteArray read(qint64 from, qint64 count);
+    // Writes all of data at `from`, or at the current position when from < 0;
+    // false unless every byte was written.
+    bool write(const QByteArray &data, qint64 from);
+    // -1 when not open.
+    qint64 size() const;
+
+    QString id() const { return m_id; }
+    FileOpener opener() const { return m_opener; }
+    QString path() const { return m_path; }
+    QString localPath() const { return m_file.fileName(); }
+
+    void touch(qint64 nowMs) { m_lastAccessMs.store(nowMs); }
+    qint64 lastAccessMs() const { return m_lastAccessMs.load(); }
+
+private:
+    const QString m_id;
+    const FileOpener m_opener;
+    const QString m_path;
+    // std::mutex rather than QMutex: thread checkers see its hand-overs.
+    mutable std::mutex m_mutex;
+    QFile m_file;
+    std::atomic<qint64> m_lastAccessMs{0};
+};

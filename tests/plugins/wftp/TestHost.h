@@ -1,0 +1,196 @@
+#pragma once
+
+// An in-process stand-in for the program around a plug-in: each TestHost is
+// one user's client, a TestNetwork joins them. Records travel as the core
+// sends them: the receiving side drops every "Wivora::" key the sender wrote,
+// stamps the link's user and identifiers, keeps the record in its input store
+// and offers it to its plug-in on a thread of its own. Records pushed with
+// sendServerCommand land in serverOutbox; injectFromServer plays the main
+// server pushing a "WebLocal::" record (no routing keys).
+
+#include <IWHost.h>
+#include <IWPlugin.h>
+#include <WivoraAccount.h>
+
+#include <QMap>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TestHost;
+
+class TestNetwork
+{
+public:
+    void join(TestHost *host);
+    TestHost *find(const QString &user) const { return m_hosts.value(user); }
+
+private:
+    QMap<QString, TestHost *> m_hosts;
+};
+
+class TestHost : public IWHost
+{
+public:
+    TestHost(const QString &user, TestNetwork *network) : m_network(network)
+    {
+        m_account->setUserName(user);
+        network->join(this);
+    }
+    ~TestHost() override { waitIdle(); }
+
+    void setPlugin(IWPlugin *plugin)
+    {
+        m_plugin = plugin;
+        plugin->setHostInterface(this);
+        plugin->initPlugin();
+    }
+    QString user() const { return m_account->getUserName(); }
+    // Records this client sends arrive as if from a link that never
+    // authenticated: no sender, no link.
+    void setUnauthenticated(bool on) { m_unauthenticated = on; }
+
+    // Waits until every record offered to the plug-in was handled.
+    void waitIdle()
+    {
+        for (;;) {
+            std::thread thread;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                if (m_threads.empty())
+                    return;
+                thread = std::move(m_threads.back());
+                m_threads.pop_back();
+            }
+            thread.join();
+        }
+    }
+    // The record with that "ID" as soon as it is in the input store.
+    KvrConfig waitFor(const QString &id, int timeoutMs = 10000)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_input.contains(id); }))
+            return KvrConfig();
+        return m_input.take(id);
+    }
+    QList<KvrConfig> takeAll(const QString &command)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        QList<KvrConfig> found;
+        for (auto it = m_input.begin(); it != m_input.end();) {
+            if (it.value().gv("command") == command) {
+                found << it.value();
+                it = m_input.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return found;
+    }
+    QList<KvrConfig> serverOutbox() const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_serverOutbox;
+    }
+    QList<KvrConfig> sentCommands() const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_sent;
+    }
+
+    // A record arriving on a link from `from` (stamped as the core does).
+    void deliver(const QString &from, KvrConfig record, bool serverConnection, const QString &connectionId)
+    {
+        record.RemoveKeysWithPrefix(QStringLiteral("Wivora::"));
+        record.sv(QStringLiteral("Wivora::sender"), from);
+        record.sv(QStringLiteral("Wivora::connection"), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
+        record.sv(QStringLiteral("Wivora::connectionID"), connectionId);
+        store(record);
+    }
+    void injectFromServer(const KvrConfig &record) { store(record); }
+
+    // IWHost
+    QSharedPointer<WivoraAccount> getAccount() override { return m_account; }
+    void sendCommand(const KvrConfig &record, const QString &receiver, bool serverConnection,
+                     const QString &connectionID) override
+    {
+        KvrConfig sent = record;
+        sent.sv(QStringLiteral("binary"), QStringLiteral("true"));
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_sent << sent;
+        }
+        TestHost *peer = m_network->find(receiver);
+        if (!peer)
+            return;
+        const QString link = connectionID.isEmpty() ? QStringLiteral("link-%1-%2").arg(user(), receiver) : connectionID;
+        if (m_unauthenticated) {
+            sent.RemoveKeysWithPrefix(QStringLiteral("Wivora::"));
+            peer->store(sent);
+            return;
+        }
+        peer->deliver(user(), sent, serverConnection, link);
+    }
+    void sendServerCommand(const KvrConfig &record) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_serverOutbox << record;
+    }
+    QString openUserConnection(const QString &user, bool) override { return QStringLiteral("link-open-") + user; }
+    void closeConnection(const QString &) override {}
+    bool isConnectionActive(const QString &) override { return true; }
+    bool hasUserConnection(const QString &, bool) override { return true; }
+    IWSignalDispatcher *getSignalDispatcher() override { return nullptr; }
+    void registerActivityHandler(const QString &, const QByteArray &) override {}
+    void setUserActivity(const QString &, const QString &, bool) override {}
+    void saveAccount() override { ++saves; }
+    KvrConfig takeInputCommand(const QString &id) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_input.take(id);
+    }
+    QSharedPointer<TcpConnection> getServerConnection() override { return nullptr; }
+    QString getPluginStoragePath(const QString &pluginName) override { return QString(pluginName); }
+    QStringList getSelectedContacts() override { return {}; }
+    bool queueExchangeCommand(const QString &, const KvrConfig &) override { return true; }
+    void bufferCommand(const QString &, const KvrConfig &) override {}
+    void displayActivityNotification(const QString &) override {}
+    bool isUserAccepted(const QString &) override { return true; }
+    KvrConfig waitInputCommand(const QString &id, int timeoutMs) override { return waitFor(id, timeoutMs); }
+
+    std::atomic<int> saves{0};
+
+private:
+    void store(const KvrConfig &record)
+    {
+        const QString id = record.GetID();
+        const QString command = record.gv(QStringLiteral("command"));
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_input.insert(id, record);
+        m_arrived.notify_all();
+        if (!m_plugin)
+            return;
+        IWPlugin *plugin = m_plugin;
+        m_threads.emplace_back([plugin, id, command] { plugin->commandReceived(id, command); });
+    }
+
+    TestNetwork *m_network;
+    QSharedPointer<WivoraAccount> m_account = QSharedPointer<WivoraAccount>::create();
+    IWPlugin *m_plugin = nullptr;
+    bool m_unauthenticated = false;
+    // Standard types, so the thread sanitizer follows the hand-overs.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    QMap<QString, KvrConfig> m_input;
+    QList<KvrConfig> m_serverOutbox;
+    QList<KvrConfig> m_sent;
+    std::vector<std::thread> m_threads;
+};
+
+inline void TestNetwork::join(TestHost *host)
+{
+    m_hosts.insert(host->user(), host);
+}
