@@ -1,8 +1,12 @@
 #include "IoService.h"
 
+#include "KvrConfig.h"
+#include "TlsContexts.h"
+
 #include <QtGlobal>
 
 #include <openssl/crypto.h>
+#include <openssl/ssl.h>
 
 #include <exception>
 
@@ -15,10 +19,17 @@ IoService &IoService::instance()
 IoService::IoService()
     : m_work(boost::asio::make_work_guard(m_context))
 {
-    // Initialise OpenSSL before this service exists, so that its clean-up at
-    // exit runs after the I/O thread has been joined; the thread releases its
-    // own OpenSSL state when it ends.
-    OPENSSL_init_crypto(0, nullptr);
+    // At exit, what lives in static storage is torn down in the reverse order
+    // of its making, and this service's destructor joins the I/O thread. So
+    // everything the thread takes from static storage is made here, before
+    // this service is complete: a frame arriving during exit never meets
+    // freed state. OpenSSL registers its clean-up when it first initialises
+    // for real (a call without options does nothing); the thread releases
+    // its own OpenSSL state when it ends.
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    TlsContexts::forConnecting();
+    TlsContexts::forAccepting(QString());
+    KvrConfig();
     m_thread = std::thread([this] {
         for (;;) {
             try {

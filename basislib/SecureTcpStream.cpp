@@ -1,14 +1,21 @@
 #include "SecureTcpStream.h"
 
+#include "TlsContexts.h"
 #include "WCryptography.h"
+
+#include <QtEndian>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace asio = boost::asio;
@@ -16,20 +23,36 @@ using asio::ip::tcp;
 
 namespace {
 
-// Direction tags of the nonces: the two directions never share one.
-constexpr quint32 kConnectorToAcceptor = 0x57563031; // "WV01"
-constexpr quint32 kAcceptorToConnector = 0x57563032; // "WV02"
-constexpr int kSessionKeysSize = 2 * WAesGcm::KeySize;
-// The sealed session keys: an RSA block (up to 32768-bit keys).
-constexpr int kMaxKeyExchangeFrame = 4096;
-const QByteArray kConfirmation = QByteArrayLiteral("wivora-link-ready");
+constexpr int kHeaderSize = 4;
+// The accepting side's first frame once the handshake is done.
+const QByteArray kReady = QByteArrayLiteral("wivora-link-ready");
 
 // How long a closing link may take to hand its last frames to the far side.
 constexpr int kCloseLingerMs = 5000;
 
 constexpr int kReadChunk = 64 * 1024;
+constexpr int kLargeNetChunk = 512 * 1024;
+// The largest batch a sender writes itself instead of the I/O thread.
+constexpr int kDirectWriteLimit = 16 * 1024;
+// One TLS record and its header: enough for a link that may only send small frames.
+constexpr int kSmallNetChunk = 16 * 1024 + 512;
+constexpr int kSmallBuffer = 4096;
+// The payload of one TLS record.
+constexpr int kSealedRecord = 16 * 1024;
 // Buffers above this are given back once they are no longer needed.
 constexpr int kKeptBufferSize = 4 * 1024 * 1024;
+
+quint32 readLength(const char *header)
+{
+    return qFromBigEndian<quint32>(header);
+}
+
+void appendLength(QByteArray *out, quint32 length)
+{
+    char header[kHeaderSize];
+    qToBigEndian(length, header);
+    out->append(header, kHeaderSize);
+}
 
 } // namespace
 
@@ -40,99 +63,187 @@ SecureTcpStream::SecureTcpStream(asio::io_context &io, int maxFrameSize, Events 
     , m_socket(io)
     , m_resolver(io)
     , m_deadline(io)
+    , m_frameLimit(maxFrameSize)
 {
-    m_pending.reserve(kReadChunk);
-    m_inFlight.reserve(kReadChunk);
+    // Reserved buffers keep their capacity when emptied: steady traffic then
+    // reuses the same memory instead of fresh pages for every batch.
+    for (QByteArray *buffer : {&m_sealed, &m_cipherOut, &m_scratch})
+        buffer->reserve(kSmallBuffer);
 }
 
-SecureTcpStream::~SecureTcpStream() = default;
+SecureTcpStream::~SecureTcpStream()
+{
+    SSL_free(m_ssl);
+    ERR_clear_error();
+}
+
+namespace {
+
+// A BIO that hands TLS's reads and writes to the stream that owns it.
+BIO_METHOD *newLinkBioMethod(int (*read)(BIO *, char *, int), int (*write)(BIO *, const char *, int))
+{
+    BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "wivora link");
+    BIO_meth_set_read(made, read);
+    BIO_meth_set_write(made, write);
+    BIO_meth_set_ctrl(made, [](BIO *, int command, long, void *) -> long { return command == BIO_CTRL_FLUSH ? 1 : 0; });
+    BIO_meth_set_create(made, [](BIO *bio) {
+        BIO_set_init(bio, 1);
+        return 1;
+    });
+    return made;
+}
+
+} // namespace
+
+// Made when the library loads, before the I/O thread exists, so that it
+// outlives the thread at exit.
+BIO_METHOD *const SecureTcpStream::s_bioMethod = newLinkBioMethod(&SecureTcpStream::bioRead, &SecureTcpStream::bioWrite);
+
+bool SecureTcpStream::startTls(bool accepting)
+{
+    m_context = accepting ? m_context : TlsContexts::forConnecting();
+    m_ssl = m_context ? SSL_new(m_context.get()) : nullptr;
+    BIO *bio = m_ssl ? BIO_new(s_bioMethod) : nullptr;
+    if (!bio)
+        return false;
+    BIO_set_data(bio, this);
+    SSL_set_bio(m_ssl, bio, bio); // owned by m_ssl from here on
+    SSL_set_app_data(m_ssl, this);
+    if (accepting) {
+        SSL_set_accept_state(m_ssl);
+    } else {
+        SSL_set_connect_state(m_ssl);
+        SSL_set_verify(m_ssl, SSL_VERIFY_PEER, &SecureTcpStream::verifyPeer);
+    }
+    return true;
+}
+
+int SecureTcpStream::bioRead(BIO *bio, char *out, int length)
+{
+    auto *self = static_cast<SecureTcpStream *>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    const int available = self->m_netEnd - self->m_netAt;
+    if (available == 0) {
+        BIO_set_retry_read(bio); // more comes with the next socket read
+        return -1;
+    }
+    const int taken = qMin(available, length);
+    std::memcpy(out, self->m_netBuffer.constData() + self->m_netAt, std::size_t(taken));
+    self->m_netAt += taken;
+    return taken;
+}
+
+int SecureTcpStream::bioWrite(BIO *bio, const char *data, int length)
+{
+    auto *self = static_cast<SecureTcpStream *>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    self->m_sealed.append(data, length);
+    return length;
+}
+
+// The far side's certificate is judged by its key alone.
+int SecureTcpStream::verifyPeer(int, X509_STORE_CTX *context)
+{
+    SSL *ssl = static_cast<SSL *>(X509_STORE_CTX_get_ex_data(context, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto *self = ssl ? static_cast<SecureTcpStream *>(SSL_get_app_data(ssl)) : nullptr;
+    return self && TlsContexts::verifyPinnedKey(context, self->m_pinnedKey) ? 1 : 0;
+}
 
 void SecureTcpStream::connectToHost(const QString &host, quint16 port, const QString &publicKey,
                                     int handshakeTimeoutMs)
 {
-    m_role = Role::Connecting;
-    asio::post(m_io, [self = shared_from_this(), host, port, publicKey, handshakeTimeoutMs] {
-        self->armHandshakeTimer(handshakeTimeoutMs);
+    const QByteArray pinnedKey = WCryptography::PublicKeyDer(publicKey);
+    asio::post(m_io, [self = shared_from_this(), host, port, pinnedKey, handshakeTimeoutMs] {
+        self->armDeadline(handshakeTimeoutMs);
+        self->m_pinnedKey = pinnedKey;
+        // Without a readable key nobody could pass the check: do not even try.
+        if (pinnedKey.isEmpty() || !self->startTls(false)) {
+            self->shutdown();
+            return;
+        }
         self->m_resolver.async_resolve(
             host.toStdString(), std::to_string(port), tcp::resolver::numeric_service,
-            [self, publicKey](const boost::system::error_code &error, const tcp::resolver::results_type &endpoints) {
+            [self](const boost::system::error_code &error, const tcp::resolver::results_type &endpoints) {
                 // Once ended, a late success must not open a new socket.
                 if (error || self->m_ended) {
                     self->shutdown();
                     return;
                 }
                 asio::async_connect(self->m_socket, endpoints,
-                                    [self, publicKey](const boost::system::error_code &error, const tcp::endpoint &) {
-                                        if (error || self->m_ended || !self->sendKeyExchange(publicKey)) {
+                                    [self](const boost::system::error_code &error, const tcp::endpoint &) {
+                                        if (error || self->m_ended) {
                                             self->shutdown();
                                             return;
                                         }
-                                        self->onConnected();
+                                        self->onSocketReady();
                                     });
             });
     });
 }
 
-bool SecureTcpStream::sendKeyExchange(const QString &publicKey)
+bool SecureTcpStream::adopt(qintptr descriptor, const QString &privateKey, int handshakeTimeoutMs,
+                            Admission admission)
 {
-    // Sealed to the far side's key: only the holder of its private key can
-    // read the session keys.
-    const QByteArray keys = WCryptography::GenerateRandom(kSessionKeysSize);
-    const QByteArray sealed = WCryptography::SealToPublicKey(publicKey, keys);
-    if (keys.size() != kSessionKeysSize || sealed.isEmpty() || sealed.size() > kMaxKeyExchangeFrame)
-        return false;
-    m_opener = std::make_unique<FrameCipher>(keys.mid(WAesGcm::KeySize), kAcceptorToConnector);
-    QByteArray frame;
-    FrameCipher::appendLength(&frame, quint32(sealed.size()));
-    frame.append(sealed);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_sealer = std::make_unique<FrameCipher>(keys.left(WAesGcm::KeySize), kConnectorToAcceptor);
-    m_pending.append(frame);
-    scheduleFlushLocked();
-    return true;
-}
-
-bool SecureTcpStream::adopt(qintptr descriptor, const QString &privateKey, int handshakeTimeoutMs)
-{
-    m_role = Role::Accepting;
-    m_privateKey = privateKey;
     sockaddr_storage address {};
     socklen_t addressLength = sizeof address;
-    boost::system::error_code error;
-    if (descriptor < 0
-        || ::getsockname(int(descriptor), reinterpret_cast<sockaddr *>(&address), &addressLength) != 0
+    m_context = descriptor >= 0 ? TlsContexts::forAccepting(privateKey) : nullptr;
+    if (!m_context || ::getsockname(int(descriptor), reinterpret_cast<sockaddr *>(&address), &addressLength) != 0
         || (address.ss_family != AF_INET && address.ss_family != AF_INET6)) {
         if (descriptor >= 0)
             ::close(int(descriptor));
         return false;
     }
+    boost::system::error_code error;
     m_socket.assign(address.ss_family == AF_INET ? tcp::v4() : tcp::v6(), int(descriptor), error);
     if (error) {
         ::close(int(descriptor));
         return false;
     }
-    auto self = shared_from_this();
-    asio::post(m_io, [self, handshakeTimeoutMs] {
-        self->armHandshakeTimer(handshakeTimeoutMs);
-        self->onConnected();
+    const bool admitting = admission.timeLimitMs > 0;
+    if (admitting && admission.frameLimit > 0)
+        m_frameLimit = qMin(admission.frameLimit, m_maxFrameSize);
+    const int deadlineMs = admitting ? admission.timeLimitMs : handshakeTimeoutMs;
+    asio::post(m_io, [self = shared_from_this(), admission = std::move(admission), admitting, deadlineMs]() mutable {
+        self->m_admission = std::move(admission);
+        self->m_awaitingAdmission = admitting;
+        self->armDeadline(deadlineMs);
+        if (!self->startTls(true)) {
+            self->shutdown();
+            return;
+        }
+        self->onSocketReady();
     });
     return true;
 }
 
-void SecureTcpStream::armHandshakeTimer(int timeoutMs)
+void SecureTcpStream::admit()
 {
-    // A far side that never completes the key exchange must not hold the socket.
+    asio::post(m_io, [self = shared_from_this()] {
+        if (!self->m_awaitingAdmission || self->m_ended)
+            return;
+        self->m_awaitingAdmission = false;
+        self->m_admission = Admission();
+        self->m_frameLimit = self->m_maxFrameSize;
+        if (!self->m_finishing)
+            self->m_deadline.cancel();
+    });
+}
+
+void SecureTcpStream::armDeadline(int timeoutMs)
+{
+    // A far side that never completes the handshake (or never logs in) must
+    // not hold the socket.
     m_deadline.expires_after(std::chrono::milliseconds(qMax(timeoutMs, 0)));
     std::weak_ptr<SecureTcpStream> weak = shared_from_this();
     m_deadline.async_wait([weak](const boost::system::error_code &error) {
         // m_secured changes only on this thread.
         auto self = weak.lock();
-        if (self && !error && !self->m_secured)
+        if (self && !error && (!self->m_secured || self->m_awaitingAdmission))
             self->shutdown();
     });
 }
 
-void SecureTcpStream::onConnected()
+void SecureTcpStream::onSocketReady()
 {
     if (m_ended)
         return;
@@ -141,8 +252,55 @@ void SecureTcpStream::onConnected()
     // are batched by the write queue instead.
     m_socket.set_option(tcp::no_delay(true), ignored);
     rememberPeer();
-    m_readBuffer.resize(kReadChunk);
+    // A link held to small frames never needs large reads.
+    m_netBuffer.resize(m_frameLimit.load() < kReadChunk ? kSmallNetChunk : kReadChunk);
+    m_readBuffer.resize(qMin(kReadChunk, kHeaderSize + m_frameLimit.load()));
+    if (!driveHandshake()) {
+        shutdown();
+        return;
+    }
     readSome();
+}
+
+// Advances the handshake with what arrived; false when it failed.
+bool SecureTcpStream::driveHandshake()
+{
+    bool server = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const int result = SSL_do_handshake(m_ssl);
+        scheduleFlushLocked(); // what the handshake wrote
+        if (result != 1) {
+            const bool waiting = SSL_get_error(m_ssl, result) == SSL_ERROR_WANT_READ;
+            ERR_clear_error();
+            return waiting;
+        }
+        m_handshakeDone = true;
+        server = SSL_is_server(m_ssl);
+        // TLS 1.3 lets the connecting side finish first: the ready frame
+        // tells it that this side can take frames too.
+        if (server && !sealLocked(kReady.constData(), kReady.size()))
+            return false;
+    }
+    if (server)
+        becomeSecured();
+    else
+        m_awaitingReady = true;
+    // Bytes that came with the last handshake message.
+    return decrypt();
+}
+
+void SecureTcpStream::becomeSecured()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_secured = true;
+        m_descriptor = m_socket.native_handle();
+    }
+    if (!m_awaitingAdmission)
+        m_deadline.cancel();
+    if (m_events.secured)
+        m_events.secured();
 }
 
 void SecureTcpStream::rememberPeer()
@@ -158,16 +316,42 @@ void SecureTcpStream::rememberPeer()
 
 bool SecureTcpStream::send(const QByteArray &plain)
 {
-    if (plain.size() > m_maxFrameSize - WAesGcm::TagSize)
+    if (plain.isEmpty() || plain.size() > m_maxFrameSize)
         return false;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_secured || m_closing)
+    if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
         return false;
-    // Sealing under the lock keeps counter order and queue order the same.
-    if (!m_sealer->sealFrame(plain.constData(), plain.size(), &m_pending))
-        return false;
-    scheduleFlushLocked();
+    if (m_flushScheduled)
+        return true; // leaves with the write under way or due
+    // Nothing under way and a small record (latency matters, not batching):
+    // the sender writes it at once, sparing the hand-over to the I/O thread.
+    // Large ones and what the socket does not take are left to flush().
+    if (m_sealed.size() <= kDirectWriteLimit) {
+        const ssize_t written =
+            ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written > 0)
+            m_sealed.remove(0, int(written));
+    }
+    if (!m_sealed.isEmpty())
+        scheduleFlushLocked(); // a failed write ends the link there
     return true;
+}
+
+bool SecureTcpStream::sealLocked(const char *plain, int length)
+{
+    // The header travels with the start of the payload, so that a small
+    // frame takes one TLS record and a large one no record of its own for
+    // four bytes; the rest is sealed from where it lies.
+    const int head = qMin(length, kSealedRecord - kHeaderSize);
+    m_scratch.resize(0);
+    appendLength(&m_scratch, quint32(length));
+    m_scratch.append(plain, head);
+    // m_sealed takes any amount: a write is never partial.
+    const bool sealed = SSL_write(m_ssl, m_scratch.constData(), m_scratch.size()) == m_scratch.size()
+                        && (head == length || SSL_write(m_ssl, plain + head, length - head) == length - head);
+    if (!sealed)
+        ERR_clear_error();
+    return sealed;
 }
 
 void SecureTcpStream::scheduleFlushLocked()
@@ -178,37 +362,35 @@ void SecureTcpStream::scheduleFlushLocked()
     asio::post(m_io, [self = shared_from_this()] { self->flush(); });
 }
 
+// The only writer: sends everything sealed so far in one write; runs again
+// when that write is done.
 void SecureTcpStream::flush()
 {
-    bool idle = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_ended) {
+        if (m_ended || m_sealed.isEmpty()) {
             m_flushScheduled = false;
-            return;
+            if (m_ended || !m_finishing)
+                return;
+        } else {
+            m_sealed.swap(m_cipherOut);
         }
-        idle = m_pending.isEmpty();
-        if (idle)
-            m_flushScheduled = false;
-        else
-            m_pending.swap(m_inFlight); // everything queued so far leaves in one write
     }
-    if (idle) {
-        if (m_finishing)
-            shutdown();
+    if (m_cipherOut.isEmpty()) {
+        shutdown(); // finishing, and everything is out
         return;
     }
-    asio::async_write(m_socket, asio::buffer(m_inFlight.constData(), std::size_t(m_inFlight.size())),
+    asio::async_write(m_socket, asio::buffer(m_cipherOut.constData(), std::size_t(m_cipherOut.size())),
                       [self = shared_from_this()](const boost::system::error_code &error, std::size_t) {
                           if (error) {
                               self->shutdown();
                               return;
                           }
-                          if (self->m_inFlight.capacity() > kKeptBufferSize) {
-                              self->m_inFlight = QByteArray();
-                              self->m_inFlight.reserve(kReadChunk);
+                          if (self->m_cipherOut.capacity() > kKeptBufferSize) {
+                              self->m_cipherOut = QByteArray();
+                              self->m_cipherOut.reserve(kSmallBuffer);
                           } else {
-                              self->m_inFlight.resize(0);
+                              self->m_cipherOut.resize(0);
                           }
                           self->flush();
                       });
@@ -218,18 +400,10 @@ void SecureTcpStream::readSome()
 {
     if (m_ended)
         return;
-    if (m_readLength == m_readBuffer.size()) {
-        // Only a frame that does not fit yet fills the buffer (parseFrames took
-        // every whole one), and its length was checked against the cap: grow
-        // towards it no faster than its bytes arrive.
-        const int needed = FrameCipher::HeaderSize + int(FrameCipher::readLength(m_readBuffer.constData()));
-        m_readBuffer.resize(qMin(needed, m_readBuffer.size() * 2));
-    }
-    m_socket.async_read_some(
-        asio::buffer(m_readBuffer.data() + m_readLength, std::size_t(m_readBuffer.size() - m_readLength)),
-        [self = shared_from_this()](const boost::system::error_code &error, std::size_t bytes) {
-            self->onRead(error, bytes);
-        });
+    m_socket.async_read_some(asio::buffer(m_netBuffer.data(), std::size_t(m_netBuffer.size())),
+                             [self = shared_from_this()](const boost::system::error_code &error, std::size_t bytes) {
+                                 self->onRead(error, bytes);
+                             });
 }
 
 void SecureTcpStream::onRead(const boost::system::error_code &error, std::size_t bytes)
@@ -238,28 +412,86 @@ void SecureTcpStream::onRead(const boost::system::error_code &error, std::size_t
         shutdown();
         return;
     }
-    m_readLength += int(bytes);
-    if (!parseFrames()) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_netAt = 0;
+        m_netEnd = int(bytes);
+    }
+    const bool fine = m_handshakeDone ? decrypt() : driveHandshake();
+    if (!fine) {
         shutdown();
         return;
     }
+    // Reads follow the traffic: a read that filled the buffer asks for a
+    // larger one (fewer reads for large frames), small reads give it back.
+    const int size = m_netBuffer.size();
+    if (size < kReadChunk && m_frameLimit.load() >= kReadChunk)
+        m_netBuffer.resize(kReadChunk); // admitted: large frames may come now
+    else if (int(bytes) == size && size < kLargeNetChunk)
+        m_netBuffer.resize(2 * size);
+    else if (size > kReadChunk && int(bytes) < kReadChunk)
+        m_netBuffer = QByteArray(kReadChunk, Qt::Uninitialized);
     readSome();
+}
+
+// Opens every whole TLS record that arrived and hands on the frames inside;
+// false when a record fails to open (damaged, replayed or out of order) or
+// a frame is refused.
+bool SecureTcpStream::decrypt()
+{
+    while (!m_ended) {
+        if (m_readLength == m_readBuffer.size()) {
+            // Only a frame that does not fit yet fills the buffer (parseFrames
+            // took every whole one), and its length was checked against the
+            // cap: grow towards it no faster than its bytes arrive.
+            const int needed = kHeaderSize + int(readLength(m_readBuffer.constData()));
+            m_readBuffer.resize(qMin(needed, qMax(m_readBuffer.size() * 2, kReadChunk)));
+        }
+        int opened = 0;
+        bool more = true;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            opened = SSL_read(m_ssl, m_readBuffer.data() + m_readLength, m_readBuffer.size() - m_readLength);
+            if (opened <= 0) {
+                const bool waiting = SSL_get_error(m_ssl, opened) == SSL_ERROR_WANT_READ;
+                ERR_clear_error();
+                // TLS may have answered something itself (a key update).
+                if (!m_sealed.isEmpty())
+                    scheduleFlushLocked();
+                return waiting;
+            }
+            // Spares a read that could only say "wait for the socket".
+            more = m_netAt < m_netEnd || SSL_has_pending(m_ssl);
+        }
+        m_readLength += opened;
+        if (!parseFrames())
+            return false;
+        if (!more)
+            break;
+    }
+    return true;
 }
 
 bool SecureTcpStream::parseFrames()
 {
     int at = 0;
-    while (!m_ended && m_readLength - at >= FrameCipher::HeaderSize) {
-        const quint32 length = FrameCipher::readLength(m_readBuffer.constData() + at);
-        // Only the key exchange may come before m_secured, and it is small.
-        const quint32 maxLength = quint32(m_secured ? m_maxFrameSize : kMaxKeyExchangeFrame);
-        if (length == 0 || length > maxLength)
+    while (!m_ended && m_readLength - at >= kHeaderSize) {
+        const quint32 length = readLength(m_readBuffer.constData() + at);
+        if (length == 0 || length > quint32(m_frameLimit.load()))
             return false;
-        if (quint32(m_readLength - at - FrameCipher::HeaderSize) < length)
+        if (quint32(m_readLength - at - kHeaderSize) < length)
             break;
-        if (!handleFrame(m_readBuffer.constData() + at + FrameCipher::HeaderSize, int(length)))
-            return false;
-        at += FrameCipher::HeaderSize + int(length);
+        if (m_awaitingReady) {
+            if (QByteArray::fromRawData(m_readBuffer.constData() + at + kHeaderSize, int(length)) != kReady)
+                return false;
+            m_awaitingReady = false;
+            becomeSecured();
+        } else if (!m_finishing) { // else the owner let go of the link: nothing more is delivered
+            const QByteArray plain = QByteArray::fromRawData(m_readBuffer.constData() + at + kHeaderSize, int(length));
+            if (!m_events.frame || !m_events.frame(plain))
+                return false;
+        }
+        at += kHeaderSize + int(length);
     }
     m_readLength -= at;
     if (at > 0 && m_readLength > 0)
@@ -269,57 +501,6 @@ bool SecureTcpStream::parseFrames()
         std::memcpy(smaller.data(), m_readBuffer.constData(), std::size_t(m_readLength));
         m_readBuffer.swap(smaller);
     }
-    return true;
-}
-
-bool SecureTcpStream::handleFrame(const char *body, int length)
-{
-    if (m_finishing)
-        return true; // the owner let go of the link: nothing more is delivered
-    if (!m_secured) {
-        return m_role == Role::Accepting ? acceptKeyExchange(body, length) : confirmKeyExchange(body, length);
-    }
-    if (!m_opener->openFrame(body, length, &m_plain))
-        return false;
-    return m_events.frame && m_events.frame(m_plain);
-}
-
-bool SecureTcpStream::acceptKeyExchange(const char *body, int length)
-{
-    const QByteArray keys = WCryptography::OpenWithPrivateKey(m_privateKey, QByteArray(body, length));
-    if (keys.size() != kSessionKeysSize)
-        return false;
-    m_opener = std::make_unique<FrameCipher>(keys.left(WAesGcm::KeySize), kConnectorToAcceptor);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sealer = std::make_unique<FrameCipher>(keys.mid(WAesGcm::KeySize), kAcceptorToConnector);
-        if (!m_opener->isValid() || !m_sealer->isValid()
-            || !m_sealer->sealFrame(kConfirmation.constData(), kConfirmation.size(), &m_pending))
-            return false;
-        scheduleFlushLocked();
-        m_secured = true;
-    }
-    m_privateKey.clear();
-    m_deadline.cancel();
-    if (m_events.secured)
-        m_events.secured();
-    return true;
-}
-
-bool SecureTcpStream::confirmKeyExchange(const char *body, int length)
-{
-    // Only the holder of the private key could seal this with our keys.
-    if (!m_opener->isValid() || !m_opener->openFrame(body, length, &m_plain) || m_plain != kConfirmation)
-        return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_sealer->isValid())
-            return false;
-        m_secured = true;
-    }
-    m_deadline.cancel();
-    if (m_events.secured)
-        m_events.secured();
     return true;
 }
 
@@ -360,18 +541,21 @@ void SecureTcpStream::shutdown()
 {
     if (m_ended)
         return;
+    boost::system::error_code ignored;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ended = true;
         m_closing = true;
         m_secured = false;
-        m_pending.clear();
+        m_sealed.clear();
+        // Under the lock: no sender writes to the descriptor once it is closed.
+        m_descriptor = -1;
+        m_socket.shutdown(tcp::socket::shutdown_both, ignored);
+        m_socket.close(ignored);
     }
-    boost::system::error_code ignored;
     m_deadline.cancel();
     m_resolver.cancel();
-    m_socket.shutdown(tcp::socket::shutdown_both, ignored);
-    m_socket.close(ignored);
+    m_admission = Admission();
     if (m_events.ended)
         m_events.ended();
     m_events = Events();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "FrameCipher.h"
-
 #include <QByteArray>
 #include <QString>
 
@@ -9,19 +7,30 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
-// One TCP connection carrying sealed frames. The connecting side seals two
-// fresh AES-256 keys (one per direction) to the far side's public key and
-// sends them as its first frame; the accepting side opens them with its
-// private key and confirms with a sealed first frame of its own. From then
-// on every frame is sealed (see FrameCipher).
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct bio_st BIO;
+typedef struct bio_method_st BIO_METHOD;
+typedef struct x509_store_ctx_st X509_STORE_CTX;
+
+// One TCP connection carrying frames (4-byte big-endian length + body) over
+// TLS 1.3. The connecting side accepts the handshake only from the holder of
+// the private key of the public key it was given; both ends contribute fresh
+// key shares, so no recorded stream opens a new session, and TLS numbers its
+// records, so a record replayed, reordered or damaged ends the link.
 //
-// All socket work runs on the I/O service's thread; send() and close() may
-// be called from any thread. Pending handlers keep the stream alive through
-// shared_from_this(), so its owner may drop it at any time.
+// An accepted stream may wait for admission (the far side logging in): until
+// admit() its frames are held to a small cap, a deadline ends it, and it
+// keeps a place of a PendingLinkBudget.
+//
+// All socket work runs on the I/O service's thread; send(), admit() and
+// close() may be called from any thread. Pending handlers keep the stream
+// alive through shared_from_this(), so its owner may drop it at any time.
 class SecureTcpStream : public std::enable_shared_from_this<SecureTcpStream>
 {
 public:
@@ -30,9 +39,18 @@ public:
     struct Events
     {
         std::function<void()> secured;
-        // False refuses the frame (damage above the frame layer): the stream ends.
+        // False refuses the frame (damage above the frame layer): the stream
+        // ends. `plain` views the stream's buffer: valid during the call only.
         std::function<bool(const QByteArray &plain)> frame;
         std::function<void()> ended;
+    };
+
+    // What an accepted stream may hold until admit().
+    struct Admission
+    {
+        int frameLimit = 0;
+        int timeLimitMs = 0;
+        std::shared_ptr<void> place; // given back when admitted or ended
     };
 
     SecureTcpStream(boost::asio::io_context &io, int maxFrameSize, Events events);
@@ -40,15 +58,20 @@ public:
     SecureTcpStream(const SecureTcpStream &) = delete;
     SecureTcpStream &operator=(const SecureTcpStream &) = delete;
 
-    // Starts connecting and the key exchange; gives up after handshakeTimeoutMs.
+    // Starts connecting and the handshake; gives up after handshakeTimeoutMs.
     void connectToHost(const QString &host, quint16 port, const QString &publicKey, int handshakeTimeoutMs);
     // Takes over an accepted socket (closed here when it cannot be used) and
-    // waits for the key exchange at most handshakeTimeoutMs.
-    bool adopt(qintptr descriptor, const QString &privateKey, int handshakeTimeoutMs);
+    // waits for the handshake at most handshakeTimeoutMs, or, with an
+    // admission, for admit() at most its time limit.
+    bool adopt(qintptr descriptor, const QString &privateKey, int handshakeTimeoutMs,
+               Admission admission);
+    // Lifts the admission's limits.
+    void admit();
 
-    // Seals one frame and queues it; frames queued while a write is under
-    // way leave together in the next one. False before the key exchange,
-    // after close, or for a payload over the frame cap.
+    // Seals one frame on the caller's thread and queues it; frames queued
+    // while a write is under way leave together in the next one, and a small
+    // one with nothing under way is written at once. False before the
+    // handshake, after close, or for a payload over the frame cap.
     bool send(const QByteArray &plain);
     // Sends what is queued (waiting a bounded time for a far side that does
     // not read), then closes; nothing more can be sent.
@@ -58,48 +81,65 @@ public:
     quint16 peerPort() const;
 
 private:
-    void armHandshakeTimer(int timeoutMs);
+    static int verifyPeer(int preverified, X509_STORE_CTX *context);
+    // TLS reads the socket's bytes from m_netBuffer and writes into m_sealed.
+    static int bioRead(BIO *bio, char *out, int length);
+    static int bioWrite(BIO *bio, const char *data, int length);
+    static BIO_METHOD *const s_bioMethod;
+
+    bool startTls(bool accepting);
+    void armDeadline(int timeoutMs);
+    void onSocketReady();
+    bool driveHandshake();
+    void becomeSecured();
     void finish();
-    bool sendKeyExchange(const QString &publicKey);
-    void onConnected();
+    bool sealLocked(const char *plain, int length);
     void scheduleFlushLocked();
     void flush();
     void readSome();
     void onRead(const boost::system::error_code &error, std::size_t bytes);
+    bool decrypt();
     bool parseFrames();
-    bool handleFrame(const char *body, int length);
-    bool acceptKeyExchange(const char *body, int length);
-    bool confirmKeyExchange(const char *body, int length);
     void rememberPeer();
     void shutdown();
-
-    enum class Role { Connecting, Accepting };
 
     boost::asio::io_context &m_io;
     const int m_maxFrameSize;
     Events m_events;
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::ip::tcp::resolver m_resolver;
-    boost::asio::steady_timer m_deadline; // key exchange, then closing
-    Role m_role = Role::Connecting;
-    QString m_privateKey;
+    boost::asio::steady_timer m_deadline; // handshake and admission, then closing
 
     // I/O thread only.
-    std::unique_ptr<FrameCipher> m_opener;
-    QByteArray m_readBuffer;
+    std::shared_ptr<SSL_CTX> m_context; // outlives m_ssl
+    QByteArray m_pinnedKey;             // DER of the far side's key (connecting side)
+    Admission m_admission;
+    bool m_awaitingAdmission = false;
+    bool m_awaitingReady = false; // connecting side, between handshake and ready frame
+    QByteArray m_readBuffer;      // opened bytes: frames
     int m_readLength = 0;
-    QByteArray m_plain;
-    QByteArray m_inFlight;
+    QByteArray m_cipherOut;       // the socket write under way
+    QByteArray m_netBuffer;       // what the last socket read brought
     bool m_finishing = false;
     bool m_ended = false;
 
-    // Shared with the senders' threads.
+    std::atomic<int> m_frameLimit;
+
+    // Shared with the senders' threads. TLS runs over our own buffers under
+    // this lock: senders seal their frames on their own threads (in queue
+    // order), a batch of them leaves in one socket write, and arrivals are
+    // opened on the I/O thread.
     mutable std::mutex m_mutex;
-    std::unique_ptr<FrameCipher> m_sealer;
-    QByteArray m_pending;
+    SSL *m_ssl = nullptr;
+    bool m_handshakeDone = false;
+    int m_netAt = 0; // what TLS took of m_netBuffer
+    int m_netEnd = 0;
+    QByteArray m_sealed;  // what TLS wrote since the last socket write
+    QByteArray m_scratch; // a frame's header with the start of its payload
     bool m_flushScheduled = false;
     bool m_secured = false;
     bool m_closing = false;
+    int m_descriptor = -1; // the socket's, while secured
     QString m_peerAddress;
     quint16 m_peerPort = 0;
 };

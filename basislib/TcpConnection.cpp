@@ -1,6 +1,7 @@
 #include "TcpConnection.h"
 
 #include "IoService.h"
+#include "PendingLinkBudget.h"
 #include "SecureTcpStream.h"
 
 #include <QEventLoop>
@@ -17,6 +18,8 @@
 #include <map>
 #include <mutex>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +27,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kDefaultInboxMaxAgeMs = 120 * 1000;
 const QString kCommandKey = QStringLiteral("command");
+
+// The far side's address of an accepted socket, as the budget counts it.
+QString peerAddressOf(qintptr descriptor)
+{
+    sockaddr_storage address {};
+    socklen_t length = sizeof address;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return QString();
+    char text[INET6_ADDRSTRLEN] = {};
+    const void *raw = address.ss_family == AF_INET6
+                          ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 &>(address).sin6_addr)
+                          : static_cast<const void *>(&reinterpret_cast<const sockaddr_in &>(address).sin_addr);
+    return ::inet_ntop(address.ss_family, raw, text, sizeof text) ? QString::fromLatin1(text) : QString();
+}
 
 } // namespace
 
@@ -33,7 +50,7 @@ const QString kCommandKey = QStringLiteral("command");
 class TcpConnection::Private : public std::enable_shared_from_this<Private>
 {
 public:
-    // A thread blocked in connectToHost (awaiting the key exchange) or in
+    // A thread blocked in connectToHost (awaiting the handshake) or in
     // getCommand/sendCommand (awaiting a record with `id`).
     struct Waiter
     {
@@ -79,6 +96,7 @@ public:
     bool linkUp = false; // owes one signalConnectionEnded()
     bool secured = false;
     QString privateKey;
+    std::shared_ptr<PendingLinkBudget> pendingBudget;
 
     // Arrival order by serial number; ids map to their records' serials in
     // arrival order.
@@ -353,17 +371,42 @@ bool TcpConnection::setSocketDesctiptor(qintptr descriptor)
             ::close(int(descriptor));
         return false;
     }
+    SecureTcpStream::Admission admission;
+    if (const std::shared_ptr<PendingLinkBudget> budget = self->pendingBudget) {
+        admission.place = budget->reserve(peerAddressOf(descriptor));
+        if (!admission.place) {
+            ::close(int(descriptor));
+            return false;
+        }
+        admission.frameLimit = budget->limits().frameLimit;
+        admission.timeLimitMs = budget->limits().timeLimitMs;
+    }
     const std::shared_ptr<SecureTcpStream> stream = self->startStreamLocked();
-    // The accepted socket is a link from here on: if the key exchange fails,
+    // The accepted socket is a link from here on: if the handshake fails,
     // its end is announced like any other.
     self->linkUp = true;
     lock.unlock();
-    if (stream->adopt(descriptor, privateKey, DefaultConnectTimeoutMs))
+    if (stream->adopt(descriptor, privateKey, DefaultConnectTimeoutMs, std::move(admission)))
         return true;
     lock.lock();
     if (self->stream == stream)
         self->detachLocked(); // nothing was started: no end is owed
     return false;
+}
+
+void TcpConnection::setPendingBudget(const std::shared_ptr<PendingLinkBudget> &budget)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->pendingBudget = budget;
+}
+
+void TcpConnection::admit()
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    const std::shared_ptr<SecureTcpStream> stream = d->stream;
+    lock.unlock();
+    if (stream)
+        stream->admit();
 }
 
 void TcpConnection::disconnectFromHost()

@@ -8,12 +8,15 @@
 
 #include <memory>
 
-// A private record link over TCP. The connecting side is given the far
-// side's public key and seals a fresh session key to it; the accepting side
-// holds its own key pair. Every frame (4-byte big-endian length + record
-// binary form) is then protected with AES-256-GCM under counter nonces; a
-// frame that fails to open, a zero or over-cap length, or a truncated frame
-// closes the link.
+class PendingLinkBudget;
+
+// A private record link over TCP: TLS 1.3, where the connecting side is
+// given the far side's public key and accepts only the holder of its private
+// key, and the accepting side holds its own key pair. Both ends contribute
+// fresh randomness to the session keys and every TLS record is numbered, so
+// neither a recorded stream nor a replayed, reordered or damaged frame is
+// accepted. Inside, every frame is a 4-byte big-endian length + the record's
+// binary form; a zero or over-cap length or a truncated frame closes the link.
 //
 // Sockets run on the transports' own I/O thread, so every call is safe from
 // any thread and blocking waits never depend on the caller's event loop (on
@@ -31,7 +34,7 @@
 //
 // signalConnectionEnded() comes once per link: for the connecting side after
 // connectToHost() succeeded, for the accepting side from the adoption of the
-// socket on (a failed key exchange ends it too).
+// socket on (a failed handshake ends it too).
 class BASISLIB_EXPORT TcpConnection : public QObject
 {
     Q_OBJECT
@@ -42,7 +45,7 @@ public:
     explicit TcpConnection(QObject *parent = nullptr);
     ~TcpConnection() override;
 
-    // Connects and performs the key exchange with the far side's public key.
+    // Connects and completes the handshake with the holder of publicKey.
     bool connectToHost(const QString &address, const QString &port, const QString &publicKey,
                        int timeoutMs = DefaultConnectTimeoutMs);
     // The accepting side's own key pair; set before setSocketDesctiptor().
@@ -51,11 +54,19 @@ public:
     // exchange (at most DefaultConnectTimeoutMs). The descriptor is taken
     // over, and closed when it cannot be used (false; no key pair set).
     bool setSocketDesctiptor(qintptr descriptor);
+    // For an accepting side whose far side still has to log in or
+    // authenticate; set before setSocketDesctiptor(), which then refuses
+    // (closes) a socket from an address the budget has no place for. Until
+    // admit(), the link holds its place, and frames over the budget's frame
+    // limit or the end of its time limit end the link.
+    void setPendingBudget(const std::shared_ptr<PendingLinkBudget> &budget);
+    // The far side logged in or authenticated: the budget's limits no longer apply.
+    void admit();
     // Idempotent, from any thread. Records already pushed are still sent;
     // waiting calls return at once, and records that arrived before stay
     // available to getCommand().
     void disconnectFromHost();
-    // True from the end of the key exchange until the link ends.
+    // True from the end of the handshake until the link ends.
     bool isConnected() const;
 
     QString peerAddress() const;

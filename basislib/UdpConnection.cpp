@@ -1,11 +1,10 @@
 #include "UdpConnection.h"
 
-#include "FrameCipher.h"
 #include "PSettings.h"
 #include "ServerProtocol.h"
 #include "UdpRendezvousDatagram.h"
+#include "UdpLinkSealing.h"
 #include "UdpTower.h"
-#include "WAesGcm.h"
 #include "WCryptography.h"
 
 #include <QAbstractEventDispatcher>
@@ -27,11 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Role = UdpRendezvousDatagram::Role;
 
-// Nonce direction tags of the two frame counters.
-constexpr quint32 kFromInitiator = 1;
-constexpr quint32 kFromAcceptor = 2;
-
-// The acceptor's first sealed frame: proof that it opened the session key.
+// The acceptor's first sealed frame (after its random bytes): proof that it
+// opened the initiator's secret.
 const QByteArray kReady = QByteArrayLiteral("ready");
 // Far more than a hello with 8192-bit keys needs.
 constexpr int kMaxHelloSize = 16384;
@@ -124,9 +120,9 @@ private:
 
     bool prepareHello(const QString &peerKey);
     bool acceptHello(const char *data, int size);
-    void installCiphers(const QByteArray &key);
+    bool acceptReady(const char *data, int size);
+    bool installSealing(const QByteArray &acceptorRandom);
     bool sealAndSend(const QByteArray &plain);
-    bool openFrame(const char *data, int size, QByteArray *plain);
     void deliver(const KvrConfig &record);
     void becomeConnected();
     void fail();
@@ -145,6 +141,7 @@ private:
     QString own;
     QString peer;
     QByteArray hello;
+    QByteArray initiatorSecret; // sealed to the acceptor in the hello
 
     // Guarded by mutex.
     Phase phase = Phase::Idle;
@@ -154,13 +151,12 @@ private:
     std::deque<Arrival> inbox;
     QHash<QString, int> awaitedReplies;
 
-    // Sealing runs on the pushing threads; the lock keeps counter order and
-    // posting order the same.
+    // Sealing runs on the pushing threads, opening on the strand; the lock
+    // keeps counter order and posting order the same.
     std::mutex sendMutex;
-    std::unique_ptr<FrameCipher> sendCipher;
+    std::shared_ptr<UdpLinkSealing> sealing; // set on the strand before the link is connected
 
-    // Strand only (the initiator sets the receive cipher before the strand starts).
-    std::unique_ptr<FrameCipher> receiveCipher;
+    // Strand only.
     Step step = Step::Joining;
     UdpTower::PeerId peerId = 0;
 };
@@ -209,13 +205,14 @@ bool UdpConnection::Private::connect(Role linkRole, int linkSession, const QStri
     return false;
 }
 
-// The initiator's first frame: the session key sealed to the acceptor and
-// signed together with the session and both names.
+// The initiator's first frame: its secret sealed to the acceptor and signed
+// together with the session and both names. The keys come when the acceptor
+// adds its own random bytes.
 bool UdpConnection::Private::prepareHello(const QString &peerKey)
 {
-    const QByteArray key = WCryptography::GenerateRandom(WAesGcm::KeySize);
-    const QByteArray sealedKey = WCryptography::SealToPublicKey(peerKey, key);
-    if (key.size() != WAesGcm::KeySize || sealedKey.isEmpty())
+    initiatorSecret = WCryptography::GenerateRandom(UdpLinkSealing::SecretSize);
+    const QByteArray sealedKey = WCryptography::SealToPublicKey(peerKey, initiatorSecret);
+    if (initiatorSecret.size() != UdpLinkSealing::SecretSize || sealedKey.isEmpty())
         return false;
     QString privateKey;
     {
@@ -228,18 +225,18 @@ bool UdpConnection::Private::prepareHello(const QString &peerKey)
         return false;
     frame.SetValue(kHelloSignature, signature);
     hello = frame.SerializeConfigBinary();
-    installCiphers(key);
     return true;
 }
 
-void UdpConnection::Private::installCiphers(const QByteArray &key)
+bool UdpConnection::Private::installSealing(const QByteArray &acceptorRandom)
 {
-    const bool initiator = role == Role::Initiator;
-    {
-        std::lock_guard<std::mutex> lock(sendMutex);
-        sendCipher = std::make_unique<FrameCipher>(key, initiator ? kFromInitiator : kFromAcceptor);
-    }
-    receiveCipher = std::make_unique<FrameCipher>(key, initiator ? kFromAcceptor : kFromInitiator);
+    auto made = std::make_shared<UdpLinkSealing>(initiatorSecret, acceptorRandom, role == Role::Initiator);
+    initiatorSecret.clear();
+    if (!made->isValid())
+        return false;
+    std::lock_guard<std::mutex> lock(sendMutex);
+    sealing = made;
+    return true;
 }
 
 bool UdpConnection::Private::stillConnecting() const
@@ -292,14 +289,14 @@ void UdpConnection::Private::towerPacketReceived(const char *data, int size)
             fail();
         break;
     case Step::AwaitingReady:
-        if (openFrame(data, size, &plain) && plain == kReady)
+        if (acceptReady(data, size))
             becomeConnected();
         else
             fail();
         break;
     case Step::Open: {
         KvrConfig record;
-        if (openFrame(data, size, &plain) && record.DeserializeConfigBinary(plain)) {
+        if (sealing->open(data, size, &plain) && record.DeserializeConfigBinary(plain)) {
             deliver(record);
             break;
         }
@@ -348,30 +345,43 @@ bool UdpConnection::Private::acceptHello(const char *data, int size)
                                             helloSignedPart(sessionText, sender, receiver, sealedKey)
                                                 .SerializeConfigBinary()))
         return false;
-    const QByteArray key = WCryptography::OpenWithPrivateKey(privateKey, sealedKey);
-    if (key.size() != WAesGcm::KeySize)
+    initiatorSecret = WCryptography::OpenWithPrivateKey(privateKey, sealedKey);
+    // Fresh bytes of this end: a replayed hello never meets the old keys.
+    const QByteArray acceptorRandom = WCryptography::GenerateRandom(UdpLinkSealing::AcceptorRandomSize);
+    if (!installSealing(acceptorRandom))
         return false;
-    installCiphers(key);
-    return sealAndSend(kReady);
+    QByteArray ready;
+    {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        ready = sealing->seal(kReady);
+    }
+    if (ready.isEmpty())
+        return false;
+    boost::asio::post(tower->strand(), [self = shared_from_this(), packet = acceptorRandom + ready] {
+        self->tower->send(self->peerId, packet);
+    });
+    return true;
+}
+
+// The acceptor's random bytes, then its sealed ready frame.
+bool UdpConnection::Private::acceptReady(const char *data, int size)
+{
+    QByteArray plain;
+    return size > UdpLinkSealing::AcceptorRandomSize
+           && installSealing(QByteArray(data, UdpLinkSealing::AcceptorRandomSize))
+           && sealing->open(data + UdpLinkSealing::AcceptorRandomSize, size - UdpLinkSealing::AcceptorRandomSize,
+                            &plain)
+           && plain == kReady;
 }
 
 bool UdpConnection::Private::sealAndSend(const QByteArray &plain)
 {
     std::lock_guard<std::mutex> lock(sendMutex);
-    QByteArray frame;
-    if (!sendCipher || !sendCipher->sealFrame(plain.constData(), plain.size(), &frame))
+    const QByteArray frame = sealing ? sealing->seal(plain) : QByteArray();
+    if (frame.isEmpty())
         return false;
     boost::asio::post(tower->strand(), [self = shared_from_this(), frame] { self->tower->send(self->peerId, frame); });
     return true;
-}
-
-// A packet is one whole frame: its length header, then ciphertext and tag.
-bool UdpConnection::Private::openFrame(const char *data, int size, QByteArray *plain)
-{
-    if (!receiveCipher || size < FrameCipher::HeaderSize
-        || FrameCipher::readLength(data) != quint32(size - FrameCipher::HeaderSize))
-        return false;
-    return receiveCipher->openFrame(data + FrameCipher::HeaderSize, size - FrameCipher::HeaderSize, plain);
 }
 
 void UdpConnection::Private::becomeConnected()

@@ -18,12 +18,14 @@ class UdpTower;
 // machine setting "service/port", 2004 by default) by a session number: the
 // initiator joins, the server tells the peer, the acceptor joins with the
 // same number, and the server hands each end the other's endpoint. The
-// initiator then connects and sends, as its first frame, a fresh session key
+// initiator then connects and sends, as its first frame, a fresh secret
 // sealed to the acceptor's public key and signed with its own private key;
 // the acceptor refuses the link unless the signature verifies with the
-// public key it was given for that peer. From then on every record travels
-// as AES-256-GCM of its binary form under counter nonces, one counter per
-// direction; a frame that fails to open closes the link.
+// public key it was given for that peer, and answers with fresh random bytes
+// of its own. Both make the keys (UdpLinkSealing), so no recorded hello
+// opens a new session. From then on every record travels as AES-256-GCM of
+// its binary form under counter nonces, one counter per direction; a frame
+// that fails to open (damaged, replayed, reordered) closes the link.
 //
 // Every call is safe from any thread except the tower's I/O thread; blocking
 // waits keep the calling thread's events flowing when it has an event loop.
@@ -47,7 +49,7 @@ public:
     ~UdpConnection() override;
 
     // The own account's keys: the initiator signs with the private key, the
-    // acceptor opens the session key with it. Set before connectToHost().
+    // acceptor opens the initiator's secret with it. Set before connectToHost().
     void setKeyPair(const QString &publicKey, const QString &privateKey);
     // Acceptor: the public key of the user the link is expected from.
     void setPeerPublicKey(const QString &publicKey);

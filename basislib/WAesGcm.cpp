@@ -1,5 +1,7 @@
 #include "WAesGcm.h"
 
+#include "OpenSslHandles.h"
+
 #include <QtEndian>
 
 #include <openssl/err.h>
@@ -9,12 +11,6 @@
 #include <cstring>
 
 namespace {
-
-struct CipherContextFree
-{
-    void operator()(EVP_CIPHER_CTX *ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
 // A context holding the key schedule; each message later only sets its nonce.
 CipherContext makeContext(const QByteArray &key, bool encrypt)

@@ -1,5 +1,6 @@
 #include "WCryptography.h"
 
+#include "OpenSslHandles.h"
 #include "WAesGcm.h"
 
 #include <openssl/bio.h>
@@ -12,18 +13,6 @@
 #include <memory>
 
 namespace {
-
-template <auto FreeFunction>
-struct OpenSslFree
-{
-    template <typename T>
-    void operator()(T *p) const { FreeFunction(p); }
-};
-
-using PKey = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
-using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, OpenSslFree<EVP_PKEY_CTX_free>>;
-using DigestContext = std::unique_ptr<EVP_MD_CTX, OpenSslFree<EVP_MD_CTX_free>>;
-using Bio = std::unique_ptr<BIO, OpenSslFree<BIO_free_all>>;
 
 constexpr int MinimumRsaBits = 2048;
 constexpr int MaximumRsaBits = 16384;
@@ -171,6 +160,18 @@ bool WCryptography::VerifyMessageRSASHA(const QString &publicKey, const QByteArr
     const int verdict = EVP_DigestVerify(ctx.get(), bytes(signature.constData()), size_t(signature.size()),
                                          bytes(message.constData()), size_t(message.size()));
     return verdict == 1 ? true : failed(false);
+}
+
+QByteArray WCryptography::PublicKeyDer(const QString &publicKey)
+{
+    const PKey key = readKey(publicKey, KeyKind::Public);
+    unsigned char *der = nullptr;
+    const int length = key ? i2d_PUBKEY(key.get(), &der) : -1;
+    if (length <= 0)
+        return failed<QByteArray>();
+    const QByteArray result(reinterpret_cast<const char *>(der), length);
+    OPENSSL_free(der);
+    return result;
 }
 
 QByteArray WCryptography::SealToPublicKey(const QString &publicKey, const QByteArray &secret)

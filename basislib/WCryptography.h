@@ -31,6 +31,10 @@ public:
     static bool VerifyMessageRSASHA(const QString &publicKey, const QByteArray &signature,
                                     const QByteArray &message);
 
+    // The DER form of a public key's SubjectPublicKeyInfo: what links pin and
+    // fingerprints are taken over. Empty for anything but an RSA public key.
+    static QByteArray PublicKeyDer(const QString &publicKey);
+
     // RSA-OAEP (SHA-256) of a short secret (a session key) to a public key.
     static QByteArray SealToPublicKey(const QString &publicKey, const QByteArray &secret);
     static QByteArray OpenWithPrivateKey(const QString &privateKey, const QByteArray &sealed);

@@ -4,6 +4,10 @@
 #include "PSettings.h"
 #include "ServerProtocol.h"
 #include "ServerRequest.h"
+#include "WCryptography.h"
+
+#include <QCryptographicHash>
+#include <QFile>
 
 #include <QUrl>
 #include <QtEndian>
@@ -25,6 +29,8 @@ int WUtilities::parseInt(const QByteArray &bytes)
 namespace {
 
 const QString kServerKeySetting = QStringLiteral("service/serverkey");
+const QString kKeyFileSetting = QStringLiteral("service/serverkeyfile");
+const QString kFingerprintSetting = QStringLiteral("service/serverkeysha256");
 constexpr int kKeyFetchTimeoutMs = 10000;
 constexpr qint64 kMaxKeyBytes = 64 * 1024;
 
@@ -50,13 +56,32 @@ QString WUtilities::getUserIp(const QString &user)
     return address.isEmpty() ? QStringLiteral("127.0.0.1") : address;
 }
 
-QString WUtilities::getServerPublicKey(const QString &user)
+QString WUtilities::publicKeyFingerprint(const QString &publicKey)
 {
-    Q_UNUSED(user)
-    const QString pinned = setting(kServerKeySetting);
-    if (!pinned.isEmpty())
-        return pinned;
+    const QByteArray der = WCryptography::PublicKeyDer(publicKey);
+    return der.isEmpty() ? QString()
+                         : QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex());
+}
 
+namespace {
+
+// The fingerprint as people write it: any case, with ":" or spaces between bytes.
+QString normalisedFingerprint(QString text)
+{
+    return text.remove(QLatin1Char(':')).remove(QLatin1Char(' ')).toLower();
+}
+
+QString keyFromFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxKeyBytes)
+        return {};
+    const QString key = QString::fromLatin1(file.readAll()).trimmed();
+    return looksLikePublicKey(key) && !WCryptography::PublicKeyDer(key).isEmpty() ? key : QString();
+}
+
+QString fetchKey()
+{
     QString site = setting(QStringLiteral("service/accountsite"));
     if (site.isEmpty())
         site = QStringLiteral("http://127.0.0.1:8080");
@@ -66,15 +91,52 @@ QString WUtilities::getServerPublicKey(const QString &user)
         QUrl(site + QStringLiteral("/backend/publickey")), kKeyFetchTimeoutMs, kMaxKeyBytes))
                             .trimmed();
     // Anything but a key (an error page, say) must never be pinned.
-    if (!looksLikePublicKey(key))
-        return {};
+    return looksLikePublicKey(key) ? key : QString();
+}
 
-    // Trust on first use: a key pinned meanwhile by another thread wins.
-    const QString pinnedMeanwhile = setting(kServerKeySetting);
-    if (!pinnedMeanwhile.isEmpty())
-        return pinnedMeanwhile;
-    PSettings::SetValue(kServerKeySetting, key);
-    return key;
+} // namespace
+
+QString WUtilities::getServerPublicKey(const QString &user)
+{
+    Q_UNUSED(user)
+    const QString keyFile = setting(kKeyFileSetting);
+    const QString fingerprint = normalisedFingerprint(setting(kFingerprintSetting));
+    if (!keyFile.isEmpty()) {
+        const QString key = keyFromFile(keyFile);
+        if (key.isEmpty()) {
+            qCritical("the service's key file (machine setting \"%s\") holds no public key: %s",
+                      qPrintable(kKeyFileSetting), qPrintable(keyFile));
+            return {};
+        }
+        if (!fingerprint.isEmpty() && publicKeyFingerprint(key) != fingerprint) {
+            qCritical("the service's key in \"%s\" differs from the one pinned by \"%s\": refused",
+                      qPrintable(kKeyFileSetting), qPrintable(kFingerprintSetting));
+            return {};
+        }
+        return key;
+    }
+
+    const QString kept = setting(kServerKeySetting);
+    if (!kept.isEmpty() && (fingerprint.isEmpty() || publicKeyFingerprint(kept) == fingerprint))
+        return kept;
+    const QString fetched = fetchKey();
+    if (fetched.isEmpty())
+        return {};
+    if (!fingerprint.isEmpty() && publicKeyFingerprint(fetched) != fingerprint) {
+        qCritical("the service's key differs from the one pinned by the machine setting \"%s\": refused",
+                  qPrintable(kFingerprintSetting));
+        return {};
+    }
+    if (fingerprint.isEmpty()) {
+        qWarning("trusting the service's key on first use; pin it with the machine setting \"%s\" or \"%s\"",
+                 qPrintable(kKeyFileSetting), qPrintable(kFingerprintSetting));
+    }
+    // A key kept meanwhile by another thread wins.
+    const QString keptMeanwhile = setting(kServerKeySetting);
+    if (!keptMeanwhile.isEmpty() && (fingerprint.isEmpty() || publicKeyFingerprint(keptMeanwhile) == fingerprint))
+        return keptMeanwhile;
+    PSettings::SetValue(kServerKeySetting, fetched);
+    return fetched;
 }
 
 QString WUtilities::getUserPublicKey(const QString &user)

@@ -19,12 +19,17 @@ public:
     // The address of the main server that serves the user: the machine
     // setting "mainserverip", else "service/domain", else 127.0.0.1.
     static QString getUserIp(const QString &user);
-    // The public key (PEM) of the main server that serves the user: the
-    // machine setting "service/serverkey" when set; otherwise fetched once
-    // from the account site ("service/accountsite" + "/backend/publickey")
-    // and kept in that setting, so a later key change is noticed. Empty when
-    // the site cannot be reached.
+    // The public key (PEM) of the main server that serves the user.
+    // Pinned before the first start by a machine setting: "service/serverkeyfile"
+    // (a PEM file, used as it is) or "service/serverkeysha256" (the SHA-256
+    // of the key's DER SubjectPublicKeyInfo, in hex). Otherwise the key kept
+    // in "service/serverkey", else fetched once from the account site
+    // ("service/accountsite" + "/backend/publickey") and kept there, trusted
+    // on first use with a warning. Empty (with an error naming the setting)
+    // when the key differs from the pin, and when none can be had.
     static QString getServerPublicKey(const QString &user);
+    // The fingerprint "service/serverkeysha256" takes: lower-case hex.
+    static QString publicKeyFingerprint(const QString &publicKey);
     // The user's public key (PEM) as the server knows it; empty when unknown.
     static QString getUserPublicKey(const QString &user);
 };

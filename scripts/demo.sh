@@ -60,13 +60,15 @@ port=${tcp#* }
 http_port=$(sed -n 's/^listening http .*:\([0-9]*\)$/\1/p' "$server_log" | head -n 1)
 site="http://$host:${http_port:-8080}"
 
-# Rewrites the [service] section of a client's machine settings and keeps the rest.
+# Rewrites the [service] section of a client's machine settings and keeps the
+# rest; the service's key is pinned from its data folder.
 write_service_settings() {
   local file=$1
   mkdir -p "$(dirname "$file")"
   touch "$file"
   awk '/^\[/ { skip = ($0 == "[service]") } !skip' "$file" >"$file.new"
-  printf '[service]\ndomain=%s\nport=%s\naccountsite=%s\npublicsite=%s\n' "$host" "$port" "$site" "$site" >>"$file.new"
+  printf '[service]\ndomain=%s\nport=%s\naccountsite=%s\npublicsite=%s\nserverkeyfile=%s\n' \
+    "$host" "$port" "$site" "$site" "$data/server_public.pem" >>"$file.new"
   mv "$file.new" "$file"
   chmod 600 "$file"
 }

@@ -1,5 +1,6 @@
 #include "MainServer.h"
 
+#include "PendingLinkBudget.h"
 #include "ServerContext.h"
 #include "ServerSession.h"
 #include "TcpConnection.h"
@@ -9,6 +10,7 @@
 MainServer::MainServer(ServerContext &context, QObject *parent)
     : QTcpServer(parent)
     , m_context(context)
+    , m_pendingBudget(std::make_shared<PendingLinkBudget>())
 {
 }
 
@@ -33,6 +35,7 @@ void MainServer::incomingConnection(qintptr descriptor)
     // through the event loop of this thread.
     QSharedPointer<TcpConnection> link(new TcpConnection, &QObject::deleteLater);
     link->setKeyPair(m_context.keys.publicKey, m_context.keys.privateKey);
+    link->setPendingBudget(m_pendingBudget);
     auto *session = new ServerSession(m_context, link, this);
     connect(session, &ServerSession::signalSessionEnded, session, &QObject::deleteLater);
     if (!link->setSocketDesctiptor(descriptor))

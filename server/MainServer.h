@@ -2,10 +2,15 @@
 
 #include <QTcpServer>
 
+#include <memory>
+
+class PendingLinkBudget;
 struct ServerContext;
 
 // Accepts links to the main server: each accepted socket becomes a private
 // TcpConnection holding the server's key pair, served by its own session.
+// Until a link logged in (or authenticated, or joined a tunnel) it is held
+// to a pending-link budget.
 class MainServer : public QTcpServer
 {
     Q_OBJECT
@@ -20,4 +25,5 @@ protected:
 
 private:
     ServerContext &m_context;
+    const std::shared_ptr<PendingLinkBudget> m_pendingBudget;
 };

@@ -377,6 +377,7 @@ void ServerSession::bindLogin(const QString &user)
     if (ServerSession *previous = m_context.registry.bind(user, this, m_link))
         previous->replacedByNewLogin();
     m_user = user;
+    m_link->admit();
     if (!wasOnline)
         notifyWatchers(user, statusText(user).toLatin1());
 }
@@ -540,6 +541,7 @@ bool ServerSession::handleAuthenticateUser(const KvrConfig &request, KvrConfig &
                                                WServerCommands::AuthenticationMessage(challenge, QString())))
         return true;
     m_authenticatedUser = user;
+    m_link->admit();
     reply.SetResult(true);
     return true;
 }
@@ -579,6 +581,8 @@ bool ServerSession::handleAcceptTunnelConnection(const KvrConfig &request, KvrCo
     ServerSession *initiator = m_context.tunnels.join(text(request, P::KeyTunnelId));
     if (!initiator || initiator->m_ended)
         return true;
+    // Knowing the single-use tunnel id is this leg's proof.
+    m_link->admit();
     reply.SetResult(true);
     m_link->pushCommand(reply);
     startRelay(initiator);

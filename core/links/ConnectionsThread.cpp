@@ -5,6 +5,7 @@
 #include "IWConnection.h"
 #include "SessionState.h"
 
+#include <PendingLinkBudget.h>
 #include <UdpTower.h>
 #include <WNamedMutex.h>
 
@@ -39,6 +40,7 @@ ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *se
     , m_io(std::make_shared<boost::asio::io_context>())
     , m_commands(commands)
     , m_session(session)
+    , m_pendingBudget(std::make_shared<PendingLinkBudget>())
 {
     m_workers.setMaxThreadCount(MaxWorkers);
     // Directly, on the sender's thread: a record for a user with a link goes
@@ -122,6 +124,7 @@ ConnectionsThread::Entry ConnectionsThread::newUserConnection(const QString &mod
     UserConnection::Context context;
     context.session = m_session;
     context.commands = m_commands;
+    context.pendingBudget = m_pendingBudget;
     {
         QMutexLocker lock(&m_mutex);
         context.udpTower = m_udpTower;

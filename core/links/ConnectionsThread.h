@@ -21,6 +21,7 @@ class io_context;
 
 class IOCommandsTower;
 class IWConnection;
+class PendingLinkBudget;
 class SessionState;
 class UdpTower;
 
@@ -129,6 +130,8 @@ private:
 
     std::atomic<int> m_authenticationDeadlineSeconds{DefaultAuthenticationDeadlineSeconds};
     std::atomic<int> m_peerAnswerTimeoutMs{DefaultPeerAnswerTimeoutMs};
+    // Shared by the accepted links of the listening port.
+    const std::shared_ptr<PendingLinkBudget> m_pendingBudget;
     // Link set-ups, sends that wait for a link, and the reaper. Its
     // destructor waits for them.
     QThreadPool m_workers;

@@ -299,6 +299,7 @@ bool UserConnection::acceptTcp(qintptr descriptor)
     }
     const QSharedPointer<WTcpConnection> link = newTcpLink();
     link->setKeyPair(account->getPublicKey(), account->getPrivateKey());
+    link->setPendingBudget(m_context.pendingBudget);
     // The transport takes the descriptor over, and closes it when it fails.
     if (!link->setSocketDesctiptor(descriptor))
         return fail();

@@ -13,9 +13,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class IOCommandsTower;
 class IWConnection;
+class PendingLinkBudget;
 class SessionState;
 class UdpTower;
 class WTcpConnection;
@@ -64,6 +66,8 @@ public:
         IOCommandsTower *commands = nullptr;
         QSharedPointer<UdpTower> udpTower;
         BufferedPartReceiver bufferedPartReceiver;
+        // What accepted links may hold until their peer authenticated.
+        std::shared_ptr<PendingLinkBudget> pendingBudget;
     };
 
     UserConnection(const Context &context, const QString &mode, QObject *parent = nullptr);

@@ -40,6 +40,14 @@ KvrConfig WTcpConnection::sendCommand(const KvrConfig &record, int timeoutMs)
     return TcpConnection::sendCommand(record, timeoutMs);
 }
 
+void WTcpConnection::setAuthenticated(bool authenticated)
+{
+    m_state.setAuthenticated(authenticated);
+    // A peer that proved its name is no stranger any more.
+    if (authenticated)
+        admit();
+}
+
 bool WTcpConnection::isConnected() const
 {
     return !m_state.isClosed() && TcpConnection::isConnected();

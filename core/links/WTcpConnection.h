@@ -29,7 +29,7 @@ public:
     void setAuthString(const QByteArray &challenge) override { m_state.setAuthString(challenge); }
     QByteArray getAuthString() const override { return m_state.authString(); }
     bool isAuthenticated() const override { return m_state.isAuthenticated(); }
-    void setAuthenticated(bool authenticated) override { m_state.setAuthenticated(authenticated); }
+    void setAuthenticated(bool authenticated) override;
     void createConnectionID() override { m_state.createConnectionID(); }
     QString getConnectionID() const override { return m_state.connectionID(); }
 

@@ -1,5 +1,6 @@
+#include "PendingLinkBudget.h"
+#include "RawTlsPeer.h"
 #include "TcpConnection.h"
-#include "WAesGcm.h"
 #include "WCryptography.h"
 
 #include <QTcpServer>
@@ -23,10 +24,6 @@ constexpr int kWaitMs = 10000;
 // Long enough that only a wait nobody ends can reach it (the test then times out).
 constexpr int kNeverMs = 10 * 60 * 1000;
 
-// The nonce direction tags of the wire form, which a foreign peer has to use.
-constexpr quint32 kConnectorToAcceptor = 0x57563031;
-constexpr quint32 kAcceptorToConnector = 0x57563032;
-
 KvrConfig makeRecord(const QString &command, const QByteArray &payload = QByteArray())
 {
     KvrConfig record;
@@ -35,13 +32,6 @@ KvrConfig makeRecord(const QString &command, const QByteArray &payload = QByteAr
     if (!payload.isNull())
         record.SetValue(QStringLiteral("payload"), payload);
     return record;
-}
-
-QByteArray lengthHeader(quint32 length)
-{
-    QByteArray header(4, Qt::Uninitialized);
-    qToBigEndian(length, header.data());
-    return header;
 }
 
 // Records what a link announces. The signals come from the transports' I/O
@@ -146,6 +136,8 @@ public:
     }
     // Set before connections come; runs for each link's announcements.
     std::function<void(TcpConnection *, const QString &, const QString &)> onCommand;
+    // Set before connections come: links wait for admission under it.
+    std::shared_ptr<PendingLinkBudget> budget;
 
     // The n-th accepted link (from 0), once it exists.
     TcpConnection *link(int n, Probe **probe = nullptr)
@@ -167,6 +159,8 @@ protected:
         accepted.probe->onCommand = onCommand;
         accepted.probe->attach(accepted.connection.get());
         accepted.connection->setKeyPair(m_keys.publicKey, m_keys.privateKey);
+        if (budget)
+            accepted.connection->setPendingBudget(budget);
         accepted.connection->setSocketDesctiptor(descriptor);
         std::lock_guard<std::mutex> lock(m_mutex);
         m_links.push_back(std::move(accepted));
@@ -240,82 +234,6 @@ private:
     QByteArray m_captured;
 };
 
-// A foreign peer on a plain socket that speaks the wire form itself, so it
-// can send what a TcpConnection never would.
-class RawPeer
-{
-public:
-    bool connect(const QString &port)
-    {
-        m_socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
-        return m_socket.waitForConnected(kWaitMs);
-    }
-
-    // Sends session keys sealed to `publicKey` and reads the confirmation.
-    bool exchangeKeys(const QString &publicKey)
-    {
-        const QByteArray keys = WCryptography::GenerateRandom(2 * WAesGcm::KeySize);
-        const QByteArray sealed = WCryptography::SealToPublicKey(publicKey, keys);
-        m_toAcceptor = std::make_unique<WAesGcm>(keys.left(WAesGcm::KeySize));
-        m_toConnector = std::make_unique<WAesGcm>(keys.mid(WAesGcm::KeySize));
-        send(lengthHeader(quint32(sealed.size())) + sealed);
-        QByteArray confirmation;
-        return readFrame(&confirmation) && !confirmation.isEmpty();
-    }
-
-    // A frame sealed as the connecting side seals its n-th frame.
-    QByteArray frame(const QByteArray &plain, quint32 direction = kConnectorToAcceptor)
-    {
-        WAesGcm &cipher = direction == kConnectorToAcceptor ? *m_toAcceptor : *m_toConnector;
-        QByteArray body;
-        cipher.seal(WAesGcm::counterNonce(direction, m_sent++), plain.constData(), plain.size(), &body);
-        return lengthHeader(quint32(body.size())) + body;
-    }
-
-    void close() { m_socket.abort(); }
-
-    void send(const QByteArray &bytes)
-    {
-        m_socket.write(bytes);
-        m_socket.waitForBytesWritten(kWaitMs);
-    }
-
-    bool waitUntilClosed()
-    {
-        QDeadlineTimer deadline(kWaitMs);
-        while (m_socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-            m_socket.waitForReadyRead(100);
-            m_socket.readAll();
-        }
-        return m_socket.state() != QAbstractSocket::ConnectedState;
-    }
-
-private:
-    bool readFrame(QByteArray *plain)
-    {
-        QByteArray bytes;
-        QDeadlineTimer deadline(kWaitMs);
-        while (!deadline.hasExpired()) {
-            bytes += m_socket.readAll();
-            if (bytes.size() >= 4) {
-                const int length = int(qFromBigEndian<quint32>(bytes.constData()));
-                if (bytes.size() >= 4 + length)
-                    return m_toConnector->open(WAesGcm::counterNonce(kAcceptorToConnector, m_received++),
-                                               bytes.constData() + 4, length, plain);
-            }
-            if (!m_socket.waitForReadyRead(100) && m_socket.state() != QAbstractSocket::ConnectedState)
-                return false;
-        }
-        return false;
-    }
-
-    QTcpSocket m_socket;
-    std::unique_ptr<WAesGcm> m_toAcceptor;
-    std::unique_ptr<WAesGcm> m_toConnector;
-    quint64 m_sent = 0;
-    quint64 m_received = 0;
-};
-
 // The absence of a signal can only be shown by waiting a while for it.
 void settle()
 {
@@ -356,6 +274,8 @@ private slots:
     void flippedByteClosesLink();
     void damagedTrafficClosesAcceptedLink_data();
     void damagedTrafficClosesAcceptedLink();
+    void pendingLinksAreHeldToTheirBudget_data();
+    void pendingLinksAreHeldToTheirBudget();
 
 private:
     WKeyPair m_keys;
@@ -870,10 +790,10 @@ void tst_TcpConnection::flippedByteClosesLink_data()
     QTest::addColumn<qint64>("flipAt");
     QTest::addColumn<bool>("connects");
 
-    // The key exchange frame is a length and an RSA block.
-    QTest::newRow("in the sealed session keys") << qint64(100) << false;
-    QTest::newRow("in the length of the first record") << qint64(256 + 4) << true;
-    QTest::newRow("in the first record") << qint64(256 + 4 + 4 + 10) << true;
+    // The connecting side's hello takes a few hundred bytes; its first record
+    // (with a 8000-byte payload) covers byte 2000 wherever the hello ends.
+    QTest::newRow("in the connecting side's hello") << qint64(100) << false;
+    QTest::newRow("in the first record") << qint64(2000) << true;
 }
 
 void tst_TcpConnection::flippedByteClosesLink()
@@ -893,7 +813,7 @@ void tst_TcpConnection::flippedByteClosesLink()
     QVERIFY(accepted);
 
     if (connects) {
-        const KvrConfig record = makeRecord(QStringLiteral("test:::tampered"), QByteArray(100, 'v'));
+        const KvrConfig record = makeRecord(QStringLiteral("test:::tampered"), QByteArray(8000, 'v'));
         QVERIFY(connector.pushCommand(record));
         QVERIFY(connectorProbe.waitForEnded());
     }
@@ -904,70 +824,149 @@ void tst_TcpConnection::flippedByteClosesLink()
 
 void tst_TcpConnection::damagedTrafficClosesAcceptedLink_data()
 {
-    QTest::addColumn<bool>("exchangeKeys");
+    QTest::addColumn<bool>("handshake");
     QTest::addColumn<QString>("damage");
 
-    QTest::newRow("garbage instead of the keys") << false << "garbage";
-    QTest::newRow("2 GiB length instead of the keys") << false << "2 GiB";
-    QTest::newRow("zero length instead of the keys") << false << "zero";
+    QTest::newRow("garbage instead of the handshake") << false << "garbage";
+    QTest::newRow("2 GiB length instead of the handshake") << false << "2 GiB";
     QTest::newRow("zero length") << true << "zero";
     QTest::newRow("2 GiB length") << true << "2 GiB";
     QTest::newRow("one byte over the cap") << true << "over cap";
-    QTest::newRow("replayed frame") << true << "replay";
-    QTest::newRow("frame of the other direction") << true << "reflect";
-    QTest::newRow("sealed bytes that are no record") << true << "no record";
+    QTest::newRow("replayed record") << true << "replay";
+    QTest::newRow("reordered records") << true << "reorder";
+    QTest::newRow("flipped byte in a record") << true << "flip";
+    QTest::newRow("bytes that are no record") << true << "no record";
+    QTest::newRow("garbage beside the session") << true << "garbage";
     QTest::newRow("truncated frame, then close") << true << "truncated";
 }
 
 void tst_TcpConnection::damagedTrafficClosesAcceptedLink()
 {
-    QFETCH(bool, exchangeKeys);
+    QFETCH(bool, handshake);
     QFETCH(QString, damage);
 
     ServerThread<Acceptor> acceptor(m_keys);
-    RawPeer peer;
-    QVERIFY(peer.connect(acceptor.port()));
+    RawTlsPeer peer;
+    QVERIFY(peer.connect(quint16(acceptor.port().toUShort())));
     Probe *probe = nullptr;
     TcpConnection *accepted = acceptor.server->link(0, &probe);
     QVERIFY(accepted);
-    if (exchangeKeys) {
-        QVERIFY(peer.exchangeKeys(m_keys.publicKey));
+    if (handshake) {
+        QVERIFY(peer.handshake());
         // The foreign peer speaks the wire form: a sound record arrives.
         const KvrConfig sound = makeRecord(QStringLiteral("test:::sound"));
-        peer.send(peer.frame(sound.SerializeConfigBinary()));
+        peer.sendInside(RawTlsPeer::frame(sound.SerializeConfigBinary()));
         QVERIFY(probe->waitForAnnounced(sound.GetID()));
     }
 
-    const QByteArray record = makeRecord(QStringLiteral("test:::damaged")).SerializeConfigBinary();
+    const QByteArray record = RawTlsPeer::frame(makeRecord(QStringLiteral("test:::damaged")).SerializeConfigBinary());
     if (damage == QLatin1String("truncated")) {
-        peer.send(peer.frame(record).left(20));
+        peer.sendInside(record.left(20));
         settle();
         QVERIFY(accepted->isConnected()); // a partial frame is waited for...
         peer.close();                     // ...until the socket closes in its middle
     } else {
-        if (damage == QLatin1String("garbage"))
-            peer.send(QByteArray("GET / HTTP/1.0\r\n\r\n"));
-        else if (damage == QLatin1String("2 GiB"))
-            peer.send(lengthHeader(0x80000000u) + QByteArray(64, 'g'));
-        else if (damage == QLatin1String("zero"))
-            peer.send(lengthHeader(0));
-        else if (damage == QLatin1String("over cap"))
-            peer.send(lengthHeader(quint32(TcpConnection::MaxFrameSize) + 1) + QByteArray(1024, 'o'));
-        else if (damage == QLatin1String("replay"))
-            peer.send(peer.frame(record).repeated(2));
-        else if (damage == QLatin1String("reflect"))
-            peer.send(peer.frame(record, kAcceptorToConnector));
-        else if (damage == QLatin1String("no record"))
-            peer.send(peer.frame(QByteArray("not a record at all")));
+        const auto send = [&](const QByteArray &bytes) { handshake ? peer.sendInside(bytes) : peer.sendRaw(bytes); };
+        if (damage == QLatin1String("garbage")) {
+            peer.sendRaw(QByteArray("GET / HTTP/1.0\r\n\r\n"));
+        } else if (damage == QLatin1String("2 GiB")) {
+            send(RawTlsPeer::header(0x80000000u) + QByteArray(64, 'g'));
+        } else if (damage == QLatin1String("zero")) {
+            send(RawTlsPeer::header(0));
+        } else if (damage == QLatin1String("over cap")) {
+            send(RawTlsPeer::header(quint32(TcpConnection::MaxFrameSize) + 1) + QByteArray(1024, 'o'));
+        } else if (damage == QLatin1String("replay")) {
+            const QByteArray sealed = peer.seal(record);
+            peer.sendRaw(sealed + sealed);
+        } else if (damage == QLatin1String("reorder")) {
+            const QByteArray first = peer.seal(record);
+            const QByteArray second = peer.seal(record);
+            peer.sendRaw(second + first);
+        } else if (damage == QLatin1String("flip")) {
+            QByteArray sealed = peer.seal(record);
+            sealed[sealed.size() - 20] = char(sealed.at(sealed.size() - 20) ^ 0x01);
+            peer.sendRaw(sealed);
+        } else if (damage == QLatin1String("no record")) {
+            send(RawTlsPeer::frame(QByteArray("not a record at all")));
+        }
         QVERIFY(peer.waitUntilClosed());
     }
     QVERIFY(probe->waitForEnded());
     QVERIFY(!accepted->isConnected());
-    // The first copy of a replayed frame is sound.
-    const int announced = (exchangeKeys ? 1 : 0) + (damage == QLatin1String("replay") ? 1 : 0);
+    // The first copy of a replayed record is sound.
+    const int announced = (handshake ? 1 : 0) + (damage == QLatin1String("replay") ? 1 : 0);
     settle();
     QCOMPARE(probe->ids().size(), announced);
     QCOMPARE(probe->endedCount(), 1);
+}
+
+void tst_TcpConnection::pendingLinksAreHeldToTheirBudget_data()
+{
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<int>("frameBytes");
+    QTest::addColumn<bool>("staysOpen");
+
+    // Frames of exactly frameBytes, sent after the first sound record.
+    QTest::newRow("frame at the limit, then the time limit") << false << 1024 << false;
+    QTest::newRow("frame one byte over the limit") << false << 1025 << false;
+    QTest::newRow("admitted: large frame, no time limit") << true << 100 * 1024 << true;
+}
+
+void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
+{
+    QFETCH(bool, admitted);
+    QFETCH(int, frameBytes);
+    QFETCH(bool, staysOpen);
+
+    PendingLinkBudget::Limits limits;
+    limits.frameLimit = 1024;
+    limits.timeLimitMs = 1500;
+    limits.perAddress = 2;
+    ServerThread<Acceptor> acceptor(m_keys);
+    acceptor.server->budget = std::make_shared<PendingLinkBudget>(limits);
+
+    RawTlsPeer peer;
+    QVERIFY(peer.connect(quint16(acceptor.port().toUShort())));
+    QVERIFY(peer.handshake());
+    Probe *probe = nullptr;
+    TcpConnection *accepted = acceptor.server->link(0, &probe);
+    QVERIFY(accepted);
+    const KvrConfig login = makeRecord(QStringLiteral("test:::login"));
+    peer.sendInside(RawTlsPeer::frame(login.SerializeConfigBinary()));
+    QVERIFY(probe->waitForAnnounced(login.GetID()));
+    if (admitted)
+        accepted->admit();
+
+    // The address holds two places: while this link holds one, a second
+    // link is taken and a third is refused at once; admitted, it gave its
+    // place back.
+    RawTlsPeer second;
+    RawTlsPeer third;
+    QVERIFY(second.connect(quint16(acceptor.port().toUShort())));
+    QVERIFY(second.handshake());
+    QVERIFY(third.connect(quint16(acceptor.port().toUShort())));
+    QCOMPARE(third.handshake(), admitted);
+
+    // A frame of exactly frameBytes: a record padded with its payload.
+    KvrConfig big = makeRecord(QStringLiteral("test:::big"), QByteArray());
+    big.SetValue(QStringLiteral("payload"),
+                 QByteArray(frameBytes - makeRecord(QStringLiteral("test:::big"), QByteArray("")).SerializeConfigBinary().size(), 'p'));
+    QCOMPARE(big.SerializeConfigBinary().size(), frameBytes);
+    peer.sendInside(RawTlsPeer::frame(big.SerializeConfigBinary()));
+    if (frameBytes <= limits.frameLimit || admitted)
+        QVERIFY(probe->waitForAnnounced(big.GetID()));
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(peer.waitUntilClosed(3 * limits.timeLimitMs), !staysOpen);
+    if (!staysOpen && frameBytes <= limits.frameLimit)
+        QVERIFY(clock.elapsed() >= limits.timeLimitMs / 2); // ended by the time limit, not before
+    // The far side may see the socket close before the link announced its end.
+    if (!staysOpen)
+        QVERIFY(probe->waitForEnded());
+    QCOMPARE(accepted->isConnected(), staysOpen);
+    // The second link was never admitted: its time ran out too.
+    QVERIFY(second.waitUntilClosed());
 }
 
 QTEST_MAIN(tst_TcpConnection)

@@ -33,7 +33,7 @@ public:
         PSettings::SetValue(QStringLiteral("mainserverip"), server.host());
         PSettings::SetValue(QStringLiteral("service/domain"), server.host());
         PSettings::SetValue(QStringLiteral("service/port"), QString::number(server.tcpPort()));
-        PSettings::SetValue(QStringLiteral("service/serverkey"), server.publicKey());
+        PSettings::SetValue(QStringLiteral("service/serverkeyfile"), server.publicKeyFile());
         PSettings::SetValue(QStringLiteral("service/accountsite"),
                             QStringLiteral("http://127.0.0.1:%1").arg(server.httpPort()));
         return true;

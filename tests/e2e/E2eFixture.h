@@ -81,9 +81,8 @@ public:
         for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
             PSettings::SetValue(setting.key(), setting.value());
         // This process's settings outlive the run: nothing of an earlier
-        // server may stay (the key is otherwise kept once fetched).
+        // server may stay.
         PSettings::SetValue(QStringLiteral("mainserverip"), server.host());
-        PSettings::SetValue(QStringLiteral("service/serverkey"), server.publicKey());
         return true;
     }
 
@@ -150,13 +149,14 @@ public:
     QMap<QString, QString> clientEnvironment;
 
 private:
-    // The machine settings that point a client at the server.
+    // The machine settings that point a client at the server and pin its key.
     QMap<QString, QString> serviceSettings() const
     {
         const QString site = QStringLiteral("http://%1:%2").arg(server.host()).arg(server.httpPort());
         return {{QStringLiteral("service/domain"), server.host()},
                 {QStringLiteral("service/port"), QString::number(server.tcpPort())},
                 {QStringLiteral("service/accountsite"), site},
-                {QStringLiteral("service/publicsite"), site}};
+                {QStringLiteral("service/publicsite"), site},
+                {QStringLiteral("service/serverkeyfile"), server.publicKeyFile()}};
     }
 };

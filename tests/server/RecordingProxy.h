@@ -36,6 +36,12 @@ public:
         QMutexLocker locker(&m_mutex);
         return m_recorded;
     }
+    // Only what the clients sent, e.g. to replay it.
+    QByteArray recordedFromClients() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_fromClients;
+    }
 
 private:
     void listen()
@@ -51,21 +57,23 @@ private:
         while (QTcpSocket *client = m_server->nextPendingConnection()) {
             auto *target = new QTcpSocket(client);
             target->connectToHost(QHostAddress::LocalHost, m_targetPort);
-            pipe(client, target);
-            pipe(target, client);
+            pipe(client, target, true);
+            pipe(target, client, false);
             connect(client, &QTcpSocket::disconnected, target, &QTcpSocket::disconnectFromHost);
             connect(target, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
             connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
         }
     }
 
-    void pipe(QTcpSocket *from, QTcpSocket *to)
+    void pipe(QTcpSocket *from, QTcpSocket *to, bool fromClient)
     {
-        auto forward = [this, from, to] {
+        auto forward = [this, from, to, fromClient] {
             const QByteArray bytes = from->readAll();
             {
                 QMutexLocker locker(&m_mutex);
                 m_recorded += bytes;
+                if (fromClient)
+                    m_fromClients += bytes;
             }
             to->write(bytes);
         };
@@ -80,4 +88,5 @@ private:
     QTcpServer *m_server = nullptr;
     mutable QMutex m_mutex;
     QByteArray m_recorded;
+    QByteArray m_fromClients;
 };

@@ -11,6 +11,7 @@
 //                                         // (UDP rendezvous on the same number as tcpPort(),
 //                                         // as clients expect: set "service/port" to it)
 //   server.publicKey()                    // the server's key, to pin in connectToHost
+//   server.publicKeyFile()                // the file that holds it ("service/serverkeyfile")
 //   server.dataDir()                      // the data folder (survives restart())
 //   server.restart()                      // SIGTERM, wait, start again on the same ports
 //   server.stop()                         // also done by the destructor
@@ -57,9 +58,10 @@ public:
     // The running server's process id (0 when none), e.g. to freeze it with SIGSTOP.
     qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
+    QString publicKeyFile() const { return QDir(dataDir()).filePath(QStringLiteral("server_public.pem")); }
     QString publicKey() const
     {
-        QFile file(QDir(dataDir()).filePath(QStringLiteral("server_public.pem")));
+        QFile file(publicKeyFile());
         return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
     }
 

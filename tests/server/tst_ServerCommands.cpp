@@ -28,6 +28,8 @@ namespace {
 constexpr int WaitMs = 15000;
 
 const QString ServerKeySetting = QStringLiteral("service/serverkey");
+const QString KeyFileSetting = QStringLiteral("service/serverkeyfile");
+const QString FingerprintSetting = QStringLiteral("service/serverkeysha256");
 const QString AccountSiteSetting = QStringLiteral("service/accountsite");
 
 // The records a link announces (pushes of the server, records that came
@@ -249,6 +251,62 @@ private slots:
         QCOMPARE(!pinnedAfter.isEmpty(), expectPinned);
         if (expectPinned)
             QCOMPARE(pinnedAfter, key);
+    }
+
+    void serverKeyPin_data()
+    {
+        QTest::addColumn<QString>("keyFile");     // "server", "missing" or none
+        QTest::addColumn<QString>("fingerprint"); // "server", "other" or none
+        QTest::addColumn<QString>("kept");        // "other" or none
+        QTest::addColumn<bool>("expectServerKey");
+        QTest::addColumn<QString>("errorNames");  // the setting the refusal names
+        QTest::newRow("key file wins over a kept key") << "server" << "" << "other" << true << "";
+        QTest::newRow("key file that holds no key") << "missing" << "" << "" << false << "service/serverkeyfile";
+        QTest::newRow("key file and its fingerprint") << "server" << "server" << "" << true << "";
+        QTest::newRow("key file against another fingerprint") << "server" << "other" << "" << false
+                                                              << "service/serverkeysha256";
+        QTest::newRow("fingerprint of the served key") << "" << "server" << "" << true << "";
+        QTest::newRow("kept key against the fingerprint: fetched again") << "" << "server" << "other" << true << "";
+        QTest::newRow("served key against another fingerprint") << "" << "other" << "" << false
+                                                                 << "service/serverkeysha256";
+    }
+
+    void serverKeyPin()
+    {
+        QFETCH(QString, keyFile);
+        QFETCH(QString, fingerprint);
+        QFETCH(QString, kept);
+        QFETCH(bool, expectServerKey);
+        QFETCH(QString, errorNames);
+        const QString otherKey = WCryptography::GenerateKeyPair(2048).publicKey;
+        const QString serverFile = QDir(m_server.dataDir()).filePath(QStringLiteral("server_public.pem"));
+        if (keyFile == QLatin1String("server"))
+            PSettings::SetValue(KeyFileSetting, serverFile);
+        else if (keyFile == QLatin1String("missing"))
+            PSettings::SetValue(KeyFileSetting, serverFile + QStringLiteral(".missing"));
+        if (!fingerprint.isEmpty()) {
+            // Written as people copy it: upper case, bytes apart.
+            QString hex = WUtilities::publicKeyFingerprint(fingerprint == QLatin1String("server") ? m_server.publicKey()
+                                                                                                   : otherKey)
+                              .toUpper();
+            for (int at = hex.size() - 2; at > 0; at -= 2)
+                hex.insert(at, QLatin1Char(':'));
+            PSettings::SetValue(FingerprintSetting, hex);
+        }
+        if (kept.isEmpty())
+            PSettings::RemoveValue(ServerKeySetting);
+        else
+            PSettings::SetValue(ServerKeySetting, otherKey);
+        if (!errorNames.isEmpty())
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QRegularExpression::escape(errorNames)));
+
+        const QString key = WUtilities::getServerPublicKey(QStringLiteral("alice"));
+        PSettings::RemoveValue(KeyFileSetting);
+        PSettings::RemoveValue(FingerprintSetting);
+        pinServerKey();
+
+        QCOMPARE(WCryptography::PublicKeyDer(key), expectServerKey ? WCryptography::PublicKeyDer(m_server.publicKey())
+                                                                   : QByteArray());
     }
 
     void login_data()
