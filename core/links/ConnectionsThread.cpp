@@ -300,11 +300,21 @@ bool ConnectionsThread::requestUdpAcceptance(const QString &sender, const QStrin
 
 void ConnectionsThread::acceptOnWorker(const Entry &entry)
 {
-    // A failed accept leaves nothing behind (its descriptor is closed).
+    // Listed before its set-up ends: the peer may send as soon as it has
+    // proved its name, and the reply must find the link its request came on.
+    // A failed accept leaves an entry without a link (its descriptor closed),
+    // which the reaper removes.
     runOnWorker([this, entry] {
-        if (entry->establish())
-            addEntry(entry);
+        addEntry(entry);
+        if (entry->establish() && isStopping())
+            entry->link()->disconnectFromHost();
     });
+}
+
+bool ConnectionsThread::isStopping() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_stopping;
 }
 
 void ConnectionsThread::runOnWorker(std::function<void()> task)

@@ -110,6 +110,7 @@ private:
     void sendCommandThread(const QString &id, const QString &user, bool isServerCommand,
                            const QString &connectionID);
     void acceptOnWorker(const Entry &entry);
+    bool isStopping() const;
     void runOnWorker(std::function<void()> task);
 
     void startReaper();

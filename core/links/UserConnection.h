@@ -82,7 +82,7 @@ public:
 
     QString getUser() const;
     QString mode() const { return m_mode; }
-    // True while establish() runs.
+    // True until establish() has ended.
     bool isBusy() const;
     // Null until a set-up succeeded.
     QSharedPointer<IWConnection> link() const;
@@ -157,7 +157,9 @@ private:
 
     mutable QMutex m_mutex; // everything below
     QString m_user;
-    bool m_busy = false;
+    // From construction until establish() has ended, so a link listed
+    // before its set-up is not taken for a dead one.
+    bool m_busy = true;
     bool m_established = false;
     QElapsedTimer m_establishedClock;
     QSharedPointer<IWConnection> m_link; // also while being set up
