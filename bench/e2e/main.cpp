@@ -1,64 +1,166 @@
-// Request and reply between the plug-ins of two client processes on one
-// machine: alice's probe plug-in sends "echo:::ping" to bob, bob's echo
-// plug-in answers, alice's probe takes the reply. Measured from the test
-// process, which asks alice's probe over its control channel, so each figure
-// also holds one loopback round trip of that channel. The baseline is a
-// bare TcpConnection pair in this process whose far side answers from its
-// transport thread.
+// The record road between two client processes on one machine: alice's probe
+// plug-in sends "echo:::ping" records to bob, bob's echo plug-in sends each
+// back, and alice's probe waits for the reply, from 1, 4 or 16 requester
+// threads at once. The probe times every round trip inside alice's process,
+// so the control channel of the test is not in the figures.
+//
+// The baseline, measured in the same run with the same frame sizes, is plain
+// blocking sockets on loopback (no Qt, no encryption): a connection per
+// requester, echoed by a thread per connection (RawTcpEcho).
+//
+// CPU time per round trip adds alice's and bob's user and system time (from
+// /proc/<pid>/stat); the baseline's is this process's, which holds both ends.
 
 #include "BenchFigures.h"
 #include "E2eFixture.h"
-#include "TransportBaseline.h"
+#include "RawTcpEcho.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
+#include <ctime>
+#include <unistd.h>
+
 #include <functional>
-#include <numeric>
 #include <vector>
 
 namespace {
 
-constexpr int kWarmUp = 200;
-constexpr int kRoundTrips = 2000;
-constexpr int kWaitMs = 10000;
+constexpr int kWaitMs = 30000;
+constexpr int kSmallPayload = 64;
+constexpr int kLargePayload = 1024 * 1024;
 
-struct Figures
+struct Run
 {
-    double p50Ms = 0;
-    double p99Ms = 0;
-    double perSecond = 0;
+    std::vector<qint64> samples;
+    qint64 elapsedNs = 0;
+    double cpuSeconds = 0;
+
+    double perSecond() const { return double(samples.size()) / (double(elapsedNs) / 1e9); }
+    double cpuMicrosecondsPerRoundTrip() const { return cpuSeconds * 1e6 / double(samples.size()); }
+    // Both directions: the request and its echo.
+    double gigabytesPerSecond(int bodyBytes) const
+    {
+        return 2.0 * double(bodyBytes) * double(samples.size()) / double(elapsedNs);
+    }
 };
 
-// Runs roundTrip kWarmUp + kRoundTrips times, one after another.
-Figures measure(const std::function<bool()> &roundTrip)
+// User plus system time of the process so far.
+double cpuSeconds(qint64 pid)
 {
-    const std::vector<qint64> samples = BenchFigures::timedRuns(kWarmUp, kRoundTrips, roundTrip);
-    if (samples.empty())
-        qFatal("no reply");
-    const BenchFigures::Percentiles ms = BenchFigures::percentiles(samples, BenchFigures::kMillisecond);
-    const double seconds = double(std::accumulate(samples.begin(), samples.end(), qint64(0))) / 1e9;
-    return {ms.p50, ms.p99, kRoundTrips / seconds};
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        qFatal("no /proc/%lld/stat", pid);
+    const QByteArray text = stat.readAll();
+    // The fields after the name in parentheses, from the state (field 3) on.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
+    return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
-KvrConfig ping()
+// This process's, to the nanosecond: the baseline's few milliseconds are
+// below the clock ticks /proc counts in.
+double ownCpuSeconds()
 {
-    return E2eFixture::newRecord(QStringLiteral("echo:::ping"), 64);
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-Figures transportRoundTrips()
+double cpuSeconds(const std::vector<qint64> &pids)
 {
-    TransportBaseline baseline;
-    if (!baseline.start(kWaitMs))
-        qFatal("baseline did not connect");
-    TcpConnection &link = baseline.connection();
-    return measure([&link] { return !link.sendCommand(ping(), kWaitMs).isEmpty(); });
+    double sum = 0;
+    for (const qint64 pid : pids)
+        sum += cpuSeconds(pid);
+    return sum;
 }
 
-// Milliseconds are printed to the microsecond.
-void printFigure(const char *figure, double value, const char *unit, const char *baseline, double baselineValue)
+KvrConfig ping(int payloadBytes)
 {
-    BenchFigures::printFigure(figure, value, unit, baseline, baselineValue, 3);
+    return E2eFixture::newRecord(QStringLiteral("echo:::ping"), payloadBytes);
+}
+
+// The frame body the road carries for a ping of payloadBytes.
+int bodyBytes(int payloadBytes)
+{
+    return ping(payloadBytes).SerializeConfigBinary().size();
+}
+
+class Measurement
+{
+public:
+    Measurement(ProbeClient &alice, QString bob, std::vector<qint64> clientPids, std::function<QString()> diagnostics)
+        : m_alice(alice), m_bob(std::move(bob)), m_clientPids(std::move(clientPids)), m_diagnostics(std::move(diagnostics))
+    {
+        if (!m_raw.start())
+            qFatal("raw TCP: cannot listen");
+    }
+
+    Run road(int payloadBytes, int count, int requesters)
+    {
+        Run run;
+        const double cpuBefore = cpuSeconds(m_clientPids);
+        run.samples = m_alice.load(m_bob, ping(payloadBytes), count, requesters, &run.elapsedNs, kWaitMs);
+        run.cpuSeconds = cpuSeconds(m_clientPids) - cpuBefore;
+        if (run.samples.empty())
+            qFatal("road: a reply did not come\n%s", qPrintable(m_diagnostics()));
+        return run;
+    }
+
+    Run raw(int payloadBytes, int count, int requesters)
+    {
+        Run run;
+        const double cpuBefore = ownCpuSeconds();
+        run.samples = m_raw.run(bodyBytes(payloadBytes), count, requesters, &run.elapsedNs);
+        run.cpuSeconds = ownCpuSeconds() - cpuBefore;
+        if (run.samples.empty())
+            qFatal("raw TCP: a socket failed");
+        return run;
+    }
+
+private:
+    ProbeClient &m_alice;
+    const QString m_bob;
+    const std::vector<qint64> m_clientPids;
+    const std::function<QString()> m_diagnostics;
+    RawTcpEcho m_raw;
+};
+
+void printFigure(const QByteArray &figure, double value, const char *unit, const QByteArray &baseline,
+                 double baselineValue, int decimals)
+{
+    BenchFigures::printFigure(figure.constData(), value, unit, baseline.constData(), baselineValue, decimals);
+}
+
+void roundTrips(Measurement &measurement, int requesters, int count)
+{
+    // Warm both roads first: links, threads, caches.
+    measurement.road(kSmallPayload, qMax(1, 200 / requesters), requesters);
+    measurement.raw(kSmallPayload, qMax(1, 200 / requesters), requesters);
+    const Run road = measurement.road(kSmallPayload, count, requesters);
+    const Run raw = measurement.raw(kSmallPayload, count, requesters);
+
+    const QByteArray who = " with " + QByteArray::number(requesters) + " requester(s)";
+    const auto ms = [](const Run &run) { return BenchFigures::percentiles(run.samples, BenchFigures::kMillisecond); };
+    printFigure("plug-in round trip p50" + who, ms(road).p50, "ms", "raw TCP", ms(raw).p50, 3);
+    printFigure("plug-in round trip p99" + who, ms(road).p99, "ms", "raw TCP", ms(raw).p99, 3);
+    printFigure("plug-in requests per second" + who, road.perSecond(), "req/s", "raw TCP", raw.perSecond(), 0);
+    printFigure("CPU per round trip, both clients," + who, road.cpuMicrosecondsPerRoundTrip(), "us",
+                "raw TCP, both ends", raw.cpuMicrosecondsPerRoundTrip(), 1);
+}
+
+void largeRecords(Measurement &measurement, int inFlight, int count)
+{
+    measurement.road(kLargePayload, 2, inFlight);
+    measurement.raw(kLargePayload, 2, inFlight);
+    const Run road = measurement.road(kLargePayload, count, inFlight);
+    const Run raw = measurement.raw(kLargePayload, count, inFlight);
+    const QByteArray who = " with " + QByteArray::number(inFlight) + " in flight";
+    printFigure("1 MiB records" + who, road.gigabytesPerSecond(bodyBytes(kLargePayload)), "GB/s", "raw TCP",
+                raw.gigabytesPerSecond(bodyBytes(kLargePayload)), 3);
+    printFigure("CPU per 1 MiB round trip, both clients," + who, road.cpuMicrosecondsPerRoundTrip(), "us",
+                "raw TCP, both ends", raw.cpuMicrosecondsPerRoundTrip(), 1);
 }
 
 } // namespace
@@ -80,15 +182,13 @@ int main(int argc, char **argv)
     auto bobClient = fixture.client(bob);
     if (!aliceClient || !bobClient || !bobClient->start() || !aliceClient->start())
         qFatal("the clients did not start");
-    ProbeClient &alice = aliceClient->probe();
 
-    const Figures baseline = transportRoundTrips();
-    const Figures road =
-        measure([&alice, &bob] { return !alice.request(bob, ping(), false, QString(), kWaitMs).isEmpty(); });
-
-    printFigure("plug-in request round trip p50", road.p50Ms, "ms", "TcpConnection round trip p50", baseline.p50Ms);
-    printFigure("plug-in request round trip p99", road.p99Ms, "ms", "TcpConnection round trip p99", baseline.p99Ms);
-    printFigure("plug-in requests per second, one requester", road.perSecond, "req/s",
-                "TcpConnection round trips per second", baseline.perSecond);
+    Measurement measurement(aliceClient->probe(), bob, {aliceClient->processId(), bobClient->processId()},
+                            [&] { return aliceClient->diagnostics() + bobClient->diagnostics(); });
+    roundTrips(measurement, 1, 2000);
+    roundTrips(measurement, 4, 1000);
+    roundTrips(measurement, 16, 500);
+    largeRecords(measurement, 1, 100);
+    largeRecords(measurement, 16, 10);
     return 0;
 }

@@ -43,12 +43,16 @@ ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *se
     , m_pendingBudget(std::make_shared<PendingLinkBudget>())
 {
     m_workers.setMaxThreadCount(MaxWorkers);
-    // Queued to wherever this object lives (WorkingThread).
-    connect(m_commands, &IOCommandsTower::signalOutputCommandReceived, this, &ConnectionsThread::slotSendCommand);
+    // Directly, on the sender's thread: a record for a user with a link goes
+    // straight to that link's writer, without waking another thread first.
+    connect(m_commands, &IOCommandsTower::signalOutputCommandReceived, this, &ConnectionsThread::slotSendCommand,
+            Qt::DirectConnection);
 }
 
 ConnectionsThread::~ConnectionsThread()
 {
+    // Records put from now on stay in the output list.
+    m_commands->disconnect(this);
     quit();
     wait();
     {
@@ -296,11 +300,21 @@ bool ConnectionsThread::requestUdpAcceptance(const QString &sender, const QStrin
 
 void ConnectionsThread::acceptOnWorker(const Entry &entry)
 {
-    // A failed accept leaves nothing behind (its descriptor is closed).
+    // Listed before its set-up ends: the peer may send as soon as it has
+    // proved its name, and the reply must find the link its request came on.
+    // A failed accept leaves an entry without a link (its descriptor closed),
+    // which the reaper removes.
     runOnWorker([this, entry] {
-        if (entry->establish())
-            addEntry(entry);
+        addEntry(entry);
+        if (entry->establish() && isStopping())
+            entry->link()->disconnectFromHost();
     });
+}
+
+bool ConnectionsThread::isStopping() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_stopping;
 }
 
 void ConnectionsThread::runOnWorker(std::function<void()> task)

@@ -35,9 +35,10 @@ class UdpTower;
 // peer stopped answering keep-alives are closed too (checkPeerLinks), so the
 // next record makes a fresh link instead of waiting on a dead one.
 //
-// The object lives on WorkingThread (moved there by its owner), where its
-// slots and every link's incoming filter run; link set-up never runs there,
-// so one slow or unreachable user does not hold up anybody else's traffic.
+// The object lives on WorkingThread (moved there by its owner), where
+// accepts and every link's incoming filter run; a record to send is handed to
+// its link on the sender's own thread. Link set-up never runs on either, so
+// one slow or unreachable user does not hold up anybody else's traffic.
 // The thread itself (start()) runs the I/O service of the UDP endpoint.
 class ConnectionsThread : public QThread
 {
@@ -88,7 +89,8 @@ public:
 public slots:
     // From WTcpServer: a peer connected to the listening port.
     void slotTcpConnectionArrived(int socketDescriptor);
-    // From the output list: a record for user waits there under id.
+    // From the output list, on the thread that put the record: a record for
+    // user waits there under id. Never blocks.
     void slotSendCommand(const QString &id, const QString &user, bool isServerCommand, const QString &connectionID);
 
 protected:
@@ -108,6 +110,7 @@ private:
     void sendCommandThread(const QString &id, const QString &user, bool isServerCommand,
                            const QString &connectionID);
     void acceptOnWorker(const Entry &entry);
+    bool isStopping() const;
     void runOnWorker(std::function<void()> task);
 
     void startReaper();

@@ -64,3 +64,19 @@ QString LinkState::connectionID() const
     QMutexLocker lock(&m_mutex);
     return m_connectionID;
 }
+
+void LinkState::setArrivalRoute(ArrivalRoute route)
+{
+    QMutexLocker lock(&m_mutex);
+    m_arrivalRoute = std::move(route);
+}
+
+bool LinkState::routeOnArrival(const QString &id, const QString &command) const
+{
+    ArrivalRoute route;
+    {
+        QMutexLocker lock(&m_mutex);
+        route = m_arrivalRoute;
+    }
+    return route && route(id, command);
+}

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 // The bookkeeping a user link keeps beside its transport (see IWConnection):
 // who is on the other end, what kind of link it is, when this side last sent
@@ -41,6 +42,14 @@ public:
     void createConnectionID();
     QString connectionID() const;
 
+    // Takes an announced record where it was read, before the link's filter
+    // hears of it; true when it took the record. Called on the thread that
+    // announces records and must not block there.
+    using ArrivalRoute = std::function<bool(const QString &id, const QString &command)>;
+    void setArrivalRoute(ArrivalRoute route);
+    // False when there is no route or it left the record to the filter.
+    bool routeOnArrival(const QString &id, const QString &command) const;
+
 private:
     static qint64 nowMs();
 
@@ -48,6 +57,7 @@ private:
     QString m_user;
     QByteArray m_authString;
     QString m_connectionID;
+    ArrivalRoute m_arrivalRoute;
     std::atomic<int> m_connectionType;
     std::atomic<qint64> m_lastActivityMs;
     std::atomic<bool> m_closed{false};

@@ -312,7 +312,8 @@ bool UserConnection::acceptTcp(qintptr descriptor)
 QSharedPointer<WTcpConnection> UserConnection::newTcpLink()
 {
     QSharedPointer<WTcpConnection> link(new WTcpConnection, &UserConnection::deleteOnOwnThread);
-    connect(link.data(), &TcpConnection::signalCommandReceived, this, &UserConnection::slotCommandReceived);
+    link->setArrivalRoute(arrivalRoute(link.data()));
+    connect(link.data(), &WTcpConnection::signalCommandToFilter, this, &UserConnection::slotCommandReceived);
     adoptCandidate(link, link.data());
     return link;
 }
@@ -320,7 +321,8 @@ QSharedPointer<WTcpConnection> UserConnection::newTcpLink()
 QSharedPointer<WUdpConnection> UserConnection::newUdpLink()
 {
     QSharedPointer<WUdpConnection> link(new WUdpConnection(m_context.udpTower), &UserConnection::deleteOnOwnThread);
-    connect(link.data(), &UdpConnection::signalCommandReceived, this, &UserConnection::slotCommandReceived);
+    link->setArrivalRoute(arrivalRoute(link.data()));
+    connect(link.data(), &WUdpConnection::signalCommandToFilter, this, &UserConnection::slotCommandReceived);
     adoptCandidate(link, link.data());
     return link;
 }
@@ -543,16 +545,48 @@ void UserConnection::filter(const QSharedPointer<IWConnection> &link, const QStr
         route(link, link->getCommand(id, RecordFetchMs), false);
 }
 
+LinkState::ArrivalRoute UserConnection::arrivalRoute(IWConnection *link) const
+{
+    // The link holds the route, so it is alive whenever the route runs; the
+    // input list outlives every link.
+    IOCommandsTower *const commands = m_context.commands;
+    return [commands, link](const QString &id, const QString &command) {
+        // A proven peer's plug-in record needs nothing of the filter's thread;
+        // everything else (keep-alives, the handshake, buffered parts, what
+        // arrives before the proof) goes to the filter.
+        if (!link->isAuthenticated() || !isPluginRecord(command))
+            return false;
+        KvrConfig record = link->getCommand(id, 0); // announced records are there
+        if (!record.isEmpty()) {
+            stampRoutingKeys(&record, *link);
+            commands->putInputCommand(record);
+        }
+        return true;
+    };
+}
+
+bool UserConnection::isPluginRecord(const QString &command)
+{
+    // Local commands come from the main-server link only.
+    return command.contains(PluginSeparator) && !command.startsWith(QLatin1String(P::LocalPrefix))
+        && !command.startsWith(QLatin1String(P::WebLocalPrefix));
+}
+
+void UserConnection::stampRoutingKeys(KvrConfig *record, const IWConnection &link)
+{
+    // Routing keys are this host's to set: whatever the peer wrote goes.
+    record->RemoveKeysWithPrefix(RoutingKeyPrefix);
+    record->sv(KeySender, link.getUser());
+    record->sv(KeyConnection, link.getConnectionType() == IWConnection::PeerLink ? QStringLiteral("0")
+                                                                                  : QStringLiteral("1"));
+    record->sv(KeyConnectionId, link.getConnectionID());
+}
+
 void UserConnection::route(const QSharedPointer<IWConnection> &link, KvrConfig record, bool bufferedPart)
 {
     if (record.isEmpty())
         return;
-    // Routing keys are this host's to set: whatever the peer wrote goes.
-    record.RemoveKeysWithPrefix(RoutingKeyPrefix);
-    record.sv(KeySender, link->getUser());
-    record.sv(KeyConnection, link->getConnectionType() == IWConnection::PeerLink ? QStringLiteral("0")
-                                                                                  : QStringLiteral("1"));
-    record.sv(KeyConnectionId, link->getConnectionID());
+    stampRoutingKeys(&record, *link);
     if (bufferedPart) {
         if (m_context.bufferedPartReceiver)
             m_context.bufferedPartReceiver(record);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinkState.h"
+
 #include <KvrConfig.h>
 
 #include <QElapsedTimer>
@@ -26,6 +28,10 @@ class WUdpConnection;
 // parts go to the buffered-command store, and plug-in records ("...:::...")
 // enter the input list with the routing keys "Wivora::sender",
 // "Wivora::connection" and "Wivora::connectionID".
+//
+// A proven peer's plug-in records take a shorter road: the link puts them
+// into the input list on the thread that read them (arrivalRoute), under the
+// same rules, and only the rest comes to the filter.
 //
 // establish() blocks its caller for the network steps, so the link manager
 // runs it on a worker thread. The object itself, and the link object it
@@ -76,7 +82,7 @@ public:
 
     QString getUser() const;
     QString mode() const { return m_mode; }
-    // True while establish() runs.
+    // True until establish() has ended.
     bool isBusy() const;
     // Null until a set-up succeeded.
     QSharedPointer<IWConnection> link() const;
@@ -131,6 +137,13 @@ private:
     bool authenticateWithPeer(const QSharedPointer<WTcpConnection> &link, const QString &peer,
                               const QString &peerKey) const;
 
+    // What the link does with a record as it is announced, before the
+    // filter: it puts a proven peer's plug-in records into the input list.
+    LinkState::ArrivalRoute arrivalRoute(IWConnection *link) const;
+    // Named for a plug-in, and no "Local::" or "WebLocal::" name.
+    static bool isPluginRecord(const QString &command);
+    static void stampRoutingKeys(KvrConfig *record, const IWConnection &link);
+
     void filter(const QSharedPointer<IWConnection> &link, const QString &id, const QString &command);
     void replay(const QList<QPair<QString, QString>> &deferred);
     void route(const QSharedPointer<IWConnection> &link, KvrConfig record, bool bufferedPart);
@@ -144,7 +157,9 @@ private:
 
     mutable QMutex m_mutex; // everything below
     QString m_user;
-    bool m_busy = false;
+    // From construction until establish() has ended, so a link listed
+    // before its set-up is not taken for a dead one.
+    bool m_busy = true;
     bool m_established = false;
     QElapsedTimer m_establishedClock;
     QSharedPointer<IWConnection> m_link; // also while being set up

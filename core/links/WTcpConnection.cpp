@@ -5,6 +5,15 @@ WTcpConnection::WTcpConnection(QObject *parent)
     , m_state(PeerLink)
 {
     connect(this, &TcpConnection::signalConnectionEnded, this, &WTcpConnection::slotConnectionEnded);
+    // Directly, on the thread that announces the record: a record the route
+    // takes reaches its receiver without another thread's wake-up.
+    connect(
+        this, &TcpConnection::signalCommandReceived, this,
+        [this](const QString &id, const QString &command) {
+            if (!m_state.routeOnArrival(id, command))
+                emit signalCommandToFilter(id, command);
+        },
+        Qt::DirectConnection);
 }
 
 bool WTcpConnection::disconnectFromHost()

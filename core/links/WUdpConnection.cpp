@@ -5,6 +5,15 @@ WUdpConnection::WUdpConnection(QSharedPointer<UdpTower> tower, QObject *parent)
     , m_state(PeerLink)
 {
     connect(this, &UdpConnection::signalConnectionEnded, this, &WUdpConnection::slotConnectionEnded);
+    // Directly, on the thread that announces the record: a record the route
+    // takes reaches its receiver without another thread's wake-up.
+    connect(
+        this, &UdpConnection::signalCommandReceived, this,
+        [this](const QString &id, const QString &command) {
+            if (!m_state.routeOnArrival(id, command))
+                emit signalCommandToFilter(id, command);
+        },
+        Qt::DirectConnection);
 }
 
 bool WUdpConnection::disconnectFromHost()

@@ -32,6 +32,13 @@ public:
     void createConnectionID() override { m_state.createConnectionID(); }
     QString getConnectionID() const override { return m_state.connectionID(); }
 
+    // Takes records as they are announced (LinkState::setArrivalRoute).
+    void setArrivalRoute(LinkState::ArrivalRoute route) { m_state.setArrivalRoute(std::move(route)); }
+
+signals:
+    // Every announced record the arrival route left: the link's filter.
+    void signalCommandToFilter(QString id, QString command);
+
 public slots:
     void slotConnectionEnded();
 

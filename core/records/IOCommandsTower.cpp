@@ -51,7 +51,9 @@ void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
         makeRoomLocked(owner, bytes);
         m_input.append(StoredRecord{cmd, id, Clock::now(), owner, bytes});
         m_inputBudget.add(owner, bytes);
-        m_inputArrived.wakeAll();
+        for (auto waiter = m_inputWaiters.constFind(id); waiter != m_inputWaiters.cend() && waiter.key() == id;
+             ++waiter)
+            waiter.value()->wakeAll();
     }
     emit signalInputCommandReceived(id, cmd.gv(kCommandKey));
 }
@@ -160,13 +162,18 @@ KvrConfig IOCommandsTower::takeInputLocked(const QString &id, bool *found)
 KvrConfig IOCommandsTower::waitBlocking(const QString &id, const QDeadlineTimer &deadline)
 {
     QMutexLocker lock(&m_inputMutex);
-    for (;;) {
-        bool found = false;
-        KvrConfig record = takeInputLocked(id, &found);
-        if (found || deadline.hasExpired())
-            return record;
-        m_inputArrived.wait(&m_inputMutex, deadline);
-    }
+    bool found = false;
+    KvrConfig record = takeInputLocked(id, &found);
+    if (found || deadline.hasExpired())
+        return record;
+    QWaitCondition arrived;
+    m_inputWaiters.insert(id, &arrived);
+    do {
+        arrived.wait(&m_inputMutex, deadline);
+        record = takeInputLocked(id, &found);
+    } while (!found && !deadline.hasExpired());
+    m_inputWaiters.remove(id, &arrived);
+    return record;
 }
 
 KvrConfig IOCommandsTower::waitKeepingEvents(const QString &id, const QDeadlineTimer &deadline)

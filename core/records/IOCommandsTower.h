@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QList>
+#include <QMultiHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -95,6 +96,8 @@ private:
     QList<StoredRecord> m_output;
     mutable QMutex m_inputMutex;
     QMutex m_outputMutex;
-    QWaitCondition m_inputArrived; // woken by every input put
+    // The blocked waiters by the "ID" each waits for: a put wakes only those
+    // that wait for its record, not every waiting thread.
+    QMultiHash<QString, QWaitCondition *> m_inputWaiters;
     std::atomic<std::chrono::milliseconds::rep> m_maxRecordAgeMs{DefaultMaxRecordAge.count()};
 };

@@ -17,9 +17,6 @@
 
 #include <QtDebug>
 
-#include <system_error>
-#include <thread>
-
 namespace P = ServerProtocol;
 
 namespace {
@@ -28,6 +25,13 @@ const QString kCommandKey = QStringLiteral("command");
 const QString kSectionKey = QStringLiteral("section");
 const QString kVCardSection = QStringLiteral("vcard");
 const QString kPluginSeparator = QStringLiteral(":::");
+
+// Handlers that block each hold a thread: the pool grows up to this many, far
+// beyond what legitimate waits need at once, and a flood of records beyond it
+// waits in the pool's queue instead of exhausting the process.
+constexpr int kMaxHandlerThreads = 2048;
+// An idle handler thread is kept this long for the next record.
+constexpr int kHandlerThreadExpiryMs = 10000;
 
 const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 
@@ -62,16 +66,17 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
       m_dispatcher(dispatcher),
       m_session(session)
 {
+    m_handlers.setMaxThreadCount(kMaxHandlerThreads);
+    m_handlers.setExpiryTimeout(kHandlerThreadExpiryMs);
     m_fetchThread.setMaxThreadCount(1);
     m_fetchThread.setExpiryTimeout(-1);
 }
 
 ServerCommands::~ServerCommands()
 {
-    {
-        std::unique_lock<std::mutex> lock(m_handlersMutex);
-        m_handlersDone.wait(lock, [this] { return m_runningHandlers == 0; });
-    }
+    // No new handler from records put from now on.
+    m_tower->disconnect(this);
+    m_handlers.waitForDone();
     m_fetchThread.waitForDone();
 }
 
@@ -88,32 +93,16 @@ void ServerCommands::setRelayedPartReceiver(RelayedPartReceiver receiver)
 
 void ServerCommands::slotCommandReceived(const QString &id, const QString &command)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_handlersMutex);
-        ++m_runningHandlers;
-    }
-    try {
-        std::thread([this, id, command] {
-            try {
-                handleServerCommand(id, command);
-            } catch (...) {
-                // A plug-in's exception must not end the program.
-                qWarning().noquote() << "command handler failed:" << command;
-            }
-            handlerFinished();
-        }).detach();
-    } catch (const std::system_error &error) {
-        // The record stays in the input list, as an unclaimed one would.
-        qWarning().nospace() << "no thread for command " << command << ": " << error.what();
-        handlerFinished();
-    }
-}
-
-void ServerCommands::handlerFinished()
-{
-    std::lock_guard<std::mutex> lock(m_handlersMutex);
-    if (--m_runningHandlers == 0)
-        m_handlersDone.notify_all();
+    // The pool reuses an idle thread or starts one more; it queues only past
+    // its maximum.
+    m_handlers.start([this, id, command] {
+        try {
+            handleServerCommand(id, command);
+        } catch (...) {
+            // A plug-in's exception must not end the program.
+            qWarning().noquote() << "command handler failed:" << command;
+        }
+    });
 }
 
 void ServerCommands::handleServerCommand(const QString &id, const QString &command)

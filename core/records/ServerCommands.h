@@ -3,10 +3,9 @@
 #include <KvrConfig.h>
 
 #include <QObject>
-#include <QThreadPool>
 #include <QString>
+#include <QThreadPool>
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -32,8 +31,10 @@ class WSignalsDispatcher;
 // to reply on. Relayed parts of a buffered record ("User::bufferedCommand")
 // go to the buffered-command store instead, which joins them.
 //
-// Every record is handled on a thread of its own, so records are handled
-// concurrently and in no particular order.
+// Records are handled on a pool of reusable threads, concurrently and in no
+// particular order. A plug-in may block in commandReceived (a question to the
+// user, a wait for a reply from the same peer): the pool then starts another
+// thread for the next record, so one blocked handler holds up no other.
 class ServerCommands : public QObject
 {
     Q_OBJECT
@@ -74,13 +75,13 @@ public:
     void updateContactStatus(const KvrConfig &record);
 
 public slots:
-    // Starts a detached thread that routes the record, and returns at once.
+    // Hands the record to a pool thread that routes it, and returns at once;
+    // safe from any thread.
     void slotCommandReceived(const QString &id, const QString &command);
 
 private:
     void offerToPlugins(const QString &id, const QString &command);
     void drainExchangeCommands();
-    void handlerFinished();
 
     IOCommandsTower *const m_tower;
     WPluginManager *const m_plugins;
@@ -99,7 +100,6 @@ private:
     std::mutex m_fetchMutex;
     bool m_fetchQueued = false;
 
-    std::mutex m_handlersMutex;
-    std::condition_variable m_handlersDone;
-    int m_runningHandlers = 0;
+    // The handlers; waited for on destruction.
+    QThreadPool m_handlers;
 };

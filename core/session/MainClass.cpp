@@ -105,8 +105,10 @@ MainClass::MainClass()
 
     TcpConnection *const serverLink = m_session.serverLink().data();
     connect(serverLink, &TcpConnection::signalCommandReceived, this, &MainClass::slotServerConnectionCommandReceived);
+    // Directly, on whichever thread put the record (often a link's reader):
+    // the slot only hands the record to a handler thread.
     connect(&m_commands, &IOCommandsTower::signalInputCommandReceived, &m_serverCommands,
-            &ServerCommands::slotCommandReceived);
+            &ServerCommands::slotCommandReceived, Qt::DirectConnection);
     connect(&m_ping, &WPingThread::signalMainConnectionLost, this, &MainClass::slotMainServerConnectionLost);
     connect(serverLink, &TcpConnection::signalConnectionEnded, this, &MainClass::slotServerLinkEnded);
     connect(&m_tcpServer, &WTcpServer::signalNewConnectionArrived, &m_connections,

@@ -14,6 +14,9 @@
 #include <QList>
 #include <QTcpSocket>
 
+#include <cstring>
+#include <vector>
+
 class ProbeClient
 {
 public:
@@ -73,6 +76,25 @@ public:
         KvrConfig asking = operation(ProbeProtocol::OpActive);
         asking.sv(ProbeProtocol::KeyConnectionId, connectionId);
         return call(asking).checkResult();
+    }
+    // Round trips of copies of record (each with a fresh "ID") to user, from
+    // requesters threads at once, count per thread: the nanoseconds of each,
+    // and of the whole run in *elapsedNs. Nothing when a reply did not come.
+    std::vector<qint64> load(const QString &user, const KvrConfig &record, int count, int requesters,
+                             qint64 *elapsedNs, int timeoutMs = RoadTimeoutMs)
+    {
+        KvrConfig asking = routed(ProbeProtocol::OpLoad, user, record);
+        asking.SetValue(ProbeProtocol::KeyCount, count);
+        asking.SetValue(ProbeProtocol::KeyRequesters, requesters);
+        asking.SetValue(ProbeProtocol::KeyTimeout, timeoutMs);
+        const KvrConfig reply = call(asking, int(qMin<qint64>(qint64(timeoutMs) * count, 3600000)));
+        if (!reply.checkResult())
+            return {};
+        const QByteArray bytes = reply.GetValue(ProbeProtocol::KeySamples);
+        std::vector<qint64> samples(std::size_t(bytes.size()) / sizeof(qint64));
+        std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(qint64));
+        *elapsedNs = reply.gv(ProbeProtocol::KeyElapsed).toLongLong();
+        return samples;
     }
     // Runs the invokable operation of the client's plug-in named plugin with
     // argument and returns what it returned; *invoked (when given) tells

@@ -2,7 +2,8 @@
 // reply over a direct link and through the server, on a link the asker
 // chose or any link; two clients sending to each other at the same moment
 // before any link exists; a record relayed through the server; and a
-// plug-in's own request, made through an operation a test invokes.
+// plug-in's own request, made through an operation a test invokes; plug-ins
+// that block while handling a record hold up no other record.
 
 #include "E2eFixture.h"
 
@@ -31,6 +32,7 @@ private slots:
     void relayedRecord();
     void pluginOperation_data();
     void pluginOperation();
+    void blockedHandlersDelayNoOtherRecord();
 
 private:
     E2eFixture m_fixture;
@@ -178,3 +180,37 @@ void tst_Roads::pluginOperation()
 
 QTEST_GUILESS_MAIN(tst_Roads)
 #include "tst_Roads.moc"
+
+void tst_Roads::blockedHandlersDelayNoOtherRecord()
+{
+    ProbeClient &alice = m_alice->probe();
+    // More blocked handlers than a pool of a fixed size per core would have.
+    QList<KvrConfig> holds;
+    for (int i = 0; i < 4 * qMax(QThread::idealThreadCount(), 4); ++i) {
+        holds << E2eFixture::newRecord(QStringLiteral("echo:::hold"));
+        QVERIFY(alice.send(kBob, holds.last()));
+    }
+    // Bob's handler waits for a reply from alice on the link it came on.
+    const KvrConfig askBack = E2eFixture::newRecord(QStringLiteral("echo:::askback"));
+    QVERIFY(alice.send(kBob, askBack));
+
+    // Well before the holds give up on their own (the echo plug-in's
+    // HoldLimitMs, 30 s).
+    const int roadWaitMs = 15000;
+    const KvrConfig ping = E2eFixture::newRecord(QStringLiteral("echo:::ping"), 64);
+    QVERIFY2(!alice.request(kBob, ping, false, QString(), roadWaitMs).isEmpty(), qPrintable(m_bob->diagnostics()));
+    const KvrConfig askedBack = alice.waitFor(askBack.GetID(), roadWaitMs);
+    QVERIFY2(!askedBack.isEmpty(), qPrintable(m_bob->diagnostics()));
+    QCOMPARE(askedBack.gv(QStringLiteral("answered")), QStringLiteral("1"));
+    // The holds were still blocking meanwhile.
+    QVERIFY(alice.waitFor(holds.first().GetID(), 0).isEmpty());
+
+    const KvrConfig release = E2eFixture::newRecord(QStringLiteral("echo:::release"));
+    QVERIFY(alice.send(kBob, release));
+    QVERIFY(!alice.waitFor(release.GetID(), roadWaitMs).isEmpty());
+    for (const KvrConfig &hold : qAsConst(holds)) {
+        const KvrConfig released = alice.waitFor(hold.GetID(), roadWaitMs);
+        QVERIFY2(!released.isEmpty(), qPrintable(m_bob->diagnostics()));
+        QCOMPARE(released.gv(QStringLiteral("released")), QStringLiteral("1"));
+    }
+}

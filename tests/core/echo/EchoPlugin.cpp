@@ -13,6 +13,12 @@ const QString kCommandKey = QStringLiteral("command");
 const QString kRequestPrefix = QStringLiteral("echo:::");
 const QString kWebRequestPrefix = QStringLiteral("WebLocal::echo:::");
 const QString kReplySuffix = QStringLiteral(":callback");
+const QString kHold = QStringLiteral("echo:::hold");
+const QString kRelease = QStringLiteral("echo:::release");
+const QString kAskBack = QStringLiteral("echo:::askback");
+const QString kSenderKey = QStringLiteral("Wivora::sender");
+const QString kConnectionKey = QStringLiteral("Wivora::connection");
+const QString kConnectionIdKey = QStringLiteral("Wivora::connectionID");
 
 } // namespace
 
@@ -88,9 +94,37 @@ void EchoPlugin::answer(const QString &id, const QString &command)
     // payload, so the asker sees its own keys come back.
     KvrConfig reply = request;
     reply.sv(kCommandKey, command + kReplySuffix);
-    const QString connection = request.gv(QStringLiteral("Wivora::connection"));
-    host->sendCommand(reply, request.gv(QStringLiteral("Wivora::sender")), connection != QLatin1String("0"),
-                      request.gv(QStringLiteral("Wivora::connectionID")));
+    if (command == kHold) {
+        holdUntilReleased(&reply);
+    } else if (command == kRelease) {
+        QMutexLocker lock(&m_mutex);
+        m_released = true;
+        m_releasedChanged.wakeAll();
+    } else if (command == kAskBack) {
+        askBack(request, &reply);
+    }
+    host->sendCommand(reply, request.gv(kSenderKey), request.gv(kConnectionKey) != QLatin1String("0"),
+                      request.gv(kConnectionIdKey));
+}
+
+void EchoPlugin::holdUntilReleased(KvrConfig *reply)
+{
+    const QDeadlineTimer deadline(HoldLimitMs);
+    QMutexLocker lock(&m_mutex);
+    while (!m_released && m_releasedChanged.wait(&m_mutex, deadline)) {
+    }
+    reply->SetValue(QStringLiteral("released"), m_released);
+}
+
+void EchoPlugin::askBack(const KvrConfig &request, KvrConfig *reply)
+{
+    IWHost *const host = m_host.load();
+    KvrConfig ping;
+    const QString id = ping.SetID();
+    ping.sv(kCommandKey, kRequestPrefix + QStringLiteral("ping"));
+    host->sendCommand(ping, request.gv(kSenderKey), request.gv(kConnectionKey) != QLatin1String("0"),
+                      request.gv(kConnectionIdKey));
+    reply->SetValue(QStringLiteral("answered"), !host->waitInputCommand(id, ReplyTimeoutMs).isEmpty());
 }
 
 QList<EchoEvent> EchoPlugin::events() const

@@ -5,6 +5,7 @@
 #include <IWPlugin.h>
 
 #include <QMutex>
+#include <QWaitCondition>
 #include <QObject>
 
 #include <atomic>
@@ -12,6 +13,13 @@
 // A plug-in for tests: answers every "echo:::" request with a copy of it named
 // "<request>:callback" (and a "WebLocal::echo:::" request with an unchanged
 // copy through the main-server link), and remembers every call it got.
+//
+// Two requests make it block in commandReceived before it answers, as a real
+// plug-in may:
+// - "echo:::hold" waits until an "echo:::release" request has come (up to
+//   HoldLimitMs; the gate then stays open); its reply has "released" 1 or 0;
+// - "echo:::askback" first sends an "echo:::ping" back to its sender on the
+//   same link and waits for that reply; its reply has "answered" 1 or 0.
 class EchoPlugin : public QObject, public IWPlugin, public EchoProbe
 {
     Q_OBJECT
@@ -58,13 +66,20 @@ public:
     static constexpr int ReplyTimeoutMs = 30000;
     Q_INVOKABLE KvrConfig ping(const KvrConfig &request);
 
+    static constexpr int HoldLimitMs = 30000;
+
 private:
     void record(EchoEvent::Kind kind, const QString &name, const QString &id,
                 const QVariantMap &params = {});
     void answer(const QString &id, const QString &command);
+    // The blocking requests: what their reply adds to the copy.
+    void holdUntilReleased(KvrConfig *reply);
+    void askBack(const KvrConfig &request, KvrConfig *reply);
 
     std::atomic<IWHost *> m_host{nullptr};
     std::atomic<EchoJournal *> m_journal{nullptr};
     mutable QMutex m_mutex;
     QList<EchoEvent> m_events;
+    QWaitCondition m_releasedChanged;
+    bool m_released = false;
 };

@@ -84,6 +84,7 @@ private slots:
     void inputListCaps();
     void waitEndsWhenRecordArrives_data();
     void waitEndsWhenRecordArrives();
+    void waitersOfSeveralRecordsEachGetTheirOwn();
     void waitKeepsEventsFlowing_data();
     void waitKeepsEventsFlowing();
 };
@@ -346,6 +347,37 @@ void tst_IOCommandsTower::waitEndsWhenRecordArrives()
     QCOMPARE(taken, expected);
     QVERIFY(!tower.hasInputCommand(QStringLiteral("wanted")));
     QVERIFY(tower.hasInputCommand(QStringLiteral("other")));
+}
+
+void tst_IOCommandsTower::waitersOfSeveralRecordsEachGetTheirOwn()
+{
+    IOCommandsTower tower;
+    // Two wait for "a", one for "b"; each put wakes only the waiters of its
+    // record, and a record goes to exactly one of them.
+    const QStringList waitedIds{QStringLiteral("a"), QStringLiteral("a"), QStringLiteral("b")};
+    std::vector<QString> taken(std::size_t(waitedIds.size()));
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < waitedIds.size(); ++i)
+        waiters.emplace_back([&, i] {
+            taken[std::size_t(i)] = payloadOf(tower.waitInputCommand(waitedIds.at(i), 60000));
+        });
+    QThread::msleep(50); // the waiters are most likely waiting by now
+    tower.putInputCommand(makeRecord(QStringLiteral("b"), QStringLiteral("b1")));
+    tower.putInputCommand(makeRecord(QStringLiteral("a"), QStringLiteral("a1")));
+    QThread::msleep(20);
+    tower.putInputCommand(makeRecord(QStringLiteral("a"), QStringLiteral("a2")));
+    // Taken on arrival, not when a waiter nobody woke gives up.
+    const auto allTaken = [&tower] {
+        return !tower.hasInputCommand(QStringLiteral("a")) && !tower.hasInputCommand(QStringLiteral("b"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allTaken(), 20000);
+    for (std::thread &waiter : waiters)
+        waiter.join();
+
+    QCOMPARE(taken[2], QStringLiteral("b1"));
+    QStringList ofA{taken[0], taken[1]};
+    ofA.sort();
+    QCOMPARE(ofA, (QStringList{QStringLiteral("a1"), QStringLiteral("a2")}));
 }
 
 void tst_IOCommandsTower::waitKeepsEventsFlowing_data()

@@ -12,7 +12,11 @@
 #include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QElapsedTimer>
 #include <QThread>
+
+#include <thread>
+#include <vector>
 
 namespace P = ProbeProtocol;
 
@@ -201,6 +205,8 @@ KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
         reply.SetValue(P::KeyValue, host->getAccount()->contactsData->getSetting(request.gv(P::KeyPath)));
     } else if (op == P::OpActive) {
         done = host->isConnectionActive(request.gv(P::KeyConnectionId));
+    } else if (op == P::OpLoad) {
+        return runRequests(request);
     } else if (op == P::OpInvoke) {
         KvrConfig result;
         done = invokePluginOperation(request.gv(P::KeyPlugin), request.gv(P::KeyOperation), innerRecord(request),
@@ -210,6 +216,52 @@ KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
         done = false;
     }
     reply.SetResult(done);
+    return reply;
+}
+
+KvrConfig ProbePlugin::runRequests(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(false);
+    IWHost *const host = m_host.load();
+    const KvrConfig pattern = innerRecord(request);
+    const QString user = request.gv(P::KeyUser);
+    const int count = qBound(1, request.gv(P::KeyCount).toInt(), 1000000);
+    const int requesters = qBound(1, request.gv(P::KeyRequesters).toInt(), 256);
+    const int timeoutMs = timeoutOf(request);
+    if (!host || pattern.isEmpty())
+        return reply;
+
+    // Each requester writes only its own slice of the samples.
+    std::vector<qint64> samples(std::size_t(count) * std::size_t(requesters), -1);
+    QElapsedTimer all;
+    all.start();
+    std::vector<std::thread> threads;
+    for (int r = 0; r < requesters; ++r) {
+        threads.emplace_back([&, r] {
+            QElapsedTimer one;
+            for (int i = 0; i < count; ++i) {
+                KvrConfig record = pattern;
+                const QString id = record.SetID();
+                one.start();
+                host->sendCommand(record, user, false, QString());
+                if (host->waitInputCommand(id, timeoutMs).isEmpty())
+                    return;
+                samples[std::size_t(r) * std::size_t(count) + std::size_t(i)] = one.nsecsElapsed();
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    const qint64 elapsed = all.nsecsElapsed();
+    for (const qint64 sample : samples) {
+        if (sample < 0)
+            return reply; // a reply that never came
+    }
+    reply.SetValue(P::KeySamples, QByteArray(reinterpret_cast<const char *>(samples.data()),
+                                             int(samples.size() * sizeof(qint64))));
+    reply.SetValue(P::KeyElapsed, QByteArray::number(elapsed));
+    reply.SetResult(true);
     return reply;
 }
 

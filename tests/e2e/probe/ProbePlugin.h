@@ -74,6 +74,8 @@ private:
     // named pluginName on the plug-in's thread; false when there is none.
     bool invokePluginOperation(const QString &pluginName, const QString &operation, const KvrConfig &argument,
                                KvrConfig *result);
+    // The "load" operation: round trips from several threads at once.
+    KvrConfig runRequests(const KvrConfig &request);
     // Scales the client's waits as the environment asks (ProbeProtocol.h).
     void applyTestWaits();
     // The claimed record with that "ID", waiting up to timeoutMs for it.

@@ -22,6 +22,9 @@
 //   contact   path                                 a value of the contacts tree -> value
 //   active    connectionID                         IWHost::isConnectionActive
 //   invoke    plugin, operation, record            an operation of a loaded plug-in -> record
+//   load      user, record, count, requesters,     "request" from requesters threads at once, each count
+//             timeout                              times with a fresh "ID" -> samples (the nanoseconds
+//                                                  of each round trip, native qint64s), elapsed (ns, all)
 //
 // The probe claims (takes from the host) every record named "probe:::..." and
 // the replies (":callback") to the records it sent with "send": a test waits
@@ -60,6 +63,10 @@ inline const QString KeyValue = QStringLiteral("value");
 inline const QString EventKeyPrefix = QStringLiteral("event");
 inline const QString KeyPlugin = QStringLiteral("plugin");
 inline const QString KeyOperation = QStringLiteral("operation");
+inline const QString KeyCount = QStringLiteral("count");
+inline const QString KeyRequesters = QStringLiteral("requesters");
+inline const QString KeySamples = QStringLiteral("samples");
+inline const QString KeyElapsed = QStringLiteral("elapsed");
 
 inline const char AckTimeoutVariable[] = "WIVORA_PROBE_ACK_TIMEOUT_MS";
 inline const char PeerCheckVariable[] = "WIVORA_PROBE_PEER_CHECK_MS";
@@ -82,6 +89,7 @@ inline const QString OpStatus = QStringLiteral("status");
 inline const QString OpContact = QStringLiteral("contact");
 inline const QString OpActive = QStringLiteral("active");
 inline const QString OpInvoke = QStringLiteral("invoke");
+inline const QString OpLoad = QStringLiteral("load");
 
 // Room for the largest record the buffered road takes (64 MiB) and the
 // request around it.
