@@ -70,6 +70,8 @@ ServerCommands::ServerCommands(IOCommandsTower *tower, WPluginManager *plugins, 
     m_handlers.setExpiryTimeout(kHandlerThreadExpiryMs);
     m_fetchThread.setMaxThreadCount(1);
     m_fetchThread.setExpiryTimeout(-1);
+    m_contactUpdates.setMaxThreadCount(1);
+    m_contactUpdates.setExpiryTimeout(kHandlerThreadExpiryMs);
 }
 
 ServerCommands::~ServerCommands()
@@ -77,6 +79,7 @@ ServerCommands::~ServerCommands()
     // No new handler from records put from now on.
     m_tower->disconnect(this);
     m_handlers.waitForDone();
+    m_contactUpdates.waitForDone();
     m_fetchThread.waitForDone();
 }
 
@@ -95,7 +98,9 @@ void ServerCommands::slotCommandReceived(const QString &id, const QString &comma
 {
     // The pool reuses an idle thread or starts one more; it queues only past
     // its maximum.
-    m_handlers.start([this, id, command] {
+    const bool contactUpdate = command == QLatin1String(P::PushUserStatusChanged) || command == kVCardUpdate;
+    QThreadPool &pool = contactUpdate ? m_contactUpdates : m_handlers;
+    pool.start([this, id, command] {
         try {
             handleServerCommand(id, command);
         } catch (...) {

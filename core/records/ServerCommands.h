@@ -102,4 +102,8 @@ private:
 
     // The handlers; waited for on destruction.
     QThreadPool m_handlers;
+    // The server's word on a contact's status and vCard is applied on one
+    // thread in the order it came, so an older status never overwrites a
+    // newer one.
+    QThreadPool m_contactUpdates;
 };
