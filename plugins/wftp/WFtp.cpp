@@ -1,6 +1,6 @@
 #include "WFtp.h"
 
-#include <LocalAccountProvider.h>
+#include <WFtpCommands.h>
 #include <WFtpProtocol.h>
 
 #include <IWHost.h>
@@ -10,7 +10,7 @@ using namespace WFtpProtocol;
 
 WFtp::WFtp()
 {
-    m_parser.setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
+    commandParser().setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
         pushThumbnail(request, folderPath, row);
     });
 }
@@ -18,7 +18,7 @@ WFtp::WFtp()
 WFtp::~WFtp()
 {
     // Thumbnail tasks push through this object: let them end first.
-    m_parser.engine()->thumbnailScheduler().waitForDone();
+    commandParser().engine()->thumbnailScheduler().waitForDone();
 }
 
 QImage WFtp::getPluginIcon()
@@ -30,54 +30,32 @@ QImage WFtp::getPluginIcon()
 
 bool WFtp::setHostInterface(IWHost *host)
 {
-    m_host.store(host);
-    m_provider = QSharedPointer<LocalAccountProvider>::create(host);
-    m_parser.engine()->setAccountProvider(m_provider);
+    m_main.setHost(host);
     return true;
-}
-
-void WFtp::closePlugin()
-{
-    m_parser.engine()->closeAllFiles();
 }
 
 void WFtp::commandReceived(const QString &id, const QString &command)
 {
-    const bool web = CommandParser::isWebRequest(command);
-    // Replies and pushes are the request client's; the rest that names us is
-    // a request (in any letter case: a wrong one is answered with a refusal).
-    if (!web && (!command.toLower().contains(RequestPrefix) || command.contains(ReplySuffix)))
-        return;
-    IWHost *const host = m_host.load();
+    IWHost *const host = m_main.host();
     if (!host)
         return;
-    const KvrConfig request = host->takeInputCommand(id);
-    if (request.isEmpty())
-        return;
-    const KvrConfig reply = m_parser.PerformCommand(request);
-    if (web) {
-        // One that carries routing keys came from a peer: nobody to answer.
-        if (request.gv(KeySender).isEmpty())
-            host->sendServerCommand(reply);
+    // The reply to a request that gave up waiting: nobody will take it.
+    if (command.contains(ReplySuffix) && m_main.takeAbandoned(id)) {
+        host->takeInputCommand(id);
         return;
     }
-    // Nobody to answer when no authenticated link brought the request.
-    const QString sender = request.gv(KeySender);
-    const QString connectionId = request.gv(KeyConnectionId);
-    if (sender.isEmpty() || connectionId.isEmpty())
+    if (WFtpCommands(m_main).processCallback(id, command))
         return;
-    host->sendCommand(reply, sender, request.gv(KeyConnection) != QLatin1String("0"), connectionId);
+    m_main.processCommand(id, command);
 }
 
 void WFtp::pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row)
 {
-    IWHost *const host = m_host.load();
+    IWHost *const host = m_main.host();
     if (!host)
         return;
-    KvrConfig push;
-    push.SetID();
-    push.sv(KeyCommand, ThumbnailPush);
-    push.sv(KeyUser, host->getAccount()->getUserName());
+    KvrConfig push = WFtpCommands::newRecord(ThumbnailPush);
+    push.sv(KeyUser, m_main.userName());
     push.sv(KeyPath, folderPath);
     push.sv(KeyThumbnail, row);
     // Back on the link that carried the listing, to the user it authenticated.

@@ -1,0 +1,268 @@
+#include "WFtpMain.h"
+
+#include "LocalAccountProvider.h"
+#include "WFtpCommands.h"
+#include "WFtpProtocol.h"
+
+#include <IWHost.h>
+#include <WivoraAccount.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtConcurrent>
+
+using namespace WFtpProtocol;
+
+namespace {
+const QString SectionKey = QStringLiteral("section");
+const QString StatusKey = QStringLiteral("status");
+constexpr int MaintenanceStepMs = 200;
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+} // namespace
+
+WFtpMain::WFtpMain(QObject *parent) : QObject(parent), m_engine(QSharedPointer<WFtpEngine>::create())
+{
+    m_cache.setLister([this](const QString &path) { return WFtpCommands(*this).listDirectory(path); });
+}
+
+WFtpMain::~WFtpMain()
+{
+    m_closing = true;
+    m_refresh.waitForFinished();
+    stopMaintenance();
+}
+
+void WFtpMain::setHost(IWHost *host)
+{
+    m_host.store(host);
+    const QSharedPointer<IAccountProvider> provider = QSharedPointer<LocalAccountProvider>::create(host);
+    m_parser.engine()->setAccountProvider(provider);
+    m_engine->setAccountProvider(provider);
+}
+
+QString WFtpMain::userName() const
+{
+    IWHost *const host = m_host.load();
+    const QSharedPointer<WivoraAccount> account = host ? host->getAccount() : nullptr;
+    return account ? account->getUserName() : QString();
+}
+
+bool WFtpMain::isContact(const QString &user) const
+{
+    IWHost *const host = m_host.load();
+    const QSharedPointer<WivoraAccount> account = host ? host->getAccount() : nullptr;
+    return account && !user.isEmpty() && account->contactsData->GetStructureByValue(SectionKey, user);
+}
+
+QString WFtpMain::normalisedDisc(const QString &path) const
+{
+    const KvrConfig parts = m_engine->splitPath(path);
+    return parts.gv(QStringLiteral("discType")) + QLatin1Char('/') + parts.gv(QStringLiteral("owner"))
+        + QLatin1Char('/') + parts.gv(QStringLiteral("discname")) + QLatin1Char('/') + parts.gv(QStringLiteral("root"))
+        + parts.gv(QStringLiteral("path"));
+}
+
+QStringList WFtpMain::knownDiscs() const
+{
+    QMutexLocker lock(&m_discsMutex);
+    return m_knownDiscs;
+}
+
+bool WFtpMain::addKnownDisc(const QString &path)
+{
+    QMutexLocker lock(&m_discsMutex);
+    if (m_knownDiscs.contains(path))
+        return false;
+    m_knownDiscs.append(path);
+    return true;
+}
+
+void WFtpMain::removeKnownDisc(const QString &path)
+{
+    // "vls/bob/Music" and "vls/bob/Music/root" are one disc.
+    const QString removed = normalisedDisc(path);
+    QMutexLocker lock(&m_discsMutex);
+    m_knownDiscs.erase(std::remove_if(m_knownDiscs.begin(), m_knownDiscs.end(),
+                                      [&](const QString &known) { return normalisedDisc(known) == removed; }),
+                       m_knownDiscs.end());
+}
+
+void WFtpMain::removeUserDiscs(const QString &user)
+{
+    {
+        QMutexLocker lock(&m_discsMutex);
+        m_knownDiscs.erase(std::remove_if(m_knownDiscs.begin(), m_knownDiscs.end(),
+                                          [&](const QString &known) {
+                                              return m_engine->splitPath(known).gv(QStringLiteral("owner")) == user;
+                                          }),
+                           m_knownDiscs.end());
+    }
+    emit userDiscsRemoved(user);
+}
+
+void WFtpMain::clearKnownDiscs()
+{
+    QMutexLocker lock(&m_discsMutex);
+    m_knownDiscs.clear();
+}
+
+void WFtpMain::abandonReply(const QString &id)
+{
+    QMutexLocker lock(&m_abandonedMutex);
+    const qint64 now = nowMs();
+    for (auto it = m_abandoned.begin(); it != m_abandoned.end();)
+        it = now - it.value() > AbandonedReplyMs ? m_abandoned.erase(it) : std::next(it);
+    m_abandoned.insert(id, now);
+}
+
+bool WFtpMain::takeAbandoned(const QString &id)
+{
+    QMutexLocker lock(&m_abandonedMutex);
+    return m_abandoned.remove(id) > 0;
+}
+
+void WFtpMain::init()
+{
+    IWHost *const host = m_host.load();
+    if (!host)
+        return;
+    m_cache.init(host->getPluginStoragePath(QStringLiteral("wftp")) + QStringLiteral("/cache"));
+    clearKnownDiscs();
+    {
+        QMutexLocker lock(&m_maintenanceMutex);
+        if (!m_refresh.isRunning())
+            m_refresh = QtConcurrent::run([this] { refreshContactsFolders(); });
+    }
+    startMaintenance();
+}
+
+void WFtpMain::close()
+{
+    stopMaintenance();
+    // Nothing stays open for the peers of the session that ended.
+    m_parser.engine()->closeAllFiles();
+    m_cache.flush();
+}
+
+void WFtpMain::processCommand(const QString &id, const QString &command)
+{
+    const bool web = CommandParser::isWebRequest(command);
+    // Replies and pushes are the request client's; the rest that names us is
+    // a request (in any letter case: a wrong one is answered with a refusal).
+    if (!web && (!command.toLower().contains(RequestPrefix) || command.contains(ReplySuffix)))
+        return;
+    IWHost *const host = m_host.load();
+    if (!host)
+        return;
+    const KvrConfig request = host->takeInputCommand(id);
+    if (request.isEmpty())
+        return;
+    const KvrConfig reply = m_parser.PerformCommand(request);
+    if (web) {
+        // One that carries routing keys came from a peer: nobody to answer.
+        if (request.gv(KeySender).isEmpty())
+            host->sendServerCommand(reply);
+        return;
+    }
+    // Nobody to answer when no authenticated link brought the request.
+    const QString sender = request.gv(KeySender);
+    const QString connectionId = request.gv(KeyConnectionId);
+    if (sender.isEmpty() || connectionId.isEmpty())
+        return;
+    host->sendCommand(reply, sender, request.gv(KeyConnection) != QLatin1String("0"), connectionId);
+}
+
+void WFtpMain::onSignalReceived(const QString &name, const QMap<QString, QVariant> &params)
+{
+    if (name != QLatin1String("signalContactEdited"))
+        return;
+    IWHost *const host = m_host.load();
+    const QSharedPointer<WivoraAccount> account = host ? host->getAccount() : nullptr;
+    const QString user = params.value(QStringLiteral("username")).toString();
+    const auto contact = account && !user.isEmpty() ? account->contactsData->GetStructureByValue(SectionKey, user)
+                                                    : WDataStructure::Pointer();
+    if (!contact)
+        return;
+    if (contact->gv(StatusKey).toInt() != 0)
+        WFtpCommands(*this).getSharedFolders(user);
+    else
+        removeUserDiscs(user);
+}
+
+void WFtpMain::refreshContactsFolders(int delayMs)
+{
+    IWHost *const host = m_host.load();
+    if (!host)
+        return;
+    const QStringList selected = host->getSelectedContacts();
+    // Contacts' links come up after the login: give them time.
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_closing && waited.elapsed() < delayMs)
+        QThread::msleep(50);
+    if (m_closing)
+        return;
+    const QSharedPointer<WivoraAccount> account = host->getAccount();
+    if (!account)
+        return;
+    WFtpCommands commands(*this);
+    for (const auto &contact : account->contactsData->getChildren()) {
+        const QString name = contact->gv(SectionKey);
+        // Offline contacts cannot answer; they announce their discs when they come.
+        if (name.isEmpty() || contact->gv(StatusKey).toInt() == 0)
+            continue;
+        if (!selected.isEmpty() && !selected.contains(name))
+            continue;
+        commands.getSharedFolders(name);
+        commands.sendSharedFolders(name);
+    }
+}
+
+void WFtpMain::startMaintenance()
+{
+    QMutexLocker lock(&m_maintenanceMutex);
+    if (m_maintenance.isRunning())
+        return;
+    m_stopRequested = false;
+    m_maintenance = QtConcurrent::run([this] { maintenanceLoop(); });
+}
+
+void WFtpMain::stopMaintenance()
+{
+    QMutexLocker lock(&m_maintenanceMutex);
+    m_stopRequested = true;
+    m_maintenance.waitForFinished();
+}
+
+void WFtpMain::setMaintenanceIntervals(int sweepMs, int cleanMs)
+{
+    m_sweepMs = sweepMs;
+    m_cleanMs = cleanMs;
+}
+
+void WFtpMain::maintenanceLoop()
+{
+    QElapsedTimer sweep;
+    QElapsedTimer clean;
+    sweep.start();
+    clean.start();
+    const QSharedPointer<WFtpEngine> serving = m_parser.engine();
+    while (!m_stopRequested) {
+        if (sweep.elapsed() > m_sweepMs) {
+            serving->closeIdleFiles();
+            sweep.restart();
+        }
+        if (clean.elapsed() > m_cleanMs) {
+            serving->clearOverduePermissions();
+            serving->clearOverdueWebFiles();
+            clean.restart();
+            emit webFilesChanged();
+        }
+        QThread::msleep(std::min(MaintenanceStepMs, std::min<int>(m_sweepMs, m_cleanMs)));
+    }
+}
