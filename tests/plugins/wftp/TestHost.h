@@ -45,7 +45,12 @@ public:
 
     void setPlugin(IWPlugin *plugin)
     {
-        m_plugin = plugin;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_plugin = plugin;
+        }
+        if (!plugin)
+            return;
         plugin->setHostInterface(this);
         plugin->initPlugin();
     }
@@ -156,7 +161,11 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_serverOutbox << record;
     }
-    QString openUserConnection(const QString &user, bool) override { return QStringLiteral("link-open-") + user; }
+    QString openUserConnection(const QString &user, bool) override
+    {
+        ++linksOpened;
+        return refuseLinks ? QString() : QStringLiteral("link-open-") + user;
+    }
     void closeConnection(const QString &) override {}
     bool isConnectionActive(const QString &) override { return true; }
     bool hasUserConnection(const QString &, bool) override { return true; }
@@ -179,6 +188,8 @@ public:
     KvrConfig waitInputCommand(const QString &id, int timeoutMs) override { return waitFor(id, timeoutMs); }
 
     std::atomic<int> saves{0};
+    std::atomic<int> linksOpened{0};
+    std::atomic<bool> refuseLinks{false};
 
 private:
     void store(const KvrConfig &record)
