@@ -1,10 +1,13 @@
 #include "WFtp.h"
 
+#include <VirtualFile.h>
 #include <WFtpCommands.h>
 #include <WFtpProtocol.h>
 
 #include <IWHost.h>
 #include <WivoraAccount.h>
+
+#include <QCryptographicHash>
 
 using namespace WFtpProtocol;
 
@@ -61,4 +64,74 @@ void WFtp::pushThumbnail(const KvrConfig &request, const QString &folderPath, co
     // Back on the link that carried the listing, to the user it authenticated.
     host->sendCommand(push, request.gv(KeySender), request.gv(KeyConnection) != QLatin1String("0"),
                       request.gv(KeyConnectionId));
+}
+
+KvrConfig WFtp::shareFolder(const KvrConfig &request)
+{
+    KvrConfig reply;
+    const QString disc =
+        m_main.shareFolderWith(request.gv(KeyPath), request.gv(QStringLiteral("users")).split(ListSeparator, Qt::SkipEmptyParts));
+    reply.sv(QStringLiteral("disc"), disc);
+    reply.SetResult(!disc.isEmpty());
+    return reply;
+}
+
+KvrConfig WFtp::stopSharing(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(m_main.stopSharing(request.gv(QStringLiteral("disc"))));
+    return reply;
+}
+
+KvrConfig WFtp::knownDiscs(const KvrConfig &)
+{
+    KvrConfig reply;
+    reply.sv(KeyDiscs, m_main.knownDiscs().join(ListSeparator));
+    return reply;
+}
+
+KvrConfig WFtp::listFolder(const KvrConfig &request)
+{
+    const WDataStructure listing =
+        m_main.fileCache().getListing(request.gv(KeyPath), request.gv(QStringLiteral("reload")) == QLatin1String("true"));
+    QStringList names;
+    for (const auto &row : listing.getChildren())
+        names << row->gv(QStringLiteral("Name"));
+    KvrConfig reply;
+    reply.sv(QStringLiteral("names"), names.join(ListSeparator));
+    reply.SetResult(!names.isEmpty());
+    return reply;
+}
+
+KvrConfig WFtp::readFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    VirtualFile file(m_main);
+    const qint64 chunk = request.gv(QStringLiteral("chunk")).toLongLong();
+    if (chunk <= 0 || !file.open(request.gv(KeyPath), VirtualFile::Mode::Read))
+        return reply;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    qint64 offset = 0;
+    const qint64 size = file.size();
+    while (offset < size) {
+        const QByteArray bytes = file.read(offset, chunk);
+        if (bytes.isEmpty())
+            break;
+        hash.addData(bytes);
+        offset += bytes.size();
+    }
+    file.close();
+    reply.sv(KeySize, QString::number(offset));
+    reply.sv(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()));
+    reply.SetResult(offset == size);
+    return reply;
+}
+
+KvrConfig WFtp::writeFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    VirtualFile file(m_main);
+    reply.SetResult(file.open(request.gv(KeyPath), VirtualFile::Mode::Write)
+                    && file.write(request.GetValue(KeyData), 0) && file.close());
+    return reply;
 }

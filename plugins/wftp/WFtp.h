@@ -45,6 +45,20 @@ public:
     QList<QAction *> getQuickMenuActions() override { return {}; }
 
     WFtpMain &controller() { return m_main; }
+
+    // What the plug-in's windows do, for tools that drive a running client.
+    // {"path", "users" (joined by "|")} -> {"disc"}
+    Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
+    // {"disc"} -> result
+    Q_INVOKABLE KvrConfig stopSharing(const KvrConfig &request);
+    // {} -> {"discs" (joined by "|")}
+    Q_INVOKABLE KvrConfig knownDiscs(const KvrConfig &request);
+    // {"path", "reload"} -> {"names" (joined by "|")}
+    Q_INVOKABLE KvrConfig listFolder(const KvrConfig &request);
+    // {"path", "chunk"} -> {"size", "sha256"} of the whole file read through VirtualFile
+    Q_INVOKABLE KvrConfig readFile(const KvrConfig &request);
+    // {"path", "data"} -> result, the file written through VirtualFile
+    Q_INVOKABLE KvrConfig writeFile(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
 
 private:

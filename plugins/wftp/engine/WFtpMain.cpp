@@ -223,6 +223,46 @@ void WFtpMain::refreshContactsFolders(int delayMs)
     }
 }
 
+QString WFtpMain::shareFolderWith(const QString &localPath, const QStringList &users)
+{
+    IWHost *const host = m_host.load();
+    const QString disc = m_engine->addSharedDisc(localPath, QString());
+    if (!host || disc.isEmpty() || !m_engine->getSharedDisc(disc))
+        return QString();
+    const QString path = QStringLiteral("vls/") + userName() + QLatin1Char('/') + disc + QStringLiteral("/root");
+    WFtpCommands commands(*this);
+    for (const QString &user : users) {
+        auto record = QSharedPointer<WDataStructure>::create();
+        record->sv(SectionKey, user);
+        record->sv(QStringLiteral("username"), user);
+        record->sv(QStringLiteral("validTo"), QDateTime::currentDateTime().toString(Qt::ISODate));
+        for (const char *key : {"permanent", "read", "write", "delete", "full"})
+            record->sv(QString::fromLatin1(key), QStringLiteral("1"));
+        // Sharing again updates the user's record instead of adding a second one.
+        if (!m_engine->setPermittedUser(record, disc, QStringLiteral("root")))
+            return QString();
+        commands.sendSharedFolders(user);
+    }
+    host->saveAccount();
+    return path;
+}
+
+bool WFtpMain::stopSharing(const QString &discName)
+{
+    IWHost *const host = m_host.load();
+    if (!host)
+        return false;
+    const QMap<QString, QStringList> seen = m_engine->getUsersSharedDiscs(discName);
+    if (!m_engine->removeSharedDisc(discName))
+        return false;
+    WFtpCommands commands(*this);
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        for (const QString &path : it.value())
+            commands.sendDisconnectDisc(path, it.key());
+    }
+    return true;
+}
+
 void WFtpMain::startMaintenance()
 {
     QMutexLocker lock(&m_maintenanceMutex);

@@ -76,6 +76,12 @@ public:
     // for their discs and tells them which of ours they may see.
     void refreshContactsFolders(int delayMs = 2000);
 
+    // Shares a local folder as a disc with users (every right, no expiry;
+    // a user's earlier record is replaced) and tells them. The disc's path.
+    QString shareFolderWith(const QString &localPath, const QStringList &users);
+    // Stops sharing a disc and tells the users who could see it.
+    bool stopSharing(const QString &discName);
+
     void startMaintenance();
     void stopMaintenance();
     bool maintenanceRunning() const { return m_maintenance.isRunning(); }
