@@ -103,6 +103,13 @@ KvrConfig WFtp::listFolder(const KvrConfig &request)
     return reply;
 }
 
+KvrConfig WFtp::checkFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(WFtpCommands(m_main).checkFileExist(request.gv(KeyPath)));
+    return reply;
+}
+
 KvrConfig WFtp::readFile(const KvrConfig &request)
 {
     KvrConfig reply;
