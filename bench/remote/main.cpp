@@ -90,7 +90,7 @@ int main(int argc, char **argv)
 
     timer.restart();
     const KvrConfig read = alice->probe().invoke(kPlugin, QStringLiteral("readFile"),
-                                                 keys({{"path", disc + "/big.bin"}, {"chunk", QString::number(kChunk)}}),
+                                                 keys({{"path", disc + "/big.bin"}, {"chunk", QString::number(kChunk)}, {"hash", "false"}}),
                                                  nullptr, 600000);
     const qint64 readNs = timer.nsecsElapsed();
     if (!read.checkResult() || read.gv("size").toLongLong() != kFileBytes)

@@ -118,13 +118,15 @@ KvrConfig WFtp::readFile(const KvrConfig &request)
     if (chunk <= 0 || !file.open(request.gv(KeyPath), VirtualFile::Mode::Read))
         return reply;
     QCryptographicHash hash(QCryptographicHash::Sha256);
+    const bool hashed = request.gv(QStringLiteral("hash")) != QLatin1String("false");
     qint64 offset = 0;
     const qint64 size = file.size();
     while (offset < size) {
         const QByteArray bytes = file.read(offset, chunk);
         if (bytes.isEmpty())
             break;
-        hash.addData(bytes);
+        if (hashed)
+            hash.addData(bytes);
         offset += bytes.size();
     }
     file.close();

@@ -57,7 +57,8 @@ public:
     Q_INVOKABLE KvrConfig listFolder(const KvrConfig &request);
     // {"path"} -> result of asking the owner whether it exists
     Q_INVOKABLE KvrConfig checkFile(const KvrConfig &request);
-    // {"path", "chunk"} -> {"size", "sha256"} of the whole file read through VirtualFile
+    // {"path", "chunk", "hash" ("false": none)} -> {"size", "sha256"} of the
+    // whole file read through VirtualFile
     Q_INVOKABLE KvrConfig readFile(const KvrConfig &request);
     // {"path", "data"} -> result, the file written through VirtualFile
     Q_INVOKABLE KvrConfig writeFile(const KvrConfig &request);
