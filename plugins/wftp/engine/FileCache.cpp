@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QSet>
 #include <QThread>
 #include <QUuid>
 
@@ -68,13 +69,14 @@ WDataStructure FileCache::getListing(const QString &virtualPath, bool reload)
             return stored;
         }
         lister = m_lister;
-        m_asking.insert(virtualPath);
+        ++m_asking[virtualPath];
     }
     // The owner's reply is awaited without the lock.
     WDataStructure listing = lister ? lister(virtualPath) : WDataStructure();
 
     QMutexLocker lock(&m_mutex);
-    m_asking.remove(virtualPath);
+    if (--m_asking[virtualPath] == 0)
+        m_asking.remove(virtualPath);
     if (listing.childCount() == 0 || m_folder.isEmpty()) {
         // Rows for a folder that has no stored listing have nowhere to go.
         if (m_index.gv(virtualPath).isEmpty())
@@ -155,6 +157,9 @@ QString FileCache::fileFor(const QString &name) const
 
 bool FileCache::readListing(const QString &name, WDataStructure &listing) const
 {
+    // The index names files by UUID only: anything else is damage.
+    if (QUuid(name).isNull())
+        return false;
     // Read-only: a missing file is a miss, never an empty listing.
     QFile file(fileFor(name));
     if (!file.open(QIODevice::ReadOnly))

@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QSet>
 #include <QString>
 #include <QThreadPool>
 
@@ -58,7 +57,7 @@ private:
     KvrConfig m_index;
     // Rows waiting to be merged, per folder path, and the folders being asked for.
     QHash<QString, QList<QSharedPointer<WDataStructure>>> m_queued;
-    QSet<QString> m_asking;
+    QHash<QString, int> m_asking;
     bool m_flushing = false;
     int m_writes = 0;
     // One merging task at a time, waited for before the cache goes.

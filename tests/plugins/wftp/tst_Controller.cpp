@@ -27,6 +27,7 @@ private slots:
     void oneMaintenanceLoopWhateverTheThread();
     void idleFilesAreSwept();
     void logoutClosesEveryFile();
+    void sharingAgainUpdatesTheGrant();
 
 private:
     std::unique_ptr<ShareFixture> m_files;
@@ -130,6 +131,29 @@ void tst_Controller::logoutClosesEveryFile()
     m_alicePlugin->closePlugin();
     QCOMPARE(serving.openedFileCount(), 0);
     QCOMPARE(closed.size(), 2);
+}
+
+void tst_Controller::sharingAgainUpdatesTheGrant()
+{
+    WFtpMain &main = m_alicePlugin->controller();
+    const QString outside = m_files->outside();
+    QCOMPARE(main.shareFolderWith(outside, {"bob"}), QStringLiteral("vls/alice/outside/root"));
+    QCOMPARE(main.shareFolderWith(outside, {"bob"}), QStringLiteral("vls/alice/outside/root"));
+    const auto users = main.engine()->getDiscPermittedUsersByPath("outside", "", false);
+    QVERIFY(users);
+    QCOMPARE(users->childCount(), 1);
+    QCOMPARE(main.engine()->getUserPermission("outside", "root", "bob"), 7);
+    m_alice->waitIdle();
+    m_bob->waitIdle();
+    const QList<KvrConfig> told = m_bob->takeAll(GetSharedFolders + ReplySuffix);
+    QCOMPARE(told.size(), 2);
+    QVERIFY(told[0].gv("discs").contains("vls/alice/outside/root|"));
+
+    QVERIFY(main.stopSharing("outside"));
+    const QList<KvrConfig> gone = m_bob->takeAll("wftp:::disconnectDisc:callback");
+    QCOMPARE(gone.size(), 1);
+    QCOMPARE(gone[0].gv("path"), QStringLiteral("vls/alice/outside"));
+    QVERIFY(!main.engine()->getSharedDisc("outside"));
 }
 
 QTEST_GUILESS_MAIN(tst_Controller)
