@@ -37,6 +37,14 @@ bool WFtp::setHostInterface(IWHost *host)
     return true;
 }
 
+void WFtp::setUser(const QString &user)
+{
+    SharePage &page = m_main.userPage();
+    page.setUser(user);
+    for (const QString &disc : m_main.knownDiscs())
+        page.addFriendDisc(disc);
+}
+
 void WFtp::commandReceived(const QString &id, const QString &command)
 {
     IWHost *const host = m_main.host();

@@ -32,7 +32,7 @@ public:
     // At logout nothing stays open for the peers of the session that ended.
     void closePlugin() override { m_main.close(); }
     QMap<QString, QWidget *> getUserWidget() override { return {}; }
-    void setUser(const QString &) override {}
+    void setUser(const QString &user) override;
     void commandReceived(const QString &id, const QString &command) override;
     void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override
     {

@@ -28,6 +28,15 @@ qint64 nowMs()
 WFtpMain::WFtpMain(QObject *parent) : QObject(parent), m_engine(QSharedPointer<WFtpEngine>::create())
 {
     m_cache.setLister([this](const QString &path) { return WFtpCommands(*this).listDirectory(path); });
+    // Raised on delivery and pool threads: the pages change on their own
+    // thread, in the order the changes were raised.
+    for (SharePage *page : {&m_mainPage, &m_userPage}) {
+        connect(this, &WFtpMain::friendDiscAdded, page, &SharePage::addFriendDisc);
+        connect(this, &WFtpMain::friendDiscRemoved, page, &SharePage::removeFriendDisc);
+        connect(this, &WFtpMain::userDiscsRemoved, page, &SharePage::removeUserDiscs);
+        connect(this, &WFtpMain::fileThumbnail, page, &SharePage::setFileThumbnail);
+        connect(this, &WFtpMain::friendDiscsCleared, page, &SharePage::clearFriendDiscs);
+    }
 }
 
 WFtpMain::~WFtpMain()
@@ -59,12 +68,17 @@ bool WFtpMain::isContact(const QString &user) const
     return account && !user.isEmpty() && account->contactsData->GetStructureByValue(SectionKey, user);
 }
 
-QString WFtpMain::normalisedDisc(const QString &path) const
+QString WFtpMain::normalisedDisc(const QString &path)
 {
-    const KvrConfig parts = m_engine->splitPath(path);
-    return parts.gv(QStringLiteral("discType")) + QLatin1Char('/') + parts.gv(QStringLiteral("owner"))
-        + QLatin1Char('/') + parts.gv(QStringLiteral("discname")) + QLatin1Char('/') + parts.gv(QStringLiteral("root"))
-        + parts.gv(QStringLiteral("path"));
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() == 3)
+        parts.append(QStringLiteral("root"));
+    return parts.join(QLatin1Char('/'));
+}
+
+QString WFtpMain::ownerOf(const QString &path)
+{
+    return path.section(QLatin1Char('/'), 1, 1, QString::SectionSkipEmpty);
 }
 
 QStringList WFtpMain::knownDiscs() const
@@ -98,7 +112,7 @@ void WFtpMain::removeUserDiscs(const QString &user)
         QMutexLocker lock(&m_discsMutex);
         m_knownDiscs.erase(std::remove_if(m_knownDiscs.begin(), m_knownDiscs.end(),
                                           [&](const QString &known) {
-                                              return m_engine->splitPath(known).gv(QStringLiteral("owner")) == user;
+                                              return ownerOf(known) == user;
                                           }),
                            m_knownDiscs.end());
     }
@@ -133,6 +147,7 @@ void WFtpMain::init()
         return;
     m_cache.init(host->getPluginStoragePath(QStringLiteral("wftp")) + QStringLiteral("/cache"));
     clearKnownDiscs();
+    emit friendDiscsCleared();
     {
         QMutexLocker lock(&m_maintenanceMutex);
         if (!m_refresh.isRunning())

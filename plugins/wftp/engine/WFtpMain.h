@@ -2,6 +2,7 @@
 
 #include "CommandParser.h"
 #include "FileCache.h"
+#include "SharePage.h"
 #include "WFtpEngine.h"
 
 #include <KvrConfig.h>
@@ -50,6 +51,16 @@ public:
     QSharedPointer<WFtpEngine> engine() const { return m_engine; }
     CommandParser &commandParser() { return m_parser; }
     FileCache &fileCache() { return m_cache; }
+    // The main page and the per-contact page, on the thread the controller
+    // was made on.
+    SharePage &mainPage() { return m_mainPage; }
+    SharePage &userPage() { return m_userPage; }
+
+    // A disc path with its folder part spelt out ("root" when left out), so
+    // "vls/bob/Music" and "vls/bob/Music/root" compare equal.
+    static QString normalisedDisc(const QString &path);
+    // The owner part of a virtual path.
+    static QString ownerOf(const QString &path);
 
     // Contacts' discs announced to this plug-in (guarded: pushes arrive on
     // several threads at once).
@@ -96,17 +107,18 @@ signals:
     void friendDiscRemoved(QString discPath);
     void userDiscsRemoved(QString user);
     void fileThumbnail(QString folderPath, QString name, QImage picture);
+    void friendDiscsCleared();
     void webFilesChanged();
 
 private:
     void maintenanceLoop();
-    // A disc path with its folder part spelt out ("root" when left out).
-    QString normalisedDisc(const QString &path) const;
 
     std::atomic<IWHost *> m_host{nullptr};
     QSharedPointer<WFtpEngine> m_engine;
     CommandParser m_parser;
     FileCache m_cache;
+    SharePage m_mainPage;
+    SharePage m_userPage;
 
     mutable QMutex m_discsMutex;
     QStringList m_knownDiscs;

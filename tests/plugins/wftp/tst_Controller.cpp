@@ -28,6 +28,7 @@ private slots:
     void idleFilesAreSwept();
     void logoutClosesEveryFile();
     void sharingAgainUpdatesTheGrant();
+    void pagesChangeOnTheirOwnThread();
 
 private:
     std::unique_ptr<ShareFixture> m_files;
@@ -154,6 +155,41 @@ void tst_Controller::sharingAgainUpdatesTheGrant()
     QCOMPARE(gone.size(), 1);
     QCOMPARE(gone[0].gv("path"), QStringLiteral("vls/alice/outside"));
     QVERIFY(!main.engine()->getSharedDisc("outside"));
+}
+
+void tst_Controller::pagesChangeOnTheirOwnThread()
+{
+    m_alice->addContact("bob");
+    m_alice->addContact("bo");
+    WFtpMain &main = m_alicePlugin->controller();
+    QList<QThread *> threads;
+    for (SharePage *page : {&main.mainPage(), &main.userPage()})
+        connect(page, &SharePage::friendDiscsChanged, this, [&threads] { threads << QThread::currentThread(); },
+                Qt::DirectConnection);
+    m_alicePlugin->setUser("bo");
+    const auto push = [this](TestHost &from, const QString &discs) {
+        KvrConfig record = WFtpCommands::newRecord(GetSharedFolders + ReplySuffix);
+        record.SetResult(true);
+        record.sv("discs", discs);
+        from.sendCommand(record, "alice", false, QString());
+        m_alice->waitIdle();
+    };
+    push(*m_bob, "vls/bob/Music/root|");
+    QTRY_COMPARE(main.mainPage().friendDiscs(), QStringList{"vls/bob/Music/root"});
+    // The page for "bo" is not the page for "bob".
+    QVERIFY(main.userPage().friendDiscs().isEmpty());
+    m_alicePlugin->setUser("bob");
+    QCOMPARE(main.userPage().friendDiscs(), QStringList{"vls/bob/Music/root"});
+
+    KvrConfig gone = WFtpCommands::newRecord("wftp:::disconnectDisc:callback");
+    gone.sv("path", "vls/bob/Music");
+    m_bob->sendCommand(gone, "alice", false, QString());
+    m_alice->waitIdle();
+    QTRY_VERIFY(main.mainPage().friendDiscs().isEmpty());
+    QTRY_VERIFY(main.userPage().friendDiscs().isEmpty());
+    QVERIFY(!threads.isEmpty());
+    for (QThread *thread : threads)
+        QCOMPARE(thread, QThread::currentThread());
 }
 
 QTEST_GUILESS_MAIN(tst_Controller)
