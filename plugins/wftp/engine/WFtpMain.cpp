@@ -37,6 +37,9 @@ WFtpMain::WFtpMain(QObject *parent) : QObject(parent), m_engine(QSharedPointer<W
         connect(this, &WFtpMain::fileThumbnail, page, &SharePage::setFileThumbnail);
         connect(this, &WFtpMain::friendDiscsCleared, page, &SharePage::clearFriendDiscs);
     }
+    // Pictures of the user's own folders join the contacts' ones.
+    for (WFtpEngine *engine : {m_engine.data(), m_parser.engine().data()})
+        connect(engine, &WFtpEngine::signalOwnThumbnail, this, &WFtpMain::fileThumbnail);
 }
 
 WFtpMain::~WFtpMain()
