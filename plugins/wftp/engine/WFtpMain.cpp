@@ -290,6 +290,12 @@ void WFtpMain::startMaintenance()
     m_maintenance = QtConcurrent::run([this] { maintenanceLoop(); });
 }
 
+bool WFtpMain::maintenanceRunning() const
+{
+    QMutexLocker lock(&m_maintenanceMutex);
+    return m_maintenance.isRunning();
+}
+
 void WFtpMain::stopMaintenance()
 {
     QMutexLocker lock(&m_maintenanceMutex);
