@@ -44,9 +44,7 @@ WFtpMain::WFtpMain(QObject *parent) : QObject(parent), m_engine(QSharedPointer<W
 
 WFtpMain::~WFtpMain()
 {
-    m_closing = true;
-    m_refresh.waitForFinished();
-    stopMaintenance();
+    close();
 }
 
 void WFtpMain::setHost(IWHost *host)
@@ -153,6 +151,7 @@ void WFtpMain::init()
     emit friendDiscsCleared();
     {
         QMutexLocker lock(&m_maintenanceMutex);
+        m_closing = false;
         if (!m_refresh.isRunning())
             m_refresh = QtConcurrent::run([this] { refreshContactsFolders(); });
     }
@@ -161,6 +160,12 @@ void WFtpMain::init()
 
 void WFtpMain::close()
 {
+    {
+        // The refresh of a session that ended asks nobody.
+        QMutexLocker lock(&m_maintenanceMutex);
+        m_closing = true;
+        m_refresh.waitForFinished();
+    }
     stopMaintenance();
     // Nothing stays open for the peers of the session that ended.
     m_parser.engine()->closeAllFiles();
