@@ -1,16 +1,19 @@
 #include "WFtp.h"
 
-#include <LocalAccountProvider.h>
+#include <VirtualFile.h>
+#include <WFtpCommands.h>
 #include <WFtpProtocol.h>
 
 #include <IWHost.h>
 #include <WivoraAccount.h>
 
+#include <QCryptographicHash>
+
 using namespace WFtpProtocol;
 
 WFtp::WFtp()
 {
-    m_parser.setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
+    commandParser().setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
         pushThumbnail(request, folderPath, row);
     });
 }
@@ -18,7 +21,7 @@ WFtp::WFtp()
 WFtp::~WFtp()
 {
     // Thumbnail tasks push through this object: let them end first.
-    m_parser.engine()->thumbnailScheduler().waitForDone();
+    commandParser().engine()->thumbnailScheduler().waitForDone();
 }
 
 QImage WFtp::getPluginIcon()
@@ -30,57 +33,122 @@ QImage WFtp::getPluginIcon()
 
 bool WFtp::setHostInterface(IWHost *host)
 {
-    m_host.store(host);
-    m_provider = QSharedPointer<LocalAccountProvider>::create(host);
-    m_parser.engine()->setAccountProvider(m_provider);
+    m_main.setHost(host);
     return true;
 }
 
-void WFtp::closePlugin()
+void WFtp::setUser(const QString &user)
 {
-    m_parser.engine()->closeAllFiles();
+    SharePage &page = m_main.userPage();
+    page.setUser(user);
+    for (const QString &disc : m_main.knownDiscs())
+        page.addFriendDisc(disc);
 }
 
 void WFtp::commandReceived(const QString &id, const QString &command)
 {
-    const bool web = CommandParser::isWebRequest(command);
-    // Replies and pushes are the request client's; the rest that names us is
-    // a request (in any letter case: a wrong one is answered with a refusal).
-    if (!web && (!command.toLower().contains(RequestPrefix) || command.contains(ReplySuffix)))
-        return;
-    IWHost *const host = m_host.load();
+    IWHost *const host = m_main.host();
     if (!host)
         return;
-    const KvrConfig request = host->takeInputCommand(id);
-    if (request.isEmpty())
-        return;
-    const KvrConfig reply = m_parser.PerformCommand(request);
-    if (web) {
-        // One that carries routing keys came from a peer: nobody to answer.
-        if (request.gv(KeySender).isEmpty())
-            host->sendServerCommand(reply);
+    // The reply to a request that gave up waiting: nobody will take it.
+    if (command.contains(ReplySuffix) && m_main.takeAbandoned(id)) {
+        host->takeInputCommand(id);
         return;
     }
-    // Nobody to answer when no authenticated link brought the request.
-    const QString sender = request.gv(KeySender);
-    const QString connectionId = request.gv(KeyConnectionId);
-    if (sender.isEmpty() || connectionId.isEmpty())
+    if (WFtpCommands(m_main).processCallback(id, command))
         return;
-    host->sendCommand(reply, sender, request.gv(KeyConnection) != QLatin1String("0"), connectionId);
+    m_main.processCommand(id, command);
 }
 
 void WFtp::pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row)
 {
-    IWHost *const host = m_host.load();
+    IWHost *const host = m_main.host();
     if (!host)
         return;
-    KvrConfig push;
-    push.SetID();
-    push.sv(KeyCommand, ThumbnailPush);
-    push.sv(KeyUser, host->getAccount()->getUserName());
+    KvrConfig push = WFtpCommands::newRecord(ThumbnailPush);
+    push.sv(KeyUser, m_main.userName());
     push.sv(KeyPath, folderPath);
     push.sv(KeyThumbnail, row);
     // Back on the link that carried the listing, to the user it authenticated.
     host->sendCommand(push, request.gv(KeySender), request.gv(KeyConnection) != QLatin1String("0"),
                       request.gv(KeyConnectionId));
+}
+
+KvrConfig WFtp::shareFolder(const KvrConfig &request)
+{
+    KvrConfig reply;
+    const QString disc =
+        m_main.shareFolderWith(request.gv(KeyPath), request.gv(QStringLiteral("users")).split(ListSeparator, Qt::SkipEmptyParts));
+    reply.sv(QStringLiteral("disc"), disc);
+    reply.SetResult(!disc.isEmpty());
+    return reply;
+}
+
+KvrConfig WFtp::stopSharing(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(m_main.stopSharing(request.gv(QStringLiteral("disc"))));
+    return reply;
+}
+
+KvrConfig WFtp::knownDiscs(const KvrConfig &)
+{
+    KvrConfig reply;
+    reply.sv(KeyDiscs, m_main.knownDiscs().join(ListSeparator));
+    return reply;
+}
+
+KvrConfig WFtp::listFolder(const KvrConfig &request)
+{
+    const WDataStructure listing =
+        m_main.fileCache().getListing(request.gv(KeyPath), request.gv(QStringLiteral("reload")) == QLatin1String("true"));
+    QStringList names;
+    for (const auto &row : listing.getChildren())
+        names << row->gv(QStringLiteral("Name"));
+    KvrConfig reply;
+    reply.sv(QStringLiteral("names"), names.join(ListSeparator));
+    reply.SetResult(!names.isEmpty());
+    return reply;
+}
+
+KvrConfig WFtp::checkFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    reply.SetResult(WFtpCommands(m_main).checkFileExist(request.gv(KeyPath)));
+    return reply;
+}
+
+KvrConfig WFtp::readFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    VirtualFile file(m_main);
+    const qint64 chunk = request.gv(QStringLiteral("chunk")).toLongLong();
+    if (chunk <= 0 || !file.open(request.gv(KeyPath), VirtualFile::Mode::Read))
+        return reply;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const bool hashed = request.gv(QStringLiteral("hash")) != QLatin1String("false");
+    qint64 offset = 0;
+    const qint64 size = file.size();
+    while (offset < size) {
+        const QByteArray bytes = file.read(offset, chunk);
+        if (bytes.isEmpty())
+            break;
+        if (hashed)
+            hash.addData(bytes);
+        offset += bytes.size();
+    }
+    file.close();
+    reply.sv(KeySize, QString::number(offset));
+    reply.sv(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()));
+    reply.SetResult(offset == size);
+    return reply;
+}
+
+KvrConfig WFtp::writeFile(const KvrConfig &request)
+{
+    KvrConfig reply;
+    VirtualFile file(m_main);
+    reply.SetResult(file.open(request.gv(KeyPath), VirtualFile::Mode::Write)
+                    && file.write(request.GetValue(KeyData), 0) && file.close());
+    return reply;
 }

@@ -1,18 +1,14 @@
 #pragma once
 
-#include <CommandParser.h>
 #include <IWPlugin.h>
+#include <WFtpMain.h>
 
 #include <QObject>
-#include <QSharedPointer>
 
-#include <atomic>
-
-class IAccountProvider;
-
-// The file-sharing plug-in's root object: answers contacts' "wftp:::"
-// requests on the link that brought them and the web server's
-// "WebLocal::wftp:::" requests on the main-server link.
+// The file-sharing plug-in's root object: hands the host's calls to its
+// controller. Contacts' "wftp:::" requests are answered on the link that
+// brought them, the web server's "WebLocal::wftp:::" on the main-server link;
+// replies wait for their requests and pushes go to the request client.
 class WFtp : public QObject, public IWPlugin
 {
     Q_OBJECT
@@ -32,25 +28,44 @@ public:
     QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override { return {}; }
     void receiveCommand(const KvrConfig &) override {}
     bool setHostInterface(IWHost *host) override;
-    void initPlugin() override {}
+    void initPlugin() override { m_main.init(); }
     // At logout nothing stays open for the peers of the session that ended.
-    void closePlugin() override;
+    void closePlugin() override { m_main.close(); }
     QMap<QString, QWidget *> getUserWidget() override { return {}; }
-    void setUser(const QString &) override {}
+    void setUser(const QString &user) override;
     void commandReceived(const QString &id, const QString &command) override;
-    void signalReceived(const QString &, const QMap<QString, QVariant> &) override {}
+    void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override
+    {
+        m_main.onSignalReceived(name, params);
+    }
     int getPluginVersion() override { return 1002; }
     QList<QAction *> getContactsContextMenu() override { return {}; }
     QList<QAction *> getPluginMenu() override { return {}; }
     QImage getWindowIcon(QWidget *) override { return {}; }
     QList<QAction *> getQuickMenuActions() override { return {}; }
 
-    CommandParser &commandParser() { return m_parser; }
+    WFtpMain &controller() { return m_main; }
+
+    // What the plug-in's windows do, for tools that drive a running client.
+    // {"path", "users" (joined by "|")} -> {"disc"}
+    Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
+    // {"disc"} -> result
+    Q_INVOKABLE KvrConfig stopSharing(const KvrConfig &request);
+    // {} -> {"discs" (joined by "|")}
+    Q_INVOKABLE KvrConfig knownDiscs(const KvrConfig &request);
+    // {"path", "reload"} -> {"names" (joined by "|")}
+    Q_INVOKABLE KvrConfig listFolder(const KvrConfig &request);
+    // {"path"} -> result of asking the owner whether it exists
+    Q_INVOKABLE KvrConfig checkFile(const KvrConfig &request);
+    // {"path", "chunk", "hash" ("false": none)} -> {"size", "sha256"} of the
+    // whole file read through VirtualFile
+    Q_INVOKABLE KvrConfig readFile(const KvrConfig &request);
+    // {"path", "data"} -> result, the file written through VirtualFile
+    Q_INVOKABLE KvrConfig writeFile(const KvrConfig &request);
+    CommandParser &commandParser() { return m_main.commandParser(); }
 
 private:
     void pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row);
 
-    std::atomic<IWHost *> m_host{nullptr};
-    QSharedPointer<IAccountProvider> m_provider;
-    CommandParser m_parser;
+    WFtpMain m_main;
 };

@@ -13,6 +13,7 @@
 #include <WivoraAccount.h>
 
 #include <QMap>
+#include <QTemporaryDir>
 
 #include <condition_variable>
 #include <functional>
@@ -44,11 +45,25 @@ public:
 
     void setPlugin(IWPlugin *plugin)
     {
-        m_plugin = plugin;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_plugin = plugin;
+        }
+        if (!plugin)
+            return;
         plugin->setHostInterface(this);
         plugin->initPlugin();
     }
     QString user() const { return m_account->getUserName(); }
+    // A contact as the session keeps it: online unless status is 0.
+    void addContact(const QString &name, int status = 1)
+    {
+        auto contact = QSharedPointer<WDataStructure>::create();
+        contact->sv(QStringLiteral("section"), name);
+        contact->sv(QStringLiteral("username"), name);
+        contact->sv(QStringLiteral("status"), QString::number(status));
+        m_account->contactsData->AddStructure(contact);
+    }
     // Records this client sends arrive as if from a link that never
     // authenticated: no sender, no link.
     void setUnauthenticated(bool on) { m_unauthenticated = on; }
@@ -100,6 +115,12 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_sent;
     }
+    // Receiver and link of each record in sentCommands().
+    QList<QPair<QString, QString>> sentRoutes() const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_routes;
+    }
 
     // A record arriving on a link from `from` (stamped as the core does).
     void deliver(const QString &from, KvrConfig record, bool serverConnection, const QString &connectionId)
@@ -119,14 +140,15 @@ public:
     {
         KvrConfig sent = record;
         sent.sv(QStringLiteral("binary"), QStringLiteral("true"));
+        const QString link = connectionID.isEmpty() ? QStringLiteral("link-%1-%2").arg(user(), receiver) : connectionID;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_sent << sent;
+            m_routes << qMakePair(receiver, link);
         }
         TestHost *peer = m_network->find(receiver);
         if (!peer)
             return;
-        const QString link = connectionID.isEmpty() ? QStringLiteral("link-%1-%2").arg(user(), receiver) : connectionID;
         if (m_unauthenticated) {
             sent.RemoveKeysWithPrefix(QStringLiteral("Wivora::"));
             peer->store(sent);
@@ -139,7 +161,11 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_serverOutbox << record;
     }
-    QString openUserConnection(const QString &user, bool) override { return QStringLiteral("link-open-") + user; }
+    QString openUserConnection(const QString &user, bool) override
+    {
+        ++linksOpened;
+        return refuseLinks ? QString() : QStringLiteral("link-open-") + user;
+    }
     void closeConnection(const QString &) override {}
     bool isConnectionActive(const QString &) override { return true; }
     bool hasUserConnection(const QString &, bool) override { return true; }
@@ -153,7 +179,7 @@ public:
         return m_input.take(id);
     }
     QSharedPointer<TcpConnection> getServerConnection() override { return nullptr; }
-    QString getPluginStoragePath(const QString &pluginName) override { return QString(pluginName); }
+    QString getPluginStoragePath(const QString &pluginName) override { return m_storage.filePath(pluginName); }
     QStringList getSelectedContacts() override { return {}; }
     bool queueExchangeCommand(const QString &, const KvrConfig &) override { return true; }
     void bufferCommand(const QString &, const KvrConfig &) override {}
@@ -162,6 +188,8 @@ public:
     KvrConfig waitInputCommand(const QString &id, int timeoutMs) override { return waitFor(id, timeoutMs); }
 
     std::atomic<int> saves{0};
+    std::atomic<int> linksOpened{0};
+    std::atomic<bool> refuseLinks{false};
 
 private:
     void store(const KvrConfig &record)
@@ -178,6 +206,7 @@ private:
     }
 
     TestNetwork *m_network;
+    QTemporaryDir m_storage;
     QSharedPointer<WivoraAccount> m_account = QSharedPointer<WivoraAccount>::create();
     IWPlugin *m_plugin = nullptr;
     bool m_unauthenticated = false;
@@ -187,6 +216,7 @@ private:
     QMap<QString, KvrConfig> m_input;
     QList<KvrConfig> m_serverOutbox;
     QList<KvrConfig> m_sent;
+    QList<QPair<QString, QString>> m_routes;
     std::vector<std::thread> m_threads;
 };
 

@@ -70,6 +70,9 @@ void tst_PluginRoads::cleanup()
     m_alice->waitIdle();
     m_bob->waitIdle();
     m_alicePlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
+    // Plug-ins go before their hosts, as in the program.
+    m_alicePlugin.reset();
+    m_bobPlugin.reset();
 }
 
 KvrConfig tst_PluginRoads::request(const QString &command, const QMap<QString, QString> &keys)
@@ -168,20 +171,33 @@ void tst_PluginRoads::thumbnailsFollowTheListing()
     QImage tall(40, 80, QImage::Format_RGB32);
     tall.fill(Qt::red);
     QVERIFY(tall.save(m_files->docs() + "/pub/tall.png"));
+    m_bob->addContact("alice");
+    QSignalSpy shown(&m_bobPlugin->controller(), &WFtpMain::fileThumbnail);
     // "user" names someone else: the pictures still go to the link's user.
     const KvrConfig reply = ask(*m_bob, request(WFtpProtocol::ListDirectory, {{"user", "erin"},
         {"path", "vls/alice/docs/pub"}, {"getThumbnails", "true"}}));
     QVERIFY(reply.checkResult());
     m_alicePlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
-    const QList<KvrConfig> pushes = m_bob->takeAll(WFtpProtocol::ThumbnailPush);
+    m_bob->waitIdle();
+    QList<KvrConfig> pushes;
+    const QList<KvrConfig> sent = m_alice->sentCommands();
+    for (int i = 0; i < sent.size(); ++i) {
+        if (sent[i].gv("command") == WFtpProtocol::ThumbnailPush) {
+            pushes << sent[i];
+            QCOMPARE(m_alice->sentRoutes().at(i), qMakePair(QStringLiteral("bob"), QStringLiteral("link-bob-alice")));
+        }
+    }
     QCOMPARE(pushes.size(), 1);
-    QCOMPARE(pushes[0].gv("Wivora::sender"), QStringLiteral("alice"));
-    QCOMPARE(pushes[0].gv("Wivora::connectionID"), QStringLiteral("link-bob-alice"));
     QCOMPARE(pushes[0].gv("path"), QStringLiteral("vls/alice/docs/pub"));
     WDataStructure row;
     QVERIFY(row.DeserializeStructure(pushes[0].gv("thumbnail")));
     QCOMPARE(row.gv("Name"), QStringLiteral("tall.png"));
     QCOMPARE(QImage::fromData(row.GetValue("thumbnail"), "JPG").size(), QSize(100, 100));
+    // bob's plug-in shows it.
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0][0].toString(), QStringLiteral("vls/alice/docs/pub"));
+    QCOMPARE(shown[0][1].toString(), QStringLiteral("tall.png"));
+    QCOMPARE(shown[0][2].value<QImage>().size(), QSize(100, 100));
 }
 
 void tst_PluginRoads::hostilePeer_data()

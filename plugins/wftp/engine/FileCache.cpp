@@ -1,0 +1,204 @@
+#include "FileCache.h"
+
+#include "WFtpCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+#include <QThread>
+#include <QUuid>
+
+namespace {
+const QString IndexFileName = QStringLiteral("toc.cch");
+const QString ListingSuffix = QStringLiteral(".cch");
+// Rows that arrive within this time of each other are written together.
+constexpr int MergeDelayMs = 100;
+const char *const RowKeys[] = {"Name", "Directory", "Modified", "Size", "Extension", "isShared", "thumbnail"};
+} // namespace
+
+FileCache::FileCache(Lister lister) : m_lister(std::move(lister))
+{
+    m_flusher.setMaxThreadCount(1);
+}
+
+FileCache::~FileCache()
+{
+    m_flusher.waitForDone();
+}
+
+void FileCache::setLister(Lister lister)
+{
+    QMutexLocker lock(&m_mutex);
+    m_lister = std::move(lister);
+}
+
+void FileCache::init(const QString &folder)
+{
+    flush();
+    QMutexLocker lock(&m_mutex);
+    m_folder = folder;
+    m_index.clear();
+    m_queued.clear();
+    QDir().mkpath(folder);
+    KvrConfig loaded;
+    if (loaded.LoadConfig(QDir(folder).filePath(IndexFileName)))
+        m_index = loaded;
+    // Listing files nobody names any more (replaced, or left by a crash).
+    QSet<QString> named;
+    for (int i = 0; i < m_index.size(); ++i)
+        named.insert(QString::fromUtf8(m_index.GetValue(i)) + ListingSuffix);
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*") + ListingSuffix}, QDir::Files);
+    for (const QString &file : files) {
+        if (file != IndexFileName && !named.contains(file))
+            QFile::remove(QDir(folder).filePath(file));
+    }
+}
+
+WDataStructure FileCache::getListing(const QString &virtualPath, bool reload)
+{
+    Lister lister;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_folder.isEmpty())
+            return WDataStructure();
+        const QString name = m_index.gv(virtualPath);
+        WDataStructure stored;
+        if (!reload && !name.isEmpty() && readListing(name, stored)) {
+            merge(stored, m_queued.value(virtualPath));
+            return stored;
+        }
+        lister = m_lister;
+        ++m_asking[virtualPath];
+    }
+    // The owner's reply is awaited without the lock.
+    WDataStructure listing = lister ? lister(virtualPath) : WDataStructure();
+
+    QMutexLocker lock(&m_mutex);
+    if (--m_asking[virtualPath] == 0)
+        m_asking.remove(virtualPath);
+    if (listing.childCount() == 0 || m_folder.isEmpty()) {
+        // Rows for a folder that has no stored listing have nowhere to go.
+        if (m_index.gv(virtualPath).isEmpty())
+            m_queued.remove(virtualPath);
+        return listing;
+    }
+    // Thumbnails that overtook the listing belong in it.
+    merge(listing, m_queued.take(virtualPath));
+    const QString name = writeListing(listing);
+    if (name.isEmpty())
+        return listing;
+    const QString previous = m_index.gv(virtualPath);
+    m_index.sv(virtualPath, name);
+    saveIndex();
+    if (!previous.isEmpty() && previous != name)
+        QFile::remove(fileFor(previous));
+    return listing;
+}
+
+void FileCache::updateEntry(const QSharedPointer<WDataStructure> &entry, const QString &path)
+{
+    if (!entry || entry->isEmpty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    if (m_folder.isEmpty() || (m_index.gv(path).isEmpty() && !m_asking.contains(path)))
+        return;
+    m_queued[path].append(entry);
+    if (m_flushing)
+        return;
+    m_flushing = true;
+    m_flusher.start([this] {
+        QThread::msleep(MergeDelayMs);
+        flushQueued();
+    });
+}
+
+void FileCache::flush()
+{
+    m_flusher.waitForDone();
+    flushQueued();
+}
+
+int FileCache::listingWrites() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_writes;
+}
+
+void FileCache::flushQueued()
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto it = m_queued.begin(); it != m_queued.end();) {
+        // Rows of a folder still being asked for wait for its listing.
+        if (m_asking.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        const QString name = m_index.gv(it.key());
+        WDataStructure listing;
+        if (!name.isEmpty() && readListing(name, listing)) {
+            merge(listing, it.value());
+            const QString rewritten = writeListing(listing);
+            if (!rewritten.isEmpty()) {
+                m_index.sv(it.key(), rewritten);
+                saveIndex();
+                QFile::remove(fileFor(name));
+            }
+        }
+        it = m_queued.erase(it);
+    }
+    m_flushing = false;
+}
+
+QString FileCache::fileFor(const QString &name) const
+{
+    return QDir(m_folder).filePath(name + ListingSuffix);
+}
+
+bool FileCache::readListing(const QString &name, WDataStructure &listing) const
+{
+    // The index names files by UUID only: anything else is damage.
+    if (QUuid(name).isNull())
+        return false;
+    // Read-only: a missing file is a miss, never an empty listing.
+    QFile file(fileFor(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    WDataStructure read;
+    if (!read.DeserializeStructure(QString::fromUtf8(file.readAll())) || read.childCount() == 0)
+        return false;
+    listing = WFtpCommands::withSafeRows(read);
+    return listing.childCount() > 0;
+}
+
+QString FileCache::writeListing(const WDataStructure &listing)
+{
+    // A fresh file each time: the index names either the old or the new one,
+    // whole, whatever happens between the two writes.
+    const QString name = QUuid::createUuid().toString();
+    QDir().mkpath(m_folder);
+    QSaveFile file(fileFor(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(listing.SerializeStructure().toUtf8()) < 0 || !file.commit())
+        return QString();
+    ++m_writes;
+    return name;
+}
+
+bool FileCache::saveIndex() const
+{
+    return m_index.SaveConfig(QDir(m_folder).filePath(IndexFileName));
+}
+
+void FileCache::merge(WDataStructure &listing, const QList<QSharedPointer<WDataStructure>> &rows)
+{
+    for (const auto &row : rows) {
+        const QString name = row->gv(QStringLiteral("Name"));
+        const auto existing = listing.GetStructureByValue(QStringLiteral("Name"), name);
+        if (!existing) {
+            listing.AddStructure(row->clone());
+            continue;
+        }
+        for (const char *key : RowKeys)
+            existing->SetValue(QString::fromLatin1(key), row->GetValue(QString::fromLatin1(key)));
+    }
+}

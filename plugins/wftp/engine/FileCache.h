@@ -1,0 +1,65 @@
+#pragma once
+
+#include <KvrConfig.h>
+#include <WDataStructure.h>
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QThreadPool>
+
+#include <functional>
+
+// Listings of contacts' folders kept on disk, so a folder seen before shows
+// from one local read. The index "toc.cch" maps a virtual path to the name of
+// its listing file ("<uuid>.cch", UTF-8 text of the listing).
+//
+// The lock covers the index and file I/O only, never the owner's reply wait,
+// so a second listing on the same thread and thumbnail deliveries go on
+// during it. Thumbnail rows are merged into the stored listing in batches:
+// the rows that arrive while one batch is written go out with the next.
+class FileCache
+{
+public:
+    // Asks the folder's owner for its listing (waits for the reply).
+    using Lister = std::function<WDataStructure(const QString &virtualPath)>;
+
+    explicit FileCache(Lister lister = {});
+    ~FileCache();
+
+    void setLister(Lister lister);
+    // Loads the index of the cache folder, forgetting any other folder's, and
+    // deletes the listing files the index does not name.
+    void init(const QString &folder);
+    // The folder's listing: the stored one unless reload is set or none is
+    // usable, else the owner's (stored when not empty); empty when neither.
+    WDataStructure getListing(const QString &virtualPath, bool reload);
+    // Merges one row (matched by "Name") into the stored listing of path.
+    void updateEntry(const QSharedPointer<WDataStructure> &entry, const QString &path);
+    // Writes the rows updateEntry queued; returns when none is left.
+    void flush();
+    // How many times a listing file was written (tests check the batching).
+    int listingWrites() const;
+
+private:
+    QString fileFor(const QString &name) const;
+    // Under the lock.
+    bool readListing(const QString &name, WDataStructure &listing) const;
+    QString writeListing(const WDataStructure &listing);
+    bool saveIndex() const;
+    static void merge(WDataStructure &listing, const QList<QSharedPointer<WDataStructure>> &rows);
+    void flushQueued();
+
+    Lister m_lister;
+    mutable QMutex m_mutex;
+    QString m_folder;
+    KvrConfig m_index;
+    // Rows waiting to be merged, per folder path, and the folders being asked for.
+    QHash<QString, QList<QSharedPointer<WDataStructure>>> m_queued;
+    QHash<QString, int> m_asking;
+    bool m_flushing = false;
+    int m_writes = 0;
+    // One merging task at a time, waited for before the cache goes.
+    QThreadPool m_flusher;
+};

@@ -1,0 +1,158 @@
+#include "VirtualFile.h"
+
+#include "WFtpCommands.h"
+#include "WFtpMain.h"
+#include "WFtpProtocol.h"
+
+#include <IWHost.h>
+
+#include <QFileInfo>
+
+using namespace WFtpProtocol;
+
+namespace {
+QByteArray decimal(qint64 value)
+{
+    return QByteArray::number(value);
+}
+} // namespace
+
+VirtualFile::VirtualFile(WFtpMain &main, QObject *parent) : QObject(parent), m_main(main) {}
+
+bool VirtualFile::open(const QString &virtualPath, Mode mode)
+{
+    IWHost *const host = m_main.host();
+    if (!host)
+        return false;
+    const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
+    m_owner = parts.gv(QStringLiteral("owner"));
+    m_localFile.reset();
+    if (m_owner.isEmpty())
+        return false;
+
+    if (m_owner == m_main.userName()) {
+        const QString local = m_main.engine()->translateToLocal(virtualPath);
+        if (local.isEmpty())
+            return false;
+        auto file = QSharedPointer<QFile>::create(local);
+        QIODevice::OpenMode openMode = QIODevice::ReadWrite;
+        // A download never creates its source, and a read-only file can still be read.
+        if (mode == Mode::Read || (mode == Mode::ReadWrite && file->exists() && !QFileInfo(local).isWritable()))
+            openMode = QIODevice::ReadOnly;
+        else if (mode == Mode::Write)
+            openMode = QIODevice::WriteOnly | QIODevice::Truncate;
+        if (openMode == QIODevice::ReadOnly && !file->exists())
+            return false;
+        if (!file->open(openMode))
+            return false;
+        m_localFile = file;
+        return true;
+    }
+
+    if (connectionID.isEmpty())
+        connectionID = host->openUserConnection(m_owner, parts.gv(QStringLiteral("discType")) != QLatin1String("vls"));
+    if (connectionID.isEmpty())
+        return false;
+    KvrConfig record = request(OpenFile);
+    record.sv(KeyPath, virtualPath);
+    // Peers that know no "mode" open read-write, as before.
+    if (mode == Mode::Read)
+        record.sv(KeyMode, QStringLiteral("r"));
+    else if (mode == Mode::Write)
+        record.sv(KeyMode, QStringLiteral("w"));
+    const KvrConfig reply = ask(record);
+    const QString fileId = reply.gv(KeyFileId);
+    if (!reply.checkResult() || fileId.isEmpty())
+        return false;
+    m_fileId = fileId;
+    return true;
+}
+
+bool VirtualFile::close()
+{
+    if (isLocal()) {
+        m_localFile->close();
+        m_localFile.reset();
+        return true;
+    }
+    if (m_fileId.isEmpty())
+        return false;
+    return ask(request(CloseFile)).checkResult();
+}
+
+QByteArray VirtualFile::read(qint64 from, qint64 count)
+{
+    if (from < 0 || count <= 0)
+        return QByteArray();
+    if (isLocal()) {
+        if (!m_localFile->seek(from))
+            return QByteArray();
+        return m_localFile->read(count);
+    }
+    if (m_fileId.isEmpty())
+        return QByteArray();
+    KvrConfig record = request(ReadFile);
+    record.SetValue(KeyFrom, decimal(from));
+    record.SetValue(KeyCount, decimal(count));
+    const KvrConfig reply = ask(record);
+    if (!reply.checkResult() || !reply.CheckKeyExist(KeyData))
+        return QByteArray();
+    QByteArray data = reply.GetValue(KeyData);
+    // More than asked for is not this file's bytes.
+    if (data.size() > count)
+        return QByteArray();
+    return data;
+}
+
+bool VirtualFile::write(const QByteArray &data, qint64 from)
+{
+    if (isLocal()) {
+        if (from >= 0 && !m_localFile->seek(from))
+            return false;
+        return m_localFile->write(data) == data.size();
+    }
+    if (m_fileId.isEmpty())
+        return false;
+    KvrConfig record = request(WriteFile);
+    record.SetValue(KeyData, data);
+    record.sv(KeyBinary, QStringLiteral("true"));
+    if (from >= 0)
+        record.SetValue(KeyFrom, decimal(from));
+    return ask(record).checkResult();
+}
+
+qint64 VirtualFile::size()
+{
+    if (isLocal())
+        return m_localFile->size();
+    if (m_fileId.isEmpty())
+        return -1;
+    const KvrConfig reply = ask(request(SizeFile));
+    if (!reply.checkResult() || !reply.CheckKeyExist(KeySize))
+        return -1;
+    bool ok = false;
+    const qint64 size = reply.GetValue(KeySize).toLongLong(&ok);
+    return ok && size >= 0 ? size : -1;
+}
+
+bool VirtualFile::isOpen()
+{
+    if (isLocal())
+        return m_localFile->isOpen();
+    if (m_fileId.isEmpty())
+        return false;
+    return ask(request(IsFileOpen)).checkResult();
+}
+
+KvrConfig VirtualFile::request(const QString &command) const
+{
+    KvrConfig record = WFtpCommands::newRecord(command);
+    if (command != OpenFile)
+        record.sv(KeyFileId, m_fileId);
+    return record;
+}
+
+KvrConfig VirtualFile::ask(const KvrConfig &record)
+{
+    return WFtpCommands(m_main).ask(record, m_owner, false, connectionID);
+}

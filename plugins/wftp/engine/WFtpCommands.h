@@ -1,0 +1,63 @@
+#pragma once
+
+#include <KvrConfig.h>
+#include <WDataStructure.h>
+
+#include <QString>
+#include <QStringList>
+
+class WFtpMain;
+
+// The asking side of file sharing: requests on a contact's disc, each sent to
+// the path's owner and answered within RequestTimeoutMs, the pushes one
+// client sends another unasked, and the handling of those pushes.
+//
+// Nothing a peer sends is trusted: a reply counts only when it is named after
+// its request and comes from the user it was sent to; pushes count only from
+// contacts and only for their own discs; listing rows whose names could leave
+// a folder are dropped.
+class WFtpCommands
+{
+public:
+    explicit WFtpCommands(WFtpMain &main);
+
+    // Requests (false or an empty listing on refusal, time-out or a forged reply).
+    void getSharedFolders(const QString &user);
+    WDataStructure listDirectory(const QString &virtualPath);
+    bool createDirectory(const QString &virtualPath, const QString &folderName);
+    bool renameFile(const QString &oldName, const QString &newName);
+    bool deleteFiles(const QStringList &files);
+    bool checkFileExist(const QString &virtualPath);
+
+    // Pushes.
+    void sendSharedFolders(const QString &user);
+    void sendDisconnectDisc(const QString &path, const QString &user);
+
+    // Handles an arriving push; false for any other command.
+    bool processCallback(const QString &id, const QString &command);
+
+    // A new record for a request: fresh "ID" and its command.
+    static KvrConfig newRecord(const QString &command);
+    // Sends record to owner and returns the reply: empty when none came in
+    // time or it is not the answer to this request from that owner.
+    KvrConfig ask(const KvrConfig &record, const QString &owner, bool serverConnection,
+                  const QString &connectionId = QString());
+
+    // A listing row name that stays inside its folder.
+    static bool isSafeRowName(const QString &name);
+    static WDataStructure withSafeRows(const WDataStructure &listing);
+
+private:
+    // The owner and server-connection flag of a virtual path; false when the
+    // path names no owner.
+    bool route(const QString &virtualPath, QString &owner, bool &serverConnection) const;
+    bool askResult(const QString &routingPath, KvrConfig record);
+    // A virtual path of a disc that sender owns.
+    bool isOwnedBy(const QString &path, const QString &sender) const;
+
+    void onSharedFolders(const KvrConfig &record);
+    void onDisconnectDisc(const KvrConfig &record);
+    void onFileThumbnail(const KvrConfig &record);
+
+    WFtpMain &m_main;
+};
