@@ -141,8 +141,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_onCommand = std::move(handler);
     }
-    // Set before connections come: links wait for admission under it.
-    std::shared_ptr<PendingLinkBudget> budget;
+    // Links accepted afterwards wait for admission under it. The server's
+    // thread reads it: set it under the lock.
+    void setBudget(std::shared_ptr<PendingLinkBudget> budget)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_budget = std::move(budget);
+    }
 
     // The n-th accepted link (from 0), once it exists.
     TcpConnection *link(int n, Probe **probe = nullptr)
@@ -159,11 +164,13 @@ protected:
     void incomingConnection(qintptr descriptor) override
     {
         Accepted accepted;
+        std::shared_ptr<PendingLinkBudget> budget;
         accepted.connection = std::make_unique<TcpConnection>();
         accepted.probe = std::make_unique<Probe>();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             accepted.probe->onCommand = m_onCommand;
+            budget = m_budget;
         }
         accepted.probe->attach(accepted.connection.get());
         accepted.connection->setKeyPair(m_keys.publicKey, m_keys.privateKey);
@@ -186,6 +193,7 @@ private:
     std::condition_variable m_changed;
     std::vector<Accepted> m_links;
     std::function<void(TcpConnection *, const QString &, const QString &)> m_onCommand;
+    std::shared_ptr<PendingLinkBudget> m_budget;
 };
 
 // Relays bytes between a client and the target port, keeps a copy of
@@ -932,7 +940,7 @@ void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
     limits.timeLimitMs = 1500;
     limits.perAddress = 2;
     ServerThread<Acceptor> acceptor(m_keys);
-    acceptor.server->budget = std::make_shared<PendingLinkBudget>(limits);
+    acceptor.server->setBudget(std::make_shared<PendingLinkBudget>(limits));
 
     RawTlsPeer peer;
     QVERIFY(peer.connect(quint16(acceptor.port().toUShort())));

@@ -67,23 +67,29 @@ thread_local int emissions = 0;
 // it over under Qt's own lock: wrapping it puts an acquire at its start. The
 // pool holds the wrapper only, so QThreadPool::tryTake() does not find the
 // task, and a future's waiter waits for the pool instead of running the task.
+// Its end is released on the pool, which waitForDone() acquires.
 class HandOver : public QRunnable
 {
 public:
-    explicit HandOver(std::function<void()> task) : m_task(std::move(task)) { release(this); }
+    HandOver(const QThreadPool *pool, std::function<void()> task) : m_pool(pool), m_task(std::move(task))
+    {
+        release(this);
+    }
     void run() override
     {
         acquire(this);
         m_task();
+        release(m_pool);
     }
 
 private:
+    const QThreadPool *m_pool;
     std::function<void()> m_task;
 };
 
-HandOver *handOver(QRunnable *runnable)
+HandOver *handOver(const QThreadPool *pool, QRunnable *runnable)
 {
-    return new HandOver([runnable] {
+    return new HandOver(pool, [runnable] {
         const bool owned = runnable->autoDelete();
         runnable->run();
         if (owned)
@@ -372,7 +378,7 @@ void QThreadPool::start(QRunnable *runnable, int priority)
     QT_DEFINITION(void (*)(QThreadPool *, QRunnable *, int), "_ZN11QThreadPool5startEP9QRunnablei");
     if (!runnable)
         return;
-    real(this, handOver(runnable), priority);
+    real(this, handOver(this, runnable), priority);
 }
 
 void QThreadPool::start(std::function<void()> functionToRun, int priority)
@@ -380,7 +386,7 @@ void QThreadPool::start(std::function<void()> functionToRun, int priority)
     QT_DEFINITION(void (*)(QThreadPool *, QRunnable *, int), "_ZN11QThreadPool5startEP9QRunnablei");
     if (!functionToRun)
         return;
-    real(this, new HandOver(std::move(functionToRun)), priority);
+    real(this, new HandOver(this, std::move(functionToRun)), priority);
 }
 
 bool QThreadPool::tryStart(QRunnable *runnable)
@@ -388,7 +394,7 @@ bool QThreadPool::tryStart(QRunnable *runnable)
     QT_DEFINITION(bool (*)(QThreadPool *, QRunnable *), "_ZN11QThreadPool8tryStartEP9QRunnable");
     if (!runnable)
         return false;
-    HandOver *task = handOver(runnable);
+    HandOver *task = handOver(this, runnable);
     if (real(this, task))
         return true;
     delete task;
@@ -400,11 +406,20 @@ bool QThreadPool::tryStart(std::function<void()> functionToRun)
     QT_DEFINITION(bool (*)(QThreadPool *, QRunnable *), "_ZN11QThreadPool8tryStartEP9QRunnable");
     if (!functionToRun)
         return false;
-    auto *task = new HandOver(std::move(functionToRun));
+    auto *task = new HandOver(this, std::move(functionToRun));
     if (real(this, task))
         return true;
     delete task;
     return false;
+}
+
+bool QThreadPool::waitForDone(int msecs)
+{
+    QT_DEFINITION(bool (*)(QThreadPool *, int), "_ZN11QThreadPool11waitForDoneEi");
+    const bool done = real(this, msecs);
+    if (done)
+        acquire(this);
+    return done;
 }
 
 // Futures: a task's end is ordered before whoever sees it ended.
