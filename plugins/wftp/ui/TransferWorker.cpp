@@ -126,7 +126,7 @@ bool TransferWorker::ensureLink(VirtualFile &file, const QString &virtualPath)
     if (!host)
         return false;
     // One link serves the whole run while it lasts.
-    if (!m_connectionID.isEmpty() && host->isConnectionActive(m_connectionID)) {
+    if (linkIsUp()) {
         file.connectionID = m_connectionID;
         return true;
     }
@@ -141,6 +141,26 @@ bool TransferWorker::ensureLink(VirtualFile &file, const QString &virtualPath)
         }
         emit statusText(m_currentName + QLatin1Char(' ') + tr("reconnecting"));
         if (!sleepUnlessStopped(m_retryDelayMs))
+            return false;
+    }
+    return false;
+}
+
+bool TransferWorker::linkIsUp() const
+{
+    IWHost *const host = m_main.host();
+    return host && !m_connectionID.isEmpty() && host->isConnectionActive(m_connectionID);
+}
+
+bool TransferWorker::withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step)
+{
+    for (int attempt = 0; attempt <= m_maxAttempts; ++attempt) {
+        if (!ensureLink(file, virtualPath))
+            return false;
+        if (step())
+            return true;
+        // Refused on a working road: a real answer, not a lost link.
+        if (discIsOwn(virtualPath) || linkIsUp() || !sleepUnlessStopped(m_retryDelayMs))
             return false;
     }
     return false;
@@ -239,9 +259,14 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
-    const WDataStructure listing = discIsOwn(key)
-                                       ? m_main.engine()->listDirectory(key, m_main.userName(), false)
-                                       : WFtpCommands(m_main).listDirectory(key);
+    WDataStructure listing;
+    VirtualFile road(m_main);
+    // An empty folder lists as empty as a failed request does.
+    withLink(road, key, [&] {
+        listing = discIsOwn(key) ? m_main.engine()->listDirectory(key, m_main.userName(), false)
+                                 : WFtpCommands(m_main).listDirectory(key);
+        return !listing.getChildren().isEmpty();
+    });
     for (const auto &row : listing.getChildren()) {
         const QString rowName = row->gv(QStringLiteral("Name"));
         if (!WFtpCommands::isSafeRowName(rowName))
@@ -258,10 +283,8 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
         return Outcome::Failed;
     const QString target = m_targetPath + m_currentName;
     VirtualFile remote(m_main);
-    if (!ensureLink(remote, key))
+    if (!withLink(remote, key, [&] { return remote.open(key, VirtualFile::Mode::Read); }))
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-    if (!remote.open(key, VirtualFile::Mode::Read))
-        return Outcome::Failed;
     if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
         remote.close();
         return Outcome::Skipped;
@@ -308,6 +331,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
             return Outcome::Failed;
         }
         done += data.size();
+        m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
         reportChunk(done, total, chunk, elapsed, item);
         if (elapsed < QuickReadMs && chunk < LargestChunk)
@@ -330,10 +354,12 @@ bool TransferWorker::expandLocalFolder(const QString &key)
         m_items.insert(key + QLatin1Char('/') + entry.fileName(), !entry.isDir());
     const QString remote = m_targetPath + name;
     // An existing folder is fine; a missing one fails its files one by one.
-    if (discIsOwn(remote))
-        m_main.engine()->createDirectory(parentOf(remote), lastSegment(remote), m_main.userName());
-    else
-        WFtpCommands(m_main).createDirectory(parentOf(remote), lastSegment(remote));
+    VirtualFile road(m_main);
+    withLink(road, remote, [&] {
+        return discIsOwn(remote)
+                   ? m_main.engine()->createDirectory(parentOf(remote), lastSegment(remote), m_main.userName())
+                   : WFtpCommands(m_main).createDirectory(parentOf(remote), lastSegment(remote));
+    });
     return true;
 }
 
@@ -347,15 +373,19 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         return Outcome::Failed;
     const QString target = m_targetPath + m_currentName;
     VirtualFile remote(m_main);
-    if (!ensureLink(remote, target))
-        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-    const bool exists = discIsOwn(target) ? m_main.engine()->checkFileExist(target, m_main.userName())
-                                          : WFtpCommands(m_main).checkFileExist(target);
+    bool exists = false;
+    withLink(remote, target, [&] {
+        exists = discIsOwn(target) ? m_main.engine()->checkFileExist(target, m_main.userName())
+                                   : WFtpCommands(m_main).checkFileExist(target);
+        return exists;
+    });
+    if (m_state == State::Stopped)
+        return Outcome::Stopped;
     if (!shouldWrite(exists, m_currentName))
         return Outcome::Skipped;
     // Emptied first, so a longer old file leaves no tail behind the new bytes.
-    if (!remote.open(target, VirtualFile::Mode::Write))
-        return Outcome::Failed;
+    if (!withLink(remote, target, [&] { return remote.open(target, VirtualFile::Mode::Write); }))
+        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     const qint64 total = local.size();
     qint64 done = 0;
     qint64 chunk = FirstChunk;
@@ -388,6 +418,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         }
         attempts = 0;
         done += data.size();
+        m_bytesMoved += data.size();
         const qint64 elapsed = cycle.elapsed();
         reportChunk(done, total, chunk, elapsed, item);
         if (elapsed < QuickWriteMs && chunk < LargestChunk)

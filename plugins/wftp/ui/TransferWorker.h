@@ -58,6 +58,7 @@ public:
 
     // True once run() has ended.
     bool hasReturned() const { return m_returned; }
+    qint64 bytesMoved() const { return m_bytesMoved; }
     int completedItems() const { return m_completed; }
     int failedItems() const { return m_failed; }
 
@@ -76,6 +77,10 @@ private:
     bool passPause();
     bool sleepUnlessStopped(int ms);
     bool ensureLink(VirtualFile &file, const QString &virtualPath);
+    bool linkIsUp() const;
+    // Runs step until it succeeds or is refused on a working link, making
+    // the link again after it was lost.
+    bool withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step);
     bool discIsOwn(const QString &virtualPath) const;
     QString relativeName(const QString &key) const;
     bool shouldWrite(bool exists, const QString &name);
@@ -100,6 +105,7 @@ private:
     std::atomic<int> m_completed{0};
     std::atomic<int> m_failed{0};
     std::atomic<bool> m_returned{false};
+    std::atomic<qint64> m_bytesMoved{0};
     QString m_currentName;
     QString m_connectionID;
 };
