@@ -4,8 +4,6 @@
 #include <WFtpMain.h>
 #include <WivoraAccount.h>
 
-#include <QRunnable>
-
 namespace {
 // Waiting transfers sleep on their own thread, so the pool must hold
 // every transfer of the session, not one per core.

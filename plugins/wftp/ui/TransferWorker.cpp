@@ -210,13 +210,11 @@ void TransferWorker::reportChunk(qint64 done, qint64 total, qint64 asked, qint64
 
 void TransferWorker::run()
 {
-    bool held = takeSlot();
     int item = 0;
-    if (held && !m_items.isEmpty()) {
-        const QString firstKey = m_items.firstKey();
+    if (takeSlot() && !m_items.isEmpty()) {
         // Keys inserted while folders expand sort after their folder, so one
         // pass by key reaches them.
-        for (QString key = firstKey;; ) {
+        for (QString key = m_items.firstKey();;) {
             ++item;
             emit statusText(tr("opening") + QLatin1Char(' ') + key);
             if (m_state == State::Stopped)
@@ -244,7 +242,8 @@ void TransferWorker::run()
         m_main.host()->closeConnection(m_connectionID);
     if (m_slots)
         m_slots->removeFromQueue(this);
-    const bool allDone = m_state != State::Stopped && m_failed == 0 && m_completed == m_items.size();
+    // Items the user chose to skip are no failure.
+    const bool allDone = m_state != State::Stopped && m_failed == 0;
     if (m_state != State::Stopped && !m_items.isEmpty())
         emit statusText(m_items.firstKey() + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
                         QString::number(m_completed) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <functional>
 
-class QFileDevice;
 class TransferSlotQueue;
 class VirtualFile;
 class WFtpMain;
@@ -66,6 +65,7 @@ signals:
     void statusText(const QString &text);
     // speed in bytes per millisecond of the last chunk
     void progress(const QString &name, int percent, double speed, int item, int items);
+    // allDone: not stopped and no item failed (skipped ones do not count).
     void finished(bool allDone);
 
 private:
