@@ -35,6 +35,7 @@ PasswordAuthentication no
 PidFile $work/sshd.pid
 StrictModes no
 UsePAM no
+Subsystem sftp /usr/lib/openssh/sftp-server
 CONF
 mkdir -p /run/sshd 2>/dev/null || true
 /usr/sbin/sshd -D -f "$work/sshd_config" &
