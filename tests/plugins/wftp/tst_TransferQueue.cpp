@@ -2,6 +2,7 @@
 // the stored maximum, and transfers on the manager's own pool.
 #include "TransferFixture.h"
 
+#include <TransferListModel.h>
 #include <TransferManager.h>
 #include <TransferSlotQueue.h>
 
@@ -26,6 +27,7 @@ private slots:
     void setMaxTransfersIgnoresNonPositive();
     void oneAtATimeInOrder();
     void stoppedWaitingTransferFreesTheQueue();
+    void listShowsRowsAtAFewUpdatesASecond();
 
 private:
     static const void *row(int i) { return reinterpret_cast<const void *>(quintptr(0x1000 + i * 16)); }
@@ -235,6 +237,32 @@ void tst_TransferQueue::stoppedWaitingTransferFreesTheQueue()
     QTRY_VERIFY_WITH_TIMEOUT(waiting->hasReturned(), 20000);
     QVERIFY(blocked->hasReturned() || manager.waitForDone(20000));
     QCOMPARE(manager.slotQueue().heldSlots(), 0);
+}
+
+void tst_TransferQueue::listShowsRowsAtAFewUpdatesASecond()
+{
+    TransferFixture net;
+    QVERIFY(ShareFixture::writeFile(net.path("bob/a.bin"), TransferFixture::pattern(16 * 1024 * 1024)));
+    QVERIFY(ShareFixture::writeFile(net.path("bob/b.bin"), "b"));
+    TransferManager manager(net.main());
+    manager.setMaxTransfers(2);
+    auto first = manager.addTransfer({{"vls/bob/docs/root/a.bin", true}}, net.path("local"), "vls/bob/docs/root");
+    TransferListModel model(manager);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    QElapsedTimer running;
+    running.start();
+    std::atomic<int> chunks{0};
+    connect(first.data(), &TransferWorker::progress, this, [&] { ++chunks; }, Qt::DirectConnection);
+    manager.addTransfer({{"vls/bob/docs/root/b.bin", true}}, net.path("local"), "vls/bob/docs/root");
+    QCOMPARE(model.rowCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(model.index(0).data().toString(), QString("vls/bob/docs/root/a.bin completed 1 of 1"),
+                              60000);
+    QTRY_COMPARE(model.index(1).data().toString(), QString("vls/bob/docs/root/b.bin completed 1 of 1"));
+    QCOMPARE(model.index(0).data(TransferListModel::PercentRole).toInt(), 100);
+    // Coalesced: at most one change per row and refresh, however many chunks.
+    QVERIFY(chunks > 20);
+    QVERIFY2(changes.count() <= 2 * (running.elapsed() / TransferListModel::RefreshMs + 2),
+             qPrintable(QString::number(changes.count())));
 }
 
 QTEST_GUILESS_MAIN(tst_TransferQueue)
