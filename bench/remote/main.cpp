@@ -7,7 +7,8 @@
 //
 // Baselines, in the same run: the bulk bytes as 4 MiB records through a bare
 // TcpConnection pair whose far side echoes each record (every byte crosses
-// twice there, once through the proxy), and that pair's small round trip.
+// twice there, once through the proxy), that pair's small round trip, and a
+// request of the same road answered by the echo plug-in.
 
 #include "BenchFigures.h"
 #include "E2eFixture.h"
@@ -112,7 +113,18 @@ int main(int argc, char **argv)
         BenchFigures::timedRuns(kWarmUp, kRequests,
                                 [&] { return alice->probe().invoke(kPlugin, QStringLiteral("checkFile"), check).checkResult(); }),
         BenchFigures::kMillisecond);
+    // The same road without file sharing: the probe's request answered by
+    // bob's echo plug-in.
+    const auto echo = BenchFigures::percentiles(
+        BenchFigures::timedRuns(kWarmUp, kRequests,
+                                [&] {
+                                    const KvrConfig asking = E2eFixture::newRecord(QStringLiteral("echo:::ping"), 64);
+                                    return !alice->probe().request(QStringLiteral("bob"), asking, false, QString(), kWaitMs).isEmpty();
+                                }),
+        BenchFigures::kMillisecond);
     BenchFigures::printFigure("checkFileExist request p50", requests.p50, "ms", "TcpConnection round trip p50", raw.p50, 3);
     BenchFigures::printFigure("checkFileExist request p99", requests.p99, "ms", "TcpConnection round trip p99", raw.p99, 3);
+    BenchFigures::printFigure("checkFileExist request p50", requests.p50, "ms", "plug-in echo request p50", echo.p50, 3);
+    BenchFigures::printFigure("checkFileExist request p99", requests.p99, "ms", "plug-in echo request p99", echo.p99, 3);
     return 0;
 }

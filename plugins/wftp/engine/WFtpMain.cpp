@@ -37,13 +37,14 @@ WFtpMain::WFtpMain(QObject *parent) : QObject(parent), m_engine(QSharedPointer<W
         connect(this, &WFtpMain::fileThumbnail, page, &SharePage::setFileThumbnail);
         connect(this, &WFtpMain::friendDiscsCleared, page, &SharePage::clearFriendDiscs);
     }
+    // Pictures of the user's own folders join the contacts' ones.
+    for (WFtpEngine *engine : {m_engine.data(), m_parser.engine().data()})
+        connect(engine, &WFtpEngine::signalOwnThumbnail, this, &WFtpMain::fileThumbnail);
 }
 
 WFtpMain::~WFtpMain()
 {
-    m_closing = true;
-    m_refresh.waitForFinished();
-    stopMaintenance();
+    close();
 }
 
 void WFtpMain::setHost(IWHost *host)
@@ -150,6 +151,7 @@ void WFtpMain::init()
     emit friendDiscsCleared();
     {
         QMutexLocker lock(&m_maintenanceMutex);
+        m_closing = false;
         if (!m_refresh.isRunning())
             m_refresh = QtConcurrent::run([this] { refreshContactsFolders(); });
     }
@@ -158,6 +160,12 @@ void WFtpMain::init()
 
 void WFtpMain::close()
 {
+    {
+        // The refresh of a session that ended asks nobody.
+        QMutexLocker lock(&m_maintenanceMutex);
+        m_closing = true;
+        m_refresh.waitForFinished();
+    }
     stopMaintenance();
     // Nothing stays open for the peers of the session that ended.
     m_parser.engine()->closeAllFiles();
@@ -285,6 +293,12 @@ void WFtpMain::startMaintenance()
         return;
     m_stopRequested = false;
     m_maintenance = QtConcurrent::run([this] { maintenanceLoop(); });
+}
+
+bool WFtpMain::maintenanceRunning() const
+{
+    QMutexLocker lock(&m_maintenanceMutex);
+    return m_maintenance.isRunning();
 }
 
 void WFtpMain::stopMaintenance()

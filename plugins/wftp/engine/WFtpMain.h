@@ -95,7 +95,7 @@ public:
 
     void startMaintenance();
     void stopMaintenance();
-    bool maintenanceRunning() const { return m_maintenance.isRunning(); }
+    bool maintenanceRunning() const;
     // Milliseconds between sweeps of idle files and cleans of overdue records;
     // tests shorten them.
     void setMaintenanceIntervals(int sweepMs, int cleanMs);
@@ -125,7 +125,7 @@ private:
     QMutex m_abandonedMutex;
     QHash<QString, qint64> m_abandoned;
 
-    QMutex m_maintenanceMutex;
+    mutable QMutex m_maintenanceMutex;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int> m_sweepMs{SweepIntervalMs};
     std::atomic<int> m_cleanMs{CleanIntervalMs};

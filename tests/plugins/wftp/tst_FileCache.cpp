@@ -65,6 +65,9 @@ void tst_FileCache::cleanup()
     m_bobPlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
     m_alice->waitIdle();
     m_bob->waitIdle();
+    // Plug-ins go before their hosts, as in the program.
+    m_alicePlugin.reset();
+    m_bobPlugin.reset();
 }
 
 int tst_FileCache::listingRequests() const

@@ -70,6 +70,9 @@ void tst_PluginRoads::cleanup()
     m_alice->waitIdle();
     m_bob->waitIdle();
     m_alicePlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
+    // Plug-ins go before their hosts, as in the program.
+    m_alicePlugin.reset();
+    m_bobPlugin.reset();
 }
 
 KvrConfig tst_PluginRoads::request(const QString &command, const QMap<QString, QString> &keys)

@@ -62,6 +62,9 @@ void tst_VirtualFile::cleanup()
 {
     m_alice->waitIdle();
     m_bob->waitIdle();
+    // Plug-ins go before their hosts, as in the program.
+    m_alicePlugin.reset();
+    m_bobPlugin.reset();
 }
 
 QByteArray tst_VirtualFile::pattern(int size)
