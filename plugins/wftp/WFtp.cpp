@@ -152,3 +152,34 @@ KvrConfig WFtp::writeFile(const KvrConfig &request)
                     && file.write(request.GetValue(KeyData), 0) && file.close());
     return reply;
 }
+
+KvrConfig WFtp::startTransfer(const KvrConfig &request)
+{
+    QMap<QString, bool> items;
+    for (const QString &file : request.gv(QStringLiteral("files")).split(ListSeparator, Qt::SkipEmptyParts))
+        items.insert(file, true);
+    for (const QString &folder : request.gv(QStringLiteral("folders")).split(ListSeparator, Qt::SkipEmptyParts))
+        items.insert(folder, false);
+    KvrConfig reply;
+    if (items.isEmpty())
+        return reply;
+    const auto transfer = m_transfers.addTransfer(items, request.gv(QStringLiteral("target")), request.gv(QStringLiteral("base")));
+    reply.sv(QStringLiteral("id"), QString::number(quintptr(transfer.data())));
+    reply.SetResult(true);
+    return reply;
+}
+
+KvrConfig WFtp::transferState(const KvrConfig &request)
+{
+    KvrConfig reply;
+    for (const auto &transfer : m_transfers.transfers()) {
+        if (QString::number(quintptr(transfer.data())) != request.gv(QStringLiteral("id")))
+            continue;
+        reply.sv(QStringLiteral("returned"), transfer->hasReturned() ? QStringLiteral("true") : QStringLiteral("false"));
+        reply.sv(QStringLiteral("completed"), QString::number(transfer->completedItems()));
+        reply.sv(QStringLiteral("failed"), QString::number(transfer->failedItems()));
+        reply.sv(QStringLiteral("bytes"), QString::number(transfer->bytesMoved()));
+        reply.SetResult(transfer->hasReturned() && transfer->failedItems() == 0 && !transfer->isStopped());
+    }
+    return reply;
+}

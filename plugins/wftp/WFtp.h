@@ -1,6 +1,7 @@
 #pragma once
 
 #include <IWPlugin.h>
+#include <TransferManager.h>
 #include <WFtpMain.h>
 
 #include <QObject>
@@ -30,7 +31,11 @@ public:
     bool setHostInterface(IWHost *host) override;
     void initPlugin() override { m_main.init(); }
     // At logout nothing stays open for the peers of the session that ended.
-    void closePlugin() override { m_main.close(); }
+    void closePlugin() override
+    {
+        m_transfers.stopAllTransfers();
+        m_main.close();
+    }
     QMap<QString, QWidget *> getUserWidget() override { return {}; }
     void setUser(const QString &user) override;
     void commandReceived(const QString &id, const QString &command) override;
@@ -62,10 +67,19 @@ public:
     Q_INVOKABLE KvrConfig readFile(const KvrConfig &request);
     // {"path", "data"} -> result, the file written through VirtualFile
     Q_INVOKABLE KvrConfig writeFile(const KvrConfig &request);
+    // {"files", "folders" (each joined by "|"), "target", "base"} -> {"id"}:
+    // a transfer started as the file browser starts one
+    Q_INVOKABLE KvrConfig startTransfer(const KvrConfig &request);
+    // {"id"} -> {"returned", "completed", "failed", "bytes"}, result true once every
+    // item is done
+    Q_INVOKABLE KvrConfig transferState(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
+    TransferManager &transfers() { return m_transfers; }
 
 private:
     void pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row);
 
     WFtpMain m_main;
+    // Declared after the controller: its workers end before the controller goes.
+    TransferManager m_transfers{m_main};
 };

@@ -1,0 +1,217 @@
+// Transfers between two client processes on one machine: bob shares a folder
+// with alice, whose transfer manager downloads a 1 GiB file and a folder of
+// 1000 files of 10 KB, then uploads a 100 MiB file. Each figure stands beside
+// the same bytes copied over a bare TCP socket (file to socket to file) and,
+// when run.sh set one up (BENCH_SCP_PORT, BENCH_SCP_KEY), scp to a local sshd.
+//
+// What limits the figures: every chunk is one request and its answer, and a
+// chunk grows to 252864 bytes at most, so a large file costs one round trip
+// through both clients' links per quarter megabyte, where scp streams. Each
+// small file costs its own round trips (open, size, read, close) and a
+// synchronised temporary file that replaces the target, so files per second
+// follow the round-trip time rather than the bandwidth. An upload waits for
+// each write's answer before sending the next chunk.
+
+#include "BenchFigures.h"
+#include "E2eFixture.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <thread>
+
+namespace {
+
+constexpr qint64 kBigBytes = 1024LL * 1024 * 1024;
+constexpr qint64 kUploadBytes = 100LL * 1024 * 1024;
+constexpr int kSmallFiles = 1000;
+constexpr int kSmallBytes = 10 * 1000;
+constexpr int kBlock = 4 * 1024 * 1024;
+const QString kPlugin = QStringLiteral("WFtp");
+
+void writeFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    const QByteArray block = E2eFixture::randomBytes(int(qMin<qint64>(size, kBlock)));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    for (qint64 written = 0; written < size; written += block.size())
+        file.write(block.left(int(qMin<qint64>(block.size(), size - written))));
+}
+
+QStringList filesUnder(const QString &top)
+{
+    QStringList files;
+    if (QFileInfo(top).isFile())
+        return {top};
+    QDirIterator it(top, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+// Every file under source copied over one loopback TCP connection into
+// target (a folder), each file opened and written as a transfer does.
+qint64 rawCopyNs(const QString &source, const QString &target)
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    const quint16 port = server.serverPort();
+    const QStringList files = filesUnder(source);
+    QElapsedTimer timer;
+    timer.start();
+    std::thread sender([&] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.waitForConnected();
+        for (const QString &path : files) {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            const QByteArray header = QByteArray::number(file.size()) + '\n';
+            socket.write(header);
+            while (!file.atEnd()) {
+                socket.write(file.read(kBlock / 16));
+                while (socket.bytesToWrite() > kBlock)
+                    socket.waitForBytesWritten();
+            }
+        }
+        while (socket.bytesToWrite() > 0)
+            socket.waitForBytesWritten();
+        socket.waitForDisconnected(-1);
+    });
+    server.waitForNewConnection(-1);
+    QTcpSocket *socket = server.nextPendingConnection();
+    for (int i = 0; i < files.size(); ++i) {
+        while (!socket->canReadLine())
+            socket->waitForReadyRead();
+        qint64 left = socket->readLine().trimmed().toLongLong();
+        QFile out(target + QStringLiteral("/raw%1").arg(i));
+        out.open(QIODevice::WriteOnly);
+        while (left > 0) {
+            if (socket->bytesAvailable() == 0)
+                socket->waitForReadyRead();
+            const QByteArray data = socket->read(qMin<qint64>(left, kBlock));
+            out.write(data);
+            left -= data.size();
+        }
+    }
+    socket->disconnectFromHost();
+    sender.join();
+    return timer.nsecsElapsed();
+}
+
+// scp of source (file or folder) into target; -1 when no sshd was set up.
+qint64 scpNs(const QString &source, const QString &target, bool upload)
+{
+    const QString port = qEnvironmentVariable("BENCH_SCP_PORT");
+    const QString key = qEnvironmentVariable("BENCH_SCP_KEY");
+    if (port.isEmpty() || key.isEmpty())
+        return -1;
+    const QString remote = QStringLiteral("127.0.0.1:");
+    QStringList arguments{"-q", "-r", "-P", port, "-i", key, "-o", "StrictHostKeyChecking=no", "-o",
+                          "UserKnownHostsFile=/dev/null", "-o", "BatchMode=yes"};
+    arguments << (upload ? source : remote + source) << (upload ? remote + target : target);
+    QElapsedTimer timer;
+    timer.start();
+    if (QProcess::execute(QStringLiteral("scp"), arguments) != 0)
+        return -1;
+    return timer.nsecsElapsed();
+}
+
+double perSecond(double amount, qint64 ns)
+{
+    return amount / (double(ns) / 1e9);
+}
+
+KvrConfig keys(const QMap<QString, QString> &values)
+{
+    KvrConfig record;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        record.sv(it.key(), it.value());
+    return record;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    QCoreApplication app(argc, argv);
+
+    const QString docs = home.filePath(QStringLiteral("docs"));
+    const QString mine = home.filePath(QStringLiteral("mine"));
+    for (const QString &folder : {docs + "/small", mine})
+        QDir().mkpath(folder);
+    writeFile(docs + QStringLiteral("/big.bin"), kBigBytes);
+    for (int i = 0; i < kSmallFiles; ++i)
+        writeFile(docs + QStringLiteral("/small/f%1.bin").arg(i), kSmallBytes);
+    writeFile(mine + QStringLiteral("/up.bin"), kUploadBytes);
+
+    E2eFixture fixture;
+    if (!fixture.startService({QStringLiteral("alice"), QStringLiteral("bob")}, {{QStringLiteral("alice"), QStringLiteral("bob")}}))
+        qFatal("%s", qPrintable(fixture.server.errorText()));
+    auto alice = fixture.client(QStringLiteral("alice"));
+    auto bob = fixture.client(QStringLiteral("bob"));
+    if (!alice || !bob || !alice->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN))
+        || !bob->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)) || !bob->start() || !alice->start())
+        qFatal("the clients did not start");
+    const QString disc =
+        bob->probe().invoke(kPlugin, QStringLiteral("shareFolder"), keys({{"path", docs}, {"users", "alice"}})).gv("disc");
+    if (disc.isEmpty())
+        qFatal("bob could not share");
+
+    // One transfer from its start until its worker returned.
+    const auto transfer = [&](const KvrConfig &request) {
+        QElapsedTimer timer;
+        timer.start();
+        const KvrConfig started = alice->probe().invoke(kPlugin, QStringLiteral("startTransfer"), request);
+        KvrConfig state = keys({{"id", started.gv("id")}});
+        for (;;) {
+            const KvrConfig now = alice->probe().invoke(kPlugin, QStringLiteral("transferState"), state);
+            if (now.gv("returned") == QLatin1String("true")) {
+                if (!now.checkResult())
+                    qFatal("a transfer failed");
+                return timer.nsecsElapsed();
+            }
+            QThread::msleep(5);
+        }
+    };
+    const auto report = [](const char *figure, double value, const char *unit, const QString &source,
+                           const QString &target, bool upload, double amount) {
+        QTemporaryDir rawTarget;
+        BenchFigures::printFigure(figure, value, unit, "raw TCP copy", perSecond(amount, rawCopyNs(source, rawTarget.path())));
+        QTemporaryDir scpTarget;
+        const qint64 scp = scpNs(source, upload ? target + "/scp" : scpTarget.path(), upload);
+        if (scp > 0)
+            BenchFigures::printFigure(figure, value, unit, "scp to a local sshd", perSecond(amount, scp));
+        else
+            printf("%s: no scp figure (run through bench/transfer/run.sh for one)\n", figure);
+    };
+
+    const QString received = home.filePath(QStringLiteral("received"));
+    QDir().mkpath(received);
+    const double mib = 1024.0 * 1024.0;
+    qint64 ns = transfer(keys({{"files", disc + "/big.bin"}, {"target", received}, {"base", disc}}));
+    report("download of 1 GiB", perSecond(kBigBytes / mib, ns), "MiB/s", docs + "/big.bin", QString(), false,
+           kBigBytes / mib);
+
+    ns = transfer(keys({{"folders", disc + "/small"}, {"target", received}, {"base", disc}}));
+    report("download of 1000 files of 10 KB", perSecond(kSmallFiles, ns), "files/s", docs + "/small", QString(), false,
+           kSmallFiles);
+
+    QDir().mkpath(docs + "/up");
+    ns = transfer(keys({{"files", mine + "/up.bin"}, {"target", disc + "/up"}, {"base", mine}}));
+    report("upload of 100 MiB", perSecond(kUploadBytes / mib, ns), "MiB/s", mine + "/up.bin", docs + "/up", true,
+           kUploadBytes / mib);
+    return 0;
+}

@@ -1,0 +1,428 @@
+#include "TransferWorker.h"
+
+#include "TransferSlotQueue.h"
+
+#include <IWHost.h>
+#include <VirtualFile.h>
+#include <WFtpCommands.h>
+#include <WFtpEngine.h>
+#include <WFtpMain.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+
+namespace {
+
+constexpr int SlotPollMs = 10;
+constexpr int PauseSliceMs = 50;
+// A chunk answered quicker than this grows (a write is answered sooner).
+constexpr int QuickReadMs = 200;
+constexpr int QuickWriteMs = 150;
+
+// A relative name ("/a/b") whose every segment stays where it is put.
+bool isSafeRelativeName(const QString &name)
+{
+    if (!name.startsWith(QLatin1Char('/')) || name.size() < 2)
+        return false;
+    const QStringList segments = name.mid(1).split(QLatin1Char('/'));
+    for (const QString &segment : segments) {
+        if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String("..") ||
+            segment.contains(QLatin1Char('\\')) || segment.contains(QChar(0)))
+            return false;
+    }
+    return true;
+}
+
+QString parentOf(const QString &path)
+{
+    return path.left(path.lastIndexOf(QLatin1Char('/')));
+}
+
+QString lastSegment(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+TransferWorker::TransferWorker(WFtpMain &main, const QMap<QString, bool> &items, const QString &targetPath,
+                               const QString &basePath, TransferSlotQueue *queue)
+    : m_main(main), m_items(items), m_targetPath(targetPath), m_basePath(basePath), m_slots(queue),
+      m_download(QFileInfo(targetPath).isDir())
+{
+}
+
+void TransferWorker::pause()
+{
+    State expected = State::Running;
+    m_state.compare_exchange_strong(expected, State::Paused);
+}
+
+void TransferWorker::resume()
+{
+    State expected = State::Paused;
+    m_state.compare_exchange_strong(expected, State::Running);
+}
+
+bool TransferWorker::sleepUnlessStopped(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms) {
+        if (m_state == State::Stopped)
+            return false;
+        QThread::msleep(qMin<qint64>(PauseSliceMs, ms - waited.elapsed()));
+    }
+    return m_state != State::Stopped;
+}
+
+bool TransferWorker::takeSlot()
+{
+    if (!m_slots)
+        return m_state != State::Stopped;
+    m_slots->enqueueTransfer(this);
+    while (!m_slots->tryTakeSlot(this, SlotPollMs)) {
+        if (m_state == State::Stopped) {
+            m_slots->removeFromQueue(this);
+            return false;
+        }
+        QThread::msleep(SlotPollMs);
+    }
+    return true;
+}
+
+bool TransferWorker::passPause()
+{
+    if (m_state != State::Paused)
+        return m_state != State::Stopped;
+    // A paused transfer lets the next one in and queues again behind it.
+    if (m_slots)
+        m_slots->releaseSlot(this);
+    emit statusText(m_currentName + QLatin1Char(' ') + tr("paused"));
+    while (m_state == State::Paused)
+        QThread::msleep(PauseSliceMs);
+    if (m_state == State::Stopped)
+        return false;
+    emit statusText(m_currentName + QLatin1Char(' ') + tr("resuming"));
+    return takeSlot();
+}
+
+bool TransferWorker::discIsOwn(const QString &virtualPath) const
+{
+    const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
+    return parts.gv(QStringLiteral("discType")) == QLatin1String("vls") &&
+           parts.gv(QStringLiteral("owner")) == m_main.userName();
+}
+
+bool TransferWorker::ensureLink(VirtualFile &file, const QString &virtualPath)
+{
+    // The own disc is read and written in place: no link.
+    if (discIsOwn(virtualPath))
+        return true;
+    IWHost *const host = m_main.host();
+    if (!host)
+        return false;
+    // One link serves the whole run while it lasts.
+    if (linkIsUp()) {
+        file.connectionID = m_connectionID;
+        return true;
+    }
+    const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
+    const QString owner = parts.gv(QStringLiteral("owner"));
+    const bool serverConnection = parts.gv(QStringLiteral("discType")) != QLatin1String("vls");
+    for (int attempt = 0; attempt < m_maxAttempts; ++attempt) {
+        const QString link = host->openUserConnection(owner, serverConnection);
+        if (!link.isEmpty()) {
+            m_connectionID = file.connectionID = link;
+            return true;
+        }
+        emit statusText(m_currentName + QLatin1Char(' ') + tr("reconnecting"));
+        if (!sleepUnlessStopped(m_retryDelayMs))
+            return false;
+    }
+    return false;
+}
+
+bool TransferWorker::linkIsUp() const
+{
+    IWHost *const host = m_main.host();
+    return host && !m_connectionID.isEmpty() && host->isConnectionActive(m_connectionID);
+}
+
+bool TransferWorker::withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step)
+{
+    for (int attempt = 0; attempt <= m_maxAttempts; ++attempt) {
+        if (!ensureLink(file, virtualPath))
+            return false;
+        if (step())
+            return true;
+        // Refused on a working road: a real answer, not a lost link.
+        if (discIsOwn(virtualPath) || linkIsUp() || !sleepUnlessStopped(m_retryDelayMs))
+            return false;
+    }
+    return false;
+}
+
+QString TransferWorker::relativeName(const QString &key) const
+{
+    if (!key.startsWith(m_basePath))
+        return QString();
+    QString name = key.mid(m_basePath.size());
+    if (!name.startsWith(QLatin1Char('/')))
+        name.prepend(QLatin1Char('/'));
+    return isSafeRelativeName(name) ? name : QString();
+}
+
+bool TransferWorker::shouldWrite(bool exists, const QString &name)
+{
+    if (!exists || m_policy == Policy::Always)
+        return true;
+    if (m_policy == Policy::Never || !m_question)
+        return false;
+    switch (m_question(lastSegment(name))) {
+    case Answer::Yes:
+        return true;
+    case Answer::YesToAll:
+        m_policy = Policy::Always;
+        return true;
+    case Answer::NoToAll:
+        m_policy = Policy::Never;
+        return false;
+    case Answer::No:
+        break;
+    }
+    return false;
+}
+
+void TransferWorker::reportChunk(qint64 done, qint64 total, qint64 asked, qint64 elapsedMs, int item)
+{
+    double percent = total > 0 ? 100.0 * double(done) / double(total) : 100.0;
+    if (percent > 100.0)
+        percent = 100.0;
+    // A chunk quicker than the clock's tick still counts as one millisecond.
+    const double speed = double(asked) / double(qMax<qint64>(elapsedMs, 1));
+    if (m_state != State::Paused)
+        emit progress(m_currentName, int(percent), speed, item, m_items.size());
+}
+
+void TransferWorker::run()
+{
+    int item = 0;
+    if (takeSlot() && !m_items.isEmpty()) {
+        // Keys inserted while folders expand sort after their folder, so one
+        // pass by key reaches them.
+        for (QString key = m_items.firstKey();;) {
+            ++item;
+            emit statusText(tr("opening") + QLatin1Char(' ') + key);
+            if (m_state == State::Stopped)
+                break;
+            const bool isFile = m_items.value(key);
+            Outcome outcome;
+            if (isFile)
+                outcome = m_download ? downloadFile(key, item) : uploadFile(key, item);
+            else
+                outcome = (m_download ? expandRemoteFolder(key) : expandLocalFolder(key)) ? Outcome::Done
+                                                                                           : Outcome::Failed;
+            if (outcome == Outcome::Stopped)
+                break;
+            if (outcome == Outcome::Done)
+                ++m_completed;
+            else if (outcome == Outcome::Failed)
+                ++m_failed;
+            const auto next = m_items.upperBound(key);
+            if (next == m_items.end())
+                break;
+            key = next.key();
+        }
+    }
+    if (!m_connectionID.isEmpty() && m_main.host())
+        m_main.host()->closeConnection(m_connectionID);
+    if (m_slots)
+        m_slots->removeFromQueue(this);
+    // Items the user chose to skip are no failure.
+    const bool allDone = m_state != State::Stopped && m_failed == 0;
+    if (m_state != State::Stopped && !m_items.isEmpty())
+        emit statusText(m_items.firstKey() + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
+                        QString::number(m_completed) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
+                        QString::number(m_items.size()));
+    m_returned = true;
+    emit finished(allDone);
+}
+
+bool TransferWorker::expandRemoteFolder(const QString &key)
+{
+    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    const QString name = relativeName(key);
+    if (name.isEmpty())
+        return false;
+    WDataStructure listing;
+    VirtualFile road(m_main);
+    // An empty folder lists as empty as a failed request does.
+    withLink(road, key, [&] {
+        listing = discIsOwn(key) ? m_main.engine()->listDirectory(key, m_main.userName(), false)
+                                 : WFtpCommands(m_main).listDirectory(key);
+        return !listing.getChildren().isEmpty();
+    });
+    for (const auto &row : listing.getChildren()) {
+        const QString rowName = row->gv(QStringLiteral("Name"));
+        if (!WFtpCommands::isSafeRowName(rowName))
+            continue;
+        m_items.insert(key + QLatin1Char('/') + rowName, row->gv(QStringLiteral("Extension")) != QLatin1String("directory"));
+    }
+    return QDir().mkpath(m_targetPath + name);
+}
+
+TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int item)
+{
+    m_currentName = relativeName(key);
+    if (m_currentName.isEmpty())
+        return Outcome::Failed;
+    const QString target = m_targetPath + m_currentName;
+    VirtualFile remote(m_main);
+    if (!withLink(remote, key, [&] { return remote.open(key, VirtualFile::Mode::Read); }))
+        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
+        remote.close();
+        return Outcome::Skipped;
+    }
+    const qint64 total = remote.size();
+    QSaveFile local(target);
+    // The temporary file lies beside the target; a symbolic link there is
+    // replaced, not followed.
+    local.setDirectWriteFallback(false);
+    if (total < 0 || !QDir().mkpath(parentOf(target)) || !local.open(QIODevice::WriteOnly)) {
+        remote.close();
+        return Outcome::Failed;
+    }
+    qint64 done = 0;
+    qint64 chunk = FirstChunk;
+    int attempts = 0;
+    QElapsedTimer cycle;
+    cycle.start();
+    while (done < total) {
+        if (!passPause()) {
+            local.cancelWriting();
+            remote.close();
+            return Outcome::Stopped;
+        }
+        const QByteArray data = remote.read(done, qMin(chunk, total - done));
+        if (data.isEmpty()) {
+            // A lost link or a file closed while idle: ask again from the same byte.
+            chunk = FirstChunk;
+            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
+                local.cancelWriting();
+                remote.close();
+                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+            }
+            if (!ensureLink(remote, key))
+                continue;
+            if (!remote.isOpen())
+                remote.open(key, VirtualFile::Mode::Read);
+            cycle.restart();
+            continue;
+        }
+        attempts = 0;
+        if (local.write(data) != data.size()) {
+            remote.close();
+            return Outcome::Failed;
+        }
+        done += data.size();
+        m_bytesMoved += data.size();
+        const qint64 elapsed = cycle.restart();
+        reportChunk(done, total, chunk, elapsed, item);
+        if (elapsed < QuickReadMs && chunk < LargestChunk)
+            chunk += FirstChunk;
+    }
+    remote.close();
+    return local.commit() ? Outcome::Done : Outcome::Failed;
+}
+
+bool TransferWorker::expandLocalFolder(const QString &key)
+{
+    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    const QString name = relativeName(key);
+    if (name.isEmpty())
+        return false;
+    const QFileInfoList entries =
+        QDir(key).entryInfoList(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot,
+                                QDir::Name);
+    for (const QFileInfo &entry : entries)
+        m_items.insert(key + QLatin1Char('/') + entry.fileName(), !entry.isDir());
+    const QString remote = m_targetPath + name;
+    // An existing folder is fine; a missing one fails its files one by one.
+    VirtualFile road(m_main);
+    withLink(road, remote, [&] {
+        return discIsOwn(remote)
+                   ? m_main.engine()->createDirectory(parentOf(remote), lastSegment(remote), m_main.userName())
+                   : WFtpCommands(m_main).createDirectory(parentOf(remote), lastSegment(remote));
+    });
+    return true;
+}
+
+TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
+{
+    m_currentName = relativeName(key);
+    if (m_currentName.isEmpty())
+        return Outcome::Failed;
+    QFile local(key);
+    if (!local.open(QIODevice::ReadOnly))
+        return Outcome::Failed;
+    const QString target = m_targetPath + m_currentName;
+    VirtualFile remote(m_main);
+    bool exists = false;
+    withLink(remote, target, [&] {
+        exists = discIsOwn(target) ? m_main.engine()->checkFileExist(target, m_main.userName())
+                                   : WFtpCommands(m_main).checkFileExist(target);
+        return exists;
+    });
+    if (m_state == State::Stopped)
+        return Outcome::Stopped;
+    if (!shouldWrite(exists, m_currentName))
+        return Outcome::Skipped;
+    // Emptied first, so a longer old file leaves no tail behind the new bytes.
+    if (!withLink(remote, target, [&] { return remote.open(target, VirtualFile::Mode::Write); }))
+        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    const qint64 total = local.size();
+    qint64 done = 0;
+    qint64 chunk = FirstChunk;
+    int attempts = 0;
+    QElapsedTimer cycle;
+    while (done < total) {
+        if (!passPause()) {
+            remote.close();
+            return Outcome::Stopped;
+        }
+        QByteArray data;
+        if (local.seek(done))
+            data = local.read(qMin(chunk, total - done));
+        if (data.isEmpty()) {
+            // The local file shrank or became unreadable: the copy would be short.
+            remote.close();
+            return Outcome::Failed;
+        }
+        cycle.start();
+        if (!remote.write(data, done)) {
+            chunk = FirstChunk;
+            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
+                remote.close();
+                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+            }
+            // Reopened without emptying: the bytes written so far stay.
+            if (ensureLink(remote, target) && !remote.isOpen())
+                remote.open(target, VirtualFile::Mode::ReadWrite);
+            continue;
+        }
+        attempts = 0;
+        done += data.size();
+        m_bytesMoved += data.size();
+        const qint64 elapsed = cycle.elapsed();
+        reportChunk(done, total, chunk, elapsed, item);
+        if (elapsed < QuickWriteMs && chunk < LargestChunk)
+            chunk += FirstChunk;
+    }
+    remote.close();
+    return Outcome::Done;
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class TransferSlotQueue;
+class VirtualFile;
+class WFtpMain;
+
+// One transfer's worker: files and folders copied from a shared disc into a
+// local folder (download) or from local paths into a folder of a shared disc
+// (upload), in chunks that grow while requests are quick. Runs on a pool
+// thread; it reports only through its signals and never touches widgets.
+//
+// A download goes to a temporary file beside its target that replaces the
+// target only once complete, so a stopped or failed item leaves an existing
+// target as it was. After a lost link or a closed remote file the item goes
+// on at the byte where it stopped. Names from a peer's listing never reach
+// outside the chosen folder.
+class TransferWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Answer { Yes, YesToAll, No, NoToAll };
+    // Asked on the worker's thread with the target's name when it exists.
+    using OverwriteQuestion = std::function<Answer(const QString &name)>;
+
+    static constexpr qint64 FirstChunk = 10536;
+    static constexpr qint64 LargestChunk = 24 * FirstChunk;
+
+    // items: path -> true for a file, false for a folder (virtual paths for
+    // a download, local ones for an upload); basePath is cut from the front
+    // of each to name it under targetPath.
+    TransferWorker(WFtpMain &main, const QMap<QString, bool> &items, const QString &targetPath,
+                   const QString &basePath, TransferSlotQueue *queue);
+
+    bool isDownload() const { return m_download; }
+    void setOverwriteQuestion(OverwriteQuestion question) { m_question = std::move(question); }
+    // Waits between reconnection attempts and while paused; tests shorten them.
+    void setRetryDelayMs(int ms) { m_retryDelayMs = ms; }
+    // Consecutive failed attempts on one chunk before its item fails.
+    void setMaxAttempts(int attempts) { m_maxAttempts = attempts; }
+
+    // The whole run; call once, on a pool thread.
+    void run();
+    // Any thread; none blocks.
+    void stop() { m_state = State::Stopped; }
+    void pause();
+    void resume();
+    bool isPaused() const { return m_state == State::Paused; }
+    bool isStopped() const { return m_state == State::Stopped; }
+
+    // True once run() has ended.
+    bool hasReturned() const { return m_returned; }
+    qint64 bytesMoved() const { return m_bytesMoved; }
+    int completedItems() const { return m_completed; }
+    int failedItems() const { return m_failed; }
+
+signals:
+    void statusText(const QString &text);
+    // speed in bytes per millisecond of the last chunk
+    void progress(const QString &name, int percent, double speed, int item, int items);
+    // allDone: not stopped and no item failed (skipped ones do not count).
+    void finished(bool allDone);
+
+private:
+    enum class State { Running, Paused, Stopped };
+    enum class Outcome { Done, Skipped, Failed, Stopped };
+
+    bool takeSlot();
+    // Holds while paused, giving the slot back meanwhile; false on stop.
+    bool passPause();
+    bool sleepUnlessStopped(int ms);
+    bool ensureLink(VirtualFile &file, const QString &virtualPath);
+    bool linkIsUp() const;
+    // Runs step until it succeeds or is refused on a working link, making
+    // the link again after it was lost.
+    bool withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step);
+    bool discIsOwn(const QString &virtualPath) const;
+    QString relativeName(const QString &key) const;
+    bool shouldWrite(bool exists, const QString &name);
+
+    Outcome downloadFile(const QString &key, int item);
+    bool expandRemoteFolder(const QString &key);
+    Outcome uploadFile(const QString &key, int item);
+    bool expandLocalFolder(const QString &key);
+    void reportChunk(qint64 done, qint64 total, qint64 asked, qint64 elapsedMs, int item);
+
+    WFtpMain &m_main;
+    QMap<QString, bool> m_items;
+    const QString m_targetPath;
+    const QString m_basePath;
+    TransferSlotQueue *const m_slots;
+    const bool m_download;
+    OverwriteQuestion m_question;
+    enum class Policy { Ask, Always, Never } m_policy = Policy::Ask;
+    int m_retryDelayMs = 2000;
+    int m_maxAttempts = 30;
+    std::atomic<State> m_state{State::Running};
+    std::atomic<int> m_completed{0};
+    std::atomic<int> m_failed{0};
+    std::atomic<bool> m_returned{false};
+    std::atomic<qint64> m_bytesMoved{0};
+    QString m_currentName;
+    QString m_connectionID;
+};

@@ -1,0 +1,167 @@
+// Transfers between two real clients of a real wivora-server on 127.0.0.1:
+// alice downloads from and uploads to the disc bob shares with her, while
+// bob's client is killed with SIGKILL in the middle and started again.
+#include "E2eFixture.h"
+
+#include <WFtpProtocol.h>
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QtTest>
+
+using namespace WFtpProtocol;
+
+namespace {
+
+const QString Plugin = QStringLiteral("WFtp");
+const QString Disc = QStringLiteral("vls/bob/docs/root");
+constexpr int TransferWaitMs = 600000;
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray sha256(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && sha.addData(&file) ? sha.result() : QByteArray();
+}
+
+// Relative path -> SHA-256 of each file (empty for a folder); a single file
+// gives one entry.
+QMap<QString, QByteArray> tree(const QString &top)
+{
+    QMap<QString, QByteArray> entries;
+    if (QFileInfo(top).isFile())
+        entries.insert(QString(), sha256(top));
+    QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.insert(path.mid(top.size()), QFileInfo(path).isDir() ? QByteArray() : sha256(path));
+    }
+    return entries;
+}
+
+} // namespace
+
+class tst_TransferLoopback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void survivesTheSenderKilled_data();
+    void survivesTheSenderKilled();
+
+private:
+    KvrConfig invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument);
+
+    E2eFixture m_fixture;
+    std::unique_ptr<ClientProcess> m_alice, m_bob;
+    QTemporaryDir m_files;
+};
+
+KvrConfig tst_TransferLoopback::invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument)
+{
+    bool invoked = false;
+    const KvrConfig result = client.probe().invoke(Plugin, operation, argument, &invoked, 60000);
+    if (!invoked)
+        qWarning("%s could not be invoked", qPrintable(operation));
+    return result;
+}
+
+void tst_TransferLoopback::initTestCase()
+{
+    QVERIFY(m_files.isValid());
+    const QString docs = m_files.filePath("docs");
+    QVERIFY(QDir().mkpath(docs));
+    QVERIFY(writeBytes(docs + "/big.bin", E2eFixture::randomBytes(100 * 1024 * 1024)));
+    // 200 files in 10 folders, alike on bob's disc and in alice's folder.
+    for (const char *side : {"docs/tree", "mine/tree"}) {
+        for (int i = 0; i < 200; ++i) {
+            const QString folder = m_files.filePath(side) + QString("/d%1").arg(i % 10);
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(writeBytes(folder + QString("/f%1.bin").arg(i), E2eFixture::randomBytes(20000 + 997 * i)));
+        }
+    }
+    QVERIFY(QDir().mkpath(m_files.filePath("received")));
+
+    QVERIFY(m_fixture.startService({"alice", "bob"}, {{"alice", "bob"}}));
+    m_alice = m_fixture.client("alice");
+    m_bob = m_fixture.client("bob");
+    for (ClientProcess *client : {m_alice.get(), m_bob.get()}) {
+        QVERIFY(client && client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
+        QVERIFY2(client->start(), qPrintable(client->diagnostics()));
+    }
+    KvrConfig share;
+    share.sv("path", docs);
+    share.sv("users", "alice");
+    QCOMPARE(invoke(*m_bob, "shareFolder", share).gv("disc"), Disc);
+}
+
+void tst_TransferLoopback::survivesTheSenderKilled_data()
+{
+    QTest::addColumn<QString>("files");
+    QTest::addColumn<QString>("folders");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("source");      // local folder holding what is sent
+    QTest::addColumn<QString>("destination"); // local folder where it lands
+    QTest::addColumn<qint64>("killAfter");    // bytes arrived
+    QTest::newRow("100 MiB download") << Disc + "/big.bin" << "" << "received" << Disc << "docs/big.bin"
+                                      << "received/big.bin" << qint64(8 * 1024 * 1024);
+    QTest::newRow("200-file download") << "" << Disc + "/tree" << "received" << Disc << "docs/tree"
+                                       << "received/tree" << qint64(2 * 1024 * 1024);
+    QTest::newRow("200-file upload") << "" << "<mine>/tree" << Disc + "/up" << "<mine>" << "mine/tree"
+                                     << "docs/up/tree" << qint64(2 * 1024 * 1024);
+}
+
+void tst_TransferLoopback::survivesTheSenderKilled()
+{
+    QFETCH(QString, files);
+    QFETCH(QString, folders);
+    QFETCH(QString, target);
+    QFETCH(QString, base);
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(qint64, killAfter);
+    if (!m_bob->isRunning())
+        QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
+    const QString mine = m_files.filePath("mine");
+    QVERIFY(QDir().mkpath(m_files.filePath("docs/up")));
+    KvrConfig request;
+    request.sv("files", files);
+    request.sv("folders", QString(folders).replace("<mine>", mine));
+    request.sv("target", target.startsWith("vls/") ? target : m_files.filePath(target));
+    request.sv("base", QString(base).replace("<mine>", mine));
+    const KvrConfig started = invoke(*m_alice, "startTransfer", request);
+    QVERIFY(started.checkResult());
+    KvrConfig state;
+    state.sv("id", started.gv("id"));
+
+    // Cut once in the middle: bob's client dies without a word.
+    const QString landing = m_files.filePath(destination);
+    // Polled closely: loopback moves a file in moments.
+    QDeadlineTimer arriving(TransferWaitMs);
+    while (invoke(*m_alice, "transferState", state).gv("bytes").toLongLong() < killAfter && !arriving.hasExpired())
+        QThread::msleep(1);
+    QVERIFY(m_bob->kill());
+    if (destination.endsWith(".bin")) {
+        // Nothing under the target's name until the file is whole.
+        QVERIFY(!QFile::exists(landing));
+    }
+    QVERIFY(invoke(*m_alice, "transferState", state).gv("returned") == "false");
+    QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(invoke(*m_alice, "transferState", state).gv("returned"), QString("true"), TransferWaitMs);
+    const KvrConfig done = invoke(*m_alice, "transferState", state);
+    QVERIFY2(done.checkResult(), qPrintable(done.gv("failed") + " failed"));
+    QVERIFY(!tree(landing).isEmpty());
+    QCOMPARE(tree(landing), tree(m_files.filePath(source)));
+}
+
+QTEST_GUILESS_MAIN(tst_TransferLoopback)
+#include "tst_TransferLoopback.moc"

@@ -1,0 +1,314 @@
+// The transfer worker against the real serving engine: alice's plug-in
+// downloads from and uploads to bob's disc (or her own) in temporary folders.
+#include "TransferFixture.h"
+
+#include <TransferSlotQueue.h>
+#include <TransferWorker.h>
+#include <WFtpProtocol.h>
+
+#include <QtTest>
+
+class tst_TransferWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void copiesFolderTrees_data();
+    void copiesFolderTrees();
+    void chunksGrowFromTheFirstSize();
+    void overwriteAnswers_data();
+    void overwriteAnswers();
+    void failedItemsLeaveTheTargetAsItWas_data();
+    void failedItemsLeaveTheTargetAsItWas();
+    void stopMidFileLeavesNoTrace();
+    void hostileNamesStayInTheFolder_data();
+    void hostileNamesStayInTheFolder();
+    void resumesAfterTheRemoteFileWasClosed_data();
+    void resumesAfterTheRemoteFileWasClosed();
+    void uploadReplacesALongerFileExactly();
+    void uploadWithoutWriteRightFails();
+
+private:
+    std::unique_ptr<TransferFixture> m_net;
+};
+
+void tst_TransferWorker::init()
+{
+    m_net = std::make_unique<TransferFixture>();
+}
+
+void tst_TransferWorker::cleanup()
+{
+    m_net.reset();
+}
+
+void tst_TransferWorker::copiesFolderTrees_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<QString>("disc");
+    QTest::addColumn<QString>("discFolder");
+    QTest::addColumn<int>("links");
+    QTest::newRow("download from a contact") << true << "vls/bob/docs/root" << "bob" << 1;
+    QTest::newRow("download from the own disc") << true << "vls/alice/docs/root" << "alice" << 0;
+    QTest::newRow("upload to a contact") << false << "vls/bob/docs/root" << "bob" << 1;
+    QTest::newRow("upload to the own disc") << false << "vls/alice/docs/root" << "alice" << 0;
+}
+
+void tst_TransferWorker::copiesFolderTrees()
+{
+    QFETCH(bool, download);
+    QFETCH(QString, disc);
+    QFETCH(QString, discFolder);
+    QFETCH(int, links);
+    const QString source = m_net->path(download ? discFolder : "local") + "/tree";
+    const QString target = m_net->path(download ? "local" : discFolder) + "/tree";
+    TransferFixture::makeTree(source);
+    ShareFixture::writeFile(m_net->path(download ? discFolder : "local") + "/single.bin", "single");
+
+    QMap<QString, bool> items;
+    if (download)
+        items = {{disc + "/tree", false}, {disc + "/single.bin", true}};
+    else
+        items = {{m_net->path("local/tree"), false}, {m_net->path("local/single.bin"), true}};
+    TransferWorker worker(m_net->main(), items, download ? m_net->path("local") : disc,
+                          download ? disc : m_net->path("local"), nullptr);
+    QCOMPARE(worker.isDownload(), download);
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    QSignalSpy texts(&worker, &TransferWorker::statusText);
+    worker.run();
+
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(TransferFixture::tree(target), TransferFixture::tree(source));
+    QCOMPARE(ShareFixture::readFile(m_net->path(download ? "local" : discFolder) + "/single.bin"), QByteArray("single"));
+    // tree, 2 folders, 5 files in it, single.bin
+    QCOMPARE(worker.completedItems(), 9);
+    QCOMPARE(texts.last().first().toString(), items.firstKey() + " completed 9 of 9");
+    QCOMPARE(m_net->alice.linksOpened.load(), links);
+    // Folders are made before their files arrive: nothing is left open.
+    QCOMPARE(m_net->bobPlugin->commandParser().engine()->openedFileCount(), 0);
+}
+
+void tst_TransferWorker::chunksGrowFromTheFirstSize()
+{
+    const QByteArray source = TransferFixture::pattern(4 * 1024 * 1024);
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/big.bin"), source));
+    TransferWorker worker(m_net->main(), {{"vls/bob/docs/root/big.bin", true}}, m_net->path("local"),
+                          "vls/bob/docs/root", nullptr);
+    QList<double> speeds;
+    connect(&worker, &TransferWorker::progress, [&](const QString &, int, double speed) { speeds << speed; });
+    worker.run();
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/big.bin")), source);
+
+    QList<qint64> counts;
+    for (const KvrConfig &sent : m_net->alice.sentCommands()) {
+        if (sent.gv("command") == WFtpProtocol::ReadFile)
+            counts << sent.gv("count").toLongLong();
+    }
+    QVERIFY(counts.size() >= 3);
+    // Loopback answers well within the growth bound, so the first ones grow
+    // step by step.
+    QCOMPARE(counts.mid(0, 3), (QList<qint64>{10536, 21072, 31608}));
+    for (qint64 count : counts)
+        QVERIFY2(count <= TransferWorker::LargestChunk, qPrintable(QString::number(count)));
+    for (double speed : speeds)
+        QVERIFY(qIsFinite(speed) && speed > 0);
+}
+
+void tst_TransferWorker::overwriteAnswers_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<QList<int>>("answers");
+    QTest::addColumn<QString>("written"); // per target: 1 replaced, 0 kept
+    QTest::addColumn<int>("questions");
+    const QList<int> yes{int(TransferWorker::Answer::Yes), int(TransferWorker::Answer::No),
+                         int(TransferWorker::Answer::Yes)};
+    const QList<int> yesToAll{int(TransferWorker::Answer::No), int(TransferWorker::Answer::YesToAll)};
+    const QList<int> noToAll{int(TransferWorker::Answer::Yes), int(TransferWorker::Answer::NoToAll)};
+    for (bool download : {true, false}) {
+        const char *road = download ? "download: " : "upload: ";
+        QTest::newRow(QByteArray(road) + "yes, no, yes") << download << yes << "101" << 3;
+        QTest::newRow(QByteArray(road) + "no, yes to all") << download << yesToAll << "011" << 2;
+        QTest::newRow(QByteArray(road) + "yes, no to all") << download << noToAll << "100" << 2;
+    }
+}
+
+void tst_TransferWorker::overwriteAnswers()
+{
+    QFETCH(bool, download);
+    QFETCH(QList<int>, answers);
+    QFETCH(QString, written);
+    QFETCH(int, questions);
+    const QString from = m_net->path(download ? "bob" : "local");
+    const QString to = m_net->path(download ? "local" : "bob");
+    QMap<QString, bool> items;
+    for (const char *name : {"a", "b", "c"}) {
+        ShareFixture::writeFile(from + '/' + name, QByteArray("new ") + name);
+        ShareFixture::writeFile(to + '/' + name, QByteArray("old content of ") + name);
+        items.insert((download ? QString("vls/bob/docs/root/") : from + '/') + name, true);
+    }
+    TransferWorker worker(m_net->main(), items, download ? to : "vls/bob/docs/root",
+                          download ? "vls/bob/docs/root" : from, nullptr);
+    QStringList asked;
+    worker.setOverwriteQuestion([&](const QString &name) {
+        asked << name;
+        return TransferWorker::Answer(answers.value(asked.size() - 1, int(TransferWorker::Answer::No)));
+    });
+    worker.run();
+    QCOMPARE(asked.size(), questions);
+    QCOMPARE(asked.first(), QString("a"));
+    int i = 0;
+    for (const char *name : {"a", "b", "c"}) {
+        const QByteArray expected =
+            written.at(i++) == '1' ? QByteArray("new ") + name : QByteArray("old content of ") + name;
+        QCOMPARE(ShareFixture::readFile(to + '/' + name), expected);
+    }
+    QCOMPARE(worker.completedItems(), written.count('1'));
+}
+
+void tst_TransferWorker::failedItemsLeaveTheTargetAsItWas_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::newRow("missing remote file") << "vls/bob/docs/root/gone.bin";
+    QTest::newRow("folder in place of a file") << "vls/bob/docs/root/folder";
+    QTest::newRow("disc not shared with us") << "vls/bob/other/root/gone.bin";
+}
+
+void tst_TransferWorker::failedItemsLeaveTheTargetAsItWas()
+{
+    QFETCH(QString, item);
+    QDir().mkpath(m_net->path("bob/folder"));
+    const QString target = m_net->path("local") + item.mid(item.lastIndexOf('/'));
+    QVERIFY(ShareFixture::writeFile(target, "keep me"));
+    TransferWorker worker(m_net->main(), {{item, true}}, m_net->path("local"), item.left(item.lastIndexOf('/')),
+                          nullptr);
+    worker.setOverwriteQuestion([](const QString &) { return TransferWorker::Answer::YesToAll; });
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    QSignalSpy texts(&worker, &TransferWorker::statusText);
+    worker.run();
+    QCOMPARE(ShareFixture::readFile(target), QByteArray("keep me"));
+    QCOMPARE(QDir(m_net->path("local")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    QCOMPARE(worker.failedItems(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(texts.last().first().toString(), item + " completed 0 of 1");
+}
+
+void tst_TransferWorker::stopMidFileLeavesNoTrace()
+{
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/big.bin"), TransferFixture::pattern(8 * 1024 * 1024)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/big.bin"), "previous"));
+    TransferSlotQueue queue;
+    TransferWorker worker(m_net->main(), {{"vls/bob/docs/root/big.bin", true}}, m_net->path("local"),
+                          "vls/bob/docs/root", &queue);
+    worker.setOverwriteQuestion([](const QString &) { return TransferWorker::Answer::Yes; });
+    connect(&worker, &TransferWorker::progress, [&](const QString &, int percent) {
+        if (percent > 0)
+            worker.stop();
+    });
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    worker.run();
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/big.bin")), QByteArray("previous"));
+    QCOMPARE(QDir(m_net->path("local")).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
+    QCOMPARE(queue.heldSlots(), 0);
+    QCOMPARE(m_net->bobPlugin->commandParser().engine()->openedFileCount(), 0);
+}
+
+void tst_TransferWorker::hostileNamesStayInTheFolder_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("base");
+    QTest::newRow("parent segment") << "vls/bob/docs/root/../../../evil" << "vls/bob/docs/root";
+    QTest::newRow("key outside the base") << "vls/bob/docs/root/a" << "vls/bob/docs/root/sub";
+    QTest::newRow("dot segment") << "vls/bob/docs/root/./a" << "vls/bob/docs/root";
+    QTest::newRow("empty segment") << "vls/bob/docs/root//a" << "vls/bob/docs/root";
+    QTest::newRow("backslash") << "vls/bob/docs/root/..\\..\\evil" << "vls/bob/docs/root";
+}
+
+void tst_TransferWorker::hostileNamesStayInTheFolder()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, base);
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a"), "a"));
+    QDir().mkpath(m_net->path("local/in"));
+    const auto before = TransferFixture::tree(m_net->root.path());
+    TransferWorker worker(m_net->main(), {{key, true}}, m_net->path("local/in"), base, nullptr);
+    worker.run();
+    QCOMPARE(worker.failedItems(), 1);
+    QCOMPARE(TransferFixture::tree(m_net->root.path()), before);
+}
+
+void tst_TransferWorker::resumesAfterTheRemoteFileWasClosed_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::newRow("download") << true;
+    QTest::newRow("upload") << false;
+}
+
+void tst_TransferWorker::resumesAfterTheRemoteFileWasClosed()
+{
+    QFETCH(bool, download);
+    const QByteArray source = TransferFixture::pattern(6 * 1024 * 1024 + 3);
+    const QString from = m_net->path(download ? "bob/f.bin" : "local/f.bin");
+    const QString to = m_net->path(download ? "local/f.bin" : "bob/f.bin");
+    QVERIFY(ShareFixture::writeFile(from, source));
+    TransferSlotQueue queue;
+    TransferWorker worker(m_net->main(), {{download ? "vls/bob/docs/root/f.bin" : from, true}},
+                          download ? m_net->path("local") : "vls/bob/docs/root",
+                          download ? "vls/bob/docs/root" : m_net->path("local"), &queue);
+    worker.setRetryDelayMs(20);
+    // Paused after the first chunks; the owner closes its idle files meanwhile.
+    bool closed = false;
+    connect(&worker, &TransferWorker::progress, [&](const QString &, int percent) {
+        if (closed || percent < 5)
+            return;
+        closed = true;
+        worker.pause();
+    });
+    connect(&worker, &TransferWorker::statusText, [&](const QString &text) {
+        if (!text.endsWith(" paused"))
+            return;
+        QCOMPARE(queue.heldSlots(), 0);
+        m_net->bobPlugin->commandParser().engine()->closeAllFiles();
+        worker.resume();
+    });
+    worker.run();
+    QVERIFY(closed);
+    QCOMPARE(worker.completedItems(), 1);
+    const QByteArray copy = ShareFixture::readFile(to);
+    QCOMPARE(copy.size(), source.size());
+    QVERIFY(copy == source);
+}
+
+void tst_TransferWorker::uploadReplacesALongerFileExactly()
+{
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/f.txt"), TransferFixture::pattern(100000)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/f.txt"), "short"));
+    TransferWorker worker(m_net->main(), {{m_net->path("local/f.txt"), true}}, "vls/bob/docs/root",
+                          m_net->path("local"), nullptr);
+    worker.setOverwriteQuestion([](const QString &) { return TransferWorker::Answer::Yes; });
+    worker.run();
+    QCOMPARE(worker.completedItems(), 1);
+    QCOMPARE(ShareFixture::readFile(m_net->path("bob/f.txt")), QByteArray("short"));
+}
+
+void tst_TransferWorker::uploadWithoutWriteRightFails()
+{
+    WFtpEngine &bobs = *m_net->bobPlugin->commandParser().engine();
+    QDir().mkpath(m_net->path("bob/ro"));
+    const QString disc = bobs.addSharedDisc(m_net->path("bob/ro"), "ro");
+    bobs.addPermittedUser(ShareFixture::record("alice", {"1"}), disc, "root");
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/f.txt"), "data"));
+    TransferWorker worker(m_net->main(), {{m_net->path("local/f.txt"), true}}, "vls/bob/ro/root",
+                          m_net->path("local"), nullptr);
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    worker.run();
+    QCOMPARE(worker.failedItems(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(!QFile::exists(m_net->path("bob/ro/f.txt")));
+}
+
+QTEST_GUILESS_MAIN(tst_TransferWorker)
+#include "tst_TransferWorker.moc"
