@@ -107,7 +107,10 @@ void tst_Controller::idleFilesAreSwept()
     WFtpMain &main = m_alicePlugin->controller();
     main.setMaintenanceIntervals(20, 600000);
     WFtpEngine &serving = *m_alicePlugin->commandParser().engine();
-    QSignalSpy closed(&serving, &WFtpEngine::signalFileClosed);
+    // The sweep runs on the maintenance thread: its closings are recorded here.
+    QStringList closed;
+    connect(&serving, &WFtpEngine::signalFileClosed, this, [&](const QString &fileID) { closed.append(fileID); },
+            Qt::QueuedConnection);
     const QString idle = serving.openFile("vls/alice/docs/root/a.txt", "bob");
     QVERIFY(ShareFixture::writeFile(m_files->docs() + "/b.txt", "beta"));
     const QString busy = serving.openFile("vls/alice/docs/root/b.txt", "bob");
@@ -119,8 +122,9 @@ void tst_Controller::idleFilesAreSwept()
         QTest::qWait(100);
     }
     QTRY_COMPARE(closed.size(), 1);
-    QCOMPARE(closed[0][0].toString(), idle);
+    QCOMPARE(closed.first(), idle);
     QCOMPARE(serving.openedFileCount(), 1);
+    disconnect(&serving, &WFtpEngine::signalFileClosed, this, nullptr);
 }
 
 void tst_Controller::logoutClosesEveryFile()
