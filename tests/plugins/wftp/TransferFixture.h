@@ -45,8 +45,9 @@ public:
     static QByteArray pattern(int size, int seed = 0)
     {
         QByteArray bytes(size, Qt::Uninitialized);
-        for (int i = 0; i < size; ++i)
-            bytes[i] = char((i * 131 + i / 4093 + seed * 7) & 0xff);
+        // Unsigned: the pattern wraps for files over 16 MiB.
+        for (quint32 i = 0; i < quint32(size); ++i)
+            bytes[int(i)] = char((i * 131u + i / 4093u + quint32(seed) * 7u) & 0xffu);
         return bytes;
     }
     // Relative name -> SHA-256 of every file under folder (folders too, empty).
