@@ -1,5 +1,6 @@
 #include "WMailConversationPage.h"
 
+#include "FilesPlugin.h"
 #include "TextPlugin.h"
 #include "WMailHtmlSanitizer.h"
 
@@ -111,6 +112,19 @@ QString WMailConversationPage::getItemHtml(WMailConversation &conversation, cons
         const QByteArray preview = conversation.loadItemPreview(id);
         if (!preview.isEmpty())
             items.insert(id, QSharedPointer<TextPlugin>::create(id, preview));
+    } else if (!items.contains(id) && pluginName == FilesPlugin::Name) {
+        auto item = QSharedPointer<FilesPlugin>::create(id);
+        item->setConversation(conversation.sharedFromThis());
+        QByteArray preview = conversation.loadItemPreview(id);
+        // Received items arrive with their data only: the preview is made once.
+        if (preview.isEmpty()) {
+            preview = item->getPreviewData();
+            if (!preview.isEmpty())
+                conversation.storeItemPreview(id, preview);
+        }
+        item->setPreviewData(preview);
+        if (!preview.isEmpty())
+            items.insert(id, item);
     }
     const QSharedPointer<IWMailPlugin> item = items.value(id);
     return QStringLiteral("<div>") + (item ? item->getHtml() : QString()) + QStringLiteral("</div>");
