@@ -72,7 +72,7 @@ QString WMailFiles::formatSize(qint64 bytes)
     return QString::number(bytes) + QLatin1Char(' ') + unit;
 }
 
-QByteArray WMailFiles::encode(const QStringList &paths, QString *error)
+QByteArray WMailFiles::encode(const QStringList &paths, QString *error, const std::function<bool(int)> &proceed)
 {
     QList<QFileInfo> files;
     qint64 total = 0;
@@ -91,7 +91,10 @@ QByteArray WMailFiles::encode(const QStringList &paths, QString *error)
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);
     prepared(out) << qint32(files.size());
-    for (const QFileInfo &info : files) {
+    for (int i = 0; i < files.size(); ++i) {
+        if (proceed && !proceed(i))
+            return QByteArray();
+        const QFileInfo &info = files.at(i);
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly)) {
             *error = QObject::tr("Cannot read %1: %2").arg(info.filePath(), file.errorString());

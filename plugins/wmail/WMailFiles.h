@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The byte forms of a files item and what is done with them away from any
 // widget: building the item data from local files, its preview, reading
 // one entry back, and saving a received entry into a folder the user chose.
@@ -30,7 +32,10 @@ public:
     // The item data of the regular files among paths (anything else is left
     // out, so the count matches the entries). Empty, with the reason in
     // *error, when a file cannot be read or the files are too big to send.
-    static QByteArray encode(const QStringList &paths, QString *error);
+    // proceed, when given, is asked before each file (with the number done)
+    // and stops the work (empty, no error) when it answers false.
+    static QByteArray encode(const QStringList &paths, QString *error,
+                             const std::function<bool(int)> &proceed = {});
     // The preview (names and sizes) of item data; empty when it is damaged.
     static QByteArray preview(const QByteArray &data);
     // The names and sizes of a preview; as many as its bytes hold.

@@ -16,6 +16,7 @@ class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QToolBar;
+class FilesEditor;
 class TextPluginEditor;
 class WTalkRendererWebView;
 
@@ -41,6 +42,7 @@ public:
 
     WTalkRendererWebView *webView() const { return m_view; }
     TextPluginEditor *textEditor() const { return m_textEditor; }
+    FilesEditor *filesEditor() const { return m_filesEditor; }
     QComboBox *historyBox() const { return m_history; }
     QLineEdit *searchLine() const { return m_searchLine; }
     void setLinkOpener(const LinkOpener &opener) { m_openLink = opener; }
@@ -77,6 +79,7 @@ private:
     WTalkWebDownloadManager m_downloads;
     QStackedWidget *m_editors;
     TextPluginEditor *m_textEditor;
+    FilesEditor *m_filesEditor;
     QComboBox *m_history;
     QLineEdit *m_searchLine;
     QPushButton *m_searchButton;
