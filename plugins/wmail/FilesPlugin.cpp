@@ -3,6 +3,7 @@
 #include "FilesRenderer.h"
 #include "WMailFiles.h"
 #include "WMailStructure.h"
+#include "WTalkRendererPluginFactory.h"
 
 const QString FilesPlugin::Name = QStringLiteral("files");
 
@@ -29,11 +30,7 @@ QByteArray FilesPlugin::getData()
 
 QString FilesPlugin::getHtml()
 {
-    // Only ids of the braced form reach the page.
-    if (!WMailStructure::isValidId(m_id))
-        return QString();
-    return QStringLiteral("<object type=\"wivora/glimpserenderer\" width=\"100%\" height=\"140px\" glimpseid=\"")
-        + m_id + QStringLiteral("\"></object>");
+    return WTalkRendererPluginFactory::objectHtml(m_id);
 }
 
 QImage FilesPlugin::getPluginIcon()
