@@ -1,5 +1,6 @@
 #include "PhotoAlbumPlugin.h"
 
+#include "PhotoAlbumRenderer.h"
 #include "WMailPhotoAlbum.h"
 #include "WMailStructure.h"
 #include "WTalkRendererPluginFactory.h"
@@ -44,8 +45,9 @@ void PhotoAlbumPlugin::setConversation(const QSharedPointer<IWMailConversation> 
 
 QWidget *PhotoAlbumPlugin::getRendererWidget()
 {
-    // The carousel that shows the thumbnails is not built yet.
-    return nullptr;
+    auto *renderer = new PhotoAlbumRenderer;
+    renderer->loadPreview(m_preview);
+    return renderer;
 }
 
 QByteArray PhotoAlbumPlugin::getPreviewData()
