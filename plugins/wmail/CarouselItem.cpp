@@ -17,11 +17,11 @@ CarouselItem::CarouselItem(const QImage &picture, const QString &caption, QGraph
     render(picture, caption);
 }
 
-void CarouselItem::render(const QImage &picture, const QString &caption)
+QPixmap CarouselItem::standing(const QImage &picture, int width, int height)
 {
-    const QImage scaled = picture.scaled(Width, Width, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = picture.scaled(width, width, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QImage reflection = scaled.mirrored(false, true)
-                            .scaled(scaled.width(), Width, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                            .scaled(scaled.width(), 80, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                             .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
         QPainter fade(&reflection);
@@ -31,15 +31,20 @@ void CarouselItem::render(const QImage &picture, const QString &caption)
         fade.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         fade.fillRect(reflection.rect(), gradient);
     }
-    QPixmap pixmap(Width, Height);
+    QPixmap pixmap(width, height);
     pixmap.fill(Qt::black);
     {
         QPainter painter(&pixmap);
-        const int x = Width / 2 - scaled.width() / 2;
-        painter.drawImage(x, Width - scaled.height(), scaled);
-        painter.drawImage(x, Width, reflection);
+        const int x = width / 2 - scaled.width() / 2;
+        painter.drawImage(x, width - scaled.height(), scaled);
+        painter.drawImage(x, width, reflection);
     }
-    setPixmap(pixmap);
+    return pixmap;
+}
+
+void CarouselItem::render(const QImage &picture, const QString &caption)
+{
+    setPixmap(standing(picture, Width, Height));
     m_caption->setTransform(QTransform::fromTranslate(-Width, Height));
     m_caption->setPlainText(QFontMetrics(m_caption->font()).elidedText(caption, Qt::ElideRight, 3 * Width));
     m_caption->setZValue(1);

@@ -24,6 +24,10 @@ public:
     void setFront(bool front) { m_front = front; }
     QGraphicsTextItem *captionItem() const { return m_caption; }
 
+    // A black width x height pixmap with the picture fitted into width x
+    // width standing on the line y = width, its fading reflection below.
+    static QPixmap standing(const QImage &picture, int width, int height);
+
     void updateTransform();
 
 signals:

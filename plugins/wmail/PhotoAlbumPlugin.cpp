@@ -46,6 +46,7 @@ void PhotoAlbumPlugin::setConversation(const QSharedPointer<IWMailConversation> 
 QWidget *PhotoAlbumPlugin::getRendererWidget()
 {
     auto *renderer = new PhotoAlbumRenderer;
+    renderer->setItem(m_conversation, m_id);
     renderer->loadPreview(m_preview);
     return renderer;
 }

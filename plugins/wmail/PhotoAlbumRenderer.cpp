@@ -1,5 +1,6 @@
 #include "PhotoAlbumRenderer.h"
 
+#include "QPictureDetails.h"
 #include "TabCarousel.h"
 #include "WMailPhotoAlbum.h"
 
@@ -20,6 +21,33 @@ PhotoAlbumRenderer::PhotoAlbumRenderer(QWidget *parent) : QWidget(parent), m_car
     outer->addLayout(grid, 0, 0);
     grid->addWidget(m_carousel, 0, 0);
     setStyleSheet(QStringLiteral("background: black; border-style: none"));
+    connect(m_carousel, &TabCarousel::pictureOpened, this, &PhotoAlbumRenderer::openPictures);
+}
+
+void PhotoAlbumRenderer::setItem(const QWeakPointer<IWMailConversation> &conversation, const QString &itemId)
+{
+    m_conversation = conversation;
+    m_itemId = itemId;
+}
+
+QPictureDetails *PhotoAlbumRenderer::openPictures(int index)
+{
+    const QSharedPointer<IWMailConversation> conversation = m_conversation.toStrongRef();
+    if (!conversation)
+        return nullptr;
+    const QList<WMailPhotoAlbum::Picture> pictures = WMailPhotoAlbum::readPictures(conversation->loadItemData(m_itemId));
+    if (pictures.isEmpty())
+        return nullptr;
+    // The page's engine may delete this widget at any time: the viewer
+    // belongs to the window and runs without a nested event loop.
+    auto *viewer = new QPictureDetails(window());
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    for (const WMailPhotoAlbum::Picture &picture : pictures)
+        viewer->addPicture(picture.image, picture.name);
+    viewer->setCurrentIndex(index);
+    viewer->arrangeItems();
+    viewer->open();
+    return viewer;
 }
 
 void PhotoAlbumRenderer::loadPreview(const QByteArray &preview)
