@@ -2,7 +2,6 @@
 
 #include "WMailStreams.h"
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>

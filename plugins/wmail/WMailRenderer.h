@@ -17,6 +17,7 @@ class QSplitter;
 class QStackedWidget;
 class QToolBar;
 class FilesEditor;
+class PhotoAlbumEditor;
 class TextPluginEditor;
 class WTalkRendererWebView;
 
@@ -43,6 +44,7 @@ public:
     WTalkRendererWebView *webView() const { return m_view; }
     TextPluginEditor *textEditor() const { return m_textEditor; }
     FilesEditor *filesEditor() const { return m_filesEditor; }
+    PhotoAlbumEditor *albumEditor() const { return m_albumEditor; }
     QComboBox *historyBox() const { return m_history; }
     QLineEdit *searchLine() const { return m_searchLine; }
     void setLinkOpener(const LinkOpener &opener) { m_openLink = opener; }
@@ -80,6 +82,7 @@ private:
     QStackedWidget *m_editors;
     TextPluginEditor *m_textEditor;
     FilesEditor *m_filesEditor;
+    PhotoAlbumEditor *m_albumEditor;
     QComboBox *m_history;
     QLineEdit *m_searchLine;
     QPushButton *m_searchButton;
