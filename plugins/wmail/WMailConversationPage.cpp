@@ -1,5 +1,7 @@
 #include "WMailConversationPage.h"
 
+#include "FilesPlugin.h"
+#include "PhotoAlbumPlugin.h"
 #include "TextPlugin.h"
 #include "WMailHtmlSanitizer.h"
 
@@ -104,6 +106,22 @@ QString WMailConversationPage::buildMessageChunkById(WMailConversation &conversa
     return root ? buildMessageChunk(conversation, root->findStructure(id)) : QString();
 }
 
+void WMailConversationPage::addStoredItem(WMailConversation &conversation, const QString &id,
+                                          const QSharedPointer<IWMailPlugin> &item)
+{
+    item->setConversation(conversation.sharedFromThis());
+    QByteArray preview = conversation.loadItemPreview(id);
+    // Received items arrive with their data only: the preview is made once.
+    if (preview.isEmpty()) {
+        preview = item->getPreviewData();
+        if (!preview.isEmpty())
+            conversation.storeItemPreview(id, preview);
+    }
+    item->setPreviewData(preview);
+    if (!preview.isEmpty())
+        conversation.items().insert(id, item);
+}
+
 QString WMailConversationPage::getItemHtml(WMailConversation &conversation, const QString &id, const QString &pluginName)
 {
     WMailConversation::ItemCache &items = conversation.items();
@@ -111,6 +129,10 @@ QString WMailConversationPage::getItemHtml(WMailConversation &conversation, cons
         const QByteArray preview = conversation.loadItemPreview(id);
         if (!preview.isEmpty())
             items.insert(id, QSharedPointer<TextPlugin>::create(id, preview));
+    } else if (!items.contains(id) && pluginName == FilesPlugin::Name) {
+        addStoredItem(conversation, id, QSharedPointer<FilesPlugin>::create(id));
+    } else if (!items.contains(id) && pluginName == PhotoAlbumPlugin::Name) {
+        addStoredItem(conversation, id, QSharedPointer<PhotoAlbumPlugin>::create(id));
     }
     const QSharedPointer<IWMailPlugin> item = items.value(id);
     return QStringLiteral("<div>") + (item ? item->getHtml() : QString()) + QStringLiteral("</div>");

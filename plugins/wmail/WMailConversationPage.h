@@ -24,4 +24,10 @@ public:
     // "<div>" + the item's HTML + "</div>"; the item is made from its stored
     // preview when the conversation does not hold it yet.
     static QString getItemHtml(WMailConversation &conversation, const QString &id, const QString &pluginName);
+
+private:
+    // Gives a files or album item its conversation and its preview (made and
+    // stored from its data the first time) and caches it; none without one.
+    static void addStoredItem(WMailConversation &conversation, const QString &id,
+                              const QSharedPointer<IWMailPlugin> &item);
 };

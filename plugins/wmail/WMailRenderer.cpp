@@ -1,5 +1,9 @@
 #include "WMailRenderer.h"
 
+#include "FilesEditor.h"
+#include "FilesPlugin.h"
+#include "PhotoAlbumEditor.h"
+#include "PhotoAlbumPlugin.h"
 #include "TextPluginEditor.h"
 #include "WMailConversationPage.h"
 #include "WTalkRendererPluginFactory.h"
@@ -88,9 +92,18 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     m_searchButton->setMaximumHeight(16);
     m_toolBar->addWidget(m_searchButton);
 
-    m_textEditor = new TextPluginEditor(m_editors, {textEditorAction});
+    QAction *filesEditorAction = makeAction(QStringLiteral("actionAttachments"), tr("Attachments"),
+                                            QStringLiteral(":/fileseditor/Resources/attachment.png"));
+    QAction *albumEditorAction = makeAction(QStringLiteral("actionPhoto_Album"), tr("Photo Album"),
+                                            QStringLiteral(":/photoalbum/Resources/photo.png"));
+    const QList<QAction *> editorActions{textEditorAction, filesEditorAction, albumEditorAction};
+    m_textEditor = new TextPluginEditor(m_editors, editorActions);
     m_textEditor->setMinimumHeight(90);
     m_editors->addWidget(m_textEditor);
+    m_filesEditor = new FilesEditor(m_editors, editorActions);
+    m_editors->addWidget(m_filesEditor);
+    m_albumEditor = new PhotoAlbumEditor(m_editors, editorActions);
+    m_editors->addWidget(m_albumEditor);
     m_splitter->addWidget(m_view);
     m_splitter->addWidget(m_editors);
     m_splitter->setSizes({3000, 90});
@@ -106,7 +119,17 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     connect(m_view, &WTalkRendererWebView::linkClicked, this, &WMailRenderer::slotlinkClicked);
     connect(m_textEditor, &TextPluginEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
     connect(this, &WMailRenderer::signalEvaluateJavascipt, m_view, &WTalkRendererWebView::slotEvaluateJavascript);
+    connect(m_filesEditor, &FilesEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
+    connect(m_textEditor, &TextPluginEditor::signalFilesDropped, this, [this](const QStringList &paths, bool pictures) {
+        if (pictures)
+            slotNewContentRequest(m_albumEditor->encodePictures(paths), PhotoAlbumPlugin::Name);
+        else
+            slotNewContentRequest(m_filesEditor->encodeFiles(paths), FilesPlugin::Name);
+    });
     connect(textEditorAction, &QAction::triggered, this, [this] { m_editors->setCurrentWidget(m_textEditor); });
+    connect(m_albumEditor, &PhotoAlbumEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
+    connect(filesEditorAction, &QAction::triggered, this, [this] { m_editors->setCurrentWidget(m_filesEditor); });
+    connect(albumEditorAction, &QAction::triggered, this, [this] { m_editors->setCurrentWidget(m_albumEditor); });
     connect(entire, &QAction::triggered, this, [this] { showFiltered(QStringLiteral("all")); });
     connect(attachments, &QAction::triggered, this, [this] { showFiltered(QStringLiteral("files")); });
     connect(albums, &QAction::triggered, this, [this] { showFiltered(QStringLiteral("photoalbum")); });

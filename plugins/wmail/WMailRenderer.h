@@ -16,6 +16,8 @@ class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QToolBar;
+class FilesEditor;
+class PhotoAlbumEditor;
 class TextPluginEditor;
 class WTalkRendererWebView;
 
@@ -41,6 +43,8 @@ public:
 
     WTalkRendererWebView *webView() const { return m_view; }
     TextPluginEditor *textEditor() const { return m_textEditor; }
+    FilesEditor *filesEditor() const { return m_filesEditor; }
+    PhotoAlbumEditor *albumEditor() const { return m_albumEditor; }
     QComboBox *historyBox() const { return m_history; }
     QLineEdit *searchLine() const { return m_searchLine; }
     void setLinkOpener(const LinkOpener &opener) { m_openLink = opener; }
@@ -77,6 +81,8 @@ private:
     WTalkWebDownloadManager m_downloads;
     QStackedWidget *m_editors;
     TextPluginEditor *m_textEditor;
+    FilesEditor *m_filesEditor;
+    PhotoAlbumEditor *m_albumEditor;
     QComboBox *m_history;
     QLineEdit *m_searchLine;
     QPushButton *m_searchButton;

@@ -1,5 +1,7 @@
 #include "WTalkRendererPluginFactory.h"
 
+#include "WMailStructure.h"
+
 #include <QWidget>
 
 namespace {
@@ -9,6 +11,14 @@ const QString kRendererType = QStringLiteral("wivora/glimpserenderer");
 
 WTalkRendererPluginFactory::WTalkRendererPluginFactory(QObject *parent) : QWebPluginFactory(parent)
 {
+}
+
+QString WTalkRendererPluginFactory::objectHtml(const QString &itemId)
+{
+    if (!WMailStructure::isValidId(itemId))
+        return QString();
+    return QStringLiteral("<object type=\"") + kRendererType
+        + QStringLiteral("\" width=\"100%\" height=\"140px\" glimpseid=\"") + itemId + QStringLiteral("\"></object>");
 }
 
 QList<QWebPluginFactory::Plugin> WTalkRendererPluginFactory::plugins() const

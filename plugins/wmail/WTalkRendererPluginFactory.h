@@ -18,6 +18,10 @@ public:
 
     explicit WTalkRendererPluginFactory(QObject *parent = nullptr);
 
+    // The page's object element for the item's widget; empty for an id not
+    // of the braced form (only those reach the page).
+    static QString objectHtml(const QString &itemId);
+
     // Not owned; none (no widget for anything) until the view shows a conversation.
     void setItemTable(const ItemTable *items) { m_items = items; }
 

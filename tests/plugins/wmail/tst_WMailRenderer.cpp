@@ -1,3 +1,5 @@
+#include "FilesEditor.h"
+#include "PhotoAlbumEditor.h"
 #include "TestHost.h"
 #include "TextPluginEditor.h"
 #include "WMailMain.h"
@@ -166,6 +168,31 @@ private slots:
         QVERIFY(stored.load());
         QCOMPARE(stored.messageIds(), QStringList{id});
         QCOMPARE(editor->webView()->page()->mainFrame()->toPlainText().trimmed(), QString());
+    }
+
+    // Files and an album sent from their editors are stored, buffered for
+    // bob and shown as embedded objects.
+    void sendFilesAndAlbum()
+    {
+        Fixture &f = *m_f;
+        QVERIFY(settled(f));
+        QFile file(m_dir->filePath("notes.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("notes");
+        file.close();
+        QImage picture(30, 20, QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        QVERIFY(picture.save(m_dir->filePath("green.png")));
+
+        f.page->filesEditor()->slotAddFiles({file.fileName()});
+        f.page->filesEditor()->on_actionSend_files_triggered();
+        f.page->albumEditor()->slotAddFiles({m_dir->filePath("green.png")});
+        f.page->albumEditor()->on_actionSend_files_triggered();
+
+        QTRY_COMPARE(f.chunkCount(), 2);
+        QCOMPARE(f.host.buffered().size(), 2);
+        for (const QString &id : f.chunkIds())
+            QCOMPARE(f.evaluate(QStringLiteral("$(\"object[glimpseid='%1']\").length").arg(id)).toInt(), 1);
     }
 
     // Adding a chunk that is there changes nothing; past the limit the

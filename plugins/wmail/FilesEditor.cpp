@@ -1,0 +1,170 @@
+#include "FilesEditor.h"
+
+#include "FilesList.h"
+#include "FilesPlugin.h"
+#include "WMailFiles.h"
+
+#include <PSettings.h>
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QToolBar>
+
+namespace {
+const int kDataRole = Qt::UserRole + 1;
+const QString kLastFolderKey = QStringLiteral("lastopendirectory");
+} // namespace
+
+FilesEditor::FilesEditor(QWidget *parent, const QList<QAction *> &leadingActions)
+    : QWidget(parent), m_toolBar(new QToolBar(this)), m_list(new FilesList(this)),
+      m_total(new QLabel(tr("0 Kb"), this))
+{
+    setWindowTitle(tr("FilesEditor"));
+    resize(400, 300);
+    auto action = [this](const QString &name, const QString &text, const QString &icon) {
+        auto *a = new QAction(QIcon(icon), text, this);
+        a->setObjectName(name);
+        return a;
+    };
+    QAction *add = action(QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
+                          QStringLiteral(":/fileseditor/Resources/addfiles.png"));
+    QAction *remove = action(QStringLiteral("actionDelete_files"), QStringLiteral("Delete files"),
+                             QStringLiteral(":/fileseditor/Resources/delete.png"));
+    QAction *send = action(QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
+                           QStringLiteral(":/fileseditor/Resources/up.png"));
+    m_toolBar->setIconSize(QSize(16, 16));
+    if (!leadingActions.isEmpty()) {
+        m_toolBar->addActions(leadingActions);
+        m_toolBar->addSeparator();
+    }
+    m_toolBar->addActions({add, remove});
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(send);
+
+    m_list->setHeaderLabels({tr("Files"), tr("Size")});
+    m_list->setRootIsDecorated(false);
+    m_list->setAcceptDrops(true);
+    m_list->setDragDropMode(QAbstractItemView::DropOnly);
+    m_list->setDragEnabled(true);
+    m_list->setDropIndicatorShown(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    QFont bold = m_total->font();
+    bold.setBold(true);
+    m_total->setFont(bold);
+    m_total->setObjectName(QStringLiteral("label"));
+    auto *caption = new QLabel(QStringLiteral("Total size :"), this);
+    caption->setObjectName(QStringLiteral("label_2"));
+
+    auto *grid = new QGridLayout(this);
+    grid->setObjectName(QStringLiteral("gridLayout"));
+    grid->addWidget(m_toolBar, 0, 0, 1, 3);
+    grid->addWidget(m_list, 1, 0, 1, 3);
+    grid->addWidget(caption, 2, 0);
+    grid->addWidget(m_total, 2, 1);
+    grid->setColumnStretch(2, 1);
+
+    connect(m_list, &FilesList::signalAddFile, this, &FilesEditor::slotAddFiles);
+    QMetaObject::connectSlotsByName(this);
+}
+
+QString FilesEditor::totalText() const
+{
+    return m_total->text();
+}
+
+QStringList FilesEditor::listedPaths() const
+{
+    QStringList paths;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        paths << m_list->topLevelItem(i)->data(0, kDataRole).toString();
+    return paths;
+}
+
+void FilesEditor::updateTotal()
+{
+    qint64 total = 0;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        total += m_list->topLevelItem(i)->data(1, kDataRole).toLongLong();
+    m_total->setText(WMailFiles::formatSize(total));
+}
+
+void FilesEditor::slotAddFiles(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        // Only regular files: a folder would be counted but never sent.
+        if (listedPaths().contains(path) || !info.isFile())
+            continue;
+        auto *row = new QTreeWidgetItem(m_list, {info.fileName(), WMailFiles::formatSize(info.size())});
+        row->setData(0, kDataRole, path);
+        row->setData(1, kDataRole, info.size());
+    }
+    updateTotal();
+}
+
+QByteArray FilesEditor::encodeFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return QByteArray();
+    qint64 total = 0;
+    for (const QString &path : paths)
+        total += QFileInfo(path).size();
+    QPointer<FilesEditor> self(this);
+    if (total > LargeTotal
+        && QMessageBox::question(window(), tr("Large files"),
+                                 tr("Files you want to send are quite big. It may takes a while to send them all. "
+                                    "Do you want to send them anyway?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+        return QByteArray();
+    if (!self)
+        return QByteArray();
+    QProgressDialog progress(tr("Preparing files..."), tr("Cancel"), 0, paths.size(), this);
+    progress.setWindowModality(Qt::WindowModal);
+    QString error;
+    const QByteArray data = WMailFiles::encode(paths, &error, [&progress](int done) {
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+    progress.setValue(paths.size());
+    if (!error.isEmpty())
+        QMessageBox::warning(window(), tr("Send files"), error);
+    return data;
+}
+
+void FilesEditor::on_actionSend_files_triggered()
+{
+    const QByteArray data = encodeFiles(listedPaths());
+    if (data.isEmpty())
+        return;
+    emit signalNewContentRequest(data, FilesPlugin::Name);
+    m_list->clear();
+    updateTotal();
+}
+
+void FilesEditor::on_actionAdd_files_triggered()
+{
+    const QStringList paths = QFileDialog::getOpenFileNames(window(), tr("Select files"),
+                                                            PSettings::GetValue(kLastFolderKey).toString());
+    if (paths.isEmpty())
+        return;
+    PSettings::SetValue(kLastFolderKey, QFileInfo(paths.first()).absolutePath());
+    slotAddFiles(paths);
+}
+
+void FilesEditor::on_actionDelete_files_triggered()
+{
+    if (m_list->selectedItems().isEmpty()
+        || QMessageBox::question(window(), tr("Delete files"), tr("Do you want to remove selected files?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+    qDeleteAll(m_list->selectedItems());
+    updateTotal();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QAction>
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+#include <QWidget>
+
+class FilesList;
+class QLabel;
+class QToolBar;
+
+// The files item's editor: the user collects local files and sends them as
+// one "files" item.
+class FilesEditor : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Above this total the user is asked before the files are read.
+    static constexpr qint64 LargeTotal = 5000000;
+
+    explicit FilesEditor(QWidget *parent = nullptr, const QList<QAction *> &leadingActions = {});
+
+    FilesList *list() const { return m_list; }
+    QString totalText() const;
+    // The item data of the files at paths; empty when the user declines or
+    // cancels, or when they cannot be sent (the user is told why).
+    QByteArray encodeFiles(const QStringList &paths);
+
+signals:
+    void signalNewContentRequest(const QByteArray &data, const QString &pluginName);
+
+public slots:
+    void slotAddFiles(const QStringList &paths);
+    void on_actionSend_files_triggered();
+    void on_actionAdd_files_triggered();
+    void on_actionDelete_files_triggered();
+
+private:
+    QStringList listedPaths() const;
+    void updateTotal();
+
+    QToolBar *m_toolBar;
+    FilesList *m_list;
+    QLabel *m_total;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+#include <QTreeWidget>
+
+// The files editor's list: takes dropped files, gives nothing away.
+class FilesList : public QTreeWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FilesList(QWidget *parent = nullptr);
+
+signals:
+    void signalAddFile(const QStringList &paths);
+
+protected:
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QList<QTreeWidgetItem *> items) const override;
+    bool dropMimeData(QTreeWidgetItem *parent, int index, const QMimeData *data, Qt::DropAction action) override;
+    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+};
