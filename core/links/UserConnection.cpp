@@ -332,6 +332,9 @@ void UserConnection::adoptCandidate(const QSharedPointer<IWConnection> &link, QO
     // The link's signals are handled where this object lives, from the first
     // record on: an announcement nobody hears would leave its record unrouted.
     object->moveToThread(thread());
+    // Named from the start too: a record that arrives before the set-up ends
+    // is stamped with the identifier its reply must leave on.
+    link->createConnectionID();
     QMutexLocker lock(&m_mutex);
     m_link = link;
     m_linkObject = object;
@@ -346,7 +349,6 @@ void UserConnection::finish(const QString &user, int connectionType, bool authen
         if (!user.isEmpty())
             m_user = user;
     }
-    link->createConnectionID();
     link->setConnectionType(connectionType);
     // An accepted link hears the peer's handshake as soon as it is adopted,
     // so the peer may have proved its name already: never blank it.
