@@ -1,6 +1,7 @@
 #include "FilesEditor.h"
 
 #include "FilesList.h"
+#include "ItemEditorToolBar.h"
 #include "FilesPlugin.h"
 #include "WMailFiles.h"
 
@@ -26,25 +27,14 @@ FilesEditor::FilesEditor(QWidget *parent, const QList<QAction *> &leadingActions
 {
     setWindowTitle(tr("FilesEditor"));
     resize(400, 300);
-    auto action = [this](const QString &name, const QString &text, const QString &icon) {
-        auto *a = new QAction(QIcon(icon), text, this);
-        a->setObjectName(name);
-        return a;
-    };
-    QAction *add = action(QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
+    using ItemEditorToolBar::action;
+    QAction *add = action(this, QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
                           QStringLiteral(":/fileseditor/Resources/addfiles.png"));
-    QAction *remove = action(QStringLiteral("actionDelete_files"), QStringLiteral("Delete files"),
+    QAction *remove = action(this, QStringLiteral("actionDelete_files"), QStringLiteral("Delete files"),
                              QStringLiteral(":/fileseditor/Resources/delete.png"));
-    QAction *send = action(QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
+    QAction *send = action(this, QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
                            QStringLiteral(":/fileseditor/Resources/up.png"));
-    m_toolBar->setIconSize(QSize(16, 16));
-    if (!leadingActions.isEmpty()) {
-        m_toolBar->addActions(leadingActions);
-        m_toolBar->addSeparator();
-    }
-    m_toolBar->addActions({add, remove});
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(send);
+    ItemEditorToolBar::fill(m_toolBar, leadingActions, add, remove, send);
 
     m_list->setHeaderLabels({tr("Files"), tr("Size")});
     m_list->setRootIsDecorated(false);

@@ -1,5 +1,6 @@
 #include "PhotoAlbumEditor.h"
 
+#include "ItemEditorToolBar.h"
 #include "PhotoAlbumPlugin.h"
 #include "PhotoList.h"
 #include "WMailPhotoAlbum.h"
@@ -26,25 +27,14 @@ PhotoAlbumEditor::PhotoAlbumEditor(QWidget *parent, const QList<QAction *> &lead
     setObjectName(QStringLiteral("PhotoAlbumEditorClass"));
     setWindowTitle(QStringLiteral("PhotoAlbumEditor"));
     resize(400, 300);
-    auto action = [this](const QString &name, const QString &text, const QString &icon) {
-        auto *a = new QAction(QIcon(icon), text, this);
-        a->setObjectName(name);
-        return a;
-    };
-    QAction *add = action(QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
+    using ItemEditorToolBar::action;
+    QAction *add = action(this, QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
                           QStringLiteral(":/fileseditor/Resources/addfiles.png"));
-    QAction *remove = action(QStringLiteral("actionDelete"), QStringLiteral("Delete"),
+    QAction *remove = action(this, QStringLiteral("actionDelete"), QStringLiteral("Delete"),
                              QStringLiteral(":/fileseditor/Resources/delete.png"));
-    QAction *send = action(QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
+    QAction *send = action(this, QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
                            QStringLiteral(":/fileseditor/Resources/up.png"));
-    m_toolBar->setIconSize(QSize(16, 16));
-    if (!leadingActions.isEmpty()) {
-        m_toolBar->addActions(leadingActions);
-        m_toolBar->addSeparator();
-    }
-    m_toolBar->addActions({add, remove});
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(send);
+    ItemEditorToolBar::fill(m_toolBar, leadingActions, add, remove, send);
 
     m_list->setAcceptDrops(true);
     m_list->setDragDropMode(QAbstractItemView::DropOnly);
