@@ -15,10 +15,11 @@ namespace {
 const QString kBob = QStringLiteral("bob");
 const QString kConnectionId = QStringLiteral("Wivora::connectionID");
 
-// The clients check their links every two seconds here instead of every ten.
+// The clients check their links every two seconds here instead of every ten
+// (and wait four intervals for an answer).
 const QString kPeerCheckMs = QStringLiteral("2000");
 // The bound on noticing a dead link (unscaled: a check every ten seconds and
-// ten to answer); the scaled checks here notice it within a few seconds.
+// ten to answer); the scaled checks here notice it within about ten seconds.
 constexpr int DeadLinkBoundMs = 30000;
 
 } // namespace
@@ -71,6 +72,8 @@ void tst_PeerLinks::silentPeersLinkIsReplaced()
 
     resume.dismiss();
     QCOMPARE(::kill(bobPid, SIGCONT), 0);
+    // Bob's own probe answering shows his process runs again.
+    QVERIFY(!m_bob->probe().isActive(link));
     const KvrConfig ping = E2eFixture::newRecord(QStringLiteral("echo:::ping"), 128);
     const KvrConfig reply = m_alice->probe().request(kBob, ping, serverConnection);
     QVERIFY2(!reply.isEmpty(), qPrintable(m_alice->diagnostics()));

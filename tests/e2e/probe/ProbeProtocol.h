@@ -36,7 +36,8 @@
 //
 // Waits scaled for tests: in the client's environment, WIVORA_PROBE_ACK_TIMEOUT_MS
 // replaces the buffered road's acknowledgement wait, and WIVORA_PROBE_PEER_CHECK_MS
-// both the interval of the peer-link keep-alives and their answer wait.
+// the interval of the peer-link keep-alives (their answer wait is
+// PeerAnswerIntervals such intervals).
 
 #include <KvrConfig.h>
 
@@ -70,6 +71,7 @@ inline const QString KeyElapsed = QStringLiteral("elapsed");
 
 inline const char AckTimeoutVariable[] = "WIVORA_PROBE_ACK_TIMEOUT_MS";
 inline const char PeerCheckVariable[] = "WIVORA_PROBE_PEER_CHECK_MS";
+constexpr int PeerAnswerIntervals = 4;
 
 // An event record: "kind" ("command", "signal" or "call"), "name", "id" and,
 // for a signal, each parameter as "param:<name>" in text form.
