@@ -6,6 +6,7 @@
 #include "ContactList.h"
 #include "MainClass.h"
 #include "MainContainer.h"
+#include "ModalAnswer.h"
 #include "NotifyWindow.h"
 #include "UrlCatcher.h"
 #include "WCommonOperations.h"
@@ -52,21 +53,6 @@ QStringList texts(const QList<QAction *> &actions)
     for (const QAction *action : actions)
         result << (action->isSeparator() ? QStringLiteral("|") : action->text());
     return result;
-}
-
-// Answers the next modal dialog of type T: hands it to `answer` once it is
-// up; stops looking when `scope` ends.
-template <typename T> void answerModal(QObject *scope, const std::function<void(T *)> &answer)
-{
-    auto *poll = new QTimer(scope);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
-        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            answer(modal);
-        }
-    });
-    poll->start(10);
 }
 
 } // namespace
