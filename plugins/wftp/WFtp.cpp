@@ -16,6 +16,12 @@ WFtp::WFtp()
     commandParser().setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
         pushThumbnail(request, folderPath, row);
     });
+    // The serving engine reports from the threads that answer contacts.
+    WFtpEngine *const serving = commandParser().engine().data();
+    connect(serving, &WFtpEngine::signalFileOpened, &m_monitor, &TransferMonitor::addFile);
+    connect(serving, &WFtpEngine::signalFileClosed, &m_monitor, &TransferMonitor::removeFile);
+    connect(serving, &WFtpEngine::signalFileReadProgress, &m_monitor, &TransferMonitor::addRead);
+    connect(serving, &WFtpEngine::signalFileWriteProgress, &m_monitor, &TransferMonitor::addWrite);
 }
 
 WFtp::~WFtp()

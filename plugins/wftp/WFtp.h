@@ -2,6 +2,7 @@
 
 #include <IWPlugin.h>
 #include <TransferManager.h>
+#include <TransferMonitor.h>
 #include <WFtpMain.h>
 
 #include <QObject>
@@ -29,7 +30,11 @@ public:
     QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override { return {}; }
     void receiveCommand(const KvrConfig &) override {}
     bool setHostInterface(IWHost *host) override;
-    void initPlugin() override { m_main.init(); }
+    void initPlugin() override
+    {
+        m_main.init();
+        m_transfers.loadMaxTransfers();
+    }
     // At logout nothing stays open for the peers of the session that ended.
     void closePlugin() override
     {
@@ -75,6 +80,8 @@ public:
     Q_INVOKABLE KvrConfig transferState(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
     TransferManager &transfers() { return m_transfers; }
+    // The own files contacts have open now.
+    TransferMonitor &monitor() { return m_monitor; }
 
 private:
     void pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row);
@@ -82,4 +89,5 @@ private:
     WFtpMain m_main;
     // Declared after the controller: its workers end before the controller goes.
     TransferManager m_transfers{m_main};
+    TransferMonitor m_monitor;
 };
