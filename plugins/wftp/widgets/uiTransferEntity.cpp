@@ -3,6 +3,7 @@
 #include <TransferListModel.h>
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -58,6 +59,7 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
     // A long path gives way to the bar and buttons instead of widening the row.
     m_status->setMinimumWidth(1);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_status->installEventFilter(this);
 
     m_progress = new QProgressBar(box);
     m_progress->setObjectName(QStringLiteral("progressBar"));
@@ -114,7 +116,8 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
 
 void uiTransferEntity::showState(const QModelIndex &index)
 {
-    m_status->setText(index.data().toString());
+    m_statusText = index.data().toString();
+    showStatus();
     m_progress->setValue(index.data(TransferListModel::PercentRole).toInt());
     m_icon->setPixmap(QPixmap(index.data(TransferListModel::DownloadRole).toBool()
                                   ? QStringLiteral(":/icons/Resources/Download.png")
@@ -139,6 +142,20 @@ void uiTransferEntity::askOverwrite(const QString &name, const std::function<voi
     box->setWindowModality(Qt::ApplicationModal);
     connect(box, &QMessageBox::finished, box, [answer](int button) { answer(answerOf(button)); });
     box->show();
+}
+
+bool uiTransferEntity::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_status && event->type() == QEvent::Resize)
+        showStatus();
+    return QWidget::eventFilter(watched, event);
+}
+
+void uiTransferEntity::showStatus()
+{
+    // A long path ends in "..." where the row is narrow; the tip has it whole.
+    m_status->setText(m_status->fontMetrics().elidedText(m_statusText, Qt::ElideMiddle, m_status->width()));
+    m_status->setToolTip(m_statusText);
 }
 
 void uiTransferEntity::showPaused(bool paused)

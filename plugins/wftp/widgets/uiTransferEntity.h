@@ -29,6 +29,9 @@ public:
     // the choice (closing the box counts as no). The box goes with the row.
     void askOverwrite(const QString &name, const std::function<void(TransferWorker::Answer)> &answer);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // The user confirmed clearing this transfer.
     void clearRequested();
@@ -41,8 +44,10 @@ private slots:
 
 private:
     void showPaused(bool paused);
+    void showStatus();
 
     const QSharedPointer<TransferWorker> m_transfer;
+    QString m_statusText;
     QLabel *m_icon;
     QLabel *m_status;
     QProgressBar *m_progress;
