@@ -5,6 +5,7 @@
 #include <WFtpProtocol.h>
 
 #include <IWHost.h>
+#include <TransferListModel.h>
 #include <WivoraAccount.h>
 
 #include <QCryptographicHash>
@@ -168,7 +169,14 @@ KvrConfig WFtp::startTransfer(const KvrConfig &request)
     if (items.isEmpty())
         return reply;
     const auto transfer = m_transfers.addTransfer(items, request.gv(QStringLiteral("target")), request.gv(QStringLiteral("base")));
-    reply.sv(QStringLiteral("id"), QString::number(quintptr(transfer.data())));
+    const QString id = QString::number(quintptr(transfer.data()));
+    connect(transfer.data(), &TransferWorker::progress, this,
+            [this, id](const QString &name, int, double speed, int item, int items) {
+                QMutexLocker lock(&m_progressMutex);
+                m_progressLines.insert(id, TransferListModel::progressText(name, speed, item, items));
+            },
+            Qt::DirectConnection);
+    reply.sv(QStringLiteral("id"), id);
     reply.SetResult(true);
     return reply;
 }
@@ -183,6 +191,8 @@ KvrConfig WFtp::transferState(const KvrConfig &request)
         reply.sv(QStringLiteral("completed"), QString::number(transfer->completedItems()));
         reply.sv(QStringLiteral("failed"), QString::number(transfer->failedItems()));
         reply.sv(QStringLiteral("bytes"), QString::number(transfer->bytesMoved()));
+        QMutexLocker lock(&m_progressMutex);
+        reply.sv(QStringLiteral("progress"), m_progressLines.value(request.gv(QStringLiteral("id"))));
         reply.SetResult(transfer->hasReturned() && transfer->failedItems() == 0 && !transfer->isStopped());
     }
     return reply;

@@ -5,6 +5,8 @@
 #include <TransferMonitor.h>
 #include <WFtpMain.h>
 
+#include <QHash>
+#include <QMutex>
 #include <QObject>
 
 // The file-sharing plug-in's root object: hands the host's calls to its
@@ -75,8 +77,8 @@ public:
     // {"files", "folders" (each joined by "|"), "target", "base"} -> {"id"}:
     // a transfer started as the file browser starts one
     Q_INVOKABLE KvrConfig startTransfer(const KvrConfig &request);
-    // {"id"} -> {"returned", "completed", "failed", "bytes"}, result true once every
-    // item is done
+    // {"id"} -> {"returned", "completed", "failed", "bytes", "progress" (the
+    // row's last speed line)}, result true once every item is done
     Q_INVOKABLE KvrConfig transferState(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
     TransferManager &transfers() { return m_transfers; }
@@ -87,6 +89,9 @@ private:
     void pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row);
 
     WFtpMain m_main;
+    // Each started transfer's last speed line, as its row shows it.
+    QMutex m_progressMutex;
+    QHash<QString, QString> m_progressLines;
     // Declared after the controller: its workers end before the controller goes.
     TransferManager m_transfers{m_main};
     TransferMonitor m_monitor;
