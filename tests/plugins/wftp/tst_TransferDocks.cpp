@@ -286,9 +286,18 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     TestHost::ReplyFault slow;
     slow.delayMs = 20;
     m_net->alice.addReplyFault(WFtpProtocol::ReadFile, slow);
-    download("a.bin");
+    auto first = download("a.bin");
+    std::mutex mutex;
+    QStringList texts;
+    connect(first.data(), &TransferWorker::statusText, first.data(),
+            [&](const QString &text) {
+                std::lock_guard<std::mutex> lock(mutex);
+                texts << text;
+            },
+            Qt::DirectConnection);
     download("b.bin");
-    QTRY_VERIFY(statusOf(dock.row(0)).contains(" speed: "));
+    const QRegularExpression speedLine("^/a\\.bin speed: \\d+ Kb/s, 1 of 1$");
+    QTRY_VERIFY(speedLine.match(statusOf(dock.row(0))).hasMatch());
     QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
     QTRY_COMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
@@ -306,6 +315,10 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
     QTRY_VERIFY(showsIcon(pauseButtonOf(dock.row(0)), "pause.png"));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1", 30000);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QVERIFY(texts.contains("/a.bin resuming"));
+    }
     QVERIFY(!pauseButtonOf(dock.row(0))->isEnabled());
     QCOMPARE(dock.row(0)->findChild<QProgressBar *>()->value(), 100);
     QVERIFY(ShareFixture::readFile(m_net->path("local/a.bin")) == big);
