@@ -2,8 +2,8 @@
 
 #include <QLabel>
 
-// Labels of the sharing forms: headings are bold at a fixed size, and every
-// text that may carry a user's name is shown as plain text, never as markup.
+// Labels of the sharing forms: headings are bold, and every text that may
+// carry a user's name is shown as plain text, never as markup.
 namespace FormLabels {
 
 inline QLabel *label(const QString &objectName, const QString &text, QWidget *parent)
@@ -14,12 +14,14 @@ inline QLabel *label(const QString &objectName, const QString &text, QWidget *pa
     return label;
 }
 
+// The forms were drawn on an 8-point dialog font: a heading of `points` keeps
+// its size relative to the font the desktop gives.
 inline QLabel *heading(const QString &objectName, const QString &text, int points, QWidget *parent)
 {
     QLabel *heading = label(objectName, text, parent);
     QFont font = heading->font();
     font.setBold(true);
-    font.setPointSize(points);
+    font.setPointSizeF(font.pointSizeF() * points / 8.0);
     heading->setFont(font);
     return heading;
 }
