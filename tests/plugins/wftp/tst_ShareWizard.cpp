@@ -284,6 +284,7 @@ void tst_ShareWizard::wizard()
                 wizard->reject();
         });
         QCOMPARE(wizard->windowTitle(), QStringLiteral("New folder sharing"));
+        QVERIFY(!wizard->pixmap(QWizard::LogoPixmap).isNull());
         QCOMPARE(wizard->currentPage(), wizard->folderPage());
         wizard->folderPage()->findChild<QLineEdit *>("lineEdit")->setText(m_share->folder.filePath(folder));
         wizard->folderPage()->findChild<QLineEdit *>("lineEdit_2")->setText(name);
