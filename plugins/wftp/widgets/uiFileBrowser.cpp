@@ -2,6 +2,8 @@
 
 #include "FileList.h"
 #include "FileListIconView.h"
+#include "ShareFolderWizard.h"
+#include "uiFolderPreferences.h"
 
 #include <TransferManager.h>
 #include <WFtpCommands.h>
@@ -633,10 +635,27 @@ void uiFileBrowser::deleteSelected(const QList<Entry> &selection, const QString 
 
 void uiFileBrowser::on_actionShare_Folder_triggered()
 {
+    const QString disc = ShareFolderWizard::run(m_main, this);
+    if (disc.isEmpty())
+        return;
+    discPaths.append(disc);
+    if (currentPath == Root)
+        requestListDirectory(false);
 }
 
 void uiFileBrowser::on_actionFolder_properties_triggered()
 {
+    const QList<Entry> selection = selectedEntries();
+    QString target = currentPath;
+    if (currentPath == Root) {
+        if (selection.isEmpty())
+            return;
+        target = selection.first().path;
+    } else if (!selection.isEmpty() && selection.first().kind == KindDirectory) {
+        target = selection.first().path;
+    }
+    if (uiFolderPreferences::edit(m_main, target, this))
+        requestListDirectory(false);
 }
 
 void uiFileBrowser::on_actionDownload_triggered()

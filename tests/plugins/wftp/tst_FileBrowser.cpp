@@ -9,7 +9,10 @@
 
 #include <FileList.h>
 #include <FileListIconView.h>
+#include <ShareFolderWizard.h>
 #include <WFtp.h>
+#include <uiFolderPreferences.h>
+#include <wpSelectFolder.h>
 #include <uiFileBrowser.h>
 
 #include <PSettings.h>
@@ -325,6 +328,9 @@ private slots:
     void deleteEntries();
     void rename();
     void stopSharing();
+    void shareFolder();
+    void folderProperties_data();
+    void folderProperties();
     void download();
     void downloadAtDiscList();
     void upload_data();
@@ -781,6 +787,76 @@ void tst_FileBrowser::stopSharing()
     told.sort();
     QCOMPARE(told, QStringList({"bob vls/alice/docs", "carol vls/alice/docs/pub"}));
     QVERIFY(f.bobPlugin->commandParser().engine()->getSharedDisc(QStringLiteral("docs")));
+}
+
+// A new disc joins the disc list at once; sharing a folder that is shared
+// already keeps its disc and replaces who may see it.
+void tst_FileBrowser::shareFolder()
+{
+    BrowserFixture f;
+    QObject scope;
+    WFtpEngine &own = *f.main().engine();
+    own.addPermittedUser(ShareFixture::record(QStringLiteral("bob"), {"1"}), QStringLiteral("docs"),
+                         QStringLiteral("root"));
+    const auto share = [&](const QString &folder, const QString &name) {
+        answerModal<ShareFolderWizard>(&scope, [folder, name](ShareFolderWizard *wizard) {
+            wizard->folderPage()->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(folder);
+            wizard->folderPage()->findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->setText(name);
+            wizard->next();
+            wizard->button(QWizard::FinishButton)->click();
+        });
+        f.trigger("actionShare_Folder");
+    };
+    f.browser->requestListDisc();
+
+    share(f.path("local"), QStringLiteral("Holiday"));
+    const QString holiday = QStringLiteral("vls/alice/Holiday/root");
+    QCOMPARE(f.browser->discPaths, QStringList({Own, Bobs, holiday}));
+    QCOMPARE(f.names(), QStringList({holiday, Own, Bobs})); // sorted by name
+
+    const int saves = f.alice.saves;
+    share(f.path("alice"), QStringLiteral("Another name"));
+    QCOMPARE(f.browser->discPaths.last(), Own);
+    QVERIFY(!own.getSharedDisc(QStringLiteral("Another name")));
+    const auto root = own.getSharedFolderByPath(QStringLiteral("docs"), QString());
+    const auto users = root->GetStructureByValue(QStringLiteral("section"), QStringLiteral("permittedusers"));
+    QVERIFY(!users || users->childCount() == 0);
+    QVERIFY(f.alice.saves > saves);
+
+    answerModal<ShareFolderWizard>(&scope, [](ShareFolderWizard *wizard) { wizard->reject(); });
+    f.trigger("actionShare_Folder");
+    QCOMPARE(f.browser->discPaths.size(), 4);
+}
+
+void tst_FileBrowser::folderProperties_data()
+{
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("disc selected") << "/" << Own << Own;
+    QTest::newRow("nothing selected at the disc list") << "/" << "" << "";
+    QTest::newRow("file selected") << Own << "song.mp3" << Own;
+    QTest::newRow("folder selected") << Own << "sub" << Own + "/sub";
+    QTest::newRow("nothing selected") << Own << "" << Own;
+}
+
+void tst_FileBrowser::folderProperties()
+{
+    QFETCH(QString, location);
+    QFETCH(QString, selected);
+    QFETCH(QString, opened);
+    BrowserFixture f;
+    QObject scope;
+    f.open(location);
+    f.select(selected.isEmpty() ? QStringList() : QStringList{selected});
+    QString shown;
+    answerModal<uiFolderPreferences>(&scope, [&shown](uiFolderPreferences *dialog) {
+        shown = dialog->virtualPath;
+        dialog->reject();
+    });
+    f.trigger("actionFolder_properties");
+    QTest::qWait(50);
+    QCOMPARE(shown, opened);
 }
 
 // A folder and two files of bob's come down whole; the place the browser
