@@ -28,7 +28,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QSpacerItem>
 #include <QStackedWidget>
 #include <QThread>
@@ -389,11 +388,11 @@ QImage uiFileBrowser::iconForKey(const QString &key)
 
 QIcon uiFileBrowser::iconFor(const QString &key)
 {
-    auto found = m_icons16.constFind(key);
-    if (found != m_icons16.constEnd())
+    auto found = m_kindIcons.constFind(key);
+    if (found != m_kindIcons.constEnd())
         return *found;
     const QIcon icon(QPixmap::fromImage(iconForKey(key)));
-    m_icons16.insert(key, icon);
+    m_kindIcons.insert(key, icon);
     return icon;
 }
 

@@ -142,7 +142,7 @@ private:
     QMap<QString, QAction *> m_actions;
 
     QMap<QString, QImage> m_iconCache;
-    QHash<QString, QIcon> m_icons16;
+    QHash<QString, QIcon> m_kindIcons;
     // A folder listing is being fetched (possibly waiting for its owner in a
     // nested event loop): requests meanwhile are remembered, not nested.
     bool m_listing = false;
