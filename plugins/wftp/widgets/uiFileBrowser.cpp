@@ -156,7 +156,8 @@ void uiFileBrowser::buildForm()
     m_icons->setWordWrap(true);
     m_icons->setResizeMode(QListView::Adjust);
     m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_tree), static_cast<QAbstractItemView *>(m_icons)}) {
+    const QList<QAbstractItemView *> views{m_tree, m_icons};
+    for (QAbstractItemView *view : views) {
         view->setAcceptDrops(true);
         view->setDragEnabled(true);
         view->setDragDropMode(QAbstractItemView::DragDrop);

@@ -730,7 +730,8 @@ void tst_FileBrowser::deleteEntries()
     answerQuestion(&scope, confirm ? QMessageBox::Yes : QMessageBox::No);
     f.trigger("actionDelete");
 
-    const QStringList left = confirm ? QStringList({"pub", "song.mp3"}) : QStringList({"pub", "readme.xyz", "song.mp3", "sub"});
+    const QStringList left =
+        confirm ? QStringList({"pub", "song.mp3"}) : QStringList({"pub", "readme.xyz", "song.mp3", "sub"});
     QCOMPARE(f.names(), left);
     QCOMPARE(QDir(f.path(local)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), left);
 }
