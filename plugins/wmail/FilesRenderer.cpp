@@ -9,10 +9,10 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
@@ -28,7 +28,7 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
 {
     setWindowTitle(tr("FilesRenderer"));
     resize(414, 270);
-    m_saveAction = new QAction(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Save selected files"),
+    m_saveAction = new QAction(QIcon(QStringLiteral(":/photoalbum/Resources/Save.png")), QStringLiteral("Save selected files"),
                                this);
     m_saveAction->setObjectName(QStringLiteral("actionSave_selected_files"));
     auto *toolBar = new QToolBar(this);
