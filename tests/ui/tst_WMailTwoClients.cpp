@@ -46,7 +46,7 @@ private slots:
         // megabyte; five pictures of different shapes and formats.
         QByteArray binary(1500 * 1024, Qt::Uninitialized);
         for (int i = 0; i < binary.size(); ++i)
-            binary[i] = char((i * 7919) >> 3);
+            binary[i] = char(quint32(i) * 2654435761u >> 24);
         const QList<QPair<QString, QByteArray>> files = {
             {QStringLiteral("notes.txt"), "three files for bob\n"}, {QStringLiteral("empty.dat"), QByteArray()},
             {QStringLiteral("data.bin"), binary}};
