@@ -14,6 +14,8 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <deque>
+
 namespace {
 
 constexpr int SlotPollMs = 10;
@@ -238,6 +240,8 @@ void TransferWorker::run()
             key = next.key();
         }
     }
+    settleClose();
+    m_commits.waitForAll();
     if (!m_connectionID.isEmpty() && m_main.host())
         m_main.host()->closeConnection(m_connectionID);
     if (m_slots)
@@ -270,7 +274,13 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
         const QString rowName = row->gv(QStringLiteral("Name"));
         if (!WFtpCommands::isSafeRowName(rowName))
             continue;
-        m_items.insert(key + QLatin1Char('/') + rowName, row->gv(QStringLiteral("Extension")) != QLatin1String("directory"));
+        const QString child = key + QLatin1Char('/') + rowName;
+        const bool isFile = row->gv(QStringLiteral("Extension")) != QLatin1String("directory");
+        m_items.insert(child, isFile);
+        bool sized = false;
+        const qint64 size = row->gv(QStringLiteral("Size")).toLongLong(&sized);
+        if (isFile && sized && size >= 0)
+            m_listedSizes.insert(child, size);
     }
     return QDir().mkpath(m_targetPath + name);
 }
@@ -281,63 +291,127 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     if (m_currentName.isEmpty())
         return Outcome::Failed;
     const QString target = m_targetPath + m_currentName;
-    VirtualFile remote(m_main);
-    if (!withLink(remote, key, [&] { return remote.open(key, VirtualFile::Mode::Read); }))
+    auto remote = std::make_unique<VirtualFile>(m_main);
+    const bool opened = withLink(*remote, key, [&] { return remote->open(key, VirtualFile::Mode::Read); });
+    settleClose();
+    if (!opened)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
-        remote.close();
+        closeLater(std::move(remote));
         return Outcome::Skipped;
     }
-    const qint64 total = remote.size();
-    QSaveFile local(target);
+    const qint64 expected = m_listedSizes.contains(key) ? m_listedSizes.value(key) : remote->size();
+    auto local = std::make_unique<QSaveFile>(target);
     // The temporary file lies beside the target; a symbolic link there is
     // replaced, not followed.
-    local.setDirectWriteFallback(false);
-    if (total < 0 || !QDir().mkpath(parentOf(target)) || !local.open(QIODevice::WriteOnly)) {
-        remote.close();
-        return Outcome::Failed;
+    local->setDirectWriteFallback(false);
+    Outcome outcome = Outcome::Failed;
+    if (expected >= 0 && QDir().mkpath(parentOf(target)) && local->open(QIODevice::WriteOnly))
+        outcome = receive(*remote, key, *local, expected, item);
+    closeLater(std::move(remote));
+    if (outcome != Outcome::Done) {
+        local->cancelWriting();
+        return outcome;
     }
+    m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
+    return Outcome::Saving;
+}
+
+TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, QSaveFile &local,
+                                                qint64 expected, int item)
+{
+    // Reads carry their offset, so several are on their way while one is
+    // written. The last asks for a byte past the expected end: its short
+    // answer shows the end, a full one that the file grew.
+    std::deque<VirtualFile::Pending> flight;
+    const auto dropFlight = [&] {
+        for (const VirtualFile::Pending &read : flight)
+            remote.abandon(read);
+        flight.clear();
+    };
     qint64 done = 0;
-    qint64 chunk = FirstChunk;
+    qint64 asked = 0;
     int attempts = 0;
+    bool quick = true;
     QElapsedTimer cycle;
     cycle.start();
-    while (done < total) {
-        if (!passPause()) {
-            local.cancelWriting();
-            remote.close();
+    for (;;) {
+        if (m_state == State::Stopped) {
+            dropFlight();
             return Outcome::Stopped;
         }
-        const QByteArray data = remote.read(done, qMin(chunk, total - done));
-        if (data.isEmpty()) {
-            // A lost link or a file closed while idle: ask again from the same byte.
-            chunk = FirstChunk;
-            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
-                local.cancelWriting();
-                remote.close();
-                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-            }
-            if (!ensureLink(remote, key))
+        // A pause first takes what is on its way.
+        if (flight.empty() && !passPause())
+            return Outcome::Stopped;
+        while (m_state == State::Running && int(flight.size()) < ReadsInFlight && asked <= expected) {
+            const qint64 count = asked + m_chunk >= expected ? expected - asked + 1 : m_chunk;
+            flight.push_back(remote.sendRead(asked, count));
+            asked += count;
+            if (quick)
+                growChunk();
+        }
+        if (flight.empty()) {
+            if (m_state != State::Running)
                 continue;
-            if (!remote.isOpen())
+            // Longer than expected: its new size bounds the reads again.
+            expected = qMax(remote.size(), done);
+            continue;
+        }
+        const VirtualFile::Pending read = flight.front();
+        flight.pop_front();
+        bool answered = false;
+        const QByteArray data = remote.takeRead(read, &answered);
+        // Nothing at all: the end, unless the owner no longer holds the file.
+        if (!answered || (data.isEmpty() && !remote.isOpen())) {
+            // A lost link or a file closed while idle: ask again from the same byte.
+            dropFlight();
+            asked = done;
+            m_chunk = FirstChunk;
+            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0))
+                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+            if (ensureLink(remote, key) && !remote.isOpen())
                 remote.open(key, VirtualFile::Mode::Read);
             cycle.restart();
             continue;
         }
         attempts = 0;
         if (local.write(data) != data.size()) {
-            remote.close();
+            dropFlight();
             return Outcome::Failed;
         }
         done += data.size();
         m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
-        reportChunk(done, total, chunk, elapsed, item);
-        if (elapsed < QuickReadMs && chunk < LargestChunk)
-            chunk += FirstChunk;
+        quick = elapsed < QuickReadMs;
+        if (data.size() < read.count) {
+            reportChunk(done, done, read.count, elapsed, item);
+            dropFlight();
+            return Outcome::Done;
+        }
+        reportChunk(done, expected, read.count, elapsed, item);
     }
-    remote.close();
-    return local.commit() ? Outcome::Done : Outcome::Failed;
+}
+
+void TransferWorker::growChunk()
+{
+    if (m_chunk < LargestChunk)
+        m_chunk = qMin(LargestChunk, m_chunk + qMax(FirstChunk, m_chunk / 4));
+}
+
+void TransferWorker::closeLater(std::unique_ptr<VirtualFile> remote)
+{
+    settleClose();
+    m_closeRequest = remote->sendClose();
+    m_closing = std::move(remote);
+}
+
+void TransferWorker::settleClose()
+{
+    if (!m_closing)
+        return;
+    // Its answer tells nothing the transfer needs; it is only taken.
+    m_closing->takeClose(m_closeRequest);
+    m_closing.reset();
 }
 
 bool TransferWorker::expandLocalFolder(const QString &key)
@@ -387,7 +461,6 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     const qint64 total = local.size();
     qint64 done = 0;
-    qint64 chunk = FirstChunk;
     int attempts = 0;
     QElapsedTimer cycle;
     while (done < total) {
@@ -397,15 +470,16 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         }
         QByteArray data;
         if (local.seek(done))
-            data = local.read(qMin(chunk, total - done));
+            data = local.read(qMin(m_chunk, total - done));
         if (data.isEmpty()) {
             // The local file shrank or became unreadable: the copy would be short.
             remote.close();
             return Outcome::Failed;
         }
         cycle.start();
+        const qint64 asked = m_chunk;
         if (!remote.write(data, done)) {
-            chunk = FirstChunk;
+            m_chunk = FirstChunk;
             if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
                 remote.close();
                 return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
@@ -419,9 +493,9 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         done += data.size();
         m_bytesMoved += data.size();
         const qint64 elapsed = cycle.elapsed();
-        reportChunk(done, total, chunk, elapsed, item);
-        if (elapsed < QuickWriteMs && chunk < LargestChunk)
-            chunk += FirstChunk;
+        reportChunk(done, total, asked, elapsed, item);
+        if (elapsed < QuickWriteMs)
+            growChunk();
     }
     remote.close();
     return Outcome::Done;
