@@ -21,19 +21,26 @@ VirtualFile::VirtualFile(WFtpMain &main, QObject *parent) : QObject(parent), m_m
 
 bool VirtualFile::open(const QString &virtualPath, Mode mode)
 {
+    return takeOpen(sendOpen(virtualPath, mode));
+}
+
+VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode)
+{
+    Pending opening;
     IWHost *const host = m_main.host();
     if (!host)
-        return false;
+        return opening;
     const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
     m_owner = parts.gv(QStringLiteral("owner"));
     m_localFile.reset();
     if (m_owner.isEmpty())
-        return false;
+        return opening;
 
     if (m_owner == m_main.userName()) {
+        opening.local = true;
         const QString local = m_main.engine()->translateToLocal(virtualPath);
         if (local.isEmpty())
-            return false;
+            return opening;
         auto file = QSharedPointer<QFile>::create(local);
         QIODevice::OpenMode openMode = QIODevice::ReadWrite;
         // A download never creates its source, and a read-only file can still be read.
@@ -42,17 +49,18 @@ bool VirtualFile::open(const QString &virtualPath, Mode mode)
         else if (mode == Mode::Write)
             openMode = QIODevice::WriteOnly | QIODevice::Truncate;
         if (openMode == QIODevice::ReadOnly && !file->exists())
-            return false;
+            return opening;
         if (!file->open(openMode))
-            return false;
+            return opening;
         m_localFile = file;
-        return true;
+        opening.localDone = true;
+        return opening;
     }
 
     if (connectionID.isEmpty())
         connectionID = host->openUserConnection(m_owner, parts.gv(QStringLiteral("discType")) != QLatin1String("vls"));
     if (connectionID.isEmpty())
-        return false;
+        return opening;
     KvrConfig record = request(OpenFile);
     record.sv(KeyPath, virtualPath);
     // Peers that know no "mode" open read-write, as before.
@@ -60,7 +68,14 @@ bool VirtualFile::open(const QString &virtualPath, Mode mode)
         record.sv(KeyMode, QStringLiteral("r"));
     else if (mode == Mode::Write)
         record.sv(KeyMode, QStringLiteral("w"));
-    const KvrConfig reply = ask(record);
+    return send(record);
+}
+
+bool VirtualFile::takeOpen(const Pending &opening)
+{
+    if (opening.local)
+        return opening.localDone;
+    const KvrConfig reply = take(opening);
     const QString fileId = reply.gv(KeyFileId);
     if (!reply.checkResult() || fileId.isEmpty())
         return false;
@@ -79,7 +94,7 @@ VirtualFile::Pending VirtualFile::sendClose()
         m_localFile->close();
         m_localFile.reset();
         Pending closed;
-        closed.local = true;
+        closed.local = closed.localDone = true;
         return closed;
     }
     if (m_fileId.isEmpty())
@@ -89,7 +104,7 @@ VirtualFile::Pending VirtualFile::sendClose()
 
 bool VirtualFile::takeClose(const Pending &close)
 {
-    return close.local || take(close).checkResult();
+    return close.local ? close.localDone : take(close).checkResult();
 }
 
 QByteArray VirtualFile::read(qint64 from, qint64 count)

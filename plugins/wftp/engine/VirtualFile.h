@@ -44,10 +44,13 @@ public:
     struct Pending
     {
         KvrConfig record; // as sent; empty when nothing went out
-        bool local = false; // on the own disc: carried out when taken (a close at once)
+        bool local = false; // on the own disc: nothing is sent
+        bool localDone = false; // an own disc's open or close, carried out at once
         qint64 from = 0;
         qint64 count = 0;
     };
+    Pending sendOpen(const QString &virtualPath, Mode mode = Mode::ReadWrite);
+    bool takeOpen(const Pending &opening);
     Pending sendRead(qint64 from, qint64 count);
     // The answer to a read sent ahead: answered is false when none came or
     // it was refused; data shorter than asked for ends at the file's end, or

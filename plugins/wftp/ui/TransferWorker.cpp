@@ -240,6 +240,7 @@ void TransferWorker::run()
             key = next.key();
         }
     }
+    dropPrefetch();
     settleClose();
     m_commits.waitForAll();
     if (!m_connectionID.isEmpty() && m_main.host())
@@ -291,11 +292,17 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     if (m_currentName.isEmpty())
         return Outcome::Failed;
     const QString target = m_targetPath + m_currentName;
-    auto remote = std::make_unique<VirtualFile>(m_main);
-    const bool opened = withLink(*remote, key, [&] { return remote->open(key, VirtualFile::Mode::Read); });
+    std::unique_ptr<VirtualFile> remote = takePrefetched(key);
+    // One sent ahead may have met a lost link: asked again as usual.
+    if (!remote) {
+        remote = std::make_unique<VirtualFile>(m_main);
+        if (!withLink(*remote, key, [&] { return remote->open(key, VirtualFile::Mode::Read); }))
+            remote.reset();
+    }
     settleClose();
-    if (!opened)
+    if (!remote)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    prefetchOpenAfter(key);
     if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
         closeLater(std::move(remote));
         return Outcome::Skipped;
@@ -383,6 +390,8 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
         m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
         quick = elapsed < QuickReadMs;
+        if (!quick)
+            shrinkChunk();
         if (data.size() < read.count) {
             reportChunk(done, done, read.count, elapsed, item);
             dropFlight();
@@ -396,6 +405,44 @@ void TransferWorker::growChunk()
 {
     if (m_chunk < LargestChunk)
         m_chunk = qMin(LargestChunk, m_chunk + qMax(FirstChunk, m_chunk / 4));
+}
+
+void TransferWorker::shrinkChunk()
+{
+    m_chunk = qMax(FirstChunk, m_chunk / 2);
+}
+
+void TransferWorker::prefetchOpenAfter(const QString &key)
+{
+    const auto next = m_items.upperBound(key);
+    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || !linkIsUp())
+        return;
+    m_prefetched = std::make_unique<VirtualFile>(m_main);
+    m_prefetched->connectionID = m_connectionID;
+    m_prefetchedKey = next.key();
+    m_prefetchedOpen = m_prefetched->sendOpen(m_prefetchedKey, VirtualFile::Mode::Read);
+}
+
+std::unique_ptr<VirtualFile> TransferWorker::takePrefetched(const QString &key)
+{
+    if (m_prefetched && m_prefetchedKey != key)
+        dropPrefetch();
+    if (!m_prefetched)
+        return nullptr;
+    std::unique_ptr<VirtualFile> remote = std::move(m_prefetched);
+    return remote->takeOpen(m_prefetchedOpen) ? std::move(remote) : nullptr;
+}
+
+void TransferWorker::dropPrefetch()
+{
+    if (!m_prefetched)
+        return;
+    std::unique_ptr<VirtualFile> remote = std::move(m_prefetched);
+    // A lost link answers nothing: the owner closes the file when idle.
+    if (!linkIsUp())
+        remote->abandon(m_prefetchedOpen);
+    else if (remote->takeOpen(m_prefetchedOpen))
+        closeLater(std::move(remote));
 }
 
 void TransferWorker::closeLater(std::unique_ptr<VirtualFile> remote)

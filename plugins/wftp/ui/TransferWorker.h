@@ -43,9 +43,9 @@ public:
     using OverwriteQuestion = std::function<Answer(const QString &name)>;
 
     static constexpr qint64 FirstChunk = 10536;
-    static constexpr qint64 LargestChunk = 24 * FirstChunk;
+    static constexpr qint64 LargestChunk = 1024 * 1024;
     // Reads of one download on their way at once.
-    static constexpr int ReadsInFlight = 2;
+    static constexpr int ReadsInFlight = 4;
 
     // items: path -> true for a file, false for a folder (virtual paths for
     // a download, local ones for an upload); basePath is cut from the front
@@ -103,8 +103,15 @@ private:
     Outcome downloadFile(const QString &key, int item);
     Outcome receive(VirtualFile &remote, const QString &key, QSaveFile &local, qint64 expected, int item);
     // The chunk grows while answers come quickly, by a quarter once past the
-    // first steps, so a fast link soon asks for large ones.
+    // first steps, so a fast link soon asks for large ones; a slow answer
+    // halves it, so what is on its way stays well within a request's time.
     void growChunk();
+    void shrinkChunk();
+    // The next item's open goes out while this file is read, when it is a
+    // file on a contact's disc; dropPrefetch closes one that is not used.
+    void prefetchOpenAfter(const QString &key);
+    std::unique_ptr<VirtualFile> takePrefetched(const QString &key);
+    void dropPrefetch();
     // The remote file is closed while the next request goes out; its answer
     // is taken by settleClose.
     void closeLater(std::unique_ptr<VirtualFile> remote);
@@ -136,5 +143,8 @@ private:
     qint64 m_chunk = FirstChunk;
     std::unique_ptr<VirtualFile> m_closing;
     VirtualFile::Pending m_closeRequest;
+    std::unique_ptr<VirtualFile> m_prefetched;
+    QString m_prefetchedKey;
+    VirtualFile::Pending m_prefetchedOpen;
     FileCommitter m_commits;
 };
