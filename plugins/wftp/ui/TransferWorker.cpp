@@ -312,9 +312,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     // The temporary file lies beside the target; a symbolic link there is
     // replaced, not followed.
     local->setDirectWriteFallback(false);
-    Outcome outcome = Outcome::Failed;
-    if (expected >= 0 && QDir().mkpath(parentOf(target)) && local->open(QIODevice::WriteOnly))
-        outcome = receive(*remote, key, *local, expected, item);
+    const Outcome outcome = expected >= 0 ? receive(*remote, key, *local, expected, item) : Outcome::Failed;
     closeLater(std::move(remote));
     if (outcome != Outcome::Done) {
         local->cancelWriting();
@@ -356,6 +354,11 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             asked += count;
             if (quick)
                 growChunk();
+        }
+        // Made ready while the first reads are on their way.
+        if (!local.isOpen() && !(QDir().mkpath(parentOf(local.fileName())) && local.open(QIODevice::WriteOnly))) {
+            dropFlight();
+            return Outcome::Failed;
         }
         if (flight.empty()) {
             if (m_state != State::Running)

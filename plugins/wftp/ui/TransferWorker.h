@@ -101,6 +101,8 @@ private:
     bool shouldWrite(bool exists, const QString &name);
 
     Outcome downloadFile(const QString &key, int item);
+    // Reads the open remote file into local, which it opens once the first
+    // reads are on their way; expected is the size the file should have.
     Outcome receive(VirtualFile &remote, const QString &key, QSaveFile &local, qint64 expected, int item);
     // The chunk grows while answers come quickly, by a quarter once past the
     // first steps, so a fast link soon asks for large ones; a slow answer
