@@ -99,7 +99,7 @@ void WFtpCommands::getSharedFolders(const QString &user)
     host->sendCommand(record, user, false, QString());
 }
 
-WDataStructure WFtpCommands::listDirectory(const QString &virtualPath)
+WDataStructure WFtpCommands::listDirectory(const QString &virtualPath, bool withThumbnails)
 {
     QString owner;
     bool server = false;
@@ -108,7 +108,7 @@ WDataStructure WFtpCommands::listDirectory(const QString &virtualPath)
     KvrConfig record = newRecord(ListDirectory);
     record.sv(KeyUser, m_main.userName());
     record.sv(KeyPath, virtualPath);
-    record.sv(KeyGetThumbnails, QStringLiteral("true"));
+    record.sv(KeyGetThumbnails, withThumbnails ? QStringLiteral("true") : QStringLiteral("false"));
     const KvrConfig reply = ask(record, owner, server);
     WDataStructure listing;
     if (!reply.checkResult() || !listing.DeserializeStructure(reply.gv(KeyList)))

@@ -23,7 +23,8 @@ public:
 
     // Requests (false or an empty listing on refusal, time-out or a forged reply).
     void getSharedFolders(const QString &user);
-    WDataStructure listDirectory(const QString &virtualPath);
+    // A transfer needs no thumbnails: the owner then makes and pushes none.
+    WDataStructure listDirectory(const QString &virtualPath, bool withThumbnails = true);
     bool createDirectory(const QString &virtualPath, const QString &folderName);
     bool renameFile(const QString &oldName, const QString &newName);
     bool deleteFiles(const QStringList &files);

@@ -268,7 +268,7 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
     // An empty folder lists as empty as a failed request does.
     withLink(road, key, [&] {
         listing = discIsOwn(key) ? m_main.engine()->listDirectory(key, m_main.userName(), false)
-                                 : WFtpCommands(m_main).listDirectory(key);
+                                 : WFtpCommands(m_main).listDirectory(key, false);
         return !listing.getChildren().isEmpty();
     });
     for (const auto &row : listing.getChildren()) {

@@ -91,6 +91,11 @@ void tst_TransferWorker::copiesFolderTrees()
     QCOMPARE(worker.completedItems(), 9);
     QCOMPARE(texts.last().first().toString(), items.firstKey() + " completed 9 of 9");
     QCOMPARE(m_net->alice.linksOpened.load(), links);
+    // Thumbnails would only load the owner and the link.
+    for (const KvrConfig &sent : m_net->alice.sentCommands()) {
+        if (sent.gv("command") == WFtpProtocol::ListDirectory)
+            QCOMPARE(sent.gv("getThumbnails"), QString("false"));
+    }
     // Folders are made before their files arrive: nothing is left open.
     QCOMPARE(m_net->bobPlugin->commandParser().engine()->openedFileCount(), 0);
 }
