@@ -4,13 +4,19 @@
 // the same bytes copied over a bare TCP socket (file to socket to file) and,
 // when run.sh set one up (BENCH_SCP_PORT, BENCH_SCP_KEY), scp to a local sshd.
 //
-// What limits the figures: every chunk is one request and its answer, and a
-// chunk grows to 252864 bytes at most, so a large file costs one round trip
-// through both clients' links per quarter megabyte, where scp streams. Each
-// small file costs its own round trips (open, size, read, close) and a
-// synchronised temporary file that replaces the target, so files per second
-// follow the round-trip time rather than the bandwidth. An upload waits for
-// each write's answer before sending the next chunk.
+// What limits the figures (perf of both clients on a loaded 8-core machine):
+// - the large download keeps four reads of up to 1 MiB on their way, so no
+//   side waits for a round trip; neither client saturates a core. Most of the
+//   receiver's worker time goes into copying the data into the page cache of
+//   its temporary file, most of its link thread's into copying the records
+//   in; the owner's pool threads read the file and its link thread sends.
+// - each small file costs one round trip on the critical path (its read: the
+//   open went out while the previous file was read, the close goes out with
+//   the next open), plus making its temporary file: on ext4 about a quarter
+//   of the worker's CPU is the inode allocation of O_TMPFILE. Syncing and renaming
+//   the finished files runs on other threads, several at once.
+// - an upload still waits for each write's answer before the next (writes are
+//   kept in order for peers that place them where the last one ended).
 
 #include "BenchFigures.h"
 #include "E2eFixture.h"
