@@ -307,7 +307,9 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
-    const qint64 expected = m_listedSizes.contains(key) ? m_listedSizes.value(key) : remote->size();
+    qint64 expected = m_listedSizes.value(key, -1);
+    if (expected < 0)
+        expected = remote->size();
     auto local = std::make_unique<QSaveFile>(target);
     // The temporary file lies beside the target; a symbolic link there is
     // replaced, not followed.
@@ -426,9 +428,14 @@ void TransferWorker::prefetchOpenAfter(const QString &key)
     m_prefetchedOpen = m_prefetched->sendOpen(m_prefetchedKey, VirtualFile::Mode::Read);
 }
 
+bool TransferWorker::isOnTheLink(const VirtualFile &file) const
+{
+    return !file.connectionID.isEmpty() && file.connectionID == m_connectionID && linkIsUp();
+}
+
 std::unique_ptr<VirtualFile> TransferWorker::takePrefetched(const QString &key)
 {
-    if (m_prefetched && m_prefetchedKey != key)
+    if (m_prefetched && (m_prefetchedKey != key || !isOnTheLink(*m_prefetched)))
         dropPrefetch();
     if (!m_prefetched)
         return nullptr;
@@ -442,7 +449,7 @@ void TransferWorker::dropPrefetch()
         return;
     std::unique_ptr<VirtualFile> remote = std::move(m_prefetched);
     // A lost link answers nothing: the owner closes the file when idle.
-    if (!linkIsUp())
+    if (!isOnTheLink(*remote))
         remote->abandon(m_prefetchedOpen);
     else if (remote->takeOpen(m_prefetchedOpen))
         closeLater(std::move(remote));
@@ -459,8 +466,12 @@ void TransferWorker::settleClose()
 {
     if (!m_closing)
         return;
-    // Its answer tells nothing the transfer needs; it is only taken.
-    m_closing->takeClose(m_closeRequest);
+    // Its answer tells nothing the transfer needs; it is only taken, unless
+    // the link it went on is gone and nothing will come.
+    if (isOnTheLink(*m_closing))
+        m_closing->takeClose(m_closeRequest);
+    else
+        m_closing->abandon(m_closeRequest);
     m_closing.reset();
 }
 

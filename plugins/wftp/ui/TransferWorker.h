@@ -112,6 +112,8 @@ private:
     // The next item's open goes out while this file is read, when it is a
     // file on a contact's disc; dropPrefetch closes one that is not used.
     void prefetchOpenAfter(const QString &key);
+    // Sent on the run's link, which still works: an answer will come.
+    bool isOnTheLink(const VirtualFile &file) const;
     std::unique_ptr<VirtualFile> takePrefetched(const QString &key);
     void dropPrefetch();
     // The remote file is closed while the next request goes out; its answer
