@@ -6,15 +6,16 @@
 //
 // What limits the figures (perf of both clients on a loaded 8-core machine):
 // - the large download keeps four reads of up to 1 MiB on their way, so no
-//   side waits for a round trip; neither client saturates a core. Most of the
-//   receiver's worker time goes into copying the data into the page cache of
-//   its temporary file, most of its link thread's into copying the records
-//   in; the owner's pool threads read the file and its link thread sends.
+//   side waits for a round trip. The busiest thread is then the receiver's
+//   link thread (about half a core: decrypting the stream and parsing its
+//   records), then its worker (copying the data into the page cache of the
+//   temporary file) and the owner's link thread; the owner's pool threads
+//   read the file.
 // - each small file costs one round trip on the critical path (its read: the
 //   open went out while the previous file was read, the close goes out with
 //   the next open), plus making its temporary file: on ext4 about a quarter
-//   of the worker's CPU is the inode allocation of O_TMPFILE. Syncing and renaming
-//   the finished files runs on other threads, several at once.
+//   of the worker's CPU is the inode allocation of O_TMPFILE. Syncing and
+//   renaming the finished files runs on other threads, several at once.
 // - an upload still waits for each write's answer before the next (writes are
 //   kept in order for peers that place them where the last one ended).
 
