@@ -172,7 +172,8 @@ int main(int argc, char **argv)
     QStringList cases = app.arguments().mid(1);
     if (cases.isEmpty())
         cases = QStringList{"big", "small", "upload"};
-    const int runs = qMax(1, qEnvironmentVariableIntValue("BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3);
+    const int asked = qEnvironmentVariableIntValue("BENCH_RUNS");
+    const int runs = asked > 0 ? asked : 3;
 
     const QString docs = home.filePath(QStringLiteral("docs"));
     const QString mine = home.filePath(QStringLiteral("mine"));
