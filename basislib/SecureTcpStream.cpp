@@ -418,10 +418,13 @@ void SecureTcpStream::writeOrScheduleLocked()
         return; // leaves with the write under way or due
     const ssize_t written =
         ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (written > 0)
-        m_sealed.remove(0, int(written));
-    if (!m_sealed.isEmpty())
-        scheduleFlushLocked(); // a failed write ends the link there
+    if (written == m_sealed.size()) {
+        m_sealed.resize(0);
+        return;
+    }
+    // flush() writes the rest, from where this write ended.
+    m_sealedWritten = int(qMax<ssize_t>(written, 0));
+    scheduleFlushLocked(); // a failed write ends the link there
 }
 
 void SecureTcpStream::scheduleFlushLocked()
@@ -436,6 +439,7 @@ void SecureTcpStream::scheduleFlushLocked()
 // when that write is done.
 void SecureTcpStream::flush()
 {
+    int written = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_ended || m_sealed.isEmpty()) {
@@ -444,13 +448,16 @@ void SecureTcpStream::flush()
                 return;
         } else {
             m_sealed.swap(m_cipherOut);
+            written = m_sealedWritten;
+            m_sealedWritten = 0;
         }
     }
     if (m_cipherOut.isEmpty()) {
         shutdown(); // finishing, and everything is out
         return;
     }
-    asio::async_write(m_socket, asio::buffer(m_cipherOut.constData(), std::size_t(m_cipherOut.size())),
+    asio::async_write(m_socket,
+                      asio::buffer(m_cipherOut.constData() + written, std::size_t(m_cipherOut.size() - written)),
                       [self = shared_from_this()](const boost::system::error_code &error, std::size_t) {
                           if (error) {
                               self->shutdown();
@@ -618,6 +625,7 @@ void SecureTcpStream::shutdown()
         m_closing = true;
         m_secured = false;
         m_sealed.clear();
+        m_sealedWritten = 0;
         // Under the lock: no sender writes to the descriptor once it is closed.
         m_descriptor = -1;
         m_socket.shutdown(tcp::socket::shutdown_both, ignored);

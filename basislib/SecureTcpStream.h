@@ -147,7 +147,8 @@ private:
     bool m_handshakeDone = false;
     int m_netAt = 0; // what TLS took of m_netBuffer
     int m_netEnd = 0;
-    QByteArray m_sealed; // what TLS wrote since the last socket write
+    QByteArray m_sealed;     // what TLS wrote since the last socket write
+    int m_sealedWritten = 0; // of which a sender wrote the front
     bool m_flushScheduled = false;
     bool m_secured = false;
     bool m_closing = false;
