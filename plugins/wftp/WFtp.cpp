@@ -1,6 +1,8 @@
 #include "WFtp.h"
 
 #include <VirtualFile.h>
+#include <applyPermittedUsers.h>
+#include <uiPermissionWidget.h>
 #include <WFtpCommands.h>
 #include <WFtpProtocol.h>
 
@@ -26,9 +28,7 @@ WFtp::~WFtp()
 
 QImage WFtp::getPluginIcon()
 {
-    QImage icon(16, 16, QImage::Format_ARGB32);
-    icon.fill(Qt::darkGreen);
-    return icon;
+    return QImage(QStringLiteral(":/icons/Resources/wftp.png"));
 }
 
 bool WFtp::setHostInterface(IWHost *host)
@@ -89,6 +89,21 @@ KvrConfig WFtp::stopSharing(const KvrConfig &request)
     KvrConfig reply;
     reply.SetResult(m_main.stopSharing(request.gv(QStringLiteral("disc"))));
     return reply;
+}
+
+KvrConfig WFtp::setFolderUsers(const KvrConfig &request)
+{
+    QList<uiPermissionWidget *> rows;
+    for (const bool granted : {true, false}) {
+        const QString users = request.gv(granted ? QStringLiteral("users") : QStringLiteral("without"));
+        for (const QString &user : users.split(ListSeparator, Qt::SkipEmptyParts)) {
+            rows << new uiPermissionWidget;
+            rows.last()->setPermission(user, QDate::currentDate(), true, granted, granted, granted, granted);
+        }
+    }
+    applyPermittedUsers(m_main, request.gv(KeyPath), rows);
+    qDeleteAll(rows);
+    return KvrConfig();
 }
 
 KvrConfig WFtp::knownDiscs(const KvrConfig &)
