@@ -1,5 +1,9 @@
 #include "WFtp.h"
 
+#include <WFtpWindows.h>
+#include <uiMainWidget.h>
+#include <uiSettings.h>
+
 #include <VirtualFile.h>
 #include <WFtpCommands.h>
 #include <WFtpProtocol.h>
@@ -7,7 +11,9 @@
 #include <IWHost.h>
 #include <WivoraAccount.h>
 
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QThread>
 
 using namespace WFtpProtocol;
 
@@ -22,6 +28,7 @@ WFtp::~WFtp()
 {
     // Thumbnail tasks push through this object: let them end first.
     commandParser().engine()->thumbnailScheduler().waitForDone();
+    delete m_windows.load();
 }
 
 QImage WFtp::getPluginIcon()
@@ -37,12 +44,72 @@ bool WFtp::setHostInterface(IWHost *host)
     return true;
 }
 
+WFtpWindows *WFtp::windows()
+{
+    // Widgets need a widget application and its thread.
+    if (!m_windows && qobject_cast<QApplication *>(QCoreApplication::instance())
+        && QThread::currentThread() == QCoreApplication::instance()->thread())
+        m_windows = new WFtpWindows(m_main, m_transfers);
+    return m_windows;
+}
+
+QWidget *WFtp::getSettingsWidget()
+{
+    return windows() ? windows()->settingsPage() : nullptr;
+}
+
+QList<QWidget *> WFtp::getMainPluginWidget()
+{
+    if (!windows() || !windows()->mainPage())
+        return {};
+    return {windows()->mainPage()};
+}
+
+QMap<QDockWidget *, Qt::DockWidgetArea> WFtp::getDockWindows()
+{
+    return windows() ? windows()->makeDocks() : QMap<QDockWidget *, Qt::DockWidgetArea>();
+}
+
+QMap<QString, QWidget *> WFtp::getUserWidget()
+{
+    if (!windows() || !windows()->userPage())
+        return {};
+    return {{QStringLiteral("files"), windows()->userPage()}};
+}
+
+QList<QAction *> WFtp::getContactsContextMenu()
+{
+    return windows() ? windows()->contactsContextMenu() : QList<QAction *>();
+}
+
+QList<QAction *> WFtp::getPluginMenu()
+{
+    return windows() ? windows()->pluginMenu() : QList<QAction *>();
+}
+
+QList<QAction *> WFtp::getQuickMenuActions()
+{
+    return windows() ? windows()->quickMenuActions() : QList<QAction *>();
+}
+
+void WFtp::initPlugin()
+{
+    m_main.init();
+    // After a reconnect this runs on a pool thread: the page reloads on its own.
+    WFtpWindows *const shown = m_windows;
+    if (shown && shown->mainPage())
+        shown->mainPage()->refresh();
+}
+
 void WFtp::setUser(const QString &user)
 {
+    if (windows() && windows()->userPage()) {
+        windows()->userPage()->setUser(user);
+        return;
+    }
     SharePage &page = m_main.userPage();
     page.setUser(user);
-    for (const QString &disc : m_main.knownDiscs())
-        page.addFriendDisc(disc);
+    page.setFriendDiscs(m_main.knownDiscs());
 }
 
 void WFtp::commandReceived(const QString &id, const QString &command)

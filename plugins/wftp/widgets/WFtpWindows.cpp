@@ -1,0 +1,103 @@
+#include "WFtpWindows.h"
+
+#include "uiMainWidget.h"
+#include "uiSettings.h"
+
+#include <TransferManager.h>
+#include <WFtpMain.h>
+
+#include <IWHost.h>
+#include <PSettings.h>
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+const QString LastFolderKey = QStringLiteral("lastopendirectory");
+}
+
+WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers)
+    : m_main(main),
+      m_transfers(transfers),
+      m_mainPage(new uiMainWidget(main, main.mainPage())),
+      m_settingsPage(new uiSettings),
+      m_userPage(new uiMainWidget(main, main.userPage()))
+{
+    m_refreshUsersFolders = newAction(tr("Refresh Users Folders"), QString(), &WFtpWindows::refreshUsersFolders);
+    m_shareFolderForUser = newAction(tr("Share folder for user"), QString(), &WFtpWindows::shareFolderForUser);
+    m_shareLocalFileViaWww = newAction(tr("Share local file via www"), QStringLiteral(":/icons/Resources/addfiles.png"),
+                                       &WFtpWindows::shareLocalFileViaWww);
+    m_addSharedFolder = newAction(tr("Add shared folder"), QStringLiteral(":/icons/Resources/sharedfolder.png"),
+                                  &WFtpWindows::addSharedFolder);
+}
+
+WFtpWindows::~WFtpWindows()
+{
+    // The host's windows delete what they took over; the rest goes here.
+    for (QWidget *widget : {static_cast<QWidget *>(m_mainPage), static_cast<QWidget *>(m_settingsPage),
+                            static_cast<QWidget *>(m_userPage)}) {
+        if (widget && !widget->parent())
+            delete widget;
+    }
+}
+
+QAction *WFtpWindows::newAction(const QString &text, const QString &icon, void (WFtpWindows::*slot)())
+{
+    // The actions live with the main page, as the host's menus show them.
+    auto *action = new QAction(text, m_mainPage);
+    if (!icon.isEmpty())
+        action->setIcon(QIcon(icon));
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+QMap<QDockWidget *, Qt::DockWidgetArea> WFtpWindows::makeDocks()
+{
+    return {};
+}
+
+QList<QAction *> WFtpWindows::contactsContextMenu() const
+{
+    return {m_refreshUsersFolders, m_shareFolderForUser};
+}
+
+QList<QAction *> WFtpWindows::pluginMenu() const
+{
+    return {m_refreshUsersFolders, m_shareFolderForUser, m_shareLocalFileViaWww};
+}
+
+QList<QAction *> WFtpWindows::quickMenuActions() const
+{
+    return {m_addSharedFolder, m_shareLocalFileViaWww};
+}
+
+void WFtpWindows::refreshUsersFolders()
+{
+    m_main.startContactsRefresh();
+}
+
+void WFtpWindows::shareFolderForUser()
+{
+    IWHost *const host = m_main.host();
+    if (!host)
+        return;
+    const QStringList selected = host->getSelectedContacts();
+    if (selected.isEmpty()) {
+        QMessageBox::information(nullptr, tr("Folder sharing"),
+                                 tr("No user were selected. Please select user from your contacts"), QMessageBox::Ok);
+        return;
+    }
+    const QString folder =
+        QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"), PSettings::GetValue(LastFolderKey).toString(),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty())
+        return;
+    PSettings::SetValue(LastFolderKey, folder);
+    const QString disc = m_main.shareFolderWith(folder, selected);
+    if (!disc.isEmpty() && m_mainPage)
+        m_mainPage->addOwnDisc(disc);
+}
+
+void WFtpWindows::shareLocalFileViaWww() {}
+
+void WFtpWindows::addSharedFolder() {}
