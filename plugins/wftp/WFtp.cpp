@@ -33,9 +33,7 @@ WFtp::~WFtp()
 
 QImage WFtp::getPluginIcon()
 {
-    QImage icon(16, 16, QImage::Format_ARGB32);
-    icon.fill(Qt::darkGreen);
-    return icon;
+    return QImage(QStringLiteral(":/icons/Resources/wftp.png"));
 }
 
 bool WFtp::setHostInterface(IWHost *host)

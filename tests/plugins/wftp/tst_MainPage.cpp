@@ -276,6 +276,10 @@ void tst_MainPage::pluginHandsOutItsWindows()
     QCOMPARE(texts(m_plugin->getPluginMenu()),
              (QStringList{"Refresh Users Folders", "Share folder for user", "Share local file via www"}));
     QCOMPARE(texts(m_plugin->getQuickMenuActions()), (QStringList{"Add shared folder", "Share local file via www"}));
+    for (const QAction *action : m_plugin->getQuickMenuActions())
+        QVERIFY(!action->icon().isNull());
+    QVERIFY(!m_plugin->getPluginIcon().isNull());
+    QCOMPARE(m_plugin->getWindowIcon(userPage()), m_plugin->getPluginIcon());
 }
 
 void tst_MainPage::shareFolderForSelectedUsers()
