@@ -5,6 +5,8 @@
 #include <uiSettings.h>
 
 #include <VirtualFile.h>
+#include <applyPermittedUsers.h>
+#include <uiPermissionWidget.h>
 #include <WFtpCommands.h>
 #include <WFtpProtocol.h>
 
@@ -154,6 +156,21 @@ KvrConfig WFtp::stopSharing(const KvrConfig &request)
     KvrConfig reply;
     reply.SetResult(m_main.stopSharing(request.gv(QStringLiteral("disc"))));
     return reply;
+}
+
+KvrConfig WFtp::setFolderUsers(const KvrConfig &request)
+{
+    QList<uiPermissionWidget *> rows;
+    for (const bool granted : {true, false}) {
+        const QString users = request.gv(granted ? QStringLiteral("users") : QStringLiteral("without"));
+        for (const QString &user : users.split(ListSeparator, Qt::SkipEmptyParts)) {
+            rows << new uiPermissionWidget;
+            rows.last()->setPermission(user, QDate::currentDate(), true, granted, granted, granted, granted);
+        }
+    }
+    applyPermittedUsers(m_main, request.gv(KeyPath), rows);
+    qDeleteAll(rows);
+    return KvrConfig();
 }
 
 KvrConfig WFtp::knownDiscs(const KvrConfig &)

@@ -63,6 +63,10 @@ public:
     Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
     // {"disc"} -> result
     Q_INVOKABLE KvrConfig stopSharing(const KvrConfig &request);
+    // {"path", "users", "without" (each joined by "|")} -> {}: the folder's
+    // permitted users stored as the folder properties dialog stores its rows,
+    // "users" with every right, "without" with none
+    Q_INVOKABLE KvrConfig setFolderUsers(const KvrConfig &request);
     // {} -> {"discs" (joined by "|")}
     Q_INVOKABLE KvrConfig knownDiscs(const KvrConfig &request);
     // {"path", "reload"} -> {"names" (joined by "|")}

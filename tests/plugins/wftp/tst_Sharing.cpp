@@ -51,6 +51,7 @@ private slots:
     void aliceWritesOnBobsDisc();
     void carolGetsNothing();
     void strangerGetsNothing();
+    void aliceFollowsBobsFolderUsers();
     void aliceLosesTheDiscWhenBobStops();
 
 private:
@@ -182,6 +183,20 @@ void tst_Sharing::strangerGetsNothing()
     QCOMPARE(QDir(docs).entryList(QDir::Files, QDir::Name), before);
     QCOMPARE(fileBytes(docs + "/a.txt"), QByteArray("alpha"));
     QVERIFY(!QFile::exists(docs + "/made"));
+}
+
+void tst_Sharing::aliceFollowsBobsFolderUsers()
+{
+    // bob removes every user of the folder: alice is told and shut out.
+    invoke(*m_bob, "setFolderUsers", keys({{"path", Disc}}));
+    QTRY_VERIFY_WITH_TIMEOUT(knownDiscs(*m_alice).isEmpty(), SharedWaitMs);
+    QVERIFY(!invoke(*m_alice, "listFolder", keys({{"path", Disc}, {"reload", "true"}})).checkResult());
+
+    // Granted again, she sees it again; carol, listed without a right, does not.
+    invoke(*m_bob, "setFolderUsers", keys({{"path", Disc}, {"users", "alice"}, {"without", "carol"}}));
+    QTRY_COMPARE_WITH_TIMEOUT(knownDiscs(*m_alice), QStringList{Disc}, SharedWaitMs);
+    QVERIFY(invoke(*m_alice, "listFolder", keys({{"path", Disc}, {"reload", "true"}})).checkResult());
+    QVERIFY(knownDiscs(*m_carol).isEmpty());
 }
 
 void tst_Sharing::aliceLosesTheDiscWhenBobStops()

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QLabel>
+
+// Labels of the sharing forms: headings are bold, and every text that may
+// carry a user's name is shown as plain text, never as markup.
+namespace FormLabels {
+
+inline QLabel *label(const QString &objectName, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// The forms were drawn on an 8-point dialog font: a heading of `points` keeps
+// its size relative to the font the desktop gives.
+inline QLabel *heading(const QString &objectName, const QString &text, int points, QWidget *parent)
+{
+    QLabel *heading = label(objectName, text, parent);
+    QFont font = heading->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * points / 8.0);
+    heading->setFont(font);
+    return heading;
+}
+
+// An explanation written with line breaks as "<br/>".
+inline QLabel *richText(const QString &objectName, const QString &text, QWidget *parent)
+{
+    QLabel *label = FormLabels::label(objectName, text, parent);
+    label->setTextFormat(Qt::RichText);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace FormLabels

@@ -1,0 +1,126 @@
+#include "uiPermissionWidget.h"
+
+#include "FormLabels.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+
+namespace {
+
+// Stored flags are integers, any non-zero value set; text that is no integer is clear.
+bool flagOf(const WDataStructure &record, const QString &key)
+{
+    return record.gv(key).trimmed().toLongLong() != 0;
+}
+
+QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)
+{
+    auto *box = new QCheckBox(text, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+} // namespace
+
+uiPermissionWidget::uiPermissionWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("uiPermissionWidget"));
+    resize(428, 94);
+    auto *group = new QGroupBox(this);
+    group->setObjectName(QStringLiteral("groupBox"));
+
+    m_username = FormLabels::heading(QStringLiteral("label_Username"), QStringLiteral("TextLabel"), 8, group);
+    m_validTo = new QDateEdit(QDate::currentDate(), group);
+    m_validTo->setObjectName(QStringLiteral("dateEdit"));
+    m_validTo->setCalendarPopup(true);
+    m_permanent = checkBox(QStringLiteral("checkBox_permission"), tr("Permanent permission"), group);
+    m_read = checkBox(QStringLiteral("checkBox_read"), tr("Read"), group);
+    m_write = checkBox(QStringLiteral("checkBox_write"), tr("Write"), group);
+    m_delete = checkBox(QStringLiteral("checkBox_delete"), tr("Delete"), group);
+    m_full = checkBox(QStringLiteral("checkBox_full"), tr("Full control"), group);
+    m_remove = new QPushButton(tr("Delete user"), group);
+    m_remove->setObjectName(QStringLiteral("pushButton"));
+
+    auto *grid = new QGridLayout(group);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(FormLabels::label(QStringLiteral("label"), tr("Username:"), group), 0, 0);
+    grid->addWidget(m_username, 0, 1, 1, 2);
+    grid->addWidget(FormLabels::label(QStringLiteral("label_2"), tr("Valid to:"), group), 1, 0);
+    grid->addWidget(m_validTo, 1, 1);
+    grid->addWidget(m_permanent, 1, 2);
+    auto *rights = new QHBoxLayout;
+    for (QWidget *right : {m_read, m_write, m_delete, m_full})
+        rights->addWidget(right);
+    rights->addStretch();
+    rights->addWidget(m_remove);
+    grid->addLayout(rights, 2, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(2, 2, 2, 2);
+    outer->addWidget(group);
+    QMetaObject::connectSlotsByName(this);
+}
+
+void uiPermissionWidget::setPermission(const QString &user, const QDate &validTo, bool permanent, bool read,
+                                       bool write, bool remove, bool full)
+{
+    m_username->setText(user);
+    m_validTo->setDate(validTo);
+    m_permanent->setChecked(permanent);
+    m_read->setChecked(read);
+    m_write->setChecked(write);
+    m_delete->setChecked(remove);
+    m_full->setChecked(full);
+}
+
+void uiPermissionWidget::readPermission(const QSharedPointer<WDataStructure> &record)
+{
+    if (!record)
+        return;
+    m_username->setText(record->gv(QStringLiteral("username")));
+    // An unreadable date keeps the one shown.
+    const QDate validTo = QDateTime::fromString(record->gv(QStringLiteral("validTo")), Qt::ISODate).date();
+    if (validTo.isValid())
+        m_validTo->setDate(validTo);
+    m_permanent->setChecked(flagOf(*record, QStringLiteral("permanent")));
+    m_read->setChecked(flagOf(*record, QStringLiteral("read")));
+    m_write->setChecked(flagOf(*record, QStringLiteral("write")));
+    m_delete->setChecked(flagOf(*record, QStringLiteral("delete")));
+    m_full->setChecked(flagOf(*record, QStringLiteral("full")));
+}
+
+void uiPermissionWidget::writePermission(const QSharedPointer<WDataStructure> &record) const
+{
+    if (!record)
+        return;
+    record->sv(QStringLiteral("validTo"), m_validTo->date().toString(Qt::ISODate));
+    record->sv(QStringLiteral("username"), getUsername());
+    record->SetValue(QStringLiteral("permanent"), m_permanent->isChecked());
+    record->SetValue(QStringLiteral("read"), m_read->isChecked());
+    record->SetValue(QStringLiteral("write"), m_write->isChecked());
+    record->SetValue(QStringLiteral("delete"), m_delete->isChecked());
+    record->SetValue(QStringLiteral("full"), m_full->isChecked());
+    record->sv(QStringLiteral("section"), getUsername());
+}
+
+QString uiPermissionWidget::getUsername() const
+{
+    return m_username->text();
+}
+
+bool uiPermissionWidget::hasAnyRight() const
+{
+    return m_read->isChecked() || m_write->isChecked() || m_delete->isChecked() || m_full->isChecked();
+}
+
+void uiPermissionWidget::on_pushButton_clicked()
+{
+    emit signalUserRemoved();
+}
