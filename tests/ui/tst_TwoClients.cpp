@@ -4,12 +4,10 @@
 // deletes alice, and a client quits with a question open.
 
 #include "WindowFixture.h"
+#include "ProbeDriver.h"
 #include "WindowedClient.h"
 
-#include <QDeadlineTimer>
-#include <functional>
 #include <QImage>
-#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,45 +16,6 @@ namespace {
 const QString Alice = QStringLiteral("alice");
 const QString Bob = QStringLiteral("bob");
 const QString Stranger = QStringLiteral("stranger");
-const int AnswerTimeoutMs = 60000;
-
-// The probe plug-in's command socket in one client.
-class Driver
-{
-public:
-    explicit Driver(const WindowedClient &client)
-        : m_path(client.tempFolder() + QStringLiteral("/windowprobe"))
-    {
-    }
-    QString ask(const QString &line)
-    {
-        if (m_socket.state() != QLocalSocket::ConnectedState) {
-            m_socket.connectToServer(m_path);
-            if (!m_socket.waitForConnected(AnswerTimeoutMs))
-                return QStringLiteral("[no connection]");
-        }
-        m_socket.write(line.toUtf8() + '\n');
-        m_socket.flush();
-        const QDeadlineTimer deadline(AnswerTimeoutMs);
-        while (!m_socket.canReadLine() && !deadline.hasExpired())
-            m_socket.waitForReadyRead(100);
-        return m_socket.canReadLine() ? QString::fromUtf8(m_socket.readLine()).trimmed() : QStringLiteral("[no answer]");
-    }
-    // Asks until the answer is as expected or the time is up; the last answer.
-    QString waitFor(const QString &line, const std::function<bool(const QString &)> &expected)
-    {
-        const QDeadlineTimer deadline(AnswerTimeoutMs);
-        QString answer;
-        while (!expected(answer = ask(line)) && !deadline.hasExpired())
-            QTest::qWait(100);
-        return answer;
-    }
-
-private:
-    const QString m_path;
-    QLocalSocket m_socket;
-};
-
 } // namespace
 
 class tst_TwoClients : public QObject
@@ -79,7 +38,7 @@ private slots:
 
     void aliceAddsBob()
     {
-        Driver alice(m_alice);
+        ProbeDriver alice(m_alice);
         QCOMPARE(alice.ask(QStringLiteral("rows")), QString());
         QCOMPARE(alice.ask(QStringLiteral("add bob")), QStringLiteral("ok"));
         QCOMPARE(alice.waitFor(QStringLiteral("rows"), [](const QString &rows) { return rows.endsWith(QLatin1String("bob")); }),
@@ -88,7 +47,7 @@ private slots:
 
     void bobAcceptsAlice()
     {
-        Driver bob(m_bob);
+        ProbeDriver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("ask alice")), QStringLiteral("asked"));
         QCOMPARE(bob.waitFor(QStringLiteral("answer yes"), [](const QString &answer) { return answer != QLatin1String("no question"); }),
                  QStringLiteral("User alice wants to send you message. Do you want to accept this request?"));
@@ -100,8 +59,8 @@ private slots:
 
     void bobsStatusOnAlicesRow()
     {
-        Driver alice(m_alice);
-        Driver bob(m_bob);
+        ProbeDriver alice(m_alice);
+        ProbeDriver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("action actionAway")), QStringLiteral("ok"));
         QCOMPARE(alice.waitFor(QStringLiteral("rows"), [](const QString &rows) { return rows == QLatin1String("02bob"); }),
                  QStringLiteral("02bob"));
@@ -109,8 +68,8 @@ private slots:
 
     void bobsAvatarRefreshesAlicesProfileView()
     {
-        Driver alice(m_alice);
-        Driver bob(m_bob);
+        ProbeDriver alice(m_alice);
+        ProbeDriver bob(m_bob);
         QCOMPARE(alice.ask(QStringLiteral("show bob")), QStringLiteral("ok"));
         const QString before = alice.ask(QStringLiteral("profile"));
         QVERIFY(before.startsWith(QLatin1String("bob|")));
@@ -127,7 +86,7 @@ private slots:
 
     void bobDeletesAlice()
     {
-        Driver bob(m_bob);
+        ProbeDriver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("delete alice")), QStringLiteral("ok"));
         QCOMPARE(bob.ask(QStringLiteral("rows")), QString());
     }
@@ -135,7 +94,7 @@ private slots:
     // The question stays open; the quit answers it No and ends with code 0.
     void quitWithQuestionOpen()
     {
-        Driver alice(m_alice);
+        ProbeDriver alice(m_alice);
         QCOMPARE(alice.ask(QStringLiteral("ask stranger")), QStringLiteral("asked"));
         QTest::qWait(500);
         QVERIFY2(m_alice.stop(), qPrintable(m_alice.diagnostics()));

@@ -1,5 +1,6 @@
 #include "WFtpWindows.h"
 
+#include "ShareFolderWizard.h"
 #include "uiMainWidget.h"
 #include "uiSettings.h"
 
@@ -23,12 +24,18 @@ WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers)
       m_settingsPage(new uiSettings),
       m_userPage(new uiMainWidget(main, main.userPage()))
 {
-    m_refreshUsersFolders = newAction(tr("Refresh Users Folders"), QString(), &WFtpWindows::refreshUsersFolders);
-    m_shareFolderForUser = newAction(tr("Share folder for user"), QString(), &WFtpWindows::shareFolderForUser);
-    m_shareLocalFileViaWww = newAction(tr("Share local file via www"), QStringLiteral(":/icons/Resources/addfiles.png"),
-                                       &WFtpWindows::shareLocalFileViaWww);
-    m_addSharedFolder = newAction(tr("Add shared folder"), QStringLiteral(":/icons/Resources/sharedfolder.png"),
-                                  &WFtpWindows::addSharedFolder);
+    // Named, so that the pages and actions can be found in the host's windows.
+    m_mainPage->setObjectName(QStringLiteral("wftpMainPage"));
+    m_userPage->setObjectName(QStringLiteral("wftpUserPage"));
+    m_refreshUsersFolders = newAction(QStringLiteral("actionRefresh_Users_Folders"), tr("Refresh Users Folders"),
+                                      QString(), &WFtpWindows::refreshUsersFolders);
+    m_shareFolderForUser = newAction(QStringLiteral("actionShare_folder_for_user"), tr("Share folder for user"),
+                                     QString(), &WFtpWindows::shareFolderForUser);
+    m_shareLocalFileViaWww =
+        newAction(QStringLiteral("actionShare_local_file_via_www"), tr("Share local file via www"),
+                  QStringLiteral(":/icons/Resources/addfiles.png"), &WFtpWindows::shareLocalFileViaWww);
+    m_addSharedFolder = newAction(QStringLiteral("actionAdd_shared_folder"), tr("Add shared folder"),
+                                  QStringLiteral(":/icons/Resources/sharedfolder.png"), &WFtpWindows::addSharedFolder);
 }
 
 WFtpWindows::~WFtpWindows()
@@ -41,10 +48,12 @@ WFtpWindows::~WFtpWindows()
     }
 }
 
-QAction *WFtpWindows::newAction(const QString &text, const QString &icon, void (WFtpWindows::*slot)())
+QAction *WFtpWindows::newAction(const QString &name, const QString &text, const QString &icon,
+                                void (WFtpWindows::*slot)())
 {
     // The actions live with the main page, as the host's menus show them.
     auto *action = new QAction(text, m_mainPage);
+    action->setObjectName(name);
     if (!icon.isEmpty())
         action->setIcon(QIcon(icon));
     connect(action, &QAction::triggered, this, slot);
@@ -100,4 +109,9 @@ void WFtpWindows::shareFolderForUser()
 
 void WFtpWindows::shareLocalFileViaWww() {}
 
-void WFtpWindows::addSharedFolder() {}
+void WFtpWindows::addSharedFolder()
+{
+    const QString disc = ShareFolderWizard::run(m_main, m_mainPage);
+    if (!disc.isEmpty() && m_mainPage)
+        m_mainPage->addOwnDisc(disc);
+}

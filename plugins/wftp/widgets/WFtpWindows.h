@@ -44,7 +44,7 @@ public:
     void addSharedFolder();
 
 private:
-    QAction *newAction(const QString &text, const QString &icon, void (WFtpWindows::*slot)());
+    QAction *newAction(const QString &name, const QString &text, const QString &icon, void (WFtpWindows::*slot)());
 
     WFtpMain &m_main;
     TransferManager &m_transfers;

@@ -14,10 +14,14 @@ uiMainWidget::uiMainWidget(WFtpMain &main, SharePage &page, QWidget *parent)
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tabs);
-    for (const QString &title : {tr("My friends folders"), tr("My shared folders"), tr("Web shared files")}) {
+    m_tabs->setObjectName(QStringLiteral("tabWidget"));
+    const QStringList names{QStringLiteral("tab"), QStringLiteral("tab_2"), QStringLiteral("tab_3")};
+    const QStringList titles{tr("My friends folders"), tr("My shared folders"), tr("Web shared files")};
+    for (int i = 0; i < names.size(); ++i) {
         auto *tab = new QWidget;
+        tab->setObjectName(names.at(i));
         new QGridLayout(tab);
-        m_tabs->addTab(tab, title);
+        m_tabs->addTab(tab, titles.at(i));
     }
     m_tabs->setCurrentIndex(0);
 

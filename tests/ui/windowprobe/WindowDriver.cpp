@@ -1,5 +1,7 @@
 #include "WindowDriver.h"
 
+#include "WidgetCommands.h"
+
 #include <IWHost.h>
 
 #include <QAbstractButton>
@@ -168,5 +170,6 @@ QString WindowDriver::run(const QString &command, const QString &argument)
         });
         return run(QStringLiteral("action"), QStringLiteral("actionDelete_Contact"));
     }
-    return QStringLiteral("unknown command");
+    const QString answer = WidgetCommands::run(command, argument);
+    return answer.isNull() ? QStringLiteral("unknown command") : answer;
 }
