@@ -3,6 +3,7 @@
 #include "ShareFolderWizard.h"
 #include "uiMainWidget.h"
 #include "uiSettings.h"
+#include "uiWebSharedFiles.h"
 
 #include <TransferManager.h>
 #include <WFtpMain.h>
@@ -107,7 +108,11 @@ void WFtpWindows::shareFolderForUser()
         m_mainPage->addOwnDisc(disc);
 }
 
-void WFtpWindows::shareLocalFileViaWww() {}
+void WFtpWindows::shareLocalFileViaWww()
+{
+    if (m_mainPage)
+        m_mainPage->webSharedFiles()->on_actionAdd_File_triggered();
+}
 
 void WFtpWindows::addSharedFolder()
 {

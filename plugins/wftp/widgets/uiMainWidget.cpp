@@ -1,5 +1,7 @@
 #include "uiMainWidget.h"
 
+#include "uiWebSharedFiles.h"
+
 #include <SharePage.h>
 #include <WFtpMain.h>
 
@@ -8,7 +10,7 @@
 #include <QThread>
 
 uiMainWidget::uiMainWidget(WFtpMain &main, SharePage &page, QWidget *parent)
-    : QWidget(parent), m_main(main), m_page(page), m_tabs(new QTabWidget(this))
+    : QWidget(parent), m_main(main), m_page(page), m_tabs(new QTabWidget(this)), m_webFiles(new uiWebSharedFiles(main))
 {
     setWindowTitle(QStringLiteral("uiMainWidget"));
     auto *layout = new QGridLayout(this);
@@ -24,10 +26,14 @@ uiMainWidget::uiMainWidget(WFtpMain &main, SharePage &page, QWidget *parent)
         m_tabs->addTab(tab, titles.at(i));
     }
     m_tabs->setCurrentIndex(0);
+    m_webFiles->setObjectName(QStringLiteral("webSharedFiles"));
+    m_tabs->widget(2)->layout()->addWidget(m_webFiles);
 
     // The page model changes on this thread only; follow it.
     connect(&m_page, &SharePage::friendDiscsChanged, this, &uiMainWidget::showFriendDiscs);
     connect(&m_page, &SharePage::thumbnailArrived, this, &uiMainWidget::showThumbnail);
+    // Overdue web files are dropped by the maintenance thread.
+    connect(&m_main, &WFtpMain::webFilesChanged, m_webFiles, &uiWebSharedFiles::refreshFiles);
 }
 
 template <typename Work> void uiMainWidget::onPageThread(Work &&work)
@@ -60,7 +66,10 @@ void uiMainWidget::setUser(const QString &user)
 
 void uiMainWidget::refresh()
 {
-    onPageThread([this] { loadDiscs(); });
+    onPageThread([this] {
+        loadDiscs();
+        m_webFiles->loadSharedFiles();
+    });
 }
 
 void uiMainWidget::loadDiscs()

@@ -7,6 +7,7 @@
 class QTabWidget;
 class SharePage;
 class WFtpMain;
+class uiWebSharedFiles;
 
 // The sharing page: the discs contacts share with the user, the user's own
 // discs, and the files the user published on the web, each in a tab. The
@@ -26,6 +27,7 @@ public:
     // The discs each tab lists at its top level.
     QStringList ownDiscs() const { return m_ownDiscs; }
     QStringList friendDiscs() const;
+    uiWebSharedFiles *webSharedFiles() const { return m_webFiles; }
 
     void setUser(const QString &user);
     // Reloads both disc lists (sharing "My Shared Disc" on an account without
@@ -49,4 +51,5 @@ private:
     SharePage &m_page;
     QStringList m_ownDiscs;
     QTabWidget *m_tabs;
+    uiWebSharedFiles *m_webFiles;
 };

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "basislib_global.h"
+
 #include <QString>
 
 // Where the service lives, from the machine settings. With nothing set, the
-// program uses a service on this machine.
-class ServiceSettings
+// program and its plug-ins use a service on this machine.
+class BASISLIB_EXPORT ServiceSettings
 {
 public:
     ServiceSettings() = delete;

@@ -1,7 +1,7 @@
 #include "ServiceSettings.h"
 
-#include <PSettings.h>
-#include <ServerProtocol.h>
+#include "PSettings.h"
+#include "ServerProtocol.h"
 
 namespace {
 

@@ -1,0 +1,32 @@
+#include "FileList.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+FileList::FileList(QWidget *parent) : QTreeWidget(parent) {}
+
+QStringList FileList::mimeTypes() const
+{
+    return {QStringLiteral("image/*"), QStringLiteral("text/uri-list")};
+}
+
+Qt::DropActions FileList::supportedDropActions() const
+{
+    return Qt::CopyAction;
+}
+
+QMimeData *FileList::mimeData(const QList<QTreeWidgetItem *>) const
+{
+    return nullptr;
+}
+
+bool FileList::dropMimeData(QTreeWidgetItem *parent, int, const QMimeData *data, Qt::DropAction)
+{
+    if (data->hasUrls()) {
+        QStringList paths;
+        for (const QUrl &url : data->urls())
+            paths << url.toLocalFile();
+        emit signalFilesDropped(parent, paths);
+    }
+    return true;
+}
