@@ -11,6 +11,7 @@
 #include <WFtpProtocol.h>
 
 #include <IWHost.h>
+#include <TransferListModel.h>
 #include <WivoraAccount.h>
 
 #include <QApplication>
@@ -24,6 +25,12 @@ WFtp::WFtp()
     commandParser().setThumbnailSink([this](const KvrConfig &request, const QString &folderPath, const QString &row) {
         pushThumbnail(request, folderPath, row);
     });
+    // The serving engine reports from the threads that answer contacts.
+    WFtpEngine *const serving = commandParser().engine().data();
+    connect(serving, &WFtpEngine::signalFileOpened, &m_monitor, &TransferMonitor::addFile);
+    connect(serving, &WFtpEngine::signalFileClosed, &m_monitor, &TransferMonitor::removeFile);
+    connect(serving, &WFtpEngine::signalFileReadProgress, &m_monitor, &TransferMonitor::addRead);
+    connect(serving, &WFtpEngine::signalFileWriteProgress, &m_monitor, &TransferMonitor::addWrite);
 }
 
 WFtp::~WFtp()
@@ -49,7 +56,7 @@ WFtpWindows *WFtp::windows()
     // Widgets need a widget application and its thread.
     if (!m_windows && qobject_cast<QApplication *>(QCoreApplication::instance())
         && QThread::currentThread() == QCoreApplication::instance()->thread())
-        m_windows = new WFtpWindows(m_main, m_transfers);
+        m_windows = new WFtpWindows(m_main, m_transfers, m_monitor);
     return m_windows;
 }
 
@@ -95,6 +102,7 @@ QList<QAction *> WFtp::getQuickMenuActions()
 void WFtp::initPlugin()
 {
     m_main.init();
+    m_transfers.loadMaxTransfers();
     // After a reconnect this runs on a pool thread: the page reloads on its own.
     WFtpWindows *const shown = m_windows;
     if (shown && shown->mainPage())
@@ -246,7 +254,14 @@ KvrConfig WFtp::startTransfer(const KvrConfig &request)
     if (items.isEmpty())
         return reply;
     const auto transfer = m_transfers.addTransfer(items, request.gv(QStringLiteral("target")), request.gv(QStringLiteral("base")));
-    reply.sv(QStringLiteral("id"), QString::number(quintptr(transfer.data())));
+    const QString id = QString::number(quintptr(transfer.data()));
+    connect(transfer.data(), &TransferWorker::progress, this,
+            [this, id](const QString &name, int, double speed, int item, int items) {
+                QMutexLocker lock(&m_progressMutex);
+                m_progressLines.insert(id, TransferListModel::progressText(name, speed, item, items));
+            },
+            Qt::DirectConnection);
+    reply.sv(QStringLiteral("id"), id);
     reply.SetResult(true);
     return reply;
 }
@@ -261,6 +276,8 @@ KvrConfig WFtp::transferState(const KvrConfig &request)
         reply.sv(QStringLiteral("completed"), QString::number(transfer->completedItems()));
         reply.sv(QStringLiteral("failed"), QString::number(transfer->failedItems()));
         reply.sv(QStringLiteral("bytes"), QString::number(transfer->bytesMoved()));
+        QMutexLocker lock(&m_progressMutex);
+        reply.sv(QStringLiteral("progress"), m_progressLines.value(request.gv(QStringLiteral("id"))));
         reply.SetResult(transfer->hasReturned() && transfer->failedItems() == 0 && !transfer->isStopped());
     }
     return reply;

@@ -2,8 +2,11 @@
 
 #include <IWPlugin.h>
 #include <TransferManager.h>
+#include <TransferMonitor.h>
 #include <WFtpMain.h>
 
+#include <QHash>
+#include <QMutex>
 #include <QObject>
 
 #include <atomic>
@@ -81,18 +84,24 @@ public:
     // {"files", "folders" (each joined by "|"), "target", "base"} -> {"id"}:
     // a transfer started as the file browser starts one
     Q_INVOKABLE KvrConfig startTransfer(const KvrConfig &request);
-    // {"id"} -> {"returned", "completed", "failed", "bytes"}, result true once every
-    // item is done
+    // {"id"} -> {"returned", "completed", "failed", "bytes", "progress" (the
+    // row's last speed line)}, result true once every item is done
     Q_INVOKABLE KvrConfig transferState(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
     TransferManager &transfers() { return m_transfers; }
+    // The own files contacts have open now.
+    TransferMonitor &monitor() { return m_monitor; }
 
 private:
     void pushThumbnail(const KvrConfig &request, const QString &folderPath, const QString &row);
 
     WFtpMain m_main;
+    // Each started transfer's last speed line, as its row shows it.
+    QMutex m_progressMutex;
+    QHash<QString, QString> m_progressLines;
     // Declared after the controller: its workers end before the controller goes.
     TransferManager m_transfers{m_main};
+    TransferMonitor m_monitor;
     // Made on the GUI thread, read by initPlugin on the reconnect thread too;
     // deleted before the controller the pages show.
     std::atomic<WFtpWindows *> m_windows{nullptr};

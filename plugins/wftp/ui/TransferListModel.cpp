@@ -2,11 +2,15 @@
 
 #include "TransferManager.h"
 
+#include <QSize>
+#include <QUuid>
+
 TransferListModel::TransferListModel(TransferManager &manager, QObject *parent) : QAbstractListModel(parent)
 {
     for (const auto &transfer : manager.transfers())
         addRow(transfer);
     connect(&manager, &TransferManager::transferAdded, this, &TransferListModel::addRow);
+    connect(&manager, &TransferManager::transferRemoved, this, &TransferListModel::removeRow);
     m_refresh.setInterval(RefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TransferListModel::refresh);
     m_refresh.start();
@@ -22,25 +26,71 @@ QVariant TransferListModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size()))
         return QVariant();
     const Row &row = *m_rows[size_t(index.row())];
-    std::lock_guard<std::mutex> lock(row.mutex);
-    if (role == Qt::DisplayRole)
+    const TransferWorker &transfer = *row.transfer;
+    switch (role) {
+    case Qt::DisplayRole: {
+        std::lock_guard<std::mutex> lock(row.mutex);
         return row.text;
-    if (role == PercentRole)
+    }
+    case PercentRole: {
+        std::lock_guard<std::mutex> lock(row.mutex);
         return row.percent;
-    return QVariant();
+    }
+    case TransferIdRole:
+        return row.id;
+    case DownloadRole:
+        return transfer.isDownload();
+    case StageRole:
+        if (transfer.hasReturned())
+            return Ended;
+        if (transfer.isPaused())
+            return Paused;
+        return transfer.hasStarted() ? Moving : Waiting;
+    case Qt::SizeHintRole:
+        return QSize(0, RowHeight);
+    default:
+        return QVariant();
+    }
+}
+
+QSharedPointer<TransferWorker> TransferListModel::transfer(const QModelIndex &index) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size()))
+        return nullptr;
+    return m_rows[size_t(index.row())]->transfer;
+}
+
+QModelIndex TransferListModel::indexOf(const TransferWorker *transfer) const
+{
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i]->transfer.data() == transfer)
+            return index(int(i));
+    }
+    return QModelIndex();
+}
+
+QString TransferListModel::progressText(const QString &name, double speed, int item, int items)
+{
+    return name + QLatin1Char(' ') + tr("speed") + QLatin1String(": ") + QString::number(qint64(speed)) +
+           QLatin1String(" Kb/s, ") + QString::number(item) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
+           QString::number(items);
 }
 
 void TransferListModel::addRow(const QSharedPointer<TransferWorker> &transfer)
 {
     beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size()));
-    m_rows.push_back(std::make_unique<Row>());
-    Row *row = m_rows.back().get();
+    m_rows.push_back(std::make_shared<Row>());
+    const std::shared_ptr<Row> row = m_rows.back();
     row->transfer = transfer;
+    row->id = QUuid::createUuid().toString();
+    row->text = tr("initializing");
     endInsertRows();
-    // Runs on the worker's thread: stores, never touches the model.
+    // Runs on the worker's thread: stores, never touches the model. The row
+    // is shared, so a late report after its removal lands nowhere harmful.
     const auto store = [row](const QString &text, int percent) {
         std::lock_guard<std::mutex> lock(row->mutex);
-        row->text = text;
+        if (!text.isNull())
+            row->text = text;
         if (percent >= 0)
             row->percent = percent;
         row->changed = true;
@@ -49,12 +99,23 @@ void TransferListModel::addRow(const QSharedPointer<TransferWorker> &transfer)
             Qt::DirectConnection);
     connect(transfer.data(), &TransferWorker::progress, this,
             [store](const QString &name, int percent, double speed, int item, int items) {
-                store(name + QLatin1Char(' ') + tr("speed") + QLatin1String(": ") + QString::number(qint64(speed)) +
-                          QLatin1String(" Kb/s, ") + QString::number(item) + QLatin1Char(' ') + tr("of") +
-                          QLatin1Char(' ') + QString::number(items),
-                      percent);
+                store(progressText(name, speed, item, items), percent);
             },
             Qt::DirectConnection);
+    // The run's end shows even when its last text came just before.
+    connect(transfer.data(), &TransferWorker::finished, this, [store] { store(QString(), -1); },
+            Qt::DirectConnection);
+}
+
+void TransferListModel::removeRow(const QSharedPointer<TransferWorker> &transfer)
+{
+    const QModelIndex found = indexOf(transfer.data());
+    if (!found.isValid())
+        return;
+    transfer->disconnect(this);
+    beginRemoveRows(QModelIndex(), found.row(), found.row());
+    m_rows.erase(m_rows.begin() + found.row());
+    endRemoveRows();
 }
 
 void TransferListModel::refresh()

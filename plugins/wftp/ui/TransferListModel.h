@@ -21,18 +21,32 @@ class TransferListModel : public QAbstractListModel
     Q_OBJECT
 
 public:
-    enum Role { PercentRole = Qt::UserRole + 1 };
+    enum Role {
+        // the row's key, a braced UUID
+        TransferIdRole = Qt::UserRole + 1,
+        PercentRole,
+        DownloadRole,
+        StageRole,
+    };
+    enum Stage { Waiting, Moving, Paused, Ended };
     static constexpr int RefreshMs = 250;
+    static constexpr int RowHeight = 31;
 
     explicit TransferListModel(TransferManager &manager, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QSharedPointer<TransferWorker> transfer(const QModelIndex &index) const;
+    QModelIndex indexOf(const TransferWorker *transfer) const;
+
+    // "<name> speed: <speed> Kb/s, <item> of <items>"
+    static QString progressText(const QString &name, double speed, int item, int items);
 
 private:
     struct Row
     {
         QSharedPointer<TransferWorker> transfer;
+        QString id;
         mutable std::mutex mutex;
         QString text;
         int percent = 0;
@@ -40,8 +54,9 @@ private:
     };
 
     void addRow(const QSharedPointer<TransferWorker> &transfer);
+    void removeRow(const QSharedPointer<TransferWorker> &transfer);
     void refresh();
 
-    std::vector<std::unique_ptr<Row>> m_rows;
+    std::vector<std::shared_ptr<Row>> m_rows;
     QTimer m_refresh;
 };

@@ -4,10 +4,26 @@
 #include <WFtpMain.h>
 #include <WivoraAccount.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+
 namespace {
 // Waiting transfers sleep on their own thread, so the pool must hold
 // every transfer of the session, not one per core.
 constexpr int MaxWorkerThreads = 64;
+// How soon a worker waiting for an overwrite answer notices a stop.
+constexpr std::chrono::milliseconds StopPoll(50);
+
+// One overwrite question between a worker and the manager's thread.
+struct PendingAnswer
+{
+    std::mutex mutex;
+    std::condition_variable given;
+    std::optional<TransferWorker::Answer> answer;
+};
 } // namespace
 
 TransferManager::TransferManager(WFtpMain &main, QObject *parent) : QObject(parent), m_main(main)
@@ -25,6 +41,17 @@ QSharedPointer<TransferWorker> TransferManager::addTransfer(const QMap<QString, 
                                                             const QString &targetPath, const QString &basePath)
 {
     auto worker = QSharedPointer<TransferWorker>::create(m_main, items, targetPath, basePath, &m_slots);
+    const QWeakPointer<TransferWorker> weak = worker;
+    worker->setOverwriteQuestion([this, weak](const QString &name) {
+        const QSharedPointer<TransferWorker> transfer = weak.toStrongRef();
+        return transfer ? askOverwrite(transfer, name) : TransferWorker::Answer::No;
+    });
+    // A stopped transfer leaves the list once its worker is out of the way.
+    connect(worker.data(), &TransferWorker::finished, this, [this, weak] {
+        const QSharedPointer<TransferWorker> transfer = weak.toStrongRef();
+        if (transfer && transfer->isStopped())
+            drop(transfer.data());
+    });
     // Joins the queue now, so slots go in the order transfers were added
     // whichever pool thread starts first.
     m_slots.enqueueTransfer(worker.data());
@@ -37,8 +64,18 @@ QSharedPointer<TransferWorker> TransferManager::addTransfer(const QMap<QString, 
 
 void TransferManager::setMaxTransfers(int n)
 {
-    if (n > 0)
-        m_slots.setMaxSlots(n);
+    if (n <= 0)
+        return;
+    m_slots.setMaxSlots(n);
+    emit maxTransfersChanged(n);
+}
+
+void TransferManager::loadMaxTransfers()
+{
+    IWHost *const host = m_main.host();
+    const QSharedPointer<WivoraAccount> account = host ? host->getAccount() : nullptr;
+    if (account)
+        setMaxTransfers(account->accountData->getSetting(QLatin1String(MaxTransfersSetting)).toInt());
 }
 
 bool TransferManager::changeMaxTransfers(const QString &text)
@@ -60,14 +97,71 @@ bool TransferManager::changeMaxTransfers(const QString &text)
 
 void TransferManager::stopAllTransfers()
 {
-    for (const auto &transfer : qAsConst(m_transfers))
-        transfer->stop();
+    const auto transfers = m_transfers;
+    for (const auto &transfer : transfers)
+        removeTransfer(transfer);
+}
+
+void TransferManager::removeTransfer(const QSharedPointer<TransferWorker> &transfer)
+{
+    transfer->stop();
+    // Otherwise its finished signal drops it.
+    if (transfer->hasReturned())
+        drop(transfer.data());
 }
 
 void TransferManager::clearFinished()
 {
-    for (int i = m_transfers.size() - 1; i >= 0; --i) {
-        if (m_transfers[i]->hasReturned())
-            m_transfers.removeAt(i);
+    const auto transfers = m_transfers;
+    for (const auto &transfer : transfers) {
+        if (transfer->hasReturned())
+            drop(transfer.data());
     }
+}
+
+void TransferManager::setOverwriteAsk(OverwriteAsk ask)
+{
+    m_overwriteAsk = std::move(ask);
+}
+
+void TransferManager::drop(TransferWorker *transfer)
+{
+    for (int i = 0; i < m_transfers.size(); ++i) {
+        if (m_transfers[i].data() != transfer)
+            continue;
+        const QSharedPointer<TransferWorker> dropped = m_transfers.takeAt(i);
+        emit transferRemoved(dropped);
+        return;
+    }
+}
+
+TransferWorker::Answer TransferManager::askOverwrite(const QSharedPointer<TransferWorker> &transfer,
+                                                     const QString &name)
+{
+    // Runs on the worker's thread: the question is put on the manager's
+    // thread, and the wait ends with "no" as soon as the transfer is
+    // stopped, so a stop never waits for an answer.
+    const auto pending = std::make_shared<PendingAnswer>();
+    const auto answer = [pending](TransferWorker::Answer given) {
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        if (!pending->answer)
+            pending->answer = given;
+        pending->given.notify_all();
+    };
+    QMetaObject::invokeMethod(
+        this,
+        [this, transfer, name, answer] {
+            if (m_overwriteAsk && !transfer->isStopped())
+                m_overwriteAsk(transfer, name, answer);
+            else
+                answer(TransferWorker::Answer::No);
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    while (!pending->answer) {
+        if (transfer->isStopped())
+            return TransferWorker::Answer::No;
+        pending->given.wait_for(lock, StopPoll);
+    }
+    return *pending->answer;
 }

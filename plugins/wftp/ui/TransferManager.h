@@ -8,6 +8,8 @@
 #include <QSharedPointer>
 #include <QThreadPool>
 
+#include <functional>
+
 class WFtpMain;
 
 // All transfers of the session: each runs its worker on the manager's own
@@ -19,6 +21,11 @@ class TransferManager : public QObject
 
 public:
     static constexpr const char *MaxTransfersSetting = "account/maxtransfers";
+    // Asked on the manager's thread when a worker's target exists; `answer`
+    // may be called later, at most once. A worker stopped meanwhile stops
+    // waiting for it.
+    using OverwriteAsk = std::function<void(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+                                            const std::function<void(TransferWorker::Answer)> &answer)>;
 
     explicit TransferManager(WFtpMain &main, QObject *parent = nullptr);
     // Stops every transfer and waits for the workers to return.
@@ -29,26 +36,39 @@ public:
                                                const QString &basePath);
     // n <= 0 is ignored.
     void setMaxTransfers(int n);
+    // The maximum stored in the logged-in account, when there is one.
+    void loadMaxTransfers();
     int maxTransfers() const { return m_slots.maxSlots(); }
     // The user's entry: stored in the account and saved whenever it differs
     // from the stored value (an empty text does nothing; 0 or junk count as
     // 1). False when nothing changed.
     bool changeMaxTransfers(const QString &text);
 
-    // Asks every transfer to stop; returns at once.
+    // Asks every transfer to stop; returns at once. Each leaves the list
+    // once its worker has returned.
     void stopAllTransfers();
+    // Stops one transfer (none blocks) and drops it once it has returned.
+    void removeTransfer(const QSharedPointer<TransferWorker> &transfer);
     // Drops the transfers whose worker returned.
     void clearFinished();
+    // Without one, an existing target is kept.
+    void setOverwriteAsk(OverwriteAsk ask);
     QList<QSharedPointer<TransferWorker>> transfers() const { return m_transfers; }
     bool waitForDone(int timeoutMs = -1) { return m_pool.waitForDone(timeoutMs); }
     TransferSlotQueue &slotQueue() { return m_slots; }
 
 signals:
     void transferAdded(QSharedPointer<TransferWorker> transfer);
+    void transferRemoved(QSharedPointer<TransferWorker> transfer);
+    void maxTransfersChanged(int maximum);
 
 private:
+    TransferWorker::Answer askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name);
+    void drop(TransferWorker *transfer);
+
     WFtpMain &m_main;
     TransferSlotQueue m_slots;
     QThreadPool m_pool;
     QList<QSharedPointer<TransferWorker>> m_transfers;
+    OverwriteAsk m_overwriteAsk;
 };

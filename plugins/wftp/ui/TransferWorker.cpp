@@ -51,8 +51,23 @@ QString lastSegment(const QString &path)
 TransferWorker::TransferWorker(WFtpMain &main, const QMap<QString, bool> &items, const QString &targetPath,
                                const QString &basePath, TransferSlotQueue *queue)
     : m_main(main), m_items(items), m_targetPath(targetPath), m_basePath(basePath), m_slots(queue),
-      m_download(QFileInfo(targetPath).isDir())
+      m_download(QFileInfo(targetPath).isDir()), m_firstKey(items.isEmpty() ? QString() : items.firstKey()),
+      m_firstIsFile(!items.isEmpty() && items.first())
 {
+}
+
+// Folders expand into keys that sort after their own, so the first key
+// stays first for the whole run.
+QString TransferWorker::firstLocalFile() const
+{
+    return m_download ? m_targetPath + relativeName(m_firstKey) : m_firstKey;
+}
+
+QString TransferWorker::firstLocalFolder() const
+{
+    if (m_download)
+        return m_targetPath;
+    return m_firstIsFile ? parentOf(m_firstKey) : m_firstKey;
 }
 
 void TransferWorker::pause()
@@ -133,13 +148,19 @@ bool TransferWorker::ensureLink(VirtualFile &file, const QString &virtualPath)
     const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
     const QString owner = parts.gv(QStringLiteral("owner"));
     const bool serverConnection = parts.gv(QStringLiteral("discType")) != QLatin1String("vls");
+    const QString reconnecting = m_currentName + QLatin1Char(' ') + tr("reconnecting") + QLatin1Char(' ') +
+                                 QString::number(m_item) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
+                                 QString::number(m_items.size());
+    // A link of this run went down: the row says so while a new one is made.
+    if (!m_connectionID.isEmpty())
+        emit statusText(reconnecting);
     for (int attempt = 0; attempt < m_maxAttempts; ++attempt) {
         const QString link = host->openUserConnection(owner, serverConnection);
         if (!link.isEmpty()) {
             m_connectionID = file.connectionID = link;
             return true;
         }
-        emit statusText(m_currentName + QLatin1Char(' ') + tr("reconnecting"));
+        emit statusText(reconnecting);
         if (!sleepUnlessStopped(m_retryDelayMs))
             return false;
     }
@@ -212,10 +233,11 @@ void TransferWorker::run()
 {
     int item = 0;
     if (takeSlot() && !m_items.isEmpty()) {
+        m_started = true;
         // Keys inserted while folders expand sort after their folder, so one
         // pass by key reaches them.
         for (QString key = m_items.firstKey();;) {
-            ++item;
+            m_item = ++item;
             emit statusText(tr("opening") + QLatin1Char(' ') + key);
             if (m_state == State::Stopped)
                 break;

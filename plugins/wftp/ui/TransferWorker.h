@@ -40,6 +40,10 @@ public:
                    const QString &basePath, TransferSlotQueue *queue);
 
     bool isDownload() const { return m_download; }
+    // The local file the first item became (a download) or came from (an
+    // upload), and the local folder that holds it.
+    QString firstLocalFile() const;
+    QString firstLocalFolder() const;
     void setOverwriteQuestion(OverwriteQuestion question) { m_question = std::move(question); }
     // Waits between reconnection attempts and while paused; tests shorten them.
     void setRetryDelayMs(int ms) { m_retryDelayMs = ms; }
@@ -55,6 +59,8 @@ public:
     bool isPaused() const { return m_state == State::Paused; }
     bool isStopped() const { return m_state == State::Stopped; }
 
+    // True once the worker first held a slot.
+    bool hasStarted() const { return m_started; }
     // True once run() has ended.
     bool hasReturned() const { return m_returned; }
     qint64 bytesMoved() const { return m_bytesMoved; }
@@ -97,6 +103,8 @@ private:
     const QString m_basePath;
     TransferSlotQueue *const m_slots;
     const bool m_download;
+    const QString m_firstKey;
+    const bool m_firstIsFile;
     OverwriteQuestion m_question;
     enum class Policy { Ask, Always, Never } m_policy = Policy::Ask;
     int m_retryDelayMs = 2000;
@@ -104,8 +112,10 @@ private:
     std::atomic<State> m_state{State::Running};
     std::atomic<int> m_completed{0};
     std::atomic<int> m_failed{0};
+    std::atomic<bool> m_started{false};
     std::atomic<bool> m_returned{false};
     std::atomic<qint64> m_bytesMoved{0};
     QString m_currentName;
+    int m_item = 0;
     QString m_connectionID;
 };

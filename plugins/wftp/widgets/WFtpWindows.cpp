@@ -3,9 +3,10 @@
 #include "ShareFolderWizard.h"
 #include "uiMainWidget.h"
 #include "uiSettings.h"
+#include "uiTransferManager.h"
+#include "uiTransferMonitor.h"
 #include "uiWebSharedFiles.h"
 
-#include <TransferManager.h>
 #include <WFtpMain.h>
 
 #include <IWHost.h>
@@ -18,12 +19,13 @@ namespace {
 const QString LastFolderKey = QStringLiteral("lastopendirectory");
 }
 
-WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers)
+WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers, TransferMonitor &monitor)
     : m_main(main),
-      m_transfers(transfers),
       m_mainPage(new uiMainWidget(main, main.mainPage())),
       m_settingsPage(new uiSettings),
-      m_userPage(new uiMainWidget(main, main.userPage()))
+      m_userPage(new uiMainWidget(main, main.userPage())),
+      m_transferManager(new uiTransferManager(transfers)),
+      m_transferMonitor(new uiTransferMonitor(monitor))
 {
     // Named, so that the pages and actions can be found in the host's windows.
     m_mainPage->setObjectName(QStringLiteral("wftpMainPage"));
@@ -43,7 +45,8 @@ WFtpWindows::~WFtpWindows()
 {
     // The host's windows delete what they took over; the rest goes here.
     for (QWidget *widget : {static_cast<QWidget *>(m_mainPage), static_cast<QWidget *>(m_settingsPage),
-                            static_cast<QWidget *>(m_userPage)}) {
+                            static_cast<QWidget *>(m_userPage), static_cast<QWidget *>(m_transferManager),
+                            static_cast<QWidget *>(m_transferMonitor)}) {
         if (widget && !widget->parent())
             delete widget;
     }
@@ -63,7 +66,21 @@ QAction *WFtpWindows::newAction(const QString &name, const QString &text, const 
 
 QMap<QDockWidget *, Qt::DockWidgetArea> WFtpWindows::makeDocks()
 {
-    return {};
+    QMap<QDockWidget *, Qt::DockWidgetArea> docks;
+    const auto dock = [&docks](const QString &name, const QString &title, QWidget *content) {
+        if (!content)
+            return;
+        auto *widget = new QDockWidget(title);
+        widget->setObjectName(name);
+        widget->setAllowedAreas(Qt::BottomDockWidgetArea);
+        widget->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
+                            | QDockWidget::DockWidgetFloatable);
+        widget->setWidget(content);
+        docks.insert(widget, Qt::BottomDockWidgetArea);
+    };
+    dock(QStringLiteral("wftp:::transfermanager"), tr("Transfer Manager"), m_transferManager);
+    dock(QStringLiteral("wftp:::transfermonitor"), tr("Transfer Monitor"), m_transferMonitor);
+    return docks;
 }
 
 QList<QAction *> WFtpWindows::contactsContextMenu() const

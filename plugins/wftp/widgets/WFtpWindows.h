@@ -1,5 +1,10 @@
 #pragma once
 
+#include "uiMainWidget.h"
+#include "uiSettings.h"
+#include "uiTransferManager.h"
+#include "uiTransferMonitor.h"
+
 #include <QAction>
 #include <QDockWidget>
 #include <QList>
@@ -9,9 +14,8 @@
 
 class SharePage;
 class TransferManager;
+class TransferMonitor;
 class WFtpMain;
-class uiMainWidget;
-class uiSettings;
 
 // What the plug-in shows in the host's windows: the main page, the
 // per-contact page "files", the settings page, the transfer docks' contents
@@ -23,12 +27,14 @@ class WFtpWindows : public QObject
     Q_OBJECT
 
 public:
-    WFtpWindows(WFtpMain &main, TransferManager &transfers);
+    WFtpWindows(WFtpMain &main, TransferManager &transfers, TransferMonitor &monitor);
     ~WFtpWindows() override;
 
     uiMainWidget *mainPage() const { return m_mainPage; }
     uiMainWidget *userPage() const { return m_userPage; }
     uiSettings *settingsPage() const { return m_settingsPage; }
+    uiTransferManager *transferManager() const { return m_transferManager; }
+    uiTransferMonitor *transferMonitor() const { return m_transferMonitor; }
     // New dock widgets on every call, around the same two contents.
     QMap<QDockWidget *, Qt::DockWidgetArea> makeDocks();
 
@@ -47,10 +53,11 @@ private:
     QAction *newAction(const QString &name, const QString &text, const QString &icon, void (WFtpWindows::*slot)());
 
     WFtpMain &m_main;
-    TransferManager &m_transfers;
     QPointer<uiMainWidget> m_mainPage;
     QPointer<uiSettings> m_settingsPage;
     QPointer<uiMainWidget> m_userPage;
+    QPointer<uiTransferManager> m_transferManager;
+    QPointer<uiTransferMonitor> m_transferMonitor;
     QPointer<QAction> m_refreshUsersFolders;
     QPointer<QAction> m_shareFolderForUser;
     QPointer<QAction> m_shareLocalFileViaWww;

@@ -7,6 +7,11 @@
 // and offers it to its plug-in on a thread of its own. Records pushed with
 // sendServerCommand land in serverOutbox; injectFromServer plays the main
 // server pushing a "WebLocal::" record (no routing keys).
+//
+// Faults a test can inject: a link dropped (it reports inactive and loses
+// what travels on it, replies under way included), the next connects
+// refused, and the reply to the n-th request of a command dropped, delayed
+// or rewritten (a crafted listing). sentCommands() records every request.
 
 #include <IWHost.h>
 #include <IWPlugin.h>
@@ -15,6 +20,9 @@
 #include <QMap>
 #include <QTemporaryDir>
 
+#include <QSet>
+
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -29,13 +37,35 @@ public:
     void join(TestHost *host);
     TestHost *find(const QString &user) const { return m_hosts.value(user); }
 
+    void dropLink(const QString &link)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_dropped.insert(link);
+    }
+    bool isDropped(const QString &link) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_dropped.contains(link);
+    }
+
 private:
     QMap<QString, TestHost *> m_hosts;
+    mutable std::mutex m_mutex;
+    QSet<QString> m_dropped;
 };
 
 class TestHost : public IWHost
 {
 public:
+    // What happens to the reply of a request this client sends.
+    struct ReplyFault
+    {
+        int nth = 0; // 1 for the next request of the command; 0 for every one
+        bool drop = false;
+        int delayMs = 0;
+        std::function<void(KvrConfig &reply)> rewrite;
+    };
+
     TestHost(const QString &user, TestNetwork *network) : m_network(network)
     {
         m_account->setUserName(user);
@@ -115,6 +145,29 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_sent;
     }
+    QList<KvrConfig> sentCommands(const QString &command) const
+    {
+        QList<KvrConfig> found;
+        for (const KvrConfig &sent : sentCommands()) {
+            if (sent.gv(QStringLiteral("command")) == command)
+                found << sent;
+        }
+        return found;
+    }
+    void addReplyFault(const QString &command, const ReplyFault &fault)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ReplyFault counted = fault;
+        if (counted.nth > 0)
+            counted.nth += m_commandCounts.value(command);
+        m_faults.insert(command, counted);
+    }
+    // The link this client opened last.
+    QString lastLink() const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_lastLink;
+    }
     // Receiver and link of each record in sentCommands().
     QList<QPair<QString, QString>> sentRoutes() const
     {
@@ -129,7 +182,25 @@ public:
         record.sv(QStringLiteral("Wivora::sender"), from);
         record.sv(QStringLiteral("Wivora::connection"), serverConnection ? QStringLiteral("1") : QStringLiteral("0"));
         record.sv(QStringLiteral("Wivora::connectionID"), connectionId);
-        store(record);
+        ReplyFault fault;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_faulted.contains(record.GetID())) {
+                lock.unlock();
+                store(record);
+                return;
+            }
+            fault = m_faulted.take(record.GetID());
+        }
+        if (fault.drop)
+            return;
+        if (fault.rewrite)
+            fault.rewrite(record);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_threads.emplace_back([this, record, delay = fault.delayMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            store(record);
+        });
     }
     void injectFromServer(const KvrConfig &record) { store(record); }
 
@@ -145,9 +216,15 @@ public:
             std::unique_lock<std::mutex> lock(m_mutex);
             m_sent << sent;
             m_routes << qMakePair(receiver, link);
+            const QString command = sent.gv(QStringLiteral("command"));
+            const int nth = ++m_commandCounts[command];
+            for (const ReplyFault &fault : m_faults.values(command)) {
+                if (fault.nth == 0 || fault.nth == nth)
+                    m_faulted.insert(sent.GetID(), fault);
+            }
         }
         TestHost *peer = m_network->find(receiver);
-        if (!peer)
+        if (!peer || m_network->isDropped(link))
             return;
         if (m_unauthenticated) {
             sent.RemoveKeysWithPrefix(QStringLiteral("Wivora::"));
@@ -163,11 +240,21 @@ public:
     }
     QString openUserConnection(const QString &user, bool) override
     {
-        ++linksOpened;
-        return refuseLinks ? QString() : QStringLiteral("link-open-") + user;
+        const int opened = ++linksOpened;
+        if (refuseLinks)
+            return QString();
+        if (failConnects > 0) {
+            --failConnects;
+            return QString();
+        }
+        // Each link new, as the core makes them.
+        const QString link = QStringLiteral("link-open-") + user + (opened > 1 ? QStringLiteral("-%1").arg(opened) : QString());
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_lastLink = link;
+        return link;
     }
     void closeConnection(const QString &) override {}
-    bool isConnectionActive(const QString &) override { return true; }
+    bool isConnectionActive(const QString &link) override { return !m_network->isDropped(link); }
     bool hasUserConnection(const QString &, bool) override { return true; }
     IWSignalDispatcher *getSignalDispatcher() override { return nullptr; }
     void registerActivityHandler(const QString &, const QByteArray &) override {}
@@ -190,6 +277,8 @@ public:
     std::atomic<int> saves{0};
     std::atomic<int> linksOpened{0};
     std::atomic<bool> refuseLinks{false};
+    // Connects refused before links come again.
+    std::atomic<int> failConnects{0};
 
 private:
     void store(const KvrConfig &record)
@@ -217,6 +306,10 @@ private:
     QList<KvrConfig> m_serverOutbox;
     QList<KvrConfig> m_sent;
     QList<QPair<QString, QString>> m_routes;
+    QMultiMap<QString, ReplyFault> m_faults;
+    QMap<QString, int> m_commandCounts;
+    QMap<QString, ReplyFault> m_faulted; // by request "ID"
+    QString m_lastLink;
     std::vector<std::thread> m_threads;
 };
 

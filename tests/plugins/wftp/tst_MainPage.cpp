@@ -14,7 +14,10 @@
 #include <WFtpWindows.h>
 #include <uiMainWidget.h>
 #include <uiSettings.h>
+#include <uiTransferManager.h>
+#include <uiTransferMonitor.h>
 
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -281,6 +284,34 @@ void tst_MainPage::pluginHandsOutItsWindows()
         QVERIFY(!action->icon().isNull());
     QVERIFY(!m_plugin->getPluginIcon().isNull());
     QCOMPARE(m_plugin->getWindowIcon(userPage()), m_plugin->getPluginIcon());
+
+    // New docks on every call, around the same two lists.
+    QMap<QString, QWidget *> contents;
+    QSet<QDockWidget *> docks;
+    for (int call = 0; call < 2; ++call) {
+        const auto made = m_plugin->getDockWindows();
+        QCOMPARE(made.size(), 2);
+        for (auto it = made.cbegin(); it != made.cend(); ++it) {
+            QDockWidget *dock = it.key();
+            QCOMPARE(it.value(), Qt::BottomDockWidgetArea);
+            QCOMPARE(dock->allowedAreas(), Qt::BottomDockWidgetArea);
+            QCOMPARE(dock->features(), QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
+                                           | QDockWidget::DockWidgetFloatable);
+            QVERIFY(!docks.contains(dock));
+            docks << dock;
+            if (call == 0)
+                contents.insert(dock->objectName(), dock->widget());
+            else
+                QCOMPARE(dock->widget(), contents.value(dock->objectName()));
+        }
+    }
+    QCOMPARE(contents.keys(), (QStringList{"wftp:::transfermanager", "wftp:::transfermonitor"}));
+    QCOMPARE(contents.value("wftp:::transfermanager"), m_plugin->windows()->transferManager());
+    QCOMPARE(contents.value("wftp:::transfermonitor"), m_plugin->windows()->transferMonitor());
+    // The host owns the docks it places; these were never placed.
+    for (QWidget *content : contents)
+        content->setParent(nullptr);
+    qDeleteAll(docks);
 }
 
 void tst_MainPage::shareFolderForSelectedUsers()

@@ -55,6 +55,7 @@ private slots:
     void initTestCase();
     void survivesTheSenderKilled_data();
     void survivesTheSenderKilled();
+    void twentyMegabytesWithinBounds();
 
 private:
     KvrConfig invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument);
@@ -79,6 +80,7 @@ void tst_TransferLoopback::initTestCase()
     const QString docs = m_files.filePath("docs");
     QVERIFY(QDir().mkpath(docs));
     QVERIFY(writeBytes(docs + "/big.bin", E2eFixture::randomBytes(100 * 1024 * 1024)));
+    QVERIFY(writeBytes(docs + "/twenty.bin", E2eFixture::randomBytes(20 * 1024 * 1024)));
     // 200 files in 10 folders, alike on bob's disc and in alice's folder.
     for (const char *side : {"docs/tree", "mine/tree"}) {
         for (int i = 0; i < 200; ++i) {
@@ -161,6 +163,49 @@ void tst_TransferLoopback::survivesTheSenderKilled()
     QVERIFY2(done.checkResult(), qPrintable(done.gv("failed") + " failed"));
     QVERIFY(!tree(landing).isEmpty());
     QCOMPARE(tree(landing), tree(m_files.filePath(source)));
+}
+
+void tst_TransferLoopback::twentyMegabytesWithinBounds()
+{
+    // Bounds the issue sets, loose for a loaded machine: the whole file in
+    // 20 s, and a row showing at least 3000 Kb/s once the chunks have grown.
+    if (!m_bob->isRunning())
+        QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
+    QVERIFY(QDir().mkpath(m_files.filePath("twenty")));
+    KvrConfig request;
+    request.sv("files", Disc + "/twenty.bin");
+    request.sv("target", m_files.filePath("twenty"));
+    request.sv("base", Disc);
+    QElapsedTimer took;
+    took.start();
+    const KvrConfig started = invoke(*m_alice, "startTransfer", request);
+    QVERIFY(started.checkResult());
+    KvrConfig asking;
+    asking.sv("id", started.gv("id"));
+    QList<int> speeds;
+    const QRegularExpression speedText("^/twenty\\.bin speed: (\\d+) Kb/s, 1 of 1$");
+    KvrConfig state;
+    do {
+        QThread::msleep(20);
+        state = invoke(*m_alice, "transferState", asking);
+        const QRegularExpressionMatch line = speedText.match(state.gv("progress"));
+        // Past the first few megabytes every chunk is at its largest.
+        if (line.hasMatch() && state.gv("bytes").toLongLong() > 4 * 1024 * 1024)
+            speeds << line.captured(1).toInt();
+    } while (state.gv("returned") != "true" && took.elapsed() < 120000);
+    const qint64 elapsed = took.elapsed();
+    QVERIFY(state.checkResult());
+    // The last line stays: a run quicker than the polling still has one.
+    const QRegularExpressionMatch last = speedText.match(state.gv("progress"));
+    QVERIFY(last.hasMatch());
+    speeds << last.captured(1).toInt();
+    QCOMPARE(tree(m_files.filePath("twenty/twenty.bin")), tree(m_files.filePath("docs/twenty.bin")));
+    QVERIFY2(elapsed < 20000, qPrintable(QString::number(elapsed) + " ms"));
+    QVERIFY(!speeds.isEmpty());
+    std::sort(speeds.begin(), speeds.end());
+    const int median = speeds.at(speeds.size() / 2);
+    qInfo("20 MiB in %lld ms; median speed line %d Kb/s over %d samples", elapsed, median, int(speeds.size()));
+    QVERIFY2(median >= 3000, qPrintable(QString::number(median)));
 }
 
 QTEST_GUILESS_MAIN(tst_TransferLoopback)

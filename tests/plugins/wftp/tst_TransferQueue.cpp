@@ -5,6 +5,7 @@
 #include <TransferListModel.h>
 #include <TransferManager.h>
 #include <TransferSlotQueue.h>
+#include <WFtpProtocol.h>
 
 #include <QtTest>
 
@@ -26,6 +27,7 @@ private slots:
     void changeMaxTransfers();
     void setMaxTransfersIgnoresNonPositive();
     void oneAtATimeInOrder();
+    void maximumTwoMovesTwoAtOnce();
     void stoppedWaitingTransferFreesTheQueue();
     void listShowsRowsAtAFewUpdatesASecond();
 
@@ -216,6 +218,40 @@ void tst_TransferQueue::oneAtATimeInOrder()
     QCOMPARE(manager.slotQueue().heldSlots(), 0);
     manager.clearFinished();
     QVERIFY(manager.transfers().isEmpty());
+}
+
+void tst_TransferQueue::maximumTwoMovesTwoAtOnce()
+{
+    TransferFixture net;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(ShareFixture::writeFile(net.path("bob/f%1.bin").arg(i), TransferFixture::pattern(1024 * 1024, i)));
+    // Replies a little slow, so each transfer lasts long enough to overlap.
+    TestHost::ReplyFault slow;
+    slow.delayMs = 10;
+    net.alice.addReplyFault(WFtpProtocol::ReadFile, slow);
+    TransferManager manager(net.main());
+    manager.setMaxTransfers(2);
+    std::mutex mutex;
+    QStringList events;
+    for (int i = 0; i < 3; ++i) {
+        const QString name = QString("f%1.bin").arg(i);
+        auto transfer = manager.addTransfer({{"vls/bob/docs/root/" + name, true}}, net.path("local"),
+                                            "vls/bob/docs/root");
+        connect(transfer.data(), &TransferWorker::progress, transfer.data(),
+                [&, name](const QString &, int percent) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (percent == 100 || !events.contains("start " + name))
+                        events << (percent == 100 ? "end " : "start ") + name;
+                },
+                Qt::DirectConnection);
+    }
+    QVERIFY(manager.waitForDone(60000));
+    QCOMPARE(events.size(), 6);
+    // Both of the first two move before either ends; the third waits for one.
+    QCOMPARE(QSet<QString>(events.begin(), events.begin() + 2), (QSet<QString>{"start f0.bin", "start f1.bin"}));
+    QVERIFY(events.indexOf("start f2.bin") > qMin(events.indexOf("end f0.bin"), events.indexOf("end f1.bin")));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(ShareFixture::readFile(net.path("local/f%1.bin").arg(i)), TransferFixture::pattern(1024 * 1024, i));
 }
 
 void tst_TransferQueue::stoppedWaitingTransferFreesTheQueue()

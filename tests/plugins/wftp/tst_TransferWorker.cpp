@@ -29,6 +29,11 @@ private slots:
     void resumesAfterTheRemoteFileWasClosed();
     void uploadReplacesALongerFileExactly();
     void uploadWithoutWriteRightFails();
+    void survivesFaults_data();
+    void survivesFaults();
+    void craftedListingStaysInTheFolder();
+    void sourceShrinkingMidFileFailsTheItem_data();
+    void sourceShrinkingMidFileFailsTheItem();
 
 private:
     std::unique_ptr<TransferFixture> m_net;
@@ -308,6 +313,161 @@ void tst_TransferWorker::uploadWithoutWriteRightFails()
     QCOMPARE(worker.failedItems(), 1);
     QCOMPARE(finished.first().first().toBool(), false);
     QVERIFY(!QFile::exists(m_net->path("bob/ro/f.txt")));
+}
+
+void tst_TransferWorker::survivesFaults_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("download: link dropped mid-file") << true << "drop link";
+    QTest::newRow("upload: link dropped mid-file") << false << "drop link";
+    QTest::newRow("download: first connects refused") << true << "refuse connects";
+    QTest::newRow("upload: first connects refused") << false << "refuse connects";
+    QTest::newRow("upload: a write reply lost") << false << "lose reply";
+    QTest::newRow("download: slow read replies") << true << "slow replies";
+}
+
+void tst_TransferWorker::survivesFaults()
+{
+    QFETCH(bool, download);
+    QFETCH(QString, fault);
+    const QByteArray source = TransferFixture::pattern(3 * 1024 * 1024 + 11);
+    const QString from = m_net->path(download ? "bob/f.bin" : "local/f.bin");
+    const QString to = m_net->path(download ? "local/f.bin" : "bob/f.bin");
+    QVERIFY(ShareFixture::writeFile(from, source));
+    const QString command = download ? WFtpProtocol::ReadFile : WFtpProtocol::WriteFile;
+    TestHost &alice = m_net->alice;
+    if (fault == "refuse connects")
+        alice.failConnects = 2;
+    TestHost::ReplyFault replyFault;
+    replyFault.nth = 8;
+    replyFault.drop = fault == "lose reply";
+    if (fault == "slow replies") {
+        replyFault.nth = 0;
+        replyFault.delayMs = 30;
+    }
+    if (fault == "lose reply" || fault == "slow replies")
+        alice.addReplyFault(command, replyFault);
+    TransferWorker worker(m_net->main(), {{download ? "vls/bob/docs/root/f.bin" : from, true}},
+                          download ? m_net->path("local") : "vls/bob/docs/root",
+                          download ? "vls/bob/docs/root" : m_net->path("local"), nullptr);
+    worker.setRetryDelayMs(20);
+    QString droppedLink;
+    connect(&worker, &TransferWorker::progress, [&] {
+        if (fault == "drop link" && droppedLink.isEmpty() && worker.bytesMoved() >= 1024 * 1024) {
+            droppedLink = alice.lastLink();
+            m_net->network.dropLink(droppedLink);
+        }
+    });
+    QStringList texts;
+    connect(&worker, &TransferWorker::statusText, [&](const QString &text) { texts << text; });
+    worker.run();
+    QCOMPARE(worker.completedItems(), 1);
+    QVERIFY(ShareFixture::readFile(to) == source);
+
+    if (fault == "lose reply") {
+        // The chunk whose answer was lost went again from the same byte.
+        QSet<qint64> offsets;
+        for (const KvrConfig &write : alice.sentCommands(command))
+            offsets << write.gv("from").toLongLong();
+        QCOMPARE(offsets.size(), alice.sentCommands(command).size() - 1);
+    }
+    if (fault == "refuse connects") {
+        QCOMPARE(alice.linksOpened.load(), 3);
+        QVERIFY(texts.contains("/f.bin reconnecting 1 of 1"));
+    }
+    if (fault != "drop link")
+        return;
+    QVERIFY(texts.contains("/f.bin reconnecting 1 of 1"));
+    // The first request on the new link asks from the byte whose answer the
+    // old one lost.
+    const QList<KvrConfig> sent = alice.sentCommands();
+    const auto routes = alice.sentRoutes();
+    qint64 lastOnOld = -1, firstOnNew = -1;
+    for (int i = 0; i < sent.size(); ++i) {
+        if (sent[i].gv("command") != command)
+            continue;
+        if (routes[i].second == droppedLink)
+            lastOnOld = sent[i].gv("from").toLongLong();
+        else if (lastOnOld >= 0 && firstOnNew < 0)
+            firstOnNew = sent[i].gv("from").toLongLong();
+    }
+    QVERIFY(lastOnOld >= 1024 * 1024);
+    QCOMPARE(firstOnNew, lastOnOld);
+}
+
+void tst_TransferWorker::craftedListingStaysInTheFolder()
+{
+    QVERIFY(QDir().mkpath(m_net->path("bob/folder")));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/folder/ok.txt"), "ok"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/evil"), "evil"));
+    // The owner answers the listing with names that climb out or nest.
+    TestHost::ReplyFault crafted;
+    crafted.rewrite = [](KvrConfig &reply) {
+        WDataStructure listing;
+        for (const char *name : {"../evil", "../../evil", "a/b", "..", ".", "", "sub\\..\\..\\evil", "ok.txt", "listed.txt"}) {
+            auto row = QSharedPointer<WDataStructure>::create();
+            row->sv("Name", name);
+            row->sv("Extension", QString(name) == "a/b" ? "directory" : "txt");
+            row->sv("Size", "4");
+            listing.AddStructure(row);
+        }
+        reply.sv(WFtpProtocol::KeyList, listing.SerializeStructure());
+    };
+    m_net->alice.addReplyFault(WFtpProtocol::ListDirectory, crafted);
+    const auto before = TransferFixture::tree(m_net->root.path());
+    TransferWorker worker(m_net->main(), {{"vls/bob/docs/root/folder", false}}, m_net->path("local"),
+                          "vls/bob/docs/root", nullptr);
+    worker.run();
+    // Only names of one plain segment were tried; the one bob does not have
+    // failed, and so did the one with backslashes, which no folder holds.
+    QCOMPARE(worker.failedItems(), 2);
+    QCOMPARE(worker.completedItems(), 2);
+    auto after = TransferFixture::tree(m_net->root.path());
+    QCOMPARE(after.take("/local/folder/ok.txt"), QCryptographicHash::hash("ok", QCryptographicHash::Sha256));
+    QVERIFY(after.contains("/local/folder"));
+    after.remove("/local/folder");
+    QCOMPARE(after, before);
+}
+
+void tst_TransferWorker::sourceShrinkingMidFileFailsTheItem_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::newRow("the owner's file shrinks") << true;
+    QTest::newRow("the local file shrinks") << false;
+}
+
+void tst_TransferWorker::sourceShrinkingMidFileFailsTheItem()
+{
+    QFETCH(bool, download);
+    const QString from = m_net->path(download ? "bob" : "local");
+    const QString to = m_net->path(download ? "local" : "bob");
+    QVERIFY(ShareFixture::writeFile(from + "/a.bin", TransferFixture::pattern(2 * 1024 * 1024)));
+    QVERIFY(ShareFixture::writeFile(from + "/b.txt", "after"));
+    const QString base = download ? QString("vls/bob/docs/root") : from;
+    TransferWorker worker(m_net->main(), {{base + "/a.bin", true}, {base + "/b.txt", true}},
+                          download ? to : "vls/bob/docs/root", base, nullptr);
+    worker.setRetryDelayMs(10);
+    worker.setMaxAttempts(3);
+    bool shrunk = false;
+    connect(&worker, &TransferWorker::progress, [&](const QString &name) {
+        if (!shrunk && name == "/a.bin") {
+            shrunk = true;
+            QFile(from + "/a.bin").resize(1000);
+        }
+    });
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    QElapsedTimer running;
+    running.start();
+    worker.run();
+    QVERIFY(shrunk);
+    QCOMPARE(worker.failedItems(), 1);
+    QCOMPARE(worker.completedItems(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(ShareFixture::readFile(to + "/b.txt"), QByteArray("after"));
+    // A download never puts a short copy under the target's name.
+    if (download)
+        QVERIFY(!QFile::exists(to + "/a.bin"));
 }
 
 QTEST_GUILESS_MAIN(tst_TransferWorker)

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <TransferWorker.h>
+
+#include <QSharedPointer>
+#include <QWidget>
+
+class QLabel;
+class QModelIndex;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+
+// One transfer's row in the Transfer Manager: direction, status line and
+// percent as the list's model gives them, pause/resume and clear, and once
+// the run has ended the buttons that open what arrived. It only shows the
+// transfer; its worker is the engine's and outlives the row.
+class uiTransferEntity : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit uiTransferEntity(const QSharedPointer<TransferWorker> &transfer, QWidget *parent = nullptr);
+
+    QSharedPointer<TransferWorker> transfer() const { return m_transfer; }
+    // Takes the row's values from the transfer list's model.
+    void showState(const QModelIndex &index);
+    // Asks the user whether to replace an existing target; `answer` gets
+    // the choice (closing the box counts as no). The box goes with the row.
+    void askOverwrite(const QString &name, const std::function<void(TransferWorker::Answer)> &answer);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+signals:
+    // The user confirmed clearing this transfer.
+    void clearRequested();
+
+private slots:
+    void on_toolButton_clicked();
+    void on_toolButton_2_clicked();
+    void on_pushButton_clicked();
+    void on_pushButton_2_clicked();
+
+private:
+    void showPaused(bool paused);
+    void showStatus();
+
+    const QSharedPointer<TransferWorker> m_transfer;
+    QString m_statusText;
+    QLabel *m_icon;
+    QLabel *m_status;
+    QProgressBar *m_progress;
+    QPushButton *m_openFile;
+    QPushButton *m_openFolder;
+    QToolButton *m_pause;
+    QToolButton *m_clear;
+};

@@ -1,0 +1,554 @@
+// The Transfer Manager and Transfer Monitor docks, offscreen, on alice's and
+// bob's real plug-ins: rows as transfers come, move, pause, end and go; the
+// stored maximum; the overwrite question; the files contacts have open; and
+// pictures of both docks with transfers under way.
+#include "ModalAnswer.h"
+#include "TransferFixture.h"
+#include "UrlCatcher.h"
+
+#include <TransferListModel.h>
+#include <TransferManager.h>
+#include <VirtualFile.h>
+#include <WFtpProtocol.h>
+#include <uiTransferEntity.h>
+#include <uiTransferManager.h>
+#include <uiTransferMonitor.h>
+#include <uiTransferMonitorEntity.h>
+
+#include <QAction>
+#include <QDockWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QToolButton>
+#include <QtConcurrent>
+#include <QtTest>
+
+namespace {
+
+const QString Disc = QStringLiteral("vls/bob/docs/root");
+
+// The whole status line (the label may show it shortened).
+QString statusOf(uiTransferEntity *row)
+{
+    return row ? row->findChild<QLabel *>(QStringLiteral("label_2"))->toolTip() : QString();
+}
+
+QToolButton *pauseButtonOf(uiTransferEntity *row)
+{
+    return row->findChild<QToolButton *>(QStringLiteral("toolButton"));
+}
+
+QImage pictureOf(QWidget *row)
+{
+    const QPixmap *pixmap = row->findChild<QLabel *>(QStringLiteral("label"))->pixmap();
+    return pixmap ? pixmap->toImage().convertToFormat(QImage::Format_ARGB32) : QImage();
+}
+
+QImage resourcePicture(const QString &name)
+{
+    const QImage picture(QStringLiteral(":/icons/Resources/") + name);
+    return picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool showsIcon(QToolButton *button, const QString &name)
+{
+    const QImage shown = button->icon().pixmap(16).toImage();
+    return !shown.isNull() && shown == QIcon(QStringLiteral(":/icons/Resources/") + name).pixmap(16).toImage();
+}
+
+// Answers every overwrite question with one button while it lives.
+class OverwriteAnswerer : public QObject
+{
+public:
+    explicit OverwriteAnswerer(QMessageBox::StandardButton button) : m_button(button)
+    {
+        m_poll.callOnTimeout(this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || box->windowTitle() != QLatin1String("Overwrite") || !box->isVisible())
+                return;
+            questions << box->text();
+            box->button(m_button)->click();
+        });
+        m_poll.start(10);
+    }
+    QStringList questions;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_poll;
+};
+
+} // namespace
+
+class tst_TransferDocks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void addedTransfersShowAsRows();
+    void maxField_data();
+    void maxField();
+    void maximumFromTheCallerAndTheAccount();
+    void clearing_data();
+    void clearing();
+    void busyGlobalPoolHoldsNothingBack();
+    void pauseLetsTheNextOneIn();
+    void overwriteQuestion_data();
+    void overwriteQuestion();
+    void stopWhileTheQuestionIsOpen_data();
+    void stopWhileTheQuestionIsOpen();
+    void openButtons_data();
+    void openButtons();
+    void monitorFollowsTheServingEngine();
+    void monitorRowsComeAndGoFromAnyThread();
+    void screenshots();
+
+private:
+    TransferManager &manager() { return m_net->alicePlugin->transfers(); }
+    QListView *listOf(uiTransferManager &dock) { return dock.findChild<QListView *>(QStringLiteral("listWidget")); }
+    QSharedPointer<TransferWorker> download(const QString &name)
+    {
+        return manager().addTransfer({{Disc + '/' + name, true}}, m_net->path("local"), Disc);
+    }
+
+    std::unique_ptr<TransferFixture> m_net;
+};
+
+void tst_TransferDocks::init()
+{
+    m_net = std::make_unique<TransferFixture>();
+}
+
+void tst_TransferDocks::cleanup()
+{
+    manager().stopAllTransfers();
+    QVERIFY(manager().waitForDone(30000));
+    m_net.reset();
+}
+
+void tst_TransferDocks::addedTransfersShowAsRows()
+{
+    uiTransferManager dock(manager());
+    dock.show();
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.bin"), "a"));
+    // The first holds the one slot while no link comes; the second waits.
+    m_net->alice.refuseLinks = true;
+    download("a.bin");
+    download("a.bin");
+    QListView *list = listOf(dock);
+    QCOMPARE(list->model()->rowCount(), 2);
+    const QRegularExpression braced("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$");
+    const QString first = list->model()->index(0, 0).data(Qt::UserRole + 1).toString();
+    QVERIFY2(braced.match(first).hasMatch(), qPrintable(first));
+    QVERIFY(first != list->model()->index(1, 0).data(Qt::UserRole + 1).toString());
+    QCOMPARE(list->visualRect(list->model()->index(1, 0)).height(), 31);
+    QCOMPARE(dock.row(1)->height(), 31);
+    QCOMPARE(statusOf(dock.row(1)), QString("initializing"));
+    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    QTRY_VERIFY(pauseButtonOf(dock.row(0))->isEnabled());
+    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+}
+
+void tst_TransferDocks::maxField_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("storedAfter");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("saves");
+    QTest::addColumn<int>("maximum");
+    QTest::newRow("zero stores one") << "3" << "0" << "1" << "1" << 1 << 1;
+    QTest::newRow("three") << "1" << "3" << "3" << "3" << 1 << 3;
+    QTest::newRow("the stored value changes nothing") << "3" << "3" << "3" << "3" << 0 << 1;
+}
+
+void tst_TransferDocks::maxField()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
+    QFETCH(QString, storedAfter);
+    QFETCH(QString, shown);
+    QFETCH(int, saves);
+    QFETCH(int, maximum);
+    auto data = m_net->alice.getAccount()->accountData;
+    data->setSetting(TransferManager::MaxTransfersSetting, stored.toLatin1(), true);
+    uiTransferManager dock(manager());
+    auto *field = dock.findChild<QLineEdit *>(QStringLiteral("maxField"));
+    QCOMPARE(field->text(), QString("1"));
+    const int savesBefore = m_net->alice.saves;
+    field->selectAll();
+    QTest::keyClicks(field, typed);
+    QTest::mouseClick(dock.findChild<QPushButton *>(QStringLiteral("changeButton")), Qt::LeftButton);
+    QCOMPARE(QString(data->getSetting(TransferManager::MaxTransfersSetting)), storedAfter);
+    QCOMPARE(field->text(), shown);
+    QCOMPARE(m_net->alice.saves - savesBefore, saves);
+    QCOMPARE(manager().maxTransfers(), maximum);
+}
+
+void tst_TransferDocks::maximumFromTheCallerAndTheAccount()
+{
+    uiTransferManager dock(manager());
+    auto *field = dock.findChild<QLineEdit *>(QStringLiteral("maxField"));
+    dock.setMaxTransfers(4);
+    QCOMPARE(field->text(), QString("4"));
+    dock.setMaxTransfers(0);
+    dock.setMaxTransfers(-2);
+    QCOMPARE(field->text(), QString("4"));
+    QCOMPARE(manager().maxTransfers(), 4);
+    // Each login takes the stored maximum, also from the reconnect thread.
+    m_net->alice.getAccount()->accountData->setSetting(TransferManager::MaxTransfersSetting, "2", true);
+    QtConcurrent::run([this] { m_net->alicePlugin->initPlugin(); }).waitForFinished();
+    QTRY_COMPARE(field->text(), QString("2"));
+    QCOMPARE(manager().maxTransfers(), 2);
+}
+
+void tst_TransferDocks::clearing_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("left");
+    QTest::newRow("clear completed") << "actionClear_completed" << 0 << 2;
+    QTest::newRow("clear all, cancelled") << "actionClear_all" << int(QMessageBox::Cancel) << 3;
+    QTest::newRow("clear all") << "actionClear_all" << int(QMessageBox::Ok) << 0;
+}
+
+void tst_TransferDocks::clearing()
+{
+    QFETCH(QString, action);
+    QFETCH(int, answer);
+    QFETCH(int, left);
+    uiTransferManager dock(manager());
+    dock.show();
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.bin"), "a"));
+    download("a.bin");
+    QTRY_COMPARE(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1");
+    // Then one holding the slot while no link comes, and one waiting for it.
+    m_net->alice.refuseLinks = true;
+    download("a.bin");
+    download("a.bin");
+    QTRY_VERIFY(pauseButtonOf(dock.row(1))->isEnabled());
+    bool asked = false;
+    if (answer) {
+        answerModal<QMessageBox>(this, [&](QMessageBox *box) {
+            asked = box->windowTitle() == "Clear transfers" && box->text() == "Do you want to clear all transfer?" &&
+                    box->defaultButton() == box->button(QMessageBox::Cancel);
+            box->button(QMessageBox::StandardButton(answer))->click();
+        });
+    }
+    dock.findChild<QAction *>(action)->trigger();
+    QTRY_VERIFY(asked == bool(answer));
+    // Stopped transfers leave once their workers have returned.
+    QTRY_COMPARE_WITH_TIMEOUT(listOf(dock)->model()->rowCount(), left, 5000);
+    QCOMPARE(manager().transfers().size(), left);
+    QTest::qWait(100);
+    QCOMPARE(listOf(dock)->model()->rowCount(), left);
+    if (action == "actionClear_completed") {
+        for (int i = 0; i < left; ++i)
+            QVERIFY(!statusOf(dock.row(i)).contains("completed"));
+    }
+}
+
+void tst_TransferDocks::busyGlobalPoolHoldsNothingBack()
+{
+    uiTransferManager dock(manager());
+    QThreadPool *global = QThreadPool::globalInstance();
+    const int threads = global->maxThreadCount();
+    global->setMaxThreadCount(1);
+    QSemaphore release;
+    QFuture<void> blocker = QtConcurrent::run([&] { release.acquire(); });
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(ShareFixture::writeFile(m_net->path("bob/f%1.bin").arg(i), TransferFixture::pattern(100000, i)));
+        download(QString("f%1.bin").arg(i));
+    }
+    for (int i = 0; i < 3; ++i)
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(i)), Disc + QString("/f%1.bin completed 1 of 1").arg(i), 20000);
+    release.release();
+    blocker.waitForFinished();
+    global->setMaxThreadCount(threads);
+}
+
+void tst_TransferDocks::pauseLetsTheNextOneIn()
+{
+    uiTransferManager dock(manager());
+    dock.show();
+    const QByteArray big = TransferFixture::pattern(8 * 1024 * 1024);
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.bin"), big));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/b.bin"), "b"));
+    // Slow replies keep the first transfer under way long enough to click.
+    TestHost::ReplyFault slow;
+    slow.delayMs = 20;
+    m_net->alice.addReplyFault(WFtpProtocol::ReadFile, slow);
+    download("a.bin");
+    download("b.bin");
+    QTRY_VERIFY(statusOf(dock.row(0)).contains(" speed: "));
+    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
+    QTRY_COMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
+    QVERIFY(showsIcon(pauseButtonOf(dock.row(0)), "play.png"));
+    const int percent = dock.row(0)->findChild<QProgressBar *>()->value();
+    QVERIFY(percent > 0 && percent < 100);
+    // The paused one gave its slot to the next.
+    QTRY_COMPARE(statusOf(dock.row(1)), Disc + "/b.bin completed 1 of 1");
+    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    QCOMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
+    // A second click while resuming pauses again; neither waits.
+    QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
+    QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
+    QTRY_COMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
+    QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
+    QTRY_VERIFY(showsIcon(pauseButtonOf(dock.row(0)), "pause.png"));
+    QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1", 30000);
+    QVERIFY(!pauseButtonOf(dock.row(0))->isEnabled());
+    QCOMPARE(dock.row(0)->findChild<QProgressBar *>()->value(), 100);
+    QVERIFY(ShareFixture::readFile(m_net->path("local/a.bin")) == big);
+    QCOMPARE(manager().slotQueue().heldSlots(), 0);
+}
+
+void tst_TransferDocks::overwriteQuestion_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("replaced");
+    QTest::addColumn<int>("questions");
+    QTest::newRow("yes") << int(QMessageBox::Yes) << true << 2;
+    QTest::newRow("no") << int(QMessageBox::No) << false << 2;
+    QTest::newRow("yes to all") << int(QMessageBox::YesToAll) << true << 1;
+    QTest::newRow("no to all") << int(QMessageBox::NoToAll) << false << 1;
+}
+
+void tst_TransferDocks::overwriteQuestion()
+{
+    QFETCH(int, button);
+    QFETCH(bool, replaced);
+    QFETCH(int, questions);
+    uiTransferManager dock(manager());
+    dock.show();
+    for (const char *name : {"a.txt", "b.txt"}) {
+        QVERIFY(ShareFixture::writeFile(m_net->path("bob/") + name, "new"));
+        QVERIFY(ShareFixture::writeFile(m_net->path("local/") + name, "old"));
+    }
+    OverwriteAnswerer answerer{QMessageBox::StandardButton(button)};
+    manager().addTransfer({{Disc + "/a.txt", true}, {Disc + "/b.txt", true}}, m_net->path("local"), Disc);
+    QTRY_VERIFY(statusOf(dock.row(0)).startsWith(Disc + "/a.txt completed "));
+    QCOMPARE(answerer.questions.size(), questions);
+    QCOMPARE(answerer.questions.first(), QString("Do you want to owerwrite file a.txt"));
+    for (const char *name : {"a.txt", "b.txt"})
+        QCOMPARE(ShareFixture::readFile(m_net->path("local/") + name), QByteArray(replaced ? "new" : "old"));
+}
+
+void tst_TransferDocks::stopWhileTheQuestionIsOpen_data()
+{
+    QTest::addColumn<bool>("fromTheRow");
+    QTest::newRow("the row's stop button") << true;
+    QTest::newRow("stopping all at logout") << false;
+}
+
+void tst_TransferDocks::stopWhileTheQuestionIsOpen()
+{
+    QFETCH(bool, fromTheRow);
+    uiTransferManager dock(manager());
+    dock.show();
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.txt"), "new"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/a.txt"), "old"));
+    download("a.txt");
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    QPointer<QMessageBox> question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->windowTitle(), QString("Overwrite"));
+    int ticks = 0;
+    QTimer ticking;
+    ticking.callOnTimeout([&] { ++ticks; });
+    ticking.start(10);
+    QElapsedTimer stopping;
+    stopping.start();
+    if (fromTheRow) {
+        answerModal<QMessageBox>(this, [](QMessageBox *box) {
+            if (box->windowTitle() == "Clear transfer")
+                box->button(QMessageBox::Ok)->click();
+        });
+        QTest::mouseClick(dock.row(0)->findChild<QToolButton *>(QStringLiteral("toolButton_2")), Qt::LeftButton);
+    } else {
+        dock.stopAllTransfers();
+        QVERIFY(stopping.elapsed() < 100);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(listOf(dock)->model()->rowCount(), 0, 1500);
+    QTRY_VERIFY(question.isNull());
+    QVERIFY(ticks > 0);
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/a.txt")), QByteArray("old"));
+}
+
+void tst_TransferDocks::openButtons_data()
+{
+    QTest::addColumn<QString>("item"); // under bob's disc, or a local path
+    QTest::addColumn<bool>("isFile");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("downloaded file") << "sub/f.txt" << true << "local/sub/f.txt" << "local";
+    QTest::newRow("uploaded file") << "local/up/f.txt" << true << "local/up/f.txt" << "local/up";
+    QTest::newRow("uploaded folder") << "local/up" << false << "local/up" << "local/up";
+}
+
+void tst_TransferDocks::openButtons()
+{
+    QFETCH(QString, item);
+    QFETCH(bool, isFile);
+    QFETCH(QString, file);
+    QFETCH(QString, folder);
+    QVERIFY(QDir().mkpath(m_net->path("bob/sub")) && QDir().mkpath(m_net->path("local/up")));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/sub/f.txt"), "f"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/up/f.txt"), "f"));
+    uiTransferManager dock(manager());
+    dock.show();
+    const bool download = !item.startsWith("local/");
+    const QString key = download ? Disc + '/' + item : m_net->path(item);
+    manager().addTransfer({{key, isFile}}, download ? m_net->path("local") : Disc,
+                          download ? Disc : m_net->path("local"));
+    auto *openFile = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    auto *openFolder = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+    QVERIFY(!openFile->isVisible() && !openFolder->isVisible());
+    QTRY_VERIFY(openFile->isVisible() && openFolder->isVisible());
+    QVERIFY(statusOf(dock.row(0)).startsWith(key + " completed"));
+    UrlCatcher catcher({"file"});
+    QTest::mouseClick(openFile, Qt::LeftButton);
+    QTest::mouseClick(openFolder, Qt::LeftButton);
+    QCOMPARE(catcher.opened,
+             (QList<QUrl>{QUrl::fromLocalFile(m_net->path(file)), QUrl::fromLocalFile(m_net->path(folder))}));
+    QVERIFY(QFile::exists(m_net->path(file)));
+}
+
+void tst_TransferDocks::monitorFollowsTheServingEngine()
+{
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/f.bin"), TransferFixture::pattern(5000)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/g.bin"), TransferFixture::pattern(5000)));
+    uiTransferMonitor dock(m_net->bobPlugin->monitor());
+    dock.show();
+    // Alice asks from threads of her own, as a transfer does.
+    VirtualFile f(m_net->main()), g(m_net->main());
+    QVERIFY(QtConcurrent::run([&] { return f.open(Disc + "/f.bin"); }).result());
+    QTRY_COMPARE(dock.rowCount(), 1);
+    uiTransferMonitorEntity *row = dock.row(0);
+    const auto amount = [&] { return row->findChild<QLabel *>(QStringLiteral("label_2"))->text(); };
+    QCOMPARE(amount(), m_net->path("bob/f.bin") + " readed: 0 bytes");
+    QCOMPARE(row->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QString("alice"));
+    QCOMPARE(row->findChild<QLabel *>(QStringLiteral("label_4"))->text(), QString("Username: "));
+    QVERIFY(!resourcePicture("upload.png").isNull());
+    QCOMPARE(pictureOf(row), resourcePicture("upload.png"));
+    QCOMPARE(row->height(), 28);
+
+    QVERIFY(QtConcurrent::run([&] { return g.open(Disc + "/g.bin"); }).result());
+    QTRY_COMPARE(dock.rowCount(), 2);
+    QCOMPARE(QtConcurrent::run([&] { return f.read(0, 1025); }).result().size(), 1025);
+    QTRY_COMPARE(amount(), m_net->path("bob/f.bin") + " readed: 1 kb");
+    QVERIFY(QtConcurrent::run([&] { return g.write("xyz", 0); }).result());
+    auto *other = dock.row(1);
+    QTRY_COMPARE(other->findChild<QLabel *>(QStringLiteral("label_2"))->text(),
+                 m_net->path("bob/g.bin") + " writed: 3 bytes");
+    QCOMPARE(pictureOf(other), resourcePicture("Download.png"));
+    QCOMPARE(amount(), m_net->path("bob/f.bin") + " readed: 1 kb");
+
+    // Alice closes one; the owner's idle sweep closes the other on a pool thread.
+    QVERIFY(QtConcurrent::run([&] { return f.close(); }).result());
+    QTRY_COMPARE(dock.rowCount(), 1);
+    QCOMPARE(dock.row(0), other);
+    WFtpEngine *serving = m_net->bobPlugin->commandParser().engine().data();
+    QtConcurrent::run([serving] { serving->closeAllFiles(); }).waitForFinished();
+    QTRY_COMPARE(dock.rowCount(), 0);
+}
+
+void tst_TransferDocks::monitorRowsComeAndGoFromAnyThread()
+{
+    TransferMonitor monitor;
+    uiTransferMonitor dock(monitor);
+    QtConcurrent::run([&] {
+        dock.slotAddTransfer("{1}", "/srv/a", "ann");
+        dock.slotAddTransfer("{2}", "/srv/b", "ben");
+    }).waitForFinished();
+    QTRY_COMPARE(dock.rowCount(), 2);
+    QCOMPARE(dock.row(1)->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QString("ben"));
+    QtConcurrent::run([&] { dock.slotRemoveTransfer("{1}"); }).waitForFinished();
+    QTRY_COMPARE(dock.rowCount(), 1);
+    QCOMPARE(dock.row(0)->fileID(), QString("{2}"));
+}
+
+void tst_TransferDocks::screenshots()
+{
+    // Alice's client: a download half way, a paused upload, a finished
+    // download and one waiting; bob's monitor shows what alice has open.
+    WFtp &alice = *m_net->alicePlugin;
+    WFtp &bob = *m_net->bobPlugin;
+    QMainWindow aliceWindow, bobWindow;
+    auto *managerDock = new QDockWidget(QStringLiteral("Transfer Manager"), &aliceWindow);
+    managerDock->setWidget(new uiTransferManager(alice.transfers()));
+    aliceWindow.addDockWidget(Qt::BottomDockWidgetArea, managerDock);
+    auto *monitorDock = new QDockWidget(QStringLiteral("Transfer Monitor"), &bobWindow);
+    auto *monitor = new uiTransferMonitor(bob.monitor());
+    monitorDock->setWidget(monitor);
+    bobWindow.addDockWidget(Qt::BottomDockWidgetArea, monitorDock);
+    for (QMainWindow *window : {&aliceWindow, &bobWindow}) {
+        window->setCentralWidget(new QWidget);
+        window->centralWidget()->setMaximumHeight(0);
+        window->resize(760, 200);
+        window->show();
+    }
+    auto *transfersView = managerDock->widget()->findChild<QListView *>(QStringLiteral("listWidget"));
+    const auto rowAt = [&](int i) { return static_cast<uiTransferManager *>(managerDock->widget())->row(i); };
+
+    QVERIFY(QDir().mkpath(m_net->path("local/Holiday 2026")));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/Band rehearsal - take 3.mp3"), TransferFixture::pattern(600000, 1)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/Lake Bled panorama.tiff"), TransferFixture::pattern(12 * 1024 * 1024, 2)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/Holiday 2026/Quarterly report Q3.pdf"),
+                                    TransferFixture::pattern(6 * 1024 * 1024, 3)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/Recipes.odt"), "recipes"));
+    alice.transfers().setMaxTransfers(2);
+
+    download("Band rehearsal - take 3.mp3");
+    QTRY_VERIFY(statusOf(rowAt(0)).contains("completed"));
+    // The panorama stops at about half way: the reply to its 36th read
+    // comes only after the pictures are taken.
+    TestHost::ReplyFault held;
+    held.nth = 36;
+    held.delayMs = 9000;
+    m_net->alice.addReplyFault(WFtpProtocol::ReadFile, held);
+    download("Lake Bled panorama.tiff");
+    auto upload = alice.transfers().addTransfer({{m_net->path("local/Holiday 2026/Quarterly report Q3.pdf"), true}}, Disc,
+                                                m_net->path("local/Holiday 2026"));
+    connect(upload.data(), &TransferWorker::progress, upload.data(),
+            [raw = upload.data()](const QString &, int percent) {
+                if (percent >= 45)
+                    raw->pause();
+            },
+            Qt::DirectConnection);
+    QTRY_COMPARE(statusOf(rowAt(2)), QString("/Quarterly report Q3.pdf paused"));
+    // The paused one's slot stays free: the next one waits.
+    alice.transfers().setMaxTransfers(1);
+    download("Recipes.odt");
+    QTRY_VERIFY(rowAt(1)->findChild<QProgressBar *>()->value() >= 40);
+    QTRY_COMPARE(monitor->rowCount(), 2);
+    QTest::qWait(2 * uiTransferMonitor::RefreshMs);
+    QVERIFY(rowAt(0)->findChild<QPushButton *>(QStringLiteral("pushButton"))->isVisible());
+    QCOMPARE(statusOf(rowAt(3)), QString("initializing"));
+    QVERIFY(statusOf(rowAt(1)).startsWith("/Lake Bled panorama.tiff speed: "));
+
+    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    for (auto [dock, name] : {std::pair<QDockWidget *, const char *>{managerDock, "transfer_manager"},
+                              {monitorDock, "transfer_monitor"}}) {
+        const QImage picture = dock->grab().toImage();
+        QVERIFY(!picture.isNull());
+        QVERIFY(picture.save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + ".png"));
+    }
+    // A status line too long for its row is shortened, not cut off.
+    auto *finished = rowAt(0)->findChild<QLabel *>(QStringLiteral("label_2"));
+    QVERIFY(finished->text().contains(QChar(0x2026)));
+    QVERIFY(finished->fontMetrics().horizontalAdvance(finished->text()) <= finished->width());
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(rowAt(i)->geometry().width() >= rowAt(i)->minimumSizeHint().width());
+}
+
+QTEST_MAIN(tst_TransferDocks)
+#include "tst_TransferDocks.moc"
