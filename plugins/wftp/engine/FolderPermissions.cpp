@@ -70,30 +70,26 @@ bool FolderPermissions::replace(const QString &virtualPath, const QList<QSharedP
     for (const auto &record : granted)
         users->AddStructure(record);
 
+    // Each user concerned is told once; nobody answers to "allusers".
     QStringList keep;
-    for (const auto &record : granted) {
-        if (!keep.contains(record->gv(kSection)))
-            keep << record->gv(kSection);
-    }
-    QStringList lose;
-    QStringList dropped = withoutRights;
+    for (const auto &record : granted)
+        keep << record->gv(kSection);
+    keep.removeDuplicates();
+    QStringList lose = withoutRights;
     for (const auto &record : before)
-        dropped << record->gv(kSection);
-    for (const QString &user : dropped) {
-        if (!keep.contains(user) && !lose.contains(user))
-            lose << user;
-    }
+        lose << record->gv(kSection);
+    lose.removeDuplicates();
+    for (const QString &user : keep)
+        lose.removeAll(user);
+    keep.removeAll(AllUsers);
+    lose.removeAll(AllUsers);
 
     WFtpCommands commands(m_main);
+    for (const QString &user : keep)
+        commands.sendSharedFolders(user);
     const QString folder = engine->translateToSharedFolder(disc, folderPath);
-    for (const QString &user : keep) {
-        if (user != AllUsers)
-            commands.sendSharedFolders(user);
-    }
-    for (const QString &user : lose) {
-        if (user != AllUsers)
-            commands.sendDisconnectDisc(folder, user);
-    }
+    for (const QString &user : lose)
+        commands.sendDisconnectDisc(folder, user);
     // A revocation that is not saved comes back with the next login.
     IWHost *const host = m_main.host();
     if (host && serialised(before) != serialised(granted))

@@ -4,15 +4,10 @@
 
 namespace ShareRights {
 
-namespace {
-
-// Flags read as integers, any non-zero value set; text that is no integer is 0.
-bool flagSet(const WDataStructure &record, const char *key)
+bool flagSet(const WDataStructure &record, const QString &key)
 {
-    return record.gv(QLatin1String(key)).trimmed().toLongLong() != 0;
+    return record.gv(key).trimmed().toLongLong() != 0;
 }
-
-} // namespace
 
 bool isPast(const QString &isoDateTime, const QDateTime &now)
 {
@@ -30,14 +25,14 @@ int ofRecord(const QSharedPointer<WDataStructure> &record, const QDateTime &now)
 {
     if (!record || hasExpired(record, now))
         return None;
-    if (flagSet(*record, "full"))
+    if (flagSet(*record, QStringLiteral("full")))
         return Full;
     int rights = None;
-    if (flagSet(*record, "read"))
+    if (flagSet(*record, QStringLiteral("read")))
         rights |= Read;
-    if (flagSet(*record, "write"))
+    if (flagSet(*record, QStringLiteral("write")))
         rights |= Write;
-    if (flagSet(*record, "delete"))
+    if (flagSet(*record, QStringLiteral("delete")))
         rights |= Delete;
     return rights;
 }

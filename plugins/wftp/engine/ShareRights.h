@@ -17,6 +17,10 @@ enum : int {
     Full = Read | Write | Delete,
 };
 
+// A flag of a record ("read", "permanent", ...): stored as an integer, any
+// non-zero value set; text that is no integer is clear.
+bool flagSet(const WDataStructure &record, const QString &key);
+
 // The record's rights; None when it has expired at `now` (a record whose
 // "permanent" is "0" lasts until its "validTo"; an unreadable date has passed).
 int ofRecord(const QSharedPointer<WDataStructure> &record, const QDateTime &now);

@@ -5,6 +5,14 @@
 
 FileList::FileList(QWidget *parent) : QTreeWidget(parent) {}
 
+QStringList FileList::localPaths(const QMimeData *data)
+{
+    QStringList paths;
+    for (const QUrl &url : data->urls())
+        paths.append(url.toLocalFile());
+    return paths;
+}
+
 QStringList FileList::mimeTypes() const
 {
     return {QStringLiteral("image/*"), QStringLiteral("text/uri-list")};
@@ -22,11 +30,7 @@ QMimeData *FileList::mimeData(const QList<QTreeWidgetItem *>) const
 
 bool FileList::dropMimeData(QTreeWidgetItem *parent, int, const QMimeData *data, Qt::DropAction)
 {
-    if (data->hasUrls()) {
-        QStringList paths;
-        for (const QUrl &url : data->urls())
-            paths << url.toLocalFile();
-        emit signalFilesDropped(parent, paths);
-    }
+    if (data && data->hasUrls())
+        emit signalFilesDropped(parent, localPaths(data));
     return true;
 }

@@ -1,6 +1,6 @@
 #include "WFtpWindows.h"
 
-#include "ShareFolderWizard.h"
+#include "uiFileBrowser.h"
 #include "uiMainWidget.h"
 #include "uiSettings.h"
 #include "uiTransferManager.h"
@@ -21,9 +21,9 @@ const QString LastFolderKey = QStringLiteral("lastopendirectory");
 
 WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers, TransferMonitor &monitor)
     : m_main(main),
-      m_mainPage(new uiMainWidget(main, main.mainPage())),
+      m_mainPage(new uiMainWidget(main, transfers, main.mainPage())),
       m_settingsPage(new uiSettings),
-      m_userPage(new uiMainWidget(main, main.userPage())),
+      m_userPage(new uiMainWidget(main, transfers, main.userPage())),
       m_transferManager(new uiTransferManager(transfers)),
       m_transferMonitor(new uiTransferMonitor(monitor))
 {
@@ -121,8 +121,13 @@ void WFtpWindows::shareFolderForUser()
         return;
     PSettings::SetValue(LastFolderKey, folder);
     const QString disc = m_main.shareFolderWith(folder, selected);
-    if (!disc.isEmpty() && m_mainPage)
-        m_mainPage->addOwnDisc(disc);
+    if (disc.isEmpty() || !m_mainPage)
+        return;
+    uiFileBrowser *const own = m_mainPage->ownBrowser();
+    if (!own->discPaths.contains(disc))
+        own->discPaths.append(disc);
+    if (own->currentPath == QLatin1String("/"))
+        own->requestListDirectory(false);
 }
 
 void WFtpWindows::shareLocalFileViaWww()
@@ -133,7 +138,6 @@ void WFtpWindows::shareLocalFileViaWww()
 
 void WFtpWindows::addSharedFolder()
 {
-    const QString disc = ShareFolderWizard::run(m_main, m_mainPage);
-    if (!disc.isEmpty() && m_mainPage)
-        m_mainPage->addOwnDisc(disc);
+    if (m_mainPage)
+        m_mainPage->ownBrowser()->on_actionShare_Folder_triggered();
 }

@@ -1,6 +1,6 @@
 #include "uiFolderPreferences.h"
 
-#include "FormLabels.h"
+#include "FormControls.h"
 #include "applyPermittedUsers.h"
 #include "wpSelectUsers.h"
 
@@ -37,7 +37,7 @@ uiFolderPreferences::uiFolderPreferences(WFtpMain &main, QWidget *parent)
     buttons->addWidget(ok);
 
     auto *grid = new QGridLayout(this);
-    grid->addWidget(FormLabels::heading(QStringLiteral("label"), tr("Folder properties"), 9, this), 0, 0);
+    grid->addWidget(FormControls::heading(QStringLiteral("label"), tr("Folder properties"), 9, this), 0, 0);
     grid->addWidget(m_tabs, 1, 0);
     grid->addLayout(buttons, 2, 0);
     QMetaObject::connectSlotsByName(this);

@@ -6,7 +6,9 @@
 
 class QTabWidget;
 class SharePage;
+class TransferManager;
 class WFtpMain;
+class uiFileBrowser;
 class uiWebSharedFiles;
 
 // The sharing page: the discs contacts share with the user, the user's own
@@ -20,13 +22,15 @@ class uiMainWidget : public QWidget
     Q_OBJECT
 
 public:
-    uiMainWidget(WFtpMain &main, SharePage &page, QWidget *parent = nullptr);
+    uiMainWidget(WFtpMain &main, TransferManager &transfers, SharePage &page, QWidget *parent = nullptr);
 
     // "" on the main page.
     QString user() const;
     // The discs each tab lists at its top level.
-    QStringList ownDiscs() const { return m_ownDiscs; }
+    QStringList ownDiscs() const;
     QStringList friendDiscs() const;
+    uiFileBrowser *ownBrowser() const { return m_ownBrowser; }
+    uiFileBrowser *friendsBrowser() const { return m_friendsBrowser; }
     uiWebSharedFiles *webSharedFiles() const { return m_webFiles; }
 
     void setUser(const QString &user);
@@ -37,8 +41,6 @@ public:
     void removeFriendDisc(const QString &discPath);
     // Forgets every disc of that contact, here and in the controller.
     void removeUserDiscs(const QString &user);
-    // A disc the user just shared joins the own list.
-    void addOwnDisc(const QString &discPath);
     void setFileThumbnail(const QString &folderPath, const QString &name, const QImage &picture);
 
 private:
@@ -46,10 +48,12 @@ private:
     void loadDiscs();
     void showFriendDiscs();
     void showThumbnail(const QString &folderPath, const QString &name);
+    static void showDiscList(uiFileBrowser *browser, const QStringList &discs);
 
     WFtpMain &m_main;
     SharePage &m_page;
-    QStringList m_ownDiscs;
     QTabWidget *m_tabs;
+    uiFileBrowser *m_friendsBrowser;
+    uiFileBrowser *m_ownBrowser;
     uiWebSharedFiles *m_webFiles;
 };

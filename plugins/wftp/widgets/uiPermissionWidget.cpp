@@ -1,6 +1,7 @@
 #include "uiPermissionWidget.h"
 
-#include "FormLabels.h"
+#include "FormControls.h"
+#include "ShareRights.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -8,23 +9,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
-
-namespace {
-
-// Stored flags are integers, any non-zero value set; text that is no integer is clear.
-bool flagOf(const WDataStructure &record, const QString &key)
-{
-    return record.gv(key).trimmed().toLongLong() != 0;
-}
-
-QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)
-{
-    auto *box = new QCheckBox(text, parent);
-    box->setObjectName(objectName);
-    return box;
-}
-
-} // namespace
+#include <QVBoxLayout>
 
 uiPermissionWidget::uiPermissionWidget(QWidget *parent)
     : QWidget(parent)
@@ -34,24 +19,24 @@ uiPermissionWidget::uiPermissionWidget(QWidget *parent)
     auto *group = new QGroupBox(this);
     group->setObjectName(QStringLiteral("groupBox"));
 
-    m_username = FormLabels::heading(QStringLiteral("label_Username"), QStringLiteral("TextLabel"), 8, group);
+    m_username = FormControls::heading(QStringLiteral("label_Username"), QStringLiteral("TextLabel"), 8, group);
     m_validTo = new QDateEdit(QDate::currentDate(), group);
     m_validTo->setObjectName(QStringLiteral("dateEdit"));
     m_validTo->setCalendarPopup(true);
-    m_permanent = checkBox(QStringLiteral("checkBox_permission"), tr("Permanent permission"), group);
-    m_read = checkBox(QStringLiteral("checkBox_read"), tr("Read"), group);
-    m_write = checkBox(QStringLiteral("checkBox_write"), tr("Write"), group);
-    m_delete = checkBox(QStringLiteral("checkBox_delete"), tr("Delete"), group);
-    m_full = checkBox(QStringLiteral("checkBox_full"), tr("Full control"), group);
+    m_permanent = FormControls::checkBox(QStringLiteral("checkBox_permission"), tr("Permanent permission"), group);
+    m_read = FormControls::checkBox(QStringLiteral("checkBox_read"), tr("Read"), group);
+    m_write = FormControls::checkBox(QStringLiteral("checkBox_write"), tr("Write"), group);
+    m_delete = FormControls::checkBox(QStringLiteral("checkBox_delete"), tr("Delete"), group);
+    m_full = FormControls::checkBox(QStringLiteral("checkBox_full"), tr("Full control"), group);
     m_remove = new QPushButton(tr("Delete user"), group);
     m_remove->setObjectName(QStringLiteral("pushButton"));
 
     auto *grid = new QGridLayout(group);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
-    grid->addWidget(FormLabels::label(QStringLiteral("label"), tr("Username:"), group), 0, 0);
+    grid->addWidget(FormControls::label(QStringLiteral("label"), tr("Username:"), group), 0, 0);
     grid->addWidget(m_username, 0, 1, 1, 2);
-    grid->addWidget(FormLabels::label(QStringLiteral("label_2"), tr("Valid to:"), group), 1, 0);
+    grid->addWidget(FormControls::label(QStringLiteral("label_2"), tr("Valid to:"), group), 1, 0);
     grid->addWidget(m_validTo, 1, 1);
     grid->addWidget(m_permanent, 1, 2);
     auto *rights = new QHBoxLayout;
@@ -89,11 +74,11 @@ void uiPermissionWidget::readPermission(const QSharedPointer<WDataStructure> &re
     const QDate validTo = QDateTime::fromString(record->gv(QStringLiteral("validTo")), Qt::ISODate).date();
     if (validTo.isValid())
         m_validTo->setDate(validTo);
-    m_permanent->setChecked(flagOf(*record, QStringLiteral("permanent")));
-    m_read->setChecked(flagOf(*record, QStringLiteral("read")));
-    m_write->setChecked(flagOf(*record, QStringLiteral("write")));
-    m_delete->setChecked(flagOf(*record, QStringLiteral("delete")));
-    m_full->setChecked(flagOf(*record, QStringLiteral("full")));
+    m_permanent->setChecked(ShareRights::flagSet(*record, QStringLiteral("permanent")));
+    m_read->setChecked(ShareRights::flagSet(*record, QStringLiteral("read")));
+    m_write->setChecked(ShareRights::flagSet(*record, QStringLiteral("write")));
+    m_delete->setChecked(ShareRights::flagSet(*record, QStringLiteral("delete")));
+    m_full->setChecked(ShareRights::flagSet(*record, QStringLiteral("full")));
 }
 
 void uiPermissionWidget::writePermission(const QSharedPointer<WDataStructure> &record) const

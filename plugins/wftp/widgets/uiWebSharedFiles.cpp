@@ -81,6 +81,8 @@ uiWebSharedFiles::uiWebSharedFiles(WFtpMain &main, QWidget *parent)
     m_treeWidget->setDropIndicatorShown(false);
     m_treeWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Paths and links differ at their ends: keep both ends in view.
+    m_treeWidget->setTextElideMode(Qt::ElideMiddle);
     m_treeWidget->setColumnWidth(PathColumn, 230);
     // Wide enough to tell links apart, leaving the expiry in view.
     m_treeWidget->setColumnWidth(LinkColumn, 360);

@@ -1,6 +1,6 @@
 #include "wpSelectFolder.h"
 
-#include "FormLabels.h"
+#include "FormControls.h"
 
 #include <PSettings.h>
 
@@ -35,7 +35,7 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
     setObjectName(QStringLiteral("wpSelectFolder"));
     resize(431, 319);
     m_path = borderedEdit(QStringLiteral("lineEdit"), this);
-    m_current = FormLabels::heading(QStringLiteral("label_4"), QString(), 8, this);
+    m_current = FormControls::heading(QStringLiteral("label_4"), QString(), 8, this);
     // A long path must not widen the page: it shows what fits, the tool tip all.
     m_current->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_name = borderedEdit(QStringLiteral("lineEdit_2"), this);
@@ -43,31 +43,31 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
     browse->setObjectName(QStringLiteral("pushButton"));
 
     auto *grid = new QGridLayout(this);
-    grid->addWidget(FormLabels::heading(QStringLiteral("label"), tr("Select folder you want to share"), 9, this), 0,
+    grid->addWidget(FormControls::heading(QStringLiteral("label"), tr("Select folder you want to share"), 9, this), 0,
                     0, 1, 3);
-    grid->addWidget(FormLabels::richText(
+    grid->addWidget(FormControls::richText(
                         QStringLiteral("label_8"),
                         tr("Select folder you want to share content with others. Content will be visible only to<br/>"
                            "those users which you select as appropriate.<br/>If you do not choose users your folder "
                            "will be visible only to you."),
                         this),
                     1, 0, 1, 3);
-    grid->addWidget(FormLabels::heading(QStringLiteral("label_2"), tr("Select folder"), 8, this), 2, 0);
+    grid->addWidget(FormControls::heading(QStringLiteral("label_2"), tr("Select folder"), 8, this), 2, 0);
     grid->addWidget(m_path, 2, 1);
     grid->addWidget(browse, 2, 2);
-    grid->addWidget(FormLabels::label(QStringLiteral("label_3"), tr("Currently you want to share folder"), this), 3,
+    grid->addWidget(FormControls::label(QStringLiteral("label_3"), tr("Currently you want to share folder"), this), 3,
                     0);
     grid->addWidget(m_current, 3, 1, 1, 2);
     grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding), 4, 0);
-    grid->addWidget(FormLabels::heading(QStringLiteral("label_5"), tr("Enter your folder name"), 9, this), 5, 0, 1,
+    grid->addWidget(FormControls::heading(QStringLiteral("label_5"), tr("Enter your folder name"), 9, this), 5, 0, 1,
                     3);
-    grid->addWidget(FormLabels::richText(QStringLiteral("label_6"),
+    grid->addWidget(FormControls::richText(QStringLiteral("label_6"),
                                          tr("If you want to change folder display name which will be displayed to "
                                             "users, change<br/>text below. It doesn't affect existing folder. This "
                                             "name is only for your convenience."),
                                          this),
                     6, 0, 1, 3);
-    grid->addWidget(FormLabels::heading(QStringLiteral("label_7"), tr("Enter folder display name: "), 8, this), 7, 0);
+    grid->addWidget(FormControls::heading(QStringLiteral("label_7"), tr("Enter folder display name: "), 8, this), 7, 0);
     grid->addWidget(m_name, 7, 1, 1, 2);
     grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding), 8, 0);
     grid->setColumnStretch(1, 1);

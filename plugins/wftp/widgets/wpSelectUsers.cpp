@@ -1,7 +1,7 @@
 #include "wpSelectUsers.h"
 
 #include "FolderPermissions.h"
-#include "FormLabels.h"
+#include "FormControls.h"
 #include "WFtpMain.h"
 #include "uiPermissionWidget.h"
 
@@ -20,13 +20,6 @@
 
 namespace {
 constexpr int RowHeight = 94;
-
-QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)
-{
-    auto *box = new QCheckBox(text, parent);
-    box->setObjectName(objectName);
-    return box;
-}
 } // namespace
 
 wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
@@ -41,19 +34,19 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     m_validTo = new QDateEdit(QDate::currentDate().addDays(1), chooser);
     m_validTo->setObjectName(QStringLiteral("dateEdit"));
     m_validTo->setCalendarPopup(true);
-    m_permanent = checkBox(QStringLiteral("checkBox"), tr("Permanent permission"), chooser);
+    m_permanent = FormControls::checkBox(QStringLiteral("checkBox"), tr("Permanent permission"), chooser);
     m_permanent->setChecked(true);
-    m_read = checkBox(QStringLiteral("checkBox_2"), tr("Read"), chooser);
-    m_write = checkBox(QStringLiteral("checkBox_3"), tr("Write"), chooser);
-    m_delete = checkBox(QStringLiteral("checkBox_4"), tr("Delete"), chooser);
-    m_full = checkBox(QStringLiteral("checkBox_5"), tr("Full control"), chooser);
+    m_read = FormControls::checkBox(QStringLiteral("checkBox_2"), tr("Read"), chooser);
+    m_write = FormControls::checkBox(QStringLiteral("checkBox_3"), tr("Write"), chooser);
+    m_delete = FormControls::checkBox(QStringLiteral("checkBox_4"), tr("Delete"), chooser);
+    m_full = FormControls::checkBox(QStringLiteral("checkBox_5"), tr("Full control"), chooser);
     auto *add = new QPushButton(tr("Add user"), chooser);
     add->setObjectName(QStringLiteral("pushButton_3"));
 
     auto *grid = new QGridLayout(chooser);
-    grid->addWidget(FormLabels::label(QStringLiteral("label_3"), tr("Select user"), chooser), 0, 0);
+    grid->addWidget(FormControls::label(QStringLiteral("label_3"), tr("Select user"), chooser), 0, 0);
     grid->addWidget(m_users, 0, 1, 1, 2);
-    grid->addWidget(FormLabels::label(QStringLiteral("label_4"), tr("Permission expiration date"), chooser), 1, 0);
+    grid->addWidget(FormControls::label(QStringLiteral("label_4"), tr("Permission expiration date"), chooser), 1, 0);
     grid->addWidget(m_validTo, 1, 1);
     grid->addWidget(m_permanent, 1, 2);
     auto *rights = new QHBoxLayout;
@@ -71,12 +64,12 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     // Two whole rows in view at least.
     m_rows->setMinimumHeight(2 * RowHeight + 2 * m_rows->frameWidth() + 4);
     auto *selectedLayout = new QVBoxLayout(selected);
-    selectedLayout->addWidget(FormLabels::heading(QStringLiteral("label_5"), tr("Selected users"), 8, selected));
+    selectedLayout->addWidget(FormControls::heading(QStringLiteral("label_5"), tr("Selected users"), 8, selected));
     selectedLayout->addWidget(m_rows);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(FormLabels::heading(QStringLiteral("label"), tr("Select users"), 9, this));
-    layout->addWidget(FormLabels::richText(QStringLiteral("label_2"),
+    layout->addWidget(FormControls::heading(QStringLiteral("label"), tr("Select users"), 9, this));
+    layout->addWidget(FormControls::richText(QStringLiteral("label_2"),
                                            tr("Select users you want to share content with. This step is "
                                               "optional.<br/> If you do not select any users folder remains "
                                               "private. <br/>You can set permited users for any subfolder later on."),

@@ -13,6 +13,9 @@
 #include <WFtpProtocol.h>
 #include <WFtpWindows.h>
 #include <uiMainWidget.h>
+#include <FileList.h>
+#include <FileListIconView.h>
+#include <uiFileBrowser.h>
 #include <uiSettings.h>
 #include <uiTransferManager.h>
 #include <uiTransferMonitor.h>
@@ -37,6 +40,17 @@ public:
     QStringList getSelectedContacts() override { return selected; }
     QStringList selected;
 };
+// A picture of the widget as a user sees it, in the screenshot folder.
+bool saveScreenshot(QWidget *widget, const QString &name)
+{
+    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    widget->resize(640, 400);
+    widget->show();
+    QApplication::processEvents();
+    const bool saved = widget->grab().save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + QStringLiteral(".png"));
+    widget->hide();
+    return saved;
+}
 } // namespace
 
 class tst_MainPage : public QObject
@@ -50,6 +64,8 @@ private slots:
     void newAccountGetsOneDefaultDisc();
     void perContactPageShowsExactlyThatContact();
     void offlineContactLeavesBothPages();
+    void withdrawnDiscClosesWhereItIsShown();
+    void thumbnailsReachTheBrowserOfTheirOwner();
     void callsFromOtherThreadsKeepTheirOrder();
     void reconnectReloadsOnThePageThread();
     void pluginHandsOutItsWindows();
@@ -130,6 +146,8 @@ void tst_MainPage::newAccountGetsOneDefaultDisc()
     QCOMPARE(mainPage()->ownDiscs(), expected);
     QVERIFY(QFileInfo(defaultFolder()).isDir());
     QCOMPARE(engine.getSharedDisc(disc)->gv("path"), defaultFolder());
+    QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItemCount(), 1);
+    QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItem(0)->text(0), expected.first());
 
     // Again, and from the per-contact page of a contact who may see nothing.
     mainPage()->refresh();
@@ -160,6 +178,9 @@ void tst_MainPage::perContactPageShowsExactlyThatContact()
     announce("bob", "vls/bob/Music/root|");
     QCOMPARE(userPage()->friendDiscs().size(), 2);
 
+    QVERIFY(saveScreenshot(userPage(), "wftp-contact-page"));
+    QVERIFY(saveScreenshot(mainPage(), "wftp-main-page-friends"));
+
     m_plugin->setUser("bo");
     QCOMPARE(userPage()->friendDiscs(), QStringList{"vls/bo/Films/root"});
 }
@@ -185,6 +206,87 @@ void tst_MainPage::offlineContactLeavesBothPages()
     mainPage()->removeUserDiscs("bo");
     QVERIFY(mainPage()->friendDiscs().isEmpty());
     QVERIFY(m_plugin->controller().knownDiscs().isEmpty());
+}
+
+void tst_MainPage::withdrawnDiscClosesWhereItIsShown()
+{
+    login();
+    announce("bob", "vls/bob/Music/root|vls/bob/Photos/root|");
+    uiFileBrowser *browser = mainPage()->friendsBrowser();
+    QTRY_COMPARE(browser->discPaths.size(), 2);
+    QCOMPARE(browser->treeWidget()->topLevelItemCount(), 2);
+    const auto withdraw = [this](const QString &path) {
+        KvrConfig gone = WFtpCommands::newRecord("wftp:::disconnectDisc:callback");
+        gone.sv("path", path);
+        m_network->find("bob")->sendCommand(gone, "alice", false, QString());
+        m_alice->waitIdle();
+    };
+    // Inside a folder of Music, as if the user had walked there.
+    browser->currentPath = "vls/bob/Music/root/rock";
+    withdraw("vls/bob/Photos");
+    QTRY_COMPARE(browser->discPaths, QStringList{"vls/bob/Music/root"});
+    QCOMPARE(browser->currentPath, QStringLiteral("vls/bob/Music/root/rock"));
+    withdraw("vls/bob/Music");
+    QTRY_VERIFY(browser->discPaths.isEmpty());
+    QCOMPARE(browser->currentPath, QStringLiteral("/"));
+    QCOMPARE(browser->treeWidget()->topLevelItemCount(), 0);
+}
+
+void tst_MainPage::thumbnailsReachTheBrowserOfTheirOwner()
+{
+    // Bob runs the plug-in too and shares his music with alice.
+    QTemporaryDir music;
+    QVERIFY(ShareFixture::writeFile(music.filePath("song.txt"), "la"));
+    WFtp bobPlugin;
+    TestHost &bob = *m_network->find("bob");
+    bob.addContact("alice");
+    bob.setPlugin(&bobPlugin);
+    const QString bobsDisc = bobPlugin.controller().shareFolderWith(music.path(), {"alice"});
+    QVERIFY(!bobsDisc.isEmpty());
+    QTemporaryDir notes;
+    QVERIFY(ShareFixture::writeFile(notes.filePath("plan.txt"), "go"));
+    const QString ownDisc =
+        "vls/alice/" + m_plugin->controller().engine()->addSharedDisc(notes.path(), "notes") + "/root";
+    login();
+
+    // Both browsers show one folder in their icon views.
+    const auto showFolder = [](uiFileBrowser *browser, const QString &folder) {
+        browser->findChild<QAction *>("actionIcon_View")->trigger();
+        browser->currentPath = folder;
+        browser->requestListDirectory(false);
+    };
+    showFolder(mainPage()->friendsBrowser(), bobsDisc);
+    showFolder(mainPage()->ownBrowser(), ownDisc);
+    QTRY_COMPARE(mainPage()->friendsBrowser()->iconView()->count(), 1);
+    QTRY_COMPARE(mainPage()->ownBrowser()->iconView()->count(), 1);
+
+    const auto picture = [](const QColor &color) {
+        QImage image(32, 32, QImage::Format_RGB32);
+        image.fill(color);
+        return image;
+    };
+    const auto shownColor = [](uiFileBrowser *browser) {
+        return QColor(browser->iconView()->item(0)->icon().pixmap(16, 16).toImage().pixel(8, 8));
+    };
+    const QColor before = shownColor(mainPage()->ownBrowser());
+    // Arriving on the threads commands and thumbnail tasks run on.
+    QtConcurrent::run([&] {
+        mainPage()->setFileThumbnail(bobsDisc, "song.txt", picture(Qt::red));
+        mainPage()->setFileThumbnail(ownDisc, "plan.txt", picture(Qt::blue));
+        // Another folder's picture changes nothing.
+        mainPage()->setFileThumbnail(ownDisc + "/old", "plan.txt", picture(Qt::green));
+    }).waitForFinished();
+    QTRY_COMPARE(shownColor(mainPage()->friendsBrowser()), QColor(Qt::red));
+    QTRY_COMPARE(shownColor(mainPage()->ownBrowser()), QColor(Qt::blue));
+    QVERIFY(before != QColor(Qt::blue));
+    QTest::qWait(50);
+    QCOMPARE(shownColor(mainPage()->ownBrowser()), QColor(Qt::blue));
+    QVERIFY(saveScreenshot(mainPage(), "wftp-main-page-thumbnails"));
+
+    bob.setPlugin(nullptr);
+    bob.waitIdle();
+    m_alice->waitIdle();
+    bobPlugin.closePlugin();
 }
 
 void tst_MainPage::callsFromOtherThreadsKeepTheirOrder()
@@ -269,6 +371,11 @@ void tst_MainPage::pluginHandsOutItsWindows()
     QVERIFY(settings);
     QCOMPARE(settings->findChild<QLabel *>()->text(), QStringLiteral("Nothing to set"));
     QCOMPARE(m_plugin->getSettingsWidget(), settings);
+    QVERIFY(saveScreenshot(settings, "wftp-settings-page"));
+    auto *pageTabs = mainPage()->findChild<QTabWidget *>("tabWidget");
+    pageTabs->setCurrentIndex(1);
+    QVERIFY(saveScreenshot(mainPage(), "wftp-main-page-own"));
+    pageTabs->setCurrentIndex(0);
 
     const auto texts = [](const QList<QAction *> &actions) {
         QStringList names;

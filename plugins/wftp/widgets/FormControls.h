@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 
-// Labels of the sharing forms: headings are bold, and every text that may
-// carry a user's name is shown as plain text, never as markup.
-namespace FormLabels {
+// Controls of the sharing forms, named as the forms name them. Headings are
+// bold, and every text that may carry a user's name is shown as plain text,
+// never as markup.
+namespace FormControls {
 
 inline QLabel *label(const QString &objectName, const QString &text, QWidget *parent)
 {
@@ -29,10 +31,17 @@ inline QLabel *heading(const QString &objectName, const QString &text, int point
 // An explanation written with line breaks as "<br/>".
 inline QLabel *richText(const QString &objectName, const QString &text, QWidget *parent)
 {
-    QLabel *label = FormLabels::label(objectName, text, parent);
+    QLabel *label = FormControls::label(objectName, text, parent);
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);
     return label;
 }
 
-} // namespace FormLabels
+inline QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)
+{
+    auto *box = new QCheckBox(text, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+} // namespace FormControls
