@@ -142,6 +142,9 @@ void uiFileBrowser::buildForm()
     m_tree->setColumnCount(4);
     m_tree->setHeaderLabels({tr("Name"), tr("Extension"), tr("Size"), tr("Date")});
     m_tree->setColumnWidth(0, 230);
+    m_tree->setColumnWidth(1, 90);
+    // Wide enough for the longest size text, "1023 bytes".
+    m_tree->setColumnWidth(2, m_tree->fontMetrics().horizontalAdvance(QStringLiteral("1023 bytes")) + 24);
     m_tree->setRootIsDecorated(false);
     m_tree->header()->setSortIndicator(0, Qt::AscendingOrder);
     m_tree->setSortingEnabled(true);
