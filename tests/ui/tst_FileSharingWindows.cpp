@@ -10,6 +10,9 @@
 #include "WindowFixture.h"
 #include "WindowedClient.h"
 
+#include <HttpTestClient.h>
+
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -51,6 +54,11 @@ class tst_FileSharingWindows : public QObject
 private slots:
     void initTestCase();
     void bobSharesAFolderThroughTheWizard();
+    void aliceSeesTheDiscOnHerContactsTab();
+    void aliceOpensItAndSeesThumbnails();
+    void aliceDownloadsAFolder();
+    void aliceDropsAFolderOnBobsDisc();
+    void bobPublishesAFileOnTheWeb();
     void cleanupTestCase();
 
 private:
@@ -62,6 +70,21 @@ private:
     static QString waitForModal(ProbeDriver &client, const QString &name)
     {
         return client.waitFor(QStringLiteral("modal"), [name](const QString &modal) { return modal == name; });
+    }
+
+    static bool sameFile(const QString &first, const QString &second)
+    {
+        QFile a(first);
+        QFile b(second);
+        return a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.size() == b.size()
+            && a.readAll() == b.readAll();
+    }
+    static bool waitForCopy(const QString &source, const QString &copy)
+    {
+        const QDeadlineTimer deadline(ProbeDriver::AnswerTimeoutMs * 2);
+        while (!sameFile(source, copy) && !deadline.hasExpired())
+            QTest::qWait(200);
+        return sameFile(source, copy);
     }
 
     WindowFixture m_fixture;
@@ -80,6 +103,11 @@ void tst_FileSharingWindows::initTestCase()
     QVERIFY(writePicture(holiday + QStringLiteral("/sunset.jpg"), QColor(230, 110, 30)));
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day1.txt"), "Sand and sun.\n"));
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day2.txt"), QByteArray(300 * 1000, 'x')));
+    // Big enough to be seen under way in both docks.
+    QByteArray film(40 * 1000 * 1000, '\0');
+    for (int i = 0; i < film.size(); i += 4096)
+        film[i] = char(i / 4096);
+    QVERIFY(writeBytes(holiday + QStringLiteral("/notes/film.bin"), film));
 
     QVERIFY2(m_fixture.start({Alice, Bob}, {{Alice, Bob}}), qPrintable(m_fixture.sessions.server.errorText()));
     for (auto *client : {&m_alice, &m_bob}) {
@@ -117,7 +145,131 @@ void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
     grab(bob, QStringLiteral("modal"), QStringLiteral("wizard-2-users"));
     QCOMPARE(bob.ask(QStringLiteral("wizard finish")), QStringLiteral("ok"));
     QCOMPARE(waitForModal(bob, QStringLiteral("none")), QStringLiteral("none"));
+    QCOMPARE(bob.ask(QStringLiteral("tab wftpMainPage/tabWidget 1")), QStringLiteral("ok"));
+    QCOMPARE(bob.waitFor(QStringLiteral("items wftpMainPage/ownBrowser/treeWidget"),
+                         [](const QString &discs) { return discs.contains(DiscPath); })
+                 .contains(DiscPath),
+             true);
     grab(bob, QStringLiteral("window"), QStringLiteral("bob-own-discs"));
+}
+
+void tst_FileSharingWindows::aliceSeesTheDiscOnHerContactsTab()
+{
+    ProbeDriver alice(m_alice);
+    QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("items wftpMainPage/friendsBrowser/treeWidget"),
+                           [](const QString &discs) { return discs == DiscPath; }),
+             DiscPath);
+    grab(alice, QStringLiteral("window"), QStringLiteral("alice-contacts-discs"));
+    // Bob's profile shows the same disc on its "files" page.
+    QCOMPARE(alice.ask(QStringLiteral("show bob")), QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("items wftpUserPage/friendsBrowser/treeWidget"),
+                           [](const QString &discs) { return discs == DiscPath; }),
+             DiscPath);
+    QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
+}
+
+void tst_FileSharingWindows::aliceOpensItAndSeesThumbnails()
+{
+    ProbeDriver alice(m_alice);
+    const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
+    QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionIcon_View")), QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("activate %1 %2").arg(icons, DiscPath),
+                           [](const QString &answer) { return answer == QLatin1String("ok"); }),
+             QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("items ") + icons,
+                           [](const QString &names) { return names.split(QLatin1Char('|')).size() == 4; }),
+             QStringLiteral("beach.jpg|forest.jpg|notes|sunset.jpg"));
+    // Each picture's thumbnail replaces the picture icon: blue sea, green forest.
+    const auto tone = [](const QString &colour) { return QColor(colour); };
+    const QColor beach = tone(alice.waitFor(QStringLiteral("icon %1 beach.jpg").arg(icons), [&](const QString &colour) {
+        return tone(colour).blue() > 180 && tone(colour).red() < 80;
+    }));
+    QVERIFY2(beach.blue() > 180 && beach.red() < 80, qPrintable(beach.name()));
+    const QColor forest = tone(alice.waitFor(QStringLiteral("icon %1 forest.jpg").arg(icons), [&](const QString &colour) {
+        return tone(colour).green() > 120 && tone(colour).red() < 80;
+    }));
+    QVERIFY2(forest.green() > 120 && forest.red() < 80, qPrintable(forest.name()));
+    grab(alice, QStringLiteral("window"), QStringLiteral("alice-thumbnails"));
+}
+
+void tst_FileSharingWindows::aliceDownloadsAFolder()
+{
+    ProbeDriver alice(m_alice);
+    ProbeDriver bob(m_bob);
+    QTemporaryDir target;
+    const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
+    QCOMPARE(alice.ask(QStringLiteral("select %1 notes").arg(icons)), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionDownload")), QStringLiteral("ok"));
+    QCOMPARE(waitForModal(alice, QStringLiteral("QFileDialog")), QStringLiteral("QFileDialog"));
+    QCOMPARE(alice.ask(QStringLiteral("text modal/fileNameEdit ") + target.path()), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("accept")), QStringLiteral("ok"));
+
+    // Under way: a row in alice's transfer manager, the open file in bob's monitor.
+    alice.waitFor(QStringLiteral("items wftp:::transfermanager/listWidget"),
+                  [](const QString &rows) { return !rows.isEmpty(); });
+    bob.waitFor(QStringLiteral("items wftp:::transfermonitor/listWidget"),
+                [](const QString &rows) { return rows.contains(QLatin1String("film.bin")); });
+    grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-manager"));
+    grab(bob, QStringLiteral("wftp:::transfermonitor"), QStringLiteral("bob-transfer-monitor"));
+    grab(alice, QStringLiteral("window"), QStringLiteral("alice-downloading"));
+
+    const QString notes = m_files.filePath(Disc) + QStringLiteral("/notes");
+    for (const char *file : {"day1.txt", "day2.txt", "film.bin"})
+        QVERIFY2(waitForCopy(notes + QLatin1Char('/') + QLatin1String(file),
+                             target.filePath(QStringLiteral("notes/")) + QLatin1String(file)),
+                 file);
+    grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-done"));
+}
+
+void tst_FileSharingWindows::aliceDropsAFolderOnBobsDisc()
+{
+    ProbeDriver alice(m_alice);
+    QTemporaryDir local;
+    const QString trip = local.filePath(QStringLiteral("trip"));
+    QVERIFY(QDir().mkpath(trip));
+    QVERIFY(writeBytes(trip + QStringLiteral("/route.txt"), "north, then east\n"));
+    QVERIFY(writePicture(trip + QStringLiteral("/map.jpg"), QColor(200, 200, 40)));
+    // On the list view: the icon view takes no drops from other programs.
+    QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionList_View")), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("drop wftpMainPage/friendsBrowser/treeWidget ") + trip), QStringLiteral("ok"));
+    const QString arrived = m_files.filePath(Disc) + QStringLiteral("/trip/");
+    QVERIFY(waitForCopy(trip + QStringLiteral("/route.txt"), arrived + QStringLiteral("route.txt")));
+    QVERIFY(waitForCopy(trip + QStringLiteral("/map.jpg"), arrived + QStringLiteral("map.jpg")));
+    QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionRefresh")), QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("items wftpMainPage/friendsBrowser/treeWidget"),
+                           [](const QString &names) { return names.contains(QLatin1String("trip")); })
+                 .contains(QLatin1String("trip")),
+             true);
+    grab(alice, QStringLiteral("window"), QStringLiteral("alice-after-drop"));
+}
+
+void tst_FileSharingWindows::bobPublishesAFileOnTheWeb()
+{
+    ProbeDriver bob(m_bob);
+    const QString beach = m_files.filePath(Disc) + QStringLiteral("/beach.jpg");
+    QCOMPARE(bob.ask(QStringLiteral("tab wftpMainPage/tabWidget 2")), QStringLiteral("ok"));
+    QCOMPARE(bob.ask(QStringLiteral("drop wftpMainPage/webSharedFiles/treeWidget ") + beach), QStringLiteral("ok"));
+    QCOMPARE(waitForModal(bob, QStringLiteral("QWizard")), QStringLiteral("QWizard"));
+    QCOMPARE(bob.ask(QStringLiteral("text modal/lineEdit sesame")), QStringLiteral("ok"));
+    grab(bob, QStringLiteral("modal"), QStringLiteral("web-file-wizard"));
+    QCOMPARE(bob.ask(QStringLiteral("wizard finish")), QStringLiteral("ok"));
+    QCOMPARE(waitForModal(bob, QStringLiteral("uiLinksDisplay")), QStringLiteral("uiLinksDisplay"));
+    const QString link = bob.ask(QStringLiteral("read modal/textEdit")).trimmed();
+    QVERIFY2(link.startsWith(m_fixture.site() + QStringLiteral("/webfiles/bob/")), qPrintable(link));
+    grab(bob, QStringLiteral("modal"), QStringLiteral("web-file-links"));
+    QCOMPARE(bob.ask(QStringLiteral("click modal/pushButton_2")), QStringLiteral("ok"));
+    QCOMPARE(waitForModal(bob, QStringLiteral("none")), QStringLiteral("none"));
+    grab(bob, QStringLiteral("window"), QStringLiteral("bob-web-files"));
+
+    // Anyone with the link and the password gets the file from the service's site.
+    const QUrl url(link);
+    QCOMPARE(qtExchange("POST", url, "password=wrong", "application/x-www-form-urlencoded").status, 403);
+    const QtAnswer download = qtExchange("POST", url, "password=sesame", "application/x-www-form-urlencoded");
+    QCOMPARE(download.status, 200);
+    QFile original(beach);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(download.body, original.readAll());
 }
 
 void tst_FileSharingWindows::cleanupTestCase()

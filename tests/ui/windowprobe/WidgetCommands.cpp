@@ -4,9 +4,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QComboBox>
 #include <QDragEnterEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTextEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMimeData>
@@ -42,6 +45,17 @@ template <typename T> T *find(const QString &path)
     return qobject_cast<T *>(object);
 }
 
+// The texts of a row drawn by a widget of its own.
+QString rowWidgetText(QWidget *row)
+{
+    QStringList parts;
+    for (const QLabel *label : row ? row->findChildren<QLabel *>() : QList<QLabel *>()) {
+        if (!label->text().isEmpty())
+            parts << label->text();
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
 QStringList itemTexts(QWidget *view)
 {
     QStringList texts;
@@ -49,8 +63,16 @@ QStringList itemTexts(QWidget *view)
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
             texts << tree->topLevelItem(i)->text(0);
     } else if (auto *list = qobject_cast<QListWidget *>(view)) {
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) {
+            QWidget *row = list->itemWidget(list->item(i));
+            texts << (row ? rowWidgetText(row) : list->item(i)->text());
+        }
+    } else if (auto *other = qobject_cast<QAbstractItemView *>(view)) {
+        for (int i = 0; other->model() && i < other->model()->rowCount(); ++i) {
+            const QModelIndex index = other->model()->index(i, 0);
+            QWidget *row = other->indexWidget(index);
+            texts << (row ? rowWidgetText(row) : index.data().toString());
+        }
     }
     return texts;
 }
@@ -92,7 +114,7 @@ bool selectItems(QWidget *view, const QStringList &texts, bool activate)
     return found;
 }
 
-bool dropFiles(QAbstractItemView *view, const QStringList &paths)
+void dropFiles(QAbstractItemView *view, const QStringList &paths)
 {
     QMimeData data;
     QList<QUrl> urls;
@@ -107,7 +129,6 @@ bool dropFiles(QAbstractItemView *view, const QStringList &paths)
     QApplication::sendEvent(target, &move);
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
 }
 
 } // namespace
@@ -120,7 +141,35 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
     const QString missing = QStringLiteral("no ") + path;
     if (command == QLatin1String("modal")) {
         QWidget *modal = QApplication::activeModalWidget();
-        return modal ? modal->objectName() : QStringLiteral("none");
+        if (!modal)
+            return QStringLiteral("none");
+        return modal->objectName().isEmpty() ? QString::fromLatin1(modal->metaObject()->className()) : modal->objectName();
+    }
+    if (command == QLatin1String("accept")) {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return QStringLiteral("no dialog");
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        return ok;
+    }
+    if (command == QLatin1String("read")) {
+        QObject *widget = find<QObject>(path);
+        if (auto *edit = qobject_cast<QLineEdit *>(widget))
+            return edit->text();
+        if (auto *text = qobject_cast<QTextEdit *>(widget))
+            return text->toPlainText().replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            return label->text();
+        return missing;
+    }
+    if (command == QLatin1String("icon")) {
+        // The colour in the middle of the item's picture.
+        auto *list = find<QListWidget>(path);
+        const QList<QListWidgetItem *> items = list ? list->findItems(value, Qt::MatchExactly) : QList<QListWidgetItem *>();
+        if (items.isEmpty())
+            return QStringLiteral("no item ") + value;
+        const QImage picture = items.first()->icon().pixmap(list->iconSize()).toImage();
+        return picture.isNull() ? QStringLiteral("none") : QColor(picture.pixel(picture.width() / 2, picture.height() / 2)).name();
     }
     if (command == QLatin1String("text")) {
         if (auto *edit = find<QLineEdit>(path)) {
@@ -185,7 +234,8 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
     }
     if (command == QLatin1String("items")) {
         auto *view = find<QWidget>(path);
-        return view ? itemTexts(view).join(QLatin1Char('|')) : missing;
+        // Empty, not null: null is "not one of these commands".
+        return view ? QLatin1String("") + itemTexts(view).join(QLatin1Char('|')) : missing;
     }
     if (command == QLatin1String("activate") || command == QLatin1String("select")) {
         auto *view = find<QWidget>(path);
@@ -205,7 +255,10 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
         auto *view = find<QAbstractItemView>(path);
         if (!view)
             return missing;
-        return dropFiles(view, value.split(QLatin1Char('|'))) ? ok : QStringLiteral("refused");
+        // Later, like a click: a drop may open a modal window.
+        const QStringList paths = value.split(QLatin1Char('|'));
+        QMetaObject::invokeMethod(view, [view, paths] { dropFiles(view, paths); }, Qt::QueuedConnection);
+        return ok;
     }
     return QString();
 }

@@ -10,7 +10,11 @@
 // Clicks and triggers run after the answer, so that a modal window they
 // open can be driven by the next commands.
 //
-//   modal                  the open modal window's object name, or "none"
+//   modal                  the open modal window's object name (its class
+//                          when it has none), or "none"
+//   accept                 accepts the open modal dialog
+//   read PATH              the text of a line edit, text edit (one line) or label
+//   icon PATH TEXT         the colour (#rrggbb) in the middle of a list item's picture
 //   text PATH VALUE        types VALUE into a line edit, or picks it in a combo box
 //   check PATH 0|1         sets a check box
 //   click PATH             clicks a button
