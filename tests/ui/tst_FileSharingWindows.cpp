@@ -104,7 +104,7 @@ void tst_FileSharingWindows::initTestCase()
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day1.txt"), "Sand and sun.\n"));
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day2.txt"), QByteArray(300 * 1000, 'x')));
     // Big enough to be seen under way in both docks.
-    QByteArray film(40 * 1000 * 1000, '\0');
+    QByteArray film(80 * 1000 * 1000, '\0');
     for (int i = 0; i < film.size(); i += 4096)
         film[i] = char(i / 4096);
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/film.bin"), film));
@@ -203,16 +203,20 @@ void tst_FileSharingWindows::aliceDownloadsAFolder()
     QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionDownload")), QStringLiteral("ok"));
     QCOMPARE(waitForModal(alice, QStringLiteral("QFileDialog")), QStringLiteral("QFileDialog"));
     QCOMPARE(alice.ask(QStringLiteral("text modal/fileNameEdit ") + target.path()), QStringLiteral("ok"));
+    // Docks of their own, large enough to read.
+    QCOMPARE(alice.ask(QStringLiteral("float wftp:::transfermanager 560 160")), QStringLiteral("ok"));
+    QCOMPARE(bob.ask(QStringLiteral("float wftp:::transfermonitor 1000 160")), QStringLiteral("ok"));
     QCOMPARE(alice.ask(QStringLiteral("accept")), QStringLiteral("ok"));
 
     // Under way: a row in alice's transfer manager, the open file in bob's monitor.
-    alice.waitFor(QStringLiteral("items wftp:::transfermanager/listWidget"),
-                  [](const QString &rows) { return !rows.isEmpty(); });
-    bob.waitFor(QStringLiteral("items wftp:::transfermonitor/listWidget"),
-                [](const QString &rows) { return rows.contains(QLatin1String("film.bin")); });
+    QVERIFY(alice.waitFor(QStringLiteral("items wftp:::transfermanager/listWidget"),
+                          [](const QString &rows) { return rows.contains(QLatin1String("speed:")); })
+                .contains(QLatin1String("speed:")));
     grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-manager"));
+    QVERIFY(bob.waitFor(QStringLiteral("items wftp:::transfermonitor/listWidget"),
+                        [](const QString &rows) { return rows.contains(QLatin1String("alice")); })
+                .contains(QLatin1String("alice")));
     grab(bob, QStringLiteral("wftp:::transfermonitor"), QStringLiteral("bob-transfer-monitor"));
-    grab(alice, QStringLiteral("window"), QStringLiteral("alice-downloading"));
 
     const QString notes = m_files.filePath(Disc) + QStringLiteral("/notes");
     for (const char *file : {"day1.txt", "day2.txt", "film.bin"})

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDockWidget>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -244,6 +245,15 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
         return selectItems(view, value.split(QLatin1Char('|')), command == QLatin1String("activate"))
             ? ok
             : QStringLiteral("no item ") + value;
+    }
+    if (command == QLatin1String("float")) {
+        auto *dock = find<QDockWidget>(path);
+        const QSize size(value.section(QLatin1Char(' '), 0, 0).toInt(), value.section(QLatin1Char(' '), 1, 1).toInt());
+        if (!dock || size.isEmpty())
+            return missing;
+        dock->setFloating(true);
+        dock->resize(size);
+        return ok;
     }
     if (command == QLatin1String("grab")) {
         auto *widget = find<QWidget>(path);

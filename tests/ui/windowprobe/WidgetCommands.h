@@ -25,6 +25,7 @@
 //   items PATH             the top-level item texts of a tree or list, "|"-joined
 //   activate PATH TEXT     activates (double-clicks) the item of that text
 //   select PATH TEXT       selects only the items of that text ("|"-separated)
+//   float PATH W H         floats a dock at that size
 //   grab PATH FILE         saves a picture of the widget as FILE (PNG)
 //   drop PATH LOCALPATHS   drops local files ("|"-separated) on a view, as a file manager does
 namespace WidgetCommands {
