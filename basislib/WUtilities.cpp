@@ -26,6 +26,20 @@ int WUtilities::parseInt(const QByteArray &bytes)
     return qFromBigEndian<qint32>(bytes.constData());
 }
 
+QString WUtilities::sizeText(qint64 bytes)
+{
+    QString unit = QStringLiteral("bytes");
+    if (bytes > 1024) {
+        bytes /= 1024;
+        unit = QStringLiteral("kb");
+        if (bytes > 1024) {
+            bytes /= 1024;
+            unit = QStringLiteral("mb");
+        }
+    }
+    return QString::number(bytes) + QLatin1Char(' ') + unit;
+}
+
 namespace {
 
 const QString kServerKeySetting = QStringLiteral("service/serverkey");

@@ -16,6 +16,10 @@ public:
     // The int of the first 4 bytes (big-endian); 0 when fewer are given.
     static int parseInt(const QByteArray &bytes);
 
+    // A size as the windows show it: "1024 bytes", "1 kb", "3 mb" (whole
+    // units of 1024, a unit only above 1024 of the one below).
+    static QString sizeText(qint64 bytes);
+
     // The address of the main server that serves the user: the machine
     // setting "mainserverip", else "service/domain", else 127.0.0.1.
     static QString getUserIp(const QString &user);

@@ -45,8 +45,10 @@ QPixmap CarouselItem::standing(const QImage &picture, int width, int height)
 void CarouselItem::render(const QImage &picture, const QString &caption)
 {
     setPixmap(standing(picture, Width, Height));
-    m_caption->setTransform(QTransform::fromTranslate(-Width, Height));
     m_caption->setPlainText(QFontMetrics(m_caption->font()).elidedText(caption, Qt::ElideRight, 3 * Width));
+    // Over the foot of the reflection, clear of the frame's edge: below the
+    // tile it would fall outside the page's 140-pixel album.
+    m_caption->setTransform(QTransform::fromTranslate(-Width, Height - 4 - m_caption->boundingRect().height()));
     m_caption->setZValue(1);
     updateTransform();
 }
@@ -57,4 +59,6 @@ void CarouselItem::updateTransform()
     m_caption->setTextWidth(3 * Width);
     m_caption->setPos(0, 0);
     m_caption->setVisible(m_front);
+    // The front tile, and so its caption, above its neighbours.
+    setZValue(m_front ? 1 : 0);
 }

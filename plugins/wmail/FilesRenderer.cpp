@@ -9,10 +9,10 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
@@ -28,11 +28,16 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
 {
     setWindowTitle(tr("FilesRenderer"));
     resize(414, 270);
-    m_saveAction = new QAction(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Save selected files"),
+    // The size of the page's own text, which the item stands in.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    m_saveAction = new QAction(QIcon(QStringLiteral(":/photoalbum/Resources/Save.png")), QStringLiteral("Save selected files"),
                                this);
     m_saveAction->setObjectName(QStringLiteral("actionSave_selected_files"));
     auto *toolBar = new QToolBar(this);
     toolBar->setIconSize(QSize(15, 15));
+    toolBar->setContentsMargins(0, 0, 0, 0);
     toolBar->addAction(m_saveAction);
 
     m_list = new QTreeWidget(this);
@@ -41,6 +46,11 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size")});
+    // The page gives the item little height and the whole width: names get
+    // what the sizes leave.
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
     auto *caption = new QLabel(QStringLiteral("Size:"), this);
     caption->setObjectName(QStringLiteral("label_2"));
@@ -52,6 +62,8 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
 
     auto *grid = new QGridLayout(this);
     grid->setObjectName(QStringLiteral("gridLayout"));
+    grid->setContentsMargins(2, 2, 2, 2);
+    grid->setSpacing(2);
     grid->addWidget(toolBar, 0, 0, 1, 3);
     grid->addWidget(m_list, 1, 0, 1, 3);
     grid->addWidget(caption, 2, 0);

@@ -11,10 +11,10 @@
 #include <QGraphicsTextItem>
 #include <QGraphicsView>
 #include <QGridLayout>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QSpacerItem>
-#include <QStyle>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QTimeLine>
@@ -50,7 +50,7 @@ QPictureDetails::QPictureDetails(QWidget *parent)
     auto *save = new QToolButton(frame);
     save->setObjectName(QStringLiteral("toolButton"));
     save->setText(QStringLiteral("Save"));
-    save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    save->setIcon(QIcon(QStringLiteral(":/photoalbum/Resources/Save.png")));
     auto *buttonRow = new QGridLayout(frame);
     buttonRow->setSpacing(0);
     buttonRow->setContentsMargins(0, 0, 0, 0);

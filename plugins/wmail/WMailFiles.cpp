@@ -2,6 +2,8 @@
 
 #include "WMailStreams.h"
 
+#include <WUtilities.h>
+
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
@@ -59,16 +61,7 @@ QString numbered(const QString &name, int n)
 
 QString WMailFiles::formatSize(qint64 bytes)
 {
-    QString unit = QStringLiteral("bytes");
-    if (bytes > 1024) {
-        bytes /= 1024;
-        unit = QStringLiteral("kb");
-        if (bytes > 1024) {
-            bytes /= 1024;
-            unit = QStringLiteral("mb");
-        }
-    }
-    return QString::number(bytes) + QLatin1Char(' ') + unit;
+    return WUtilities::sizeText(bytes);
 }
 
 QByteArray WMailFiles::encode(const QStringList &paths, QString *error, const std::function<bool(int)> &proceed)

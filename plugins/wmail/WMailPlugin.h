@@ -40,4 +40,12 @@ public:
     // with "user" and sends "data" as a message of kind "type" (default
     // "text") to it. Answers "id", the new message's id, and the result flag.
     Q_INVOKABLE KvrConfig sendMessage(const KvrConfig &request);
+    // What the user does with a received files item in the conversation with
+    // "user": selects every file of message "id" in the item's page widget
+    // and saves them into "folder". Answers "saved" and "errors" (one line
+    // each); the result flag is false when there is no such item.
+    Q_INVOKABLE KvrConfig saveFiles(const KvrConfig &request);
+    // What the album of message "id" in the conversation with "user" shows:
+    // "thumbnails" in its page widget, "pictures" in the viewer it opens.
+    Q_INVOKABLE KvrConfig albumPictures(const KvrConfig &request);
 };

@@ -45,11 +45,14 @@ bool readEach(QDataStream &in, ReadEntry readEntry)
 
 // Reads a QByteArray's length and hands back its bytes as a view into
 // whole, the buffer the stream reads; a length beyond the bytes is damage.
+// All ones is the null array (an empty file read whole is written so).
 inline QByteArray readBlockInPlace(QDataStream &in, const QByteArray &whole)
 {
     quint32 length = 0;
     in >> length;
-    if (in.status() != QDataStream::Ok || length == 0xFFFFFFFFu || qint64(length) > remaining(in)) {
+    if (in.status() == QDataStream::Ok && length == 0xFFFFFFFFu)
+        return QByteArray();
+    if (in.status() != QDataStream::Ok || qint64(length) > remaining(in)) {
         in.setStatus(QDataStream::ReadCorruptData);
         return QByteArray();
     }

@@ -6,8 +6,8 @@
 // client downloads it with the password. Pictures of each window and step go
 // to the screenshot folder.
 
-#include "ProbeDriver.h"
 #include "WindowFixture.h"
+#include "WindowProbeClient.h"
 #include "WindowedClient.h"
 
 #include <HttpTestClient.h>
@@ -63,11 +63,11 @@ private slots:
 
 private:
     // Saves a picture of the widget at path in client's windows.
-    void grab(ProbeDriver &client, const QString &path, const QString &name)
+    void grab(WindowProbeClient &client, const QString &path, const QString &name)
     {
         QCOMPARE(client.ask(QStringLiteral("grab %1 %2").arg(path, screenshot(name))), QStringLiteral("ok"));
     }
-    static QString waitForModal(ProbeDriver &client, const QString &name)
+    static QString waitForModal(WindowProbeClient &client, const QString &name)
     {
         return client.waitFor(QStringLiteral("modal"), [name](const QString &modal) { return modal == name; });
     }
@@ -81,7 +81,7 @@ private:
     }
     static bool waitForCopy(const QString &source, const QString &copy)
     {
-        const QDeadlineTimer deadline(ProbeDriver::AnswerTimeoutMs * 2);
+        const QDeadlineTimer deadline(WindowProbeClient::AnswerTimeoutMs * 2);
         while (!sameFile(source, copy) && !deadline.hasExpired())
             QTest::qWait(200);
         return sameFile(source, copy);
@@ -123,7 +123,7 @@ void tst_FileSharingWindows::initTestCase()
 
 void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
 {
-    ProbeDriver bob(m_bob);
+    WindowProbeClient bob(m_bob);
     QCOMPARE(bob.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
     QCOMPARE(bob.ask(QStringLiteral("trigger actionAdd_shared_folder")), QStringLiteral("ok"));
     QCOMPARE(waitForModal(bob, QStringLiteral("ShareFolderWizard")), QStringLiteral("ShareFolderWizard"));
@@ -138,7 +138,7 @@ void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
     for (const char *right : {"checkBox", "checkBox_2", "checkBox_3", "checkBox_4"})
         QCOMPARE(bob.ask(QStringLiteral("check wpSelectUsers/%1 1").arg(QLatin1String(right))), QStringLiteral("ok"));
     QCOMPARE(bob.ask(QStringLiteral("click wpSelectUsers/pushButton_3")), QStringLiteral("ok"));
-    QCOMPARE(bob.waitFor(QStringLiteral("items wpSelectUsers/listWidget"),
+    QCOMPARE(bob.waitFor(QStringLiteral("entries wpSelectUsers/listWidget"),
                          [](const QString &rows) { return !rows.isEmpty(); })
                  .isEmpty(),
              false);
@@ -146,7 +146,7 @@ void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
     QCOMPARE(bob.ask(QStringLiteral("wizard finish")), QStringLiteral("ok"));
     QCOMPARE(waitForModal(bob, QStringLiteral("none")), QStringLiteral("none"));
     QCOMPARE(bob.ask(QStringLiteral("tab wftpMainPage/tabWidget 1")), QStringLiteral("ok"));
-    QCOMPARE(bob.waitFor(QStringLiteral("items wftpMainPage/ownBrowser/treeWidget"),
+    QCOMPARE(bob.waitFor(QStringLiteral("entries wftpMainPage/ownBrowser/treeWidget"),
                          [](const QString &discs) { return discs.contains(DiscPath); })
                  .contains(DiscPath),
              true);
@@ -155,15 +155,15 @@ void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
 
 void tst_FileSharingWindows::aliceSeesTheDiscOnHerContactsTab()
 {
-    ProbeDriver alice(m_alice);
+    WindowProbeClient alice(m_alice);
     QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
-    QCOMPARE(alice.waitFor(QStringLiteral("items wftpMainPage/friendsBrowser/treeWidget"),
+    QCOMPARE(alice.waitFor(QStringLiteral("entries wftpMainPage/friendsBrowser/treeWidget"),
                            [](const QString &discs) { return discs == DiscPath; }),
              DiscPath);
     grab(alice, QStringLiteral("window"), QStringLiteral("alice-contacts-discs"));
     // Bob's profile shows the same disc on its "files" page.
     QCOMPARE(alice.ask(QStringLiteral("show bob")), QStringLiteral("ok"));
-    QCOMPARE(alice.waitFor(QStringLiteral("items wftpUserPage/friendsBrowser/treeWidget"),
+    QCOMPARE(alice.waitFor(QStringLiteral("entries wftpUserPage/friendsBrowser/treeWidget"),
                            [](const QString &discs) { return discs == DiscPath; }),
              DiscPath);
     QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
@@ -171,13 +171,13 @@ void tst_FileSharingWindows::aliceSeesTheDiscOnHerContactsTab()
 
 void tst_FileSharingWindows::aliceOpensItAndSeesThumbnails()
 {
-    ProbeDriver alice(m_alice);
+    WindowProbeClient alice(m_alice);
     const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
     QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionIcon_View")), QStringLiteral("ok"));
     QCOMPARE(alice.waitFor(QStringLiteral("activate %1 %2").arg(icons, DiscPath),
                            [](const QString &answer) { return answer == QLatin1String("ok"); }),
              QStringLiteral("ok"));
-    QCOMPARE(alice.waitFor(QStringLiteral("items ") + icons,
+    QCOMPARE(alice.waitFor(QStringLiteral("entries ") + icons,
                            [](const QString &names) { return names.split(QLatin1Char('|')).size() == 4; }),
              QStringLiteral("beach.jpg|forest.jpg|notes|sunset.jpg"));
     // Each picture's thumbnail replaces the picture icon: blue sea, green forest.
@@ -195,8 +195,8 @@ void tst_FileSharingWindows::aliceOpensItAndSeesThumbnails()
 
 void tst_FileSharingWindows::aliceDownloadsAFolder()
 {
-    ProbeDriver alice(m_alice);
-    ProbeDriver bob(m_bob);
+    WindowProbeClient alice(m_alice);
+    WindowProbeClient bob(m_bob);
     QTemporaryDir target;
     const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
     QCOMPARE(alice.ask(QStringLiteral("select %1 notes").arg(icons)), QStringLiteral("ok"));
@@ -209,11 +209,11 @@ void tst_FileSharingWindows::aliceDownloadsAFolder()
     QCOMPARE(alice.ask(QStringLiteral("accept")), QStringLiteral("ok"));
 
     // Under way: a row in alice's transfer manager, the open file in bob's monitor.
-    QVERIFY(alice.waitFor(QStringLiteral("items wftp:::transfermanager/listWidget"),
+    QVERIFY(alice.waitFor(QStringLiteral("entries wftp:::transfermanager/listWidget"),
                           [](const QString &rows) { return rows.contains(QLatin1String("speed:")); })
                 .contains(QLatin1String("speed:")));
     grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-manager"));
-    QVERIFY(bob.waitFor(QStringLiteral("items wftp:::transfermonitor/listWidget"),
+    QVERIFY(bob.waitFor(QStringLiteral("entries wftp:::transfermonitor/listWidget"),
                         [](const QString &rows) { return rows.contains(QLatin1String("alice")); })
                 .contains(QLatin1String("alice")));
     grab(bob, QStringLiteral("wftp:::transfermonitor"), QStringLiteral("bob-transfer-monitor"));
@@ -228,7 +228,7 @@ void tst_FileSharingWindows::aliceDownloadsAFolder()
 
 void tst_FileSharingWindows::aliceDropsAFolderOnBobsDisc()
 {
-    ProbeDriver alice(m_alice);
+    WindowProbeClient alice(m_alice);
     QTemporaryDir local;
     const QString trip = local.filePath(QStringLiteral("trip"));
     QVERIFY(QDir().mkpath(trip));
@@ -241,7 +241,7 @@ void tst_FileSharingWindows::aliceDropsAFolderOnBobsDisc()
     QVERIFY(waitForCopy(trip + QStringLiteral("/route.txt"), arrived + QStringLiteral("route.txt")));
     QVERIFY(waitForCopy(trip + QStringLiteral("/map.jpg"), arrived + QStringLiteral("map.jpg")));
     QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionRefresh")), QStringLiteral("ok"));
-    QCOMPARE(alice.waitFor(QStringLiteral("items wftpMainPage/friendsBrowser/treeWidget"),
+    QCOMPARE(alice.waitFor(QStringLiteral("entries wftpMainPage/friendsBrowser/treeWidget"),
                            [](const QString &names) { return names.contains(QLatin1String("trip")); })
                  .contains(QLatin1String("trip")),
              true);
@@ -250,7 +250,7 @@ void tst_FileSharingWindows::aliceDropsAFolderOnBobsDisc()
 
 void tst_FileSharingWindows::bobPublishesAFileOnTheWeb()
 {
-    ProbeDriver bob(m_bob);
+    WindowProbeClient bob(m_bob);
     const QString beach = m_files.filePath(Disc) + QStringLiteral("/beach.jpg");
     QCOMPARE(bob.ask(QStringLiteral("tab wftpMainPage/tabWidget 2")), QStringLiteral("ok"));
     QCOMPARE(bob.ask(QStringLiteral("drop wftpMainPage/webSharedFiles/treeWidget ") + beach), QStringLiteral("ok"));

@@ -4,10 +4,13 @@
 // deletes alice, and a client quits with a question open.
 
 #include "WindowFixture.h"
-#include "ProbeDriver.h"
+#include "WindowProbeClient.h"
 #include "WindowedClient.h"
 
+#include <QDeadlineTimer>
+#include <functional>
 #include <QImage>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,6 +19,9 @@ namespace {
 const QString Alice = QStringLiteral("alice");
 const QString Bob = QStringLiteral("bob");
 const QString Stranger = QStringLiteral("stranger");
+
+using Driver = WindowProbeClient;
+
 } // namespace
 
 class tst_TwoClients : public QObject
@@ -38,7 +44,7 @@ private slots:
 
     void aliceAddsBob()
     {
-        ProbeDriver alice(m_alice);
+        Driver alice(m_alice);
         QCOMPARE(alice.ask(QStringLiteral("rows")), QString());
         QCOMPARE(alice.ask(QStringLiteral("add bob")), QStringLiteral("ok"));
         QCOMPARE(alice.waitFor(QStringLiteral("rows"), [](const QString &rows) { return rows.endsWith(QLatin1String("bob")); }),
@@ -47,7 +53,7 @@ private slots:
 
     void bobAcceptsAlice()
     {
-        ProbeDriver bob(m_bob);
+        Driver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("ask alice")), QStringLiteral("asked"));
         QCOMPARE(bob.waitFor(QStringLiteral("answer yes"), [](const QString &answer) { return answer != QLatin1String("no question"); }),
                  QStringLiteral("User alice wants to send you message. Do you want to accept this request?"));
@@ -59,8 +65,8 @@ private slots:
 
     void bobsStatusOnAlicesRow()
     {
-        ProbeDriver alice(m_alice);
-        ProbeDriver bob(m_bob);
+        Driver alice(m_alice);
+        Driver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("action actionAway")), QStringLiteral("ok"));
         QCOMPARE(alice.waitFor(QStringLiteral("rows"), [](const QString &rows) { return rows == QLatin1String("02bob"); }),
                  QStringLiteral("02bob"));
@@ -68,8 +74,8 @@ private slots:
 
     void bobsAvatarRefreshesAlicesProfileView()
     {
-        ProbeDriver alice(m_alice);
-        ProbeDriver bob(m_bob);
+        Driver alice(m_alice);
+        Driver bob(m_bob);
         QCOMPARE(alice.ask(QStringLiteral("show bob")), QStringLiteral("ok"));
         const QString before = alice.ask(QStringLiteral("profile"));
         QVERIFY(before.startsWith(QLatin1String("bob|")));
@@ -86,7 +92,7 @@ private slots:
 
     void bobDeletesAlice()
     {
-        ProbeDriver bob(m_bob);
+        Driver bob(m_bob);
         QCOMPARE(bob.ask(QStringLiteral("delete alice")), QStringLiteral("ok"));
         QCOMPARE(bob.ask(QStringLiteral("rows")), QString());
     }
@@ -94,7 +100,7 @@ private slots:
     // The question stays open; the quit answers it No and ends with code 0.
     void quitWithQuestionOpen()
     {
-        ProbeDriver alice(m_alice);
+        Driver alice(m_alice);
         QCOMPARE(alice.ask(QStringLiteral("ask stranger")), QStringLiteral("asked"));
         QTest::qWait(500);
         QVERIFY2(m_alice.stop(), qPrintable(m_alice.diagnostics()));

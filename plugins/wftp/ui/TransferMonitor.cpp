@@ -1,17 +1,10 @@
 #include "TransferMonitor.h"
 
+#include <WUtilities.h>
+
 QString TransferMonitor::formatAmount(qint64 bytes)
 {
-    const char *unit = "bytes";
-    if (bytes > 1024) {
-        bytes /= 1024;
-        unit = "kb";
-        if (bytes > 1024) {
-            bytes /= 1024;
-            unit = "mb";
-        }
-    }
-    return QString::number(bytes) + QLatin1Char(' ') + QLatin1String(unit);
+    return WUtilities::sizeText(bytes);
 }
 
 QString TransferMonitor::text(const QString &fileId) const

@@ -51,7 +51,9 @@ QString lastSegment(const QString &path)
 TransferWorker::TransferWorker(WFtpMain &main, const QMap<QString, bool> &items, const QString &targetPath,
                                const QString &basePath, TransferSlotQueue *queue)
     : m_main(main), m_items(items), m_targetPath(targetPath), m_basePath(basePath), m_slots(queue),
-      m_download(QFileInfo(targetPath).isDir()), m_firstKey(items.isEmpty() ? QString() : items.firstKey()),
+      // Virtual paths ("vls/...") are never absolute: a local target means a
+      // download, also into a folder that is not made yet.
+      m_download(QDir::isAbsolutePath(targetPath)), m_firstKey(items.isEmpty() ? QString() : items.firstKey()),
       m_firstIsFile(!items.isEmpty() && items.first())
 {
 }

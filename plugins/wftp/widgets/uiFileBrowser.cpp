@@ -12,6 +12,7 @@
 #include <KvrConfig.h>
 #include <PSettings.h>
 #include <WDataStructure.h>
+#include <WUtilities.h>
 
 #include <QAction>
 #include <QApplication>
@@ -402,16 +403,7 @@ QIcon uiFileBrowser::iconFor(const QString &key)
 
 QString uiFileBrowser::formatSize(qint64 bytes)
 {
-    QString unit = QStringLiteral("bytes");
-    if (bytes > 1024) {
-        bytes /= 1024;
-        unit = QStringLiteral("kb");
-        if (bytes > 1024) {
-            bytes /= 1024;
-            unit = QStringLiteral("mb");
-        }
-    }
-    return QString::number(bytes) + QLatin1Char(' ') + unit;
+    return WUtilities::sizeText(bytes);
 }
 
 QString uiFileBrowser::statusText(int count, qint64 bytes)

@@ -52,7 +52,6 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
     m_icon->setObjectName(QStringLiteral("label"));
     m_icon->setMaximumSize(22, 22);
     m_icon->setScaledContents(true);
-    m_icon->setPixmap(QPixmap(QStringLiteral(":/icons/Resources/Download.png")));
 
     m_status = new QLabel(QStringLiteral("TextLabel"), box);
     m_status->setObjectName(QStringLiteral("label_2"));
@@ -79,7 +78,7 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
     m_pause->setText(QStringLiteral("..."));
     m_pause->setToolTip(tr("Pause/Resume"));
     m_pause->setWhatsThis(tr("Pause/Resume"));
-    m_pause->setIcon(resourceIcon("pause.png"));
+    showPaused(false);
     // Nothing to pause before the first slot, nor after the end.
     m_pause->setEnabled(false);
     m_clear = new QToolButton(box);
@@ -116,16 +115,24 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
 
 void uiTransferEntity::showState(const QModelIndex &index)
 {
-    m_statusText = index.data().toString();
-    showStatus();
+    // Called for every changed row a few times a second: only what differs
+    // is touched.
+    const QString text = index.data().toString();
+    if (text != m_statusText) {
+        m_statusText = text;
+        showStatus();
+    }
     m_progress->setValue(index.data(TransferListModel::PercentRole).toInt());
-    m_icon->setPixmap(QPixmap(index.data(TransferListModel::DownloadRole).toBool()
-                                  ? QStringLiteral(":/icons/Resources/Download.png")
-                                  : QStringLiteral(":/icons/Resources/upload.png")));
+    const bool download = index.data(TransferListModel::DownloadRole).toBool();
+    if (int(download) != m_shownDownload) {
+        m_shownDownload = download;
+        m_icon->setPixmap(QPixmap(download ? QStringLiteral(":/icons/Resources/Download.png")
+                                           : QStringLiteral(":/icons/Resources/upload.png")));
+    }
     const int stage = index.data(TransferListModel::StageRole).toInt();
     m_pause->setEnabled(stage == TransferListModel::Moving || stage == TransferListModel::Paused);
     showPaused(stage == TransferListModel::Paused);
-    if (stage == TransferListModel::Ended && !m_transfer->isStopped()) {
+    if (stage == TransferListModel::Ended && !m_transfer->isStopped() && m_openFile->isHidden()) {
         m_openFile->show();
         m_openFolder->show();
     }
@@ -160,6 +167,9 @@ void uiTransferEntity::showStatus()
 
 void uiTransferEntity::showPaused(bool paused)
 {
+    if (int(paused) == m_shownPaused)
+        return;
+    m_shownPaused = paused;
     m_pause->setIcon(resourceIcon(paused ? "play.png" : "pause.png"));
 }
 

@@ -48,6 +48,9 @@ private:
 
     const QSharedPointer<TransferWorker> m_transfer;
     QString m_statusText;
+    // -1 until first shown
+    int m_shownDownload = -1;
+    int m_shownPaused = -1;
     QLabel *m_icon;
     QLabel *m_status;
     QProgressBar *m_progress;

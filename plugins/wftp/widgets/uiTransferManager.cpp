@@ -18,6 +18,8 @@
 #include <QToolBar>
 
 namespace {
+constexpr int RowsPerSlice = 25;
+
 // Each row's own widget shows it: the list draws nothing beneath.
 class RowsOnly : public QStyledItemDelegate
 {
@@ -91,6 +93,9 @@ uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
             [this](const QModelIndex &, int first, int last) { addRows(first, last); });
     connect(m_model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &top, const QModelIndex &bottom) { showRows(top.row(), bottom.row()); });
+    m_makeRows.setInterval(0);
+    m_makeRows.setSingleShot(true);
+    connect(&m_makeRows, &QTimer::timeout, this, &uiTransferManager::makePendingRows);
     addRows(0, m_model->rowCount() - 1);
 
     const QPointer<uiTransferManager> self(this);
@@ -126,25 +131,45 @@ uiTransferEntity *uiTransferManager::row(int i) const
     return qobject_cast<uiTransferEntity *>(m_list->indexWidget(m_model->index(i)));
 }
 
-uiTransferEntity *uiTransferManager::rowOf(const TransferWorker *transfer) const
+uiTransferEntity *uiTransferManager::rowOf(const TransferWorker *transfer)
 {
     const QModelIndex index = m_model->indexOf(transfer);
-    return index.isValid() ? qobject_cast<uiTransferEntity *>(m_list->indexWidget(index)) : nullptr;
+    return index.isValid() ? makeRow(index) : nullptr;
 }
 
 void uiTransferManager::addRows(int first, int last)
 {
-    for (int i = first; i <= last; ++i) {
-        const QModelIndex index = m_model->index(i);
-        auto *row = new uiTransferEntity(m_model->transfer(index));
-        const QWeakPointer<TransferWorker> transfer = row->transfer();
-        connect(row, &uiTransferEntity::clearRequested, this, [this, transfer] {
-            if (const auto strong = transfer.toStrongRef())
-                m_manager.removeTransfer(strong);
-        });
-        m_list->setIndexWidget(index, row);
-        row->showState(index);
+    for (int i = first; i <= last; ++i)
+        m_pendingRows << QPersistentModelIndex(m_model->index(i));
+    if (!m_pendingRows.isEmpty())
+        m_makeRows.start();
+}
+
+void uiTransferManager::makePendingRows()
+{
+    for (int made = 0; made < RowsPerSlice && !m_pendingRows.isEmpty(); ++made) {
+        const QModelIndex index = m_pendingRows.takeFirst();
+        // Cleared before its turn came.
+        if (index.isValid())
+            makeRow(index);
     }
+    if (!m_pendingRows.isEmpty())
+        m_makeRows.start();
+}
+
+uiTransferEntity *uiTransferManager::makeRow(const QModelIndex &index)
+{
+    if (auto *made = qobject_cast<uiTransferEntity *>(m_list->indexWidget(index)))
+        return made;
+    auto *row = new uiTransferEntity(m_model->transfer(index));
+    const QWeakPointer<TransferWorker> transfer = row->transfer();
+    connect(row, &uiTransferEntity::clearRequested, this, [this, transfer] {
+        if (const auto strong = transfer.toStrongRef())
+            m_manager.removeTransfer(strong);
+    });
+    m_list->setIndexWidget(index, row);
+    row->showState(index);
+    return row;
 }
 
 void uiTransferManager::showRows(int first, int last)

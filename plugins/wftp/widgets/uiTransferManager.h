@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
+#include <QPersistentModelIndex>
 #include <QSharedPointer>
+#include <QTimer>
 #include <QWidget>
 
 class QAction;
@@ -39,8 +42,11 @@ private slots:
 
 private:
     void addRows(int first, int last);
+    void makePendingRows();
+    uiTransferEntity *makeRow(const QModelIndex &index);
     void showRows(int first, int last);
-    uiTransferEntity *rowOf(const TransferWorker *transfer) const;
+    // Made at once when its turn has not come yet.
+    uiTransferEntity *rowOf(const TransferWorker *transfer);
 
     TransferManager &m_manager;
     TransferListModel *m_model;
@@ -51,4 +57,8 @@ private:
     QLineEdit *m_maxField;
     QPushButton *m_changeButton;
     QListView *m_list;
+    // Rows whose widgets are still to be made: made in slices, so a burst of
+    // transfers never holds the event loop long.
+    QList<QPersistentModelIndex> m_pendingRows;
+    QTimer m_makeRows;
 };

@@ -431,6 +431,67 @@ QImage photo()
     });
 }
 
+// A sheet of paper with a folded corner, the files editor's pictures start
+// from it.
+void drawSheet(QPainter &p)
+{
+    p.setPen(QPen(QColor(0x60, 0x68, 0x74), 0.8));
+    p.setBrush(Qt::white);
+    p.drawPolygon(QPolygonF({QPointF(2.5, 1.5), QPointF(8.5, 1.5), QPointF(11.5, 4.5), QPointF(11.5, 14.5),
+                             QPointF(2.5, 14.5)}));
+    p.setBrush(QColor(0xD8, 0xDC, 0xE2));
+    p.drawPolygon(QPolygonF({QPointF(8.5, 1.5), QPointF(8.5, 4.5), QPointF(11.5, 4.5)}));
+}
+
+QImage addFiles()
+{
+    return icon([](QPainter &p) {
+        drawSheet(p);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x2E, 0x9A, 0x3E));
+        p.drawEllipse(QPointF(11.5, 11.5), 4, 4);
+        p.setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(11.5, 9.3), QPointF(11.5, 13.7));
+        p.drawLine(QPointF(9.3, 11.5), QPointF(13.7, 11.5));
+    });
+}
+
+QImage removeCross()
+{
+    return icon([](QPainter &p) {
+        p.setPen(QPen(QColor(0xC8, 0x30, 0x28), 2.6, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+    });
+}
+
+QImage upArrow()
+{
+    return icon([](QPainter &p) {
+        p.setPen(QPen(QColor(0x1F, 0x55, 0x9E), 0.8));
+        p.setBrush(QColor(0x3C, 0x82, 0xD8));
+        p.drawPolygon(QPolygonF({QPointF(8, 1.5), QPointF(14.5, 8), QPointF(10.5, 8), QPointF(10.5, 14.5),
+                                 QPointF(5.5, 14.5), QPointF(5.5, 8), QPointF(1.5, 8)}));
+    });
+}
+
+QImage floppy()
+{
+    return icon([](QPainter &p) {
+        p.setPen(QPen(QColor(0x20, 0x30, 0x48), 0.8));
+        p.setBrush(QColor(0x3A, 0x5F, 0x96));
+        p.drawPolygon(QPolygonF({QPointF(1.5, 1.5), QPointF(12.5, 1.5), QPointF(14.5, 3.5), QPointF(14.5, 14.5),
+                                 QPointF(1.5, 14.5)}));
+        p.setBrush(QColor(0xE4, 0xE8, 0xEE));
+        p.drawRect(QRectF(4, 1.5, 7.5, 5));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(3.5, 9, 9, 5.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x3A, 0x5F, 0x96));
+        p.drawRect(QRectF(8.5, 2.5, 2, 3));
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -456,5 +517,9 @@ int main(int argc, char **argv)
     ok = save(pencil(), QStringLiteral("edit.png")) && ok;
     ok = save(paperclip(), QStringLiteral("attachment.png")) && ok;
     ok = save(photo(), QStringLiteral("photo.png")) && ok;
+    ok = save(addFiles(), QStringLiteral("addfiles.png")) && ok;
+    ok = save(removeCross(), QStringLiteral("delete.png")) && ok;
+    ok = save(upArrow(), QStringLiteral("up.png")) && ok;
+    ok = save(floppy(), QStringLiteral("Save.png")) && ok;
     return ok ? 0 : 1;
 }

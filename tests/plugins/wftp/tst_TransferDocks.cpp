@@ -44,6 +44,12 @@ QToolButton *pauseButtonOf(uiTransferEntity *row)
     return row->findChild<QToolButton *>(QStringLiteral("toolButton"));
 }
 
+// False too while the row's widget is still to be made.
+bool canPause(uiTransferEntity *row)
+{
+    return row && pauseButtonOf(row)->isEnabled();
+}
+
 QImage pictureOf(QWidget *row)
 {
     const QPixmap *pixmap = row->findChild<QLabel *>(QStringLiteral("label"))->pixmap();
@@ -145,6 +151,8 @@ void tst_TransferDocks::addedTransfersShowAsRows()
     download("a.bin");
     QListView *list = listOf(dock);
     QCOMPARE(list->model()->rowCount(), 2);
+    // The row widgets come with the next turns of the event loop.
+    QTRY_VERIFY(dock.row(1));
     const QRegularExpression braced("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$");
     const QString first = list->model()->index(0, 0).data(Qt::UserRole + 1).toString();
     QVERIFY2(braced.match(first).hasMatch(), qPrintable(first));
@@ -152,9 +160,12 @@ void tst_TransferDocks::addedTransfersShowAsRows()
     QCOMPARE(list->visualRect(list->model()->index(1, 0)).height(), 31);
     QCOMPARE(dock.row(1)->height(), 31);
     QCOMPARE(statusOf(dock.row(1)), QString("initializing"));
-    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
-    QTRY_VERIFY(pauseButtonOf(dock.row(0))->isEnabled());
-    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    QVERIFY(!canPause(dock.row(1)));
+    // What arrived opens only after the run.
+    QVERIFY(dock.row(1)->findChild<QPushButton *>(QStringLiteral("pushButton"))->isHidden());
+    QVERIFY(dock.row(1)->findChild<QPushButton *>(QStringLiteral("pushButton_2"))->isHidden());
+    QTRY_VERIFY(canPause(dock.row(0)));
+    QVERIFY(!canPause(dock.row(1)));
 }
 
 void tst_TransferDocks::maxField_data()
@@ -234,7 +245,7 @@ void tst_TransferDocks::clearing()
     m_net->alice.refuseLinks = true;
     download("a.bin");
     download("a.bin");
-    QTRY_VERIFY(pauseButtonOf(dock.row(1))->isEnabled());
+    QTRY_VERIFY(canPause(dock.row(1)));
     bool asked = false;
     if (answer) {
         answerModal<QMessageBox>(this, [&](QMessageBox *box) {
@@ -286,10 +297,19 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     TestHost::ReplyFault slow;
     slow.delayMs = 20;
     m_net->alice.addReplyFault(WFtpProtocol::ReadFile, slow);
-    download("a.bin");
+    auto first = download("a.bin");
+    std::mutex mutex;
+    QStringList texts;
+    connect(first.data(), &TransferWorker::statusText, first.data(),
+            [&](const QString &text) {
+                std::lock_guard<std::mutex> lock(mutex);
+                texts << text;
+            },
+            Qt::DirectConnection);
     download("b.bin");
-    QTRY_VERIFY(statusOf(dock.row(0)).contains(" speed: "));
-    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    const QRegularExpression speedLine("^/a\\.bin speed: \\d+ Kb/s, 1 of 1$");
+    QTRY_VERIFY(speedLine.match(statusOf(dock.row(0))).hasMatch());
+    QVERIFY(!canPause(dock.row(1)));
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
     QTRY_COMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
     QVERIFY(showsIcon(pauseButtonOf(dock.row(0)), "play.png"));
@@ -297,7 +317,7 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     QVERIFY(percent > 0 && percent < 100);
     // The paused one gave its slot to the next.
     QTRY_COMPARE(statusOf(dock.row(1)), Disc + "/b.bin completed 1 of 1");
-    QVERIFY(!pauseButtonOf(dock.row(1))->isEnabled());
+    QVERIFY(!canPause(dock.row(1)));
     QCOMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
     // A second click while resuming pauses again; neither waits.
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
@@ -306,7 +326,11 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
     QTRY_VERIFY(showsIcon(pauseButtonOf(dock.row(0)), "pause.png"));
     QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1", 30000);
-    QVERIFY(!pauseButtonOf(dock.row(0))->isEnabled());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QVERIFY(texts.contains("/a.bin resuming"));
+    }
+    QVERIFY(!canPause(dock.row(0)));
     QCOMPARE(dock.row(0)->findChild<QProgressBar *>()->value(), 100);
     QVERIFY(ShareFixture::readFile(m_net->path("local/a.bin")) == big);
     QCOMPARE(manager().slotQueue().heldSlots(), 0);
@@ -409,11 +433,11 @@ void tst_TransferDocks::openButtons()
     const QString key = download ? Disc + '/' + item : m_net->path(item);
     manager().addTransfer({{key, isFile}}, download ? m_net->path("local") : Disc,
                           download ? Disc : m_net->path("local"));
+    QTRY_VERIFY(dock.row(0));
     auto *openFile = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *openFolder = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton_2"));
-    QVERIFY(!openFile->isVisible() && !openFolder->isVisible());
     QTRY_VERIFY(openFile->isVisible() && openFolder->isVisible());
-    QVERIFY(statusOf(dock.row(0)).startsWith(key + " completed"));
+    QTRY_VERIFY2(statusOf(dock.row(0)).startsWith(key + " completed"), qPrintable(statusOf(dock.row(0))));
     UrlCatcher catcher({"file"});
     QTest::mouseClick(openFile, Qt::LeftButton);
     QTest::mouseClick(openFolder, Qt::LeftButton);

@@ -55,10 +55,12 @@ void tst_TransferWorker::copiesFolderTrees_data()
     QTest::addColumn<QString>("disc");
     QTest::addColumn<QString>("discFolder");
     QTest::addColumn<int>("links");
-    QTest::newRow("download from a contact") << true << "vls/bob/docs/root" << "bob" << 1;
-    QTest::newRow("download from the own disc") << true << "vls/alice/docs/root" << "alice" << 0;
-    QTest::newRow("upload to a contact") << false << "vls/bob/docs/root" << "bob" << 1;
-    QTest::newRow("upload to the own disc") << false << "vls/alice/docs/root" << "alice" << 0;
+    QTest::addColumn<QString>("local");
+    QTest::newRow("download from a contact") << true << "vls/bob/docs/root" << "bob" << 1 << "local";
+    QTest::newRow("download from the own disc") << true << "vls/alice/docs/root" << "alice" << 0 << "local";
+    QTest::newRow("download into a folder not made yet") << true << "vls/bob/docs/root" << "bob" << 1 << "local/new";
+    QTest::newRow("upload to a contact") << false << "vls/bob/docs/root" << "bob" << 1 << "local";
+    QTest::newRow("upload to the own disc") << false << "vls/alice/docs/root" << "alice" << 0 << "local";
 }
 
 void tst_TransferWorker::copiesFolderTrees()
@@ -67,18 +69,19 @@ void tst_TransferWorker::copiesFolderTrees()
     QFETCH(QString, disc);
     QFETCH(QString, discFolder);
     QFETCH(int, links);
-    const QString source = m_net->path(download ? discFolder : "local") + "/tree";
-    const QString target = m_net->path(download ? "local" : discFolder) + "/tree";
+    QFETCH(QString, local);
+    const QString source = m_net->path(download ? discFolder : local) + "/tree";
+    const QString target = m_net->path(download ? local : discFolder) + "/tree";
     TransferFixture::makeTree(source);
-    ShareFixture::writeFile(m_net->path(download ? discFolder : "local") + "/single.bin", "single");
+    ShareFixture::writeFile(m_net->path(download ? discFolder : local) + "/single.bin", "single");
 
     QMap<QString, bool> items;
     if (download)
         items = {{disc + "/tree", false}, {disc + "/single.bin", true}};
     else
-        items = {{m_net->path("local/tree"), false}, {m_net->path("local/single.bin"), true}};
-    TransferWorker worker(m_net->main(), items, download ? m_net->path("local") : disc,
-                          download ? disc : m_net->path("local"), nullptr);
+        items = {{m_net->path(local + "/tree"), false}, {m_net->path(local + "/single.bin"), true}};
+    TransferWorker worker(m_net->main(), items, download ? m_net->path(local) : disc,
+                          download ? disc : m_net->path(local), nullptr);
     QCOMPARE(worker.isDownload(), download);
     QSignalSpy finished(&worker, &TransferWorker::finished);
     QSignalSpy texts(&worker, &TransferWorker::statusText);
@@ -87,7 +90,7 @@ void tst_TransferWorker::copiesFolderTrees()
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toBool(), true);
     QCOMPARE(TransferFixture::tree(target), TransferFixture::tree(source));
-    QCOMPARE(ShareFixture::readFile(m_net->path(download ? "local" : discFolder) + "/single.bin"), QByteArray("single"));
+    QCOMPARE(ShareFixture::readFile(m_net->path(download ? local : discFolder) + "/single.bin"), QByteArray("single"));
     // tree, 2 folders, 5 files in it, single.bin
     QCOMPARE(worker.completedItems(), 9);
     QCOMPARE(texts.last().first().toString(), items.firstKey() + " completed 9 of 9");

@@ -4,6 +4,7 @@
 #include "WMailPhotoAlbum.h"
 
 #include <QGraphicsTextItem>
+#include <QGraphicsView>
 #include <QTimeLine>
 #include <QtTest>
 
@@ -65,6 +66,23 @@ private slots:
         renderer.resize(500, 140);
         renderer.show();
         QTRY_COMPARE(positions(carousel), (QList<int>{-225, -135, -45}));
+    }
+
+    // In the page's 140-pixel album the front caption is seen, above the
+    // neighbouring tiles.
+    void frontCaptionIsInsideTheAlbum()
+    {
+        PhotoAlbumRenderer renderer;
+        renderer.resize(500, 140);
+        renderer.loadPreview(previewOf({"one", "two"}));
+        renderer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&renderer));
+        const CarouselItem *front = renderer.carousel()->tiles().at(0);
+        const QGraphicsView *view = renderer.carousel()->view();
+        const QRect caption = view->mapFromScene(front->captionItem()->sceneBoundingRect()).boundingRect();
+        QVERIFY2(view->viewport()->rect().contains(caption.adjusted(caption.width() / 3, 0, -caption.width() / 3, 0)),
+                 qPrintable(QStringLiteral("caption at y %1..%2").arg(caption.top()).arg(caption.bottom())));
+        QVERIFY(front->zValue() > renderer.carousel()->tiles().at(1)->zValue());
     }
 
     void longCaptionIsElided()

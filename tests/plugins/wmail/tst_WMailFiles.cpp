@@ -79,14 +79,16 @@ private slots:
         const QByteArray binary("a\0b\xff\r\n", 6);
         writeFile(dir.filePath("one.bin"), binary);
         writeFile(dir.filePath("empty"), QByteArray());
+        writeFile(dir.filePath("last.txt"), "after the empty one");
         QDir(dir.path()).mkdir("folder");
         QString error;
-        const QByteArray data = WMailFiles::encode(
-            {dir.filePath("one.bin"), dir.filePath("gone"), dir.filePath("folder"), dir.filePath("empty")}, &error);
+        const QByteArray data = WMailFiles::encode({dir.filePath("one.bin"), dir.filePath("gone"), dir.filePath("folder"),
+                                                    dir.filePath("empty"), dir.filePath("last.txt")},
+                                                   &error);
         QVERIFY2(!data.isEmpty(), qPrintable(error));
 
         const QList<Entry> shown = WMailFiles::readPreview(WMailFiles::preview(data));
-        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.size(), 3);
         QCOMPARE(shown.at(0).name, QStringLiteral("one.bin"));
         QCOMPARE(shown.at(0).size, qint64(6));
         QCOMPARE(shown.at(1).name, QStringLiteral("empty"));
@@ -95,7 +97,10 @@ private slots:
         QCOMPARE(entry.contents, binary);
         QVERIFY(WMailFiles::readEntry(data, 1, &entry));
         QCOMPARE(entry.contents, QByteArray());
-        QVERIFY(!WMailFiles::readEntry(data, 2, &entry));
+        // Reached past the empty file, whose contents are written as a null array.
+        QVERIFY(WMailFiles::readEntry(data, 2, &entry));
+        QCOMPARE(entry.contents, QByteArray("after the empty one"));
+        QVERIFY(!WMailFiles::readEntry(data, 3, &entry));
         QVERIFY(!WMailFiles::readEntry(data, -1, &entry));
     }
 

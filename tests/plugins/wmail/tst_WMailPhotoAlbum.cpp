@@ -120,6 +120,8 @@ private slots:
         QTest::newRow("bmp") << album(1, {{"bmp", encoded(picture(40, 30), "BMP")}}) << QStringList{} << 1;
         QTest::newRow("garbage") << album(1, {{"x", "\xff\xd8garbage"}}) << QStringList{} << 1;
         QTest::newRow("empty picture") << album(1, {{"x", QByteArray()}}) << QStringList{} << 1;
+        // A null array (all ones) is how a sender writes a picture of no width.
+        QTest::newRow("empty picture, then one") << album(2, {{"x", QByteArray()}, {"b", jpeg}}) << QStringList{"b"} << 2;
         QTest::newRow("30000 x 30000") << album(2, {{"bomb", jpegClaiming(30000, 30000)}, {"b", jpeg}})
                                        << QStringList{"b"} << 2;
         QTest::newRow("one side too long") << album(1, {{"wide", jpegClaiming(4097, 8)}}) << QStringList{} << 1;

@@ -1,5 +1,6 @@
 // The built module as the host loads it.
 #include "TestHost.h"
+#include "WMailResources.h"
 #include "WMailStructure.h"
 
 #include <IWPlugin.h>
@@ -76,6 +77,28 @@ private slots:
         QCOMPARE(m_host->buffered().at(0).user, QStringLiteral("alice"));
         QVERIFY(QFileInfo(m_host->getPluginStoragePath("wmail") + "/alice.wml").isFile());
         m_plugin->closePlugin();
+    }
+
+    // Every picture the plug-in's actions and items name is compiled in: a
+    // missing one leaves a blank button.
+    void pictures_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char *path :
+             {":/icons/Resources/wmail.png", ":/icons/Resources/Chat.png", ":/icons/Resources/chatblue.png",
+              ":/icons/Resources/edit.png", ":/editor/Resources/bold.png", ":/editor/Resources/italic.png",
+              ":/editor/Resources/alignleft.png", ":/editor/Resources/aligncenter.png",
+              ":/editor/Resources/alignright.png", ":/editor/Resources/undo.png", ":/editor/Resources/redo.png",
+              ":/fileseditor/Resources/attachment.png", ":/fileseditor/Resources/addfiles.png",
+              ":/fileseditor/Resources/delete.png", ":/fileseditor/Resources/up.png",
+              ":/photoalbum/Resources/photo.png", ":/photoalbum/Resources/Save.png"})
+            QTest::newRow(path) << QString::fromLatin1(path);
+    }
+    void pictures()
+    {
+        QFETCH(QString, path);
+        WMailResources::initialise();
+        QVERIFY(!QImage(path).isNull());
     }
 
 private:

@@ -233,7 +233,7 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
         }
         return QStringLiteral("no button ") + argument;
     }
-    if (command == QLatin1String("items")) {
+    if (command == QLatin1String("entries")) {
         auto *view = find<QWidget>(path);
         // Empty, not null: null is "not one of these commands".
         return view ? QLatin1String("") + itemTexts(view).join(QLatin1Char('|')) : missing;

@@ -22,7 +22,7 @@
 //   wizard next|finish     presses Next or Finish on the open wizard
 //   tab PATH INDEX         shows that tab of a tab widget
 //   button TEXT            triggers the main window's tool-bar button of that text
-//   items PATH             the top-level item texts of a tree or list, "|"-joined
+//   entries PATH           the top-level item texts of a tree or list, "|"-joined
 //   activate PATH TEXT     activates (double-clicks) the item of that text
 //   select PATH TEXT       selects only the items of that text ("|"-separated)
 //   float PATH W H         floats a dock at that size

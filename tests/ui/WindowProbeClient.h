@@ -1,7 +1,7 @@
 #pragma once
 
-// The window-probe plug-in's command socket in one windowed client: one
-// command line out, one answer line back (tests/ui/windowprobe).
+// The test's end of the window-probe plug-in's command socket in one
+// windowed client (windowprobe/WindowDriver.h lists the commands).
 
 #include "WindowedClient.h"
 
@@ -11,15 +11,16 @@
 
 #include <functional>
 
-class ProbeDriver
+class WindowProbeClient
 {
 public:
     static constexpr int AnswerTimeoutMs = 60000;
 
-    explicit ProbeDriver(const WindowedClient &client)
+    explicit WindowProbeClient(const WindowedClient &client)
         : m_path(client.tempFolder() + QStringLiteral("/windowprobe"))
     {
     }
+
     QString ask(const QString &line)
     {
         if (m_socket.state() != QLocalSocket::ConnectedState) {
@@ -35,9 +36,10 @@ public:
         return m_socket.canReadLine() ? QString::fromUtf8(m_socket.readLine()).trimmed() : QStringLiteral("[no answer]");
     }
     // Asks until the answer is as expected or the time is up; the last answer.
-    QString waitFor(const QString &line, const std::function<bool(const QString &)> &expected)
+    QString waitFor(const QString &line, const std::function<bool(const QString &)> &expected,
+                    int timeoutMs = AnswerTimeoutMs)
     {
-        const QDeadlineTimer deadline(AnswerTimeoutMs);
+        const QDeadlineTimer deadline(timeoutMs);
         QString answer;
         while (!expected(answer = ask(line)) && !deadline.hasExpired())
             QTest::qWait(100);
