@@ -1,8 +1,6 @@
 #include "WFtp.h"
 
 #include <WFtpWindows.h>
-#include <uiMainWidget.h>
-#include <uiSettings.h>
 
 #include <VirtualFile.h>
 #include <applyPermittedUsers.h>

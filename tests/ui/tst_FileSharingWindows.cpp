@@ -104,7 +104,7 @@ void tst_FileSharingWindows::initTestCase()
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day1.txt"), "Sand and sun.\n"));
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/day2.txt"), QByteArray(300 * 1000, 'x')));
     // Big enough to be seen under way in both docks.
-    QByteArray film(80 * 1000 * 1000, '\0');
+    QByteArray film(200 * 1000 * 1000, '\0');
     for (int i = 0; i < film.size(); i += 4096)
         film[i] = char(i / 4096);
     QVERIFY(writeBytes(holiday + QStringLiteral("/notes/film.bin"), film));
@@ -208,14 +208,15 @@ void tst_FileSharingWindows::aliceDownloadsAFolder()
     QCOMPARE(bob.ask(QStringLiteral("float wftp:::transfermonitor 1000 160")), QStringLiteral("ok"));
     QCOMPARE(alice.ask(QStringLiteral("accept")), QStringLiteral("ok"));
 
-    // Under way: a row in alice's transfer manager, the open file in bob's monitor.
+    // Under way: the film's row in alice's transfer manager, the open film in
+    // bob's monitor.
     QVERIFY(alice.waitFor(QStringLiteral("entries wftp:::transfermanager/listWidget"),
-                          [](const QString &rows) { return rows.contains(QLatin1String("speed:")); })
-                .contains(QLatin1String("speed:")));
+                          [](const QString &row) { return row.contains(QLatin1String("film.bin speed:")); })
+                .contains(QLatin1String("film.bin speed:")));
     grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-manager"));
     QVERIFY(bob.waitFor(QStringLiteral("entries wftp:::transfermonitor/listWidget"),
-                        [](const QString &rows) { return rows.contains(QLatin1String("alice")); })
-                .contains(QLatin1String("alice")));
+                        [](const QString &row) { return row.contains(QLatin1String("film.bin")); })
+                .contains(QLatin1String("film.bin")));
     grab(bob, QStringLiteral("wftp:::transfermonitor"), QStringLiteral("bob-transfer-monitor"));
 
     const QString notes = m_files.filePath(Disc) + QStringLiteral("/notes");

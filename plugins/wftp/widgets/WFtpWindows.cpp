@@ -1,10 +1,6 @@
 #include "WFtpWindows.h"
 
 #include "uiFileBrowser.h"
-#include "uiMainWidget.h"
-#include "uiSettings.h"
-#include "uiTransferManager.h"
-#include "uiTransferMonitor.h"
 #include "uiWebSharedFiles.h"
 
 #include <WFtpMain.h>

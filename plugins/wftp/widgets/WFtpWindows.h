@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QPointer>
 
-class SharePage;
 class TransferManager;
 class TransferMonitor;
 class WFtpMain;

@@ -46,13 +46,15 @@ template <typename T> T *find(const QString &path)
     return qobject_cast<T *>(object);
 }
 
-// The texts of a row drawn by a widget of its own.
+// The texts of a row drawn by a widget of its own (a shortened text's
+// whole form is in its tip).
 QString rowWidgetText(QWidget *row)
 {
     QStringList parts;
     for (const QLabel *label : row ? row->findChildren<QLabel *>() : QList<QLabel *>()) {
-        if (!label->text().isEmpty())
-            parts << label->text();
+        const QString text = label->toolTip().isEmpty() ? label->text() : label->toolTip();
+        if (!text.isEmpty())
+            parts << text;
     }
     return parts.join(QLatin1Char(' '));
 }
