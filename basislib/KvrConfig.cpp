@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -108,6 +109,33 @@ QString keyFromUtf8(const char *p, int size)
     if (key.toUtf8() != QByteArray::fromRawData(p, size))
         return QString();
     return key;
+}
+
+// Writes the binary form of entries to out, except for each value of at
+// least sharedValueBytes bytes: there split(out, value) is called instead, to
+// take what out holds so far and the value as it is.
+template <typename Split>
+void writeBinary(const QVector<Entry> &entries, int sharedValueBytes, QByteArray &out, Split split)
+{
+    QVector<QByteArray> keys;
+    keys.reserve(entries.size());
+    int written = 4;
+    for (const Entry &e : entries) {
+        keys.append(e.key.toUtf8());
+        written += 8 + keys.last().size() + (e.value.size() < sharedValueBytes ? e.value.size() : 0);
+    }
+    out.reserve(written);
+    appendU32(out, quint32(entries.size()));
+    for (int i = 0; i < entries.size(); ++i) {
+        appendU32(out, quint32(keys.at(i).size()));
+        out.append(keys.at(i));
+        const QByteArray &value = entries.at(i).value;
+        appendU32(out, quint32(value.size()));
+        if (value.size() < sharedValueBytes)
+            out.append(value);
+        else
+            split(out, value);
+    }
 }
 
 } // namespace
@@ -244,24 +272,23 @@ bool KvrConfig::checkResult() const
 
 QByteArray KvrConfig::SerializeConfigBinary() const
 {
-    int total = 4;
-    QVector<QByteArray> keys;
-    keys.reserve(d->entries.size());
-    for (const Entry &e : d->entries) {
-        keys.append(e.key.toUtf8());
-        total += 8 + keys.last().size() + e.value.size();
-    }
     QByteArray out;
-    out.reserve(total);
-    appendU32(out, quint32(d->entries.size()));
-    for (int i = 0; i < d->entries.size(); ++i) {
-        appendU32(out, quint32(keys.at(i).size()));
-        out.append(keys.at(i));
-        const QByteArray &value = d->entries.at(i).value;
-        appendU32(out, quint32(value.size()));
-        out.append(value);
-    }
+    writeBinary(d->entries, INT_MAX, out, [](QByteArray &, const QByteArray &) {});
     return out;
+}
+
+QVector<QByteArray> KvrConfig::SerializeConfigBinaryPieces(int sharedValueBytes) const
+{
+    QVector<QByteArray> pieces;
+    QByteArray out;
+    writeBinary(d->entries, sharedValueBytes, out, [&pieces](QByteArray &before, const QByteArray &value) {
+        pieces.append(before);
+        pieces.append(value);
+        before = QByteArray();
+    });
+    if (!out.isEmpty())
+        pieces.append(out);
+    return pieces;
 }
 
 bool KvrConfig::DeserializeConfigBinary(const QByteArray &bytes)

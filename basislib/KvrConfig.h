@@ -6,6 +6,7 @@
 #include <QMetaType>
 #include <QSharedDataPointer>
 #include <QString>
+#include <QVector>
 
 class KvrConfigData;
 
@@ -62,6 +63,11 @@ public:
     // whatever is accepted writes back as the same bytes.
     QByteArray SerializeConfigBinary() const;
     bool DeserializeConfigBinary(const QByteArray &bytes);
+    // The same binary form as consecutive pieces, for writers that gather:
+    // values of at least sharedValueBytes bytes are pieces of their own,
+    // shared with the record rather than copied; the bytes between them are
+    // joined into one piece each.
+    QVector<QByteArray> SerializeConfigBinaryPieces(int sharedValueBytes) const;
 
     // A record in a file (written atomically). A failed load leaves the record
     // as it was; a successful one replaces every entry.

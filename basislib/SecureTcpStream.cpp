@@ -32,8 +32,8 @@ constexpr int kCloseLingerMs = 5000;
 
 constexpr int kReadChunk = 64 * 1024;
 constexpr int kLargeNetChunk = 512 * 1024;
-// The largest batch a sender writes itself instead of the I/O thread.
-constexpr int kDirectWriteLimit = 16 * 1024;
+// The most plain bytes a sender seals before writing them out.
+constexpr int kSealBatch = 256 * 1024;
 // One TLS record and its header: enough for a link that may only send small frames.
 constexpr int kSmallNetChunk = 16 * 1024 + 512;
 constexpr int kSmallBuffer = 4096;
@@ -41,6 +41,15 @@ constexpr int kSmallBuffer = 4096;
 constexpr int kSealedRecord = 16 * 1024;
 // Buffers above this are given back once they are no longer needed.
 constexpr int kKeptBufferSize = 4 * 1024 * 1024;
+
+// m_sealed takes any amount: a write is never partial.
+bool sealTls(SSL *ssl, const char *plain, int length)
+{
+    if (SSL_write(ssl, plain, length) == length)
+        return true;
+    ERR_clear_error();
+    return false;
+}
 
 quint32 readLength(const char *header)
 {
@@ -67,8 +76,9 @@ SecureTcpStream::SecureTcpStream(asio::io_context &io, int maxFrameSize, Events 
 {
     // Reserved buffers keep their capacity when emptied: steady traffic then
     // reuses the same memory instead of fresh pages for every batch.
-    for (QByteArray *buffer : {&m_sealed, &m_cipherOut, &m_scratch})
+    for (QByteArray *buffer : {&m_sealed, &m_cipherOut})
         buffer->reserve(kSmallBuffer);
+    m_scratch.reserve(kSealedRecord);
 }
 
 SecureTcpStream::~SecureTcpStream()
@@ -279,7 +289,7 @@ bool SecureTcpStream::driveHandshake()
         server = SSL_is_server(m_ssl);
         // TLS 1.3 lets the connecting side finish first: the ready frame
         // tells it that this side can take frames too.
-        if (server && !sealLocked(kReady.constData(), kReady.size()))
+        if (server && !sealReadyLocked())
             return false;
     }
     if (server)
@@ -314,44 +324,107 @@ void SecureTcpStream::rememberPeer()
     m_peerPort = peer.port();
 }
 
-bool SecureTcpStream::send(const QByteArray &plain)
+bool SecureTcpStream::send(const QVector<QByteArray> &pieces)
 {
-    if (plain.isEmpty() || plain.size() > m_maxFrameSize)
+    qint64 length = 0;
+    for (const QByteArray &piece : pieces)
+        length += piece.size();
+    if (length == 0 || length > m_maxFrameSize)
         return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_secured || m_closing || !sealLocked(plain.constData(), plain.size()))
+    char header[kHeaderSize];
+    qToBigEndian(quint32(length), header);
+
+    std::lock_guard<std::mutex> sending(m_sendMutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_secured || m_closing)
         return false;
-    if (m_flushScheduled)
-        return true; // leaves with the write under way or due
-    // Nothing under way and a small record (latency matters, not batching):
-    // the sender writes it at once, sparing the hand-over to the I/O thread.
-    // Large ones and what the socket does not take are left to flush().
-    if (m_sealed.size() <= kDirectWriteLimit) {
-        const ssize_t written =
-            ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (written > 0)
-            m_sealed.remove(0, int(written));
+    bool sealed = sealPartLocked(header, kHeaderSize);
+    int sealedSinceWrite = 0;
+    for (const QByteArray &piece : pieces) {
+        for (int at = 0; sealed && at < piece.size();) {
+            const int part = qMin(piece.size() - at, kSealBatch - sealedSinceWrite);
+            sealed = sealPartLocked(piece.constData() + at, part);
+            at += part;
+            sealedSinceWrite += part;
+            if (!sealed || sealedSinceWrite < kSealBatch)
+                continue;
+            // What is sealed travels while the rest is being sealed, and the
+            // I/O thread may open arrivals in between.
+            writeOrScheduleLocked();
+            lock.unlock();
+            sealedSinceWrite = 0;
+            lock.lock();
+            // Closed meanwhile: the far side gets a truncated frame, which it drops.
+            if (!m_secured || m_closing) {
+                m_scratch.resize(0);
+                return false;
+            }
+        }
     }
-    if (!m_sealed.isEmpty())
-        scheduleFlushLocked(); // a failed write ends the link there
+    sealed = sealed && endFrameLocked();
+    if (!sealed) {
+        // TLS refused part of a frame: nothing sensible can follow it.
+        m_scratch.resize(0);
+        asio::post(m_io, [self = shared_from_this()] { self->shutdown(); });
+        return false;
+    }
+    writeOrScheduleLocked();
     return true;
 }
 
-bool SecureTcpStream::sealLocked(const char *plain, int length)
+bool SecureTcpStream::sealReadyLocked()
 {
-    // The header travels with the start of the payload, so that a small
-    // frame takes one TLS record and a large one no record of its own for
-    // four bytes; the rest is sealed from where it lies.
-    const int head = qMin(length, kSealedRecord - kHeaderSize);
+    QByteArray frame;
+    appendLength(&frame, quint32(kReady.size()));
+    frame += kReady;
+    return sealTls(m_ssl, frame.constData(), frame.size());
+}
+
+// Seals the next bytes of a frame in whole TLS records: a frame's small
+// pieces share records (a small frame takes one), and the bulk of a large
+// piece is sealed from where it lies.
+bool SecureTcpStream::sealPartLocked(const char *plain, int length)
+{
+    if (!m_scratch.isEmpty() || length < kSealedRecord) {
+        const int taken = qMin(length, kSealedRecord - m_scratch.size());
+        m_scratch.append(plain, taken);
+        plain += taken;
+        length -= taken;
+        if (m_scratch.size() < kSealedRecord)
+            return true;
+        if (!sealTls(m_ssl, m_scratch.constData(), m_scratch.size()))
+            return false;
+        m_scratch.resize(0);
+    }
+    const int whole = length - length % kSealedRecord;
+    if (whole > 0 && !sealTls(m_ssl, plain, whole))
+        return false;
+    m_scratch.append(plain + whole, length - whole);
+    return true;
+}
+
+bool SecureTcpStream::endFrameLocked()
+{
+    const bool sealed = m_scratch.isEmpty() || sealTls(m_ssl, m_scratch.constData(), m_scratch.size());
     m_scratch.resize(0);
-    appendLength(&m_scratch, quint32(length));
-    m_scratch.append(plain, head);
-    // m_sealed takes any amount: a write is never partial.
-    const bool sealed = SSL_write(m_ssl, m_scratch.constData(), m_scratch.size()) == m_scratch.size()
-                        && (head == length || SSL_write(m_ssl, plain + head, length - head) == length - head);
-    if (!sealed)
-        ERR_clear_error();
     return sealed;
+}
+
+// With nothing under way, the sender writes what the socket takes at once,
+// sparing the hand-over to the I/O thread; the rest is left to flush().
+void SecureTcpStream::writeOrScheduleLocked()
+{
+    if (m_flushScheduled || m_sealed.isEmpty())
+        return; // leaves with the write under way or due
+    const ssize_t written =
+        ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (written == m_sealed.size()) {
+        m_sealed.resize(0);
+        return;
+    }
+    // flush() writes the rest, from where this write ended.
+    m_sealedWritten = int(qMax<ssize_t>(written, 0));
+    scheduleFlushLocked(); // a failed write ends the link there
 }
 
 void SecureTcpStream::scheduleFlushLocked()
@@ -366,6 +439,7 @@ void SecureTcpStream::scheduleFlushLocked()
 // when that write is done.
 void SecureTcpStream::flush()
 {
+    int written = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_ended || m_sealed.isEmpty()) {
@@ -374,13 +448,16 @@ void SecureTcpStream::flush()
                 return;
         } else {
             m_sealed.swap(m_cipherOut);
+            written = m_sealedWritten;
+            m_sealedWritten = 0;
         }
     }
     if (m_cipherOut.isEmpty()) {
         shutdown(); // finishing, and everything is out
         return;
     }
-    asio::async_write(m_socket, asio::buffer(m_cipherOut.constData(), std::size_t(m_cipherOut.size())),
+    asio::async_write(m_socket,
+                      asio::buffer(m_cipherOut.constData() + written, std::size_t(m_cipherOut.size() - written)),
                       [self = shared_from_this()](const boost::system::error_code &error, std::size_t) {
                           if (error) {
                               self->shutdown();
@@ -548,6 +625,7 @@ void SecureTcpStream::shutdown()
         m_closing = true;
         m_secured = false;
         m_sealed.clear();
+        m_sealedWritten = 0;
         // Under the lock: no sender writes to the descriptor once it is closed.
         m_descriptor = -1;
         m_socket.shutdown(tcp::socket::shutdown_both, ignored);

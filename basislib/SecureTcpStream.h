@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -68,11 +69,14 @@ public:
     // Lifts the admission's limits.
     void admit();
 
-    // Seals one frame on the caller's thread and queues it; frames queued
-    // while a write is under way leave together in the next one, and a small
-    // one with nothing under way is written at once. False before the
-    // handshake, after close, or for a payload over the frame cap.
-    bool send(const QByteArray &plain);
+    // Seals one frame, the pieces joined in order, on the caller's thread
+    // and queues it; frames queued while a write is under way leave together
+    // in the next one, and with nothing under way the caller writes what the
+    // socket takes at once. A large frame is sealed and written in parts, so
+    // its first bytes travel (and are opened far away) while the rest is
+    // being sealed. False before the handshake, after close, or for a frame
+    // over the cap.
+    bool send(const QVector<QByteArray> &pieces);
     // Sends what is queued (waiting a bounded time for a far side that does
     // not read), then closes; nothing more can be sent.
     void close();
@@ -93,7 +97,10 @@ private:
     bool driveHandshake();
     void becomeSecured();
     void finish();
-    bool sealLocked(const char *plain, int length);
+    bool sealReadyLocked();
+    bool sealPartLocked(const char *plain, int length);
+    bool endFrameLocked();
+    void writeOrScheduleLocked();
     void scheduleFlushLocked();
     void flush();
     void readSome();
@@ -125,6 +132,12 @@ private:
 
     std::atomic<int> m_frameLimit;
 
+    // Senders only: one frame is sealed at a time, in the order of the
+    // senders, and m_scratch holds the part of a TLS record it has not
+    // sealed yet.
+    std::mutex m_sendMutex;
+    QByteArray m_scratch;
+
     // Shared with the senders' threads. TLS runs over our own buffers under
     // this lock: senders seal their frames on their own threads (in queue
     // order), a batch of them leaves in one socket write, and arrivals are
@@ -134,8 +147,8 @@ private:
     bool m_handshakeDone = false;
     int m_netAt = 0; // what TLS took of m_netBuffer
     int m_netEnd = 0;
-    QByteArray m_sealed;  // what TLS wrote since the last socket write
-    QByteArray m_scratch; // a frame's header with the start of its payload
+    QByteArray m_sealed;     // what TLS wrote since the last socket write
+    int m_sealedWritten = 0; // of which a sender wrote the front
     bool m_flushScheduled = false;
     bool m_secured = false;
     bool m_closing = false;

@@ -27,6 +27,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kDefaultInboxMaxAgeMs = 120 * 1000;
 const QString kCommandKey = QStringLiteral("command");
+// Values from this size are sealed from the record itself, not copied into
+// its binary form first.
+constexpr int kSharedValueBytes = 64 * 1024;
 
 // The far side's address of an accepted socket, as the budget counts it.
 QString peerAddressOf(qintptr descriptor)
@@ -442,7 +445,7 @@ bool TcpConnection::pushCommand(const KvrConfig &record)
     const std::shared_ptr<SecureTcpStream> stream = d->stream;
     const bool secured = d->secured;
     lock.unlock();
-    return stream && secured && stream->send(record.SerializeConfigBinary());
+    return stream && secured && stream->send(record.SerializeConfigBinaryPieces(kSharedValueBytes));
 }
 
 KvrConfig TcpConnection::getCommand(const QString &id, int timeoutMs)
@@ -463,7 +466,7 @@ KvrConfig TcpConnection::getCommand(const QString &id, int timeoutMs)
 KvrConfig TcpConnection::sendCommand(const KvrConfig &record, int timeoutMs)
 {
     const std::shared_ptr<Private> self = d;
-    const QByteArray bytes = record.SerializeConfigBinary();
+    const QVector<QByteArray> pieces = record.SerializeConfigBinaryPieces(kSharedValueBytes);
     std::unique_lock<std::mutex> lock(self->mutex);
     const std::shared_ptr<SecureTcpStream> stream = self->stream;
     if (!stream || !self->secured)
@@ -472,7 +475,7 @@ KvrConfig TcpConnection::sendCommand(const KvrConfig &record, int timeoutMs)
     Private::Waiter waiter(Private::Waiter::Kind::Record, record.GetID());
     self->waiters.push_back(&waiter);
     lock.unlock();
-    const bool sent = stream->send(bytes);
+    const bool sent = stream->send(pieces);
     lock.lock();
     if (sent)
         self->waitLocked(lock, waiter, timeoutMs);

@@ -8,10 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 namespace {
+
+constexpr int kStartMs = 10000;
 
 bool readAll(int socket, char *data, std::size_t size)
 {
@@ -56,51 +61,82 @@ void noDelay(int socket)
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-} // namespace
-
-RawTcpEcho::~RawTcpEcho()
+double cpuSecondsOf(clockid_t clock)
 {
-    if (m_listener >= 0)
-        ::shutdown(m_listener, SHUT_RDWR);
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    if (m_listener >= 0)
-        ::close(m_listener);
-    // Each answerer ends when its requester closed its socket.
-    for (std::thread &answerer : m_answerers)
-        answerer.join();
+    timespec now{};
+    if (clock_gettime(clock, &now) != 0)
+        return 0;
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-bool RawTcpEcho::start()
+} // namespace
+
+int RawTcpEcho::serve()
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listener, 64) != 0
-        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return false;
-    m_port = ntohs(address.sin_port);
-    m_acceptor = std::thread([this] { acceptLoop(); });
-    return true;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 64) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 1;
+    std::printf("%u\n", unsigned(ntohs(address.sin_port)));
+    std::fflush(stdout);
+
+    std::thread([listener] {
+        for (;;) {
+            const int socket = ::accept(listener, nullptr, nullptr);
+            if (socket < 0)
+                return;
+            noDelay(socket);
+            std::thread([socket] {
+                std::vector<char> frame;
+                while (readFrame(socket, frame) && writeAll(socket, frame.data(), frame.size())) {
+                }
+                ::close(socket);
+            }).detach();
+        }
+    }).detach();
+
+    // The requesting process closes stdin when it is done (or gone).
+    char ignored[64];
+    while (::read(STDIN_FILENO, ignored, sizeof ignored) > 0) {
+    }
+    std::_Exit(0);
 }
 
-void RawTcpEcho::acceptLoop()
+RawTcpEcho::~RawTcpEcho()
 {
-    for (;;) {
-        const int socket = ::accept(m_listener, nullptr, nullptr);
-        if (socket < 0)
-            return;
-        noDelay(socket);
-        m_answerers.emplace_back([socket] {
-            std::vector<char> frame;
-            while (readFrame(socket, frame) && writeAll(socket, frame.data(), frame.size())) {
-            }
-            ::close(socket);
-        });
+    if (m_far.state() == QProcess::NotRunning)
+        return;
+    m_far.closeWriteChannel();
+    if (!m_far.waitForFinished(kStartMs))
+        m_far.kill();
+}
+
+bool RawTcpEcho::start(const QString &program)
+{
+    m_far.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_far.start(program, {QString::fromLatin1(ServeArgument)});
+    if (!m_far.waitForStarted(kStartMs))
+        return false;
+    while (!m_far.canReadLine()) {
+        if (!m_far.waitForReadyRead(kStartMs))
+            return false;
     }
+    bool ok = false;
+    m_port = quint16(m_far.readLine().trimmed().toUInt(&ok));
+    return ok && m_port != 0;
+}
+
+double RawTcpEcho::cpuSeconds() const
+{
+    clockid_t far{};
+    const double farSeconds =
+        clock_getcpuclockid(pid_t(m_far.processId()), &far) == 0 ? cpuSecondsOf(far) : 0;
+    return cpuSecondsOf(CLOCK_PROCESS_CPUTIME_ID) + farSeconds;
 }
 
 std::vector<qint64> RawTcpEcho::run(int bodyBytes, int count, int requesters, qint64 *elapsedNs)

@@ -5,11 +5,15 @@
 // so the control channel of the test is not in the figures.
 //
 // The baseline, measured in the same run with the same frame sizes, is plain
-// blocking sockets on loopback (no Qt, no encryption): a connection per
-// requester, echoed by a thread per connection (RawTcpEcho).
+// blocking sockets on loopback between this process and one more (no Qt, no
+// encryption): a connection per requester, echoed by a thread per connection
+// (RawTcpEcho).
 //
 // CPU time per round trip adds alice's and bob's user and system time (from
-// /proc/<pid>/stat); the baseline's is this process's, which holds both ends.
+// /proc/<pid>/stat); the baseline's adds both of its processes'.
+//
+// "bench_e2e small" runs only the round trips of small records, "bench_e2e
+// large" only the 1 MiB records (for profiling one of them).
 
 #include "BenchFigures.h"
 #include "E2eFixture.h"
@@ -59,15 +63,6 @@ double cpuSeconds(qint64 pid)
     return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
-// This process's, to the nanosecond: the baseline's few milliseconds are
-// below the clock ticks /proc counts in.
-double ownCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
 double cpuSeconds(const std::vector<qint64> &pids)
 {
     double sum = 0;
@@ -93,8 +88,8 @@ public:
     Measurement(ProbeClient &alice, QString bob, std::vector<qint64> clientPids, std::function<QString()> diagnostics)
         : m_alice(alice), m_bob(std::move(bob)), m_clientPids(std::move(clientPids)), m_diagnostics(std::move(diagnostics))
     {
-        if (!m_raw.start())
-            qFatal("raw TCP: cannot listen");
+        if (!m_raw.start(QCoreApplication::applicationFilePath()))
+            qFatal("raw TCP: the echoing process did not start");
     }
 
     Run road(int payloadBytes, int count, int requesters)
@@ -111,9 +106,9 @@ public:
     Run raw(int payloadBytes, int count, int requesters)
     {
         Run run;
-        const double cpuBefore = ownCpuSeconds();
+        const double cpuBefore = m_raw.cpuSeconds();
         run.samples = m_raw.run(bodyBytes(payloadBytes), count, requesters, &run.elapsedNs);
-        run.cpuSeconds = ownCpuSeconds() - cpuBefore;
+        run.cpuSeconds = m_raw.cpuSeconds() - cpuBefore;
         if (run.samples.empty())
             qFatal("raw TCP: a socket failed");
         return run;
@@ -167,6 +162,12 @@ void largeRecords(Measurement &measurement, int inFlight, int count)
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], RawTcpEcho::ServeArgument) == 0)
+        return RawTcpEcho::serve();
+    const QByteArray part = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (!part.isEmpty() && part != "small" && part != "large")
+        qFatal("usage: bench_e2e [small|large]");
+
     // Settings and storage of its own, never the user's.
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
@@ -185,10 +186,14 @@ int main(int argc, char **argv)
 
     Measurement measurement(aliceClient->probe(), bob, {aliceClient->processId(), bobClient->processId()},
                             [&] { return aliceClient->diagnostics() + bobClient->diagnostics(); });
-    roundTrips(measurement, 1, 2000);
-    roundTrips(measurement, 4, 1000);
-    roundTrips(measurement, 16, 500);
-    largeRecords(measurement, 1, 100);
-    largeRecords(measurement, 16, 10);
+    if (part != "large") {
+        roundTrips(measurement, 1, 2000);
+        roundTrips(measurement, 4, 1000);
+        roundTrips(measurement, 16, 500);
+    }
+    if (part != "small") {
+        largeRecords(measurement, 1, 100);
+        largeRecords(measurement, 16, 10);
+    }
     return 0;
 }

@@ -47,13 +47,20 @@ void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
     const qint64 bytes = InputListBudget::sizeOf(cmd);
     {
         QMutexLocker lock(&m_inputMutex);
+        for (auto waiter = m_inputWaiters.constFind(id); waiter != m_inputWaiters.cend() && waiter.key() == id;
+             ++waiter) {
+            BlockedWaiter *const blocked = waiter.value();
+            if (!blocked->served) {
+                blocked->record = cmd;
+                blocked->served = true;
+                blocked->handedOver.wakeOne();
+                return;
+            }
+        }
         dropExpiredLocked(m_input, &m_inputBudget);
         makeRoomLocked(owner, bytes);
         m_input.append(StoredRecord{cmd, id, Clock::now(), owner, bytes});
         m_inputBudget.add(owner, bytes);
-        for (auto waiter = m_inputWaiters.constFind(id); waiter != m_inputWaiters.cend() && waiter.key() == id;
-             ++waiter)
-            waiter.value()->wakeAll();
     }
     emit signalInputCommandReceived(id, cmd.gv(kCommandKey));
 }
@@ -166,14 +173,12 @@ KvrConfig IOCommandsTower::waitBlocking(const QString &id, const QDeadlineTimer 
     KvrConfig record = takeInputLocked(id, &found);
     if (found || deadline.hasExpired())
         return record;
-    QWaitCondition arrived;
-    m_inputWaiters.insert(id, &arrived);
-    do {
-        arrived.wait(&m_inputMutex, deadline);
-        record = takeInputLocked(id, &found);
-    } while (!found && !deadline.hasExpired());
-    m_inputWaiters.remove(id, &arrived);
-    return record;
+    BlockedWaiter waiter;
+    m_inputWaiters.insert(id, &waiter);
+    while (!waiter.served && !deadline.hasExpired())
+        waiter.handedOver.wait(&m_inputMutex, deadline);
+    m_inputWaiters.remove(id, &waiter);
+    return waiter.record;
 }
 
 KvrConfig IOCommandsTower::waitKeepingEvents(const QString &id, const QDeadlineTimer &deadline)

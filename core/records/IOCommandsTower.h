@@ -25,6 +25,11 @@
 // holds both, and signals are emitted after unlocking, so a directly
 // connected receiver may take the record at once.
 //
+// A record that a thread is blocked waiting for (waitInputCommand on a thread
+// without a running event loop) is handed to that thread by the put itself:
+// it never enters the list and is not announced, since nobody else could take
+// it any more, and announcing it would wake a handler for nothing.
+//
 // A record nobody takes (a reply that came after its asker gave up, a record
 // no plug-in claims) would otherwise stay for the life of the process: each
 // put first drops the records of its list that are older than maxRecordAge.
@@ -49,7 +54,8 @@ public:
     // takeInputCommand that waits up to timeoutMs for the record to arrive and
     // returns as soon as it is put. On a thread whose event loop is running,
     // the thread's events keep being delivered meanwhile (and may re-enter the
-    // caller); other threads simply block. An empty record on time-out.
+    // caller); other threads simply block, and take the record straight from
+    // its put. An empty record on time-out.
     KvrConfig waitInputCommand(const QString &id, int timeoutMs);
 
     std::chrono::milliseconds maxRecordAge() const;
@@ -96,8 +102,15 @@ private:
     QList<StoredRecord> m_output;
     mutable QMutex m_inputMutex;
     QMutex m_outputMutex;
-    // The blocked waiters by the "ID" each waits for: a put wakes only those
-    // that wait for its record, not every waiting thread.
-    QMultiHash<QString, QWaitCondition *> m_inputWaiters;
+    // A thread blocked in waitBlocking, and the record a put handed to it.
+    struct BlockedWaiter
+    {
+        QWaitCondition handedOver;
+        KvrConfig record;
+        bool served = false;
+    };
+    // The blocked waiters by the "ID" each waits for: a put serves one of
+    // those that wait for its record and wakes no other thread.
+    QMultiHash<QString, BlockedWaiter *> m_inputWaiters;
     std::atomic<std::chrono::milliseconds::rep> m_maxRecordAgeMs{DefaultMaxRecordAge.count()};
 };

@@ -5,6 +5,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <utility>
 
 using Entries = QVector<std::pair<QString, QByteArray>>;
@@ -65,6 +67,8 @@ class tst_KvrConfig : public QObject
 private slots:
     void binaryRoundTrip_data();
     void binaryRoundTrip();
+    void binaryPieces_data();
+    void binaryPieces();
     void everyPrefixIsRejected();
     void damagedFormIsRejected_data();
     void damagedFormIsRejected();
@@ -115,6 +119,46 @@ void tst_KvrConfig::binaryRoundTrip()
     QCOMPARE(read.SerializeConfigBinary(), bytes);
     for (const auto &[key, value] : entries) // look-up by name, not only by position
         QCOMPARE(read.GetValue(key), value);
+}
+
+void tst_KvrConfig::binaryPieces_data()
+{
+    QTest::addColumn<Entries>("entries");
+    QTest::addColumn<int>("expectedPieces");
+
+    const QByteArray large(100, 'L');
+    const QByteArray small(99, 's');
+    QTest::newRow("no value large enough") << Entries{{QStringLiteral("a"), small}, {QStringLiteral("b"), "1"}} << 1;
+    QTest::newRow("large value last") << Entries{{QStringLiteral("a"), small}, {QStringLiteral("b"), large}} << 2;
+    QTest::newRow("large value in the middle")
+        << Entries{{QStringLiteral("a"), "1"}, {QStringLiteral("b"), large}, {QStringLiteral("c"), small}} << 3;
+    QTest::newRow("large values side by side")
+        << Entries{{QStringLiteral("a"), large}, {QStringLiteral("b"), large}} << 4;
+    QTest::newRow("empty record") << Entries{} << 1;
+}
+
+void tst_KvrConfig::binaryPieces()
+{
+    QFETCH(Entries, entries);
+    QFETCH(int, expectedPieces);
+    const KvrConfig record = recordOf(entries);
+
+    const QVector<QByteArray> pieces = record.SerializeConfigBinaryPieces(100);
+    QCOMPARE(pieces.size(), expectedPieces);
+    QByteArray joined;
+    for (const QByteArray &piece : pieces) {
+        QVERIFY(!piece.isEmpty());
+        joined += piece;
+    }
+    QCOMPARE(joined, record.SerializeConfigBinary());
+    // Large values travel as the record holds them, not as copies.
+    for (int i = 0; i < record.size(); ++i) {
+        if (record.GetValue(i).size() < 100)
+            continue;
+        const char *const data = record.GetValue(i).constData();
+        QVERIFY(std::any_of(pieces.cbegin(), pieces.cend(),
+                            [data](const QByteArray &piece) { return piece.constData() == data; }));
+    }
 }
 
 void tst_KvrConfig::everyPrefixIsRejected()

@@ -268,6 +268,7 @@ private slots:
 
     void roundTrip_data();
     void roundTrip();
+    void recordsPushedFromFourThreadsArriveWholeAndOnce_data();
     void recordsPushedFromFourThreadsArriveWholeAndOnce();
     void recordsOfOneIdAreTakenInArrivalOrder();
     void getCommandWaitsForItsRecord_data();
@@ -357,8 +358,21 @@ void tst_TcpConnection::roundTrip()
     QVERIFY(receiver->getCommand(record.GetID(), 0).isEmpty());
 }
 
+void tst_TcpConnection::recordsPushedFromFourThreadsArriveWholeAndOnce_data()
+{
+    QTest::addColumn<int>("perThread");
+    QTest::addColumn<int>("payloadBytes");
+
+    QTest::newRow("small records") << 250 << 0;
+    // Sealed and written in parts, each pusher's parts between the others'.
+    QTest::newRow("large records") << 6 << 700 * 1024 + 3;
+}
+
 void tst_TcpConnection::recordsPushedFromFourThreadsArriveWholeAndOnce()
 {
+    QFETCH(int, perThread);
+    QFETCH(int, payloadBytes);
+
     ServerThread<Acceptor> acceptor(m_keys);
     TcpConnection connector;
     QVERIFY(connector.connectToHost(QStringLiteral("localhost"), acceptor.port(), m_keys.publicKey));
@@ -367,13 +381,16 @@ void tst_TcpConnection::recordsPushedFromFourThreadsArriveWholeAndOnce()
     QVERIFY(accepted);
 
     constexpr int kThreads = 4;
-    constexpr int kPerThread = 250;
+    const int kPerThread = perThread;
     std::vector<std::vector<KvrConfig>> sent(kThreads);
     std::vector<std::thread> pushers;
     std::atomic<int> refused{0};
     for (int t = 0; t < kThreads; ++t) {
         for (int i = 0; i < kPerThread; ++i) {
-            KvrConfig record = makeRecord(QStringLiteral("test:::bulk"), QByteArray::number(t * kPerThread + i));
+            const QByteArray number = QByteArray::number(t * kPerThread + i) + ' ';
+            const QByteArray payload =
+                payloadBytes > 0 ? number.repeated(payloadBytes / number.size() + 1).left(payloadBytes) : number;
+            KvrConfig record = makeRecord(QStringLiteral("test:::bulk"), payload);
             record.SetValue(QStringLiteral("thread"), t);
             sent[std::size_t(t)].push_back(record);
         }

@@ -21,19 +21,26 @@ VirtualFile::VirtualFile(WFtpMain &main, QObject *parent) : QObject(parent), m_m
 
 bool VirtualFile::open(const QString &virtualPath, Mode mode)
 {
+    return takeOpen(sendOpen(virtualPath, mode));
+}
+
+VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode)
+{
+    Pending opening;
     IWHost *const host = m_main.host();
     if (!host)
-        return false;
+        return opening;
     const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
     m_owner = parts.gv(QStringLiteral("owner"));
     m_localFile.reset();
     if (m_owner.isEmpty())
-        return false;
+        return opening;
 
     if (m_owner == m_main.userName()) {
+        opening.local = true;
         const QString local = m_main.engine()->translateToLocal(virtualPath);
         if (local.isEmpty())
-            return false;
+            return opening;
         auto file = QSharedPointer<QFile>::create(local);
         QIODevice::OpenMode openMode = QIODevice::ReadWrite;
         // A download never creates its source, and a read-only file can still be read.
@@ -42,17 +49,18 @@ bool VirtualFile::open(const QString &virtualPath, Mode mode)
         else if (mode == Mode::Write)
             openMode = QIODevice::WriteOnly | QIODevice::Truncate;
         if (openMode == QIODevice::ReadOnly && !file->exists())
-            return false;
+            return opening;
         if (!file->open(openMode))
-            return false;
+            return opening;
         m_localFile = file;
-        return true;
+        opening.localDone = true;
+        return opening;
     }
 
     if (connectionID.isEmpty())
         connectionID = host->openUserConnection(m_owner, parts.gv(QStringLiteral("discType")) != QLatin1String("vls"));
     if (connectionID.isEmpty())
-        return false;
+        return opening;
     KvrConfig record = request(OpenFile);
     record.sv(KeyPath, virtualPath);
     // Peers that know no "mode" open read-write, as before.
@@ -60,7 +68,14 @@ bool VirtualFile::open(const QString &virtualPath, Mode mode)
         record.sv(KeyMode, QStringLiteral("r"));
     else if (mode == Mode::Write)
         record.sv(KeyMode, QStringLiteral("w"));
-    const KvrConfig reply = ask(record);
+    return send(record);
+}
+
+bool VirtualFile::takeOpen(const Pending &opening)
+{
+    if (opening.local)
+        return opening.localDone;
+    const KvrConfig reply = take(opening);
     const QString fileId = reply.gv(KeyFileId);
     if (!reply.checkResult() || fileId.isEmpty())
         return false;
@@ -70,38 +85,82 @@ bool VirtualFile::open(const QString &virtualPath, Mode mode)
 
 bool VirtualFile::close()
 {
+    return takeClose(sendClose());
+}
+
+VirtualFile::Pending VirtualFile::sendClose()
+{
     if (isLocal()) {
         m_localFile->close();
         m_localFile.reset();
-        return true;
+        Pending closed;
+        closed.local = closed.localDone = true;
+        return closed;
     }
     if (m_fileId.isEmpty())
-        return false;
-    return ask(request(CloseFile)).checkResult();
+        return Pending();
+    return send(request(CloseFile));
+}
+
+bool VirtualFile::takeClose(const Pending &close)
+{
+    return close.local ? close.localDone : take(close).checkResult();
 }
 
 QByteArray VirtualFile::read(qint64 from, qint64 count)
 {
-    if (from < 0 || count <= 0)
-        return QByteArray();
-    if (isLocal()) {
-        if (!m_localFile->seek(from))
-            return QByteArray();
-        return m_localFile->read(count);
-    }
-    if (m_fileId.isEmpty())
-        return QByteArray();
+    return takeRead(sendRead(from, count));
+}
+
+VirtualFile::Pending VirtualFile::sendRead(qint64 from, qint64 count)
+{
+    Pending read;
+    read.from = from;
+    read.count = count;
+    read.local = isLocal();
+    if (from < 0 || count <= 0 || read.local || m_fileId.isEmpty())
+        return read;
     KvrConfig record = request(ReadFile);
     record.SetValue(KeyFrom, decimal(from));
     record.SetValue(KeyCount, decimal(count));
-    const KvrConfig reply = ask(record);
+    const Pending sent = send(record);
+    read.record = sent.record;
+    return read;
+}
+
+QByteArray VirtualFile::takeRead(const Pending &read, bool *answered)
+{
+    if (answered)
+        *answered = false;
+    if (read.from < 0 || read.count <= 0)
+        return QByteArray();
+    if (read.local) {
+        if (!isLocal())
+            return QByteArray();
+        if (!m_localFile->seek(read.from))
+            return QByteArray();
+        if (answered)
+            *answered = true;
+        return m_localFile->read(read.count);
+    }
+    if (read.record.isEmpty())
+        return QByteArray();
+    const KvrConfig reply = take(read);
     if (!reply.checkResult() || !reply.CheckKeyExist(KeyData))
         return QByteArray();
     QByteArray data = reply.GetValue(KeyData);
     // More than asked for is not this file's bytes.
-    if (data.size() > count)
+    if (data.size() > read.count)
         return QByteArray();
+    if (answered)
+        *answered = true;
     return data;
+}
+
+void VirtualFile::abandon(const Pending &request)
+{
+    if (!request.record.isEmpty())
+        WFtpCommands(m_main).abandonReply(request.record);
 }
 
 bool VirtualFile::write(const QByteArray &data, qint64 from)
@@ -154,5 +213,18 @@ KvrConfig VirtualFile::request(const QString &command) const
 
 KvrConfig VirtualFile::ask(const KvrConfig &record)
 {
-    return WFtpCommands(m_main).ask(record, m_owner, false, connectionID);
+    return take(send(record));
+}
+
+VirtualFile::Pending VirtualFile::send(const KvrConfig &record)
+{
+    Pending sent;
+    if (WFtpCommands(m_main).send(record, m_owner, false, connectionID))
+        sent.record = record;
+    return sent;
+}
+
+KvrConfig VirtualFile::take(const Pending &request)
+{
+    return request.record.isEmpty() ? KvrConfig() : WFtpCommands(m_main).awaitReply(request.record, m_owner);
 }

@@ -39,9 +39,33 @@ public:
     qint64 size();
     bool isOpen();
 
+    // A request sent ahead of its answer, so that several are on their way
+    // at once (reads carry their offset, so their order does not matter).
+    struct Pending
+    {
+        KvrConfig record; // as sent; empty when nothing went out
+        bool local = false; // on the own disc: nothing is sent
+        bool localDone = false; // an own disc's open or close, carried out at once
+        qint64 from = 0;
+        qint64 count = 0;
+    };
+    Pending sendOpen(const QString &virtualPath, Mode mode = Mode::ReadWrite);
+    bool takeOpen(const Pending &opening);
+    Pending sendRead(qint64 from, qint64 count);
+    // The answer to a read sent ahead: answered is false when none came or
+    // it was refused; data shorter than asked for ends at the file's end, or
+    // the owner no longer holds the file open (then it is empty).
+    QByteArray takeRead(const Pending &read, bool *answered = nullptr);
+    Pending sendClose();
+    bool takeClose(const Pending &close);
+    // Nobody will take its answer.
+    void abandon(const Pending &request);
+
 private:
     KvrConfig request(const QString &command) const;
     KvrConfig ask(const KvrConfig &record);
+    Pending send(const KvrConfig &record);
+    KvrConfig take(const Pending &request);
     bool isLocal() const { return !m_localFile.isNull(); }
 
     WFtpMain &m_main;

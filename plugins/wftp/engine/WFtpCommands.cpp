@@ -31,21 +31,44 @@ KvrConfig WFtpCommands::newRecord(const QString &command)
 KvrConfig WFtpCommands::ask(const KvrConfig &record, const QString &owner, bool serverConnection,
                             const QString &connectionId)
 {
+    return send(record, owner, serverConnection, connectionId) ? awaitReply(record, owner) : KvrConfig();
+}
+
+bool WFtpCommands::send(const KvrConfig &record, const QString &owner, bool serverConnection,
+                        const QString &connectionId)
+{
     IWHost *const host = m_main.host();
     if (!host || owner.isEmpty())
+        return false;
+    host->sendCommand(record, owner, serverConnection, connectionId);
+    return true;
+}
+
+KvrConfig WFtpCommands::awaitReply(const KvrConfig &record, const QString &owner)
+{
+    IWHost *const host = m_main.host();
+    if (!host)
         return KvrConfig();
     const QString id = record.GetID();
-    host->sendCommand(record, owner, serverConnection, connectionId);
     const KvrConfig reply = host->waitInputCommand(id, WFtpMain::RequestTimeoutMs);
     if (reply.isEmpty()) {
-        m_main.abandonReply(id);
-        // One that came between the time-out and the line above.
-        host->takeInputCommand(id);
+        abandonReply(record);
         return KvrConfig();
     }
     if (reply.gv(KeyCommand) != record.gv(KeyCommand) + ReplySuffix || reply.gv(KeySender) != owner)
         return KvrConfig();
     return reply;
+}
+
+void WFtpCommands::abandonReply(const KvrConfig &record)
+{
+    IWHost *const host = m_main.host();
+    if (!host)
+        return;
+    const QString id = record.GetID();
+    m_main.abandonReply(id);
+    // One that came before it was marked.
+    host->takeInputCommand(id);
 }
 
 bool WFtpCommands::route(const QString &virtualPath, QString &owner, bool &serverConnection) const
@@ -76,7 +99,7 @@ void WFtpCommands::getSharedFolders(const QString &user)
     host->sendCommand(record, user, false, QString());
 }
 
-WDataStructure WFtpCommands::listDirectory(const QString &virtualPath)
+WDataStructure WFtpCommands::listDirectory(const QString &virtualPath, bool withThumbnails)
 {
     QString owner;
     bool server = false;
@@ -85,7 +108,7 @@ WDataStructure WFtpCommands::listDirectory(const QString &virtualPath)
     KvrConfig record = newRecord(ListDirectory);
     record.sv(KeyUser, m_main.userName());
     record.sv(KeyPath, virtualPath);
-    record.sv(KeyGetThumbnails, QStringLiteral("true"));
+    record.sv(KeyGetThumbnails, withThumbnails ? QStringLiteral("true") : QStringLiteral("false"));
     const KvrConfig reply = ask(record, owner, server);
     WDataStructure listing;
     if (!reply.checkResult() || !listing.DeserializeStructure(reply.gv(KeyList)))

@@ -23,7 +23,8 @@ public:
 
     // Requests (false or an empty listing on refusal, time-out or a forged reply).
     void getSharedFolders(const QString &user);
-    WDataStructure listDirectory(const QString &virtualPath);
+    // A transfer needs no thumbnails: the owner then makes and pushes none.
+    WDataStructure listDirectory(const QString &virtualPath, bool withThumbnails = true);
     bool createDirectory(const QString &virtualPath, const QString &folderName);
     bool renameFile(const QString &oldName, const QString &newName);
     bool deleteFiles(const QStringList &files);
@@ -42,6 +43,14 @@ public:
     // time or it is not the answer to this request from that owner.
     KvrConfig ask(const KvrConfig &record, const QString &owner, bool serverConnection,
                   const QString &connectionId = QString());
+    // ask in two halves, so several requests can be on their way at once:
+    // send returns at once (false when there is nobody to send to), and
+    // awaitReply waits for the answer as ask does. A reply nobody will wait
+    // for is abandoned: it is dropped when it comes.
+    bool send(const KvrConfig &record, const QString &owner, bool serverConnection,
+              const QString &connectionId = QString());
+    KvrConfig awaitReply(const KvrConfig &record, const QString &owner);
+    void abandonReply(const KvrConfig &record);
 
     // A listing row name that stays inside its folder.
     static bool isSafeRowName(const QString &name);

@@ -14,6 +14,8 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <deque>
+
 namespace {
 
 constexpr int SlotPollMs = 10;
@@ -262,6 +264,9 @@ void TransferWorker::run()
             key = next.key();
         }
     }
+    dropPrefetch();
+    settleClose();
+    m_commits.waitForAll();
     if (!m_connectionID.isEmpty() && m_main.host())
         m_main.host()->closeConnection(m_connectionID);
     if (m_slots)
@@ -287,14 +292,20 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
     // An empty folder lists as empty as a failed request does.
     withLink(road, key, [&] {
         listing = discIsOwn(key) ? m_main.engine()->listDirectory(key, m_main.userName(), false)
-                                 : WFtpCommands(m_main).listDirectory(key);
+                                 : WFtpCommands(m_main).listDirectory(key, false);
         return !listing.getChildren().isEmpty();
     });
     for (const auto &row : listing.getChildren()) {
         const QString rowName = row->gv(QStringLiteral("Name"));
         if (!WFtpCommands::isSafeRowName(rowName))
             continue;
-        m_items.insert(key + QLatin1Char('/') + rowName, row->gv(QStringLiteral("Extension")) != QLatin1String("directory"));
+        const QString child = key + QLatin1Char('/') + rowName;
+        const bool isFile = row->gv(QStringLiteral("Extension")) != QLatin1String("directory");
+        m_items.insert(child, isFile);
+        bool sized = false;
+        const qint64 size = row->gv(QStringLiteral("Size")).toLongLong(&sized);
+        if (isFile && sized && size >= 0)
+            m_listedSizes.insert(child, size);
     }
     return QDir().mkpath(m_targetPath + name);
 }
@@ -305,63 +316,194 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     if (m_currentName.isEmpty())
         return Outcome::Failed;
     const QString target = m_targetPath + m_currentName;
-    VirtualFile remote(m_main);
-    if (!withLink(remote, key, [&] { return remote.open(key, VirtualFile::Mode::Read); }))
+    std::unique_ptr<VirtualFile> remote = takePrefetched(key);
+    // One sent ahead may have met a lost link: asked again as usual.
+    if (!remote) {
+        remote = std::make_unique<VirtualFile>(m_main);
+        if (!withLink(*remote, key, [&] { return remote->open(key, VirtualFile::Mode::Read); }))
+            remote.reset();
+    }
+    settleClose();
+    if (!remote)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    prefetchOpenAfter(key);
     if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
-        remote.close();
+        closeLater(std::move(remote));
         return Outcome::Skipped;
     }
-    const qint64 total = remote.size();
-    QSaveFile local(target);
+    qint64 expected = m_listedSizes.value(key, -1);
+    if (expected < 0)
+        expected = remote->size();
+    auto local = std::make_unique<QSaveFile>(target);
     // The temporary file lies beside the target; a symbolic link there is
     // replaced, not followed.
-    local.setDirectWriteFallback(false);
-    if (total < 0 || !QDir().mkpath(parentOf(target)) || !local.open(QIODevice::WriteOnly)) {
-        remote.close();
-        return Outcome::Failed;
+    local->setDirectWriteFallback(false);
+    const Outcome outcome = expected >= 0 ? receive(*remote, key, *local, expected, item) : Outcome::Failed;
+    closeLater(std::move(remote));
+    if (outcome != Outcome::Done) {
+        local->cancelWriting();
+        return outcome;
     }
+    m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
+    return Outcome::Saving;
+}
+
+TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, QSaveFile &local,
+                                                qint64 expected, int item)
+{
+    // Reads carry their offset, so several are on their way while one is
+    // written. The last asks for a byte past the expected end: its short
+    // answer shows the end, a full one that the file grew.
+    std::deque<VirtualFile::Pending> flight;
+    const auto dropFlight = [&] {
+        for (const VirtualFile::Pending &read : flight)
+            remote.abandon(read);
+        flight.clear();
+    };
     qint64 done = 0;
-    qint64 chunk = FirstChunk;
+    qint64 asked = 0;
     int attempts = 0;
+    bool quick = true;
     QElapsedTimer cycle;
     cycle.start();
-    while (done < total) {
-        if (!passPause()) {
-            local.cancelWriting();
-            remote.close();
+    for (;;) {
+        if (m_state == State::Stopped) {
+            dropFlight();
             return Outcome::Stopped;
         }
-        const QByteArray data = remote.read(done, qMin(chunk, total - done));
-        if (data.isEmpty()) {
-            // A lost link or a file closed while idle: ask again from the same byte.
-            chunk = FirstChunk;
-            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
-                local.cancelWriting();
-                remote.close();
-                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-            }
-            if (!ensureLink(remote, key))
+        // A pause first takes what is on its way.
+        if (flight.empty() && !passPause())
+            return Outcome::Stopped;
+        while (m_state == State::Running && int(flight.size()) < ReadsInFlight && asked <= expected) {
+            const qint64 count = asked + m_chunk >= expected ? expected - asked + 1 : m_chunk;
+            flight.push_back(remote.sendRead(asked, count));
+            asked += count;
+            if (quick)
+                growChunk();
+        }
+        // Made ready while the first reads are on their way.
+        if (!local.isOpen() && !(QDir().mkpath(parentOf(local.fileName())) && local.open(QIODevice::WriteOnly))) {
+            dropFlight();
+            return Outcome::Failed;
+        }
+        if (flight.empty()) {
+            if (m_state != State::Running)
                 continue;
-            if (!remote.isOpen())
+            // Longer than expected: its new size bounds the reads again.
+            expected = qMax(remote.size(), done);
+            continue;
+        }
+        const VirtualFile::Pending read = flight.front();
+        flight.pop_front();
+        bool answered = false;
+        const QByteArray data = remote.takeRead(read, &answered);
+        // Nothing at all: the end, unless the owner no longer holds the file.
+        if (!answered || (data.isEmpty() && !remote.isOpen())) {
+            // A lost link or a file closed while idle: ask again from the same byte.
+            dropFlight();
+            asked = done;
+            m_chunk = FirstChunk;
+            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0))
+                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+            if (ensureLink(remote, key) && !remote.isOpen())
                 remote.open(key, VirtualFile::Mode::Read);
             cycle.restart();
             continue;
         }
         attempts = 0;
         if (local.write(data) != data.size()) {
-            remote.close();
+            dropFlight();
             return Outcome::Failed;
         }
         done += data.size();
         m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
-        reportChunk(done, total, chunk, elapsed, item);
-        if (elapsed < QuickReadMs && chunk < LargestChunk)
-            chunk += FirstChunk;
+        quick = elapsed < QuickReadMs;
+        if (!quick)
+            shrinkChunk();
+        if (data.size() < read.count) {
+            // Short before the expected end: the owner's file shrank. The
+            // copy is whole only when the file now ends where it stops; one
+            // that shrank below what arrived changed under the copy.
+            if (done < expected && remote.size() != done) {
+                dropFlight();
+                return Outcome::Failed;
+            }
+            reportChunk(done, done, read.count, elapsed, item);
+            dropFlight();
+            return Outcome::Done;
+        }
+        reportChunk(done, expected, read.count, elapsed, item);
     }
-    remote.close();
-    return local.commit() ? Outcome::Done : Outcome::Failed;
+}
+
+void TransferWorker::growChunk()
+{
+    if (m_chunk < LargestChunk)
+        m_chunk = qMin(LargestChunk, m_chunk + qMax(FirstChunk, m_chunk / 4));
+}
+
+void TransferWorker::shrinkChunk()
+{
+    m_chunk = qMax(FirstChunk, m_chunk / 2);
+}
+
+void TransferWorker::prefetchOpenAfter(const QString &key)
+{
+    const auto next = m_items.upperBound(key);
+    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || !linkIsUp())
+        return;
+    m_prefetched = std::make_unique<VirtualFile>(m_main);
+    m_prefetched->connectionID = m_connectionID;
+    m_prefetchedKey = next.key();
+    m_prefetchedOpen = m_prefetched->sendOpen(m_prefetchedKey, VirtualFile::Mode::Read);
+}
+
+bool TransferWorker::isOnTheLink(const VirtualFile &file) const
+{
+    return !file.connectionID.isEmpty() && file.connectionID == m_connectionID && linkIsUp();
+}
+
+std::unique_ptr<VirtualFile> TransferWorker::takePrefetched(const QString &key)
+{
+    if (m_prefetched && (m_prefetchedKey != key || !isOnTheLink(*m_prefetched)))
+        dropPrefetch();
+    if (!m_prefetched)
+        return nullptr;
+    std::unique_ptr<VirtualFile> remote = std::move(m_prefetched);
+    return remote->takeOpen(m_prefetchedOpen) ? std::move(remote) : nullptr;
+}
+
+void TransferWorker::dropPrefetch()
+{
+    if (!m_prefetched)
+        return;
+    std::unique_ptr<VirtualFile> remote = std::move(m_prefetched);
+    // A lost link answers nothing: the owner closes the file when idle.
+    if (!isOnTheLink(*remote))
+        remote->abandon(m_prefetchedOpen);
+    else if (remote->takeOpen(m_prefetchedOpen))
+        closeLater(std::move(remote));
+}
+
+void TransferWorker::closeLater(std::unique_ptr<VirtualFile> remote)
+{
+    settleClose();
+    m_closeRequest = remote->sendClose();
+    m_closing = std::move(remote);
+}
+
+void TransferWorker::settleClose()
+{
+    if (!m_closing)
+        return;
+    // Its answer tells nothing the transfer needs; it is only taken, unless
+    // the link it went on is gone and nothing will come.
+    if (isOnTheLink(*m_closing))
+        m_closing->takeClose(m_closeRequest);
+    else
+        m_closing->abandon(m_closeRequest);
+    m_closing.reset();
 }
 
 bool TransferWorker::expandLocalFolder(const QString &key)
@@ -411,7 +553,6 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     const qint64 total = local.size();
     qint64 done = 0;
-    qint64 chunk = FirstChunk;
     int attempts = 0;
     QElapsedTimer cycle;
     while (done < total) {
@@ -421,15 +562,16 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         }
         QByteArray data;
         if (local.seek(done))
-            data = local.read(qMin(chunk, total - done));
+            data = local.read(qMin(m_chunk, total - done));
         if (data.isEmpty()) {
             // The local file shrank or became unreadable: the copy would be short.
             remote.close();
             return Outcome::Failed;
         }
         cycle.start();
+        const qint64 asked = m_chunk;
         if (!remote.write(data, done)) {
-            chunk = FirstChunk;
+            m_chunk = FirstChunk;
             if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
                 remote.close();
                 return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
@@ -443,9 +585,9 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         done += data.size();
         m_bytesMoved += data.size();
         const qint64 elapsed = cycle.elapsed();
-        reportChunk(done, total, chunk, elapsed, item);
-        if (elapsed < QuickWriteMs && chunk < LargestChunk)
-            chunk += FirstChunk;
+        reportChunk(done, total, asked, elapsed, item);
+        if (elapsed < QuickWriteMs)
+            growChunk();
     }
     remote.close();
     return Outcome::Done;

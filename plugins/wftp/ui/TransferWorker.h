@@ -1,14 +1,20 @@
 #pragma once
 
+#include "FileCommitter.h"
+
+#include <VirtualFile.h>
+
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
+class QSaveFile;
 class TransferSlotQueue;
-class VirtualFile;
 class WFtpMain;
 
 // One transfer's worker: files and folders copied from a shared disc into a
@@ -21,6 +27,12 @@ class WFtpMain;
 // target as it was. After a lost link or a closed remote file the item goes
 // on at the byte where it stopped. Names from a peer's listing never reach
 // outside the chosen folder.
+//
+// Round trips are what a transfer waits for, so a download keeps several
+// reads on their way, takes a file's size from the folder's listing and
+// confirms it by asking past the end, closes each remote file while the next
+// opens, and puts finished files in place on other threads. The chunk size
+// reached carries over to the next file of the run.
 class TransferWorker : public QObject
 {
     Q_OBJECT
@@ -31,7 +43,9 @@ public:
     using OverwriteQuestion = std::function<Answer(const QString &name)>;
 
     static constexpr qint64 FirstChunk = 10536;
-    static constexpr qint64 LargestChunk = 24 * FirstChunk;
+    static constexpr qint64 LargestChunk = 1024 * 1024;
+    // Reads of one download on their way at once.
+    static constexpr int ReadsInFlight = 4;
 
     // items: path -> true for a file, false for a folder (virtual paths for
     // a download, local ones for an upload); basePath is cut from the front
@@ -76,7 +90,8 @@ signals:
 
 private:
     enum class State { Running, Paused, Stopped };
-    enum class Outcome { Done, Skipped, Failed, Stopped };
+    // Saving: received whole; counted once its file is in place.
+    enum class Outcome { Done, Saving, Skipped, Failed, Stopped };
 
     bool takeSlot();
     // Holds while paused, giving the slot back meanwhile; false on stop.
@@ -92,6 +107,25 @@ private:
     bool shouldWrite(bool exists, const QString &name);
 
     Outcome downloadFile(const QString &key, int item);
+    // Reads the open remote file into local, which it opens once the first
+    // reads are on their way; expected is the size the file should have.
+    Outcome receive(VirtualFile &remote, const QString &key, QSaveFile &local, qint64 expected, int item);
+    // The chunk grows while answers come quickly, by a quarter once past the
+    // first steps, so a fast link soon asks for large ones; a slow answer
+    // halves it, so what is on its way stays well within a request's time.
+    void growChunk();
+    void shrinkChunk();
+    // The next item's open goes out while this file is read, when it is a
+    // file on a contact's disc; dropPrefetch closes one that is not used.
+    void prefetchOpenAfter(const QString &key);
+    // Sent on the run's link, which still works: an answer will come.
+    bool isOnTheLink(const VirtualFile &file) const;
+    std::unique_ptr<VirtualFile> takePrefetched(const QString &key);
+    void dropPrefetch();
+    // The remote file is closed while the next request goes out; its answer
+    // is taken by settleClose.
+    void closeLater(std::unique_ptr<VirtualFile> remote);
+    void settleClose();
     bool expandRemoteFolder(const QString &key);
     Outcome uploadFile(const QString &key, int item);
     bool expandLocalFolder(const QString &key);
@@ -118,4 +152,13 @@ private:
     QString m_currentName;
     int m_item = 0;
     QString m_connectionID;
+    // Sizes from the owner's listings, by key: a hint, checked at the end.
+    QHash<QString, qint64> m_listedSizes;
+    qint64 m_chunk = FirstChunk;
+    std::unique_ptr<VirtualFile> m_closing;
+    VirtualFile::Pending m_closeRequest;
+    std::unique_ptr<VirtualFile> m_prefetched;
+    QString m_prefetchedKey;
+    VirtualFile::Pending m_prefetchedOpen;
+    FileCommitter m_commits;
 };

@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
 
 // Long enough that a wait which is not woken by the put hangs the test
@@ -49,6 +52,23 @@ void applyInputStep(IOCommandsTower &tower, const QString &step)
     tower.putInputCommand(record);
 }
 
+// Waits until the thread tid of this process sleeps (its state in /proc is
+// "S"); false when it does not within a generous time.
+bool waitUntilAsleep(pid_t tid)
+{
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired()) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray text = stat.readAll();
+            if (text.mid(text.lastIndexOf(')') + 2, 1) == "S")
+                return true;
+        }
+        QThread::msleep(1);
+    }
+    return false;
+}
+
 InputListBudget::Limits limits(int senderRecords, qint64 senderBytes, int allRecords, qint64 allBytes,
                                int serverRecords)
 {
@@ -85,6 +105,7 @@ private slots:
     void waitEndsWhenRecordArrives_data();
     void waitEndsWhenRecordArrives();
     void waitersOfSeveralRecordsEachGetTheirOwn();
+    void blockedWaiterTakesRecordUnannounced();
     void waitKeepsEventsFlowing_data();
     void waitKeepsEventsFlowing();
 };
@@ -378,6 +399,34 @@ void tst_IOCommandsTower::waitersOfSeveralRecordsEachGetTheirOwn()
     QStringList ofA{taken[0], taken[1]};
     ofA.sort();
     QCOMPARE(ofA, (QStringList{QStringLiteral("a1"), QStringLiteral("a2")}));
+}
+
+void tst_IOCommandsTower::blockedWaiterTakesRecordUnannounced()
+{
+    IOCommandsTower tower;
+    QSignalSpy announced(&tower, &IOCommandsTower::signalInputCommandReceived);
+    std::atomic<pid_t> waiterTid{0};
+    QString taken;
+    std::thread waiter([&] {
+        waiterTid = pid_t(::syscall(SYS_gettid));
+        taken = payloadOf(tower.waitInputCommand(QStringLiteral("wanted"), kWaitForeverMs));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(waiterTid.load() != 0, 20000);
+    // Asleep means blocked in the wait: the thread does nothing else.
+    QVERIFY(waitUntilAsleep(waiterTid));
+
+    // The waiter takes it from the put: it never enters the list, and no
+    // handler is woken for a record nobody else could take.
+    tower.putInputCommand(makeRecord(QStringLiteral("wanted"), QStringLiteral("r")));
+    waiter.join();
+    QCOMPARE(taken, QStringLiteral("r"));
+    QCOMPARE(announced.size(), 0);
+    QVERIFY(!tower.hasInputCommand(QStringLiteral("wanted")));
+
+    // Nobody waits any more: the next one is stored and announced.
+    tower.putInputCommand(makeRecord(QStringLiteral("wanted"), QStringLiteral("late")));
+    QCOMPARE(announced.size(), 1);
+    QCOMPARE(payloadOf(tower.takeInputCommand(QStringLiteral("wanted"))), QStringLiteral("late"));
 }
 
 void tst_IOCommandsTower::waitKeepsEventsFlowing_data()

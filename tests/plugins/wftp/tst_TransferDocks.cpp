@@ -295,7 +295,7 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     QVERIFY(ShareFixture::writeFile(m_net->path("bob/b.bin"), "b"));
     // Slow replies keep the first transfer under way long enough to click.
     TestHost::ReplyFault slow;
-    slow.delayMs = 20;
+    slow.delayMs = 100;
     m_net->alice.addReplyFault(WFtpProtocol::ReadFile, slow);
     auto first = download("a.bin");
     std::mutex mutex;
@@ -533,10 +533,11 @@ void tst_TransferDocks::screenshots()
 
     download("Band rehearsal - take 3.mp3");
     QTRY_VERIFY(statusOf(rowAt(0)).contains("completed"));
-    // The panorama stops at about half way: the reply to its 36th read
-    // comes only after the pictures are taken.
+    // The panorama stops at about half way: the reply to its 20th read
+    // (chunks grow from 10 536 bytes by a quarter) comes only after the
+    // pictures are taken.
     TestHost::ReplyFault held;
-    held.nth = 36;
+    held.nth = 20;
     held.delayMs = 9000;
     m_net->alice.addReplyFault(WFtpProtocol::ReadFile, held);
     download("Lake Bled panorama.tiff");

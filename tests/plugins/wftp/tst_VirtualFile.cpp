@@ -26,6 +26,7 @@ private slots:
     void links_data();
     void links();
     void readsMatchTheSource();
+    void readsSentAhead();
     void sizeBeyondFourGiB();
     void moreDataThanAskedIsAFailure();
     void resumeAfterALostLink();
@@ -167,6 +168,36 @@ void tst_VirtualFile::readsMatchTheSource()
     QCOMPARE(first.GetValue("count"), QByteArray("252864"));
     QVERIFY(file.close());
     QCOMPARE(m_bobPlugin->commandParser().engine()->openedFileCount(), 0);
+}
+
+// Several reads on their way, taken in any order; the answers tell the end
+// of the file from a file the owner no longer holds open.
+void tst_VirtualFile::readsSentAhead()
+{
+    const QByteArray source = pattern(100000);
+    QVERIFY(ShareFixture::writeFile(m_files->docs() + "/f.bin", source));
+    VirtualFile file(m_alicePlugin->controller());
+    QVERIFY(file.open("vls/bob/docs/root/f.bin", VirtualFile::Mode::Read));
+    QList<VirtualFile::Pending> reads;
+    for (qint64 from : {0, 40000, 80000, 100000})
+        reads << file.sendRead(from, 40000);
+    const VirtualFile::Pending dropped = file.sendRead(0, 10);
+    file.abandon(dropped);
+    bool answered = false;
+    QCOMPARE(file.takeRead(reads[3], &answered), QByteArray());
+    QVERIFY(answered);
+    QCOMPARE(file.takeRead(reads[2], &answered), source.mid(80000));
+    QVERIFY(answered);
+    QCOMPARE(file.takeRead(reads[0]), source.left(40000));
+    QCOMPARE(file.takeRead(reads[1]), source.mid(40000, 40000));
+
+    m_bobPlugin->commandParser().engine()->closeAllFiles();
+    QCOMPARE(file.takeRead(file.sendRead(0, 10), &answered), QByteArray());
+    QVERIFY(answered);
+    QVERIFY(!file.isOpen());
+    // The abandoned answer was dropped when it came.
+    m_alice->waitIdle();
+    QVERIFY(m_alice->takeAll(ReadFile + ReplySuffix).isEmpty());
 }
 
 void tst_VirtualFile::sizeBeyondFourGiB()
