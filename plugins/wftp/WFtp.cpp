@@ -1,5 +1,7 @@
 #include "WFtp.h"
 
+#include <WFtpWindows.h>
+
 #include <VirtualFile.h>
 #include <applyPermittedUsers.h>
 #include <uiPermissionWidget.h>
@@ -10,7 +12,9 @@
 #include <TransferListModel.h>
 #include <WivoraAccount.h>
 
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QThread>
 
 using namespace WFtpProtocol;
 
@@ -31,6 +35,7 @@ WFtp::~WFtp()
 {
     // Thumbnail tasks push through this object: let them end first.
     commandParser().engine()->thumbnailScheduler().waitForDone();
+    delete m_windows.load();
 }
 
 QImage WFtp::getPluginIcon()
@@ -44,12 +49,73 @@ bool WFtp::setHostInterface(IWHost *host)
     return true;
 }
 
+WFtpWindows *WFtp::windows()
+{
+    // Widgets need a widget application and its thread.
+    if (!m_windows && qobject_cast<QApplication *>(QCoreApplication::instance())
+        && QThread::currentThread() == QCoreApplication::instance()->thread())
+        m_windows = new WFtpWindows(m_main, m_transfers, m_monitor);
+    return m_windows;
+}
+
+QWidget *WFtp::getSettingsWidget()
+{
+    return windows() ? windows()->settingsPage() : nullptr;
+}
+
+QList<QWidget *> WFtp::getMainPluginWidget()
+{
+    if (!windows() || !windows()->mainPage())
+        return {};
+    return {windows()->mainPage()};
+}
+
+QMap<QDockWidget *, Qt::DockWidgetArea> WFtp::getDockWindows()
+{
+    return windows() ? windows()->makeDocks() : QMap<QDockWidget *, Qt::DockWidgetArea>();
+}
+
+QMap<QString, QWidget *> WFtp::getUserWidget()
+{
+    if (!windows() || !windows()->userPage())
+        return {};
+    return {{QStringLiteral("files"), windows()->userPage()}};
+}
+
+QList<QAction *> WFtp::getContactsContextMenu()
+{
+    return windows() ? windows()->contactsContextMenu() : QList<QAction *>();
+}
+
+QList<QAction *> WFtp::getPluginMenu()
+{
+    return windows() ? windows()->pluginMenu() : QList<QAction *>();
+}
+
+QList<QAction *> WFtp::getQuickMenuActions()
+{
+    return windows() ? windows()->quickMenuActions() : QList<QAction *>();
+}
+
+void WFtp::initPlugin()
+{
+    m_main.init();
+    m_transfers.loadMaxTransfers();
+    // After a reconnect this runs on a pool thread: the page reloads on its own.
+    WFtpWindows *const shown = m_windows;
+    if (shown && shown->mainPage())
+        shown->mainPage()->refresh();
+}
+
 void WFtp::setUser(const QString &user)
 {
+    if (windows() && windows()->userPage()) {
+        windows()->userPage()->setUser(user);
+        return;
+    }
     SharePage &page = m_main.userPage();
     page.setUser(user);
-    for (const QString &disc : m_main.knownDiscs())
-        page.addFriendDisc(disc);
+    page.setFriendDiscs(m_main.knownDiscs());
 }
 
 void WFtp::commandReceived(const QString &id, const QString &command)

@@ -9,6 +9,10 @@
 #include <QMutex>
 #include <QObject>
 
+#include <atomic>
+
+class WFtpWindows;
+
 // The file-sharing plug-in's root object: hands the host's calls to its
 // controller. Contacts' "wftp:::" requests are answered on the link that
 // brought them, the web server's "WebLocal::wftp:::" on the main-server link;
@@ -27,23 +31,19 @@ public:
     QString getPluginName() override { return QStringLiteral("WFtp"); }
     QString getPluginDisplayName() override { return tr("Shared folders"); }
     void initSettingsWidget() override {}
-    QWidget *getSettingsWidget() override { return nullptr; }
-    QList<QWidget *> getMainPluginWidget() override { return {}; }
-    QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override { return {}; }
+    QWidget *getSettingsWidget() override;
+    QList<QWidget *> getMainPluginWidget() override;
+    QMap<QDockWidget *, Qt::DockWidgetArea> getDockWindows() override;
     void receiveCommand(const KvrConfig &) override {}
     bool setHostInterface(IWHost *host) override;
-    void initPlugin() override
-    {
-        m_main.init();
-        m_transfers.loadMaxTransfers();
-    }
+    void initPlugin() override;
     // At logout nothing stays open for the peers of the session that ended.
     void closePlugin() override
     {
         m_transfers.stopAllTransfers();
         m_main.close();
     }
-    QMap<QString, QWidget *> getUserWidget() override { return {}; }
+    QMap<QString, QWidget *> getUserWidget() override;
     void setUser(const QString &user) override;
     void commandReceived(const QString &id, const QString &command) override;
     void signalReceived(const QString &name, const QMap<QString, QVariant> &params) override
@@ -51,12 +51,15 @@ public:
         m_main.onSignalReceived(name, params);
     }
     int getPluginVersion() override { return 1002; }
-    QList<QAction *> getContactsContextMenu() override { return {}; }
-    QList<QAction *> getPluginMenu() override { return {}; }
-    QImage getWindowIcon(QWidget *) override { return {}; }
-    QList<QAction *> getQuickMenuActions() override { return {}; }
+    QList<QAction *> getContactsContextMenu() override;
+    QList<QAction *> getPluginMenu() override;
+    QImage getWindowIcon(QWidget *) override { return getPluginIcon(); }
+    QList<QAction *> getQuickMenuActions() override;
 
     WFtpMain &controller() { return m_main; }
+    // The pages, docks and actions; null in a process without widgets, and
+    // made on the GUI thread only.
+    WFtpWindows *windows();
 
     // What the plug-in's windows do, for tools that drive a running client.
     // {"path", "users" (joined by "|")} -> {"disc"}
@@ -99,4 +102,7 @@ private:
     // Declared after the controller: its workers end before the controller goes.
     TransferManager m_transfers{m_main};
     TransferMonitor m_monitor;
+    // Made on the GUI thread, read by initPlugin on the reconnect thread too;
+    // deleted before the controller the pages show.
+    std::atomic<WFtpWindows *> m_windows{nullptr};
 };

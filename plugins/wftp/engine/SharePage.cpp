@@ -59,6 +59,19 @@ void SharePage::clearFriendDiscs()
     emit friendDiscsChanged();
 }
 
+void SharePage::setFriendDiscs(const QStringList &discPaths)
+{
+    QStringList shown;
+    for (const QString &disc : discPaths) {
+        if (admits(disc) && !shown.contains(disc))
+            shown.append(disc);
+    }
+    if (shown == m_friendDiscs)
+        return;
+    m_friendDiscs = shown;
+    emit friendDiscsChanged();
+}
+
 void SharePage::setFileThumbnail(const QString &folderPath, const QString &name, const QImage &picture)
 {
     // Only the folder listed last keeps its pictures.

@@ -30,6 +30,8 @@ public slots:
     void removeFriendDisc(const QString &discPath);
     void removeUserDiscs(const QString &user);
     void clearFriendDiscs();
+    // Shows these discs, in this order, of those the page is for.
+    void setFriendDiscs(const QStringList &discPaths);
     void setFileThumbnail(const QString &folderPath, const QString &name, const QImage &picture);
 
 signals:

@@ -8,6 +8,7 @@
 #include <WivoraAccount.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtConcurrent>
@@ -109,15 +110,16 @@ void WFtpMain::removeKnownDisc(const QString &path)
 
 void WFtpMain::removeUserDiscs(const QString &user)
 {
-    {
-        QMutexLocker lock(&m_discsMutex);
-        m_knownDiscs.erase(std::remove_if(m_knownDiscs.begin(), m_knownDiscs.end(),
-                                          [&](const QString &known) {
-                                              return ownerOf(known) == user;
-                                          }),
-                           m_knownDiscs.end());
-    }
+    forgetUserDiscs(user);
     emit userDiscsRemoved(user);
+}
+
+void WFtpMain::forgetUserDiscs(const QString &user)
+{
+    QMutexLocker lock(&m_discsMutex);
+    m_knownDiscs.erase(std::remove_if(m_knownDiscs.begin(), m_knownDiscs.end(),
+                                      [&](const QString &known) { return ownerOf(known) == user; }),
+                       m_knownDiscs.end());
 }
 
 void WFtpMain::clearKnownDiscs()
@@ -152,10 +154,30 @@ void WFtpMain::init()
     {
         QMutexLocker lock(&m_maintenanceMutex);
         m_closing = false;
-        if (!m_refresh.isRunning())
-            m_refresh = QtConcurrent::run([this] { refreshContactsFolders(); });
     }
+    startContactsRefresh();
     startMaintenance();
+}
+
+void WFtpMain::startContactsRefresh()
+{
+    QMutexLocker lock(&m_maintenanceMutex);
+    if (!m_closing && !m_refresh.isRunning())
+        m_refresh = QtConcurrent::run([this] { refreshContactsFolders(); });
+}
+
+QStringList WFtpMain::ownDiscsFor(const QString &viewer)
+{
+    const QString me = userName();
+    QStringList discs = m_engine->getSharedDiscs(viewer.isEmpty() ? me : viewer);
+    IWHost *const host = m_host.load();
+    if (!discs.isEmpty() || me.isEmpty() || !host)
+        return discs;
+    const QString path = host->getPluginStoragePath(QStringLiteral("wftp")) + QStringLiteral("/myshareddisc");
+    // A folder that cannot be made is still shared: the listing shows the fault.
+    QDir().mkpath(path);
+    m_engine->addSharedDisc(path, QStringLiteral("My Shared Disc"));
+    return m_engine->getSharedDiscs(me);
 }
 
 void WFtpMain::close()

@@ -69,7 +69,9 @@ public:
     bool addKnownDisc(const QString &path);
     // Removes every known disc whose normalised form equals the path's.
     void removeKnownDisc(const QString &path);
+    // Forgets the user's discs and tells the pages.
     void removeUserDiscs(const QString &user);
+    void forgetUserDiscs(const QString &user);
     void clearKnownDiscs();
 
     // A reply that came too late is dropped on arrival instead of staying in
@@ -86,6 +88,15 @@ public:
     // Asks the selected contacts, or every online one when none is selected,
     // for their discs and tells them which of ours they may see.
     void refreshContactsFolders(int delayMs = 2000);
+    // The same on a pool thread, unless one runs already or the session ended.
+    void startContactsRefresh();
+
+    // The user's own discs a page shows: the discs and folders `viewer` may
+    // see, or every disc when `viewer` is the user or "". When that leaves
+    // nothing, "My Shared Disc" (the plug-in's storage folder "myshareddisc",
+    // made once) is shared first and every disc is shown, so there is always
+    // a place to share from.
+    QStringList ownDiscsFor(const QString &viewer);
 
     // Shares a local folder as a disc with users (every right, no expiry;
     // a user's earlier record is replaced) and tells them. The disc's path.

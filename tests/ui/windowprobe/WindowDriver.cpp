@@ -1,6 +1,7 @@
 #include "WindowDriver.h"
 
 #include "MessagingDriver.h"
+#include "WidgetCommands.h"
 
 #include <IWHost.h>
 
@@ -170,6 +171,8 @@ QString WindowDriver::run(const QString &command, const QString &argument)
         });
         return run(QStringLiteral("action"), QStringLiteral("actionDelete_Contact"));
     }
-    const QString answer = MessagingDriver::run(command, argument);
-    return answer.isEmpty() ? QStringLiteral("unknown command") : answer;
+    QString answer = MessagingDriver::run(command, argument);
+    if (answer.isEmpty())
+        answer = WidgetCommands::run(command, argument);
+    return answer.isNull() ? QStringLiteral("unknown command") : answer;
 }

@@ -22,7 +22,8 @@ class QLocalSocket;
 //   show NAME                  activates NAME's row (the profile view)
 //   profile                    the profile view's full name and avatar checksum
 //   delete NAME                deletes that contact, answering OK
-//   and the chat page's commands of MessagingDriver.h
+//   and the chat page's commands of MessagingDriver.h and the widget
+//   commands of WidgetCommands.h
 class WindowDriver : public QObject
 {
     Q_OBJECT
