@@ -163,6 +163,9 @@ void uiFileBrowser::buildForm()
     const QList<QAbstractItemView *> views{m_tree, m_icons};
     for (QAbstractItemView *view : views) {
         view->setAcceptDrops(true);
+        // Drops land on the viewport; the icon view's static layout had
+        // turned them off there.
+        view->viewport()->setAcceptDrops(true);
         view->setDragEnabled(true);
         view->setDragDropMode(QAbstractItemView::DragDrop);
         view->setDropIndicatorShown(false);

@@ -947,6 +947,9 @@ void tst_FileBrowser::drops()
     ShareFixture::writeFile(f.path("local/one.txt"), "one");
     ShareFixture::writeFile(f.path("local/other/two.txt"), "two");
     f.open(Bobs);
+    // The desktop's drag manager offers drops only to widgets that take them.
+    QVERIFY(f.browser->treeWidget()->viewport()->acceptDrops());
+    QVERIFY(f.browser->findChild<FileListIconView *>()->viewport()->acceptDrops());
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(f.path("local/one.txt")), QUrl::fromLocalFile(f.path("local/gone.txt")),
                   QUrl(QStringLiteral("https://example.org/three.txt")),
