@@ -1,9 +1,10 @@
 #include "uiTransferEntity.h"
 
+#include "ElidedLabel.h"
+
 #include <TransferListModel.h>
 
 #include <QDesktopServices>
-#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -53,12 +54,10 @@ uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfe
     m_icon->setMaximumSize(22, 22);
     m_icon->setScaledContents(true);
 
-    m_status = new QLabel(QStringLiteral("TextLabel"), box);
-    m_status->setObjectName(QStringLiteral("label_2"));
     // A long path gives way to the bar and buttons instead of widening the row.
-    m_status->setMinimumWidth(1);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_status->installEventFilter(this);
+    m_status = new ElidedLabel(box);
+    m_status->setObjectName(QStringLiteral("label_2"));
+    m_status->setFullText(QStringLiteral("TextLabel"));
 
     m_progress = new QProgressBar(box);
     m_progress->setObjectName(QStringLiteral("progressBar"));
@@ -117,11 +116,7 @@ void uiTransferEntity::showState(const QModelIndex &index)
 {
     // Called for every changed row a few times a second: only what differs
     // is touched.
-    const QString text = index.data().toString();
-    if (text != m_statusText) {
-        m_statusText = text;
-        showStatus();
-    }
+    m_status->setFullText(index.data().toString());
     m_progress->setValue(index.data(TransferListModel::PercentRole).toInt());
     const bool download = index.data(TransferListModel::DownloadRole).toBool();
     if (int(download) != m_shownDownload) {
@@ -149,20 +144,6 @@ void uiTransferEntity::askOverwrite(const QString &name, const std::function<voi
     box->setWindowModality(Qt::ApplicationModal);
     connect(box, &QMessageBox::finished, box, [answer](int button) { answer(answerOf(button)); });
     box->show();
-}
-
-bool uiTransferEntity::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_status && event->type() == QEvent::Resize)
-        showStatus();
-    return QWidget::eventFilter(watched, event);
-}
-
-void uiTransferEntity::showStatus()
-{
-    // A long path ends in "..." where the row is narrow; the tip has it whole.
-    m_status->setText(m_status->fontMetrics().elidedText(m_statusText, Qt::ElideMiddle, m_status->width()));
-    m_status->setToolTip(m_statusText);
 }
 
 void uiTransferEntity::showPaused(bool paused)

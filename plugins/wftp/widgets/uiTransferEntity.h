@@ -5,6 +5,7 @@
 #include <QSharedPointer>
 #include <QWidget>
 
+class ElidedLabel;
 class QLabel;
 class QModelIndex;
 class QProgressBar;
@@ -29,9 +30,6 @@ public:
     // the choice (closing the box counts as no). The box goes with the row.
     void askOverwrite(const QString &name, const std::function<void(TransferWorker::Answer)> &answer);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 signals:
     // The user confirmed clearing this transfer.
     void clearRequested();
@@ -44,15 +42,13 @@ private slots:
 
 private:
     void showPaused(bool paused);
-    void showStatus();
 
     const QSharedPointer<TransferWorker> m_transfer;
-    QString m_statusText;
     // -1 until first shown
     int m_shownDownload = -1;
     int m_shownPaused = -1;
     QLabel *m_icon;
-    QLabel *m_status;
+    ElidedLabel *m_status;
     QProgressBar *m_progress;
     QPushButton *m_openFile;
     QPushButton *m_openFolder;

@@ -1,5 +1,7 @@
 #include "uiTransferMonitorEntity.h"
 
+#include "ElidedLabel.h"
+
 #include <TransferMonitor.h>
 
 #include <QGridLayout>
@@ -28,12 +30,11 @@ uiTransferMonitorEntity::uiTransferMonitorEntity(const QString &fileID, QWidget 
     // found on every system.
     QFont small = font();
     small.setPointSize(8);
-    m_amount = new QLabel(QStringLiteral("TextLabel"), box);
+    // A long path gives way to the name instead of widening the row.
+    m_amount = new ElidedLabel(box);
     m_amount->setObjectName(QStringLiteral("label_2"));
     m_amount->setFont(small);
-    // A long path gives way to the name instead of widening the row.
-    m_amount->setMinimumWidth(1);
-    m_amount->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_amount->setFullText(QStringLiteral("TextLabel"));
     auto *caption = new QLabel(tr("Username: "), box);
     caption->setObjectName(QStringLiteral("label_4"));
     caption->setFont(small);
@@ -68,7 +69,6 @@ void uiTransferMonitorEntity::showState(const TransferMonitor &monitor)
     // Reading a file sends it up to the contact; writing brings it down.
     m_icon->setPixmap(QPixmap(entry.lastWasWrite ? QStringLiteral(":/icons/Resources/Download.png")
                                                  : QStringLiteral(":/icons/Resources/upload.png")));
-    m_amount->setText(monitor.text(m_fileID));
-    m_amount->setToolTip(entry.path);
+    m_amount->setFullText(monitor.text(m_fileID));
     m_user->setText(entry.user);
 }

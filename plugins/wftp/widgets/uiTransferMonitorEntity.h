@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+class ElidedLabel;
 class QLabel;
 class TransferMonitor;
 
@@ -23,6 +24,6 @@ public:
 private:
     const QString m_fileID;
     QLabel *m_icon;
-    QLabel *m_amount;
+    ElidedLabel *m_amount;
     QLabel *m_user;
 };

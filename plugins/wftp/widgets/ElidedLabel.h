@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QLabel>
+
+// A one-line label that shortens its text in the middle to the width it is
+// given (long local paths keep their start and their file name) and holds
+// the whole text in its tool tip. It never asks for more width than one
+// character, so a long text cannot widen its row.
+class ElidedLabel : public QLabel
+{
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(QWidget *parent = nullptr);
+
+    void setFullText(const QString &text);
+    QString fullText() const { return m_fullText; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showElided();
+
+    QString m_fullText;
+};
