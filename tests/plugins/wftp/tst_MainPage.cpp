@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMutex>
 #include <QTabWidget>
 #include <QtConcurrent>
 #include <QtTest>
@@ -37,8 +38,21 @@ class SelectingHost : public TestHost
 {
 public:
     using TestHost::TestHost;
-    QStringList getSelectedContacts() override { return selected; }
-    QStringList selected;
+    // Read by the plug-in's maintenance thread too.
+    QStringList getSelectedContacts() override
+    {
+        QMutexLocker lock(&m_selectedMutex);
+        return m_selected;
+    }
+    void select(const QStringList &users)
+    {
+        QMutexLocker lock(&m_selectedMutex);
+        m_selected = users;
+    }
+
+private:
+    QMutex m_selectedMutex;
+    QStringList m_selected;
 };
 // A picture of the widget as a user sees it, in the screenshot folder.
 bool saveScreenshot(QWidget *widget, const QString &name)
@@ -435,7 +449,7 @@ void tst_MainPage::shareFolderForSelectedUsers()
     QCOMPARE(told, QStringLiteral("No user were selected. Please select user from your contacts"));
 
     QTemporaryDir folder;
-    m_alice->selected = QStringList{"bob", "bo"};
+    m_alice->select({"bob", "bo"});
     answerModal<QFileDialog>(this, [&](QFileDialog *dialog) {
         // Typed, as a user would: the dialog may open in a folder that is gone.
         dialog->findChild<QLineEdit *>("fileNameEdit")->setText(folder.path());
