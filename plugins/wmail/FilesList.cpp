@@ -17,15 +17,21 @@ QMimeData *FilesList::mimeData(const QList<QTreeWidgetItem *>) const
     return nullptr;
 }
 
-bool FilesList::dropMimeData(QTreeWidgetItem *, int, const QMimeData *data, Qt::DropAction)
+QStringList FilesList::localFilePaths(const QMimeData *data)
 {
-    if (!data || !data->hasUrls())
-        return true;
     QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
     for (const QUrl &url : data->urls()) {
         if (url.isLocalFile())
             paths << url.toLocalFile();
     }
+    return paths;
+}
+
+bool FilesList::dropMimeData(QTreeWidgetItem *, int, const QMimeData *data, Qt::DropAction)
+{
+    const QStringList paths = localFilePaths(data);
     if (!paths.isEmpty())
         emit signalAddFile(paths);
     return true;

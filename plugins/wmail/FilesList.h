@@ -11,6 +11,10 @@ class FilesList : public QTreeWidget
 public:
     explicit FilesList(QWidget *parent = nullptr);
 
+    // The local files among dropped URLs, in their order (the photo list
+    // takes drops the same way).
+    static QStringList localFilePaths(const QMimeData *data);
+
 signals:
     void signalAddFile(const QStringList &paths);
 

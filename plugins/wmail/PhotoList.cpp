@@ -1,7 +1,6 @@
 #include "PhotoList.h"
 
-#include <QMimeData>
-#include <QUrl>
+#include "FilesList.h"
 
 PhotoList::PhotoList(QWidget *parent) : QListWidget(parent)
 {
@@ -19,13 +18,7 @@ QMimeData *PhotoList::mimeData(const QList<QListWidgetItem *>) const
 
 bool PhotoList::dropMimeData(int, const QMimeData *data, Qt::DropAction)
 {
-    if (!data || !data->hasUrls())
-        return true;
-    QStringList paths;
-    for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    }
+    const QStringList paths = FilesList::localFilePaths(data);
     if (!paths.isEmpty())
         emit signalAddFile(paths);
     return true;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QRegularExpression>
 
 // Controls of the sharing forms, named as the forms name them. Headings are
 // bold, and every text that may carry a user's name is shown as plain text,
@@ -28,10 +29,13 @@ inline QLabel *heading(const QString &objectName, const QString &text, int point
     return heading;
 }
 
-// An explanation written with line breaks as "<br/>".
+// An explanation written with line breaks as "<br/>". The label wraps its
+// lines itself, so a break inside a sentence (left from a fixed-width form)
+// becomes a space; breaks after a sentence stay.
 inline QLabel *richText(const QString &objectName, const QString &text, QWidget *parent)
 {
-    QLabel *label = FormControls::label(objectName, text, parent);
+    static const QRegularExpression breakInSentence(QStringLiteral("(?<![.!?:])<br/>"));
+    QLabel *label = FormControls::label(objectName, QString(text).replace(breakInSentence, QStringLiteral(" ")), parent);
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);
     return label;

@@ -56,9 +56,10 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
     grid->addWidget(m_path, 2, 1);
     grid->addWidget(browse, 2, 2);
     grid->addWidget(FormControls::label(QStringLiteral("label_3"), tr("Currently you want to share folder"), this), 3,
-                    0);
-    grid->addWidget(m_current, 3, 1, 1, 2);
-    grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding), 4, 0);
+                    0, 1, 3);
+    // Below its caption, the path has the page's whole width.
+    grid->addWidget(m_current, 4, 0, 1, 3, Qt::AlignTop);
+    grid->setRowStretch(4, 1);
     grid->addWidget(FormControls::heading(QStringLiteral("label_5"), tr("Enter your folder name"), 9, this), 5, 0, 1,
                     3);
     grid->addWidget(FormControls::richText(QStringLiteral("label_6"),

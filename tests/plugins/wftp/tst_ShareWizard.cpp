@@ -131,7 +131,9 @@ void tst_ShareWizard::browse()
         shownAt = dialog->directory().path();
         if (!pick)
             return dialog->reject();
-        dialog->selectFile(photos);
+        // Opened, not selected: a selection waits for the dialog's model,
+        // which lists folders on a thread of its own.
+        dialog->setDirectory(photos);
         QMetaObject::invokeMethod(dialog, "accept");
     });
     page.findChild<QPushButton *>("pushButton")->click();

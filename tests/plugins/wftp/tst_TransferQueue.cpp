@@ -12,6 +12,36 @@
 #include <atomic>
 #include <thread>
 
+namespace {
+
+// When each followed transfer first moved and when it ended, in the order
+// its worker saw them.
+class EventLog
+{
+public:
+    void follow(const QSharedPointer<TransferWorker> &transfer, const QString &name)
+    {
+        QObject::connect(transfer.data(), &TransferWorker::progress, transfer.data(),
+                         [this, name](const QString &, int percent) {
+                             std::lock_guard<std::mutex> lock(m_mutex);
+                             if (percent == 100 || !m_events.contains("start " + name))
+                                 m_events << (percent == 100 ? "end " : "start ") + name;
+                         },
+                         Qt::DirectConnection);
+    }
+    QStringList events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_events;
+};
+
+} // namespace
+
 class tst_TransferQueue : public QObject
 {
     Q_OBJECT
@@ -196,21 +226,13 @@ void tst_TransferQueue::oneAtATimeInOrder()
     for (int i = 0; i < 3; ++i)
         QVERIFY(ShareFixture::writeFile(net.path("bob/f%1.bin").arg(i), TransferFixture::pattern(2 * 1024 * 1024, i)));
     TransferManager manager(net.main());
-    std::mutex mutex;
-    QStringList events;
-    for (int i = 0; i < 3; ++i) {
-        const QString name = QString("f%1.bin").arg(i);
-        auto transfer = manager.addTransfer({{"vls/bob/docs/root/" + name, true}}, net.path("local"),
-                                            "vls/bob/docs/root");
-        connect(transfer.data(), &TransferWorker::progress, transfer.data(),
-                [&, name](const QString &, int percent) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    if (percent == 100 || !events.contains("start " + name))
-                        events << (percent == 100 ? "end " : "start ") + name;
-                },
-                Qt::DirectConnection);
-    }
+    EventLog log;
+    for (int i = 0; i < 3; ++i)
+        log.follow(manager.addTransfer({{QString("vls/bob/docs/root/f%1.bin").arg(i), true}}, net.path("local"),
+                                       "vls/bob/docs/root"),
+                   QString("f%1.bin").arg(i));
     QVERIFY(manager.waitForDone(60000));
+    const QStringList events = log.events();
     QCOMPARE(events, (QStringList{"start f0.bin", "end f0.bin", "start f1.bin", "end f1.bin", "start f2.bin",
                                   "end f2.bin"}));
     for (int i = 0; i < 3; ++i)
@@ -231,21 +253,13 @@ void tst_TransferQueue::maximumTwoMovesTwoAtOnce()
     net.alice.addReplyFault(WFtpProtocol::ReadFile, slow);
     TransferManager manager(net.main());
     manager.setMaxTransfers(2);
-    std::mutex mutex;
-    QStringList events;
-    for (int i = 0; i < 3; ++i) {
-        const QString name = QString("f%1.bin").arg(i);
-        auto transfer = manager.addTransfer({{"vls/bob/docs/root/" + name, true}}, net.path("local"),
-                                            "vls/bob/docs/root");
-        connect(transfer.data(), &TransferWorker::progress, transfer.data(),
-                [&, name](const QString &, int percent) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    if (percent == 100 || !events.contains("start " + name))
-                        events << (percent == 100 ? "end " : "start ") + name;
-                },
-                Qt::DirectConnection);
-    }
+    EventLog log;
+    for (int i = 0; i < 3; ++i)
+        log.follow(manager.addTransfer({{QString("vls/bob/docs/root/f%1.bin").arg(i), true}}, net.path("local"),
+                                       "vls/bob/docs/root"),
+                   QString("f%1.bin").arg(i));
     QVERIFY(manager.waitForDone(60000));
+    const QStringList events = log.events();
     QCOMPARE(events.size(), 6);
     // Both of the first two move before either ends; the third waits for one.
     QCOMPARE(QSet<QString>(events.begin(), events.begin() + 2), (QSet<QString>{"start f0.bin", "start f1.bin"}));
