@@ -29,8 +29,7 @@ QPictureDetails::QPictureDetails(QWidget *parent)
     setWindowModality(Qt::WindowModal);
     setSizeGripEnabled(true);
     resize(787, 599);
-    m_view->setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform
-                           | QPainter::HighQualityAntialiasing);
+    m_view->setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     m_view->setCacheMode(QGraphicsView::CacheBackground);
     m_view->setResizeAnchor(QGraphicsView::AnchorViewCenter);
     m_view->setTransformationAnchor(QGraphicsView::AnchorViewCenter);

@@ -11,8 +11,7 @@ TabCarousel::TabCarousel(QWidget *parent)
     : QWidget(parent), m_scene(new QGraphicsScene(this)), m_view(new QGraphicsView(m_scene, this)),
       m_timeLine(new QTimeLine(1000, this))
 {
-    m_view->setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform
-                           | QPainter::HighQualityAntialiasing);
+    m_view->setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     m_view->setCacheMode(QGraphicsView::CacheBackground);
     m_view->setResizeAnchor(QGraphicsView::AnchorViewCenter);
     m_view->setTransformationAnchor(QGraphicsView::AnchorViewCenter);

@@ -2,7 +2,7 @@
 // stand-in service, each driven through the window-probe plug-in as a user
 // would drive it: bob shares a folder with alice through the wizard, alice
 // finds it on her contacts' tab, opens it, sees its pictures' thumbnails and
-// takes a folder of it; bob publishes a file on the web and a plain HTTP
+// drags a folder of it onto her own disc; bob publishes a file on the web and a plain HTTP
 // client downloads it with the password. Pictures of each window and step go
 // to the screenshot folder.
 
@@ -25,6 +25,7 @@ const QString Bob = QStringLiteral("bob");
 const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("Holiday");
 const QString DiscPath = QStringLiteral("vls/bob/Holiday/root");
+const QString AlicesDisc = QStringLiteral("vls/alice/My Shared Disc/root");
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -56,7 +57,7 @@ private slots:
     void bobSharesAFolderThroughTheWizard();
     void aliceSeesTheDiscOnHerContactsTab();
     void aliceOpensItAndSeesThumbnails();
-    void aliceDownloadsAFolder();
+    void aliceDragsAFolderOntoHerDisc();
     void aliceDropsAFolderOnBobsDisc();
     void bobPublishesAFileOnTheWeb();
     void cleanupTestCase();
@@ -192,20 +193,29 @@ void tst_FileSharingWindows::aliceOpensItAndSeesThumbnails()
     grab(alice, QStringLiteral("window"), QStringLiteral("alice-thumbnails"));
 }
 
-void tst_FileSharingWindows::aliceDownloadsAFolder()
+// Held over "My shared folders", the drag shows that tab; dropped on her
+// own disc, bob's folder is downloaded into it.
+void tst_FileSharingWindows::aliceDragsAFolderOntoHerDisc()
 {
     WindowProbeClient alice(m_alice);
     WindowProbeClient bob(m_bob);
-    QTemporaryDir target;
-    const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
-    QCOMPARE(alice.ask(QStringLiteral("select %1 notes").arg(icons)), QStringLiteral("ok"));
-    QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionDownload")), QStringLiteral("ok"));
-    QCOMPARE(waitForModal(alice, QStringLiteral("QFileDialog")), QStringLiteral("QFileDialog"));
-    QCOMPARE(alice.ask(QStringLiteral("text modal/fileNameEdit ") + target.path()), QStringLiteral("ok"));
+    const QString ownDiscs = QStringLiteral("wftpMainPage/ownBrowser/treeWidget");
+    QCOMPARE(alice.waitFor(QStringLiteral("entries ") + ownDiscs,
+                           [](const QString &discs) { return discs.contains(AlicesDisc); })
+                 .contains(AlicesDisc),
+             true);
     // Docks of their own, large enough to read.
     QCOMPARE(alice.ask(QStringLiteral("float wftp:::transfermanager 560 160")), QStringLiteral("ok"));
     QCOMPARE(bob.ask(QStringLiteral("float wftp:::transfermonitor 1000 160")), QStringLiteral("ok"));
-    QCOMPARE(alice.ask(QStringLiteral("accept")), QStringLiteral("ok"));
+
+    const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
+    QCOMPARE(alice.ask(QStringLiteral("select %1 notes").arg(icons)), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("drag ") + icons), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("hover wftpMainPage/tabWidget My shared folders")), QStringLiteral("ok"));
+    QCOMPARE(alice.waitFor(QStringLiteral("read wftpMainPage/tabWidget"),
+                           [](const QString &tab) { return tab == QLatin1String("My shared folders"); }),
+             QStringLiteral("My shared folders"));
+    QCOMPARE(alice.ask(QStringLiteral("release %1 %2").arg(ownDiscs, AlicesDisc)), QStringLiteral("ok"));
 
     // Under way: the film's row in alice's transfer manager, the open film in
     // bob's monitor, each pictured as soon as it shows (the film takes
@@ -229,11 +239,12 @@ void tst_FileSharingWindows::aliceDownloadsAFolder()
     QVERIFY(monitorShown);
 
     const QString notes = m_files.filePath(Disc) + QStringLiteral("/notes");
+    const QString arrived = m_alice.storagePath() + QStringLiteral("/pluginsstorage/alice/wftp/myshareddisc/notes/");
     for (const char *file : {"day1.txt", "day2.txt", "film.bin"})
-        QVERIFY2(waitForCopy(notes + QLatin1Char('/') + QLatin1String(file),
-                             target.filePath(QStringLiteral("notes/")) + QLatin1String(file)),
-                 file);
+        QVERIFY2(waitForCopy(notes + QLatin1Char('/') + QLatin1String(file), arrived + QLatin1String(file)), file);
     grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-done"));
+    grab(alice, QStringLiteral("window"), QStringLiteral("alice-own-disc-after-drag"));
+    QCOMPARE(alice.ask(QStringLiteral("tab wftpMainPage/tabWidget 0")), QStringLiteral("ok"));
 }
 
 void tst_FileSharingWindows::aliceDropsAFolderOnBobsDisc()

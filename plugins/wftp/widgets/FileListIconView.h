@@ -3,8 +3,11 @@
 #include <QListWidget>
 #include <QStringList>
 
+struct DiscItems;
+
 // The browser's icon view: takes files dropped from other programs (as local
-// paths, for an upload) and gives nothing to drag out.
+// paths, for an upload) and entries dragged out of a contact's folder (for a
+// download); gives those entries to drag while it shows such a folder.
 class FileListIconView : public QListWidget
 {
     Q_OBJECT
@@ -12,8 +15,12 @@ class FileListIconView : public QListWidget
 public:
     explicit FileListIconView(QWidget *parent = nullptr);
 
+    // As FileList::setDragFolder.
+    void setDragFolder(const QString &folder) { m_dragFolder = folder; }
+
 signals:
     void signalFilesDropped(QStringList paths);
+    void signalDiscItemsDropped(const DiscItems &dragged);
 
 protected:
     QStringList mimeTypes() const override;
@@ -21,4 +28,7 @@ protected:
     QMimeData *mimeData(const QList<QListWidgetItem *> items) const override;
     // Accepted whatever it holds, so a drop never bounces back to its source.
     bool dropMimeData(int index, const QMimeData *data, Qt::DropAction action) override;
+
+private:
+    QString m_dragFolder;
 };

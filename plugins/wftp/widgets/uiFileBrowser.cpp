@@ -1,5 +1,6 @@
 #include "uiFileBrowser.h"
 
+#include "DiscItemsMimeData.h"
 #include "FileList.h"
 #include "FileListIconView.h"
 #include "ShareFolderWizard.h"
@@ -73,6 +74,8 @@ uiFileBrowser::uiFileBrowser(WFtpMain &main, TransferManager &transfers, QWidget
     connect(m_tree, &FileList::signalFilesDropped, this, &uiFileBrowser::slotFilesDropped);
     connect(m_icons, &QListWidget::itemActivated, this, &uiFileBrowser::slotIconViewItemActivated);
     connect(m_icons, &FileListIconView::signalFilesDropped, this, &uiFileBrowser::slotIconViewFilesDropped);
+    connect(m_tree, &FileList::signalDiscItemsDropped, this, &uiFileBrowser::slotDiscItemsDropped);
+    connect(m_icons, &FileListIconView::signalDiscItemsDropped, this, &uiFileBrowser::slotIconViewDiscItemsDropped);
     connect(m_icons, &QWidget::customContextMenuRequested, this,
             &uiFileBrowser::on_treeWidget_customContextMenuRequested);
     connect(this, &uiFileBrowser::signalSetToolbarButtonsState, this, &uiFileBrowser::slotSetToolbarButtonsState);
@@ -241,6 +244,7 @@ bool uiFileBrowser::listCurrentFolder(bool reload)
     const QString folder = currentPath;
     emit signalSetToolbarButtonsState(true);
     setStatus(0, 0);
+    setDragFolder(isOwnPath(folder) ? QString() : folder);
     emit signalClearTreeItems();
     m_icons->clear();
 
@@ -320,6 +324,7 @@ void uiFileBrowser::slotListDisc()
     currentPath = Root;
     m_pathLabel->setText(currentPath);
     setStatus(0, 0);
+    setDragFolder(QString());
     if (isIconViewCurrent()) {
         m_icons->clear();
         emit signalSetToolbarButtonsState(false);
@@ -426,6 +431,11 @@ void uiFileBrowser::setStatus(int count, qint64 bytes)
     m_status->setText(statusText(count, bytes));
 }
 
+bool uiFileBrowser::isFolderKind(const QString &kind)
+{
+    return kind == KindDirectory || kind == KindDisc;
+}
+
 QString uiFileBrowser::parentLocation(const QString &path, const QStringList &discPaths)
 {
     if (path == Root || discPaths.contains(path))
@@ -436,6 +446,12 @@ QString uiFileBrowser::parentLocation(const QString &path, const QStringList &di
 
 // ---- navigation ----------------------------------------------------------------
 
+void uiFileBrowser::setDragFolder(const QString &folder)
+{
+    m_tree->setDragFolder(folder);
+    m_icons->setDragFolder(folder);
+}
+
 void uiFileBrowser::navigate(const QString &path)
 {
     WaitCursor wait;
@@ -445,8 +461,7 @@ void uiFileBrowser::navigate(const QString &path)
 
 void uiFileBrowser::on_treeWidget_itemActivated(QTreeWidgetItem *item, int)
 {
-    const QString kind = item->data(1, PathRole).toString();
-    if (kind == KindDirectory || kind == KindDisc)
+    if (isFolderKind(item->data(1, PathRole).toString()))
         navigate(item->data(0, PathRole).toString());
     else
         downloadSelected();
@@ -454,8 +469,7 @@ void uiFileBrowser::on_treeWidget_itemActivated(QTreeWidgetItem *item, int)
 
 void uiFileBrowser::slotIconViewItemActivated(QListWidgetItem *item)
 {
-    const QString kind = item->data(KindRole).toString();
-    if (kind == KindDirectory || kind == KindDisc)
+    if (isFolderKind(item->data(KindRole).toString()))
         navigate(item->data(PathRole).toString());
     else
         downloadSelected();
@@ -686,7 +700,7 @@ void uiFileBrowser::on_actionUpload_triggered()
     if (currentPath == Root && selection.isEmpty())
         return;
     QString target = currentPath;
-    if (!selection.isEmpty() && (selection.first().kind == KindDirectory || selection.first().kind == KindDisc))
+    if (!selection.isEmpty() && isFolderKind(selection.first().kind))
         target = selection.first().path;
     const QStringList paths =
         QFileDialog::getOpenFileNames(this, tr("Select files"), PSettings::GetValue(LastFolderKey).toString());
@@ -696,14 +710,16 @@ void uiFileBrowser::on_actionUpload_triggered()
     uploadPaths(paths, target);
 }
 
+QString uiFileBrowser::dropTarget(QTreeWidgetItem *item) const
+{
+    if (item && isFolderKind(item->data(1, PathRole).toString()))
+        return item->data(0, PathRole).toString();
+    return currentPath;
+}
+
 void uiFileBrowser::slotFilesDropped(QTreeWidgetItem *item, const QStringList &paths)
 {
-    QString target = currentPath;
-    if (item) {
-        const QString kind = item->data(1, PathRole).toString();
-        if (kind == KindDirectory || kind == KindDisc)
-            target = item->data(0, PathRole).toString();
-    }
+    const QString target = dropTarget(item);
     if (target != Root)
         uploadPaths(paths, target);
 }
@@ -712,6 +728,27 @@ void uiFileBrowser::slotIconViewFilesDropped(const QStringList &paths)
 {
     if (currentPath != Root)
         uploadPaths(paths, currentPath);
+}
+
+void uiFileBrowser::slotDiscItemsDropped(QTreeWidgetItem *item, const DiscItems &dragged)
+{
+    downloadInto(dropTarget(item), dragged);
+}
+
+void uiFileBrowser::slotIconViewDiscItemsDropped(const DiscItems &dragged)
+{
+    downloadInto(currentPath, dragged);
+}
+
+void uiFileBrowser::downloadInto(const QString &target, const DiscItems &dragged)
+{
+    // Only into the user's own folders: a contact's entries are not copied
+    // between contacts' discs.
+    if (target == Root || !isOwnPath(target))
+        return;
+    const QString local = m_main.engine()->translateToLocal(target);
+    if (!local.isEmpty())
+        m_transfers.addTransfer(dragged.items, local, dragged.folder);
 }
 
 void uiFileBrowser::uploadPaths(const QStringList &paths, const QString &target)

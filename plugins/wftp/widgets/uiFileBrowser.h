@@ -9,6 +9,7 @@
 
 class FileList;
 class FileListIconView;
+struct DiscItems;
 class QAction;
 class QLabel;
 class QListWidgetItem;
@@ -64,6 +65,8 @@ public:
     static QString statusText(int count, qint64 bytes);
     // Where Up goes from path: "/" from a disc's root or "/".
     static QString parentLocation(const QString &path, const QStringList &discPaths);
+    // A disc or a folder: something to open, list and drop into.
+    static bool isFolderKind(const QString &kind);
 
     FileList *treeWidget() const { return m_tree; }
     FileListIconView *iconView() const { return m_icons; }
@@ -83,6 +86,10 @@ public slots:
     void slotFilesDropped(QTreeWidgetItem *item, const QStringList &paths);
     void slotIconViewItemActivated(QListWidgetItem *item);
     void slotIconViewFilesDropped(const QStringList &paths);
+    // Entries dragged out of a contact's folder: downloaded into the own
+    // folder they were dropped on (item, or the folder shown).
+    void slotDiscItemsDropped(QTreeWidgetItem *item, const DiscItems &dragged);
+    void slotIconViewDiscItemsDropped(const DiscItems &dragged);
     void on_actionShare_Folder_triggered();
 
 private slots:
@@ -119,6 +126,11 @@ private:
     QIcon iconFor(const QString &key);
     void setStatus(int count, qint64 bytes);
     void navigate(const QString &path);
+    // Views give entries to drag only while they show a contact's folder.
+    void setDragFolder(const QString &folder);
+    // Where a drop on item (or beside any item) goes: that folder or disc,
+    // else the folder shown; "/" when it can go nowhere.
+    QString dropTarget(QTreeWidgetItem *item) const;
     bool isOwnPath(const QString &path) const;
     QString ownUser() const;
 
@@ -127,6 +139,8 @@ private:
     // Hands local paths to an upload into target, one transfer per folder
     // the paths lie in, so each keeps its own name there.
     void uploadPaths(const QStringList &paths, const QString &target);
+    // Downloads a contact's entries into the own folder target.
+    void downloadInto(const QString &target, const DiscItems &dragged);
     void stopSharingSelected(const QList<Entry> &selection);
     void deleteSelected(const QList<Entry> &selection, const QString &folder);
 

@@ -7,6 +7,7 @@
 #include <WFtpMain.h>
 
 #include <QGridLayout>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
 
@@ -41,6 +42,10 @@ uiMainWidget::uiMainWidget(WFtpMain &main, TransferManager &transfers, SharePage
         m_tabs->addTab(tab, titles.at(i));
     }
     m_tabs->setCurrentIndex(0);
+    // A drag held over a tab shows that tab: contacts' entries are carried
+    // to "My shared folders" that way and dropped there.
+    m_tabs->tabBar()->setChangeCurrentOnDrag(true);
+    m_tabs->tabBar()->setAcceptDrops(true);
 
     // The page model changes on this thread only; follow it.
     connect(&m_page, &SharePage::friendDiscsChanged, this, &uiMainWidget::showFriendDiscs);

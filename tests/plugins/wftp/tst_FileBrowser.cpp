@@ -7,6 +7,7 @@
 #include "ShareFixture.h"
 #include "TestHost.h"
 
+#include <DiscItemsMimeData.h>
 #include <FileList.h>
 #include <FileListIconView.h>
 #include <ShareFolderWizard.h>
@@ -288,6 +289,19 @@ void answerFile(QObject *scope, const QString &path, const std::function<void()>
     });
 }
 
+// A drop at `at` on the view, with the events Qt's drag manager sends.
+bool sendDrop(QAbstractItemView *view, const QPoint &at, const QMimeData *data)
+{
+    QWidget *viewport = view->viewport();
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    return drop.isAccepted();
+}
+
 bool saveScreenshot(QWidget *widget, const QString &name)
 {
     QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
@@ -337,6 +351,9 @@ private slots:
     void upload();
     void drops();
     void dropsIgnoredAtDiscList();
+    void dragOutOfContactsFolder_data();
+    void dragOutOfContactsFolder();
+    void nothingToDragOutOfOwnFolders();
 
     void screenshots();
 };
@@ -674,8 +691,42 @@ void tst_FileBrowser::dropData()
     QCOMPARE(iconDrops.size(), 1);
 
     QVERIFY(tree.mimeTypes().contains(QStringLiteral("text/uri-list")));
-    tree.addTopLevelItem(new QTreeWidgetItem({QStringLiteral("x")}));
-    QVERIFY(!tree.mimeData({tree.topLevelItem(0)})); // nothing is dragged out
+    QVERIFY(tree.mimeTypes().contains(DiscItemsMimeData::Format));
+
+    // Entries are dragged only out of a contact's folder, and come back
+    // whole on a drop.
+    auto *file = new QTreeWidgetItem({QStringLiteral("song.mp3")});
+    file->setData(0, uiFileBrowser::PathRole, Bobs + QStringLiteral("/song.mp3"));
+    file->setData(1, uiFileBrowser::PathRole, QStringLiteral("mp3"));
+    auto *folder = new QTreeWidgetItem({QStringLiteral("sub")});
+    folder->setData(0, uiFileBrowser::PathRole, Bobs + QStringLiteral("/sub"));
+    folder->setData(1, uiFileBrowser::PathRole, QStringLiteral("directory"));
+    tree.addTopLevelItems({file, folder});
+    QVERIFY(!tree.mimeData({file, folder}));
+    tree.setDragFolder(Bobs);
+    QVERIFY(!tree.mimeData({}));
+    const std::unique_ptr<QMimeData> dragged(tree.mimeData({file, folder}));
+    QVERIFY(dragged);
+    QVERIFY(dragged->hasFormat(DiscItemsMimeData::Format));
+    QSignalSpy itemDrops(&tree, &FileList::signalDiscItemsDropped);
+    QVERIFY(tree.dropMimeData(nullptr, 0, dragged.get(), Qt::CopyAction));
+    QCOMPARE(itemDrops.size(), 1);
+    const DiscItems *carried = DiscItemsMimeData::from(dragged.get());
+    QVERIFY(carried);
+    QCOMPARE(carried->folder, Bobs);
+    const QMap<QString, bool> expectedItems{{Bobs + QStringLiteral("/song.mp3"), true},
+                                            {Bobs + QStringLiteral("/sub"), false}};
+    QCOMPARE(carried->items, expectedItems);
+
+    // Another program offering the same format names nothing to fetch.
+    QMimeData foreign;
+    foreign.setData(DiscItemsMimeData::Format, Bobs.toUtf8() + "/song.mp3");
+    QVERIFY(!DiscItemsMimeData::from(&foreign));
+    QVERIFY(tree.dropMimeData(nullptr, 0, &foreign, Qt::CopyAction));
+    QVERIFY(icons.dropMimeData(0, &foreign, Qt::CopyAction));
+    QCOMPARE(itemDrops.size(), 1);
+    QCOMPARE(treeDrops.size(), 1);
+    QCOMPARE(iconDrops.size(), 1);
 }
 
 void tst_FileBrowser::newFolder_data()
@@ -954,15 +1005,8 @@ void tst_FileBrowser::drops()
     data.setUrls({QUrl::fromLocalFile(f.path("local/one.txt")), QUrl::fromLocalFile(f.path("local/gone.txt")),
                   QUrl(QStringLiteral("https://example.org/three.txt")),
                   QUrl::fromLocalFile(f.path("local/other/two.txt"))});
-    QWidget *viewport = f.browser->treeWidget()->viewport();
     const QPoint onSub = f.browser->treeWidget()->visualItemRect(f.treeItem(QStringLiteral("sub"))).center();
-    QDragEnterEvent enter(onSub, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QDragMoveEvent move(onSub, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &move);
-    QDropEvent drop(onSub, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    QVERIFY(drop.isAccepted());
+    QVERIFY(sendDrop(f.browser->treeWidget(), onSub, &data));
 
     QTRY_VERIFY_WITH_TIMEOUT(f.transferCount() > 0 && f.transfersDone(), 30000);
     QCOMPARE(f.transferCount(), 2); // one per folder the files came from
@@ -988,6 +1032,73 @@ void tst_FileBrowser::dropsIgnoredAtDiscList()
     f.iconView();
     f.browser->slotIconViewFilesDropped(dropped);
     QCOMPARE(f.transferCount(), 0);
+}
+
+void tst_FileBrowser::dragOutOfContactsFolder_data()
+{
+    QTest::addColumn<bool>("icons");
+    QTest::addColumn<QString>("dropAt");
+    QTest::addColumn<QString>("onItem");
+    QTest::addColumn<QString>("lands"); // "" when nothing may be fetched
+    QTest::newRow("list view, on an own folder") << false << Own << "pub" << "alice/pub";
+    QTest::newRow("list view, in the own folder shown") << false << Own + QStringLiteral("/pub") << "" << "alice/pub";
+    QTest::newRow("icon view, in the own folder shown") << true << Own + QStringLiteral("/pub") << "" << "alice/pub";
+    QTest::newRow("disc list, on the own disc") << false << "/" << Own << "alice";
+    QTest::newRow("disc list, beside the discs") << false << "/" << "" << "";
+    QTest::newRow("disc list, on the contact's disc") << false << "/" << Bobs << "";
+    QTest::newRow("contact's folder") << false << Bobs + QStringLiteral("/sub") << "" << "";
+}
+
+// Entries of bob's disc carried to one of alice's own folders are downloaded
+// there, folders whole; dropped anywhere else nothing is fetched.
+void tst_FileBrowser::dragOutOfContactsFolder()
+{
+    QFETCH(bool, icons);
+    QFETCH(QString, dropAt);
+    QFETCH(QString, onItem);
+    QFETCH(QString, lands);
+    BrowserFixture f;
+    ShareFixture::writeFile(f.path("bob/gift.txt"), "from bob");
+    if (icons)
+        f.iconView();
+    f.open(Bobs);
+    f.select({QStringLiteral("gift.txt"), QStringLiteral("sub")});
+    // What Qt's drag start asks of the view for its selection.
+    QAbstractItemView *view = icons ? static_cast<QAbstractItemView *>(f.browser->iconView())
+                                    : static_cast<QAbstractItemView *>(f.browser->treeWidget());
+    const std::unique_ptr<QMimeData> dragged(view->model()->mimeData(view->selectionModel()->selectedIndexes()));
+    QVERIFY(dragged);
+
+    f.open(dropAt);
+    QPoint at(view->viewport()->width() / 2, view->viewport()->height() - 2);
+    if (!onItem.isEmpty())
+        at = f.browser->treeWidget()->visualItemRect(f.treeItem(onItem)).center();
+    QVERIFY(sendDrop(view, at, dragged.get()));
+
+    if (lands.isEmpty()) {
+        QTest::qWait(100);
+        QCOMPARE(f.transferCount(), 0);
+        return;
+    }
+    QCOMPARE(f.transferCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(f.transfersDone(), 30000);
+    QCOMPARE(f.alicePlugin->transfers().transfers().first()->failedItems(), 0);
+    QCOMPARE(ShareFixture::readFile(f.path(lands + QStringLiteral("/gift.txt"))), QByteArray("from bob"));
+    QCOMPARE(ShareFixture::readFile(f.path(lands + QStringLiteral("/sub/inner.txt"))), QByteArray("inner"));
+}
+
+void tst_FileBrowser::nothingToDragOutOfOwnFolders()
+{
+    BrowserFixture f;
+    const auto dragOf = [&f](const QString &name) {
+        f.select({name});
+        QTreeWidget *tree = f.browser->treeWidget();
+        return std::unique_ptr<QMimeData>(tree->model()->mimeData(tree->selectionModel()->selectedIndexes()));
+    };
+    f.browser->requestListDisc();
+    QVERIFY(!dragOf(Bobs));
+    f.open(Own);
+    QVERIFY(!dragOf(QStringLiteral("song.mp3")));
 }
 
 void tst_FileBrowser::screenshots()

@@ -53,8 +53,8 @@ bool canPause(uiTransferEntity *row)
 
 QImage pictureOf(QWidget *row)
 {
-    const QPixmap *pixmap = row->findChild<QLabel *>(QStringLiteral("label"))->pixmap();
-    return pixmap ? pixmap->toImage().convertToFormat(QImage::Format_ARGB32) : QImage();
+    const QPixmap pixmap = row->findChild<QLabel *>(QStringLiteral("label"))->pixmap(Qt::ReturnByValue);
+    return pixmap.isNull() ? QImage() : pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 QImage resourcePicture(const QString &name)
@@ -527,7 +527,6 @@ void tst_TransferDocks::screenshots()
         window->resize(760, 200);
         window->show();
     }
-    auto *transfersView = managerDock->widget()->findChild<QListView *>(QStringLiteral("listWidget"));
     const auto rowAt = [&](int i) { return static_cast<uiTransferManager *>(managerDock->widget())->row(i); };
 
     QVERIFY(QDir().mkpath(m_net->path("local/Holiday 2026")));

@@ -14,11 +14,14 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QWizard>
+
+#include <memory>
 
 namespace {
 
@@ -117,6 +120,24 @@ bool selectItems(QWidget *view, const QStringList &texts, bool activate)
     return found;
 }
 
+// The data of the drag under way ("drag" to "release").
+std::unique_ptr<QMimeData> heldDrag;
+
+// A drop at `at` (the view's empty bottom edge when null) on the view's
+// viewport, with the events the drag manager sends.
+void dropOn(QAbstractItemView *view, const QMimeData *data, QPoint at = QPoint())
+{
+    QWidget *target = view->viewport();
+    if (at.isNull())
+        at = QPoint(target->width() / 2, target->height() - 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
 void dropFiles(QAbstractItemView *view, const QStringList &paths)
 {
     QMimeData data;
@@ -124,14 +145,15 @@ void dropFiles(QAbstractItemView *view, const QStringList &paths)
     for (const QString &path : paths)
         urls << QUrl::fromLocalFile(path);
     data.setUrls(urls);
-    QWidget *target = view->viewport();
-    const QPoint at(target->width() / 2, target->height() - 2);
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
+    dropOn(view, &data);
+}
+
+// Where the item of that text is drawn; null when the view has none.
+QPoint itemCentre(QAbstractItemView *view, const QString &text)
+{
+    const QModelIndexList found =
+        view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly);
+    return found.isEmpty() ? QPoint() : view->visualRect(found.first()).center();
 }
 
 } // namespace
@@ -163,6 +185,8 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
             return text->toPlainText().replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
         if (auto *label = qobject_cast<QLabel *>(widget))
             return label->text();
+        if (auto *tabs = qobject_cast<QTabWidget *>(widget))
+            return tabs->tabText(tabs->currentIndex());
         return missing;
     }
     if (command == QLatin1String("icon")) {
@@ -270,6 +294,43 @@ QString WidgetCommands::run(const QString &command, const QString &argument)
         // Later, like a click: a drop may open a modal window.
         const QStringList paths = value.split(QLatin1Char('|'));
         QMetaObject::invokeMethod(view, [view, paths] { dropFiles(view, paths); }, Qt::QueuedConnection);
+        return ok;
+    }
+    if (command == QLatin1String("drag")) {
+        auto *view = find<QAbstractItemView>(path);
+        if (!view)
+            return missing;
+        // What the view's drag start takes: its model's data for the selection.
+        heldDrag.reset(view->model()->mimeData(view->selectionModel()->selectedIndexes()));
+        return heldDrag ? ok : QStringLiteral("nothing to drag");
+    }
+    if (command == QLatin1String("hover")) {
+        auto *tabs = find<QTabWidget>(path);
+        int index = -1;
+        for (int i = 0; tabs && i < tabs->count(); ++i) {
+            if (tabs->tabText(i) == value)
+                index = i;
+        }
+        if (index < 0 || !heldDrag)
+            return index < 0 ? missing : QStringLiteral("no drag");
+        QTabBar *bar = tabs->tabBar();
+        const QPoint at = bar->tabRect(index).center();
+        QDragEnterEvent enter(at, Qt::CopyAction, heldDrag.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, heldDrag.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &move);
+        return ok;
+    }
+    if (command == QLatin1String("release")) {
+        auto *view = find<QAbstractItemView>(path);
+        if (!view || !heldDrag)
+            return view ? QStringLiteral("no drag") : missing;
+        const QPoint at = value.isEmpty() ? QPoint() : itemCentre(view, value);
+        if (!value.isEmpty() && at.isNull())
+            return QStringLiteral("no item ") + value;
+        // Later, like a click: a drop may open a modal window.
+        std::shared_ptr<QMimeData> data(heldDrag.release());
+        QMetaObject::invokeMethod(view, [view, data, at] { dropOn(view, data.get(), at); }, Qt::QueuedConnection);
         return ok;
     }
     return QString();

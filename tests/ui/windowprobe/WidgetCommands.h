@@ -13,7 +13,8 @@
 //   modal                  the open modal window's object name (its class
 //                          when it has none), or "none"
 //   accept                 accepts the open modal dialog
-//   read PATH              the text of a line edit, text edit (one line) or label
+//   read PATH              the text of a line edit, text edit (one line) or
+//                          label; the current tab's title of a tab widget
 //   icon PATH TEXT         the colour (#rrggbb) in the middle of a list item's picture
 //   text PATH VALUE        types VALUE into a line edit, or picks it in a combo box
 //   check PATH 0|1         sets a check box
@@ -28,6 +29,11 @@
 //   float PATH W H         floats a dock at that size
 //   grab PATH FILE         saves a picture of the widget as FILE (PNG)
 //   drop PATH LOCALPATHS   drops local files ("|"-separated) on a view, as a file manager does
+//   drag PATH              starts dragging the view's selected items ("nothing
+//                          to drag" when the view gives no data for them)
+//   hover PATH TITLE       holds the drag over that tab of a tab widget
+//   release PATH [TEXT]    drops the drag on the view's item of that text, or
+//                          on its empty bottom edge
 namespace WidgetCommands {
 QString run(const QString &command, const QString &argument);
 }
