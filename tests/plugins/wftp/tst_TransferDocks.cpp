@@ -57,10 +57,12 @@ QImage pictureOf(QWidget *row)
     return pixmap.isNull() ? QImage() : pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
+// Through a pixmap, as a label holds it: a pixmap may keep its pixels
+// premultiplied, so semi-transparent ones differ from the file's by rounding.
 QImage resourcePicture(const QString &name)
 {
-    const QImage picture(QStringLiteral(":/icons/Resources/") + name);
-    return picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_ARGB32);
+    const QPixmap picture(QStringLiteral(":/icons/Resources/") + name);
+    return picture.isNull() ? QImage() : picture.toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 bool showsIcon(QToolButton *button, const QString &name)
