@@ -1,6 +1,7 @@
 #include "TcpConnection.h"
 #include "WCryptography.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -40,7 +41,13 @@ protected:
             KvrConfig record;
             record.sv(QStringLiteral("command"), QStringLiteral("test:::flood"));
             record.SetValue(QStringLiteral("payload"), QByteArray(16 * 1024, 'f'));
-            QThread::msleep(50); // the handshake ends on the far side first
+            // A link takes records from the end of its handshake: flooding
+            // earlier would fail at once and close the link under a loaded
+            // machine's slow handshake, failing the far side's connect.
+            QElapsedTimer handshake;
+            handshake.start();
+            while (!m_stop && !link->isConnected() && handshake.elapsed() < 10000)
+                QThread::msleep(1);
             while (!m_stop && link->pushCommand(record))
                 QThread::usleep(100);
         });
