@@ -35,6 +35,10 @@ class TestNetwork
 {
 public:
     void join(TestHost *host);
+    // Before the plug-ins go: every delivery under way ends and none starts
+    // again (a delivery on one host can start one on another, so hosts are
+    // detached before the last wait).
+    void quiesce();
     TestHost *find(const QString &user) const { return m_hosts.value(user); }
 
     void dropLink(const QString &link)
@@ -316,4 +320,14 @@ private:
 inline void TestNetwork::join(TestHost *host)
 {
     m_hosts.insert(host->user(), host);
+}
+
+inline void TestNetwork::quiesce()
+{
+    for (TestHost *host : qAsConst(m_hosts))
+        host->waitIdle();
+    for (TestHost *host : qAsConst(m_hosts))
+        host->setPlugin(nullptr);
+    for (TestHost *host : qAsConst(m_hosts))
+        host->waitIdle();
 }

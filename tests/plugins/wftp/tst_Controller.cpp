@@ -53,8 +53,7 @@ void tst_Controller::init()
 
 void tst_Controller::cleanup()
 {
-    m_alice->waitIdle();
-    m_bob->waitIdle();
+    m_network->quiesce();
     m_alicePlugin.reset();
 }
 

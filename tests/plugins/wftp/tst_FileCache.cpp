@@ -63,8 +63,7 @@ void tst_FileCache::init()
 void tst_FileCache::cleanup()
 {
     m_bobPlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
-    m_alice->waitIdle();
-    m_bob->waitIdle();
+    m_network->quiesce();
     // Plug-ins go before their hosts, as in the program.
     m_alicePlugin.reset();
     m_bobPlugin.reset();

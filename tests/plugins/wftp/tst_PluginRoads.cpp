@@ -67,8 +67,7 @@ void tst_PluginRoads::init()
 
 void tst_PluginRoads::cleanup()
 {
-    m_alice->waitIdle();
-    m_bob->waitIdle();
+    m_network->quiesce();
     m_alicePlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
     // Plug-ins go before their hosts, as in the program.
     m_alicePlugin.reset();

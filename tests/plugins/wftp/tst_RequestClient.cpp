@@ -59,8 +59,7 @@ void tst_RequestClient::init()
 
 void tst_RequestClient::cleanup()
 {
-    m_alice->waitIdle();
-    m_bob->waitIdle();
+    m_network->quiesce();
     m_alicePlugin.reset();
     m_bobPlugin.reset();
 }

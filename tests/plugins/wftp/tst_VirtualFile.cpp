@@ -61,8 +61,7 @@ void tst_VirtualFile::init()
 
 void tst_VirtualFile::cleanup()
 {
-    m_alice->waitIdle();
-    m_bob->waitIdle();
+    m_network->quiesce();
     // Plug-ins go before their hosts, as in the program.
     m_alicePlugin.reset();
     m_bobPlugin.reset();
