@@ -33,4 +33,7 @@ public:
 
     // The folder that holds the settings file.
     static QString GetSettingsFolder();
+
+    // The folder a file or folder dialog last opened, where the next starts.
+    static inline const QString LastFolderKey = QStringLiteral("lastopendirectory");
 };

@@ -1,3 +1,4 @@
+#include "OpenSslBytes.h"
 #include "WAesGcm.h"
 
 #include "OpenSslHandles.h"
@@ -28,8 +29,7 @@ CipherContext makeContext(const QByteArray &key, bool encrypt)
     return ctx;
 }
 
-unsigned char *bytes(char *p) { return reinterpret_cast<unsigned char *>(p); }
-const unsigned char *bytes(const char *p) { return reinterpret_cast<const unsigned char *>(p); }
+using OpenSsl::bytes;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "OpenSslBytes.h"
 #include "WCryptography.h"
 
 #include "OpenSslHandles.h"
@@ -34,8 +35,7 @@ T failed(T result = T())
     return result;
 }
 
-const unsigned char *bytes(const char *p) { return reinterpret_cast<const unsigned char *>(p); }
-unsigned char *bytes(char *p) { return reinterpret_cast<unsigned char *>(p); }
+using OpenSsl::bytes;
 
 // Never asks a terminal for a pass phrase: our private keys are unencrypted.
 int noPassphrase(char *, int, int, void *) { return 0; }

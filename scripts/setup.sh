@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  cmake g++ ninja-build pkg-config ccache
+  cmake g++ ninja-build pkg-config ccache mold
   qtbase5-dev libqt5sql5-sqlite libqt5webkit5-dev
   libboost-thread-dev libboost-system-dev libboost-date-time-dev
   libssl-dev libqca-qt5-2-dev libqca-qt5-2-plugins
@@ -26,4 +26,5 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+source scripts/jobs.sh
+cmake --build build -j "$build_jobs"

@@ -2,6 +2,8 @@
 
 #include "ClientLogging.h"
 
+#include <ServerProtocol.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMutexLocker>
@@ -12,7 +14,6 @@
 namespace {
 
 const QString kIdKey = QStringLiteral("ID");
-const QString kCommandKey = QStringLiteral("command");
 
 bool threadRunsEventLoop()
 {
@@ -62,7 +63,7 @@ void IOCommandsTower::putInputCommand(const KvrConfig &cmd)
         m_input.append(StoredRecord{cmd, id, Clock::now(), owner, bytes});
         m_inputBudget.add(owner, bytes);
     }
-    emit signalInputCommandReceived(id, cmd.gv(kCommandKey));
+    emit signalInputCommandReceived(id, cmd.gv(QLatin1String(ServerProtocol::KeyCommand)));
 }
 
 KvrConfig IOCommandsTower::takeOutputCommand(const QString &id)

@@ -21,7 +21,6 @@ namespace P = ServerProtocol;
 
 namespace {
 
-const QString kCommandKey = QStringLiteral("command");
 const QString kSectionKey = QStringLiteral("section");
 const QString kVCardSection = QStringLiteral("vcard");
 const QString kPluginSeparator = QStringLiteral(":::");
@@ -137,7 +136,7 @@ void ServerCommands::offerToPlugins(const QString &id, const QString &command)
 
 void ServerCommands::handleLocalCommand(const KvrConfig &record)
 {
-    const QString command = record.gv(kCommandKey);
+    const QString command = record.gv(QLatin1String(ServerProtocol::KeyCommand));
     qCDebug(lcRecords).noquote() << "command received:" << command;
 
     if (command == QLatin1String(P::PushExchangeMessageAvailable)) {
@@ -188,7 +187,7 @@ void ServerCommands::drainExchangeCommands()
 
 bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
-    const QString command = record.gv(kCommandKey);
+    const QString command = record.gv(QLatin1String(ServerProtocol::KeyCommand));
     if (!isAcceptedFromRelay(command)) {
         qCDebug(lcRecords).noquote() << "relayed command dropped:" << command;
         return false;

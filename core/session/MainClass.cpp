@@ -1,5 +1,6 @@
 #include "MainClass.h"
 
+#include "AccountKeys.h"
 #include "IContactsView.h"
 #include "ServiceSettings.h"
 #include "WCommonOperations.h"
@@ -26,15 +27,12 @@ namespace P = ServerProtocol;
 
 namespace {
 
-const QString AccountFileName = QStringLiteral("account.acc");
-const QString UserStatusSetting = QStringLiteral("settings/common/userStatus");
+using namespace AccountKeys;
+
 const QString ActivityHandlersPath = QStringLiteral("activityhandlers/");
 const QString SectionKey = QStringLiteral("section");
 const QString UserNameKey = QStringLiteral("username");
 const QString StatusAnswerPrefix = QStringLiteral("user::");
-// The password the session logs in again with; the account keeps it in
-// memory only, never in its saved text.
-const QString ReconnectPasswordKey = QStringLiteral("tempPassword");
 
 // How long the server may take to hand over a record it announced.
 constexpr int PushFetchMs = 10000;

@@ -1,5 +1,6 @@
 #include "WCommonOperations.h"
 
+#include "AccountKeys.h"
 #include "SessionState.h"
 
 #include <IWSignalDispatcher.h>
@@ -21,19 +22,16 @@
 
 namespace {
 
+using namespace AccountKeys;
+
 std::atomic<SessionState *> s_session{nullptr};
 std::atomic<IWSignalDispatcher *> s_dispatcher{nullptr};
 
-const QString UserStatusSetting = QStringLiteral("settings/common/userStatus");
 const QString TcpPortSetting = QStringLiteral("servers/tcpport");
 const QString ExternalIpSetting = QStringLiteral("externalIp");
 const QString SaveTimeSetting = QStringLiteral("lastAccountSaveTime");
-const QString AccountFileName = QStringLiteral("account.acc");
 const QString CountryTable = QStringLiteral(":/texts/Resources/countrycodes.csv");
 const QString FlagResourcePrefix = QStringLiteral(":/Flags/Resources/");
-
-// The reconnect password the session keeps on the account (memory only).
-const QString ReconnectPasswordKey = QStringLiteral("tempPassword");
 
 // The addresses peers may reach this machine at, each followed by ",". A main
 // server on this very machine serves only clients on it: they reach each other

@@ -17,8 +17,7 @@
 #include <QToolBar>
 
 namespace {
-const int kDataRole = Qt::UserRole + 1;
-const QString kLastFolderKey = QStringLiteral("lastopendirectory");
+const int kFileRole = Qt::UserRole + 1;
 } // namespace
 
 FilesEditor::FilesEditor(QWidget *parent, const QList<QAction *> &leadingActions)
@@ -72,7 +71,7 @@ QStringList FilesEditor::listedPaths() const
 {
     QStringList paths;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i)
-        paths << m_list->topLevelItem(i)->data(0, kDataRole).toString();
+        paths << m_list->topLevelItem(i)->data(0, kFileRole).toString();
     return paths;
 }
 
@@ -80,7 +79,7 @@ void FilesEditor::updateTotal()
 {
     qint64 total = 0;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i)
-        total += m_list->topLevelItem(i)->data(1, kDataRole).toLongLong();
+        total += m_list->topLevelItem(i)->data(1, kFileRole).toLongLong();
     m_total->setText(WMailFiles::formatSize(total));
 }
 
@@ -92,8 +91,8 @@ void FilesEditor::slotAddFiles(const QStringList &paths)
         if (listedPaths().contains(path) || !info.isFile())
             continue;
         auto *row = new QTreeWidgetItem(m_list, {info.fileName(), WMailFiles::formatSize(info.size())});
-        row->setData(0, kDataRole, path);
-        row->setData(1, kDataRole, info.size());
+        row->setData(0, kFileRole, path);
+        row->setData(1, kFileRole, info.size());
     }
     updateTotal();
 }
@@ -141,10 +140,10 @@ void FilesEditor::on_actionSend_files_triggered()
 void FilesEditor::on_actionAdd_files_triggered()
 {
     const QStringList paths = QFileDialog::getOpenFileNames(window(), tr("Select files"),
-                                                            PSettings::GetValue(kLastFolderKey).toString());
+                                                            PSettings::GetValue(PSettings::LastFolderKey).toString());
     if (paths.isEmpty())
         return;
-    PSettings::SetValue(kLastFolderKey, QFileInfo(paths.first()).absolutePath());
+    PSettings::SetValue(PSettings::LastFolderKey, QFileInfo(paths.first()).absolutePath());
     slotAddFiles(paths);
 }
 

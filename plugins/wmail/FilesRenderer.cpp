@@ -18,8 +18,7 @@
 #include <QUrl>
 
 namespace {
-const int kDataRole = Qt::UserRole + 1;
-const QString kLastFolderKey = QStringLiteral("lastopendirectory");
+const int kEntryRole = Qt::UserRole + 1;
 } // namespace
 
 FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversation, const QString &itemId,
@@ -75,8 +74,8 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
     for (int i = 0; i < entries.size(); ++i) {
         const WMailFiles::Entry &entry = entries.at(i);
         auto *row = new QTreeWidgetItem(m_list, {entry.name, WMailFiles::formatSize(entry.size)});
-        row->setData(0, kDataRole, i);
-        row->setData(1, kDataRole, entry.size);
+        row->setData(0, kEntryRole, i);
+        row->setData(1, kEntryRole, entry.size);
         total += qMax<qint64>(0, entry.size);
     }
     m_total->setText(WMailFiles::formatSize(total));
@@ -102,7 +101,7 @@ QStringList FilesRenderer::saveSelectedTo(const QString &folder, QStringList *er
     }
     for (const QTreeWidgetItem *row : m_list->selectedItems()) {
         WMailFiles::Entry entry;
-        if (!WMailFiles::readEntry(data, row->data(0, kDataRole).toInt(), &entry)) {
+        if (!WMailFiles::readEntry(data, row->data(0, kEntryRole).toInt(), &entry)) {
             *errors << tr("%1 is not in this message.").arg(row->text(0));
             continue;
         }
@@ -124,11 +123,11 @@ void FilesRenderer::saveSelectedFiles(bool open)
     // belongs to the window, and this is checked after it.
     QPointer<FilesRenderer> self(this);
     const QString folder = QFileDialog::getExistingDirectory(
-        window(), tr("Open Directory"), PSettings::GetValue(kLastFolderKey).toString(),
+        window(), tr("Open Directory"), PSettings::GetValue(PSettings::LastFolderKey).toString(),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (!self || folder.isEmpty())
         return;
-    PSettings::SetValue(kLastFolderKey, folder);
+    PSettings::SetValue(PSettings::LastFolderKey, folder);
     QStringList errors;
     const QStringList saved = saveSelectedTo(folder, &errors);
     if (open) {

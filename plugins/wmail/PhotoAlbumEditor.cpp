@@ -18,7 +18,6 @@
 
 namespace {
 const int kPathRole = Qt::UserRole + 1;
-const QString kLastFolderKey = QStringLiteral("lastopendirectory");
 } // namespace
 
 PhotoAlbumEditor::PhotoAlbumEditor(QWidget *parent, const QList<QAction *> &leadingActions)
@@ -105,11 +104,11 @@ void PhotoAlbumEditor::on_actionAdd_files_triggered()
 {
     const QStringList paths =
         QFileDialog::getOpenFileNames(window(), QStringLiteral("Select files"),
-                                      PSettings::GetValue(kLastFolderKey).toString(),
+                                      PSettings::GetValue(PSettings::LastFolderKey).toString(),
                                       QStringLiteral("Images (*.png *.xpm *.jpg *.tif *gif)"));
     if (paths.isEmpty())
         return;
-    PSettings::SetValue(kLastFolderKey, QFileInfo(paths.first()).absolutePath());
+    PSettings::SetValue(PSettings::LastFolderKey, QFileInfo(paths.first()).absolutePath());
     slotAddFiles(paths);
 }
 

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "TcpConnection.h"
 #include "WCryptography.h"
 
@@ -94,5 +95,5 @@ void tst_IoService::exitWhileFramesArriveIsClean()
     }
 }
 
-QTEST_MAIN(tst_IoService)
+WIVORA_TEST_MAIN(tst_IoService)
 #include "tst_IoService.moc"

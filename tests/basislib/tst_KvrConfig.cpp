@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "KvrConfig.h"
 
 #include <QFile>
@@ -442,5 +443,5 @@ void tst_KvrConfig::failedLoadWithoutEncodingLeavesEmpty()
     QCOMPARE(record.size(), 0);
 }
 
-QTEST_GUILESS_MAIN(tst_KvrConfig)
+WIVORA_TEST_GUILESS_MAIN(tst_KvrConfig)
 #include "tst_KvrConfig.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <NetworkUtilities.h>
 
 #include <QHostAddress>
@@ -130,5 +131,5 @@ void tst_NetworkUtilities::localAddresses()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_NetworkUtilities)
+WIVORA_TEST_GUILESS_MAIN(tst_NetworkUtilities)
 #include "tst_NetworkUtilities.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <PSettings.h>
 
 #include <QDateTime>
@@ -169,5 +170,5 @@ void tst_PSettings::storagePath()
     QCOMPARE(PSettings::GetStoragePath(relative), m_data.path() + "/wivora" + expectedBelowRoot);
 }
 
-QTEST_GUILESS_MAIN(tst_PSettings)
+WIVORA_TEST_GUILESS_MAIN(tst_PSettings)
 #include "tst_PSettings.moc"

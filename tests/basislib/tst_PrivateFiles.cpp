@@ -1,3 +1,5 @@
+#include "QtTestSuite.h"
+#include "FileMode.h"
 #include <PrivateFiles.h>
 
 #include <QDir>
@@ -9,15 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The permission bits of the path itself; -1 when it does not exist.
-int modeOf(const QString &path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
-}
 
 bool makeWithMode(const QString &path, bool folder, int mode)
 {
@@ -161,5 +154,5 @@ void tst_PrivateFiles::repair()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_PrivateFiles)
+WIVORA_TEST_GUILESS_MAIN(tst_PrivateFiles)
 #include "tst_PrivateFiles.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <QScalableSemaphore.h>
 
 #include <QElapsedTimer>
@@ -198,5 +199,5 @@ void tst_QScalableSemaphore::neverMoreThanTheMaximum()
     QVERIFY(lowerings > 0);
 }
 
-QTEST_GUILESS_MAIN(tst_QScalableSemaphore)
+WIVORA_TEST_GUILESS_MAIN(tst_QScalableSemaphore)
 #include "tst_QScalableSemaphore.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <PSettings.h>
 #include <ServiceSettings.h>
 
@@ -70,5 +71,5 @@ void tst_ServiceSettings::values()
     QCOMPARE(read.value(key), expected);
 }
 
-QTEST_GUILESS_MAIN(tst_ServiceSettings)
+WIVORA_TEST_GUILESS_MAIN(tst_ServiceSettings)
 #include "tst_ServiceSettings.moc"

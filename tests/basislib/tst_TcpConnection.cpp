@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "PendingLinkBudget.h"
 #include "RawTlsPeer.h"
 #include "TcpConnection.h"
@@ -1003,5 +1004,5 @@ void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
     QVERIFY(second.waitUntilClosed());
 }
 
-QTEST_MAIN(tst_TcpConnection)
+WIVORA_TEST_MAIN(tst_TcpConnection)
 #include "tst_TcpConnection.moc"

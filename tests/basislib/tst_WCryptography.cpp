@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WAesGcm.h"
 #include "WCryptography.h"
 
@@ -343,5 +344,5 @@ void tst_WCryptography::aesGcmCounterNonce()
     QCOMPARE(nonce, QByteArray::fromHex("010203040a0b0c0d0e0f1011"));
 }
 
-QTEST_GUILESS_MAIN(tst_WCryptography)
+WIVORA_TEST_GUILESS_MAIN(tst_WCryptography)
 #include "tst_WCryptography.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WDataStructure.h"
 
 #include <QElapsedTimer>
@@ -485,5 +486,5 @@ void tst_WDataStructure::concurrentWritersAndSerialiser()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_WDataStructure)
+WIVORA_TEST_GUILESS_MAIN(tst_WDataStructure)
 #include "tst_WDataStructure.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <WNamedMutex.h>
 
 #include <QElapsedTimer>
@@ -181,5 +182,5 @@ void tst_WNamedMutex::locker()
     QVERIFY(othersCanTake());
 }
 
-QTEST_GUILESS_MAIN(tst_WNamedMutex)
+WIVORA_TEST_GUILESS_MAIN(tst_WNamedMutex)
 #include "tst_WNamedMutex.moc"

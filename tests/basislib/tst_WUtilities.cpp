@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <WUtilities.h>
 
 #include <QtTest>
@@ -58,5 +59,5 @@ void tst_WUtilities::parseIntOfOtherLengths()
     QCOMPARE(WUtilities::parseInt(bytes), value);
 }
 
-QTEST_GUILESS_MAIN(tst_WUtilities)
+WIVORA_TEST_GUILESS_MAIN(tst_WUtilities)
 #include "tst_WUtilities.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WCryptography.h"
 #include "WivoraAccount.h"
 
@@ -313,5 +314,5 @@ void tst_WivoraAccount::concurrentUse()
     QCOMPARE(account.gv(QStringLiteral("r2")), QStringLiteral("299"));
 }
 
-QTEST_GUILESS_MAIN(tst_WivoraAccount)
+WIVORA_TEST_GUILESS_MAIN(tst_WivoraAccount)
 #include "tst_WivoraAccount.moc"

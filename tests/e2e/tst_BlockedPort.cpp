@@ -2,6 +2,7 @@
 // reached directly: it listens on a free port and announces that one, so the
 // asker's direct TCP road works.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <QtTest>
@@ -79,5 +80,5 @@ void tst_BlockedPort::recordReachesClientWhosePortIsTaken()
     QVERIFY2(log.contains(QStringLiteral("connected tcp direct")), qPrintable(log));
 }
 
-QTEST_GUILESS_MAIN(tst_BlockedPort)
+WIVORA_TEST_GUILESS_MAIN(tst_BlockedPort)
 #include "tst_BlockedPort.moc"

@@ -4,6 +4,7 @@
 // when the sender ended meanwhile and when the record is too large for one
 // frame of the relay.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <QtTest>
@@ -145,5 +146,5 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce()
     QCOMPARE(m_bob->probe().commandsSeen(record.GetID()), 1);
 }
 
-QTEST_GUILESS_MAIN(tst_Buffered)
+WIVORA_TEST_GUILESS_MAIN(tst_Buffered)
 #include "tst_Buffered.moc"

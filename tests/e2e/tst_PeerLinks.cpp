@@ -2,6 +2,7 @@
 // gone) is closed within the keep-alive bound, and once the peer answers
 // again the next request makes a fresh link that works.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <QScopeGuard>
@@ -81,5 +82,5 @@ void tst_PeerLinks::silentPeersLinkIsReplaced()
     QVERIFY(reply.gv(kConnectionId) != link);
 }
 
-QTEST_GUILESS_MAIN(tst_PeerLinks)
+WIVORA_TEST_GUILESS_MAIN(tst_PeerLinks)
 #include "tst_PeerLinks.moc"

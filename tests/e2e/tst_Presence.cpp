@@ -1,6 +1,7 @@
 // A status the user sets reaches the contacts: their contacts tree holds the
 // new status and their plug-ins hear "signalContactEdited" for the user.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <QtTest>
@@ -65,5 +66,5 @@ void tst_Presence::statusReachesContact()
                              ProbeClient::RoadTimeoutMs);
 }
 
-QTEST_GUILESS_MAIN(tst_Presence)
+WIVORA_TEST_GUILESS_MAIN(tst_Presence)
 #include "tst_Presence.moc"

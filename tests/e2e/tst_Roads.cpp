@@ -5,6 +5,7 @@
 // plug-in's own request, made through an operation a test invokes; plug-ins
 // that block while handling a record hold up no other record.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <QtTest>
@@ -178,7 +179,7 @@ void tst_Roads::pluginOperation()
     QCOMPARE(reply.gv(kSender), kBob);
 }
 
-QTEST_GUILESS_MAIN(tst_Roads)
+WIVORA_TEST_GUILESS_MAIN(tst_Roads)
 #include "tst_Roads.moc"
 
 void tst_Roads::blockedHandlersDelayNoOtherRecord()

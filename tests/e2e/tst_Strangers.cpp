@@ -2,6 +2,7 @@
 // it is gets nothing routed: whatever it sends, no plug-in of the client is
 // offered it and nothing comes back but the answer to a keep-alive.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <ServerProtocol.h>
@@ -99,5 +100,5 @@ void tst_Strangers::unauthenticatedRecordIsDropped()
     QVERIFY(m_bob->isRunning());
 }
 
-QTEST_GUILESS_MAIN(tst_Strangers)
+WIVORA_TEST_GUILESS_MAIN(tst_Strangers)
 #include "tst_Strangers.moc"

@@ -4,6 +4,8 @@
 // real wivora-server and real wivora-headless clients; memory is read from
 // the client's own /proc entry.
 
+#include "QtTestSuite.h"
+#include "FileMode.h"
 #include "E2eFixture.h"
 #include "MemoryBounds.h"
 
@@ -47,16 +49,6 @@ qint64 residentBytes(qint64 pid)
             return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
-}
-
-// The permission bits of a path itself (a symbolic link is not followed); -1
-// when it does not exist.
-int modeOf(const QString &path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
 }
 
 // A user attacking from this test process with the user's own account: a
@@ -455,5 +447,5 @@ void tst_Client::serverNamesFromPeersAreDropped()
              qPrintable(m_bob->diagnostics()));
 }
 
-QTEST_GUILESS_MAIN(tst_Client)
+WIVORA_TEST_GUILESS_MAIN(tst_Client)
 #include "tst_Client.moc"

@@ -2,6 +2,8 @@
 // on this machine: the server must stay responsive, refuse what is over its
 // limits, tell the attacker so, and keep its memory and disk bounded.
 
+#include "QtTestSuite.h"
+#include "FileMode.h"
 #include "HttpTestClient.h"
 #include "MemoryBounds.h"
 #include "ServerProcess.h"
@@ -63,12 +65,6 @@ qint64 folderBytes(const QString &path)
         total += it.fileInfo().size();
     }
     return total;
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
 }
 
 KvrConfig request(const char *command, const QList<QPair<QString, QByteArray>> &values = {})
@@ -440,12 +436,12 @@ void tst_Service::dataFolderReadableByOthers()
     QCOMPARE(statusOf(http(crashReport("report"))), 200);
     QVERIFY(loggedIn(QStringLiteral("alice")));
 
-    QCOMPARE(modeOf(data.path()), mode_t(0700));
+    QCOMPARE(modeOf(data.path()), 0700);
     QDirIterator check(data.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     int files = 0;
     while (check.hasNext()) {
         const QString path = check.next();
-        const mode_t expected = check.fileInfo().isDir() ? 0700 : 0600;
+        const int expected = check.fileInfo().isDir() ? 0700 : 0600;
         QVERIFY2(modeOf(path) == expected, qPrintable(QStringLiteral("%1 is %2").arg(path).arg(modeOf(path), 0, 8)));
         files += check.fileInfo().isFile();
     }
@@ -535,5 +531,5 @@ void tst_Service::slowHttpConnections()
     QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
 }
 
-QTEST_GUILESS_MAIN(tst_Service)
+WIVORA_TEST_GUILESS_MAIN(tst_Service)
 #include "tst_Service.moc"

@@ -4,6 +4,7 @@
 // of links that never log in, and slow links. Each row checks from outside
 // that the attacked link ends and that the process's memory stays bounded.
 
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "MemoryBounds.h"
 #include "RawTlsPeer.h"
@@ -353,5 +354,5 @@ void tst_Transport::slowLink(const QString &target)
     QVERIFY(clock.elapsed() < 3 * kTimeLimitMs);
 }
 
-QTEST_GUILESS_MAIN(tst_Transport)
+WIVORA_TEST_GUILESS_MAIN(tst_Transport)
 #include "tst_Transport.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <ExternalLinks.h>
 
 #include <QtTest>
@@ -36,5 +37,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ExternalLinks)
+WIVORA_TEST_GUILESS_MAIN(tst_ExternalLinks)
 #include "tst_ExternalLinks.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <IWPlugin.h>
 
 #include <QFile>
@@ -56,5 +57,5 @@ void tst_PluginInterface::load()
     QCOMPARE(plugin->getPluginVersion(), 1234);
 }
 
-QTEST_GUILESS_MAIN(tst_PluginInterface)
+WIVORA_TEST_GUILESS_MAIN(tst_PluginInterface)
 #include "tst_PluginInterface.moc"

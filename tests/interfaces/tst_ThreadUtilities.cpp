@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include <ThreadUtilities.h>
 
 #include <QElapsedTimer>
@@ -167,5 +168,5 @@ void tst_ThreadUtilities::ensureThreadPoolCapacity()
     QCOMPARE(maximumAfter, expectedMaximum);
 }
 
-QTEST_GUILESS_MAIN(tst_ThreadUtilities)
+WIVORA_TEST_GUILESS_MAIN(tst_ThreadUtilities)
 #include "tst_ThreadUtilities.moc"

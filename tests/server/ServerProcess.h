@@ -32,6 +32,9 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
+// How long a test waits for one answer or push of the server.
+inline constexpr int ServerWaitMs = 15000;
+
 class ServerProcess
 {
 public:

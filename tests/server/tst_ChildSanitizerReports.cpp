@@ -2,6 +2,7 @@
 // child here writes what a sanitizer runtime writes, where the routed
 // environment tells the runtime to (its log_path, plus ".<pid>").
 
+#include "QtTestSuite.h"
 #include "ChildSanitizerReports.h"
 
 #include <QProcess>
@@ -59,5 +60,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ChildSanitizerReports)
+WIVORA_TEST_GUILESS_MAIN(tst_ChildSanitizerReports)
 #include "tst_ChildSanitizerReports.moc"

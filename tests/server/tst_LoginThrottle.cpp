@@ -1,5 +1,6 @@
 // The budgets that slow password guessing, driven with a clock of our own.
 
+#include "QtTestSuite.h"
 #include "LoginThrottle.h"
 
 #include <QtTest>
@@ -105,5 +106,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_LoginThrottle)
+WIVORA_TEST_GUILESS_MAIN(tst_LoginThrottle)
 #include "tst_LoginThrottle.moc"

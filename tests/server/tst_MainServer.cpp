@@ -1,6 +1,7 @@
 // The main server's protocol, driven over real private links against a real
 // wivora-server process.
 
+#include "QtTestSuite.h"
 #include "RecordingProxy.h"
 #include "ServerProcess.h"
 #include "ServerProtocol.h"
@@ -31,8 +32,6 @@ namespace P = ServerProtocol;
 
 namespace {
 
-constexpr int WaitMs = 15000;
-
 // One client link: requests with replies, and the records the server pushes.
 class TestLink : public QObject
 {
@@ -55,7 +54,7 @@ public:
         request.SetValue(QStringLiteral("command"), command);
         for (const auto &value : values)
             request.SetValue(value.first, value.second);
-        return link->sendCommand(request, WaitMs);
+        return link->sendCommand(request, ServerWaitMs);
     }
 
     bool login(const QString &user, const QString &password)
@@ -84,7 +83,7 @@ public:
                 }
                 return false;
             },
-            WaitMs);
+            ServerWaitMs);
         return found;
     }
 
@@ -98,7 +97,7 @@ public:
         return records;
     }
     int arrivedCount() const { return m_arrived.size(); }
-    bool waitForEnd() { return QTest::qWaitFor([this] { return m_ended; }, WaitMs); }
+    bool waitForEnd() { return QTest::qWaitFor([this] { return m_ended; }, ServerWaitMs); }
 
     QSharedPointer<TcpConnection> link;
     bool connected = false;
@@ -336,13 +335,13 @@ private slots:
 
         TestLink bobLeg(m_server);
         QVERIFY(bobLeg.ask(P::AcceptTunnelConnection, {{P::KeyTunnelId, tunnelId.toUtf8()}}).checkResult());
-        QVERIFY(QTest::qWaitFor([&] { return bobLeg.arrivedCount() == 3; }, WaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return bobLeg.arrivedCount() == 3; }, ServerWaitMs));
         QCOMPARE(bobLeg.takeArrived(), toBob);
 
         const QList<KvrConfig> toAlice{record("x:::a", "a"), record("x:::b", "b")};
         for (const KvrConfig &r : toAlice)
             QVERIFY(bobLeg.link->pushCommand(r));
-        QVERIFY(QTest::qWaitFor([&] { return aliceLeg.arrivedCount() == 2; }, WaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return aliceLeg.arrivedCount() == 2; }, ServerWaitMs));
         QCOMPARE(aliceLeg.takeArrived(), toAlice);
 
         // The id is used up.
@@ -469,7 +468,7 @@ private slots:
         const QList<KvrConfig> sent{login, newPassword, account, ping};
         for (const KvrConfig &request : sent)
             QVERIFY(link.link->pushCommand(request));
-        QVERIFY(QTest::qWaitFor([&] { return link.arrivedCount() >= sent.size(); }, WaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return link.arrivedCount() >= sent.size(); }, ServerWaitMs));
         const QList<KvrConfig> replies = link.takeArrived();
         QCOMPARE(replies.size(), sent.size());
         for (int i = 0; i < sent.size(); ++i) {
@@ -553,7 +552,7 @@ private slots:
                                 && request.gv(QStringLiteral("command")) != QLatin1String(P::Login);
         if (needsLogin)
             QVERIFY(link.login(QStringLiteral("alice"), QStringLiteral("alice-pw")));
-        const KvrConfig reply = link.link->sendCommand(request, WaitMs);
+        const KvrConfig reply = link.link->sendCommand(request, ServerWaitMs);
         QCOMPARE(reply.GetID(), request.GetID());
         QVERIFY(!reply.checkResult());
         // The link and the server keep working.
@@ -569,10 +568,10 @@ private slots:
         for (const QByteArray &bytes : garbage) {
             QTcpSocket socket;
             socket.connectToHost(m_server.host(), m_server.tcpPort());
-            QVERIFY(socket.waitForConnected(WaitMs));
+            QVERIFY(socket.waitForConnected(ServerWaitMs));
             socket.write(bytes);
             socket.flush();
-            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(WaitMs));
+            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(ServerWaitMs));
         }
         TestLink link(m_server);
         QVERIFY(link.login(QStringLiteral("bob"), QStringLiteral("bob-pw")));
@@ -651,7 +650,7 @@ private slots:
             QVERIFY(initiated.result());
             const KvrConfig sent = record(QStringLiteral("x:::udp"), QStringLiteral("over udp"));
             QVERIFY(bob.pushCommand(sent));
-            QCOMPARE(alice.getCommand(sent.GetID(), WaitMs), sent);
+            QCOMPARE(alice.getCommand(sent.GetID(), ServerWaitMs), sent);
 
             // carol is offline: the server refuses at once, nobody is told.
             UdpConnection toOffline(aliceTower);
@@ -666,5 +665,5 @@ private slots:
     void cleanupTestCase() { QVERIFY2(m_server.stop(), qPrintable(m_server.output())); }
 };
 
-QTEST_MAIN(tst_MainServer)
+WIVORA_TEST_MAIN(tst_MainServer)
 #include "tst_MainServer.moc"

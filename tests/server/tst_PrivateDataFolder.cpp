@@ -1,5 +1,7 @@
 // The server's data folder kept private: folders 0700, files 0600.
 
+#include "QtTestSuite.h"
+#include "FileMode.h"
 #include "PrivateDataFolder.h"
 
 #include <QDir>
@@ -10,12 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-mode_t modeOf(const QString &path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
-}
 
 bool makeFile(const QString &path, mode_t mode)
 {
@@ -53,11 +49,11 @@ private slots:
         QString error;
         QVERIFY2(PrivateDataFolder::prepare(data, &error), qPrintable(error));
 
-        QCOMPARE(modeOf(data), mode_t(0700));
+        QCOMPARE(modeOf(data), 0700);
         if (existing) {
-            QCOMPARE(modeOf(data + QStringLiteral("/wivora-server.sqlite")), mode_t(0600));
-            QCOMPARE(modeOf(data + QStringLiteral("/dumps")), mode_t(0700));
-            QCOMPARE(modeOf(data + QStringLiteral("/dumps/one.dmp")), mode_t(0600));
+            QCOMPARE(modeOf(data + QStringLiteral("/wivora-server.sqlite")), 0600);
+            QCOMPARE(modeOf(data + QStringLiteral("/dumps")), 0700);
+            QCOMPARE(modeOf(data + QStringLiteral("/dumps/one.dmp")), 0600);
         }
     }
 
@@ -75,8 +71,8 @@ private slots:
         QString error;
         QVERIFY2(PrivateDataFolder::prepare(data, &error), qPrintable(error));
 
-        QCOMPARE(modeOf(outside), mode_t(0755));
-        QCOMPARE(modeOf(outside + QStringLiteral("/shared.txt")), mode_t(0644));
+        QCOMPARE(modeOf(outside), 0755);
+        QCOMPARE(modeOf(outside + QStringLiteral("/shared.txt")), 0644);
     }
 
     void aFolderThatCannotBeUsedSaysWhy_data()
@@ -99,5 +95,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_PrivateDataFolder)
+WIVORA_TEST_GUILESS_MAIN(tst_PrivateDataFolder)
 #include "tst_PrivateDataFolder.moc"

@@ -1,6 +1,7 @@
 // The client's server commands (WServerCommands, MainServerCommands and the
 // server look-ups of WUtilities) against a real wivora-server process.
 
+#include "QtTestSuite.h"
 #include "MainServerCommands.h"
 #include "PSettings.h"
 #include "ServerProcess.h"
@@ -24,8 +25,6 @@ using Link = WServerCommands::Link;
 Q_DECLARE_METATYPE(std::function<bool()>)
 
 namespace {
-
-constexpr int WaitMs = 15000;
 
 const QString ServerKeySetting = QStringLiteral("service/serverkey");
 const QString KeyFileSetting = QStringLiteral("service/serverkeyfile");
@@ -62,7 +61,7 @@ public:
                 }
                 return false;
             },
-            WaitMs);
+            ServerWaitMs);
         return arrived ? found : KvrConfig();
     }
 
@@ -566,7 +565,7 @@ private slots:
         // Known host information stays with the server, but an offline user
         // cannot be reached through it.
         bob->disconnectFromHost();
-        QTRY_COMPARE_WITH_TIMEOUT(WServerCommands::getUserHostInfo(QStringLiteral("bob")).size(), 0, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(WServerCommands::getUserHostInfo(QStringLiteral("bob")).size(), 0, ServerWaitMs);
     }
 
     void vcards_data()
@@ -671,7 +670,7 @@ private slots:
         m_staleLink = loggedIn(QStringLiteral("alice"));
         QVERIFY(m_staleLink);
         QVERIFY(m_server.stop());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_staleLink->isConnected(), WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_staleLink->isConnected(), ServerWaitMs);
     }
 
     // Every call against a server that is gone gives its empty result (the
@@ -725,5 +724,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_ServerCommands)
+WIVORA_TEST_MAIN(tst_ServerCommands)
 #include "tst_ServerCommands.moc"

@@ -1,6 +1,8 @@
 // The wivora-server program's command line and what it does to its data
 // folder, run as a real process.
 
+#include "QtTestSuite.h"
+#include "FileMode.h"
 #include "ServerProcess.h"
 
 #include <QtTest>
@@ -29,12 +31,6 @@ Run runProgram(const QStringList &arguments)
     run.output = QString::fromUtf8(process.readAll());
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return run;
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
 }
 
 const QString StoreFile = QStringLiteral("wivora-server.sqlite");
@@ -123,7 +119,7 @@ private slots:
         }
         QVERIFY(server.start());
 
-        QCOMPARE(modeOf(data.path()), mode_t(0700));
+        QCOMPARE(modeOf(data.path()), 0700);
         const QStringList files = data.entryList(QDir::Files | QDir::Hidden);
         QVERIFY2(files.contains(StoreFile) && files.contains(QStringLiteral("server_private.pem"))
                      && files.contains(QStringLiteral("server_public.pem")),
@@ -134,5 +130,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ServerProgram)
+WIVORA_TEST_GUILESS_MAIN(tst_ServerProgram)
 #include "tst_ServerProgram.moc"

@@ -1,5 +1,6 @@
 // The server's store and the small parts around it that need no running server.
 
+#include "QtTestSuite.h"
 #include "PasswordHash.h"
 #include "PluginCatalogue.h"
 #include "ServerOptions.h"
@@ -231,5 +232,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ServerStore)
+WIVORA_TEST_GUILESS_MAIN(tst_ServerStore)
 #include "tst_ServerStore.moc"

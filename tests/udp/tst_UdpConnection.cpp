@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "UdpConnection.h"
 #include "UdpRendezvous.h"
 #include "UdpTower.h"
@@ -479,5 +480,5 @@ void tst_UdpConnection::strayDatagramsDoNotDisturbALink()
     QVERIFY(initiator->isConnected() && acceptor->isConnected());
 }
 
-QTEST_GUILESS_MAIN(tst_UdpConnection)
+WIVORA_TEST_GUILESS_MAIN(tst_UdpConnection)
 #include "tst_UdpConnection.moc"

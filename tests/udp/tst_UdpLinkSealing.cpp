@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "UdpLinkSealing.h"
 #include "WCryptography.h"
 
@@ -72,5 +73,5 @@ void tst_UdpLinkSealing::payloadsOpenOnlyInOrderAndIntact()
         QCOMPARE(plain, QByteArray("second"));
 }
 
-QTEST_MAIN(tst_UdpLinkSealing)
+WIVORA_TEST_MAIN(tst_UdpLinkSealing)
 #include "tst_UdpLinkSealing.moc"

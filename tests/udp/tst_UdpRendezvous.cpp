@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "UdpRendezvous.h"
 #include "UdpRendezvousDatagram.h"
 
@@ -324,5 +325,5 @@ void tst_UdpRendezvous::joinsAreLimitedPerSource()
     QCOMPARE(asked.last().own, QStringLiteral("carol"));
 }
 
-QTEST_GUILESS_MAIN(tst_UdpRendezvous)
+WIVORA_TEST_GUILESS_MAIN(tst_UdpRendezvous)
 #include "tst_UdpRendezvous.moc"

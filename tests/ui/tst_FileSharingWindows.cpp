@@ -6,6 +6,7 @@
 // client downloads it with the password. Pictures of each window and step go
 // to the screenshot folder.
 
+#include "QtTestSuite.h"
 #include "WindowFixture.h"
 #include "WindowProbeClient.h"
 #include "WindowedClient.h"
@@ -305,5 +306,5 @@ void tst_FileSharingWindows::cleanupTestCase()
     }
 }
 
-QTEST_MAIN(tst_FileSharingWindows)
+WIVORA_TEST_MAIN(tst_FileSharingWindows)
 #include "tst_FileSharingWindows.moc"

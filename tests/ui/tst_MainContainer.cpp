@@ -2,6 +2,7 @@
 // to the desktop only when they are web or mail addresses, and the plug-in
 // pages by name.
 
+#include "QtTestSuite.h"
 #include "MainContainer.h"
 #include "UrlCatcher.h"
 #include "WindowFixture.h"
@@ -93,5 +94,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_MainContainer)
+WIVORA_TEST_MAIN(tst_MainContainer)
 #include "tst_MainContainer.moc"

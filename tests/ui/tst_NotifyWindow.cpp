@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "NotifyWindow.h"
 
 #include <QElapsedTimer>
@@ -97,5 +98,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_NotifyWindow)
+WIVORA_TEST_MAIN(tst_NotifyWindow)
 #include "tst_NotifyWindow.moc"

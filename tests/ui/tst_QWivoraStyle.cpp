@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "QWivoraStyle.h"
 
 #include <QLabel>
@@ -236,5 +237,5 @@ private:
     QTreeWidget m_otherList;
 };
 
-QTEST_MAIN(tst_QWivoraStyle)
+WIVORA_TEST_MAIN(tst_QWivoraStyle)
 #include "tst_QWivoraStyle.moc"

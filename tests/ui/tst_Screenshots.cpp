@@ -5,6 +5,7 @@
 // contacts panel with every status and both arrows, a contact's profile, and
 // the settings, add-contact and personal-data dialogs.
 
+#include "QtTestSuite.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -231,5 +232,5 @@ private:
     std::unique_ptr<Wivora> m_window;
 };
 
-QTEST_MAIN(tst_Screenshots)
+WIVORA_TEST_MAIN(tst_Screenshots)
 #include "tst_Screenshots.moc"

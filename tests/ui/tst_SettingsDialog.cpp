@@ -1,6 +1,7 @@
 // The settings dialog and the program's own page in a real session: pages
 // in order, the page shown per entry, and what the port field stores.
 
+#include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "SettingsDialog.h"
 #include "uiMainSettings.h"
@@ -101,5 +102,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_SettingsDialog)
+WIVORA_TEST_MAIN(tst_SettingsDialog)
 #include "tst_SettingsDialog.moc"

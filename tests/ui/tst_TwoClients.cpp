@@ -3,6 +3,7 @@
 // bob accepts alice, bob's status and avatar reach alice's windows, bob
 // deletes alice, and a client quits with a question open.
 
+#include "QtTestSuite.h"
 #include "WindowFixture.h"
 #include "WindowProbeClient.h"
 #include "WindowedClient.h"
@@ -113,5 +114,5 @@ private:
     WindowedClient m_bob;
 };
 
-QTEST_MAIN(tst_TwoClients)
+WIVORA_TEST_MAIN(tst_TwoClients)
 #include "tst_TwoClients.moc"

@@ -2,6 +2,7 @@
 // downloads, with the window-probe plug-in loaded ("Probe", version 1): what
 // a round asks, what it stages and when, and how fast it stops.
 
+#include "QtTestSuite.h"
 #include "InstallerOffer.h"
 #include "SessionPanelFixture.h"
 #include "UpdateCheck.h"
@@ -144,5 +145,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_UpdateCheck)
+WIVORA_TEST_MAIN(tst_UpdateCheck)
 #include "tst_UpdateCheck.moc"

@@ -4,6 +4,7 @@
 // editors; bob saves the files from his page and opens the album in the
 // viewer; sent while bob is logged out, both reach him when he logs in.
 
+#include "QtTestSuite.h"
 #include "WindowFixture.h"
 #include "WindowProbeClient.h"
 #include "WindowedClient.h"
@@ -141,5 +142,5 @@ private:
     QStringList m_picturePaths;
 };
 
-QTEST_MAIN(tst_WMailTwoClients)
+WIVORA_TEST_MAIN(tst_WMailTwoClients)
 #include "tst_WMailTwoClients.moc"

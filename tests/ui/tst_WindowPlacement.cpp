@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WindowPlacement.h"
 
 #include <QTest>
@@ -54,5 +55,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_WindowPlacement)
+WIVORA_TEST_MAIN(tst_WindowPlacement)
 #include "tst_WindowPlacement.moc"

@@ -3,6 +3,7 @@
 // window geometry stored, exit code 0), also when nobody logged in, and a
 // second start that only brings the first one up.
 
+#include "QtTestSuite.h"
 #include "WindowFixture.h"
 #include "WindowedClient.h"
 
@@ -105,5 +106,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_WindowedClient)
+WIVORA_TEST_MAIN(tst_WindowedClient)
 #include "tst_WindowedClient.moc"

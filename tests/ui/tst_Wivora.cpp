@@ -3,6 +3,7 @@
 // plug-in's places, docks kept across sessions, notices, the wake-up, and the
 // menu actions. One window serves every case, as in the program.
 
+#include "QtTestSuite.h"
 #include "ContactList.h"
 #include "MainClass.h"
 #include "MainContainer.h"
@@ -497,5 +498,5 @@ void tst_Wivora::updateProgressBar()
     QVERIFY(!m_window->findChild<QProgressBar *>(QStringLiteral("updateProgressBar")));
 }
 
-QTEST_MAIN(tst_Wivora)
+WIVORA_TEST_MAIN(tst_Wivora)
 #include "tst_Wivora.moc"

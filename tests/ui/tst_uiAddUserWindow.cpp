@@ -1,6 +1,7 @@
 // The add-contact window against a real server: what a search shows and
 // asks, and what adding the selection writes, tells the server and saves.
 
+#include "QtTestSuite.h"
 #include "ContactList.h"
 #include "SessionPanelFixture.h"
 #include "uiAddUserWindow.h"
@@ -173,5 +174,5 @@ private:
     std::unique_ptr<uiContacts> m_panel;
 };
 
-QTEST_MAIN(tst_uiAddUserWindow)
+WIVORA_TEST_MAIN(tst_uiAddUserWindow)
 #include "tst_uiAddUserWindow.moc"

@@ -2,6 +2,7 @@
 // calls that come from worker threads, the own header, deleting contacts and
 // the accept-new-user question.
 
+#include "QtTestSuite.h"
 #include "ContactList.h"
 #include "QContactItemDelegate.h"
 #include "SessionPanelFixture.h"
@@ -370,5 +371,5 @@ private:
     std::unique_ptr<uiContacts> m_panel;
 };
 
-QTEST_MAIN(tst_uiContacts)
+WIVORA_TEST_MAIN(tst_uiContacts)
 #include "tst_uiContacts.moc"

@@ -2,6 +2,7 @@
 // remembered values, the busy frame during the login, what it remembers
 // afterwards, the automatic login and the account-site links.
 
+#include "QtTestSuite.h"
 #include "MainClass.h"
 #include "UrlCatcher.h"
 #include "WindowFixture.h"
@@ -246,5 +247,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_uiLoginWidget)
+WIVORA_TEST_MAIN(tst_uiLoginWidget)
 #include "tst_uiLoginWidget.moc"

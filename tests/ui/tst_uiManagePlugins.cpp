@@ -2,6 +2,7 @@
 // the window-probe plug-in loaded ("Probe"), and the download helper it uses
 // against real sockets: what is staged, what is refused, time-outs, cancel.
 
+#include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "StagedDownload.h"
 #include "WPluginManager.h"
@@ -254,5 +255,5 @@ private:
     WindowFixture m_fixture;
 };
 
-QTEST_MAIN(tst_uiManagePlugins)
+WIVORA_TEST_MAIN(tst_uiManagePlugins)
 #include "tst_uiManagePlugins.moc"

@@ -2,6 +2,7 @@
 // picture becomes, and what OK stores, sends to the server and tells the
 // users who have this user as a contact.
 
+#include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "uiPersonalize.h"
 
@@ -166,5 +167,5 @@ private:
     QTemporaryDir m_pictures;
 };
 
-QTEST_MAIN(tst_uiPersonalize)
+WIVORA_TEST_MAIN(tst_uiPersonalize)
 #include "tst_uiPersonalize.moc"

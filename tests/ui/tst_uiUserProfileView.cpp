@@ -2,6 +2,7 @@
 // told about page changes: the header from the contacts tree, its refresh on
 // edits of the shown contact only, and the page choice.
 
+#include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "WGraphicsOperations.h"
 #include "uiUserProfileView.h"
@@ -138,5 +139,5 @@ private:
     QObject *m_probe = nullptr;
 };
 
-QTEST_MAIN(tst_uiUserProfileView)
+WIVORA_TEST_MAIN(tst_uiUserProfileView)
 #include "tst_uiUserProfileView.moc"

@@ -1,3 +1,5 @@
+#include "QtTestSuite.h"
+#include "RandomBytes.h"
 #include "HttpTestClient.h"
 #include "WebServer.h"
 
@@ -8,15 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
 
 // The body a client posts for one dump.
 QByteArray crashReportBody(const QByteArray &dump)
@@ -417,5 +410,5 @@ void tst_WebServer::stopEndsOpenConnectionsAndServerCanStartAgain()
     QCOMPARE(exchange.answers.value(0).status, 200);
 }
 
-QTEST_GUILESS_MAIN(tst_WebServer)
+WIVORA_TEST_GUILESS_MAIN(tst_WebServer)
 #include "tst_WebServer.moc"

@@ -1,3 +1,5 @@
+#include "QtTestSuite.h"
+#include "RandomBytes.h"
 #include "HttpTestClient.h"
 #include "WebLocalBridge.h"
 #include "WebServer.h"
@@ -105,15 +107,6 @@ const QString kProtectedFile = QStringLiteral("{2d9f2a6b-3c4d-4e5f-9a01-b2c3d4e5
 const QString kEmptyFile = QStringLiteral("{3eaf3b7c-4d5e-4f60-ab12-c3d4e5f6a7b8}");
 const QString kStrangeNameFile = QStringLiteral("{4fb04c8d-5e6f-4071-bc23-d4e5f6a7b8c9}");
 const QString kPassword = QStringLiteral("s3cr+t &%x \u00e9");
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
 
 QByteArray passwordForm(const QString &password)
 {
@@ -368,5 +361,5 @@ void tst_WebSharedFiles::silentOwnerHoldsNoPageWorkerAndFewWaits()
         3 * limits.clientTimeoutMs));
 }
 
-QTEST_GUILESS_MAIN(tst_WebSharedFiles)
+WIVORA_TEST_GUILESS_MAIN(tst_WebSharedFiles)
 #include "tst_WebSharedFiles.moc"

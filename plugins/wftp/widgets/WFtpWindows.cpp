@@ -11,10 +11,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-namespace {
-const QString LastFolderKey = QStringLiteral("lastopendirectory");
-}
-
 WFtpWindows::WFtpWindows(WFtpMain &main, TransferManager &transfers, TransferMonitor &monitor)
     : m_main(main),
       m_mainPage(new uiMainWidget(main, transfers, main.mainPage())),
@@ -111,11 +107,11 @@ void WFtpWindows::shareFolderForUser()
         return;
     }
     const QString folder =
-        QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"), PSettings::GetValue(LastFolderKey).toString(),
+        QFileDialog::getExistingDirectory(nullptr, tr("Open Directory"), PSettings::GetValue(PSettings::LastFolderKey).toString(),
                                           QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (folder.isEmpty())
         return;
-    PSettings::SetValue(LastFolderKey, folder);
+    PSettings::SetValue(PSettings::LastFolderKey, folder);
     const QString disc = m_main.shareFolderWith(folder, selected);
     if (disc.isEmpty() || !m_mainPage)
         return;

@@ -41,7 +41,6 @@ const QString Root = QStringLiteral("/");
 const QString KindDisc = QStringLiteral("disc");
 const QString KindDirectory = QStringLiteral("directory");
 const QString KindShared = QStringLiteral("shared");
-const QString LastFolderKey = QStringLiteral("lastopendirectory");
 // Pictures from a peer's listing larger than this are not decoded.
 constexpr int MaxThumbnailSide = 1024;
 
@@ -683,11 +682,11 @@ void uiFileBrowser::downloadSelected()
     if (folder == Root || selection.isEmpty())
         return;
     const QString target = QFileDialog::getExistingDirectory(
-        this, tr("Open Directory"), PSettings::GetValue(LastFolderKey).toString(),
+        this, tr("Open Directory"), PSettings::GetValue(PSettings::LastFolderKey).toString(),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (target.isEmpty())
         return;
-    PSettings::SetValue(LastFolderKey, target);
+    PSettings::SetValue(PSettings::LastFolderKey, target);
     QMap<QString, bool> items;
     for (const Entry &entry : selection)
         items.insert(entry.path, entry.kind != KindDirectory);
@@ -703,10 +702,10 @@ void uiFileBrowser::on_actionUpload_triggered()
     if (!selection.isEmpty() && isFolderKind(selection.first().kind))
         target = selection.first().path;
     const QStringList paths =
-        QFileDialog::getOpenFileNames(this, tr("Select files"), PSettings::GetValue(LastFolderKey).toString());
+        QFileDialog::getOpenFileNames(this, tr("Select files"), PSettings::GetValue(PSettings::LastFolderKey).toString());
     if (paths.isEmpty())
         return;
-    PSettings::SetValue(LastFolderKey, QFileInfo(paths.first()).absolutePath());
+    PSettings::SetValue(PSettings::LastFolderKey, QFileInfo(paths.first()).absolutePath());
     uploadPaths(paths, target);
 }
 

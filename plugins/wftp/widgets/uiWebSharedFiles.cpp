@@ -25,8 +25,6 @@
 
 namespace {
 
-const QString kLastOpenDirectory = QStringLiteral("lastopendirectory");
-
 // Shows the wait cursor on a widget while it lives.
 class WaitCursor
 {
@@ -170,10 +168,10 @@ void uiWebSharedFiles::slotFilesDropped(QTreeWidgetItem *, const QStringList &fi
 void uiWebSharedFiles::on_actionAdd_File_triggered()
 {
     const QStringList files = QFileDialog::getOpenFileNames(m_treeWidget, tr("Select files"),
-                                                            PSettings::GetValue(kLastOpenDirectory).toString());
+                                                            PSettings::GetValue(PSettings::LastFolderKey).toString());
     if (files.isEmpty())
         return;
-    PSettings::SetValue(kLastOpenDirectory, QFileInfo(files.first()).absolutePath());
+    PSettings::SetValue(PSettings::LastFolderKey, QFileInfo(files.first()).absolutePath());
     slotAddFiles(files);
 }
 

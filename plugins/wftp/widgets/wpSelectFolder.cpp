@@ -12,7 +12,6 @@
 #include <QSpacerItem>
 
 namespace {
-const QString kLastFolderKey = QStringLiteral("lastopendirectory");
 const QString kFieldStyle = QStringLiteral("border: 1px solid rgb(112, 112, 112);");
 
 QLineEdit *borderedEdit(const QString &objectName, QWidget *parent)
@@ -78,11 +77,11 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
 void wpSelectFolder::on_pushButton_clicked()
 {
     const QString chosen = QFileDialog::getExistingDirectory(
-        this, tr("Open Directory"), PSettings::GetValue(kLastFolderKey).toString(),
+        this, tr("Open Directory"), PSettings::GetValue(PSettings::LastFolderKey).toString(),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (chosen.isEmpty())
         return;
-    PSettings::SetValue(kLastFolderKey, chosen);
+    PSettings::SetValue(PSettings::LastFolderKey, chosen);
     takeFolder(chosen);
 }
 

@@ -2,6 +2,7 @@
 // links made on demand over every road, records routed with the receiving
 // link's keys, replies on the link of their request, and sends that cross.
 
+#include "QtTestSuite.h"
 #include "IWConnection.h"
 #include "LinkTestClient.h"
 #include "WTcpConnection.h"
@@ -315,5 +316,5 @@ void tst_ConnectionsThread::acceptedSocketWithNobodyLoggedInIsClosed()
     QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
 }
 
-QTEST_GUILESS_MAIN(tst_ConnectionsThread)
+WIVORA_TEST_GUILESS_MAIN(tst_ConnectionsThread)
 #include "tst_ConnectionsThread.moc"

@@ -3,6 +3,7 @@
 // of its records is routed, and even then only plug-in records and buffered
 // parts get through, stamped with the link's own routing keys.
 
+#include "QtTestSuite.h"
 #include "LinkTestClient.h"
 #include "UserConnection.h"
 
@@ -242,5 +243,5 @@ void tst_UserConnection::unauthenticatedLinkIsClosedAfterTheDeadline()
     QVERIFY(alice.ping());
 }
 
-QTEST_GUILESS_MAIN(tst_UserConnection)
+WIVORA_TEST_GUILESS_MAIN(tst_UserConnection)
 #include "tst_UserConnection.moc"

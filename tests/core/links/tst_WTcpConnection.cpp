@@ -1,6 +1,7 @@
 // The link object over a real loopback TCP link: its idleness counts only
 // this side's useful sending, and a disconnect closes it at once.
 
+#include "QtTestSuite.h"
 #include "WTcpConnection.h"
 
 #include <WCryptography.h>
@@ -129,5 +130,5 @@ void tst_WTcpConnection::getCommandOfAnIdThatNeverCameIsEmpty()
     QCOMPARE(m_accepting->getCommand(sent.GetID(), 10000), sent);
 }
 
-QTEST_GUILESS_MAIN(tst_WTcpConnection)
+WIVORA_TEST_GUILESS_MAIN(tst_WTcpConnection)
 #include "tst_WTcpConnection.moc"

@@ -1,5 +1,6 @@
 // The listening server for links that peers open.
 
+#include "QtTestSuite.h"
 #include "SessionState.h"
 #include "WTcpServer.h"
 
@@ -86,5 +87,5 @@ void tst_WTcpServer::acceptedSocketIsHandedOnAsDescriptor()
     QCOMPARE(::close(descriptor), 0);
 }
 
-QTEST_GUILESS_MAIN(tst_WTcpServer)
+WIVORA_TEST_GUILESS_MAIN(tst_WTcpServer)
 #include "tst_WTcpServer.moc"

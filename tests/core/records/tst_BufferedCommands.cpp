@@ -2,6 +2,7 @@
 // through a wire thread that stamps what a link stamps; the relay against a
 // real wivora-server; the file form read back independently.
 
+#include "QtTestSuite.h"
 #include "BufferedCommands.h"
 #include "BufferedCommandsFile.h"
 #include "ClientSessionFixture.h"
@@ -970,5 +971,5 @@ void tst_BufferedCommands::damagedFile()
     QCOMPARE(delivered, kept);
 }
 
-QTEST_GUILESS_MAIN(tst_BufferedCommands)
+WIVORA_TEST_GUILESS_MAIN(tst_BufferedCommands)
 #include "tst_BufferedCommands.moc"

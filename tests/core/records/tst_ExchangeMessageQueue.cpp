@@ -2,6 +2,7 @@
 // retries, the pause while the server is down, and records that wait for the
 // user who queued them.
 
+#include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
 #include "ExchangeMessageQueue.h"
 
@@ -266,5 +267,5 @@ void tst_ExchangeMessageQueue::refusedEnqueue()
     QCOMPARE(queue.count(), 0);
 }
 
-QTEST_MAIN(tst_ExchangeMessageQueue)
+WIVORA_TEST_MAIN(tst_ExchangeMessageQueue)
 #include "tst_ExchangeMessageQueue.moc"

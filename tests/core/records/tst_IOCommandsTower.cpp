@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "IOCommandsTower.h"
 
 #include <QEventLoop>
@@ -472,5 +473,5 @@ void tst_IOCommandsTower::waitKeepsEventsFlowing()
     QVERIFY(timersDuringWait >= 3);
 }
 
-QTEST_GUILESS_MAIN(tst_IOCommandsTower)
+WIVORA_TEST_GUILESS_MAIN(tst_IOCommandsTower)
 #include "tst_IOCommandsTower.moc"

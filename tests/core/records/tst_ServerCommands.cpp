@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
@@ -453,5 +454,5 @@ void tst_ServerCommands::relayedVCardNoticeRefreshesTheContact()
     QCOMPARE(savedBob->gv(QStringLiteral("fullName")), QStringLiteral("Bob Builder"));
 }
 
-QTEST_GUILESS_MAIN(tst_ServerCommands)
+WIVORA_TEST_GUILESS_MAIN(tst_ServerCommands)
 #include "tst_ServerCommands.moc"

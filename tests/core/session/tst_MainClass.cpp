@@ -3,6 +3,7 @@
 // link, the status refresh, and the host operations plug-ins use. A second
 // user, when one is needed, is a link layer of its own in this process.
 
+#include "QtTestSuite.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
 #include "LinkTestClient.h"
@@ -522,5 +523,5 @@ void tst_MainClass::queueExchangeCommandTellsWhetherItQueued()
     QCOMPARE(m_session->queueExchangeCommand(receiver, command(QStringLiteral("echo:::note"))), queued);
 }
 
-QTEST_MAIN(tst_MainClass)
+WIVORA_TEST_MAIN(tst_MainClass)
 #include "tst_MainClass.moc"

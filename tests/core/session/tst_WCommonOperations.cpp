@@ -2,6 +2,7 @@
 // of the account (file and server copy), password change, host information
 // and the country list.
 
+#include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
 #include "WCommonOperations.h"
 #include "WSignalsDispatcher.h"
@@ -303,5 +304,5 @@ void tst_WCommonOperations::countryBoxHoldsTheTable()
     }
 }
 
-QTEST_MAIN(tst_WCommonOperations)
+WIVORA_TEST_MAIN(tst_WCommonOperations)
 #include "tst_WCommonOperations.moc"

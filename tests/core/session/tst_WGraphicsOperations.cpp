@@ -1,5 +1,6 @@
 // The avatar, status and flag images made from the program's resources.
 
+#include "QtTestSuite.h"
 #include "WGraphicsOperations.h"
 
 #include <QtTest>
@@ -103,5 +104,5 @@ void tst_WGraphicsOperations::avatarIsCentredOnTheBackground()
     }
 }
 
-QTEST_MAIN(tst_WGraphicsOperations)
+WIVORA_TEST_MAIN(tst_WGraphicsOperations)
 #include "tst_WGraphicsOperations.moc"

@@ -2,6 +2,7 @@
 // while the server answers, a server that stops answering is reported lost,
 // a link that is already down is left alone.
 
+#include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
 #include "WPingThread.h"
 
@@ -163,5 +164,5 @@ void tst_WPingThread::peerLinkWalkGetsTheKeepAlive()
     QCOMPARE(seen.at(1), seen.at(0));
 }
 
-QTEST_MAIN(tst_WPingThread)
+WIVORA_TEST_MAIN(tst_WPingThread)
 #include "tst_WPingThread.moc"

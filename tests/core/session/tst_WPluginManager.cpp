@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
 #include "WPluginManager.h"
@@ -317,5 +318,5 @@ void tst_WPluginManager::findPluginFile()
     QCOMPARE(manager.findPluginFile(name), found.isEmpty() ? QString() : plugins + QLatin1Char('/') + found);
 }
 
-QTEST_GUILESS_MAIN(tst_WPluginManager)
+WIVORA_TEST_GUILESS_MAIN(tst_WPluginManager)
 #include "tst_WPluginManager.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
 #include "WPluginManager.h"
@@ -400,5 +401,5 @@ void tst_WSignalsDispatcher::questionsAreAnsweredNoAtShutdown()
     QCOMPARE(asked, QStringList{"open"});
 }
 
-QTEST_GUILESS_MAIN(tst_WSignalsDispatcher)
+WIVORA_TEST_GUILESS_MAIN(tst_WSignalsDispatcher)
 #include "tst_WSignalsDispatcher.moc"

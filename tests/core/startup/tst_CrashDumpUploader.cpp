@@ -2,6 +2,7 @@
 // against a small HTTP server of this test that answers as it is told and
 // records what arrives, in order.
 
+#include "QtTestSuite.h"
 #include "CrashDumpUploader.h"
 
 #include "ServerProcess.h"
@@ -279,5 +280,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_CrashDumpUploader)
+WIVORA_TEST_GUILESS_MAIN(tst_CrashDumpUploader)
 #include "tst_CrashDumpUploader.moc"

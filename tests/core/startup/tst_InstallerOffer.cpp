@@ -1,6 +1,7 @@
 // The start-up offer to run a staged client installer, with the user's
 // answer and the desktop's opener replaced by recorders.
 
+#include "QtTestSuite.h"
 #include "InstallerOffer.h"
 
 #include <PSettings.h>
@@ -99,5 +100,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_InstallerOffer)
+WIVORA_TEST_GUILESS_MAIN(tst_InstallerOffer)
 #include "tst_InstallerOffer.moc"

@@ -1,6 +1,7 @@
 // The starting side of the single-instance check against answering servers
 // that behave in every way a running copy (or something else) might.
 
+#include "QtTestSuite.h"
 #include "SingleInstanceGuard.h"
 #include "WakeUpServer.h"
 
@@ -129,5 +130,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_SingleInstanceGuard)
+WIVORA_TEST_GUILESS_MAIN(tst_SingleInstanceGuard)
 #include "tst_SingleInstanceGuard.moc"

@@ -4,6 +4,7 @@
 // file left by a killed copy, crash reports, and their upload at the next
 // start to a real wivora-server.
 
+#include "QtTestSuite.h"
 #include "SingleInstanceGuard.h"
 
 #include "ChildSanitizerReports.h"
@@ -278,5 +279,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Startup)
+WIVORA_TEST_GUILESS_MAIN(tst_Startup)
 #include "tst_Startup.moc"

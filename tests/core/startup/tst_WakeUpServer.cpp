@@ -1,6 +1,7 @@
 // The answering side of the single-instance check, driven by raw local
 // sockets that send what a starting copy (or anything else) might send.
 
+#include "QtTestSuite.h"
 #include "WakeUpServer.h"
 
 #include <QLocalServer>
@@ -135,5 +136,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_WakeUpServer)
+WIVORA_TEST_GUILESS_MAIN(tst_WakeUpServer)
 #include "tst_WakeUpServer.moc"

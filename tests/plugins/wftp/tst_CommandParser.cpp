@@ -1,4 +1,5 @@
 // The request server's answers: names, keys and results of every request.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <CommandParser.h>
@@ -237,5 +238,5 @@ void tst_CommandParser::openModes()
     QCOMPARE(ShareFixture::readFile(m_files->docs() + "/pub/p.txt"), after);
 }
 
-QTEST_GUILESS_MAIN(tst_CommandParser)
+WIVORA_TEST_GUILESS_MAIN(tst_CommandParser)
 #include "tst_CommandParser.moc"

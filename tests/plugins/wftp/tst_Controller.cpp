@@ -1,6 +1,7 @@
 // The plug-in's controller across logins: requests answered on their link,
 // one maintenance loop whatever the thread initPlugin runs on, idle files
 // swept, everything closed at logout.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -195,5 +196,5 @@ void tst_Controller::pagesChangeOnTheirOwnThread()
         QCOMPARE(thread, QThread::currentThread());
 }
 
-QTEST_GUILESS_MAIN(tst_Controller)
+WIVORA_TEST_GUILESS_MAIN(tst_Controller)
 #include "tst_Controller.moc"

@@ -1,6 +1,7 @@
 // The plug-in inside real clients of a real wivora-server: files published on
 // the web download through the server's web site, and a contact's attacks on
 // alice's shares arrive through the real links and are refused.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "HttpTestClient.h"
 
@@ -202,5 +203,5 @@ void tst_EndToEnd::hostileContact()
     QCOMPARE(QDir(m_files.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 2);
 }
 
-QTEST_GUILESS_MAIN(tst_EndToEnd)
+WIVORA_TEST_GUILESS_MAIN(tst_EndToEnd)
 #include "tst_EndToEnd.moc"

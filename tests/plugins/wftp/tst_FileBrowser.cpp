@@ -3,6 +3,7 @@
 // bob's plug-in on real files in a temporary folder. Dialogs are answered
 // like a user would; transfers really run.
 
+#include "QtTestSuite.h"
 #include "ModalAnswer.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
@@ -1123,5 +1124,5 @@ void tst_FileBrowser::screenshots()
     QVERIFY(saveScreenshot(f.browser.get(), QStringLiteral("filebrowser-icons-discs")));
 }
 
-QTEST_MAIN(tst_FileBrowser)
+WIVORA_TEST_MAIN(tst_FileBrowser)
 #include "tst_FileBrowser.moc"

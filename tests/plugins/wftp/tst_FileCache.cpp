@@ -1,5 +1,6 @@
 // The listing cache of alice's plug-in on real files, filled from bob's
 // plug-in over the in-process network.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -269,5 +270,5 @@ void tst_FileCache::manyThumbnailsAreWrittenTogether()
     QCOMPARE(merged.GetStructureByValue("Name", "f0999.jpg")->GetValue("thumbnail"), QByteArray("999"));
 }
 
-QTEST_GUILESS_MAIN(tst_FileCache)
+WIVORA_TEST_GUILESS_MAIN(tst_FileCache)
 #include "tst_FileCache.moc"

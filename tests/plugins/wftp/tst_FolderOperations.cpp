@@ -1,4 +1,5 @@
 // Listing, creating, renaming, deleting and checking on a shared disc.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <QtTest>
@@ -226,5 +227,5 @@ void tst_FolderOperations::checkFileExist()
     QVERIFY(!fixture.engine.checkFileExist(ShareFixture::vpath("root/a.txt"), "bob"));
 }
 
-QTEST_GUILESS_MAIN(tst_FolderOperations)
+WIVORA_TEST_GUILESS_MAIN(tst_FolderOperations)
 #include "tst_FolderOperations.moc"

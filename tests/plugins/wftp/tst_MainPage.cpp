@@ -2,6 +2,7 @@
 // of a new account, the contacts' discs on the main and per-contact pages,
 // calls from the threads commands and thumbnails arrive on, and the menus
 // and settings page.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -468,5 +469,5 @@ void tst_MainPage::shareFolderForSelectedUsers()
     QVERIFY(pushes.last().gv("discs").contains("vls/alice/" + disc + "/root|"));
 }
 
-QTEST_MAIN(tst_MainPage)
+WIVORA_TEST_MAIN(tst_MainPage)
 #include "tst_MainPage.moc"

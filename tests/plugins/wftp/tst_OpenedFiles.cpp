@@ -1,5 +1,6 @@
 // Files opened for peers: modes by rights, ranges, the opener binding, caps,
 // idle closing and concurrent use.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <QSignalSpy>
@@ -283,5 +284,5 @@ void tst_OpenedFiles::shortWriteReportsFalse()
     QVERIFY(fixture.engine.writeFile(id, FileOpener::peer("bob"), QByteArray(1024, 'y'), 0));
 }
 
-QTEST_GUILESS_MAIN(tst_OpenedFiles)
+WIVORA_TEST_GUILESS_MAIN(tst_OpenedFiles)
 #include "tst_OpenedFiles.moc"

@@ -2,6 +2,7 @@
 // record; applying rows makes a folder's permitted users exactly the rows
 // that grant something, tells every user concerned once (never the pseudo-user
 // "allusers") and saves every change, a revocation of everybody included.
+#include "QtTestSuite.h"
 #include "FolderSharingFixture.h"
 
 #include <FolderPermissions.h>
@@ -257,5 +258,5 @@ void tst_PermissionRows::pathsOfOtherDiscsStoreNothing()
     QCOMPARE(FolderPermissions(m_share->main()).permittedUsers(path).isNull(), true);
 }
 
-QTEST_MAIN(tst_PermissionRows)
+WIVORA_TEST_MAIN(tst_PermissionRows)
 #include "tst_PermissionRows.moc"

@@ -1,6 +1,7 @@
 // The plug-in between clients: requests arrive as the core delivers them and
 // replies leave on the request's link; the attacks of a hostile peer are
 // refused and leave every file as it was.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -326,5 +327,5 @@ void tst_PluginRoads::tenThousandOpens()
     QVERIFY(!engine.openFile("vls/alice/docs/pub/p.txt", "erin").isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_PluginRoads)
+WIVORA_TEST_GUILESS_MAIN(tst_PluginRoads)
 #include "tst_PluginRoads.moc"

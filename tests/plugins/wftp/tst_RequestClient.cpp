@@ -1,6 +1,7 @@
 // The asking side between in-process clients: alice asks bob, whose plug-in
 // serves a disc on real folders; what peers answer or push unasked is checked
 // before alice's plug-in uses it.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -310,5 +311,5 @@ void tst_RequestClient::offlineContactLosesItsDiscs()
     QCOMPARE(removed[0][0].toString(), QStringLiteral("carol"));
 }
 
-QTEST_GUILESS_MAIN(tst_RequestClient)
+WIVORA_TEST_GUILESS_MAIN(tst_RequestClient)
 #include "tst_RequestClient.moc"

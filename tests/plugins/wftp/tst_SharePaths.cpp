@@ -1,4 +1,5 @@
 // Virtual paths: splitting, the safe resolver and the discs a user sees.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <QtTest>
@@ -164,5 +165,5 @@ void tst_SharePaths::fileNameAndExtension()
     QCOMPARE(WFtpEngine::getExtension(name), extension);
 }
 
-QTEST_GUILESS_MAIN(tst_SharePaths)
+WIVORA_TEST_GUILESS_MAIN(tst_SharePaths)
 #include "tst_SharePaths.moc"

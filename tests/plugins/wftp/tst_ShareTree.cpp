@@ -1,4 +1,5 @@
 // Shared discs, folders, permitted users and the rights they grant.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <ShareRights.h>
@@ -224,5 +225,5 @@ void tst_ShareTree::concurrentRightsAndChangesStaySound()
     QCOMPARE(fixture.engine.getUserPermission(ShareFixture::vpath("pub"), "bob"), 0);
 }
 
-QTEST_GUILESS_MAIN(tst_ShareTree)
+WIVORA_TEST_GUILESS_MAIN(tst_ShareTree)
 #include "tst_ShareTree.moc"

@@ -3,6 +3,7 @@
 // name with "/"; the users page offers "allusers" and the contacts, one row
 // per user; the wizard shares the folder and stores its rows; the dialog
 // edits a folder's stored users and stores them on OK only.
+#include "QtTestSuite.h"
 #include "FolderSharingFixture.h"
 
 #include <ModalAnswer.h>
@@ -417,5 +418,5 @@ void tst_ShareWizard::preferencesOfAContactsFolder()
     QCOMPARE(m_share->takePushes(), QStringList{});
 }
 
-QTEST_MAIN(tst_ShareWizard)
+WIVORA_TEST_MAIN(tst_ShareWizard)
 #include "tst_ShareWizard.moc"

@@ -2,6 +2,7 @@
 // folder with alice, who sees it, lists it, reads and writes through it and
 // loses it when bob stops; carol, bob's contact without a grant, and a
 // program that never authenticates get nothing.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <ServerProtocol.h>
@@ -206,5 +207,5 @@ void tst_Sharing::aliceLosesTheDiscWhenBobStops()
     QVERIFY(!invoke(*m_alice, "listFolder", keys({{"path", Disc}, {"reload", "true"}})).checkResult());
 }
 
-QTEST_GUILESS_MAIN(tst_Sharing)
+WIVORA_TEST_GUILESS_MAIN(tst_Sharing)
 #include "tst_Sharing.moc"

@@ -1,4 +1,5 @@
 // Thumbnails of listed folders: pictures, who gets them, and the limits.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <ThumbnailMaker.h>
@@ -187,5 +188,5 @@ void tst_Thumbnails::concurrentListingsShareTwoThreads()
         QCOMPARE(count, 2);
 }
 
-QTEST_GUILESS_MAIN(tst_Thumbnails)
+WIVORA_TEST_GUILESS_MAIN(tst_Thumbnails)
 #include "tst_Thumbnails.moc"

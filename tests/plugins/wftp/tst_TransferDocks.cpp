@@ -2,6 +2,7 @@
 // bob's real plug-ins: rows as transfers come, move, pause, end and go; the
 // stored maximum; the overwrite question; the files contacts have open; and
 // pictures of both docks with transfers under way.
+#include "QtTestSuite.h"
 #include "ModalAnswer.h"
 #include "TransferFixture.h"
 #include "UrlCatcher.h"
@@ -583,5 +584,5 @@ void tst_TransferDocks::screenshots()
         QVERIFY(rowAt(i)->geometry().width() >= rowAt(i)->minimumSizeHint().width());
 }
 
-QTEST_MAIN(tst_TransferDocks)
+WIVORA_TEST_MAIN(tst_TransferDocks)
 #include "tst_TransferDocks.moc"

@@ -1,6 +1,7 @@
 // Transfers between two real clients of a real wivora-server on 127.0.0.1:
 // alice downloads from and uploads to the disc bob shares with her, while
 // bob's client is killed with SIGKILL in the middle and started again.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 
 #include <WFtpProtocol.h>
@@ -208,5 +209,5 @@ void tst_TransferLoopback::twentyMegabytesWithinBounds()
     QVERIFY2(median >= 3000, qPrintable(QString::number(median)));
 }
 
-QTEST_GUILESS_MAIN(tst_TransferLoopback)
+WIVORA_TEST_GUILESS_MAIN(tst_TransferLoopback)
 #include "tst_TransferLoopback.moc"

@@ -1,6 +1,7 @@
 // The transfer monitor fed by a real serving engine: bob's files that alice
 // opens, reads and writes, and closes, including the idle sweep on a pool
 // thread.
+#include "QtTestSuite.h"
 #include "TransferFixture.h"
 
 #include <TransferMonitor.h>
@@ -82,5 +83,5 @@ void tst_TransferMonitor::otherFilesLeaveARowAlone()
     QCOMPARE(monitor.fileIds(), QStringList{"{2}"});
 }
 
-QTEST_GUILESS_MAIN(tst_TransferMonitor)
+WIVORA_TEST_GUILESS_MAIN(tst_TransferMonitor)
 #include "tst_TransferMonitor.moc"

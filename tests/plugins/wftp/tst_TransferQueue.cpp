@@ -1,5 +1,6 @@
 // The slot queue and the transfer manager: order, maximum, held permits,
 // the stored maximum, and transfers on the manager's own pool.
+#include "QtTestSuite.h"
 #include "TransferFixture.h"
 
 #include <TransferListModel.h>
@@ -315,5 +316,5 @@ void tst_TransferQueue::listShowsRowsAtAFewUpdatesASecond()
              qPrintable(QString::number(changes.count())));
 }
 
-QTEST_GUILESS_MAIN(tst_TransferQueue)
+WIVORA_TEST_GUILESS_MAIN(tst_TransferQueue)
 #include "tst_TransferQueue.moc"

@@ -1,5 +1,6 @@
 // The transfer worker against the real serving engine: alice's plug-in
 // downloads from and uploads to bob's disc (or her own) in temporary folders.
+#include "QtTestSuite.h"
 #include "TransferFixture.h"
 
 #include <TransferSlotQueue.h>
@@ -573,5 +574,5 @@ void tst_TransferWorker::targetThatCannotBeReplacedFails()
     QCOMPARE(ShareFixture::readFile(m_net->path("local/b.bin")), TransferFixture::pattern(50000, 1));
 }
 
-QTEST_GUILESS_MAIN(tst_TransferWorker)
+WIVORA_TEST_GUILESS_MAIN(tst_TransferWorker)
 #include "tst_TransferWorker.moc"

@@ -1,5 +1,6 @@
 // The remote file proxy on real files: alice's own disc opens locally, bob's
 // through his plug-in over one link, with every reply checked.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 #include "TestHost.h"
 
@@ -280,5 +281,5 @@ void tst_VirtualFile::overwriteLeavesNoTail()
     QCOMPARE(ShareFixture::readFile(m_files->docs() + "/long.txt"), QByteArray("new"));
 }
 
-QTEST_GUILESS_MAIN(tst_VirtualFile)
+WIVORA_TEST_GUILESS_MAIN(tst_VirtualFile)
 #include "tst_VirtualFile.moc"

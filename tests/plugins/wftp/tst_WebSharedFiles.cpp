@@ -1,4 +1,5 @@
 // Files published on the web and the "WebLocal::wftp:::" requests that serve them.
+#include "QtTestSuite.h"
 #include "ShareFixture.h"
 
 #include <CommandParser.h>
@@ -258,5 +259,5 @@ void tst_WebSharedFiles::readRangesAreChecked()
     QCOMPARE(QByteArray::fromBase64(piece.GetValue("data")), data);
 }
 
-QTEST_GUILESS_MAIN(tst_WebSharedFiles)
+WIVORA_TEST_GUILESS_MAIN(tst_WebSharedFiles)
 #include "tst_WebSharedFiles.moc"

@@ -1,5 +1,6 @@
 // The form of a web-shared file's expiry and password: as the only page of
 // the publishing wizard and inside the dialog that changes them later.
+#include "QtTestSuite.h"
 #include <uiWebFileProperties.h>
 #include <uiWebFilePropertiesDialog.h>
 
@@ -131,5 +132,5 @@ void tst_uiWebFileProperties::dialogHandsBackOnlyWhatOkTook()
     QCOMPARE(dialog.page()->password, takesEdits ? QStringLiteral("new") : QStringLiteral("old"));
 }
 
-QTEST_MAIN(tst_uiWebFileProperties)
+WIVORA_TEST_MAIN(tst_uiWebFileProperties)
 #include "tst_uiWebFileProperties.moc"

@@ -3,6 +3,7 @@
 // dialog, reloads (also asked from pool threads), editing, deleting and
 // copying links; and a file published here downloaded over plain HTTP from
 // the real wivora-server, served by the owner's real client.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "HttpTestClient.h"
 #include "ModalAnswer.h"
@@ -602,5 +603,5 @@ void tst_uiWebSharedFiles::publishedFileDownloadsThroughTheServer()
     QVERIFY(client->stop());
 }
 
-QTEST_MAIN(tst_uiWebSharedFiles)
+WIVORA_TEST_MAIN(tst_uiWebSharedFiles)
 #include "tst_uiWebSharedFiles.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "FilesEditor.h"
 #include "FilesList.h"
 #include "WMailFiles.h"
@@ -76,5 +77,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_FilesEditor)
+WIVORA_TEST_MAIN(tst_FilesEditor)
 #include "tst_FilesEditor.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "FilesPlugin.h"
 #include "FilesRenderer.h"
 #include "WMailConversation.h"
@@ -136,5 +137,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_FilesRenderer)
+WIVORA_TEST_MAIN(tst_FilesRenderer)
 #include "tst_FilesRenderer.moc"

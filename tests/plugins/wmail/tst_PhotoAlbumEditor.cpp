@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "PhotoAlbumEditor.h"
 #include "PhotoAlbumPlugin.h"
 #include "PhotoList.h"
@@ -92,5 +93,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_PhotoAlbumEditor)
+WIVORA_TEST_MAIN(tst_PhotoAlbumEditor)
 #include "tst_PhotoAlbumEditor.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "PhotoAlbumPlugin.h"
 #include "PhotoAlbumRenderer.h"
 #include "QPictureDetails.h"
@@ -134,5 +135,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_QPictureDetails)
+WIVORA_TEST_MAIN(tst_QPictureDetails)
 #include "tst_QPictureDetails.moc"

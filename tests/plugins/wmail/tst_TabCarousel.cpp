@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "CarouselItem.h"
 #include "PhotoAlbumRenderer.h"
 #include "TabCarousel.h"
@@ -114,5 +115,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_TabCarousel)
+WIVORA_TEST_MAIN(tst_TabCarousel)
 #include "tst_TabCarousel.moc"

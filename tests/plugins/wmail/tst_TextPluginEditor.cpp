@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "TextPlugin.h"
 #include "TextPluginEditor.h"
 #include "WMailResources.h"
@@ -144,5 +145,5 @@ private:
     std::unique_ptr<TextPluginEditor> m_editor;
 };
 
-QTEST_MAIN(tst_TextPluginEditor)
+WIVORA_TEST_MAIN(tst_TextPluginEditor)
 #include "tst_TextPluginEditor.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailConversation.h"
 
 #include <WUtilities.h>
@@ -395,5 +396,5 @@ private:
     QString m_folder;
 };
 
-QTEST_GUILESS_MAIN(tst_WMailConversation)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailConversation)
 #include "tst_WMailConversation.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailConversationPage.h"
 #include "WMailResources.h"
 
@@ -139,5 +140,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_WMailConversationPage)
+WIVORA_TEST_MAIN(tst_WMailConversationPage)
 #include "tst_WMailConversationPage.moc"

@@ -1,6 +1,7 @@
 // Messages between real clients: wivora-server and wivora-headless processes
 // with the messaging plug-in, driven through the probe. What arrived is read
 // from the receiver's conversation files.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "WMailCommands.h"
 #include "WMailConversation.h"
@@ -191,5 +192,5 @@ private:
     QHash<QString, ClientProcess *> m_clients;
 };
 
-QTEST_MAIN(tst_WMailDelivery)
+WIVORA_TEST_MAIN(tst_WMailDelivery)
 #include "tst_WMailDelivery.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailFiles.h"
 
 #include <QDataStream>
@@ -233,5 +234,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_WMailFiles)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailFiles)
 #include "tst_WMailFiles.moc"

@@ -4,6 +4,7 @@
 // file of it into a folder of the test's choosing and reads the album back as
 // his page and viewer do: nothing is written outside that folder, nothing
 // crashes, and bob still answers afterwards.
+#include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "WMailCommands.h"
 #include "WMailConversation.h"
@@ -273,5 +274,5 @@ private:
     std::unique_ptr<ClientProcess> m_bob;
 };
 
-QTEST_MAIN(tst_WMailHostileItems)
+WIVORA_TEST_MAIN(tst_WMailHostileItems)
 #include "tst_WMailHostileItems.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailHtmlSanitizer.h"
 
 #include <QtTest>
@@ -78,5 +79,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_WMailHtmlSanitizer)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailHtmlSanitizer)
 #include "tst_WMailHtmlSanitizer.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailManager.h"
 
 #include <QDir>
@@ -141,5 +142,5 @@ private:
     QString m_folder;
 };
 
-QTEST_GUILESS_MAIN(tst_WMailManager)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailManager)
 #include "tst_WMailManager.moc"

@@ -1,6 +1,7 @@
 // Two users' messaging engines in one process, joined by in-process hosts
 // that carry records as the program does (binary form, host-stamped sender,
 // delivery on a thread of its own).
+#include "QtTestSuite.h"
 #include "TestHost.h"
 #include "WMailCommands.h"
 #include "WMailMain.h"
@@ -428,5 +429,5 @@ private:
     std::unique_ptr<Side> m_alice, m_bob, m_carol;
 };
 
-QTEST_MAIN(tst_WMailMessaging)
+WIVORA_TEST_MAIN(tst_WMailMessaging)
 #include "tst_WMailMessaging.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailPhotoAlbum.h"
 
 #include <QBuffer>
@@ -169,5 +170,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_WMailPhotoAlbum)
+WIVORA_TEST_MAIN(tst_WMailPhotoAlbum)
 #include "tst_WMailPhotoAlbum.moc"

@@ -1,4 +1,5 @@
 // The built module as the host loads it.
+#include "QtTestSuite.h"
 #include "TestHost.h"
 #include "WMailResources.h"
 #include "WMailStructure.h"
@@ -108,5 +109,5 @@ private:
     std::unique_ptr<TestHost> m_host;
 };
 
-QTEST_MAIN(tst_WMailPlugin)
+WIVORA_TEST_MAIN(tst_WMailPlugin)
 #include "tst_WMailPlugin.moc"

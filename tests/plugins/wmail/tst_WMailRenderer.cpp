@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "FilesEditor.h"
 #include "PhotoAlbumEditor.h"
 #include "TestHost.h"
@@ -390,5 +391,5 @@ private:
     std::unique_ptr<Fixture> m_f;
 };
 
-QTEST_MAIN(tst_WMailRenderer)
+WIVORA_TEST_MAIN(tst_WMailRenderer)
 #include "tst_WMailRenderer.moc"

@@ -3,6 +3,7 @@
 // person to look at: a conversation in which bob sent three files and an
 // album of five pictures, the files item, the album's carousel, and the
 // viewer opened on the album.
+#include "QtTestSuite.h"
 #include "PhotoAlbumRenderer.h"
 #include "QPictureDetails.h"
 #include "TabCarousel.h"
@@ -172,5 +173,5 @@ private:
     WMailRenderer *m_page = nullptr;
 };
 
-QTEST_MAIN(tst_WMailScreenshots)
+WIVORA_TEST_MAIN(tst_WMailScreenshots)
 #include "tst_WMailScreenshots.moc"

@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailStructure.h"
 
 #include <QDataStream>
@@ -251,5 +252,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_WMailStructure)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailStructure)
 #include "tst_WMailStructure.moc"

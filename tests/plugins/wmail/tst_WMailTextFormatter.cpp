@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "WMailResources.h"
 #include "WMailTextFormatter.h"
 
@@ -61,5 +62,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_WMailTextFormatter)
+WIVORA_TEST_GUILESS_MAIN(tst_WMailTextFormatter)
 #include "tst_WMailTextFormatter.moc"

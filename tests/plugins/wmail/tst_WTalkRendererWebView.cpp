@@ -1,3 +1,4 @@
+#include "QtTestSuite.h"
 #include "TextPlugin.h"
 #include "WMailResources.h"
 #include "WTalkRendererAccessManager.h"
@@ -315,5 +316,5 @@ private:
     QStringList *m_order = nullptr;
 };
 
-QTEST_MAIN(tst_WTalkRendererWebView)
+WIVORA_TEST_MAIN(tst_WTalkRendererWebView)
 #include "tst_WTalkRendererWebView.moc"
