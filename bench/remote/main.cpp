@@ -11,8 +11,8 @@
 // request of the same road answered by the echo plug-in.
 
 #include "BenchFigures.h"
-#include "E2eFixture.h"
 #include "TransportBaseline.h"
+#include "TwoClients.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,19 +25,10 @@ constexpr int kChunk = 4 * 1024 * 1024;
 constexpr int kWarmUp = 50;
 constexpr int kRequests = 1000;
 constexpr int kWaitMs = 10000;
-const QString kPlugin = QStringLiteral("WFtp");
 
 double mibPerSecond(qint64 bytes, qint64 ns)
 {
     return double(bytes) / (1024.0 * 1024.0) / (double(ns) / 1e9);
-}
-
-KvrConfig keys(const QMap<QString, QString> &values)
-{
-    KvrConfig record;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        record.sv(it.key(), it.value());
-    return record;
 }
 
 } // namespace
@@ -45,9 +36,7 @@ KvrConfig keys(const QMap<QString, QString> &values)
 int main(int argc, char **argv)
 {
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    TwoClients::useHome(home);
     QCoreApplication app(argc, argv);
 
     const QString docs = home.filePath(QStringLiteral("docs"));
@@ -61,18 +50,9 @@ int main(int argc, char **argv)
             big.write(block);
     }
 
-    E2eFixture fixture;
-    if (!fixture.startService({QStringLiteral("alice"), QStringLiteral("bob")}, {{QStringLiteral("alice"), QStringLiteral("bob")}}))
-        qFatal("%s", qPrintable(fixture.server.errorText()));
-    auto alice = fixture.client(QStringLiteral("alice"));
-    auto bob = fixture.client(QStringLiteral("bob"));
-    if (!alice || !bob || !alice->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN))
-        || !bob->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)) || !bob->start() || !alice->start())
-        qFatal("the clients did not start");
-    const QString disc =
-        bob->probe().invoke(kPlugin, QStringLiteral("shareFolder"), keys({{"path", docs}, {"users", "alice"}})).gv("disc");
-    if (disc.isEmpty())
-        qFatal("bob could not share");
+    TwoClients clients(QStringLiteral(WIVORA_WFTP_PLUGIN));
+    ClientProcess &alice = clients.alice();
+    const QString disc = clients.shareWithAlice(docs);
 
     // Bulk: the proxy against the bare pair.
     TransportBaseline baseline;
@@ -90,9 +70,10 @@ int main(int argc, char **argv)
     const double rawRate = mibPerSecond(kFileBytes, timer.nsecsElapsed());
 
     timer.restart();
-    const KvrConfig read = alice->probe().invoke(kPlugin, QStringLiteral("readFile"),
-                                                 keys({{"path", disc + "/big.bin"}, {"chunk", QString::number(kChunk)}, {"hash", "false"}}),
-                                                 nullptr, 600000);
+    const KvrConfig read = alice.probe().invoke(
+        TwoClients::kFileSharing, QStringLiteral("readFile"),
+        TwoClients::keys({{"path", disc + "/big.bin"}, {"chunk", QString::number(kChunk)}, {"hash", "false"}}), nullptr,
+        600000);
     const qint64 readNs = timer.nsecsElapsed();
     if (!read.checkResult() || read.gv("size").toLongLong() != kFileBytes)
         qFatal("the read through the proxy failed");
@@ -108,10 +89,14 @@ int main(int argc, char **argv)
                                     return !baseline.connection().sendCommand(ping, kWaitMs).isEmpty();
                                 }),
         BenchFigures::kMillisecond);
-    const KvrConfig check = keys({{"path", disc + "/big.bin"}});
+    const KvrConfig check = TwoClients::keys({{"path", disc + "/big.bin"}});
     const auto requests = BenchFigures::percentiles(
         BenchFigures::timedRuns(kWarmUp, kRequests,
-                                [&] { return alice->probe().invoke(kPlugin, QStringLiteral("checkFile"), check).checkResult(); }),
+                                [&] {
+                                    return alice.probe()
+                                        .invoke(TwoClients::kFileSharing, QStringLiteral("checkFile"), check)
+                                        .checkResult();
+                                }),
         BenchFigures::kMillisecond);
     // The same road without file sharing: the probe's request answered by
     // bob's echo plug-in.
@@ -119,7 +104,7 @@ int main(int argc, char **argv)
         BenchFigures::timedRuns(kWarmUp, kRequests,
                                 [&] {
                                     const KvrConfig asking = E2eFixture::newRecord(QStringLiteral("echo:::ping"), 64);
-                                    return !alice->probe().request(QStringLiteral("bob"), asking, false, QString(), kWaitMs).isEmpty();
+                                    return !alice.probe().request(QStringLiteral("bob"), asking, false, QString(), kWaitMs).isEmpty();
                                 }),
         BenchFigures::kMillisecond);
     BenchFigures::printFigure("checkFileExist request p50", requests.p50, "ms", "TcpConnection round trip p50", raw.p50, 3);

@@ -20,7 +20,7 @@
 //   kept in order for peers that place them where the last one ended).
 
 #include "BenchFigures.h"
-#include "E2eFixture.h"
+#include "TwoClients.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -43,7 +43,6 @@ constexpr qint64 kUploadBytes = 100LL * 1024 * 1024;
 constexpr int kSmallFiles = 1000;
 constexpr int kSmallBytes = 10 * 1000;
 constexpr int kBlock = 4 * 1024 * 1024;
-const QString kPlugin = QStringLiteral("WFtp");
 
 void writeFile(const QString &path, qint64 size)
 {
@@ -146,14 +145,6 @@ qint64 median(std::vector<qint64> samples)
     return samples.empty() ? -1 : samples[samples.size() / 2];
 }
 
-KvrConfig keys(const QMap<QString, QString> &values)
-{
-    KvrConfig record;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        record.sv(it.key(), it.value());
-    return record;
-}
-
 } // namespace
 
 // bench_transfer [big] [small] [upload]: the cases to run (all by default).
@@ -165,9 +156,7 @@ KvrConfig keys(const QMap<QString, QString> &values)
 int main(int argc, char **argv)
 {
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    TwoClients::useHome(home);
     QCoreApplication app(argc, argv);
     QStringList cases = app.arguments().mid(1);
     if (cases.isEmpty())
@@ -188,30 +177,22 @@ int main(int argc, char **argv)
     if (cases.contains("upload"))
         writeFile(mine + QStringLiteral("/up.bin"), kUploadBytes);
 
-    E2eFixture fixture;
-    if (!fixture.startService({QStringLiteral("alice"), QStringLiteral("bob")}, {{QStringLiteral("alice"), QStringLiteral("bob")}}))
-        qFatal("%s", qPrintable(fixture.server.errorText()));
-    auto alice = fixture.client(QStringLiteral("alice"));
-    auto bob = fixture.client(QStringLiteral("bob"));
-    const QString plugin = qEnvironmentVariable("BENCH_WFTP_PLUGIN", QStringLiteral(WIVORA_WFTP_PLUGIN));
-    if (!alice || !bob || !alice->installPlugin(plugin) || !bob->installPlugin(plugin) || !bob->start()
-        || !alice->start())
-        qFatal("the clients did not start");
-    const QString disc =
-        bob->probe().invoke(kPlugin, QStringLiteral("shareFolder"), keys({{"path", docs}, {"users", "alice"}})).gv("disc");
-    if (disc.isEmpty())
-        qFatal("bob could not share");
-    fprintf(stderr, "clients: alice %lld, bob %lld\n", alice->processId(), bob->processId());
+    TwoClients clients(qEnvironmentVariable("BENCH_WFTP_PLUGIN", QStringLiteral(WIVORA_WFTP_PLUGIN)));
+    ClientProcess &alice = clients.alice();
+    const QString disc = clients.shareWithAlice(docs);
+    fprintf(stderr, "clients: alice %lld, bob %lld\n", alice.processId(), clients.bob().processId());
     QThread::sleep(qEnvironmentVariableIntValue("BENCH_ATTACH_WAIT_S"));
 
     // One transfer from its start until its worker returned.
     const auto transfer = [&](const KvrConfig &request) {
         QElapsedTimer timer;
         timer.start();
-        const KvrConfig started = alice->probe().invoke(kPlugin, QStringLiteral("startTransfer"), request);
-        KvrConfig state = keys({{"id", started.gv("id")}});
+        const KvrConfig started =
+            alice.probe().invoke(TwoClients::kFileSharing, QStringLiteral("startTransfer"), request);
+        KvrConfig state = TwoClients::keys({{"id", started.gv("id")}});
         for (;;) {
-            const KvrConfig now = alice->probe().invoke(kPlugin, QStringLiteral("transferState"), state);
+            const KvrConfig now =
+                alice.probe().invoke(TwoClients::kFileSharing, QStringLiteral("transferState"), state);
             if (now.gv("returned") == QLatin1String("true")) {
                 if (!now.checkResult() || now.gv("completed").toInt() == 0)
                     qFatal("a transfer failed");
@@ -246,16 +227,16 @@ int main(int argc, char **argv)
     const double mib = 1024.0 * 1024.0;
     if (cases.contains("big"))
         measure("download of 1 GiB", "MiB/s", kBigBytes / mib, docs + "/big.bin", false, [&](const QString &target) {
-            return keys({{"files", disc + "/big.bin"}, {"target", target}, {"base", disc}});
+            return TwoClients::keys({{"files", disc + "/big.bin"}, {"target", target}, {"base", disc}});
         });
     if (cases.contains("small"))
         measure("download of 1000 files of 10 KB", "files/s", kSmallFiles, docs + "/small", false,
                 [&](const QString &target) {
-                    return keys({{"folders", disc + "/small"}, {"target", target}, {"base", disc}});
+                    return TwoClients::keys({{"folders", disc + "/small"}, {"target", target}, {"base", disc}});
                 });
     if (cases.contains("upload"))
         measure("upload of 100 MiB", "MiB/s", kUploadBytes / mib, mine + "/up.bin", true, [&](const QString &target) {
-            return keys({{"files", mine + "/up.bin"}, {"target", target}, {"base", mine}});
+            return TwoClients::keys({{"files", mine + "/up.bin"}, {"target", target}, {"base", mine}});
         });
     return 0;
 }
