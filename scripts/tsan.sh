@@ -2,7 +2,7 @@
 # Builds the suites where threads meet with ThreadSanitizer in build-tsan/
 # and runs their tests, child processes included: basislib's links and I/O
 # service, the UDP links, the server, the client core, both plug-ins (their
-# engines and transfers; the windows stay out) and the end-to-end runs. Qt's
+# engines, transfers and delivery) and the end-to-end runs. Qt's
 # own synchronisation is made visible by tests/tsan (linked into every
 # program); cmake/tsan.supp lists what remains suppressed, each entry with
 # its reason. Extra arguments go to ctest (for example -R core_).
