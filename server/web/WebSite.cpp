@@ -203,7 +203,9 @@ WebReply WebSite::download(const QString &fileName) const
 {
     if (!isPlainFileName(fileName))
         return notFound();
-    const QString path = QDir(downloadsFolder()).filePath(fileName);
+    // Joined by hand: QDir::filePath hands a name that starts with ':' back
+    // as it is (a path into resources), which open() reads in the working folder.
+    const QString path = downloadsFolder() + QLatin1Char('/') + fileName;
     // Opened without following a symbolic link, and checked on the open
     // descriptor: nothing can swap the file between the check and the read.
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);

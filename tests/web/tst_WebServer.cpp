@@ -85,6 +85,7 @@ void tst_WebServer::initTestCase()
     writeFile(m_data.filePath("downloads/sub/inner.so"), "SECRET");
     writeFile(m_data.filePath("downloads/libwftp.so"), randomBytes(3 * 1024 * 1024 + 17, 7));
     writeFile(m_data.filePath("downloads/setup 1022.bin"), "installer");
+    writeFile(m_data.filePath("downloads/:colon.bin"), "colon");
     QVERIFY(QFile::link(m_data.filePath("secret.txt"), m_data.filePath("downloads/link-out.txt")));
     QVERIFY(QFile::link(m_data.filePath("downloads/setup 1022.bin"), m_data.filePath("downloads/link-in.bin")));
     // The rows here send more reports than one address may a minute; that
@@ -259,6 +260,7 @@ void tst_WebServer::filesAreServed_data()
 
     QTest::newRow("plug-in larger than one write") << "/downloads/libwftp.so" << "downloads/libwftp.so";
     QTest::newRow("encoded space in the name") << "/downloads/setup%201022.bin" << "downloads/setup 1022.bin";
+    QTest::newRow("name starting with a colon") << "/downloads/%3Acolon.bin" << "downloads/:colon.bin";
     QTest::newRow("server public key") << "/backend/publickey" << "server_public.pem";
 }
 

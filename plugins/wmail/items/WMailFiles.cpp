@@ -181,10 +181,12 @@ QString WMailFiles::safeName(const QString &peerName)
 
 QString WMailFiles::save(const QString &folder, const Entry &entry, QString *error)
 {
-    const QDir dir(folder);
+    // Joined by hand: QDir::filePath takes a name that starts with ':' for a
+    // path into the program's resources, where nothing can be written.
+    const QString prefix = QDir(folder).path() + QLatin1Char('/');
     const QString name = safeName(entry.name);
     for (int n = 1; n <= MaxNameTries; ++n) {
-        const QString path = dir.filePath(n == 1 ? name : numbered(name, n));
+        const QString path = prefix + (n == 1 ? name : numbered(name, n));
         QFile file(path);
         // NewOnly: an existing file, link or device is never opened.
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {

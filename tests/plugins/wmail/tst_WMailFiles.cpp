@@ -152,7 +152,7 @@ private slots:
         QDir(root.path()).mkpath("a/b/chosen");
         const QString folder = root.filePath("a/b/chosen");
         const QStringList names{"..", "../../escape", "/tmp/abs", "x/../../y", QString("n") + QChar(0) + "ul",
-                                "CON", "", ".", "..\\..\\w", QString(400, 'z')};
+                                "CON", "", ".", "..\\..\\w", QString(400, 'z'), ":notes.txt"};
         QList<Entry> entries;
         for (const QString &name : names)
             entries << Entry{name, 1, name.toUtf8() + "!"};
