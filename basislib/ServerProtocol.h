@@ -70,16 +70,32 @@ inline constexpr char KeyPort[] = "port";
 inline constexpr char KeyExternalIp[] = "externalIp";
 // → {account}: the stored account text.
 inline constexpr char GetAccount[] = "Server::GetAccount";
-// {account} → result; the save time becomes now.
+// {account} → result; the save time becomes now. An account text over
+// MaxAccountTextBytes is refused with a "reason" and the stored one kept.
 inline constexpr char SaveAccount[] = "Server::SaveAccount";
 inline constexpr char KeyAccount[] = "account";
 // → {time}: when the account text was last saved.
 inline constexpr char GetLastAccountSaveTime[] = "Server::GetLastAccountSaveTime";
 // {password} → result. The stored account text stays as the client saves it.
 inline constexpr char SetPassword[] = "Server::SetPassword";
-// {vcard: the tree's text form} → result.
+// {vcard: the tree's text form} → result. A vCard over MaxVCardBytes, or
+// with an "avatar" over MaxAvatarBytes, is refused with a "reason" and the
+// stored one kept.
 inline constexpr char UpdateVCard[] = "Server::UpdateVCard";
 inline constexpr char KeyVCard[] = "vcard";
+inline constexpr char KeyAvatar[] = "avatar"; // the vCard's picture: PNG bytes
+
+// Caps on the texts a user stores on the server, in bytes as sent. The client
+// scales a picture to 140x140 and writes PNG: even incompressible RGBA stays
+// under 80 KB, so an avatar gets 256 KiB. The vCard's text is Base64 (4/3) of
+// that avatar and a few short fields: at most about 110 KB real, 512 KiB
+// allowed. The account text holds the key pair, settings and every contact's
+// copied vCard, Base64 twice over (16/9): some 3 MB for fifty contacts with
+// photo avatars (about 35 KB each); 12 MiB is four times that and still fits
+// one frame (TcpConnection::MaxFrameSize), so the refusal comes back as a reply.
+inline constexpr int MaxAvatarBytes = 256 * 1024;
+inline constexpr int MaxVCardBytes = 512 * 1024;
+inline constexpr int MaxAccountTextBytes = 12 * 1024 * 1024;
 // {username: own name, contact} → result: adds / removes the relation that
 // status pushes follow. Own name must be the link's logged-in user.
 inline constexpr char ConnectToUser[] = "Server::ConnectToUser";

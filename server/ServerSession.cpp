@@ -35,7 +35,6 @@ constexpr qint64 MaxRelayBytesPerSender = 192 * 1024 * 1024;
 // up requests meanwhile is not a client.
 constexpr int MaxHeldRequests = 64;
 constexpr int MaxHostAddressesLength = 2048;
-constexpr int MaxVCardLength = 1024 * 1024;
 constexpr int MaxWaitingRecords = 10000;
 constexpr qint64 MaxWaitingBytes = 64 * 1024 * 1024;
 constexpr int ChallengeBytes = 32;
@@ -84,6 +83,16 @@ bool isRelayableName(const QString &command)
         return false;
     if (command.startsWith(QLatin1String(P::LocalPrefix)))
         return command == QLatin1String("Local::vcardupdate");
+    return true;
+}
+
+// Leaves the result false and says why, for the client to show.
+bool refuseAsTooLarge(KvrConfig &reply, const char *what, int maximumBytes)
+{
+    reply.SetValue(QLatin1String(P::KeyReason),
+                   QStringLiteral("the %1 is larger than the server keeps (%2 KiB at most)")
+                       .arg(QLatin1String(what))
+                       .arg(maximumBytes / 1024));
     return true;
 }
 
@@ -419,6 +428,8 @@ bool ServerSession::handleSaveAccount(const KvrConfig &request, KvrConfig &reply
 {
     if (m_user.isEmpty() || !hasKey(request, P::KeyAccount))
         return true;
+    if (request.GetValue(QLatin1String(P::KeyAccount)).size() > P::MaxAccountTextBytes)
+        return refuseAsTooLarge(reply, "account text", P::MaxAccountTextBytes);
     reply.SetResult(m_context.store.setAccountText(m_user, text(request, P::KeyAccount),
                                                    QDateTime::currentDateTimeUtc()));
     return true;
@@ -456,10 +467,16 @@ bool ServerSession::handleSetPassword(const KvrConfig &request, KvrConfig &reply
 
 bool ServerSession::handleUpdateVCard(const KvrConfig &request, KvrConfig &reply)
 {
+    if (m_user.isEmpty())
+        return true;
+    if (request.GetValue(QLatin1String(P::KeyVCard)).size() > P::MaxVCardBytes)
+        return refuseAsTooLarge(reply, "vCard", P::MaxVCardBytes);
     const QString vcardText = text(request, P::KeyVCard);
     WDataStructure vcard;
-    if (m_user.isEmpty() || vcardText.size() > MaxVCardLength || !vcard.DeserializeStructure(vcardText))
+    if (!vcard.DeserializeStructure(vcardText))
         return true;
+    if (vcard.GetValue(QLatin1String(P::KeyAvatar)).size() > P::MaxAvatarBytes)
+        return refuseAsTooLarge(reply, "avatar", P::MaxAvatarBytes);
     const ServerStore::UserSummary summary{m_user, vcard.gv(QLatin1String(P::KeyFullName)),
                                            vcard.gv(QLatin1String(P::KeyCity)),
                                            vcard.gv(QLatin1String(P::KeyCountry))};

@@ -11,6 +11,7 @@
 #include <PendingLinkBudget.h>
 #include <ServerProtocol.h>
 #include <TcpConnection.h>
+#include <WDataStructure.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
 
@@ -107,6 +108,18 @@ int statusOf(const RawExchange &exchange)
     return exchange.answers.isEmpty() ? 0 : exchange.answers.first().status;
 }
 
+// A vCard as the client writes it, padded with `notes` and carrying `avatar`.
+QString vcardText(const QString &fullName, const QByteArray &avatar, int notes = 0)
+{
+    WDataStructure vcard;
+    vcard.sv(QStringLiteral("section"), QStringLiteral("vcard"));
+    vcard.sv(QLatin1String(P::KeyFullName), fullName);
+    vcard.SetValue(QLatin1String(P::KeyAvatar), avatar);
+    if (notes > 0)
+        vcard.SetValue(QStringLiteral("notes"), QByteArray(notes, 'n'));
+    return vcard.SerializeStructure();
+}
+
 // What the answers on a set of raw sockets say so far: status -> count.
 QMap<int, int> statusesOf(const std::vector<std::unique_ptr<QTcpSocket>> &sockets)
 {
@@ -166,6 +179,25 @@ private:
     void webPathTraversal();
     void oversizedHttp();
     void slowHttpConnections();
+    void oversizedAccountText();
+    void oversizedVCard();
+    void oversizedAvatar();
+
+    // Sends a request that must be refused with `reason`.
+    void expectRefused(const QSharedPointer<TcpConnection> &link, const KvrConfig &record, const QString &reason)
+    {
+        const KvrConfig reply = link->sendCommand(record, 60000);
+        QVERIFY(!reply.isEmpty());
+        QVERIFY(!reply.checkResult());
+        QCOMPARE(reply.gv(P::KeyReason), reason);
+    }
+    QString storedVCard(const QSharedPointer<TcpConnection> &link, const QString &user)
+    {
+        return link->sendCommand(request(P::GetUserVCard, {{P::KeyUserName, user.toUtf8()}}), WaitMs).gv(P::KeyVCard);
+    }
+    // The stored vCard stays as it was while `refused` is turned down with
+    // `reason`; `accepted` replaces it.
+    void vcardIsCapped(const QString &refused, const QString &reason, const QString &accepted);
 
     std::unique_ptr<ServerProcess> m_server;
 };
@@ -182,6 +214,9 @@ void tst_Service::attackIsContained_data()
     QTest::newRow("web path traversal") << &tst_Service::webPathTraversal;
     QTest::newRow("oversized HTTP") << &tst_Service::oversizedHttp;
     QTest::newRow("slow HTTP connections") << &tst_Service::slowHttpConnections;
+    QTest::newRow("over-size account text") << &tst_Service::oversizedAccountText;
+    QTest::newRow("over-size vCard") << &tst_Service::oversizedVCard;
+    QTest::newRow("over-size avatar") << &tst_Service::oversizedAvatar;
 }
 
 void tst_Service::attackIsContained()
@@ -529,6 +564,70 @@ void tst_Service::slowHttpConnections()
     QCOMPARE(statusOf(http(get("/"))), 200);
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY_MEMORY_BOUND(serverMemory() < memoryBefore + 50 * MiB, "server memory");
+}
+
+void tst_Service::oversizedAccountText()
+{
+    QVERIFY(startService({QStringLiteral("mallory")}));
+    const QSharedPointer<TcpConnection> mallory = loggedIn(QStringLiteral("mallory"));
+    QVERIFY(mallory);
+    const QString before = WServerCommands::getAccount(mallory);
+    QVERIFY(!before.isEmpty());
+
+    expectRefused(mallory,
+                  request(P::SaveAccount, {{P::KeyAccount, QByteArray(P::MaxAccountTextBytes + 1, 'A')}}),
+                  QStringLiteral("the account text is larger than the server keeps (12288 KiB at most)"));
+    QCOMPARE(WServerCommands::getAccount(mallory), before);
+    // The client's own road reports the refusal as a failure.
+    QVERIFY(!WServerCommands::saveAccount(QString(P::MaxAccountTextBytes + 1, QLatin1Char('A')), mallory));
+    QCOMPARE(WServerCommands::getAccount(mallory), before);
+
+    // Up to the cap is kept whole.
+    const QString atTheCap(P::MaxAccountTextBytes, QLatin1Char('A'));
+    QVERIFY(WServerCommands::saveAccount(atTheCap, mallory));
+    QCOMPARE(WServerCommands::getAccount(mallory), atTheCap);
+}
+
+void tst_Service::vcardIsCapped(const QString &refused, const QString &reason, const QString &accepted)
+{
+    QVERIFY(startService({QStringLiteral("mallory"), QStringLiteral("alice")}));
+    const QSharedPointer<TcpConnection> mallory = loggedIn(QStringLiteral("mallory"));
+    const QSharedPointer<TcpConnection> alice = loggedIn(QStringLiteral("alice"));
+    QVERIFY(mallory && alice);
+    const QString before = vcardText(QStringLiteral("Mallory"), QByteArray("\x89PNG", 4));
+    QVERIFY(WServerCommands::updateVCard(before, mallory));
+
+    expectRefused(mallory, request(P::UpdateVCard, {{P::KeyVCard, refused.toLatin1()}}), reason);
+    QVERIFY(!WServerCommands::updateVCard(refused, mallory));
+    QCOMPARE(storedVCard(alice, QStringLiteral("mallory")), before);
+    // The full name others find stays the earlier one too.
+    const KvrConfig found = alice->sendCommand(request(P::FindUser, {{P::KeyText, "mallory"}}), WaitMs);
+    KvrConfig match;
+    QVERIFY(match.DeserializeConfigBinary(found.GetValue(QLatin1String(P::MatchKeyPrefix) + QLatin1Char('0'))));
+    QCOMPARE(match.gv(P::KeyFullName), QStringLiteral("Mallory"));
+
+    QVERIFY(WServerCommands::updateVCard(accepted, mallory));
+    QCOMPARE(storedVCard(alice, QStringLiteral("mallory")), accepted);
+}
+
+void tst_Service::oversizedVCard()
+{
+    // Padding fills the vCard's text to just over its cap, and then to just
+    // under it (the text is Base64: 4 characters for 3 bytes).
+    const QString over = vcardText(QStringLiteral("Big"), QByteArray("\x89PNG", 4), P::MaxVCardBytes * 3 / 4);
+    QVERIFY(over.size() > P::MaxVCardBytes);
+    const QString under = vcardText(QStringLiteral("Big"), QByteArray("\x89PNG", 4), P::MaxVCardBytes * 3 / 4 - 200);
+    QVERIFY(under.size() <= P::MaxVCardBytes && under.size() > P::MaxVCardBytes - 300);
+    vcardIsCapped(over, QStringLiteral("the vCard is larger than the server keeps (512 KiB at most)"), under);
+}
+
+void tst_Service::oversizedAvatar()
+{
+    // Both vCards are well within their own cap: the avatar alone decides.
+    const QString over = vcardText(QStringLiteral("Big"), QByteArray(P::MaxAvatarBytes + 1, 'p'));
+    const QString atTheCap = vcardText(QStringLiteral("Big"), QByteArray(P::MaxAvatarBytes, 'p'));
+    QVERIFY(over.size() < P::MaxVCardBytes);
+    vcardIsCapped(over, QStringLiteral("the avatar is larger than the server keeps (256 KiB at most)"), atTheCap);
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_Service)

@@ -42,10 +42,14 @@ QByteArray RemoteFile::read(qint64 from, qint64 count)
     return m_file.read(qMin(count, available));
 }
 
-bool RemoteFile::write(const QByteArray &data, qint64 from)
+bool RemoteFile::write(const QByteArray &data, qint64 from, qint64 maxPastEnd)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_file.isOpen() || !m_file.isWritable())
+        return false;
+    // A gap would become a sparse hole of any size the writer chooses.
+    const qint64 start = from >= 0 ? from : m_file.pos();
+    if (start - m_file.size() > maxPastEnd)
         return false;
     if (from >= 0 && !m_file.seek(from))
         return false;

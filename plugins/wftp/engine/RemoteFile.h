@@ -29,8 +29,9 @@ public:
     // Up to count bytes from `from`; empty past the end or when not open.
     QByteArray read(qint64 from, qint64 count);
     // Writes all of data at `from`, or at the current position when from < 0;
-    // false unless every byte was written.
-    bool write(const QByteArray &data, qint64 from);
+    // false unless every byte was written, and false without writing when the
+    // write would start more than maxPastEnd bytes past the file's end.
+    bool write(const QByteArray &data, qint64 from, qint64 maxPastEnd);
     // -1 when not open.
     qint64 size() const;
 

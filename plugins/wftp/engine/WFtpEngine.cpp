@@ -766,7 +766,7 @@ QByteArray WFtpEngine::readFile(const QString &fileID, const FileOpener &opener,
 bool WFtpEngine::writeFile(const QString &fileID, const FileOpener &opener, const QByteArray &data, qint64 from)
 {
     const auto file = opener.isWeb ? nullptr : openedFile(fileID, opener, ShareRights::Write);
-    if (!file || !file->write(data, from))
+    if (!file || !file->write(data, from, MaxPeerChunkBytes))
         return false;
     emit signalFileWriteProgress(fileID, data.size());
     return true;

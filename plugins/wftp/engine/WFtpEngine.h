@@ -35,6 +35,10 @@ public:
     // Caps on what one request may ask for.
     static constexpr qint64 MaxPeerReadBytes = 4 * 1024 * 1024;
     static constexpr qint64 MaxWebReadBytes = 1024 * 1024;
+    // The largest chunk a transfer moves in one request. A write may start at
+    // most this far past a file's end: uploads write where the last chunk
+    // ended, and no peer gets to make a sparse file of a size it picks.
+    static constexpr qint64 MaxPeerChunkBytes = 1024 * 1024;
     static constexpr qint64 MaxIdleMs = 60 * 1000;
     static constexpr int ThumbnailDelayMs = 200;
 

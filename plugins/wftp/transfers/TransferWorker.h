@@ -3,6 +3,7 @@
 #include "FileCommitter.h"
 
 #include <VirtualFile.h>
+#include <WFtpEngine.h>
 
 #include <QHash>
 #include <QMap>
@@ -43,7 +44,7 @@ public:
     using OverwriteQuestion = std::function<Answer(const QString &name)>;
 
     static constexpr qint64 FirstChunk = 10536;
-    static constexpr qint64 LargestChunk = 1024 * 1024;
+    static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
     // Reads of one download on their way at once.
     static constexpr int ReadsInFlight = 4;
 

@@ -24,6 +24,8 @@ private slots:
     void readRanges_data();
     void readRanges();
     void writesAtOffsetsAndTruncates();
+    void writeStartsAtMostOneChunkPastTheEnd_data();
+    void writeStartsAtMostOneChunkPastTheEnd();
     void filesAnswerOnlyToTheirOpener();
     void revokedGrantEndsAccessToOpenFiles();
     void opensAreCapped();
@@ -149,6 +151,46 @@ void tst_OpenedFiles::writesAtOffsetsAndTruncates()
     QVERIFY(fixture.engine.writeFile(id, bob, "z"));
     QVERIFY(fixture.engine.closeFile(id, bob));
     QCOMPARE(ShareFixture::readFile(local), QByteArray("z"));
+}
+
+void tst_OpenedFiles::writeStartsAtMostOneChunkPastTheEnd_data()
+{
+    // p.txt holds "public": its end is at 6.
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("inside") << qint64(2) << true;
+    QTest::newRow("at the end") << qint64(6) << true;
+    QTest::newRow("one chunk past the end") << 6 + WFtpEngine::MaxPeerChunkBytes << true;
+    QTest::newRow("a byte more") << 6 + WFtpEngine::MaxPeerChunkBytes + 1 << false;
+    QTest::newRow("at 2^40") << (qint64(1) << 40) << false;
+}
+
+void tst_OpenedFiles::writeStartsAtMostOneChunkPastTheEnd()
+{
+    QFETCH(qint64, from);
+    QFETCH(bool, written);
+    ShareFixture fixture;
+    fixture.grant("bob", "pub", {"1", "1"});
+    const FileOpener bob = FileOpener::peer("bob");
+    const QString id = fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob");
+    QVERIFY(!id.isEmpty());
+    QSignalSpy progress(&fixture.engine, &WFtpEngine::signalFileWriteProgress);
+    QCOMPARE(fixture.engine.writeFile(id, bob, "Z", from), written);
+    QCOMPARE(progress.count(), written ? 1 : 0);
+    QVERIFY(fixture.engine.closeFile(id, bob));
+    const QByteArray content = ShareFixture::readFile(fixture.docs() + "/pub/p.txt");
+    if (!written) {
+        QCOMPARE(content, QByteArray("public"));
+        return;
+    }
+    const qint64 size = qMax(qint64(6), from + 1);
+    QCOMPARE(content.size(), size);
+    QCOMPARE(content.at(from), 'Z');
+    // The next chunk of an upload continues from there.
+    const QString again = fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob");
+    QVERIFY(fixture.engine.writeFile(again, bob, "more", size));
+    QCOMPARE(fixture.engine.getFileSize(again, bob), size + 4);
+    QVERIFY(fixture.engine.closeFile(again, bob));
 }
 
 void tst_OpenedFiles::filesAnswerOnlyToTheirOpener()
