@@ -3,8 +3,11 @@
 
 # Line tables are what backtraces, crash reports and sanitizer reports need;
 # full debug information makes a compile half as slow again. Debug builds
-# keep it all.
+# keep it all, except the sanitizer builds, which need it only for their reports.
 string(REGEX REPLACE "(^| )-g( |$)" "\\1-g1\\2" CMAKE_CXX_FLAGS_RELWITHDEBINFO "${CMAKE_CXX_FLAGS_RELWITHDEBINFO}")
+if(WIVORA_ASAN OR WIVORA_TSAN)
+  string(REGEX REPLACE "(^| )-g( |$)" "\\1-g1\\2" CMAKE_CXX_FLAGS_DEBUG "${CMAKE_CXX_FLAGS_DEBUG}")
+endif()
 
 # mold links the large test programs in a fraction of ld's time; lld next.
 find_program(WIVORA_MOLD mold)
