@@ -38,19 +38,6 @@ constexpr qint64 kMiB = 1024 * 1024;
 
 enum class Road { Relay, Direct };
 
-// The resident memory of a process (VmRSS), in bytes; -1 when unreadable.
-qint64 residentBytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
-}
-
 // A user attacking from this test process with the user's own account: a
 // main-server link logged in as that user, and links to peers that pass the
 // peer handshake as that user.

@@ -44,19 +44,6 @@ QString passwordOf(const QString &user)
     return user + QStringLiteral("-secret");
 }
 
-// The resident memory of a process, from /proc.
-qint64 residentBytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
 qint64 folderBytes(const QString &path)
 {
     qint64 total = 0;
