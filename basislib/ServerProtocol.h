@@ -130,6 +130,11 @@ inline constexpr char KeyServerMode[] = "servermode";
 // on this link goes to the initiator's link and back.
 inline constexpr char AcceptTunnelConnection[] = "Server::AcceptTunnelConnection";
 inline constexpr char KeyTunnelId[] = "tunelid";  // spelt as the client reads it
+// Tunnels one user may hold to another who has not made them a contact: a
+// stranger only reaches what a conversation needs (a peer link and a
+// server-mode link, each maybe being replaced). Server and client both hold
+// strangers to it.
+inline constexpr int MaxTunnelsFromStranger = 4;
 
 // ---------------------------------------------------------------- relay
 // → {record: binary form of the head of the caller's queue, sender: the

@@ -136,7 +136,7 @@ void ServerSession::slotConnectionEnded()
         return;
     m_ended = true;
     goOffline();
-    m_context.tunnels.cancel(this);
+    m_context.tunnels.release(this);
     m_waitingRecords.clear();
     if (m_relayPeer)
         m_relayPeer->closeLink();
@@ -572,16 +572,22 @@ bool ServerSession::handleInitTunnelConnection(const KvrConfig &request, KvrConf
         || own != m_authenticatedUser || peer.isEmpty() || peer == own
         || !m_context.registry.isOnline(peer))
         return true;
-    const QString tunnelId = m_context.tunnels.open(this, peer);
-    if (tunnelId.isEmpty())
+    // A peer who has not made the initiator a contact gets few of its tunnels.
+    const bool peerKnowsInitiator = m_context.store.contactsOf(peer).contains(own);
+    QString refusal;
+    const QString tunnelId = m_context.tunnels.open(this, own, peer, peerKnowsInitiator, &refusal);
+    if (tunnelId.isEmpty()) {
+        if (!refusal.isEmpty())
+            reply.SetValue(QLatin1String(P::KeyReason), refusal);
         return true;
+    }
     KvrConfig notice = push(P::PushInitTunnelConnection);
     notice.SetValue(QLatin1String(P::KeySender), own);
     notice.SetValue(QLatin1String(P::KeyTunnelId), tunnelId);
     // The peer marks the link as the initiator chose, so its replies keep that road.
     notice.SetValue(QLatin1String(P::KeyServerMode), text(request, P::KeyServerMode) == QLatin1String("1"));
     if (!m_context.registry.push(peer, notice)) {
-        m_context.tunnels.cancel(this); // nobody was told: forget it again
+        m_context.tunnels.release(this); // nobody was told: forget it again
         return true;
     }
     // Answer at once; what this leg sends from now on waits for the peer.
@@ -595,7 +601,7 @@ bool ServerSession::handleAcceptTunnelConnection(const KvrConfig &request, KvrCo
 {
     if (m_mode != Mode::Requests || !m_user.isEmpty())
         return true;
-    ServerSession *initiator = m_context.tunnels.join(text(request, P::KeyTunnelId));
+    ServerSession *initiator = m_context.tunnels.join(text(request, P::KeyTunnelId), this);
     if (!initiator || initiator->m_ended)
         return true;
     // Knowing the single-use tunnel id is this leg's proof.
