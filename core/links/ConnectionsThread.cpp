@@ -286,7 +286,64 @@ bool ConnectionsThread::requestTunnelAcceptance(const QString &tunnelid, const Q
     const Entry entry =
         newUserConnection(serverMode ? UserConnection::ModeAcceptServer : UserConnection::ModeAcceptTunnel, sender);
     entry->setExtraIdentifier(tunnelid);
-    acceptOnWorker(entry);
+    // Judged before anything is opened: a refused tunnel costs no socket.
+    if (!listTunnel(entry, m_session->isContact(entry->getUser())))
+        return false;
+    runOnWorker([this, entry] { establishAccepted(entry); });
+    return true;
+}
+
+bool ConnectionsThread::isOpenTunnel(const Entry &entry)
+{
+    if (entry->mode() != UserConnection::ModeAcceptTunnel && entry->mode() != UserConnection::ModeAcceptServer)
+        return false;
+    if (entry->isBusy())
+        return true;
+    const QSharedPointer<IWConnection> link = entry->link();
+    return link && !link->isClosed();
+}
+
+bool ConnectionsThread::listTunnel(const Entry &entry, bool fromContact)
+{
+    const QString sender = entry->getUser();
+    QSharedPointer<IWConnection> dropped;
+    {
+        // Counted and listed under one lock, so announcements that arrive
+        // together cannot all pass the same count.
+        QMutexLocker lock(&m_mutex);
+        if (m_stopping)
+            return false;
+        QHash<QString, int> held;
+        for (const Entry &listed : qAsConst(m_links)) {
+            if (isOpenTunnel(listed))
+                ++held[listed->getUser()];
+        }
+        const PeerLinkQuota::Decision decision = m_tunnelQuota.admit(held, sender, fromContact);
+        bool admitted = decision.admitted;
+        if (admitted && !decision.dropOneOf.isEmpty()) {
+            // Its oldest tunnel that is up; one still being joined cannot be closed yet.
+            for (const Entry &listed : qAsConst(m_links)) {
+                const QSharedPointer<IWConnection> link = listed->link();
+                if (isOpenTunnel(listed) && listed->getUser() == decision.dropOneOf && link) {
+                    dropped = link;
+                    break;
+                }
+            }
+            admitted = !dropped.isNull();
+        }
+        if (!admitted) {
+            lock.unlock();
+            qCWarning(lcLinks).noquote() << "tunnel from" << sender << "refused: it holds"
+                                         << held.value(sender) << "tunnels already";
+            return false;
+        }
+        m_links.append(entry);
+    }
+    if (dropped) {
+        qCWarning(lcLinks).noquote() << "tunnel of" << dropped->getUser() << "closed to make room for" << sender;
+        dropped->disconnectFromHost();
+    }
+    startReaper();
     return true;
 }
 
@@ -306,9 +363,14 @@ void ConnectionsThread::acceptOnWorker(const Entry &entry)
     // which the reaper removes.
     runOnWorker([this, entry] {
         addEntry(entry);
-        if (entry->establish() && isStopping())
-            entry->link()->disconnectFromHost();
+        establishAccepted(entry);
     });
+}
+
+void ConnectionsThread::establishAccepted(const Entry &entry)
+{
+    if (entry->establish() && isStopping())
+        entry->link()->disconnectFromHost();
 }
 
 bool ConnectionsThread::isStopping() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PeerLinkQuota.h"
 #include "UserConnection.h"
 
 #include <QList>
@@ -78,7 +79,8 @@ public:
     QString getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew);
     // The main server announced a tunnel or a UDP session from sender: it is
     // joined on a worker. A tunnel the peer opened as a server-mode link
-    // becomes one here too. Always true.
+    // becomes one here too. False when the tunnel quota refused it (it is
+    // never joined, and the server drops it).
     bool requestTunnelAcceptance(const QString &tunnelid, const QString &sender, bool serverMode = false);
     bool requestUdpAcceptance(const QString &sender, const QString &cnnid);
     // Sends a copy of keepAlive (with an "ID" of its own) on every
@@ -110,6 +112,11 @@ private:
     void sendCommandThread(const QString &id, const QString &user, bool isServerCommand,
                            const QString &connectionID);
     void acceptOnWorker(const Entry &entry);
+    void establishAccepted(const Entry &entry);
+    // Lists an accepted tunnel when the quota lets sender hold one more,
+    // closing a link of the peer holding most where it says so.
+    bool listTunnel(const Entry &entry, bool fromContact);
+    static bool isOpenTunnel(const Entry &entry);
     bool isStopping() const;
     void runOnWorker(std::function<void()> task);
 
@@ -133,6 +140,7 @@ private:
     std::atomic<int> m_peerAnswerTimeoutMs{DefaultPeerAnswerTimeoutMs};
     // Shared by the accepted links of the listening port.
     const std::shared_ptr<PendingLinkBudget> m_pendingBudget;
+    const PeerLinkQuota m_tunnelQuota;
     // Link set-ups, sends that wait for a link, and the reaper. Its
     // destructor waits for them.
     QThreadPool m_workers;

@@ -534,7 +534,7 @@ void MainClass::displayActivityNotification(const QString &text)
 
 bool MainClass::isUserAccepted(const QString &user)
 {
-    if (!user.isEmpty() && m_session.account()->contactsData->GetStructureByValue(SectionKey, user))
+    if (m_session.isContact(user))
         return true;
     return m_dispatcher.acceptNewUser(user);
 }

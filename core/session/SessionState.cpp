@@ -40,6 +40,12 @@ void SessionState::resetAccount()
     setAccount(QSharedPointer<WivoraAccount>::create());
 }
 
+bool SessionState::isContact(const QString &user) const
+{
+    return !user.isEmpty()
+        && !account()->contactsData->GetStructureByValue(QStringLiteral("section"), user).isNull();
+}
+
 QString SessionState::userName() const
 {
     return canonicalUserName(account()->getUserName());
