@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QtTest>
 
@@ -14,6 +15,16 @@ inline qint64 residentBytes(qint64 pid)
             return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
+}
+
+// How many descriptors a process holds open; -1 when unreadable.
+inline int openDescriptors(qint64 pid)
+{
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    if (!descriptors.exists())
+        return -1;
+    // Sockets show as links to nowhere: System lists them too.
+    return int(descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 // A process's memory says something about an attack only in a plain build:
