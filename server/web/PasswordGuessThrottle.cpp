@@ -54,11 +54,19 @@ qint64 PasswordGuessThrottle::admit(const QString &address, Budget &connection, 
     return 0;
 }
 
+void PasswordGuessThrottle::giveBack(Budget &budget, int freeChecks)
+{
+    budget.checks = std::max(0, budget.checks - 1);
+    // Within the free checks again: no wait is owed.
+    if (budget.checks < freeChecks)
+        budget.waitUntilMs = 0;
+}
+
 void PasswordGuessThrottle::succeeded(const QString &address, Budget &connection)
 {
     QMutexLocker locker(&m_mutex);
-    connection.checks = std::max(0, connection.checks - 1);
+    giveBack(connection, m_policy.freeChecksPerConnection);
     const auto source = m_addresses.find(address);
     if (source != m_addresses.end())
-        source->checks = std::max(0, source->checks - 1);
+        giveBack(*source, m_policy.freeChecksPerAddress);
 }

@@ -52,6 +52,7 @@ public:
 
 private:
     void charge(Budget &budget, int freeChecks, qint64 nowMs) const;
+    static void giveBack(Budget &budget, int freeChecks);
     void pruneForgotten(qint64 nowMs);
 
     const Policy m_policy;
