@@ -123,7 +123,7 @@ bool ServerApplication::start(QString *error)
 
     int httpPort = options.httpPort;
 #ifdef WIVORA_SERVER_WITH_WEB
-    d->web = std::make_unique<WebServer>(options.dataDir, &d->registry);
+    d->web = std::make_unique<WebServer>(options.dataDir, &d->registry, WebServerLimits::fromEnvironment());
     if (!d->web->start(options.host, quint16(options.httpPort))) {
         *error = QStringLiteral("cannot listen for http on %1:%2").arg(options.host).arg(options.httpPort);
         return false;

@@ -5,6 +5,8 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 
+#include <algorithm>
+
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
 namespace net = boost::asio;
@@ -16,7 +18,7 @@ HttpSession::HttpSession(net::ip::tcp::socket socket, const WebSite &site, net::
     boost::system::error_code error;
     const auto remote = m_stream.socket().remote_endpoint(error);
     if (!error)
-        m_clientAddress = QString::fromStdString(remote.address().to_string());
+        m_connection.address = QString::fromStdString(remote.address().to_string());
 }
 
 void HttpSession::start()
@@ -69,13 +71,15 @@ void HttpSession::answer(WebHttp::Request request)
     // answered at once rather than after the ones waiting ahead of it.
     OwnerRequestGate::Pass ownerPass;
     if (WebSite::waitsForClient(request)) {
-        ownerPass = m_site.admitClientRequest(request);
+        ownerPass = m_site.admitClientRequest(request, m_connection.address);
         if (!ownerPass)
             return send(m_site.ownerBusy(request));
     }
     net::thread_pool &pool = ownerPass ? m_clientWorkers : m_workers;
     net::post(pool, [self = shared_from_this(), request = std::move(request), ownerPass]() {
-        WebReply reply = self->m_site.handle(request, self->m_clientAddress, ownerPass);
+        // One request of a connection is answered at a time: the worker has
+        // the connection's state to itself.
+        WebReply reply = self->m_site.handle(request, self->m_connection, ownerPass);
         net::post(self->m_stream.get_executor(), [self, reply = std::move(reply)]() mutable {
             self->send(std::move(reply));
         });
@@ -146,25 +150,39 @@ void HttpSession::writePiece(bool ok, const QByteArray &piece, bool last)
     if (!ok)
         return endStream(false);
     m_piece = piece;
-    m_streamMessage->body().data = m_piece.data();
-    m_streamMessage->body().size = std::size_t(m_piece.size());
-    m_streamMessage->body().more = !last;
-    m_stream.expires_after(m_limits.writeTimeout);
+    m_pieceWritten = 0;
+    m_pieceIsLast = last;
+    writeSlice();
+}
+
+void HttpSession::writeSlice()
+{
+    const std::size_t remaining = std::size_t(m_piece.size() - m_pieceWritten);
+    const std::size_t slice = std::min(remaining, m_limits.downloadSliceBytes());
+    const bool final = m_pieceIsLast && slice == remaining;
+    m_streamMessage->body().data = m_piece.data() + m_pieceWritten;
+    m_streamMessage->body().size = slice;
+    m_streamMessage->body().more = !final;
+    // A reader that takes longer for a slice is under the minimum rate.
+    m_stream.expires_after(m_limits.downloadRateWindow);
     http::async_write(m_stream, *m_streamSerializer,
-                      [self = shared_from_this(), last](beast::error_code error, std::size_t) {
-                          self->onPieceWritten(last, error);
+                      [self = shared_from_this(), slice, final](beast::error_code error, std::size_t) {
+                          self->onSliceWritten(slice, final, error);
                       });
 }
 
-void HttpSession::onPieceWritten(bool last, beast::error_code error)
+void HttpSession::onSliceWritten(std::size_t sliceBytes, bool final, beast::error_code error)
 {
-    // The serializer asks for the next piece with need_buffer.
+    // The serializer asks for the next slice with need_buffer.
     if (error == http::error::need_buffer)
         error = {};
     if (error)
         return endStream(false);
-    if (last)
+    if (final)
         return endStream(true);
+    m_pieceWritten += int(sliceBytes);
+    if (m_pieceWritten < m_piece.size())
+        return writeSlice();
     fetchPiece();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WebConnection.h"
 #include "WebReply.h"
 #include "WebServerLimits.h"
 
@@ -19,6 +20,8 @@ class WebSite;
 // holds a socket thread; one that waits for a file owner's client runs on the
 // threads kept for those, so it never holds a page's worker), and writes it
 // back; keeps the connection for the next request when the client asks for that.
+// A streamed body is written in slices, each with a deadline, so a reader
+// below the minimum rate lets go of the owner's place it holds.
 class HttpSession : public std::enable_shared_from_this<HttpSession>
 {
 public:
@@ -39,10 +42,12 @@ private:
     void deliver(WebHttp::StreamResponse response);
     void onWritten(bool closeAfter, boost::beast::error_code error);
 
-    // A response whose body is fetched piece by piece on the workers.
+    // A response whose body is fetched piece by piece on the workers and
+    // written slice by slice.
     void fetchPiece();
     void writePiece(bool ok, const QByteArray &piece, bool last);
-    void onPieceWritten(bool last, boost::beast::error_code error);
+    void writeSlice();
+    void onSliceWritten(std::size_t sliceBytes, bool final, boost::beast::error_code error);
     void endStream(bool completed);
 
     void shutdown();
@@ -54,7 +59,7 @@ private:
     boost::asio::thread_pool &m_workers;
     boost::asio::thread_pool &m_clientWorkers;
     const WebServerLimits &m_limits;
-    QString m_clientAddress;
+    WebConnection m_connection;
 
     unsigned m_version = 11;
     bool m_keepAlive = false;
@@ -63,4 +68,6 @@ private:
     std::unique_ptr<boost::beast::http::response<boost::beast::http::buffer_body>> m_streamMessage;
     std::unique_ptr<boost::beast::http::response_serializer<boost::beast::http::buffer_body>> m_streamSerializer;
     QByteArray m_piece;
+    int m_pieceWritten = 0;
+    bool m_pieceIsLast = false;
 };

@@ -86,16 +86,32 @@ QByteArray messagePage(const QString &title, const QString &message)
     return layout(title, QStringLiteral("<p>%1</p>").arg(message.toHtmlEscaped()));
 }
 
-QByteArray passwordPage(const QString &fileName, bool wrongPassword)
+namespace {
+
+QByteArray passwordFormPage(const QString &fileName, const QString &notice)
 {
     QString body = QStringLiteral("<p>The file <strong>%1</strong> is protected by a password.</p>\n")
                        .arg(fileName.toHtmlEscaped());
-    if (wrongPassword)
-        body += QStringLiteral("<p class=\"notice\">The password is not correct.</p>\n");
+    if (!notice.isEmpty())
+        body += QStringLiteral("<p class=\"notice\">%1</p>\n").arg(notice.toHtmlEscaped());
     body += QStringLiteral(
         "<form method=\"post\">\n<label>Password <input type=\"password\" name=\"password\" "
         "autofocus></label>\n<button type=\"submit\">Download</button>\n</form>");
     return layout(QStringLiteral("Download a shared file"), body);
+}
+
+} // namespace
+
+QByteArray passwordPage(const QString &fileName, bool wrongPassword)
+{
+    return passwordFormPage(fileName, wrongPassword ? QStringLiteral("The password is not correct.") : QString());
+}
+
+QByteArray passwordLaterPage(const QString &fileName, int retryAfterSeconds)
+{
+    return passwordFormPage(fileName, QStringLiteral("Too many wrong passwords were tried from your address. "
+                                                 "Please try again in %1 seconds.")
+                                      .arg(retryAfterSeconds));
 }
 
 } // namespace WebPages

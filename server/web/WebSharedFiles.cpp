@@ -1,10 +1,12 @@
 #include "WebSharedFiles.h"
 
 #include "SharedFileSource.h"
+#include "WebConnection.h"
 #include "WebForm.h"
 #include "WebLocalFileClient.h"
 #include "WebPages.h"
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 
 namespace {
@@ -20,11 +22,22 @@ WebHttp::StringResponse notAvailable(WebLocalFileClient::Answer answer)
                                  WebPages::messagePage(QStringLiteral("File not available"), message));
 }
 
+WebHttp::StringResponse tryPasswordLater(const QString &fileName, qint64 waitMs)
+{
+    const int seconds = int((waitMs + 999) / 1000);
+    WebHttp::StringResponse later =
+        WebHttp::htmlResponse(status::too_many_requests, WebPages::passwordLaterPage(fileName, seconds));
+    later.set(WebHttp::http::field::retry_after, std::to_string(seconds));
+    return later;
+}
+
 } // namespace
 
-WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner)
+WebSharedFiles::WebSharedFiles(WebLocalBridge *bridge, int clientTimeoutMs, int maxRequestsPerOwner,
+                               int maxRequestsPerOwnerFromOneAddress)
     : m_bridge(bridge), m_clientTimeoutMs(clientTimeoutMs),
-      m_gate(std::make_unique<OwnerRequestGate>(maxRequestsPerOwner))
+      m_gate(std::make_unique<OwnerRequestGate>(maxRequestsPerOwner, maxRequestsPerOwnerFromOneAddress)),
+      m_passwordGuesses(std::make_unique<PasswordGuessThrottle>())
 {
 }
 
@@ -62,9 +75,9 @@ QByteArray WebSharedFiles::attachmentDisposition(const QString &fileName)
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + safe.toUtf8().toPercentEncoding();
 }
 
-OwnerRequestGate::Pass WebSharedFiles::enter(const QString &user) const
+OwnerRequestGate::Pass WebSharedFiles::enter(const QString &user, const QString &address) const
 {
-    return m_gate->enter(user.toLower());
+    return m_gate->enter(user.toLower(), address);
 }
 
 WebHttp::StringResponse WebSharedFiles::ownerBusy()
@@ -78,7 +91,7 @@ WebHttp::StringResponse WebSharedFiles::ownerBusy()
 }
 
 WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &user, const QString &page,
-                                const OwnerRequestGate::Pass &pass) const
+                                WebConnection &connection, const OwnerRequestGate::Pass &pass) const
 {
     static const QString kSuffix = QStringLiteral(".html");
     const QString fileId = page.endsWith(kSuffix) ? page.chopped(kSuffix.size()) : QString();
@@ -103,7 +116,13 @@ WebReply WebSharedFiles::handle(const WebHttp::Request &request, const QString &
             return WebHttp::htmlResponse(status::ok, WebPages::passwordPage(file.fileName, false));
         const QByteArray body = QByteArray::fromStdString(request.body());
         password = WebForm::decodedField(body, "password");
+        const qint64 waitMs = m_passwordGuesses->admit(connection.address, connection.passwordGuesses,
+                                                       QDeadlineTimer::current().deadline());
+        if (waitMs > 0)
+            return tryPasswordLater(file.fileName, waitMs);
         answer = client.checkPassword(fileId, password);
+        if (answer == WebLocalFileClient::Answer::Yes)
+            m_passwordGuesses->succeeded(connection.address, connection.passwordGuesses);
         if (answer == WebLocalFileClient::Answer::No)
             return WebHttp::htmlResponse(status::forbidden, WebPages::passwordPage(file.fileName, true));
         if (answer != WebLocalFileClient::Answer::Yes)

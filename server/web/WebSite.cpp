@@ -1,6 +1,7 @@
 #include "WebSite.h"
 
 #include "CrashDumpForm.h"
+#include "WebConnection.h"
 #include "WebForm.h"
 #include "WebPages.h"
 
@@ -83,7 +84,8 @@ bool isSharedFilePath(const QList<QByteArray> &segments)
 
 WebSite::WebSite(const QString &dataFolder, WebLocalBridge *bridge, const WebServerLimits &limits)
     : m_dataFolder(dataFolder)
-    , m_sharedFiles(bridge, limits.clientTimeoutMs, limits.maxClientRequestsPerOwner)
+    , m_sharedFiles(bridge, limits.clientTimeoutMs, limits.maxClientRequestsPerOwner,
+                    limits.maxClientRequestsPerOwnerFromOneAddress)
     , m_crashReports(std::make_unique<CrashReportStore>(dumpsFolder(), limits.maxCrashReportBytes,
                                                         limits.maxCrashReportsFolderBytes,
                                                         limits.crashReportsPerAddressPerMinute))
@@ -95,13 +97,14 @@ bool WebSite::waitsForClient(const WebHttp::Request &request)
     return request.target().starts_with("/webfiles/");
 }
 
-OwnerRequestGate::Pass WebSite::admitClientRequest(const WebHttp::Request &request) const
+OwnerRequestGate::Pass WebSite::admitClientRequest(const WebHttp::Request &request,
+                                                   const QString &clientAddress) const
 {
     const QList<QByteArray> segments = pathSegments(request);
     // Paths of no owner are answered without asking anyone.
     if (!isSharedFilePath(segments))
         return std::make_shared<int>();
-    return m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)));
+    return m_sharedFiles.enter(WebForm::decodePathSegment(segments.at(2)), clientAddress);
 }
 
 WebReply WebSite::ownerBusy(const WebHttp::Request &request) const
@@ -121,10 +124,10 @@ QString WebSite::downloadsFolder() const
     return QDir(m_dataFolder).filePath(QStringLiteral("downloads"));
 }
 
-WebReply WebSite::handle(const WebHttp::Request &request, const QString &clientAddress,
+WebReply WebSite::handle(const WebHttp::Request &request, WebConnection &connection,
                          const OwnerRequestGate::Pass &ownerPass) const
 {
-    WebReply reply = route(request, clientAddress, ownerPass);
+    WebReply reply = route(request, connection, ownerPass);
     log(request, reply);
     return reply;
 }
@@ -136,19 +139,19 @@ void WebSite::log(const WebHttp::Request &request, const WebReply &reply) const
                             << QLatin1String(request.target().data(), int(request.target().size())) << status;
 }
 
-WebReply WebSite::route(const WebHttp::Request &request, const QString &clientAddress,
+WebReply WebSite::route(const WebHttp::Request &request, WebConnection &connection,
                         const OwnerRequestGate::Pass &ownerPass) const
 {
     const QByteArray target(request.target().data(), int(request.target().size()));
     const QByteArray path = target.split('?').first();
 
     if (path == "/backend/crashreport.aspx")
-        return request.method() == verb::post ? storeCrashDump(request, clientAddress) : methodNotAllowed("POST");
+        return request.method() == verb::post ? storeCrashDump(request, connection.address) : methodNotAllowed("POST");
 
     const QList<QByteArray> segments = pathSegments(request);
     if (isSharedFilePath(segments)) {
         return m_sharedFiles.handle(request, WebForm::decodePathSegment(segments.at(2)),
-                                    WebForm::decodePathSegment(segments.at(3)), ownerPass);
+                                    WebForm::decodePathSegment(segments.at(3)), connection, ownerPass);
     }
 
     const bool get = request.method() == verb::get;

@@ -391,12 +391,14 @@ void tst_Service::webFileRequestsNeverAnswered()
     }
     const qint64 memoryBefore = serverMemory();
 
-    // 100 requests wait: eight per owner (an owner's share), on 13 owners.
+    // 100 requests wait: eight per owner (an owner's places), on 13 owners,
+    // two from each address (an address's share of an owner's places).
     constexpr int Waiting = 100;
     const QByteArray fileId = QUuid::createUuid().toByteArray();
     std::vector<std::unique_ptr<QTcpSocket>> waiting;
     for (int i = 0; i < Waiting; ++i) {
         waiting.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(waiting.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + i % 8 / 2))));
         waiting.back()->connectToHost(m_server->host(), m_server->httpPort());
         waiting.back()->write(get("/webfiles/" + owners.at(i / 8).toLatin1() + '/' + fileId + ".html"));
     }

@@ -318,6 +318,8 @@ void tst_WebSharedFiles::silentOwnerHoldsNoPageWorkerAndFewWaits()
     clock.start();
     for (int i = 0; i < requests; ++i) {
         sockets.push_back(std::make_unique<QTcpSocket>());
+        // From many addresses, each within its share: the owner's places run out.
+        QVERIFY(sockets.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + i / 2))));
         sockets.back()->connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
         sockets.back()->write("GET /webfiles/alice/" + kPlainFile.toLatin1()
                               + ".html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");

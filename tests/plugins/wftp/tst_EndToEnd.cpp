@@ -2,10 +2,10 @@
 // the web download through the server's web site, and a contact's attacks on
 // alice's shares arrive through the real links and are refused.
 #include "QtTestSuite.h"
+#include "AccountOnServer.h"
 #include "E2eFixture.h"
 #include "HttpTestClient.h"
 
-#include <IAccountProvider.h>
 #include <WFtpEngine.h>
 #include <WFtpProtocol.h>
 
@@ -14,19 +14,6 @@
 #include <functional>
 
 namespace {
-
-// An account opened from the server, for the engine to write its records into.
-class AccountOnServer : public IAccountProvider
-{
-public:
-    explicit AccountOnServer(const QSharedPointer<WivoraAccount> &account) : m_account(account) {}
-    QSharedPointer<WivoraAccount> getAccount() override { return m_account; }
-    void saveAccount() override {}
-    bool isLocal() override { return true; }
-
-private:
-    QSharedPointer<WivoraAccount> m_account;
-};
 
 QByteArray fileBytes(const QString &path)
 {
@@ -69,21 +56,7 @@ private:
 
 bool tst_EndToEnd::editAccount(const QString &user, const std::function<void(WFtpEngine &)> &edit)
 {
-    auto link = QSharedPointer<TcpConnection>::create();
-    if (!link->connectToHost(m_fixture.server.host(), QString::number(m_fixture.server.tcpPort()),
-                             m_fixture.server.publicKey())
-        || !WServerCommands::Login(user, E2eFixture::passwordOf(user), link))
-        return false;
-    auto account = QSharedPointer<WivoraAccount>::create();
-    bool saved = account->openAccount(WServerCommands::getAccount(link), E2eFixture::passwordOf(user), true);
-    if (saved) {
-        account->setUserName(user);
-        WFtpEngine engine(QSharedPointer<AccountOnServer>::create(account));
-        edit(engine);
-        saved = WServerCommands::saveAccount(account->saveAccount(), link);
-    }
-    link->disconnectFromHost();
-    return saved;
+    return editAccountOnServer(m_fixture.server, user, E2eFixture::passwordOf(user), edit);
 }
 
 QUrl tst_EndToEnd::webFileUrl(const QString &user, const QString &id) const
