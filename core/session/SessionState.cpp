@@ -45,6 +45,12 @@ QString SessionState::userName() const
     return canonicalUserName(account()->getUserName());
 }
 
+bool SessionState::isContact(const QString &user) const
+{
+    const QString name = canonicalUserName(user);
+    return !name.isEmpty() && account()->contactsData->GetStructureByValue(QStringLiteral("section"), name);
+}
+
 QString SessionState::canonicalUserName(const QString &user)
 {
     return user.trimmed().toLower();
