@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/socket.h>
+
 QString NetworkUtilities::GetGuid()
 {
     return QUuid::createUuid().toString(QUuid::WithBraces);
@@ -68,4 +70,12 @@ QString NetworkUtilities::getLocalAddresses()
     result.removeDuplicates();
     result.append(QStringLiteral("127.0.0.1"));
     return result.join(QLatin1Char(','));
+}
+
+void NetworkUtilities::widenAcceptQueue(qintptr listeningSocket)
+{
+    // Listening again only changes the queue's length; the kernel caps it
+    // at its own limit (net.core.somaxconn).
+    if (listeningSocket >= 0)
+        ::listen(int(listeningSocket), 65535);
 }

@@ -26,4 +26,9 @@ public:
     // This machine's IPv4 addresses on interfaces that are up (loopback
     // excluded), followed by "127.0.0.1", joined by ",".
     static QString getLocalAddresses();
+
+    // Lets the kernel queue as many new connections on a listening socket as
+    // the system allows, instead of Qt's 50: while a flood of connects fills
+    // a short queue, the kernel drops everybody's, real users' included.
+    static void widenAcceptQueue(qintptr listeningSocket);
 };

@@ -204,7 +204,11 @@ bool SecureTcpStream::adopt(qintptr descriptor, const QString &privateKey, int h
         return false;
     }
     boost::system::error_code error;
-    m_socket.assign(address.ss_family == AF_INET ? tcp::v4() : tcp::v6(), int(descriptor), error);
+    {
+        // A drop() may run on the I/O thread already (its place was taken).
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_socket.assign(address.ss_family == AF_INET ? tcp::v4() : tcp::v6(), int(descriptor), error);
+    }
     if (error) {
         ::close(int(descriptor));
         return false;
@@ -237,6 +241,25 @@ void SecureTcpStream::admit()
         if (!self->m_finishing)
             self->m_deadline.cancel();
     });
+}
+
+void SecureTcpStream::holdAsProven(int frameLimit, int timeLimitMs, std::shared_ptr<void> place)
+{
+    asio::post(m_io, [self = shared_from_this(), frameLimit, timeLimitMs, place = std::move(place)]() mutable {
+        if (!self->m_awaitingAdmission || self->m_proven || self->m_ended)
+            return;
+        self->m_proven = true;
+        self->m_admission.provenPlace = std::move(place);
+        if (frameLimit > 0)
+            self->m_frameLimit = qMin(frameLimit, self->m_maxFrameSize);
+        if (timeLimitMs > 0 && !self->m_finishing)
+            self->armDeadline(timeLimitMs);
+    });
+}
+
+void SecureTcpStream::drop()
+{
+    asio::post(m_io, [self = shared_from_this()] { self->shutdown(); });
 }
 
 void SecureTcpStream::armDeadline(int timeoutMs)

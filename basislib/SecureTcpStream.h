@@ -27,7 +27,8 @@ typedef struct x509_store_ctx_st X509_STORE_CTX;
 //
 // An accepted stream may wait for admission (the far side logging in): until
 // admit() its frames are held to a small cap, a deadline ends it, and it
-// keeps a place of a PendingLinkBudget.
+// keeps a place of a PendingLinkBudget. A far side that proved a name but is
+// not admitted may be given other limits meanwhile (holdAsProven()).
 //
 // All socket work runs on the I/O service's thread; send(), admit() and
 // close() may be called from any thread. Pending handlers keep the stream
@@ -52,6 +53,7 @@ public:
         int frameLimit = 0;
         int timeLimitMs = 0;
         std::shared_ptr<void> place; // given back when admitted or ended
+        std::shared_ptr<void> provenPlace; // likewise, once a name was proven
     };
 
     SecureTcpStream(boost::asio::io_context &io, int maxFrameSize, Events events);
@@ -68,6 +70,12 @@ public:
                Admission admission);
     // Lifts the admission's limits.
     void admit();
+    // The far side proved a name: until admit(), frames up to frameLimit and
+    // an end timeLimitMs from now (0 keeps the current one), and `place` is
+    // held. Only the first call counts.
+    void holdAsProven(int frameLimit, int timeLimitMs, std::shared_ptr<void> place);
+    // Ends the stream at once, queued or not (its budget place went to another link).
+    void drop();
 
     // Seals one frame, the pieces joined in order, on the caller's thread
     // and queues it; frames queued while a write is under way leave together
@@ -122,6 +130,7 @@ private:
     QByteArray m_pinnedKey;             // DER of the far side's key (connecting side)
     Admission m_admission;
     bool m_awaitingAdmission = false;
+    bool m_proven = false;
     bool m_awaitingReady = false; // connecting side, between handshake and ready frame
     QByteArray m_readBuffer;      // opened bytes: frames
     int m_readLength = 0;

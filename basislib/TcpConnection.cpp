@@ -100,6 +100,8 @@ public:
     bool secured = false;
     QString privateKey;
     std::shared_ptr<PendingLinkBudget> pendingBudget;
+    bool admitted = false;
+    QString provenName;
 
     // Arrival order by serial number; ids map to their records' serials in
     // arrival order.
@@ -116,6 +118,8 @@ public:
 std::shared_ptr<SecureTcpStream> TcpConnection::Private::startStreamLocked()
 {
     const quint64 ownGeneration = ++generation;
+    admitted = false;
+    provenName.clear();
     std::weak_ptr<Private> weak = shared_from_this();
     SecureTcpStream::Events events;
     events.secured = [weak, ownGeneration] {
@@ -374,17 +378,22 @@ bool TcpConnection::setSocketDesctiptor(qintptr descriptor)
             ::close(int(descriptor));
         return false;
     }
+    const std::shared_ptr<SecureTcpStream> stream = self->startStreamLocked();
     SecureTcpStream::Admission admission;
     if (const std::shared_ptr<PendingLinkBudget> budget = self->pendingBudget) {
-        admission.place = budget->reserve(peerAddressOf(descriptor));
+        std::weak_ptr<SecureTcpStream> evicted = stream;
+        admission.place = budget->reserve(peerAddressOf(descriptor), [evicted] {
+            if (const std::shared_ptr<SecureTcpStream> stream = evicted.lock())
+                stream->drop();
+        });
         if (!admission.place) {
+            self->detachLocked(); // nothing was started: no end is owed
             ::close(int(descriptor));
             return false;
         }
         admission.frameLimit = budget->limits().frameLimit;
         admission.timeLimitMs = budget->limits().timeLimitMs;
     }
-    const std::shared_ptr<SecureTcpStream> stream = self->startStreamLocked();
     // The accepted socket is a link from here on: if the handshake fails,
     // its end is announced like any other.
     self->linkUp = true;
@@ -407,9 +416,29 @@ void TcpConnection::admit()
 {
     std::unique_lock<std::mutex> lock(d->mutex);
     const std::shared_ptr<SecureTcpStream> stream = d->stream;
+    d->admitted = true;
     lock.unlock();
     if (stream)
         stream->admit();
+}
+
+bool TcpConnection::holdAsProven(const QString &name)
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    const std::shared_ptr<SecureTcpStream> stream = d->stream;
+    const std::shared_ptr<PendingLinkBudget> budget = d->pendingBudget;
+    if (!stream || !budget || d->admitted)
+        return true;
+    // A link proves one name.
+    if (!d->provenName.isEmpty())
+        return d->provenName == name;
+    std::shared_ptr<void> place = budget->reserveProven(name);
+    if (!place)
+        return false;
+    d->provenName = name;
+    lock.unlock();
+    stream->holdAsProven(budget->limits().provenFrameLimit, budget->limits().provenTimeLimitMs, std::move(place));
+    return true;
 }
 
 void TcpConnection::disconnectFromHost()

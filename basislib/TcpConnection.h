@@ -54,13 +54,20 @@ public:
     // exchange (at most DefaultConnectTimeoutMs). The descriptor is taken
     // over, and closed when it cannot be used (false; no key pair set).
     bool setSocketDesctiptor(qintptr descriptor);
-    // For an accepting side whose far side still has to log in or
-    // authenticate; set before setSocketDesctiptor(), which then refuses
-    // (closes) a socket from an address the budget has no place for. Until
-    // admit(), the link holds its place, and frames over the budget's frame
+    // For an accepting side whose far side still has to log in or be
+    // accepted; set before setSocketDesctiptor(), which then refuses (closes)
+    // a socket from an address that holds its share of the budget. Until
+    // admit(), the link holds its place (and gives it up, ending, when the
+    // budget hands it to a newcomer), and frames over the budget's frame
     // limit or the end of its time limit end the link.
     void setPendingBudget(const std::shared_ptr<PendingLinkBudget> &budget);
-    // The far side logged in or authenticated: the budget's limits no longer apply.
+    // The far side proved a name but is not admitted yet: until admit() the
+    // link keeps one of the budget's places for that name, and its proven
+    // limits apply (PendingLinkBudget::Limits). False when the name holds all
+    // its places, or the link proved another name: the proof is to be refused.
+    // True, changing nothing, without a budget or once admitted.
+    bool holdAsProven(const QString &name);
+    // The far side logged in or was accepted: the budget's limits no longer apply.
     void admit();
     // Idempotent, from any thread. Records already pushed are still sent;
     // waiting calls return at once, and records that arrived before stay

@@ -9,8 +9,8 @@ struct ServerContext;
 
 // Accepts links to the main server: each accepted socket becomes a private
 // TcpConnection holding the server's key pair, served by its own session.
-// Until a link logged in (or authenticated, or joined a tunnel) it is held
-// to a pending-link budget.
+// Until a link logged in (or opened or joined a tunnel) it is held to a
+// pending-link budget; proving a name alone does not lift it.
 class MainServer : public QTcpServer
 {
     Q_OBJECT

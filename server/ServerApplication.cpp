@@ -2,6 +2,7 @@
 
 #include "LoginThrottle.h"
 #include "MainServer.h"
+#include "NetworkUtilities.h"
 #include "PasswordWorkPool.h"
 #include "PluginCatalogue.h"
 #include "PrivateDataFolder.h"
@@ -158,6 +159,7 @@ bool ServerApplication::start(QString *error)
                      .arg(d->mainServer->errorString());
         return false;
     }
+    NetworkUtilities::widenAcceptQueue(d->mainServer->socketDescriptor());
     // Last: a line for tcp tells that everything listens.
     d->announce("tcp", d->mainServer->serverPort());
     return true;

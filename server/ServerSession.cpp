@@ -557,8 +557,13 @@ bool ServerSession::handleAuthenticateUser(const KvrConfig &request, KvrConfig &
         || !WCryptography::VerifyMessageRSASHA(publicKey, request.GetValue(QLatin1String(P::KeyAuthString)),
                                                WServerCommands::AuthenticationMessage(challenge, QString())))
         return true;
+    // A proven name is no login: the link stays held to the pending limits,
+    // and one name holds a few such links at most.
+    if (!m_link->holdAsProven(user)) {
+        reply.SetValue(QLatin1String(P::KeyReason), QStringLiteral("too many links prove this name at once"));
+        return true;
+    }
     m_authenticatedUser = user;
-    m_link->admit();
     reply.SetResult(true);
     return true;
 }
@@ -590,6 +595,9 @@ bool ServerSession::handleInitTunnelConnection(const KvrConfig &request, KvrConf
         m_context.tunnels.release(this); // nobody was told: forget it again
         return true;
     }
+    // A tunnel leg carries whatever its client sends to the peer, bounded by
+    // the join time-out and the waiting cap until the peer joins.
+    m_link->admit();
     // Answer at once; what this leg sends from now on waits for the peer.
     reply.SetResult(true);
     m_link->pushCommand(reply);

@@ -33,6 +33,17 @@ bool qualifies(const QSharedPointer<IWConnection> &link, const QString &user, bo
         && link->isAuthenticated();
 }
 
+// A stranger that proved its name may send a file part or a message while
+// the user is asked about it, for a while; only a contact's link is free.
+PendingLinkBudget::Limits acceptedLinkLimits()
+{
+    PendingLinkBudget::Limits limits = PendingLinkBudget::defaultLimits();
+    limits.provenFrameLimit = 2 * 1024 * 1024;
+    if (limits.provenTimeLimitMs <= 0)
+        limits.provenTimeLimitMs = 120 * 1000;
+    return limits;
+}
+
 } // namespace
 
 ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *session, QObject *parent)
@@ -40,7 +51,7 @@ ConnectionsThread::ConnectionsThread(IOCommandsTower *commands, SessionState *se
     , m_io(std::make_shared<boost::asio::io_context>())
     , m_commands(commands)
     , m_session(session)
-    , m_pendingBudget(std::make_shared<PendingLinkBudget>())
+    , m_pendingBudget(std::make_shared<PendingLinkBudget>(acceptedLinkLimits()))
 {
     m_workers.setMaxThreadCount(MaxWorkers);
     // Directly, on the sender's thread: a record for a user with a link goes

@@ -42,6 +42,11 @@ public:
     virtual QByteArray getAuthString() const = 0;
     virtual bool isAuthenticated() const = 0;
     virtual void setAuthenticated(bool authenticated) = 0;
+    // The peer of a link accepted from a stranger proved `user`: a contact's
+    // link is admitted (the limits of links from strangers end), anybody
+    // else's keeps them and a place among the links proving that name; false
+    // when that name holds all of them (the proof is refused).
+    virtual bool admitProvenPeer(const QString &user, bool contact) = 0;
     virtual void createConnectionID() = 0;
     virtual QString getConnectionID() const = 0;
 };

@@ -453,6 +453,8 @@ KvrConfig UserConnection::answerAuthenticateUser(const KvrConfig &request, IWCon
         || !WCryptography::VerifyMessageRSASHA(key, request.GetValue(KeyAuthString),
                                                WServerCommands::AuthenticationMessage(challenge, ownName())))
         return reply;
+    if (!link->admitProvenPeer(user, m_context.session->isContact(user)))
+        return reply;
 
     link->setUser(user);
     link->setAuthenticated(true);

@@ -40,12 +40,12 @@ KvrConfig WTcpConnection::sendCommand(const KvrConfig &record, int timeoutMs)
     return TcpConnection::sendCommand(record, timeoutMs);
 }
 
-void WTcpConnection::setAuthenticated(bool authenticated)
+bool WTcpConnection::admitProvenPeer(const QString &user, bool contact)
 {
-    m_state.setAuthenticated(authenticated);
-    // A peer that proved its name is no stranger any more.
-    if (authenticated)
-        admit();
+    if (!contact)
+        return holdAsProven(user);
+    admit();
+    return true;
 }
 
 bool WTcpConnection::isConnected() const

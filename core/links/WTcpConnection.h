@@ -29,7 +29,8 @@ public:
     void setAuthString(const QByteArray &challenge) override { m_state.setAuthString(challenge); }
     QByteArray getAuthString() const override { return m_state.authString(); }
     bool isAuthenticated() const override { return m_state.isAuthenticated(); }
-    void setAuthenticated(bool authenticated) override;
+    void setAuthenticated(bool authenticated) override { m_state.setAuthenticated(authenticated); }
+    bool admitProvenPeer(const QString &user, bool contact) override;
     void createConnectionID() override { m_state.createConnectionID(); }
     QString getConnectionID() const override { return m_state.connectionID(); }
 

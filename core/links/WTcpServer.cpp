@@ -3,6 +3,8 @@
 #include "SessionState.h"
 #include "WCommonOperations.h"
 
+#include <NetworkUtilities.h>
+
 #include <QtDebug>
 
 WTcpServer::WTcpServer(SessionState *session, QObject *parent)
@@ -27,6 +29,7 @@ bool WTcpServer::startListening()
         qWarning().noquote().nospace() << "port " << port << " is not free (" << reason
                                        << "): listening for user links on port " << serverPort() << " instead";
     }
+    NetworkUtilities::widenAcceptQueue(socketDescriptor());
     m_session->setListeningPort(serverPort());
     return true;
 }

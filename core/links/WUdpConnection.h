@@ -29,6 +29,8 @@ public:
     QByteArray getAuthString() const override { return m_state.authString(); }
     bool isAuthenticated() const override { return m_state.isAuthenticated(); }
     void setAuthenticated(bool authenticated) override { m_state.setAuthenticated(authenticated); }
+    // UDP links are never accepted from strangers: the server announces them.
+    bool admitProvenPeer(const QString &, bool) override { return true; }
     void createConnectionID() override { m_state.createConnectionID(); }
     QString getConnectionID() const override { return m_state.connectionID(); }
 

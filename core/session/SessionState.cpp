@@ -40,15 +40,15 @@ void SessionState::resetAccount()
     setAccount(QSharedPointer<WivoraAccount>::create());
 }
 
-bool SessionState::isContact(const QString &user) const
-{
-    return !user.isEmpty()
-        && !account()->contactsData->GetStructureByValue(QStringLiteral("section"), user).isNull();
-}
-
 QString SessionState::userName() const
 {
     return canonicalUserName(account()->getUserName());
+}
+
+bool SessionState::isContact(const QString &user) const
+{
+    const QString name = canonicalUserName(user);
+    return !name.isEmpty() && account()->contactsData->GetStructureByValue(QStringLiteral("section"), name);
 }
 
 QString SessionState::canonicalUserName(const QString &user)

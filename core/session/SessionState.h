@@ -35,8 +35,7 @@ public:
 
     // The logged-in user's name in lower case; empty while logged out.
     QString userName() const;
-    // The user is in the account's contacts (a contact record whose
-    // "section" is that name).
+    // The user is in the logged-in account's contacts.
     bool isContact(const QString &user) const;
 
     // The port this client listens on for peers' links, which the server

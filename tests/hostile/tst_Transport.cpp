@@ -7,13 +7,13 @@
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "MemoryBounds.h"
+#include "PeerProof.h"
 #include "RawTlsPeer.h"
 #include "RecordingProxy.h"
 
 #include <MainServerCommands.h>
 #include <PendingLinkBudget.h>
 #include <ServerProtocol.h>
-#include <WCryptography.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -95,14 +95,8 @@ void tst_Transport::initTestCase()
     m_aliceKey = E2eFixture::publicKeyOf(QStringLiteral("alice"));
     QVERIFY(!m_aliceKey.isEmpty());
 
-    auto link = QSharedPointer<TcpConnection>::create();
-    QVERIFY(link->connectToHost(m_fixture.server.host(), QString::number(m_fixture.server.tcpPort()),
-                                m_fixture.server.publicKey()));
-    QVERIFY(WServerCommands::Login(QStringLiteral("bob"), E2eFixture::passwordOf(QStringLiteral("bob")), link));
-    WivoraAccount bob;
-    QVERIFY(bob.openAccount(WServerCommands::getAccount(link), E2eFixture::passwordOf(QStringLiteral("bob")), true));
-    m_bobPrivateKey = bob.getPrivateKey();
-    link->disconnectFromHost();
+    m_bobPrivateKey = privateKeyOf(m_fixture, QStringLiteral("bob"));
+    QVERIFY(!m_bobPrivateKey.isEmpty());
 }
 
 void tst_Transport::cleanupTestCase()
@@ -201,11 +195,7 @@ QByteArray tst_Transport::recordedLogin(const QString &target)
                                           link);
     } else {
         const QByteArray challenge = WServerCommands::GetAuthenticationString(link);
-        KvrConfig proof = E2eFixture::newRecord(QLatin1String(P::AuthenticateUser));
-        proof.sv(QLatin1String(P::KeyUserName), QStringLiteral("bob"));
-        proof.SetValue(QLatin1String(P::KeyAuthString),
-                       WCryptography::SignMessageRSASHA(
-                           m_bobPrivateKey, WServerCommands::AuthenticationMessage(challenge, QStringLiteral("alice"))));
+        const KvrConfig proof = nameProof(QStringLiteral("bob"), m_bobPrivateKey, challenge, QStringLiteral("alice"));
         accepted = !challenge.isEmpty() && link->sendCommand(proof, WServerCommands::TimeoutMs).checkResult();
     }
     link->disconnectFromHost();
