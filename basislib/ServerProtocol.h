@@ -58,8 +58,9 @@ inline constexpr char Pong[] = "pong";
 // ---------------------------------------------------------------- session (main link)
 // {username, password} → result. Binds the link to the user; the user goes
 // online with its stored status. A second login of the same user pushes
-// PushLogout on the older link. After repeated failures from one address a
-// login is refused unchecked for a while (result false with a "reason").
+// PushLogout on the older link. After repeated wrong passwords on an account
+// or from an address, and while the server's password checks are full, a
+// login is refused unchecked (result false with a "reason" for people).
 inline constexpr char Login[] = "Server::Login";
 // {status} → result. Contacts who are online receive PushUserStatusChanged.
 inline constexpr char UpdateUserStatus[] = "Server::UpdateUserStatus";

@@ -34,13 +34,20 @@ KvrConfig ServerRequest::make(const char *command)
 }
 
 KvrConfig ServerRequest::ask(const QSharedPointer<TcpConnection> &link, const KvrConfig &request,
-                             int timeoutMs)
+                             int timeoutMs, QString *refusal)
 {
+    if (refusal)
+        refusal->clear();
     if (!link || !link->isConnected())
         return {};
     const KvrConfig reply = link->sendCommand(request, timeoutMs);
-    if (reply.GetID() != request.GetID() || !reply.checkResult())
+    if (reply.GetID() != request.GetID())
         return {};
+    if (!reply.checkResult()) {
+        if (refusal)
+            *refusal = reply.gv(QLatin1String(ServerProtocol::KeyReason)).left(MaxRefusalLength);
+        return {};
+    }
     return reply;
 }
 

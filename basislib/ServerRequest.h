@@ -19,10 +19,15 @@ public:
     // A request record with a fresh "ID" and the command name.
     static KvrConfig make(const char *command);
 
+    // A refusal's reason is shown to people: longer ones are cut.
+    static constexpr int MaxRefusalLength = 200;
+
     // The reply on that link; an empty record when the link is missing or not
     // connected, on time-out, or when the server refused (result flag false).
+    // refusal, when given, receives the server's reason for people when it
+    // refused with one, and is cleared otherwise.
     static KvrConfig ask(const QSharedPointer<TcpConnection> &link, const KvrConfig &request,
-                         int timeoutMs);
+                         int timeoutMs, QString *refusal = nullptr);
 
     // A query that needs no login: on the registered main link when one is
     // up, otherwise on a private connection opened for this one request. The

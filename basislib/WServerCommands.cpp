@@ -31,12 +31,12 @@ bool changeRelation(const char *command, const QString &own, const QString &cont
 
 } // namespace
 
-bool WServerCommands::Login(const QString &user, const QString &password, const Link &link)
+bool WServerCommands::Login(const QString &user, const QString &password, const Link &link, QString *refusal)
 {
     KvrConfig request = ServerRequest::make(P::Login);
     request.sv(P::KeyUserName, user);
     request.sv(P::KeyPassword, password);
-    if (!succeeds(link, request))
+    if (ServerRequest::ask(link, request, TimeoutMs, refusal).isEmpty())
         return false;
     ServerLinkRegistry::registerLink(user, link);
     return true;

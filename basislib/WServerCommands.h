@@ -32,7 +32,10 @@ public:
 
     using Link = QSharedPointer<TcpConnection>;
 
-    static bool Login(const QString &user, const QString &password, const Link &link);
+    // refusal, when given, receives the server's reason when it refused the
+    // login with one (e.g. too many failed logins, and how long to wait).
+    static bool Login(const QString &user, const QString &password, const Link &link,
+                      QString *refusal = nullptr);
     static bool Ping(const Link &link);
     static bool UpdateUserStatus(int status, const Link &link);
     // The own address as the server sees it; empty on failure.

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QHostAddress>
 #include <QTextStream>
+#include <QThread>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -29,10 +30,11 @@
 
 namespace {
 
-// Key derivation is meant to be slow: two threads keep logins going without
-// letting a flood of them take every core.
-constexpr int PasswordWorkThreads = 2;
-constexpr int MaxWaitingPasswordWork = 64;
+// Key derivation is meant to be slow (some 30 ms a check): a thread per core
+// works through logins, and those beyond wait in a queue rather than being
+// refused. Its bound keeps the last one's wait (128 checks a thread, about
+// 4 s) well within a client's request time-out.
+constexpr int MaxWaitingPasswordWorkPerThread = 128;
 
 // A UDP session is opened only by a user who is online, from the address of
 // that user's main link, towards a user who is online; the peer is told.
@@ -148,7 +150,9 @@ bool ServerApplication::start(QString *error)
     d->tunnels = std::make_unique<TunnelBroker>(options.tunnelJoinTimeoutMs);
     d->catalogue = std::make_unique<PluginCatalogue>(
         options.dataDir, QStringLiteral("http://%1:%2").arg(options.host).arg(httpPort));
-    d->passwordWork = std::make_unique<PasswordWorkPool>(PasswordWorkThreads, MaxWaitingPasswordWork);
+    const int passwordWorkThreads = qMax(1, QThread::idealThreadCount());
+    d->passwordWork = std::make_unique<PasswordWorkPool>(
+        passwordWorkThreads, passwordWorkThreads * MaxWaitingPasswordWorkPerThread);
     d->context.reset(new ServerContext{d->store, d->registry, *d->tunnels, *d->catalogue, keys,
                                        d->loginThrottle, *d->passwordWork});
     d->mainServer = std::make_unique<MainServer>(*d->context);

@@ -328,7 +328,9 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
         return true;
 
     const QString address = m_link->peerAddress();
-    const qint64 waitMs = m_context.loginThrottle.admit(user, address, QDeadlineTimer::current().deadline());
+    LoginThrottle &throttle = m_context.loginThrottle;
+    LoginThrottle::Ticket ticket;
+    const qint64 waitMs = throttle.admit(user, address, QDeadlineTimer::current().deadline(), &ticket);
     if (waitMs > 0) {
         qCWarning(lcMain).noquote() << "login throttled:"
                                     << (UserAdministration::isValidUserName(user) ? user : QStringLiteral("(invalid name)"))
@@ -343,13 +345,24 @@ bool ServerSession::handleLogin(const KvrConfig &request, KvrConfig &reply)
     if (!check.pendingContacts.isEmpty())
         check.accountText = m_context.store.accountText(user);
     const QByteArray id = request.GetValue(QStringLiteral("ID"));
+    // The pool outlives every session: a guess is charged even when its link
+    // hung up before the answer.
+    const QPointer<ServerSession> session(this);
     const bool started = m_context.passwordWork.checkLogin(
-        check, this, [this, id, user, check](const PasswordWorkPool::LoginOutcome &outcome) {
-            finishLogin(id, user, check.accountText, check.pendingContacts, outcome.verified,
-                        outcome.mergedAccountText);
+        check, &m_context.passwordWork,
+        [session, &throttle, ticket, id, user, check](const PasswordWorkPool::LoginOutcome &outcome) {
+            if (outcome.verified)
+                throttle.succeeded(ticket);
+            else
+                throttle.failed(ticket, QDeadlineTimer::current().deadline());
+            if (session)
+                session->finishLogin(id, user, check.accountText, check.pendingContacts, outcome.verified,
+                                     outcome.mergedAccountText);
         });
-    if (!started)
+    if (!started) {
+        throttle.withdrawn(ticket);
         return refuseAsBusy(reply);
+    }
     m_passwordWorking = true;
     return false; // finishLogin() replies
 }
@@ -366,7 +379,6 @@ void ServerSession::finishLogin(const QByteArray &id, const QString &user, const
 {
     KvrConfig reply = replyTo(id, P::Login);
     if (verified && !m_ended) {
-        m_context.loginThrottle.succeeded(user, m_link->peerAddress());
         // Left pending when the text did not open, or changed while it was
         // resealed: a later login merges them.
         if (!mergedAccountText.isEmpty() && m_context.store.accountText(user) == accountTextBefore

@@ -38,6 +38,7 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     , m_userEdit(new QLineEdit)
     , m_passwordEdit(new QLineEdit)
     , m_rememberBox(new QCheckBox(tr("Remember me")))
+    , m_refusalLabel(new QLabel)
 {
     setObjectName(QStringLiteral("uiLoginWidgetClass"));
     setWindowTitle(QStringLiteral("uiLoginWidget"));
@@ -75,10 +76,16 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     form->addWidget(m_passwordEdit, 2, 1);
     form->addWidget(m_rememberBox, 3, 1);
     form->addWidget(loginButton, 4, 1);
+    m_refusalLabel->setObjectName(QStringLiteral("refusalLabel"));
+    // The server's words: never read as markup.
+    m_refusalLabel->setTextFormat(Qt::PlainText);
+    m_refusalLabel->setWordWrap(true);
+    m_refusalLabel->hide();
+    form->addWidget(m_refusalLabel, 5, 0, 1, 2);
     auto *links = new QHBoxLayout;
     links->addWidget(lostButton);
     links->addWidget(createButton);
-    form->addLayout(links, 5, 0, 1, 2);
+    form->addLayout(links, 6, 0, 1, 2);
 
     m_busyFrame->setObjectName(QStringLiteral("frame_2"));
     m_busyFrame->setMinimumHeight(90);
@@ -141,11 +148,14 @@ bool uiLoginWidget::doLogin(const QString &user, const QString &password)
     if (user.isEmpty() || password.isEmpty())
         return false;
     m_loginRunning = true;
+    showRefusal(QString());
     showBusy(true);
     // Blocks with events flowing: the window may be asked to quit meanwhile.
     const bool loggedIn = MainClass::instance()->login(user, password);
     if (loggedIn)
         emit signalUserLoggedIn();
+    else
+        showRefusal(MainClass::instance()->loginRefusal());
     showBusy(false);
     m_loginRunning = false;
     return loggedIn;
@@ -155,6 +165,12 @@ void uiLoginWidget::showBusy(bool busy)
 {
     m_loginFrame->setVisible(!busy);
     m_busyFrame->setVisible(busy);
+}
+
+void uiLoginWidget::showRefusal(const QString &refusal)
+{
+    m_refusalLabel->setText(refusal.isEmpty() ? QString() : tr("The server refused the login: %1").arg(refusal));
+    m_refusalLabel->setVisible(!refusal.isEmpty());
 }
 
 void uiLoginWidget::on_pushButton_2_clicked()

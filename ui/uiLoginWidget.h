@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -45,11 +46,14 @@ private slots:
 private:
     bool doLogin(const QString &user, const QString &password);
     void showBusy(bool busy);
+    // The server's reason for refusing the login, if it gave one.
+    void showRefusal(const QString &refusal);
 
     QFrame *m_loginFrame;
     QFrame *m_busyFrame;
     QLineEdit *m_userEdit;
     QLineEdit *m_passwordEdit;
     QCheckBox *m_rememberBox;
+    QLabel *m_refusalLabel;
     bool m_loginRunning = false;
 };

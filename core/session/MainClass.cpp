@@ -170,6 +170,7 @@ bool MainClass::login(const QString &user, const QString &password)
         return false;
     m_loginRunning = true;
     m_loggedIn = false;
+    m_loginRefusal.clear();
     m_logoutRequested = false;
     const bool loggedIn = loginSteps(user, password);
     m_loginRunning = false;
@@ -202,7 +203,7 @@ bool MainClass::loginSteps(const QString &typedUser, const QString &password)
     link->disconnectFromHost();
     if (!link->connectToHost(address, ServiceSettings::port(), serverKey))
         return false;
-    if (!WServerCommands::Login(user, password, link))
+    if (!WServerCommands::Login(user, password, link, &m_loginRefusal))
         return false;
 
     bool fromServer = false;

@@ -68,6 +68,9 @@ public:
     // account opens with the password. A logout asked for meanwhile (a quit
     // while events flowed) runs before this returns, which then gives false.
     bool login(const QString &user, const QString &password);
+    // Why the server refused the last login, in its words; empty when it did
+    // not say (e.g. a wrong password) or the login ended before asking it.
+    QString loginRefusal() const { return m_loginRefusal; }
     // Ends the session; returns once every task of it has ended. Always true.
     // Asked for during a login, it runs when the login returns.
     bool logout();
@@ -171,4 +174,5 @@ private:
     bool m_loginRunning = false;
     bool m_logoutRunning = false;
     bool m_logoutRequested = false;
+    QString m_loginRefusal;
 };

@@ -6,6 +6,7 @@
 #include "FileMode.h"
 #include "HttpTestClient.h"
 #include "MemoryBounds.h"
+#include "ServerRequests.h"
 #include "ServerProcess.h"
 
 #include <PendingLinkBudget.h>
@@ -53,21 +54,6 @@ qint64 folderBytes(const QString &path)
         total += it.fileInfo().size();
     }
     return total;
-}
-
-KvrConfig request(const char *command, const QList<QPair<QString, QByteArray>> &values = {})
-{
-    KvrConfig record;
-    record.SetID();
-    record.SetValue(QStringLiteral("command"), command);
-    for (const auto &value : values)
-        record.SetValue(value.first, value.second);
-    return record;
-}
-
-KvrConfig loginRequest(const QString &user, const QString &password)
-{
-    return request(P::Login, {{P::KeyUserName, user.toUtf8()}, {P::KeyPassword, password.toUtf8()}});
 }
 
 QSharedPointer<TcpConnection> connectTo(const ServerProcess &server)

@@ -51,11 +51,11 @@ public:
         return QByteArray(bytes, 4);
     }
 
-    // From `source` when given (any 127/8 address is this machine's).
+    // From `source` when given: any 127.x.y.z is a local address of its own.
     bool connect(quint16 port, const QHostAddress &source = QHostAddress())
     {
-        if (!source.isNull())
-            m_socket.bind(source);
+        if (!source.isNull() && !m_socket.bind(source))
+            return false;
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         return m_socket.waitForConnected(WaitMs);
     }

@@ -25,12 +25,18 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUdpSocket>
+
+#include <memory>
+#include <vector>
 
 // How long a test waits for one answer or push of the server.
 inline constexpr int ServerWaitMs = 15000;
@@ -93,6 +99,35 @@ public:
     bool addUser(const QString &name, const QString &password)
     {
         return admin({QStringLiteral("adduser"), name, password});
+    }
+    // Many users at once: each takes a key pair and password work, so several
+    // are made side by side (the store takes their writes one at a time).
+    bool addUsers(const QList<QPair<QString, QString>> &namesAndPasswords)
+    {
+        if (namesAndPasswords.isEmpty())
+            return true;
+        // The first makes the store alone.
+        if (!addUser(namesAndPasswords.first().first, namesAndPasswords.first().second))
+            return false;
+        const int atOnce = qMax(2, QThread::idealThreadCount());
+        for (int next = 1; next < namesAndPasswords.size(); next += atOnce) {
+            std::vector<std::unique_ptr<QProcess>> batch;
+            for (int i = next; i < qMin(next + atOnce, namesAndPasswords.size()); ++i) {
+                batch.push_back(std::make_unique<QProcess>());
+                batch.back()->setProcessEnvironment(m_sanitizerReports.routed(QProcessEnvironment::systemEnvironment()));
+                batch.back()->start(program(), {QStringLiteral("--data"), dataDir(), QStringLiteral("adduser"),
+                                                namesAndPasswords.at(i).first, namesAndPasswords.at(i).second});
+            }
+            bool ok = true;
+            for (const auto &process : batch) {
+                ok = process->waitForFinished(60000) && process->exitStatus() == QProcess::NormalExit
+                     && process->exitCode() == 0 && ok;
+            }
+            m_sanitizerReports.check(QStringLiteral("wivora-server adduser"));
+            if (!ok)
+                return false;
+        }
+        return true;
     }
     bool addContact(const QString &first, const QString &second)
     {

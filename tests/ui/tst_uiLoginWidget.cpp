@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -20,6 +21,7 @@
 namespace {
 
 const QString Alice = QStringLiteral("alice");
+const QString Carol = QStringLiteral("carol"); // her password is guessed at
 const QString RememberKey = QStringLiteral("settings/rememberMe");
 const QString UserKey = QStringLiteral("settings/username");
 const QString PasswordKey = QStringLiteral("settings/password");
@@ -66,7 +68,7 @@ class tst_uiLoginWidget : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_fixture.start({Alice}), qPrintable(m_fixture.sessions.server.errorText()));
+        QVERIFY2(m_fixture.start({Alice, Carol}), qPrintable(m_fixture.sessions.server.errorText()));
         QVERIFY(m_fixture.setUpThisProcess());
         MainClass::instance();
     }
@@ -172,6 +174,30 @@ private slots:
         QCOMPARE(passwordEdit->text(), typedPassword);
         QCOMPARE(PSettings::GetValue(PasswordKey).toString(), storedPasswordAfter);
         QCOMPARE(PSettings::GetValue(UserKey).toString(), storedUserAfter);
+    }
+
+    void throttledLoginSaysWhyAndHowLong()
+    {
+        remember(false, QString(), QString());
+        uiLoginWidget form;
+        form.show();
+        auto *refusal = form.findChild<QLabel *>(QStringLiteral("refusalLabel"));
+        form.findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(Carol);
+        form.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->setText(QStringLiteral("wrong"));
+        auto *loginButton = form.findChild<QPushButton *>(QStringLiteral("pushButton"));
+        // A wrong password is refused silently, until the server throttles
+        // the guesses and says so.
+        int silentFailures = 0;
+        for (; silentFailures < 20; ++silentFailures) {
+            QTest::mouseClick(loginButton, Qt::LeftButton);
+            if (refusal->isVisible())
+                break;
+        }
+        QVERIFY(silentFailures > 0);
+        QVERIFY(refusal->isVisible());
+        QVERIFY2(refusal->text().contains(QRegularExpression(QStringLiteral("too many failed logins: try again in \\d+ s"))),
+                 qPrintable(refusal->text()));
+        QVERIFY(!MainClass::instance()->isLoggedIn());
     }
 
     void returnInNameFieldLogsIn()
