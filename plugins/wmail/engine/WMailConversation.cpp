@@ -339,6 +339,7 @@ WMailStructure::Pointer WMailConversation::newMessage(const QString &itemType, c
 bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                                    const QByteArray &itemData, bool sorted)
 {
+    const KvrConfig offsetsBefore = m_itemOffsets;
     if (sorted)
         parent->insertChildSorted(message);
     else
@@ -346,11 +347,18 @@ bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const 
     m_messageIds.append(message->id);
     // A text item is stored as its preview only; the other kinds keep their
     // full data (their previews are made from it).
+    bool itemStored = true;
     if (message->itemType == kTextType)
-        putItemRecord(message->id + kPreviewSuffix, itemData);
+        itemStored = putItemRecord(message->id + kPreviewSuffix, itemData);
     else if (message->itemType == QLatin1String("files") || message->itemType == QLatin1String("photoalbum"))
-        putItemRecord(message->id, itemData);
-    return saveConversation();
+        itemStored = putItemRecord(message->id, itemData);
+    if (itemStored && saveConversation())
+        return true;
+    // Not kept: a later save must not store the message without its item.
+    parent->children.removeOne(message);
+    m_messageIds.removeLast();
+    m_itemOffsets = offsetsBefore;
+    return false;
 }
 
 bool WMailConversation::containsMessage(const QString &id) const

@@ -299,6 +299,12 @@ private slots:
         QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), (QStringList{"bob.wml", "bob.wpl"}));
         QCOMPARE(conversation->loadItemPreview(first), QByteArray("<b>hello</b>"));
+        // Nor does the next save store the message that was refused.
+        QVERIFY(conversation->saveConversation());
+        WMailConversation reread(m_folder, kBob);
+        QVERIFY(reread.load());
+        QCOMPARE(reread.messageIds(), QStringList{first});
+        QCOMPARE(reread.root()->children.size(), 1);
     }
 
     void saveCreatesTheFolder()
