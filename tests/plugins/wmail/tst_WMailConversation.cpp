@@ -307,6 +307,30 @@ private slots:
         QCOMPARE(reread.root()->children.size(), 1);
     }
 
+    // A link in the folder is never written through, whichever file it
+    // stands for: the message is refused and the link's target kept.
+    void linksAreNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("linked");
+        QTest::newRow("conversation") << "bob.wml";
+        QTest::newRow("item heap") << "bob.wpl";
+    }
+    void linksAreNotWrittenThrough()
+    {
+        QFETCH(QString, linked);
+        QTemporaryDir outside;
+        const QString target = outside.filePath("target");
+        QVERIFY(writeFile(target, "keep"));
+        QVERIFY(QDir().mkpath(m_folder));
+        QVERIFY(QFile::link(target, m_folder + "/" + linked));
+        WMailConversation conversation(m_folder, kBob);
+        conversation.initialise(kBob, kAlice, {kBob});
+        const auto message = conversation.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+        QVERIFY(!conversation.addMessage(conversation.viewRoot(), message, "<b>hello</b>", false));
+        QCOMPARE(readFile(target), QByteArray("keep"));
+        QVERIFY(QFileInfo(m_folder + "/" + linked).isSymLink());
+    }
+
     void saveCreatesTheFolder()
     {
         const QString deep = m_folder + "/not/yet/there";
