@@ -68,4 +68,8 @@ public:
     // as soon as it arrives; an empty record on time-out. On a thread with a
     // running event loop, events keep flowing meanwhile.
     virtual KvrConfig waitInputCommand(const QString &id, int timeoutMs) = 0;
+    // A copy of the received record with that "ID", left in the input list
+    // for a plug-in that takes it only once it has kept what it carries; an
+    // empty record when there is none.
+    virtual KvrConfig peekInputCommand(const QString &id) = 0;
 };

@@ -11,6 +11,7 @@
 #include <IWPlugin.h>
 #include <MainServerCommands.h>
 #include <NetworkUtilities.h>
+#include <PeerPicture.h>
 #include <WDataStructure.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
@@ -306,11 +307,12 @@ void uiContacts::showOwnAvatar()
 {
     const QSharedPointer<WivoraAccount> current = account();
     const QByteArray bytes = current ? current->vcardData->GetValue(QStringLiteral("avatar")) : QByteArray();
-    QImage avatar;
-    if (bytes.isEmpty())
+    // The account's picture comes from the server: bounded like a contact's.
+    QImage avatar = PeerPicture::decode(bytes);
+    if (avatar.isNull())
         avatar.load(QStringLiteral(":/Wivora/Resources/blankavatar.jpg"));
     else
-        avatar = QImage::fromData(bytes).scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        avatar = avatar.scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     m_avatarLabel->setPixmap(QPixmap::fromImage(WGraphicsOperations::getAvatarImage(avatar, 35)));
 }
 

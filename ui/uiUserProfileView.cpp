@@ -3,6 +3,7 @@
 #include "MainClass.h"
 #include "WGraphicsOperations.h"
 
+#include <PeerPicture.h>
 #include <WDataStructure.h>
 #include <WivoraAccount.h>
 
@@ -13,6 +14,15 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+namespace {
+
+// The widest a contact's texts may make the header (logical pixels): a long
+// name must not widen the main window.
+constexpr int kMaxNameWidth = 320;
+constexpr int kMaxDetailWidth = 160;
+
+} // namespace
 
 uiUserProfileView::uiUserProfileView(QWidget *parent)
     : QWidget(parent)
@@ -132,19 +142,36 @@ void uiUserProfileView::showUser(const QString &user)
     const WDataStructure::Pointer contact = account->contactsData->GetStructureByValue(QStringLiteral("section"), user);
     if (!contact)
         return;
-    const QByteArray avatarBytes = contact->getSetting(QStringLiteral("vcard/avatar"));
-    const QImage avatar = avatarBytes.isEmpty() ? QImage(QStringLiteral(":/Wivora/Resources/blankavatar.jpg"))
-                                                : QImage::fromData(avatarBytes);
-    m_avatar->setPixmap(QPixmap::fromImage(WGraphicsOperations::getAvatarImage(avatar, 60)));
+    showAvatar(contact->getSetting(QStringLiteral("vcard/avatar")));
     QString fullName = QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/fullName")));
     if (fullName.isEmpty())
         fullName = contact->gv(QStringLiteral("username"));
-    m_fullName->setText(fullName);
-    m_username->setText(contact->gv(QStringLiteral("username")) + QStringLiteral(", "));
+    setElidedText(m_fullName, fullName, kMaxNameWidth);
+    setElidedText(m_username, contact->gv(QStringLiteral("username")) + QStringLiteral(", "), kMaxDetailWidth);
     m_country->setPixmap(QPixmap::fromImage(
         WGraphicsOperations::getFlagImage(QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/country"))), 16)));
-    m_city->setText(QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/city"))));
+    setElidedText(m_city, QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/city"))), kMaxDetailWidth);
     m_status->setPixmap(QPixmap::fromImage(WGraphicsOperations::getStatusImage(contact->gv(QStringLiteral("status")).toInt(), 16)));
+}
+
+void uiUserProfileView::showAvatar(const QByteArray &bytes)
+{
+    // Every edit of the contact comes here: decode only a new picture.
+    if (m_avatarShown && bytes == m_avatarBytes)
+        return;
+    m_avatarBytes = bytes;
+    m_avatarShown = true;
+    QImage avatar = PeerPicture::decode(bytes);
+    if (avatar.isNull())
+        avatar.load(QStringLiteral(":/Wivora/Resources/blankavatar.jpg"));
+    m_avatar->setPixmap(QPixmap::fromImage(WGraphicsOperations::getAvatarImage(avatar, 60)));
+}
+
+void uiUserProfileView::setElidedText(QLabel *label, const QString &text, int maxWidth)
+{
+    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, maxWidth);
+    label->setText(shown);
+    label->setToolTip(shown == text ? QString() : text);
 }
 
 void uiUserProfileView::selectPage(const QString &name)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QWidget>
 
@@ -35,6 +36,11 @@ public slots:
 
 private:
     QLabel *addLabel(const QString &objectName);
+    // The contact's picture (bytes from the contact), the blank one when it
+    // cannot be shown.
+    void showAvatar(const QByteArray &bytes);
+    // A text wider than maxWidth is cut to it; the tooltip has it whole.
+    static void setElidedText(QLabel *label, const QString &text, int maxWidth);
 
     QStackedWidget *m_pages = nullptr;
     QMap<QString, QWidget *> m_pageByName;
@@ -47,4 +53,6 @@ private:
     QLabel *m_username = nullptr;
     QLabel *m_country = nullptr;
     QLabel *m_city = nullptr;
+    QByteArray m_avatarBytes; // what the avatar label shows
+    bool m_avatarShown = false;
 };

@@ -88,6 +88,16 @@ bool IOCommandsTower::hasInputCommand(const QString &id) const
     return false;
 }
 
+KvrConfig IOCommandsTower::peekInputCommand(const QString &id) const
+{
+    QMutexLocker lock(&m_inputMutex);
+    for (const StoredRecord &stored : m_input) {
+        if (stored.id == id)
+            return stored.record;
+    }
+    return KvrConfig();
+}
+
 KvrConfig IOCommandsTower::waitInputCommand(const QString &id, int timeoutMs)
 {
     const QDeadlineTimer deadline(qMax(timeoutMs, 0), Qt::PreciseTimer);

@@ -50,6 +50,8 @@ public:
     KvrConfig takeOutputCommand(const QString &id);
     KvrConfig takeInputCommand(const QString &id);
     bool hasInputCommand(const QString &id) const;
+    // The first record with that "ID", left in the list; empty when none.
+    KvrConfig peekInputCommand(const QString &id) const;
 
     // takeInputCommand that waits up to timeoutMs for the record to arrive and
     // returns as soon as it is put. On a thread whose event loop is running,

@@ -544,3 +544,8 @@ KvrConfig MainClass::waitInputCommand(const QString &id, int timeoutMs)
 {
     return m_commands.waitInputCommand(id, timeoutMs);
 }
+
+KvrConfig MainClass::peekInputCommand(const QString &id)
+{
+    return m_commands.peekInputCommand(id);
+}

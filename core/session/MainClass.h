@@ -115,6 +115,7 @@ public:
     // A stranger is asked about through WSignalsDispatcher::acceptNewUser.
     bool isUserAccepted(const QString &user) override;
     KvrConfig waitInputCommand(const QString &id, int timeoutMs) override;
+    KvrConfig peekInputCommand(const QString &id) override;
 
 public slots:
     // A record the main server pushed: "Local::" and "WebLocal::" records go

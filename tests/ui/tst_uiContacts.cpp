@@ -3,6 +3,7 @@
 // the accept-new-user question.
 
 #include "QtTestSuite.h"
+#include "PngBomb.h"
 #include "ContactList.h"
 #include "QContactItemDelegate.h"
 #include "SessionPanelFixture.h"
@@ -266,6 +267,18 @@ private slots:
         account()->vcardData->sv(QStringLiteral("fullName"), QString());
         MainClass::instance()->signalsDispatcher()->personalDataChanged();
         QTRY_COMPARE(name->text(), Alice);
+
+        // A picture declaring a huge size is refused before decoding: the
+        // blank avatar shows again after a sound one.
+        const auto shown = [&] { return avatar->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32); };
+        const QImage blank = shown();
+        account()->vcardData->SetValue(QStringLiteral("avatar"), pngDeclaring(30, 30));
+        MainClass::instance()->signalsDispatcher()->personalDataChanged();
+        QTRY_VERIFY(shown() != blank);
+        account()->vcardData->SetValue(QStringLiteral("avatar"), pngDeclaring(12000, 12000));
+        MainClass::instance()->signalsDispatcher()->personalDataChanged();
+        QTRY_COMPARE(shown(), blank);
+        account()->vcardData->SetValue(QStringLiteral("avatar"), QByteArray());
     }
 
     void deleteContacts_data()

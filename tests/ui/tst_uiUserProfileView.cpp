@@ -3,6 +3,7 @@
 // edits of the shown contact only, and the page choice.
 
 #include "QtTestSuite.h"
+#include "PngBomb.h"
 #include "SessionPanelFixture.h"
 #include "WGraphicsOperations.h"
 #include "uiUserProfileView.h"
@@ -11,6 +12,7 @@
 #include <WivoraAccount.h>
 
 #include <QAction>
+#include <QDir>
 #include <QLabel>
 #include <QTest>
 #include <QToolBar>
@@ -42,6 +44,22 @@ void setContact(const QString &user, const QString &fullName, const QString &cit
     contacts->setSetting(user + QStringLiteral("/vcard/fullName"), fullName.toUtf8());
     contacts->setSetting(user + QStringLiteral("/vcard/city"), city.toUtf8());
     contacts->setSetting(user + QStringLiteral("/vcard/country"), country.toUtf8());
+}
+
+void setAvatar(const QString &user, const QByteArray &picture)
+{
+    MainClass::instance()->getAccount()->contactsData->setSetting(user + QStringLiteral("/vcard/avatar"), picture);
+}
+
+// The widget painted at a device pixel ratio, as a screen of that ratio shows it.
+bool saveScreenshot(QWidget *widget, qreal pixelRatio, const QString &name)
+{
+    QImage image(widget->size() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::white);
+    widget->render(&image);
+    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    return image.save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + QStringLiteral(".png"));
 }
 
 } // namespace
@@ -110,6 +128,59 @@ private slots:
         view.showUser(QStringLiteral("nobody"));
         QCOMPARE(view.shownUser(), QStringLiteral("nobody"));
         QCOMPARE(labelText(view, "fullName"), QStringLiteral("Dora Renamed"));
+    }
+
+    // A picture declaring a huge size is refused before it is decoded: the
+    // blank avatar shows instead. A sound one shows.
+    void avatarDeclaringHugeSizeIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("picture");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("12000 x 12000") << pngDeclaring(12000, 12000) << false;
+        QTest::newRow("30 x 30") << pngDeclaring(30, 30) << true;
+    }
+    void avatarDeclaringHugeSizeIsRefused()
+    {
+        QFETCH(QByteArray, picture);
+        QFETCH(bool, shown);
+        setContact(Dora, QStringLiteral("Dora"), QString(), QString(), "1");
+        setAvatar(Dora, picture);
+        uiUserProfileView view;
+        view.showUser(Dora);
+        const QImage blank = WGraphicsOperations::getAvatarImage(
+            QImage(QStringLiteral(":/Wivora/Resources/blankavatar.jpg")), 60).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(labelImage(view, "label") == blank, !shown);
+        setAvatar(Dora, QByteArray());
+    }
+
+    // A long name is cut with an ellipsis and whole in the tooltip; the
+    // header, and so the main window, stays narrow.
+    void longNameIsElided()
+    {
+        const QString longName = QString(QStringLiteral("Dora Longname ")).repeated(15).left(200);
+        setContact(Dora, longName, longName.left(120), QStringLiteral("PL"), "2");
+        uiUserProfileView view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.showUser(Dora);
+        QCoreApplication::processEvents(); // the new texts laid out
+        auto *fullName = view.findChild<QLabel *>(QStringLiteral("fullName"));
+        QVERIFY(fullName->text().endsWith(QChar(0x2026)));
+        QVERIFY(longName.startsWith(fullName->text().chopped(1)));
+        QCOMPARE(fullName->toolTip(), longName);
+        QCOMPARE(view.findChild<QLabel *>(QStringLiteral("city"))->toolTip(), longName.left(120));
+        // The names' bounds and the icons: far from the unbounded name's width.
+        QVERIFY2(view.minimumSizeHint().width() <= 800, qPrintable(QString::number(view.minimumSizeHint().width())));
+        view.resize(view.minimumSizeHint().width(), view.height());
+        QCoreApplication::processEvents();
+        QWidget *header = view.findChild<QWidget *>(QStringLiteral("personalInfoFrame"));
+        QVERIFY(saveScreenshot(header, 1, QStringLiteral("profile-long-name")));
+        QVERIFY(saveScreenshot(header, 2, QStringLiteral("profile-long-name@2x")));
+
+        setContact(Dora, QStringLiteral("Dora"), QString(), QString(), "2");
+        view.showUser(Dora);
+        QCOMPARE(fullName->text(), QStringLiteral("Dora"));
+        QCOMPARE(fullName->toolTip(), QString());
     }
 
     // The tool bar tells the plug-ins which page shows for whom; selectPage

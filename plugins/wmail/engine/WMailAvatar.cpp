@@ -1,18 +1,13 @@
 #include "WMailAvatar.h"
 
+#include <PeerPicture.h>
+
 #include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 
 QByteArray WMailAvatar::compose(const QByteArray &picture, int size)
 {
-    QBuffer source;
-    source.setData(picture);
-    QImageReader reader(&source);
-    const QSize declared = reader.size();
-    if (!declared.isValid() || declared.width() > MaxSourceSide || declared.height() > MaxSourceSide)
-        return QByteArray();
-    QImage image = reader.read();
+    QImage image = PeerPicture::decode(picture);
     if (image.isNull())
         return QByteArray();
     if (size > 0)

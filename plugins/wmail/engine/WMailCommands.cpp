@@ -68,16 +68,21 @@ bool WMailCommands::claim(IWHost *host, const QString &id, const QString &comman
 {
     if (command != CommandName || !host)
         return false;
-    *record = host->takeInputCommand(id);
+    *record = host->peekInputCommand(id);
     if (record->isEmpty())
         return false;
     *author = record->gv(kHostSender).toLower();
     if (author->isEmpty() || record->gv(kSender).compare(*author, Qt::CaseInsensitive) != 0) {
         qWarning() << "wmail: dropped a message from" << *author << "that claims to be from"
                    << record->gv(kSender);
+        host->takeInputCommand(id);
         return false;
     }
-    return host->isUserAccepted(*author);
+    if (!host->isUserAccepted(*author)) {
+        host->takeInputCommand(id);
+        return false;
+    }
+    return true;
 }
 
 WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig &record, const QString &author)
@@ -99,7 +104,11 @@ WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig 
         conversation = manager.findConversation(wmailid);
         // A group is written whole at the next save: read it all first. Only
         // its participants may post into it.
-        if (!conversation || !conversation->load() || !containsName(conversation->participants(), author))
+        if (!conversation)
+            return {};
+        if (!conversation->load())
+            return {Outcome::NotSaved, conversation, {}, message};
+        if (!containsName(conversation->participants(), author))
             return {};
     } else {
         conversation = manager.getUserConversation(author);
@@ -112,7 +121,9 @@ WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig 
     WMailStructure::Pointer parent = conversation->root()->findStructure(record.gv(kParentId));
     if (!parent)
         parent = conversation->root();
-    if (!conversation->addMessage(parent, message, record.GetValue(kPlugin), true))
-        qWarning() << "wmail: message" << message->id << "filed but not saved in" << conversation->name();
-    return {conversation, parent, message};
+    if (!conversation->addMessage(parent, message, record.GetValue(kPlugin), true)) {
+        qWarning() << "wmail: message" << message->id << "could not be saved in" << conversation->name();
+        return {Outcome::NotSaved, conversation, parent, message};
+    }
+    return {Outcome::Stored, conversation, parent, message};
 }

@@ -33,21 +33,28 @@ public:
     static int sendNewMessage(IWHost *host, const QString &own, const QStringList &participants,
                               const KvrConfig &record);
 
-    // On the host's command thread: takes a "wmail:::newMessage" record (any
+    // On the host's command thread: reads a "wmail:::newMessage" record (any
     // other name is left to its owner), checks that its author, the sender
     // the host stamped, is the one it names and is accepted, and gives the
     // record and the author (lower case); false when there is nothing to file.
+    // A record to file stays in the host's input list until the plug-in has
+    // stored it (take); a refused one is taken at once.
     static bool claim(IWHost *host, const QString &id, const QString &command, KvrConfig *record,
                       QString *author);
 
+    enum class Outcome {
+        Stored,
+        Dropped, // never to be filed: invalid, foreign, repeated, or nobody logged in
+        NotSaved // to be tried again: the conversation could not be read or written
+    };
     struct Filed
     {
-        WMailConversation::Pointer conversation; // null: dropped
+        Outcome outcome = Outcome::Dropped;
+        WMailConversation::Pointer conversation;
         WMailStructure::Pointer parent;
         WMailStructure::Pointer message;
     };
     // On the GUI thread: files a claimed message into the author's or the
-    // group's conversation by server time. Drops invalid, foreign and
-    // repeated messages and everything while nobody is logged in.
+    // group's conversation by server time.
     static Filed file(WMailManager &manager, const KvrConfig &record, const QString &author);
 };

@@ -12,6 +12,9 @@
 #include <QSet>
 #include <QtDebug>
 
+#include <cerrno>
+#include <fcntl.h>
+
 namespace {
 
 const QString kPreviewSuffix = QStringLiteral("-preview");
@@ -204,6 +207,11 @@ bool WMailConversation::saveConversation()
         qWarning() << "wmail: cannot create" << m_folder;
         return false;
     }
+    // A saved file replaces the link, but its target would be written first.
+    if (QFileInfo(path).isSymLink()) {
+        qWarning() << "wmail: not writing through the link" << path;
+        return false;
+    }
     const QByteArray content = block(serializeHeader()) + block(m_root->serializeStructure())
         + block(m_itemOffsets.SerializeConfigBinary());
     // Unbuffered, so that a short write (a full disk) shows in write's result:
@@ -229,9 +237,18 @@ qint64 WMailConversation::appendItemRecord(const QByteArray &data)
 {
     if (!QDir().mkpath(m_folder))
         return -1;
-    QFile file(heapPath());
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) // short writes show
+    // Never through a link: a link in the folder would have us append to
+    // whatever it points at.
+    const int descriptor = ::open(QFile::encodeName(heapPath()).constData(),
+                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        qWarning() << "wmail: cannot open" << heapPath() << qt_error_string(errno);
         return -1;
+    }
+    QFile file;
+    if (!file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, // short writes show
+                   QFileDevice::AutoCloseHandle))
+        return -1; // the descriptor is closed by the failed open
     const qint64 offset = file.size();
     const QByteArray record = block(data);
     if (file.write(record) != record.size()) {
@@ -339,6 +356,7 @@ WMailStructure::Pointer WMailConversation::newMessage(const QString &itemType, c
 bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                                    const QByteArray &itemData, bool sorted)
 {
+    const KvrConfig offsetsBefore = m_itemOffsets;
     if (sorted)
         parent->insertChildSorted(message);
     else
@@ -346,11 +364,18 @@ bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const 
     m_messageIds.append(message->id);
     // A text item is stored as its preview only; the other kinds keep their
     // full data (their previews are made from it).
+    bool itemStored = true;
     if (message->itemType == kTextType)
-        putItemRecord(message->id + kPreviewSuffix, itemData);
+        itemStored = putItemRecord(message->id + kPreviewSuffix, itemData);
     else if (message->itemType == QLatin1String("files") || message->itemType == QLatin1String("photoalbum"))
-        putItemRecord(message->id, itemData);
-    return saveConversation();
+        itemStored = putItemRecord(message->id, itemData);
+    if (itemStored && saveConversation())
+        return true;
+    // Not kept: a later save must not store the message without its item.
+    parent->children.removeOne(message);
+    m_messageIds.removeLast();
+    m_itemOffsets = offsetsBefore;
+    return false;
 }
 
 bool WMailConversation::containsMessage(const QString &id) const

@@ -98,7 +98,8 @@ public:
     WMailStructure::Pointer newMessage(const QString &itemType, const QString &sender,
                                        const QDateTime &serverTime) const;
     // Files message under parent (at the end, or by server time when sorted),
-    // stores its item data by kind and saves once.
+    // stores its item data by kind and saves once. False when either could
+    // not be written: the conversation is then left as it was.
     bool addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                     const QByteArray &itemData, bool sorted);
     // True when id names the root or any message of the tree.

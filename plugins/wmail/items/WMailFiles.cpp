@@ -171,10 +171,13 @@ QString WMailFiles::safeName(const QString &peerName)
             c = QLatin1Char('_');
     }
     name = name.trimmed();
-    if (isDeviceName(name))
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        name.clear();
+    // A leading dot would hide the saved file from the user who saved it.
+    if (isDeviceName(name) || name.startsWith(QLatin1Char('.')))
         name.prepend(QLatin1Char('_'));
     name = truncatedToBytes(name, MaxNameBytes);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name.isEmpty())
         name = QStringLiteral("file");
     return name;
 }

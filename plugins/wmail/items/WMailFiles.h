@@ -43,7 +43,7 @@ public:
     // Entry index of item data; false when there is none.
     static bool readEntry(const QByteArray &data, int index, Entry *entry);
 
-    // A peer's file name as one harmless component of a folder.
+    // A peer's file name as one harmless, visible component of a folder.
     static QString safeName(const QString &peerName);
     // Writes the entry into folder under its safe name, never over an
     // existing file (a free " (n)" name is taken instead). The saved path,

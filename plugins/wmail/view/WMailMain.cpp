@@ -23,6 +23,8 @@ namespace {
 
 const QString kStorageFolder = QStringLiteral("wmail");
 const QString kChat = QStringLiteral("chat");
+// How often a received message that could not be saved is tried again.
+constexpr int kRefileIntervalMs = 5000;
 
 QAtomicPointer<WMailMain> g_main;
 std::atomic<bool> g_destroyed{false};
@@ -77,6 +79,8 @@ WMailMain::WMailMain(QObject *parent) : QObject(parent), m_chatWidget(makeChatWi
                 if (!id.isEmpty() && m_chatWidget)
                     m_chatWidget->addMessageToPage(id);
             });
+    m_refileTimer.setInterval(kRefileIntervalMs);
+    connect(&m_refileTimer, &QTimer::timeout, this, &WMailMain::refileUnsaved);
 }
 
 WMailMain::~WMailMain()
@@ -135,6 +139,9 @@ void WMailMain::initOnThisThread()
 
 void WMailMain::closePlugin()
 {
+    // What waits in the input list was sent to the user who logged out.
+    m_unsavedRecords.clear();
+    m_refileTimer.stop();
     if (m_chatWidget)
         m_chatWidget->setConversation(WMailConversation::Pointer());
 }
@@ -163,13 +170,25 @@ void WMailMain::commandReceived(const QString &id, const QString &command)
     QString author;
     if (!WMailCommands::claim(m_host, id, command, &record, &author))
         return;
-    QMetaObject::invokeMethod(this, [this, record, author] { fileMessage(record, author); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id, record, author] { fileMessage(id, record, author); }, Qt::QueuedConnection);
 }
 
-void WMailMain::fileMessage(const KvrConfig &record, const QString &author)
+void WMailMain::fileMessage(const QString &id, const KvrConfig &record, const QString &author)
 {
     const WMailCommands::Filed filed = WMailCommands::file(m_manager, record, author);
-    if (!filed.conversation)
+    if (filed.outcome == WMailCommands::Outcome::NotSaved) {
+        // Left in the input list: taking it now would lose the message.
+        if (!m_unsavedRecords.contains(id))
+            m_host->displayActivityNotification(tr("A received message could not be saved. It will be tried again."));
+        m_unsavedRecords.insert(id, author);
+        if (!m_refileTimer.isActive())
+            m_refileTimer.start();
+        return;
+    }
+    m_unsavedRecords.remove(id);
+    m_host->takeInputCommand(id);
+    if (filed.outcome == WMailCommands::Outcome::Dropped)
         return;
     m_host->displayActivityNotification(tr("New message available"));
     const bool shownHere = m_chatWidget && m_chatWidget->conversation() == filed.conversation
@@ -178,6 +197,20 @@ void WMailMain::fileMessage(const KvrConfig &record, const QString &author)
         m_chatWidget->addMessageToPage(filed.message->id);
     if (!shownHere || !m_chatWidget->isVisible())
         m_host->setUserActivity(author, kChat, true);
+}
+
+void WMailMain::refileUnsaved()
+{
+    const QHash<QString, QString> waiting = m_unsavedRecords;
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
+        const KvrConfig record = m_host->peekInputCommand(it.key());
+        if (record.isEmpty())
+            m_unsavedRecords.remove(it.key()); // the host let it go
+        else
+            fileMessage(it.key(), record, it.value());
+    }
+    if (m_unsavedRecords.isEmpty())
+        m_refileTimer.stop();
 }
 
 QString WMailMain::createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
@@ -204,7 +237,10 @@ QString WMailMain::createMessage(const WMailConversation::Pointer &conversation,
             return QString();
         }
     }
-    conversation->addMessage(viewRoot, message, data, false);
+    if (!conversation->addMessage(viewRoot, message, data, false)) {
+        m_host->displayActivityNotification(tr("The message could not be saved, so it was not sent."));
+        return QString();
+    }
     if (send)
         WMailCommands::sendNewMessage(m_host, own, message->recipients, record);
     return message->id;

@@ -7,10 +7,12 @@
 
 #include <QAtomicInt>
 #include <QByteArray>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 
 class IWHost;
@@ -48,19 +50,25 @@ public:
     // Adds the user's own message under the conversation's view root, stores
     // its item and, when send is set, buffers it for every other participant.
     // The new id, or "" when nothing was made (no view root, nobody logged in,
-    // a conversation of another login, or a message the host cannot carry:
-    // the user is told).
+    // a conversation of another login, or a message the host cannot carry or
+    // that could not be saved: the user is told, and nothing is sent).
     QString createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
                           const QString &itemType, bool send);
 
 private:
     void initOnThisThread();
-    void fileMessage(const KvrConfig &record, const QString &author);
+    void fileMessage(const QString &id, const KvrConfig &record, const QString &author);
+    void refileUnsaved();
 
     IWHost *m_host = nullptr;
     WMailManager m_manager;
     QPointer<WMailRenderer> m_chatWidget; // not owned: the host shows it
     QAtomicInt m_timeDifference{0};
+    // Received records whose message could not be saved, by record id, with
+    // their authors: they stay in the host's input list and are filed again
+    // until the save succeeds or the host lets them go.
+    QHash<QString, QString> m_unsavedRecords;
+    QTimer m_refileTimer;
 };
 
 // The process's main object, made on first use (the host's setHostInterface,

@@ -120,12 +120,9 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     connect(m_textEditor, &TextPluginEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
     connect(this, &WMailRenderer::signalEvaluateJavascipt, m_view, &WTalkRendererWebView::slotEvaluateJavascript);
     connect(m_filesEditor, &FilesEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
-    connect(m_textEditor, &TextPluginEditor::signalFilesDropped, this, [this](const QStringList &paths, bool pictures) {
-        if (pictures)
-            slotNewContentRequest(m_albumEditor->encodePictures(paths), PhotoAlbumPlugin::Name);
-        else
-            slotNewContentRequest(m_filesEditor->encodeFiles(paths), FilesPlugin::Name);
-    });
+    // Files dropped on the editor or on the conversation page go out alike.
+    connect(m_textEditor, &TextPluginEditor::signalFilesDropped, this, &WMailRenderer::sendDroppedFiles);
+    connect(m_view, &WTalkRendererWebView::signalSendFiles, this, &WMailRenderer::sendDroppedFiles);
     connect(textEditorAction, &QAction::triggered, this, [this] { m_editors->setCurrentWidget(m_textEditor); });
     connect(m_albumEditor, &PhotoAlbumEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
     connect(filesEditorAction, &QAction::triggered, this, [this] { m_editors->setCurrentWidget(m_filesEditor); });
@@ -139,6 +136,14 @@ WMailRenderer::~WMailRenderer()
 {
     m_view->setDownloadManager(nullptr);
     m_downloads.stop();
+}
+
+void WMailRenderer::sendDroppedFiles(const QStringList &paths, bool allPictures)
+{
+    if (allPictures)
+        slotNewContentRequest(m_albumEditor->encodePictures(paths), PhotoAlbumPlugin::Name);
+    else
+        slotNewContentRequest(m_filesEditor->encodeFiles(paths), FilesPlugin::Name);
 }
 
 QAction *WMailRenderer::makeAction(const QString &objectName, const QString &text, const QString &icon)

@@ -4,6 +4,7 @@
 #include "WTalkWebDownloadManager.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -71,6 +72,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Dropped pictures become a photo album, other files a files item.
+    void sendDroppedFiles(const QStringList &paths, bool allPictures);
     void showFiltered(const QString &filter);
     QAction *makeAction(const QString &objectName, const QString &text, const QString &icon);
 

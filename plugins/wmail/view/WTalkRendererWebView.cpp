@@ -124,6 +124,10 @@ void WTalkRendererWebView::dropEvent(QDropEvent *event)
         return;
     bool allPictures = true;
     const QStringList paths = droppedFiles(event->mimeData()->urls(), &allPictures);
+    if (paths.isEmpty()) {
+        event->ignore(); // nothing here to send
+        return;
+    }
     event->acceptProposedAction();
     emit signalSendFiles(paths, allPictures);
 }

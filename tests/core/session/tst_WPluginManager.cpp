@@ -39,6 +39,7 @@ public:
     void displayActivityNotification(const QString &) override {}
     bool isUserAccepted(const QString &) override { return false; }
     KvrConfig waitInputCommand(const QString &, int) override { return {}; }
+    KvrConfig peekInputCommand(const QString &) override { return {}; }
 };
 
 void writeFile(const QString &path, const QByteArray &content)

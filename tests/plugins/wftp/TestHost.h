@@ -277,6 +277,11 @@ public:
     void displayActivityNotification(const QString &) override {}
     bool isUserAccepted(const QString &) override { return true; }
     KvrConfig waitInputCommand(const QString &id, int timeoutMs) override { return waitFor(id, timeoutMs); }
+    KvrConfig peekInputCommand(const QString &id) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_input.value(id);
+    }
 
     std::atomic<int> saves{0};
     std::atomic<int> linksOpened{0};

@@ -151,6 +151,11 @@ public:
         return m_accepted.contains(user);
     }
     KvrConfig waitInputCommand(const QString &id, int) override { return takeInputCommand(id); }
+    KvrConfig peekInputCommand(const QString &id) override
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_input.value(id);
+    }
 
 private:
     const QString m_storage;

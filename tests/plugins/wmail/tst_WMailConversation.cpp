@@ -299,6 +299,36 @@ private slots:
         QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), (QStringList{"bob.wml", "bob.wpl"}));
         QCOMPARE(conversation->loadItemPreview(first), QByteArray("<b>hello</b>"));
+        // Nor does the next save store the message that was refused.
+        QVERIFY(conversation->saveConversation());
+        WMailConversation reread(m_folder, kBob);
+        QVERIFY(reread.load());
+        QCOMPARE(reread.messageIds(), QStringList{first});
+        QCOMPARE(reread.root()->children.size(), 1);
+    }
+
+    // A link in the folder is never written through, whichever file it
+    // stands for: the message is refused and the link's target kept.
+    void linksAreNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("linked");
+        QTest::newRow("conversation") << "bob.wml";
+        QTest::newRow("item heap") << "bob.wpl";
+    }
+    void linksAreNotWrittenThrough()
+    {
+        QFETCH(QString, linked);
+        QTemporaryDir outside;
+        const QString target = outside.filePath("target");
+        QVERIFY(writeFile(target, "keep"));
+        QVERIFY(QDir().mkpath(m_folder));
+        QVERIFY(QFile::link(target, m_folder + "/" + linked));
+        WMailConversation conversation(m_folder, kBob);
+        conversation.initialise(kBob, kAlice, {kBob});
+        const auto message = conversation.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+        QVERIFY(!conversation.addMessage(conversation.viewRoot(), message, "<b>hello</b>", false));
+        QCOMPARE(readFile(target), QByteArray("keep"));
+        QVERIFY(QFileInfo(m_folder + "/" + linked).isSymLink());
     }
 
     void saveCreatesTheFolder()

@@ -125,7 +125,10 @@ private slots:
         QTest::newRow("parent") << ".." << "file";
         QTest::newRow("dot") << "." << "file";
         QTest::newRow("empty") << "" << "file";
-        QTest::newRow("climb") << "../../.profile" << ".profile";
+        QTest::newRow("climb") << "../../.profile" << "_.profile";
+        QTest::newRow("hidden") << ".bashrc" << "_.bashrc";
+        QTest::newRow("hidden after spaces") << "  .ssh" << "_.ssh";
+        QTest::newRow("dots") << "..." << "_...";
         QTest::newRow("absolute") << "/etc/passwd" << "passwd";
         QTest::newRow("backslashes") << "..\\..\\x.txt" << "x.txt";
         QTest::newRow("trailing slash") << "dir/" << "file";

@@ -73,6 +73,36 @@ int count(const QList<TestHost::Activity> &activities, const QString &user, bool
     return n;
 }
 
+// Puts a file where a folder is, so that nothing can be written into it, also
+// by root, who ignores permissions; the folder comes back at destruction.
+class FolderReplacedByFile
+{
+public:
+    explicit FolderReplacedByFile(const QString &folder) : m_folder(folder), m_away(folder + ".away")
+    {
+        QDir().mkpath(QFileInfo(folder).path());
+        m_moved = QFileInfo(folder).isDir() && QDir().rename(folder, m_away);
+        QFile blocker(folder);
+        m_blocked = blocker.open(QIODevice::WriteOnly);
+    }
+    ~FolderReplacedByFile() { restore(); }
+    bool isBlocked() const { return m_blocked; }
+    void restore()
+    {
+        if (m_blocked)
+            QFile::remove(m_folder);
+        if (m_moved)
+            QDir().rename(m_away, m_folder);
+        m_blocked = m_moved = false;
+    }
+
+private:
+    const QString m_folder;
+    const QString m_away;
+    bool m_moved = false;
+    bool m_blocked = false;
+};
+
 } // namespace
 
 class tst_WMailMessaging : public QObject
@@ -341,6 +371,51 @@ private slots:
         QCOMPARE(m_alice->host.notifications().size(), 1);
         QVERIFY(conversation->viewRoot()->children.isEmpty());
         QCOMPARE(snapshot(m_dir->path()), before);
+    }
+
+    // A message that could not be stored is neither sent nor kept: a later
+    // save must not bring it back without its item.
+    void unsavedOwnMessageIsNotSent()
+    {
+        const Pointer conversation = aliceToBob();
+        FolderReplacedByFile blocked(m_alice->folder());
+        QVERIFY(blocked.isBlocked());
+        QVERIFY(m_alice->main.createMessage(conversation, "lost", "text", true).isEmpty());
+        QVERIFY(m_alice->host.buffered().isEmpty());
+        QCOMPARE(m_alice->host.notifications(),
+                 QStringList{"The message could not be saved, so it was not sent."});
+        QVERIFY(conversation->viewRoot()->children.isEmpty());
+        QVERIFY(conversation->messageIds().isEmpty());
+
+        blocked.restore();
+        const QString id = m_alice->main.createMessage(conversation, "kept", "text", true);
+        QVERIFY(WMailStructure::isValidId(id));
+        QCOMPARE(m_alice->stored(kBob)->messageIds(), QStringList{id});
+        QCOMPARE(m_alice->host.buffered().size(), 1);
+    }
+
+    // A received message that could not be stored is not announced and its
+    // record stays with the host until a later try stores it.
+    void unsavedReceivedMessageIsFiledLater()
+    {
+        FolderReplacedByFile blocked(m_bob->folder());
+        QVERIFY(blocked.isBlocked());
+        const QString id = m_alice->main.createMessage(aliceToBob(), "<b>hello</b>", "text", true);
+        QVERIFY(WMailStructure::isValidId(id));
+        m_bob->settle();
+        QCOMPARE(m_bob->host.notifications(),
+                 QStringList{"A received message could not be saved. It will be tried again."});
+        QCOMPARE(m_bob->host.inputSize(), 1);
+        QCOMPARE(count(m_bob->host.activities(), kAlice, true), 0);
+
+        blocked.restore();
+        QTRY_COMPARE_WITH_TIMEOUT(m_bob->host.inputSize(), 0, 30000);
+        const Pointer atBob = m_bob->stored(kAlice);
+        QVERIFY(atBob);
+        QCOMPARE(atBob->messageIds(), QStringList{id});
+        QCOMPARE(atBob->loadItemPreview(id), QByteArray("<b>hello</b>"));
+        QCOMPARE(m_bob->host.notifications().last(), QStringLiteral("New message available"));
+        QCOMPARE(count(m_bob->host.activities(), kAlice, true), 1);
     }
 
     void nothingWhileLoggedOut()

@@ -1,8 +1,10 @@
 #include "QtTestSuite.h"
+#include "DropEvents.h"
 #include "FilesEditor.h"
 #include "PhotoAlbumEditor.h"
 #include "TestHost.h"
 #include "TextPluginEditor.h"
+#include "WMailFiles.h"
 #include "WMailMain.h"
 #include "WMailRenderer.h"
 #include "WTalkRendererWebView.h"
@@ -194,6 +196,35 @@ private slots:
         QCOMPARE(f.host.buffered().size(), 2);
         for (const QString &id : f.chunkIds())
             QCOMPARE(f.evaluate(QStringLiteral("$(\"object[glimpseid='%1']\").length").arg(id)).toInt(), 1);
+    }
+
+    // Files dropped on the conversation page go out as a files item, as
+    // from the editor: on the page, stored, and in the record for bob.
+    void filesDroppedOnThePageAreSent()
+    {
+        Fixture &f = *m_f;
+        QVERIFY(settled(f));
+        QFile file(m_dir->filePath("notes.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("notes");
+        file.close();
+
+        QVERIFY(dropUrls(f.view(), {QUrl::fromLocalFile(file.fileName())}, f.view()->rect().center()));
+
+        QTRY_COMPARE(f.chunkCount(), 1);
+        const QString id = f.chunkIds().first();
+        const WMailStructure::Pointer message = f.conversation->root()->findStructure(id);
+        QVERIFY(message);
+        QCOMPARE(message->itemType, QStringLiteral("files"));
+        QCOMPARE(f.host.buffered().size(), 1);
+        const KvrConfig record = f.host.buffered().first().record;
+        WMailFiles::Entry entry;
+        QVERIFY(WMailFiles::readEntry(record.GetValue("plugin"), 0, &entry));
+        QCOMPARE(entry.name, QStringLiteral("notes.txt"));
+        QCOMPARE(entry.contents, QByteArray("notes"));
+        WMailConversation stored(f.host.getPluginStoragePath("wmail"), kBob);
+        QVERIFY(stored.load());
+        QCOMPARE(stored.loadItemData(id), record.GetValue("plugin"));
     }
 
     // Adding a chunk that is there changes nothing; past the limit the
