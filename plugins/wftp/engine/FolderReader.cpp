@@ -58,10 +58,16 @@ FolderReader::Page FolderReader::readPage(const QString &folder, const QByteArra
     ::tzset(); // once: localtime_r does not look the zone up again
     const int fd = ::dirfd(dir);
     // The smallest names after `after`, one more than the page holds so the
-    // page knows whether more follow: a max-heap, so a name that cannot make
-    // the page costs one comparison.
+    // page knows whether more follow. Candidates gather up to twice that,
+    // then the smallest half is kept: linear time, and never more than two
+    // pages of names held whatever the folder's size.
     std::vector<QByteArray> smallest;
     const size_t keep = size_t(maxEntries) + 1;
+    const auto keepSmallest = [&] {
+        std::nth_element(smallest.begin(), smallest.begin() + std::ptrdiff_t(keep - 1), smallest.end());
+        smallest.resize(keep);
+    };
+    QByteArray bound; // once set, no name from here on makes the page unless below it
     struct stat info {};
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
@@ -70,9 +76,7 @@ FolderReader::Page FolderReader::readPage(const QString &folder, const QByteArra
         if (!isListedType(entry->d_type))
             continue;
         const QByteArray key = QByteArray::fromRawData(name, int(::strlen(name)));
-        if (!after.isEmpty() && !(after < key))
-            continue;
-        if (smallest.size() == keep && !(key < smallest.front()))
+        if ((!after.isEmpty() && !(after < key)) || (!bound.isEmpty() && !(key < bound)))
             continue;
         if (!isUtf8Name(name))
             continue;
@@ -80,13 +84,14 @@ FolderReader::Page FolderReader::readPage(const QString &folder, const QByteArra
             && (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !isListedMode(info.st_mode)))
             continue;
         smallest.emplace_back(key.constData(), key.size());
-        std::push_heap(smallest.begin(), smallest.end());
-        if (smallest.size() > keep) {
-            std::pop_heap(smallest.begin(), smallest.end());
-            smallest.pop_back();
+        if (smallest.size() >= 2 * keep) {
+            keepSmallest();
+            bound = smallest.back();
         }
     }
-    std::sort_heap(smallest.begin(), smallest.end());
+    if (smallest.size() > keep)
+        keepSmallest();
+    std::sort(smallest.begin(), smallest.end());
     if (smallest.size() == keep) {
         page.more = true;
         smallest.pop_back();
