@@ -47,6 +47,23 @@ public:
                                                           WServerCommands::AuthenticationMessage(challenge, peer)));
         if (challenge.isEmpty() || !link->sendCommand(request, WServerCommands::TimeoutMs).checkResult())
             return {};
+        // Keep-alives are answered as a client answers them, so a long attack
+        // keeps its link.
+        TcpConnection *const raw = link.data();
+        QObject::connect(
+            raw, &TcpConnection::signalCommandReceived, raw,
+            [raw](const QString &id, const QString &command) {
+                if (command != QLatin1String(ServerProtocol::Ping))
+                    return;
+                const KvrConfig ping = raw->getCommand(id, 1000);
+                KvrConfig pong;
+                pong.SetValue(QStringLiteral("ID"), ping.GetValue(QStringLiteral("ID")));
+                pong.sv(QStringLiteral("command"), QString::fromLatin1(ServerProtocol::Pong));
+                pong.SetResult(true);
+                if (!ping.isEmpty())
+                    raw->pushCommand(pong);
+            },
+            Qt::DirectConnection);
         return link;
     }
 
