@@ -597,7 +597,8 @@ WFtpEngine::ListingPage WFtpEngine::listDirectoryPage(const QString &path, const
         return page;
     page.ok = true;
     const bool forOwner = ownsPath(user);
-    FolderReader::Page entries = FolderReader::readPage(resolved.local, after.toUtf8(), qMax(1, m_pageLimits.rows));
+    const FolderReader::Page entries =
+        FolderReader::readPage(resolved.local, after.toUtf8(), qMax(1, m_pageLimits.rows));
     // The reply is Base64 of the rows' binary form, each row a record with
     // its length and child count.
     constexpr int RowFraming = 8;
@@ -866,7 +867,7 @@ void WFtpEngine::getFolderThumbnails(const QString &path, const QString &user, c
 }
 
 void WFtpEngine::deliverThumbnail(const QString &path, const ResolvedPath &resolved, const FolderReader::Entry &entry,
-                              bool forOwner, const ThumbnailDelivery &deliver)
+                                  bool forOwner, const ThumbnailDelivery &deliver)
 {
     if (entry.isDir)
         return;
