@@ -37,7 +37,6 @@ int environmentOr(const char *name, int fallback)
 const int kFolderFiles = environmentOr("WIVORA_LISTING_FILES", 2500);
 // 0 leaves the owner's page size as the product has it.
 const int kPageRows = environmentOr("WIVORA_LISTING_PAGE_ROWS", 100);
-const int kOwnerPageRows = kPageRows > 0 ? kPageRows : 1000;
 const qint64 kAllowedGrowth = environmentOr("WIVORA_LISTING_GROWTH_MIB", 48) * kMiB;
 constexpr int kConcurrentListings = 16;
 
@@ -123,6 +122,7 @@ private:
     QTemporaryDir m_files;
     QStringList m_rootNames;  // the shared folder's entries, in listing order
     QStringList m_pagesNames; // the "pages" subfolder's
+    int m_pageRows = 0;       // rows of a full page from the owner
 };
 
 KvrConfig tst_Listings::invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument)
@@ -149,11 +149,7 @@ void tst_Listings::initTestCase()
     const QStringList odd = {QStringLiteral("Zebra.txt"), QStringLiteral("zèbre.txt"), QStringLiteral("a b.txt"),
                              QStringLiteral(".hidden")};
     const QStringList many = numberedNames(QStringLiteral("file"), kFolderFiles);
-    m_pagesNames = listingOrder(numberedNames(QStringLiteral("part"), 2 * kOwnerPageRows + 7));
     QVERIFY(makeFiles(huge, many + odd));
-    QVERIFY(makeFiles(huge + QStringLiteral("/pages"), m_pagesNames));
-    QVERIFY(makeFiles(huge + QStringLiteral("/one-page"), numberedNames(QStringLiteral("row"), kOwnerPageRows)));
-    QVERIFY(QDir().mkpath(huge + QStringLiteral("/empty")));
     m_rootNames = listingOrder(many + odd + QStringList{"pages", "one-page", "empty"});
 
     QVERIFY(m_fixture.startService({"alice", "bob", "carol"}, {{"alice", "bob"}, {"bob", "carol"}}));
@@ -170,6 +166,17 @@ void tst_Listings::initTestCase()
     invoke(*m_bob, "setFolderUsers", keys({{"path", kDisc}, {"users", "alice"}, {"readers", "carol"}}));
     QVERIFY(m_carol.logIn(m_fixture, QStringLiteral("carol")));
     QVERIFY(carolToBob());
+
+    // The owner's page size, as its first page of the folder shows it.
+    const QString first;
+    const KvrConfig page = carolToBob()->sendCommand(listingRequest(kDisc, &first), 60000);
+    QVERIFY(page.CheckKeyExist(KeyNext));
+    m_pageRows = rowCount(page);
+    QVERIFY(m_pageRows > 0);
+    m_pagesNames = listingOrder(numberedNames(QStringLiteral("part"), 2 * m_pageRows + 7));
+    QVERIFY(makeFiles(huge + QStringLiteral("/pages"), m_pagesNames));
+    QVERIFY(makeFiles(huge + QStringLiteral("/one-page"), numberedNames(QStringLiteral("row"), m_pageRows)));
+    QVERIFY(QDir().mkpath(huge + QStringLiteral("/empty")));
 }
 
 void tst_Listings::wholeFolderReachesTheContact_data()
@@ -179,7 +186,7 @@ void tst_Listings::wholeFolderReachesTheContact_data()
     QTest::addColumn<int>("rows");
 
     QTest::newRow("a folder of many pages") << kDisc << true << m_rootNames.size();
-    QTest::newRow("a folder of exactly one page") << kDisc + "/one-page" << true << kOwnerPageRows;
+    QTest::newRow("a folder of exactly one page") << kDisc + "/one-page" << true << m_pageRows;
     QTest::newRow("an empty folder") << kDisc + "/empty" << true << 0;
     QTest::newRow("a folder that is not there") << kDisc + "/missing" << false << 0;
 }
@@ -275,7 +282,7 @@ void tst_Listings::concurrentListingsKeepOwnerMemoryBounded()
             }
             ++pages;
             const int rows = rowCount(reply);
-            QVERIFY(rows >= 0 && rows <= kOwnerPageRows);
+            QVERIFY(rows >= 0 && rows <= m_pageRows);
             walk.rows += rows;
             walk.after = reply.gv(KeyNext);
             if (walk.after.isEmpty()) {
@@ -316,15 +323,15 @@ void tst_Listings::pagesAnswerOnlyWhatWasAskedFor_data()
 
     const QString one = kDisc + "/one-page";
     const QString pages = kDisc + "/pages";
-    QTest::newRow("first page of many") << kDisc << true << "" << true << kOwnerPageRows << true;
-    QTest::newRow("after a row in the middle") << pages << true << m_pagesNames.at(2 * kOwnerPageRows - 1) << true << 7
+    QTest::newRow("first page of many") << kDisc << true << "" << true << m_pageRows << true;
+    QTest::newRow("after a row in the middle") << pages << true << m_pagesNames.at(2 * m_pageRows - 1) << true << 7
                                                << false;
     QTest::newRow("after a name that is not there")
-        << pages << true << m_pagesNames.at(2 * kOwnerPageRows) + "x" << true << 6 << false;
+        << pages << true << m_pagesNames.at(2 * m_pageRows) + "x" << true << 6 << false;
     QTest::newRow("after the last name") << pages << true << m_pagesNames.last() << true << 0 << false;
     QTest::newRow("after longer than any file name") << kDisc << true << QString(300, QLatin1Char('a')) << false << 0
                                                      << false;
-    QTest::newRow("cannot page, folder fits one page") << one << false << "" << true << kOwnerPageRows << false;
+    QTest::newRow("cannot page, folder fits one page") << one << false << "" << true << m_pageRows << false;
     QTest::newRow("cannot page, folder of many pages") << kDisc << false << "" << false << 0 << false;
     QTest::newRow("a path out of the share") << kDisc + "/../.." << true << "" << false << 0 << false;
     QTest::newRow("a file, not a folder") << pages + "/" + m_pagesNames.first() << true << "" << false << 0 << false;

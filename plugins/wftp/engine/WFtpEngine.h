@@ -44,10 +44,11 @@ public:
 
     // How much of a folder one listing reply to a peer carries: rows and
     // bytes of their text. Well under the 16 MiB frame, and what the owner
-    // holds per listing it builds.
+    // holds per listing it builds; each page costs one pass over the folder,
+    // so pages are as large as that allows.
     struct PageLimits
     {
-        int rows = 1000;
+        int rows = 2000;
         int bytes = 1024 * 1024;
     };
 
