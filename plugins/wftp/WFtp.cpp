@@ -25,6 +25,10 @@ WFtp::WFtp()
     });
     // The serving engine reports from the threads that answer contacts.
     WFtpEngine *const serving = commandParser().engine().data();
+    // Fewer rows a page let a test cross many pages with a small folder.
+    const int pageRows = qEnvironmentVariableIntValue("WIVORA_WFTP_LISTING_PAGE_ROWS");
+    if (pageRows > 0)
+        serving->setPageLimits({pageRows, WFtpEngine::PageLimits().bytes});
     connect(serving, &WFtpEngine::signalFileOpened, &m_monitor, &TransferMonitor::addFile);
     connect(serving, &WFtpEngine::signalFileClosed, &m_monitor, &TransferMonitor::removeFile);
     connect(serving, &WFtpEngine::signalFileReadProgress, &m_monitor, &TransferMonitor::addRead);
@@ -167,13 +171,15 @@ KvrConfig WFtp::stopSharing(const KvrConfig &request)
 KvrConfig WFtp::setFolderUsers(const KvrConfig &request)
 {
     QList<uiPermissionWidget *> rows;
-    for (const bool granted : {true, false}) {
-        const QString users = request.gv(granted ? QStringLiteral("users") : QStringLiteral("without"));
-        for (const QString &user : users.split(ListSeparator, Qt::SkipEmptyParts)) {
+    const auto addRows = [&](const QString &key, bool read, bool write) {
+        for (const QString &user : request.gv(key).split(ListSeparator, Qt::SkipEmptyParts)) {
             rows << new uiPermissionWidget;
-            rows.last()->setPermission(user, QDate::currentDate(), true, granted, granted, granted, granted);
+            rows.last()->setPermission(user, QDate::currentDate(), true, read, write, write, write);
         }
-    }
+    };
+    addRows(QStringLiteral("users"), true, true);
+    addRows(QStringLiteral("readers"), true, false);
+    addRows(QStringLiteral("without"), false, false);
     applyPermittedUsers(m_main, request.gv(KeyPath), rows);
     qDeleteAll(rows);
     return KvrConfig();
@@ -188,14 +194,15 @@ KvrConfig WFtp::knownDiscs(const KvrConfig &)
 
 KvrConfig WFtp::listFolder(const KvrConfig &request)
 {
-    const WDataStructure listing =
+    const FolderListing listing =
         m_main.fileCache().getListing(request.gv(KeyPath), request.gv(QStringLiteral("reload")) == QLatin1String("true"));
     QStringList names;
-    for (const auto &row : listing.getChildren())
+    for (const auto &row : listing.rows.getChildren())
         names << row->gv(QStringLiteral("Name"));
     KvrConfig reply;
     reply.sv(QStringLiteral("names"), names.join(ListSeparator));
-    reply.SetResult(!names.isEmpty());
+    reply.sv(QStringLiteral("error"), FolderListing::describe(listing.error));
+    reply.SetResult(listing.ok());
     return reply;
 }
 

@@ -66,13 +66,15 @@ public:
     Q_INVOKABLE KvrConfig shareFolder(const KvrConfig &request);
     // {"disc"} -> result
     Q_INVOKABLE KvrConfig stopSharing(const KvrConfig &request);
-    // {"path", "users", "without" (each joined by "|")} -> {}: the folder's
-    // permitted users stored as the folder properties dialog stores its rows,
-    // "users" with every right, "without" with none
+    // {"path", "users", "readers", "without" (each joined by "|")} -> {}: the
+    // folder's permitted users stored as the folder properties dialog stores
+    // its rows, "users" with every right, "readers" with reading only,
+    // "without" with none
     Q_INVOKABLE KvrConfig setFolderUsers(const KvrConfig &request);
     // {} -> {"discs" (joined by "|")}
     Q_INVOKABLE KvrConfig knownDiscs(const KvrConfig &request);
-    // {"path", "reload"} -> {"names" (joined by "|")}
+    // {"path", "reload"} -> {"names" (joined by "|"), "error"}; false when
+    // the folder could not be listed
     Q_INVOKABLE KvrConfig listFolder(const KvrConfig &request);
     // {"path"} -> result of asking the owner whether it exists
     Q_INVOKABLE KvrConfig checkFile(const KvrConfig &request);

@@ -48,29 +48,17 @@ public:
                                                           WServerCommands::AuthenticationMessage(challenge, peer)));
         if (challenge.isEmpty() || !link->sendCommand(request, WServerCommands::TimeoutMs).checkResult())
             return {};
+        answerKeepAlives(link.data());
         return link;
     }
 
     // The initiator's leg of a tunnel to peer, which the server announced to
     // the peer's client; null when the server refused it, with its reason in
-    // *refusal. The leg answers the peer's keep-alives, as a client's would,
-    // so the peer keeps the tunnel.
+    // *refusal.
     QSharedPointer<TcpConnection> tunnelTo(const QString &peer, QString *refusal = nullptr)
     {
         auto link = QSharedPointer<TcpConnection>::create();
-        TcpConnection *const leg = link.data();
-        QObject::connect(
-            leg, &TcpConnection::signalCommandReceived, leg,
-            [leg](const QString &id, const QString &command) {
-                if (command != QLatin1String(ServerProtocol::Ping))
-                    return;
-                KvrConfig pong;
-                pong.SetValue(QStringLiteral("ID"), leg->getCommand(id, 0).GetValue(QStringLiteral("ID")));
-                pong.sv(QStringLiteral("command"), QString::fromLatin1(ServerProtocol::Pong));
-                pong.SetResult(true);
-                leg->pushCommand(pong);
-            },
-            Qt::DirectConnection);
+        answerKeepAlives(link.data());
         if (!link->connectToHost(m_host, m_port, m_serverKey))
             return {};
         const QByteArray challenge = WServerCommands::GetAuthenticationString(link);
@@ -93,6 +81,27 @@ public:
     }
 
 private:
+    // Keep-alives are answered as a client answers them, so a peer keeps a
+    // long attack's link.
+    static void answerKeepAlives(TcpConnection *link)
+    {
+        QObject::connect(
+            link, &TcpConnection::signalCommandReceived, link,
+            [link](const QString &id, const QString &command) {
+                if (command != QLatin1String(ServerProtocol::Ping))
+                    return;
+                const KvrConfig ping = link->getCommand(id, 0);
+                if (ping.isEmpty())
+                    return;
+                KvrConfig pong;
+                pong.SetValue(QStringLiteral("ID"), ping.GetValue(QStringLiteral("ID")));
+                pong.sv(QStringLiteral("command"), QString::fromLatin1(ServerProtocol::Pong));
+                pong.SetResult(true);
+                link->pushCommand(pong);
+            },
+            Qt::DirectConnection);
+    }
+
     QString m_host;
     QString m_port;
     QString m_serverKey;

@@ -7,11 +7,11 @@
 #include "QtTestSuite.h"
 #include "Attacker.h"
 #include "FileMode.h"
+#include "Attacker.h"
 #include "E2eFixture.h"
 #include "MemoryBounds.h"
 
 #include <ServerProtocol.h>
-#include <WCryptography.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
 

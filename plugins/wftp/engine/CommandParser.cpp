@@ -129,15 +129,29 @@ KvrConfig CommandParser::getSharedFolders(const KvrConfig &request, const QStrin
 
 KvrConfig CommandParser::listDirectory(const KvrConfig &request, const QString &sender)
 {
+    // No file name is longer: an "after" that is can only be made up.
+    constexpr int MaxNameBytes = 255;
     KvrConfig reply = defaultReply(request);
-    if (!request.CheckKeyExist(KeyPath) || !request.CheckKeyExist(KeyUser))
+    if (!request.CheckKeyExist(KeyPath) || !request.CheckKeyExist(KeyUser)
+        || request.GetValue(KeyAfter).size() > MaxNameBytes)
         return reply;
     const QString path = request.gv(KeyPath);
     // Refused or missing folders answer false rather than an empty listing.
     if (!m_engine->checkFileExist(path, sender) || !QFileInfo(m_engine->translateToLocal(path)).isDir())
         return reply;
-    const WDataStructure listing = m_engine->listDirectory(path, sender);
-    reply.sv(KeyList, listing.SerializeStructure());
+    const ListingGate::Pass pass = m_listings.tryEnter(sender);
+    if (!pass) {
+        reply.sv(KeyBusy, QStringLiteral("true"));
+        return reply;
+    }
+    const WFtpEngine::ListingPage page = m_engine->listDirectoryPage(path, sender, request.gv(KeyAfter));
+    // A requester that does not page ("after" absent) gets a folder that
+    // fits one page, never the first part of a larger one as if it were all.
+    if (!page.ok || (!request.CheckKeyExist(KeyAfter) && !page.next.isEmpty()))
+        return reply;
+    reply.sv(KeyList, page.rows.SerializeStructure());
+    if (!page.next.isEmpty())
+        reply.sv(KeyNext, page.next);
     reply.SetResult(true);
     if (request.gv(KeyGetThumbnails) == QLatin1String("true") && m_thumbnailSink) {
         const ThumbnailSink sink = m_thumbnailSink;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ListingGate.h"
 #include "WFtpEngine.h"
 
 #include <KvrConfig.h>
@@ -29,6 +30,7 @@ public:
     explicit CommandParser(QObject *parent = nullptr);
 
     QSharedPointer<WFtpEngine> engine() const { return m_engine; }
+    ListingGate &listingGate() { return m_listings; }
     void setThumbnailSink(ThumbnailSink sink) { m_thumbnailSink = std::move(sink); }
 
     KvrConfig PerformCommand(const KvrConfig &request);
@@ -64,4 +66,5 @@ private:
 
     QSharedPointer<WFtpEngine> m_engine;
     ThumbnailSink m_thumbnailSink;
+    ListingGate m_listings;
 };

@@ -55,37 +55,37 @@ void FileCache::init(const QString &folder)
     }
 }
 
-WDataStructure FileCache::getListing(const QString &virtualPath, bool reload)
+FolderListing FileCache::getListing(const QString &virtualPath, bool reload)
 {
     Lister lister;
     {
         QMutexLocker lock(&m_mutex);
         if (m_folder.isEmpty())
-            return WDataStructure();
+            return FolderListing::failed(FolderListing::Error::Refused);
         const QString name = m_index.gv(virtualPath);
-        WDataStructure stored;
-        if (!reload && !name.isEmpty() && readListing(name, stored)) {
-            merge(stored, m_queued.value(virtualPath));
+        FolderListing stored;
+        if (!reload && !name.isEmpty() && readListing(name, stored.rows)) {
+            merge(stored.rows, m_queued.value(virtualPath));
             return stored;
         }
         lister = m_lister;
         ++m_asking[virtualPath];
     }
     // The owner's reply is awaited without the lock.
-    WDataStructure listing = lister ? lister(virtualPath) : WDataStructure();
+    FolderListing listing = lister ? lister(virtualPath) : FolderListing::failed(FolderListing::Error::Refused);
 
     QMutexLocker lock(&m_mutex);
     if (--m_asking[virtualPath] == 0)
         m_asking.remove(virtualPath);
-    if (listing.childCount() == 0 || m_folder.isEmpty()) {
+    if (!listing.ok() || listing.rows.childCount() == 0 || m_folder.isEmpty()) {
         // Rows for a folder that has no stored listing have nowhere to go.
         if (m_index.gv(virtualPath).isEmpty())
             m_queued.remove(virtualPath);
         return listing;
     }
     // Thumbnails that overtook the listing belong in it.
-    merge(listing, m_queued.take(virtualPath));
-    const QString name = writeListing(listing);
+    merge(listing.rows, m_queued.take(virtualPath));
+    const QString name = writeListing(listing.rows);
     if (name.isEmpty())
         return listing;
     const QString previous = m_index.gv(virtualPath);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FolderListing.h"
+
 #include <KvrConfig.h>
 #include <WDataStructure.h>
 
@@ -23,7 +25,7 @@ class FileCache
 {
 public:
     // Asks the folder's owner for its listing (waits for the reply).
-    using Lister = std::function<WDataStructure(const QString &virtualPath)>;
+    using Lister = std::function<FolderListing(const QString &virtualPath)>;
 
     explicit FileCache(Lister lister = {});
     ~FileCache();
@@ -33,8 +35,8 @@ public:
     // deletes the listing files the index does not name.
     void init(const QString &folder);
     // The folder's listing: the stored one unless reload is set or none is
-    // usable, else the owner's (stored when not empty); empty when neither.
-    WDataStructure getListing(const QString &virtualPath, bool reload);
+    // usable, else the owner's (stored when not empty), or the owner's error.
+    FolderListing getListing(const QString &virtualPath, bool reload);
     // Merges one row (matched by "Name") into the stored listing of path.
     void updateEntry(const QSharedPointer<WDataStructure> &entry, const QString &path);
     // Writes the rows updateEntry queued; returns when none is left.

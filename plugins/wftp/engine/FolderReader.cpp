@@ -4,14 +4,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
-bool isUtf8(const char *name)
+bool isUtf8Name(const char *name)
 {
     const char *byte = name;
     while (*byte > 0)
@@ -19,6 +21,16 @@ bool isUtf8(const char *name)
     if (*byte == '\0')
         return true; // plain ASCII, the usual case
     return !QString::fromUtf8(name).contains(QChar::ReplacementCharacter);
+}
+
+bool isListedType(unsigned char type)
+{
+    return type == DT_DIR || type == DT_REG || type == DT_UNKNOWN;
+}
+
+bool isListedMode(mode_t mode)
+{
+    return S_ISDIR(mode) || S_ISREG(mode);
 }
 
 } // namespace
@@ -35,25 +47,64 @@ QByteArray FolderReader::Entry::modified() const
     return QByteArray(text, length);
 }
 
-QVector<FolderReader::Entry> FolderReader::read(const QString &folder)
+FolderReader::Page FolderReader::readPage(const QString &folder, const QByteArray &after, int maxEntries)
 {
-    QVector<Entry> entries;
+    Page page;
+    if (maxEntries <= 0)
+        return page;
     DIR *dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
-        return entries;
+        return page;
     ::tzset(); // once: localtime_r does not look the zone up again
+    const int fd = ::dirfd(dir);
+    // The smallest names after `after`, one more than the page holds so the
+    // page knows whether more follow. Candidates gather up to twice that,
+    // then the smallest half is kept: linear time, and never more than two
+    // pages of names held whatever the folder's size.
+    std::vector<QByteArray> smallest;
+    const size_t keep = size_t(maxEntries) + 1;
+    const auto keepSmallest = [&] {
+        std::nth_element(smallest.begin(), smallest.begin() + std::ptrdiff_t(keep - 1), smallest.end());
+        smallest.resize(keep);
+    };
+    QByteArray bound; // once set, no name from here on makes the page unless below it
     struct stat info {};
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (!isListedType(entry->d_type))
             continue;
-        if ((!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) || !isUtf8(name))
+        const QByteArray key = QByteArray::fromRawData(name, int(::strlen(name)));
+        if ((!after.isEmpty() && !(after < key)) || (!bound.isEmpty() && !(key < bound)))
             continue;
-        entries.append({QByteArray(name), S_ISDIR(info.st_mode), qint64(info.st_size), qint64(info.st_mtim.tv_sec)});
+        if (!isUtf8Name(name))
+            continue;
+        if (entry->d_type == DT_UNKNOWN
+            && (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !isListedMode(info.st_mode)))
+            continue;
+        smallest.emplace_back(key.constData(), key.size());
+        if (smallest.size() >= 2 * keep) {
+            keepSmallest();
+            bound = smallest.back();
+        }
+    }
+    if (smallest.size() > keep)
+        keepSmallest();
+    std::sort(smallest.begin(), smallest.end());
+    if (smallest.size() == keep) {
+        page.more = true;
+        smallest.pop_back();
+    }
+    if (!smallest.empty())
+        page.last = smallest.back();
+    page.entries.reserve(int(smallest.size()));
+    for (QByteArray &name : smallest) {
+        // Stated now: an entry that went or changed type meanwhile is left out.
+        if (::fstatat(fd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !isListedMode(info.st_mode))
+            continue;
+        page.entries.append({std::move(name), S_ISDIR(info.st_mode), qint64(info.st_size), qint64(info.st_mtim.tv_sec)});
     }
     ::closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
-    return entries;
+    return page;
 }

@@ -4,11 +4,14 @@
 #include <QString>
 #include <QVector>
 
+#include <climits>
+
 // The entries of one local folder as a listing shows them: folders, files and
 // hidden entries, no symbolic links nor special files, no "." and "..", sorted
-// by name. One readdir pass with a stat relative to the folder, names kept in
-// their UTF-8 form: a folder of ten thousand entries lists in a few times what
-// the bare system calls take.
+// by name (bytewise, which for UTF-8 is code-point order). One readdir pass
+// with a stat relative to the folder, names kept in their UTF-8 form: a
+// folder of ten thousand entries lists in a few times what the bare system
+// calls take.
 class FolderReader
 {
 public:
@@ -24,7 +27,20 @@ public:
         QByteArray modified() const;
     };
 
-    // Empty when the folder cannot be read. Names that are not UTF-8 are left
-    // out: they would reach peers garbled.
-    static QVector<Entry> read(const QString &folder);
+    struct Page
+    {
+        QVector<Entry> entries;
+        // More entries sort after `last`, the largest name this page weighed
+        // (listed, or found gone when it was stated).
+        bool more = false;
+        QByteArray last;
+    };
+
+    // Up to maxEntries entries whose names sort after `after`, and whether
+    // more follow. Only the page's names are held while the folder is walked,
+    // whatever its size. Empty when the folder cannot be read. Names that are
+    // not UTF-8 are left out: they would reach peers garbled.
+    static Page readPage(const QString &folder, const QByteArray &after, int maxEntries);
+    // Every entry.
+    static QVector<Entry> read(const QString &folder) { return readPage(folder, QByteArray(), INT_MAX).entries; }
 };

@@ -4,8 +4,10 @@
 #include "WFtpProtocol.h"
 
 #include <IWHost.h>
+#include <ThreadUtilities.h>
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImageReader>
 
 using namespace WFtpProtocol;
@@ -99,21 +101,73 @@ void WFtpCommands::getSharedFolders(const QString &user)
     host->sendCommand(record, user, false, QString());
 }
 
-WDataStructure WFtpCommands::listDirectory(const QString &virtualPath, bool withThumbnails)
+FolderListing WFtpCommands::listDirectory(const QString &virtualPath, bool withThumbnails)
 {
     QString owner;
     bool server = false;
     if (!route(virtualPath, owner, server))
-        return WDataStructure();
-    KvrConfig record = newRecord(ListDirectory);
-    record.sv(KeyUser, m_main.userName());
-    record.sv(KeyPath, virtualPath);
-    record.sv(KeyGetThumbnails, withThumbnails ? QStringLiteral("true") : QStringLiteral("false"));
-    const KvrConfig reply = ask(record, owner, server);
-    WDataStructure listing;
-    if (!reply.checkResult() || !listing.DeserializeStructure(reply.gv(KeyList)))
-        return WDataStructure();
-    return withSafeRows(listing);
+        return FolderListing::failed(FolderListing::Error::Refused);
+    FolderListing listing;
+    QString after;
+    for (int page = 0; page < MaxListingPages; ++page) {
+        QString next;
+        // The owner pictures the whole folder once, for the first page.
+        listing.error = askPage(virtualPath, owner, server, withThumbnails && page == 0, after, listing.rows, next);
+        if (!listing.ok() || next.isEmpty())
+            return listing.ok() ? listing : FolderListing::failed(listing.error);
+        after = next;
+    }
+    return FolderListing::failed(FolderListing::Error::TooLarge);
+}
+
+FolderListing::Error WFtpCommands::askPage(const QString &virtualPath, const QString &owner, bool server,
+                                           bool withThumbnails, const QString &after, WDataStructure &listing,
+                                           QString &next)
+{
+    KvrConfig reply;
+    QElapsedTimer busy;
+    busy.start();
+    for (int pause = 50;; pause = qMin(pause * 2, 1000)) {
+        KvrConfig record = newRecord(ListDirectory);
+        record.sv(KeyUser, m_main.userName());
+        record.sv(KeyPath, virtualPath);
+        record.sv(KeyGetThumbnails, withThumbnails ? QStringLiteral("true") : QStringLiteral("false"));
+        record.sv(KeyAfter, after);
+        reply = ask(record, owner, server);
+        if (reply.isEmpty())
+            return FolderListing::Error::NoReply;
+        if (reply.checkResult())
+            break;
+        if (reply.gv(KeyBusy) != QLatin1String("true"))
+            return FolderListing::Error::Refused;
+        if (busy.elapsed() + pause > BusyRetryMs)
+            return FolderListing::Error::Busy;
+        waitWithEvents(pause);
+    }
+    WDataStructure page;
+    if (!page.DeserializeStructure(reply.gv(KeyList)))
+        return FolderListing::Error::Damaged;
+    // Every row of a page sorts after the page's "after" and no later than
+    // its "next", which itself moves on: an owner cannot send a row twice
+    // across pages nor keep a requester asking forever.
+    const QByteArray from = after.toUtf8();
+    QByteArray largest = from;
+    for (const auto &row : page.getChildren()) {
+        const QString name = row->gv(KeyName);
+        if (!isSafeRowName(name))
+            continue;
+        const QByteArray bytes = name.toUtf8();
+        if (!from.isEmpty() && !(from < bytes))
+            return FolderListing::Error::Damaged;
+        largest = qMax(largest, bytes);
+        if (listing.childCount() >= MaxListingRows)
+            return FolderListing::Error::TooLarge;
+        listing.AddStructure(row);
+    }
+    next = reply.gv(KeyNext);
+    if (!next.isEmpty() && !(from < next.toUtf8() && largest <= next.toUtf8()))
+        return FolderListing::Error::Damaged;
+    return FolderListing::Error::None;
 }
 
 bool WFtpCommands::createDirectory(const QString &virtualPath, const QString &folderName)

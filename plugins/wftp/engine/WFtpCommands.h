@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FolderListing.h"
+
 #include <KvrConfig.h>
 #include <WDataStructure.h>
 
@@ -19,12 +21,19 @@ class WFtpMain;
 class WFtpCommands
 {
 public:
+    // What one listing may hold here, whatever the owner sends.
+    static constexpr int MaxListingRows = 500000;
+    static constexpr int MaxListingPages = 20000;
+    // How long a listing page is asked for again while the owner is busy.
+    static constexpr int BusyRetryMs = 30000;
+
     explicit WFtpCommands(WFtpMain &main);
 
     // Requests (false or an empty listing on refusal, time-out or a forged reply).
     void getSharedFolders(const QString &user);
-    // A transfer needs no thumbnails: the owner then makes and pushes none.
-    WDataStructure listDirectory(const QString &virtualPath, bool withThumbnails = true);
+    // Every page of the folder, asked one after another. A transfer needs no
+    // thumbnails: the owner then makes and pushes none.
+    FolderListing listDirectory(const QString &virtualPath, bool withThumbnails = true);
     bool createDirectory(const QString &virtualPath, const QString &folderName);
     bool renameFile(const QString &oldName, const QString &newName);
     bool deleteFiles(const QStringList &files);
@@ -57,6 +66,10 @@ public:
     static WDataStructure withSafeRows(const WDataStructure &listing);
 
 private:
+    // One page after `after` into listing; next is where the following one
+    // starts ("" after the last).
+    FolderListing::Error askPage(const QString &virtualPath, const QString &owner, bool server, bool withThumbnails,
+                                 const QString &after, WDataStructure &listing, QString &next);
     // The owner and server-connection flag of a virtual path; false when the
     // path names no owner.
     bool route(const QString &virtualPath, QString &owner, bool &serverConnection) const;

@@ -589,6 +589,35 @@ void WFtpEngine::fillRow(WDataStructure &row, const FolderReader::Entry &entry, 
     row.SetValue(QStringLiteral("isShared"), shared);
 }
 
+WFtpEngine::ListingPage WFtpEngine::listDirectoryPage(const QString &path, const QString &user, const QString &after)
+{
+    ListingPage page;
+    const ResolvedPath resolved = resolve(path);
+    if (rightsOn(resolved, user) == ShareRights::None || !QFileInfo(resolved.local).isDir())
+        return page;
+    page.ok = true;
+    const bool forOwner = ownsPath(user);
+    const FolderReader::Page entries =
+        FolderReader::readPage(resolved.local, after.toUtf8(), qMax(1, m_pageLimits.rows));
+    // The reply is Base64 of the rows' binary form, each row a record with
+    // its length and child count.
+    constexpr int RowFraming = 8;
+    qint64 textBytes = 0;
+    for (const FolderReader::Entry &entry : qAsConst(entries.entries)) {
+        auto row = QSharedPointer<WDataStructure>::create();
+        fillRow(*row, entry, resolved.discName, resolved.rest, forOwner);
+        textBytes += (row->values().SerializeConfigBinary().size() + RowFraming) * 4 / 3 + 1;
+        if (textBytes > m_pageLimits.bytes && page.rows.childCount() > 0) {
+            page.next = page.rows.GetStructureByPos(page.rows.childCount() - 1)->gv(QStringLiteral("Name"));
+            return page;
+        }
+        page.rows.AddStructure(row);
+    }
+    if (entries.more)
+        page.next = QString::fromUtf8(entries.last);
+    return page;
+}
+
 WDataStructure WFtpEngine::listDirectory(const QString &path, const QString &user, bool)
 {
     WDataStructure listing;
@@ -828,24 +857,34 @@ void WFtpEngine::getFolderThumbnails(const QString &path, const QString &user, c
     if (rightsOn(resolved, user) == ShareRights::None || !QFileInfo(resolved.local).isDir())
         return;
     const bool forOwner = ownsPath(user);
-    for (const FolderReader::Entry &entry : FolderReader::read(resolved.local)) {
-        if (entry.isDir)
-            continue;
-        const QImage canvas =
-            ThumbnailMaker::canvas(ThumbnailMaker::getImageThumnail(resolved.local + QLatin1Char('/') + entry.fileName()));
-        if (canvas.isNull())
-            continue;
-        if (forOwner) {
-            emit signalOwnThumbnail(path, entry.fileName(), canvas);
-            continue;
-        }
-        if (!deliver)
-            continue;
-        WDataStructure row;
-        fillRow(row, entry, resolved.discName, resolved.rest, false);
-        row.SetValue(WFtpProtocol::KeyThumbnail, ThumbnailMaker::toJpeg(canvas));
-        deliver(path, row.SerializeStructure());
+    // Page by page, so a huge folder costs no more memory than a listing page.
+    FolderReader::Page page;
+    do {
+        page = FolderReader::readPage(resolved.local, page.last, qMax(1, m_pageLimits.rows));
+        for (const FolderReader::Entry &entry : qAsConst(page.entries))
+            deliverThumbnail(path, resolved, entry, forOwner, deliver);
+    } while (page.more);
+}
+
+void WFtpEngine::deliverThumbnail(const QString &path, const ResolvedPath &resolved, const FolderReader::Entry &entry,
+                                  bool forOwner, const ThumbnailDelivery &deliver)
+{
+    if (entry.isDir)
+        return;
+    const QImage canvas =
+        ThumbnailMaker::canvas(ThumbnailMaker::getImageThumnail(resolved.local + QLatin1Char('/') + entry.fileName()));
+    if (canvas.isNull())
+        return;
+    if (forOwner) {
+        emit signalOwnThumbnail(path, entry.fileName(), canvas);
+        return;
     }
+    if (!deliver)
+        return;
+    WDataStructure row;
+    fillRow(row, entry, resolved.discName, resolved.rest, false);
+    row.SetValue(WFtpProtocol::KeyThumbnail, ThumbnailMaker::toJpeg(canvas));
+    deliver(path, row.SerializeStructure());
 }
 
 // ---- web-shared files --------------------------------------------------------

@@ -42,6 +42,24 @@ public:
     static constexpr qint64 MaxIdleMs = 60 * 1000;
     static constexpr int ThumbnailDelayMs = 200;
 
+    // How much of a folder one listing reply to a peer carries: rows and
+    // bytes of their text. Well under the 16 MiB frame, and what the owner
+    // holds per listing it builds; each page costs one pass over the folder,
+    // so pages are as large as that allows.
+    struct PageLimits
+    {
+        int rows = 2000;
+        int bytes = 1024 * 1024;
+    };
+
+    // One page of a folder's listing for a peer.
+    struct ListingPage
+    {
+        bool ok = false; // false: refused, or no folder there
+        WDataStructure rows;
+        QString next; // the name the following page starts after; "" on the last page
+    };
+
     enum class OpenMode {
         Default,  // read-write when the user may write (creating a missing file), else read-only
         ReadOnly, // an existing file, for reading
@@ -109,6 +127,13 @@ public:
 
     // Folder operations for user.
     WDataStructure listDirectory(const QString &path, const QString &user, bool getThumbnails = false);
+    // The rows whose names sort after `after` (bytewise, as listings are
+    // ordered), within the page limits. Built from the folder as it is now:
+    // pages asked one after another never repeat a name and never skip one
+    // that stayed in the folder meanwhile.
+    ListingPage listDirectoryPage(const QString &path, const QString &user, const QString &after);
+    void setPageLimits(PageLimits limits) { m_pageLimits = limits; }
+    PageLimits pageLimits() const { return m_pageLimits; }
     bool createDirectory(const QString &path, const QString &folderName, const QString &user);
     bool renameFile(const QString &oldPath, const QString &newPath, const QString &user);
     // Checks every path before deleting any; true only when all were deleted.
@@ -166,6 +191,8 @@ private:
     bool ownsPath(const QString &user);
     void fillRow(WDataStructure &row, const FolderReader::Entry &entry, const QString &discName, const QString &rest,
                  bool forOwner);
+    void deliverThumbnail(const QString &path, const ResolvedPath &resolved, const FolderReader::Entry &entry,
+                          bool forOwner, const ThumbnailDelivery &deliver);
     QSharedPointer<RemoteFile> openedFile(const QString &fileID, const FileOpener &opener, int neededRights);
     QString registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode, const QString &user);
 
@@ -173,4 +200,5 @@ private:
     std::function<qint64()> m_clock;
     OpenedFileTable m_openedFiles;
     ThumbnailScheduler m_thumbnails;
+    PageLimits m_pageLimits;
 };

@@ -49,6 +49,12 @@ inline const QString KeyPath = QStringLiteral("path");
 inline const QString KeyDiscs = QStringLiteral("discs");
 inline const QString KeyList = QStringLiteral("list");
 inline const QString KeyGetThumbnails = QStringLiteral("getThumbnails");
+// Listings come in pages: a request's "after" names the row the page starts
+// after ("" for the first), a reply's "next" the one the following page
+// starts after (none on the last). A refusal with "busy" is asked again.
+inline const QString KeyAfter = QStringLiteral("after");
+inline const QString KeyNext = QStringLiteral("next");
+inline const QString KeyBusy = QStringLiteral("busy");
 inline const QString KeyFolderName = QStringLiteral("folderName");
 inline const QString KeyOldName = QStringLiteral("oldName");
 inline const QString KeyNewName = QStringLiteral("newName");

@@ -287,15 +287,17 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
-    WDataStructure listing;
+    FolderListing listing;
     VirtualFile road(m_main);
-    // An empty folder lists as empty as a failed request does.
-    withLink(road, key, [&] {
-        listing = discIsOwn(key) ? m_main.engine()->listDirectory(key, m_main.userName(), false)
+    // A folder whose listing failed is a failed item, not an empty folder.
+    const bool listed = withLink(road, key, [&] {
+        listing = discIsOwn(key) ? FolderListing{m_main.engine()->listDirectory(key, m_main.userName(), false)}
                                  : WFtpCommands(m_main).listDirectory(key, false);
-        return !listing.getChildren().isEmpty();
+        return listing.ok();
     });
-    for (const auto &row : listing.getChildren()) {
+    if (!listed)
+        return false;
+    for (const auto &row : listing.rows.getChildren()) {
         const QString rowName = row->gv(QStringLiteral("Name"));
         if (!WFtpCommands::isSafeRowName(rowName))
             continue;

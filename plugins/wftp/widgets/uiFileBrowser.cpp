@@ -247,16 +247,21 @@ bool uiFileBrowser::listCurrentFolder(bool reload)
     emit signalClearTreeItems();
     m_icons->clear();
 
-    const WDataStructure listing = fetchListing(folder, reload);
+    const FolderListing listing = fetchListing(folder, reload);
     if (currentPath != folder) {
         m_relistPending = true;
         return false;
+    }
+    if (!listing.ok()) {
+        // A folder that could not be listed is not shown as an empty one.
+        m_status->setText(FolderListing::describe(listing.error));
+        return true;
     }
 
     const bool icons = isIconViewCurrent();
     m_tree->setSortingEnabled(false);
     qint64 total = 0;
-    const auto rows = listing.getChildren();
+    const auto rows = listing.rows.getChildren();
     for (const auto &row : rows) {
         if (icons)
             addIconEntry(folder, *row);
@@ -274,10 +279,10 @@ bool uiFileBrowser::listCurrentFolder(bool reload)
     return true;
 }
 
-WDataStructure uiFileBrowser::fetchListing(const QString &path, bool reload)
+FolderListing uiFileBrowser::fetchListing(const QString &path, bool reload)
 {
     if (isOwnPath(path))
-        return m_main.engine()->listDirectory(path, ownUser(), false);
+        return {m_main.engine()->listDirectory(path, ownUser(), false)};
     return m_main.fileCache().getListing(path, reload);
 }
 

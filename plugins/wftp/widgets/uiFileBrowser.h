@@ -1,5 +1,7 @@
 #pragma once
 
+#include <FolderListing.h>
+
 #include <QHash>
 #include <QIcon>
 #include <QImage>
@@ -120,7 +122,7 @@ private:
     // One listing of currentPath; false when the location changed while it
     // was fetched (its result is dropped then).
     bool listCurrentFolder(bool reload);
-    WDataStructure fetchListing(const QString &path, bool reload);
+    FolderListing fetchListing(const QString &path, bool reload);
     void addTreeEntry(const QString &folder, const WDataStructure &row);
     void addIconEntry(const QString &folder, const WDataStructure &row);
     QIcon iconFor(const QString &key);

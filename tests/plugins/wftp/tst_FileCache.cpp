@@ -100,12 +100,12 @@ void tst_FileCache::revisitSendsNothingAndKeepsThumbnails()
     wide.fill(Qt::blue);
     QVERIFY(wide.save(m_files->docs() + "/wide.png"));
     FileCache &cache = m_alicePlugin->controller().fileCache();
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub", "wide.png"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "pub", "wide.png"}));
     m_bobPlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
     m_alice->waitIdle();
     cache.flush();
 
-    const WDataStructure again = cache.getListing("vls/bob/docs/root", false);
+    const WDataStructure again = cache.getListing("vls/bob/docs/root", false).rows;
     QCOMPARE(listingRequests(), 1);
     QCOMPARE(names(again), QStringList({"a.txt", "pub", "wide.png"}));
     const auto picture = again.GetStructureByValue("Name", "wide.png");
@@ -118,13 +118,13 @@ void tst_FileCache::reloadReplacesTheStoredFile()
     cache.getListing("vls/bob/docs/root", false);
     const QStringList before = cacheFiles();
     QVERIFY(ShareFixture::writeFile(m_files->docs() + "/b.txt", "beta"));
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", true)), QStringList({"a.txt", "b.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", true).rows), QStringList({"a.txt", "b.txt", "pub"}));
     QCOMPARE(listingRequests(), 2);
     const QStringList after = cacheFiles();
     // The replaced listing is gone.
     QCOMPARE(after.size(), 1);
     QVERIFY(after != before);
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "b.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "b.txt", "pub"}));
     QCOMPARE(listingRequests(), 2);
 }
 
@@ -155,7 +155,7 @@ void tst_FileCache::missesAskTheOwner()
         else
             QVERIFY(ShareFixture::writeFile(path, "\x01garbage"));
     }
-    const WDataStructure second = cache.getListing(folder, false);
+    const WDataStructure second = cache.getListing(folder, false).rows;
     QCOMPARE(listingRequests(), 2);
     QCOMPARE(second.childCount() > 0, stored > 0);
     QCOMPARE(cacheFiles().size(), stored);
@@ -167,8 +167,8 @@ void tst_FileCache::namesSurviveInAnyScript()
     for (const QString &name : unusual)
         QVERIFY(ShareFixture::writeFile(m_files->docs() + "/pub/" + name, "x"));
     FileCache &cache = m_alicePlugin->controller().fileCache();
-    const QStringList asked = names(cache.getListing("vls/bob/docs/root/pub", false));
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root/pub", false)), asked);
+    const QStringList asked = names(cache.getListing("vls/bob/docs/root/pub", false).rows);
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root/pub", false).rows), asked);
     QCOMPARE(listingRequests(), 1);
     for (const QString &name : unusual)
         QVERIFY(asked.contains(name));
@@ -213,13 +213,13 @@ void tst_FileCache::slowOwnerBlocksNothingElse()
         m_bob->sendCommand(reply, "alice", false, QString());
     });
     WDataStructure slow;
-    std::thread asker([&] { slow = cache.getListing("vls/bob/docs/root/pub", false); });
+    std::thread asker([&] { slow = cache.getListing("vls/bob/docs/root/pub", false).rows; });
     while (listingRequests() < 2)
         QThread::msleep(5);
 
     QElapsedTimer meanwhile;
     meanwhile.start();
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "pub"}));
     auto row = QSharedPointer<WDataStructure>::create();
     row->sv("Name", "a.txt");
     row->sv("Size", "5");
@@ -227,7 +227,7 @@ void tst_FileCache::slowOwnerBlocksNothingElse()
     cache.updateEntry(row, "vls/bob/docs/root");
     cache.flush();
     QVERIFY2(meanwhile.elapsed() < 5000, qPrintable(QString::number(meanwhile.elapsed())));
-    QCOMPARE(cache.getListing("vls/bob/docs/root", false).GetStructureByValue("Name", "a.txt")->GetValue("thumbnail"),
+    QCOMPARE(cache.getListing("vls/bob/docs/root", false).rows.GetStructureByValue("Name", "a.txt")->GetValue("thumbnail"),
              QByteArray("jpeg"));
 
     release = true;
@@ -241,7 +241,7 @@ void tst_FileCache::manyThumbnailsAreWrittenTogether()
     for (int i = 0; i < 1000; ++i)
         QVERIFY(ShareFixture::writeFile(m_files->docs() + QString("/pub/f%1.jpg").arg(i, 4, 10, QChar('0')), "x"));
     FileCache &cache = m_alicePlugin->controller().fileCache();
-    QCOMPARE(cache.getListing("vls/bob/docs/root/pub", false).childCount(), 1001);
+    QCOMPARE(cache.getListing("vls/bob/docs/root/pub", false).rows.childCount(), 1001);
     m_bobPlugin->commandParser().engine()->thumbnailScheduler().waitForDone();
     m_alice->waitIdle();
     cache.flush();
@@ -265,7 +265,7 @@ void tst_FileCache::manyThumbnailsAreWrittenTogether()
     cache.flush();
     QVERIFY2(took.elapsed() < 30000, qPrintable(QString::number(took.elapsed())));
     QVERIFY2(cache.listingWrites() - writesBefore <= 10, qPrintable(QString::number(cache.listingWrites() - writesBefore)));
-    const WDataStructure merged = cache.getListing("vls/bob/docs/root/pub", false);
+    const WDataStructure merged = cache.getListing("vls/bob/docs/root/pub", false).rows;
     QCOMPARE(merged.childCount(), 1001);
     QCOMPARE(merged.GetStructureByValue("Name", "f0999.jpg")->GetValue("thumbnail"), QByteArray("999"));
 }

@@ -25,6 +25,8 @@ private slots:
     void requestsReachTheOwnersDisc();
     void forgedReplies_data();
     void forgedReplies();
+    void hostilePages_data();
+    void hostilePages();
     void lateReplyIsDropped();
     void requestsRefusedBeforeSending();
     void sequentialRequestsWakeOnArrival();
@@ -37,6 +39,9 @@ private slots:
 private:
     // bob without his plug-in: the test answers alice's request by hand.
     KvrConfig answerByHand(const std::function<void(const KvrConfig &request)> &answer);
+    // alice's listing of bob's disc while bob answers her n-th page request
+    // (from 0) with pages[n], or the last of pages once they run out.
+    FolderListing listWithPages(const QStringList &pages);
 
     std::unique_ptr<ShareFixture> m_files;
     std::unique_ptr<TestNetwork> m_network;
@@ -80,7 +85,7 @@ void tst_RequestClient::requestsReachTheOwnersDisc()
     shareWithAlice(*m_bobPlugin, *m_files);
     WFtpCommands commands(m_alicePlugin->controller());
 
-    const WDataStructure listing = commands.listDirectory("vls/bob/docs/root");
+    const WDataStructure listing = commands.listDirectory("vls/bob/docs/root").rows;
     QStringList names;
     for (const auto &row : listing.getChildren())
         names << row->gv("Name");
@@ -113,7 +118,7 @@ KvrConfig tst_RequestClient::answerByHand(const std::function<void(const KvrConf
             QThread::msleep(10);
         }
     });
-    WDataStructure listing = WFtpCommands(m_alicePlugin->controller()).listDirectory("vls/bob/docs/root");
+    WDataStructure listing = WFtpCommands(m_alicePlugin->controller()).listDirectory("vls/bob/docs/root").rows;
     owner.join();
     KvrConfig result;
     result.sv("list", listing.SerializeStructure());
@@ -175,6 +180,74 @@ void tst_RequestClient::forgedReplies()
     QCOMPARE(gotNames, kept);
 }
 
+// A page as "name;name>next", or "busy", "refused", "garbage".
+FolderListing tst_RequestClient::listWithPages(const QStringList &pages)
+{
+    std::atomic<bool> finished{false};
+    std::thread owner([&] {
+        int asked = 0;
+        while (!finished) {
+            for (const KvrConfig &request : m_bob->takeAll(ListDirectory)) {
+                const QString page = pages.value(qMin(asked++, pages.size() - 1));
+                KvrConfig reply;
+                reply.sv("ID", request.GetID());
+                reply.sv("command", ListDirectory + ReplySuffix);
+                reply.SetResult(page != "busy" && page != "refused");
+                if (page == "busy")
+                    reply.sv(KeyBusy, "true");
+                else if (page == "garbage")
+                    reply.sv(KeyList, "!not a listing!");
+                else if (page != "refused")
+                    reply.sv(KeyList, listingOf(page.section('>', 0, 0).split(';', Qt::SkipEmptyParts)));
+                if (page.contains('>'))
+                    reply.sv(KeyNext, page.section('>', 1));
+                m_bob->sendCommand(reply, "alice", false, request.gv("Wivora::connectionID"));
+            }
+            QThread::msleep(2);
+        }
+    });
+    const FolderListing listing = WFtpCommands(m_alicePlugin->controller()).listDirectory("vls/bob/docs/root");
+    finished = true;
+    owner.join();
+    return listing;
+}
+
+void tst_RequestClient::hostilePages_data()
+{
+    QTest::addColumn<QStringList>("pages");
+    QTest::addColumn<int>("error"); // FolderListing::Error
+    QTest::addColumn<QStringList>("names");
+
+    const int none = int(FolderListing::Error::None);
+    const int damaged = int(FolderListing::Error::Damaged);
+    QTest::newRow("pages joined") << QStringList{"a;b>b", "c;d>d", "e"} << none << QStringList{"a", "b", "c", "d", "e"};
+    QTest::newRow("busy, then the page") << QStringList{"busy", "busy", "a;b"} << none << QStringList{"a", "b"};
+    QTest::newRow("unsafe names dropped on every page")
+        << QStringList{"..;a>a", "x/y;b"} << none << QStringList{"a", "b"};
+    QTest::newRow("an empty folder") << QStringList{""} << none << QStringList{};
+    QTest::newRow("refused") << QStringList{"refused"} << int(FolderListing::Error::Refused) << QStringList{};
+    QTest::newRow("a second page refused") << QStringList{"a>a", "refused"} << int(FolderListing::Error::Refused)
+                                          << QStringList{};
+    QTest::newRow("not a listing") << QStringList{"garbage"} << damaged << QStringList{};
+    QTest::newRow("a next that does not move on") << QStringList{"a;b>a"} << damaged << QStringList{};
+    QTest::newRow("rows of the last page again") << QStringList{"a;b>b", "b;c"} << damaged << QStringList{};
+    QTest::newRow("the same page for ever") << QStringList{"a>a"} << damaged << QStringList{};
+}
+
+void tst_RequestClient::hostilePages()
+{
+    QFETCH(QStringList, pages);
+    QFETCH(int, error);
+    QFETCH(QStringList, names);
+
+    const FolderListing listing = listWithPages(pages);
+    QCOMPARE(int(listing.error), error);
+    QStringList got;
+    for (const auto &row : listing.rows.getChildren())
+        got << row->gv("Name");
+    QCOMPARE(got, names);
+}
+
 void tst_RequestClient::lateReplyIsDropped()
 {
     QElapsedTimer waited;
@@ -199,7 +272,7 @@ void tst_RequestClient::requestsRefusedBeforeSending()
     WFtpCommands commands(m_alicePlugin->controller());
     QVERIFY(!commands.deleteFiles({}));
     QVERIFY(!commands.deleteFiles({"vls/bob/docs/root/a.txt|vls/bob/docs/root/pub"}));
-    QVERIFY(commands.listDirectory("").getChildren().isEmpty());
+    QCOMPARE(commands.listDirectory("").error, FolderListing::Error::Refused);
     QVERIFY(m_alice->sentCommands().isEmpty());
 }
 
