@@ -1087,8 +1087,8 @@ void tst_TcpConnection::farSideThatDoesNotReadIsBounded()
 void tst_TcpConnection::slowReaderGetsEveryFrameInOrder()
 {
     constexpr int Records = 48;
-    // Short, so that a link that does not keep draining would end here.
-    ShortDrainTimeLimit shortLimit(1500);
+    // Far shorter than the default, yet long enough for a slow build's reader.
+    ShortDrainTimeLimit shortLimit(10000);
 
     ServerThread<Acceptor> acceptor(m_keys);
     RawTlsPeer peer;
@@ -1127,7 +1127,7 @@ void tst_TcpConnection::linksSendingToEachOtherBothDrain()
     // link that stopped reading whenever its own sends were held up would
     // wait for the other forever (and end at the drain time limit).
     constexpr int Records = 48;
-    ShortDrainTimeLimit shortLimit(1500);
+    ShortDrainTimeLimit shortLimit(10000);
     std::atomic<int> takenByAcceptor{0}, takenByConnector{0};
     const auto takeInOrder = [](std::atomic<int> *taken) {
         return [taken](TcpConnection *link, const QString &id, const QString &) {

@@ -183,10 +183,6 @@ void tst_SendBacklog::unreadRepliesAreBounded()
             .arg(latenciesUs.back())
             .arg(peakMemory / MiB);
     qInfo().noquote() << figures;
-    // A loaded machine stalls a few pings of any process: the bound is for
-    // nearly all of them.
-    QVERIFY2(p95Us < 100000, qPrintable(figures));
-    QVERIFY_MEMORY_BOUND(peakMemory < 150 * MiB, qPrintable(figures));
 
     // The flooding link did not drain in time: it was closed (a link still
     // open would now drain and stay open).
@@ -196,6 +192,14 @@ void tst_SendBacklog::unreadRepliesAreBounded()
     const QSharedPointer<TcpConnection> owner = loggedIn(mallory);
     QVERIFY(owner);
     QCOMPARE(WServerCommands::getAccount(owner), accountText);
+
+    QVERIFY_MEMORY_BOUND(peakMemory < 150 * MiB, qPrintable(figures));
+#ifndef WIVORA_SANITIZED
+    // Like memory, latency says something only in a plain build. A loaded
+    // machine stalls a few pings of any process: the bound is for nearly
+    // all of them.
+    QVERIFY2(p95Us < 100000, qPrintable(figures));
+#endif
     QVERIFY2(m_server->stop(), qPrintable(m_server->output().right(4000)));
 }
 
