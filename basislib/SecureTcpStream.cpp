@@ -65,13 +65,15 @@ void appendLength(QByteArray *out, quint32 length)
 
 } // namespace
 
-SecureTcpStream::SecureTcpStream(asio::io_context &io, int maxFrameSize, Events events)
+SecureTcpStream::SecureTcpStream(asio::io_context &io, int maxFrameSize, SendLimits sendLimits, Events events)
     : m_io(io)
     , m_maxFrameSize(maxFrameSize)
     , m_events(std::move(events))
     , m_socket(io)
     , m_resolver(io)
     , m_deadline(io)
+    , m_drainDeadline(io)
+    , m_sendLimits(sendLimits)
     , m_frameLimit(maxFrameSize)
 {
     // Reserved buffers keep their capacity when emptied: steady traffic then
@@ -148,6 +150,7 @@ int SecureTcpStream::bioWrite(BIO *bio, const char *data, int length)
     auto *self = static_cast<SecureTcpStream *>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     self->m_sealed.append(data, length);
+    self->noteBacklogLocked(); // TLS writes only under m_mutex
     return length;
 }
 
@@ -361,6 +364,13 @@ bool SecureTcpStream::send(const QVector<QByteArray> &pieces)
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_secured || m_closing)
         return false;
+    if (backlogLocked() + length > m_sendLimits.backlogCap + m_maxFrameSize) {
+        // A sender that ignored the cap: dropping the frame would leave a
+        // hole in the stream, queuing it would leave memory unbounded.
+        m_closing = true;
+        asio::post(m_io, [self = shared_from_this()] { self->shutdown(); });
+        return false;
+    }
     bool sealed = sealPartLocked(header, kHeaderSize);
     int sealedSinceWrite = 0;
     for (const QByteArray &piece : pieces) {
@@ -443,11 +453,108 @@ void SecureTcpStream::writeOrScheduleLocked()
         ::send(m_descriptor, m_sealed.constData(), std::size_t(m_sealed.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (written == m_sealed.size()) {
         m_sealed.resize(0);
+        noteBacklogLocked();
         return;
     }
     // flush() writes the rest, from where this write ended.
     m_sealedWritten = int(qMax<ssize_t>(written, 0));
+    noteBacklogLocked();
     scheduleFlushLocked(); // a failed write ends the link there
+}
+
+qint64 SecureTcpStream::backlogLocked() const
+{
+    return m_sealed.size() - m_sealedWritten + m_inFlight;
+}
+
+// Follows the unsent bytes across the cap: reaching it starts the drain
+// deadline (readOrPause() stops reading); falling below half of it ends the
+// deadline and wakes waiting senders and reading. A far side that takes a
+// few bytes now and then does not count as draining, and senders that
+// resume find room for more than one frame.
+void SecureTcpStream::noteBacklogLocked()
+{
+    const qint64 backlog = backlogLocked();
+    const bool full = backlog >= (m_backlogFull ? m_sendLimits.backlogCap / 2 : m_sendLimits.backlogCap);
+    if (full == m_backlogFull)
+        return;
+    m_backlogFull = full;
+    const quint64 epoch = ++m_fullEpoch;
+    if (full) {
+        asio::post(m_io, [self = shared_from_this(), epoch] { self->armDrainDeadline(epoch); });
+    } else {
+        m_roomChanged.notify_all();
+        asio::post(m_io, [self = shared_from_this()] { self->onRoom(); });
+    }
+}
+
+void SecureTcpStream::armDrainDeadline(quint64 fullEpoch)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ended || fullEpoch != m_fullEpoch)
+            return; // drained meanwhile
+    }
+    m_drainDeadline.expires_after(std::chrono::milliseconds(m_sendLimits.drainTimeLimitMs));
+    std::weak_ptr<SecureTcpStream> weak = shared_from_this();
+    m_drainDeadline.async_wait([weak, fullEpoch](const boost::system::error_code &error) {
+        auto self = weak.lock();
+        if (!self || error)
+            return;
+        std::unique_lock<std::mutex> lock(self->m_mutex);
+        const bool stillFull = fullEpoch == self->m_fullEpoch;
+        lock.unlock();
+        // A far side that takes nothing holds our memory: let it go.
+        if (stillFull)
+            self->shutdown();
+    });
+}
+
+void SecureTcpStream::onRoom()
+{
+    if (m_ended)
+        return;
+    m_drainDeadline.cancel();
+    if (m_readPaused)
+        readOrPause();
+    if (m_events.room)
+        m_events.room();
+}
+
+bool SecureTcpStream::hasRoom() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_backlogFull;
+}
+
+bool SecureTcpStream::waitForRoom(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_io.get_executor().running_in_this_thread())
+        return !m_backlogFull && !m_closing;
+    m_roomChanged.wait_for(lock, std::chrono::milliseconds(qMax(timeoutMs, 0)),
+                           [this] { return !m_backlogFull || m_closing; });
+    return !m_backlogFull && !m_closing;
+}
+
+void SecureTcpStream::holdReading(bool held)
+{
+    if (m_readingHeld.exchange(held) != held && !held)
+        resumeReading(); // holding takes effect at the next read
+}
+
+void SecureTcpStream::setArrivalsWaiting(bool waiting)
+{
+    if (m_arrivalsWaiting.exchange(waiting) != waiting && !waiting)
+        resumeReading();
+}
+
+void SecureTcpStream::resumeReading()
+{
+    asio::post(m_io, [self = shared_from_this()] {
+        if (self->m_readPaused && !self->m_ended)
+            self->readOrPause();
+    });
 }
 
 void SecureTcpStream::scheduleFlushLocked()
@@ -473,27 +580,48 @@ void SecureTcpStream::flush()
             m_sealed.swap(m_cipherOut);
             written = m_sealedWritten;
             m_sealedWritten = 0;
+            // Still unsent, now counted as under way.
+            m_inFlight = m_cipherOut.size() - written;
         }
     }
     if (m_cipherOut.isEmpty()) {
         shutdown(); // finishing, and everything is out
         return;
     }
-    asio::async_write(m_socket,
-                      asio::buffer(m_cipherOut.constData() + written, std::size_t(m_cipherOut.size() - written)),
-                      [self = shared_from_this()](const boost::system::error_code &error, std::size_t) {
-                          if (error) {
-                              self->shutdown();
-                              return;
-                          }
-                          if (self->m_cipherOut.capacity() > kKeptBufferSize) {
-                              self->m_cipherOut = QByteArray();
-                              self->m_cipherOut.reserve(kSmallBuffer);
-                          } else {
-                              self->m_cipherOut.resize(0);
-                          }
-                          self->flush();
-                      });
+    m_cipherOutAt = written;
+    writeSome();
+}
+
+// Writes the batch piece by piece, so that the unsent bytes shrink (and
+// waiting senders go on) while a large batch is still leaving.
+void SecureTcpStream::writeSome()
+{
+    m_socket.async_write_some(
+        asio::buffer(m_cipherOut.constData() + m_cipherOutAt, std::size_t(m_cipherOut.size() - m_cipherOutAt)),
+        [self = shared_from_this()](const boost::system::error_code &error, std::size_t bytes) {
+            if (error || self->m_ended) {
+                self->shutdown();
+                return;
+            }
+            self->m_cipherOutAt += int(bytes);
+            {
+                std::lock_guard<std::mutex> lock(self->m_mutex);
+                self->m_inFlight -= qint64(bytes);
+                self->noteBacklogLocked();
+            }
+            if (self->m_cipherOutAt < self->m_cipherOut.size()) {
+                self->writeSome();
+                return;
+            }
+            self->m_cipherOutAt = 0;
+            if (self->m_cipherOut.capacity() > kKeptBufferSize) {
+                self->m_cipherOut = QByteArray();
+                self->m_cipherOut.reserve(kSmallBuffer);
+            } else {
+                self->m_cipherOut.resize(0);
+            }
+            self->flush();
+        });
 }
 
 void SecureTcpStream::readSome()
@@ -531,7 +659,22 @@ void SecureTcpStream::onRead(const boost::system::error_code &error, std::size_t
         m_netBuffer.resize(2 * size);
     else if (size > kReadChunk && int(bytes) < kReadChunk)
         m_netBuffer = QByteArray(kReadChunk, Qt::Uninitialized);
-    readSome();
+    readOrPause();
+}
+
+// Reading stops while the far side does not take what we send and the owner
+// falls behind with what came, or while the owner holds it: what arrives
+// would only add to the queues.
+void SecureTcpStream::readOrPause()
+{
+    bool full = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        full = m_backlogFull;
+    }
+    m_readPaused = (full && m_arrivalsWaiting.load()) || m_readingHeld.load();
+    if (!m_readPaused)
+        readSome();
 }
 
 // Opens every whole TLS record that arrived and hands on the frames inside;
@@ -649,12 +792,15 @@ void SecureTcpStream::shutdown()
         m_secured = false;
         m_sealed.clear();
         m_sealedWritten = 0;
+        m_inFlight = 0;
+        m_roomChanged.notify_all(); // waiting senders give up
         // Under the lock: no sender writes to the descriptor once it is closed.
         m_descriptor = -1;
         m_socket.shutdown(tcp::socket::shutdown_both, ignored);
         m_socket.close(ignored);
     }
     m_deadline.cancel();
+    m_drainDeadline.cancel();
     m_resolver.cancel();
     m_admission = Admission();
     if (m_events.ended)

@@ -9,6 +9,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,8 +31,19 @@ typedef struct x509_store_ctx_st X509_STORE_CTX;
 // keeps a place of a PendingLinkBudget. A far side that proved a name but is
 // not admitted may be given other limits meanwhile (holdAsProven()).
 //
-// All socket work runs on the I/O service's thread; send(), admit() and
-// close() may be called from any thread. Pending handlers keep the stream
+// What waits to be written is bounded: from when the unsent bytes reach the
+// send limits' cap until they fall below half of it, while the owner has frames it did not take yet, the
+// stream stops reading (so a far side that does not read cannot have more of
+// its requests answered; an owner that keeps taking frames keeps reading, so
+// two sides sending to each other at once never wait for each other),
+// senders may wait for room, and a stream that does not drain in the drain
+// time limit ends. A frame
+// that would take the unsent bytes past the cap plus one largest frame ends
+// the stream instead of being queued: frames are never dropped from the
+// middle of a stream.
+//
+// All socket work runs on the I/O service's thread; send(), admit(),
+// waitForRoom(), holdReading() and close() may be called from any thread. Pending handlers keep the stream
 // alive through shared_from_this(), so its owner may drop it at any time.
 class SecureTcpStream : public std::enable_shared_from_this<SecureTcpStream>
 {
@@ -45,6 +57,14 @@ public:
         // ends. `plain` views the stream's buffer: valid during the call only.
         std::function<bool(const QByteArray &plain)> frame;
         std::function<void()> ended;
+        // The unsent bytes fell below the cap after having reached it.
+        std::function<void()> room;
+    };
+
+    struct SendLimits
+    {
+        qint64 backlogCap = 0;
+        int drainTimeLimitMs = 0;
     };
 
     // What an accepted stream may hold until admit().
@@ -56,7 +76,7 @@ public:
         std::shared_ptr<void> provenPlace; // likewise, once a name was proven
     };
 
-    SecureTcpStream(boost::asio::io_context &io, int maxFrameSize, Events events);
+    SecureTcpStream(boost::asio::io_context &io, int maxFrameSize, SendLimits sendLimits, Events events);
     ~SecureTcpStream();
     SecureTcpStream(const SecureTcpStream &) = delete;
     SecureTcpStream &operator=(const SecureTcpStream &) = delete;
@@ -85,6 +105,16 @@ public:
     // being sealed. False before the handshake, after close, or for a frame
     // over the cap.
     bool send(const QVector<QByteArray> &pieces);
+    // False from when the unsent bytes reach the cap until they fall below half of it.
+    bool hasRoom() const;
+    // Waits until hasRoom() (true) or the stream ends or timeoutMs passed
+    // (false). Never waits on the I/O thread.
+    bool waitForRoom(int timeoutMs);
+    // The owner stops (true) or lets go on (false) the reading of arrivals,
+    // e.g. while what it would make of them has nowhere to go.
+    void holdReading(bool held);
+    // The owner has frames it did not take yet (true) or took them all.
+    void setArrivalsWaiting(bool waiting);
     // Sends what is queued (waiting a bounded time for a far side that does
     // not read), then closes; nothing more can be sent.
     void close();
@@ -111,6 +141,13 @@ private:
     void writeOrScheduleLocked();
     void scheduleFlushLocked();
     void flush();
+    qint64 backlogLocked() const;
+    void noteBacklogLocked();
+    void armDrainDeadline(quint64 fullEpoch);
+    void onRoom();
+    void writeSome();
+    void readOrPause();
+    void resumeReading();
     void readSome();
     void onRead(const boost::system::error_code &error, std::size_t bytes);
     bool decrypt();
@@ -124,6 +161,8 @@ private:
     boost::asio::ip::tcp::socket m_socket;
     boost::asio::ip::tcp::resolver m_resolver;
     boost::asio::steady_timer m_deadline; // handshake and admission, then closing
+    boost::asio::steady_timer m_drainDeadline;
+    const SendLimits m_sendLimits;
 
     // I/O thread only.
     std::shared_ptr<SSL_CTX> m_context; // outlives m_ssl
@@ -135,11 +174,15 @@ private:
     QByteArray m_readBuffer;      // opened bytes: frames
     int m_readLength = 0;
     QByteArray m_cipherOut;       // the socket write under way
+    int m_cipherOutAt = 0;        // of which this much is written
+    bool m_readPaused = false;
     QByteArray m_netBuffer;       // what the last socket read brought
     bool m_finishing = false;
     bool m_ended = false;
 
     std::atomic<int> m_frameLimit;
+    std::atomic<bool> m_readingHeld{false};
+    std::atomic<bool> m_arrivalsWaiting{false};
 
     // Senders only: one frame is sealed at a time, in the order of the
     // senders, and m_scratch holds the part of a TLS record it has not
@@ -158,6 +201,10 @@ private:
     int m_netEnd = 0;
     QByteArray m_sealed;     // what TLS wrote since the last socket write
     int m_sealedWritten = 0; // of which a sender wrote the front
+    qint64 m_inFlight = 0;   // what the I/O thread's write has yet to write
+    bool m_backlogFull = false;
+    quint64 m_fullEpoch = 0; // counts the crossings of the cap
+    std::condition_variable m_roomChanged;
     bool m_flushScheduled = false;
     bool m_secured = false;
     bool m_closing = false;

@@ -79,6 +79,8 @@ public:
     void onSecured(quint64 generation);
     bool onFrame(quint64 generation, const QByteArray &plain);
     void onEnded(quint64 generation);
+    void onSendRoom(quint64 generation);
+    std::shared_ptr<SecureTcpStream> currentStream() const;
 
     void disconnect();
     bool detachLocked();
@@ -87,17 +89,19 @@ public:
     void wakeAllLocked();
     bool takeLocked(const QString &id, KvrConfig *record);
     void purgeExpiredLocked();
+    void noteInboxLocked();
 
     void emitCommandReceived(const QString &id, const QString &command);
     void emitConnectionEnded();
 
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::shared_ptr<SecureTcpStream> stream;
     // Each stream's events carry its generation: a stream that was replaced
     // or abandoned can no longer reach the inbox or the signals.
     quint64 generation = 0;
     bool linkUp = false; // owes one signalConnectionEnded()
     bool secured = false;
+    bool arrivalsWaiting = false; // as the current stream was last told
     QString privateKey;
     std::shared_ptr<PendingLinkBudget> pendingBudget;
     bool admitted = false;
@@ -134,7 +138,17 @@ std::shared_ptr<SecureTcpStream> TcpConnection::Private::startStreamLocked()
         if (auto d = weak.lock())
             d->onEnded(ownGeneration);
     };
-    stream = std::make_shared<SecureTcpStream>(IoService::instance().context(), MaxFrameSize, std::move(events));
+    events.room = [weak, ownGeneration] {
+        if (auto d = weak.lock())
+            d->onSendRoom(ownGeneration);
+    };
+    SecureTcpStream::SendLimits limits;
+    limits.backlogCap = SendBacklogCap;
+    limits.drainTimeLimitMs = drainTimeLimitMs();
+    stream = std::make_shared<SecureTcpStream>(IoService::instance().context(), MaxFrameSize, limits,
+                                               std::move(events));
+    arrivalsWaiting = false;
+    noteInboxLocked();
     return stream;
 }
 
@@ -174,6 +188,7 @@ bool TcpConnection::Private::onFrame(quint64 ownGeneration, const QByteArray &pl
         const quint64 serial = nextSerial++;
         inboxById[id].push_back(serial);
         inbox.emplace(serial, InboxEntry{id, record, Clock::now()});
+        noteInboxLocked();
     }
     emitCommandReceived(id, record.gv(kCommandKey));
     return true;
@@ -190,6 +205,24 @@ void TcpConnection::Private::onEnded(quint64 ownGeneration)
     }
     if (owed)
         emitConnectionEnded();
+}
+
+void TcpConnection::Private::onSendRoom(quint64 ownGeneration)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (ownGeneration != generation || !stream)
+            return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(emitMutex);
+    if (q)
+        emit q->signalSendRoom();
+}
+
+std::shared_ptr<SecureTcpStream> TcpConnection::Private::currentStream() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return stream;
 }
 
 void TcpConnection::Private::disconnect()
@@ -282,7 +315,19 @@ bool TcpConnection::Private::takeLocked(const QString &id, KvrConfig *record)
     byId->pop_front();
     if (byId->empty())
         inboxById.erase(byId);
+    noteInboxLocked();
     return true;
+}
+
+// The stream reads on while its sends are held up only as long as this side
+// takes what arrives.
+void TcpConnection::Private::noteInboxLocked()
+{
+    const bool waiting = !inbox.empty();
+    if (waiting != arrivalsWaiting && stream) {
+        arrivalsWaiting = waiting;
+        stream->setArrivalsWaiting(waiting);
+    }
 }
 
 void TcpConnection::Private::purgeExpiredLocked()
@@ -296,6 +341,7 @@ void TcpConnection::Private::purgeExpiredLocked()
             inboxById.erase(byId);
         inbox.erase(inbox.begin());
     }
+    noteInboxLocked();
 }
 
 void TcpConnection::Private::emitCommandReceived(const QString &id, const QString &command)
@@ -454,17 +500,13 @@ bool TcpConnection::isConnected() const
 
 QString TcpConnection::peerAddress() const
 {
-    std::unique_lock<std::mutex> lock(d->mutex);
-    const std::shared_ptr<SecureTcpStream> stream = d->stream;
-    lock.unlock();
+    const std::shared_ptr<SecureTcpStream> stream = d->currentStream();
     return stream ? stream->peerAddress() : QString();
 }
 
 quint16 TcpConnection::peerPort() const
 {
-    std::unique_lock<std::mutex> lock(d->mutex);
-    const std::shared_ptr<SecureTcpStream> stream = d->stream;
-    lock.unlock();
+    const std::shared_ptr<SecureTcpStream> stream = d->currentStream();
     return stream ? stream->peerPort() : 0;
 }
 
@@ -475,6 +517,31 @@ bool TcpConnection::pushCommand(const KvrConfig &record)
     const bool secured = d->secured;
     lock.unlock();
     return stream && secured && stream->send(record.SerializeConfigBinaryPieces(kSharedValueBytes));
+}
+
+bool TcpConnection::hasSendRoom() const
+{
+    const std::shared_ptr<SecureTcpStream> stream = d->currentStream();
+    return !stream || stream->hasRoom();
+}
+
+bool TcpConnection::waitForSendRoom(int timeoutMs)
+{
+    const std::shared_ptr<SecureTcpStream> stream = d->currentStream();
+    return stream && stream->waitForRoom(timeoutMs);
+}
+
+void TcpConnection::holdReading(bool held)
+{
+    if (const std::shared_ptr<SecureTcpStream> stream = d->currentStream())
+        stream->holdReading(held);
+}
+
+int TcpConnection::drainTimeLimitMs()
+{
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue("WIVORA_SEND_DRAIN_TIME_LIMIT_MS", &ok);
+    return ok && fromEnvironment > 0 ? fromEnvironment : DefaultDrainTimeLimitMs;
 }
 
 KvrConfig TcpConnection::getCommand(const QString &id, int timeoutMs)

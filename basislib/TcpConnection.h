@@ -32,6 +32,17 @@ class PendingLinkBudget;
 // threads get them queued (automatic connection). A slot connected directly
 // runs on the I/O thread and must not block; waits made there return at once.
 //
+// What waits to be sent is bounded (SendBacklogCap): from when the link's
+// unsent bytes reach the cap until they drain below half of it, while announced records wait untaken in the inbox, it
+// reads nothing more from the far side (an owner that keeps taking records
+// keeps reading, so two sides sending to each other never wait for each
+// other), and a link that does not drain within the drain time limit ends. Senders that can
+// wait (workers pushing a transfer's chunks) call waitForSendRoom() first;
+// those that must not (the I/O thread, a server's request loop) check
+// hasSendRoom() and hold their work until signalSendRoom(). A record that
+// would take the unsent bytes past the cap plus one largest frame ends the
+// link and is refused.
+//
 // signalConnectionEnded() comes once per link: for the connecting side after
 // connectToHost() succeeded, for the accepting side from the adoption of the
 // socket on (a failed handshake ends it too).
@@ -41,6 +52,13 @@ class BASISLIB_EXPORT TcpConnection : public QObject
 public:
     static constexpr int MaxFrameSize = 16 * 1024 * 1024;
     static constexpr int DefaultConnectTimeoutMs = 10000;
+    // Well above a transfer's reads in flight (four of 1 MiB), so that the
+    // cap never slows a transfer down.
+    static constexpr qint64 SendBacklogCap = 16 * 1024 * 1024;
+    // How long a link may stay at the cap; WIVORA_SEND_DRAIN_TIME_LIMIT_MS
+    // when set (tests shorten it).
+    static constexpr int DefaultDrainTimeLimitMs = 60 * 1000;
+    static int drainTimeLimitMs();
 
     explicit TcpConnection(QObject *parent = nullptr);
     ~TcpConnection() override;
@@ -82,6 +100,16 @@ public:
     // Queues the record for sending; false when the link is not connected or
     // the record's binary form does not fit in one frame.
     bool pushCommand(const KvrConfig &record);
+    // False from when the unsent bytes reach SendBacklogCap until they
+    // drained below half of it; true without a link.
+    bool hasSendRoom() const;
+    // Waits at most timeoutMs until hasSendRoom(); false when the time
+    // passed or the link ended. Returns at once on the I/O thread.
+    bool waitForSendRoom(int timeoutMs);
+    // Stops (true) or resumes (false) reading from the far side, for an
+    // owner whose handling of records is held up elsewhere.
+    void holdReading(bool held);
+
     // Takes the arrived record with that "ID", waiting at most timeoutMs;
     // an empty record when none came.
     KvrConfig getCommand(const QString &id, int timeoutMs);
@@ -94,6 +122,8 @@ public:
 signals:
     void signalCommandReceived(QString id, QString command);
     void signalConnectionEnded();
+    // hasSendRoom() became true again; emitted on the I/O thread.
+    void signalSendRoom();
 
 private:
     class Private;

@@ -1,6 +1,7 @@
 #include "UdpConnection.h"
 
 #include "PSettings.h"
+#include "TcpConnection.h"
 #include "ServerProtocol.h"
 #include "UdpRendezvousDatagram.h"
 #include "UdpLinkSealing.h"
@@ -88,6 +89,8 @@ public:
     void disconnect();
     bool isConnected() const;
     bool push(const KvrConfig &record);
+    bool hasSendRoom() const;
+    bool waitForSendRoom(int timeoutMs);
     KvrConfig take(const QString &id, int timeoutMs, bool awaitedBySend);
     void expectReply(const QString &id);
     void forgetReply(const QString &id);
@@ -148,6 +151,7 @@ private:
     bool endAnnounced = false;
     quint64 changes = 0;
     std::condition_variable changed;
+    qint64 unsentBytes = 0; // sealed and not yet released by ENet
     std::deque<Arrival> inbox;
     QHash<QString, int> awaitedReplies;
 
@@ -380,7 +384,25 @@ bool UdpConnection::Private::sealAndSend(const QByteArray &plain)
     const QByteArray frame = sealing ? sealing->seal(plain) : QByteArray();
     if (frame.isEmpty())
         return false;
-    boost::asio::post(tower->strand(), [self = shared_from_this(), frame] { self->tower->send(self->peerId, frame); });
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        unsentBytes += frame.size();
+    }
+    std::weak_ptr<Private> weak = shared_from_this();
+    const qint64 frameBytes = frame.size();
+    const auto released = [weak, frameBytes] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        std::lock_guard<std::mutex> lock(self->mutex);
+        const bool wasFull = self->unsentBytes >= TcpConnection::SendBacklogCap;
+        self->unsentBytes -= frameBytes;
+        if (wasFull && self->unsentBytes < TcpConnection::SendBacklogCap)
+            self->changedLocked(); // wakes senders waiting for room
+    };
+    boost::asio::post(tower->strand(), [self = shared_from_this(), frame, released] {
+        self->tower->send(self->peerId, frame, released);
+    });
     return true;
 }
 
@@ -471,7 +493,38 @@ bool UdpConnection::Private::push(const KvrConfig &record)
     if (!isConnected())
         return false;
     const QByteArray bytes = record.SerializeConfigBinary();
-    return bytes.size() <= MaxRecordSize && sealAndSend(bytes);
+    if (bytes.size() > MaxRecordSize)
+        return false;
+    bool overflow = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        overflow = unsentBytes + bytes.size() > TcpConnection::SendBacklogCap + MaxRecordSize;
+    }
+    if (overflow) {
+        // A sender that ignored the cap: a record left out would leave a
+        // hole in the stream, one more queued would leave memory unbounded.
+        disconnect();
+        return false;
+    }
+    return sealAndSend(bytes);
+}
+
+bool UdpConnection::Private::hasSendRoom() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return unsentBytes < TcpConnection::SendBacklogCap;
+}
+
+bool UdpConnection::Private::waitForSendRoom(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(qMax(timeoutMs, 0));
+    // On the strand a wait would hold up the very acknowledgements it waits for.
+    const bool mayWait = !tower->strand().running_in_this_thread();
+    while (mayWait && phase == Phase::Connected && unsentBytes >= TcpConnection::SendBacklogCap
+           && Clock::now() < deadline)
+        waitForChange(lock, deadline);
+    return phase == Phase::Connected && unsentBytes < TcpConnection::SendBacklogCap;
 }
 
 void UdpConnection::Private::expectReply(const QString &id)
@@ -599,6 +652,17 @@ bool UdpConnection::isConnected() const
 bool UdpConnection::pushCommand(const KvrConfig &record)
 {
     return d->push(record);
+}
+
+bool UdpConnection::hasSendRoom() const
+{
+    return d->hasSendRoom();
+}
+
+bool UdpConnection::waitForSendRoom(int timeoutMs)
+{
+    const std::shared_ptr<Private> link = d;
+    return link->waitForSendRoom(timeoutMs);
 }
 
 KvrConfig UdpConnection::getCommand(const QString &id, int timeoutMs)

@@ -31,6 +31,12 @@ class UdpTower;
 // waits keep the calling thread's events flowing when it has an event loop.
 // Signals are emitted on the thread the object lives on.
 //
+// What waits to be sent (sealed, not yet acknowledged by the far side) is
+// bounded like a TCP link's: at TcpConnection::SendBacklogCap senders may
+// wait for room, and a record that would take it past the cap plus one
+// largest record ends the link. ENet's own time-out ends a far side that
+// stops acknowledging.
+//
 // Arrived records go to an inbox. A record awaited by sendCommand() goes to
 // its waiter; every other record is announced once with
 // signalCommandReceived(ID, command) and stays until taken by getCommand()
@@ -72,6 +78,12 @@ public:
     // Queues the record for sending; false when the link is not connected or
     // the record's binary form is larger than MaxRecordSize.
     bool pushCommand(const KvrConfig &record);
+    // True while what waits to be sent is below the cap (or no link).
+    bool hasSendRoom() const;
+    // Waits at most timeoutMs until hasSendRoom(); false when the time
+    // passed or the link ended. Returns at once on the tower's strand.
+    bool waitForSendRoom(int timeoutMs);
+
     // Takes the arrived record with that "ID", waiting at most timeoutMs;
     // an empty record when none came.
     KvrConfig getCommand(const QString &id, int timeoutMs);

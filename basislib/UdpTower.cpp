@@ -54,11 +54,20 @@ ENetAddress enetAddress(quint32 ipv4, quint16 port)
     return address;
 }
 
-// Outgoing packets point into a QByteArray that ENet frees with the packet,
-// so a large record is never copied into ENet.
+// Outgoing packets point into bytes that ENet frees with the packet, so a
+// large record is never copied into ENet.
+struct OutgoingPacket
+{
+    QByteArray bytes;
+    std::function<void()> released;
+};
+
 void ENET_CALLBACK freePacketBytes(ENetPacket *packet)
 {
-    delete static_cast<QByteArray *>(packet->userData);
+    auto *outgoing = static_cast<OutgoingPacket *>(packet->userData);
+    if (outgoing->released)
+        outgoing->released();
+    delete outgoing;
 }
 
 bool hasQueuedCommands(const ENetPeer &peer)
@@ -90,7 +99,7 @@ public:
                    quint16 serverPort);
     PeerId connectToPeer(const std::shared_ptr<Link> &link, quint32 ipv4, quint16 port, quint32 session);
     void expectConnect(const std::shared_ptr<Link> &link, quint32 ipv4, quint16 port, quint32 session);
-    bool send(PeerId id, const QByteArray &packet);
+    bool send(PeerId id, const QByteArray &packet, std::function<void()> released);
     void release(Link *link);
 
     const Strand strand;
@@ -420,19 +429,21 @@ void UdpTower::Core::expectConnect(const std::shared_ptr<Link> &link, quint32 ip
     expected[link.get()] = Expected{link, ipv4, port, session};
 }
 
-bool UdpTower::Core::send(PeerId id, const QByteArray &packet)
+bool UdpTower::Core::send(PeerId id, const QByteArray &packet, std::function<void()> released)
 {
     const auto it = peers.find(id);
-    if (!host || it == peers.end())
-        return false;
-    auto *bytes = new QByteArray(packet);
-    ENetPacket *enetPacket = enet_packet_create(bytes->constData(), size_t(bytes->size()),
-                                                ENET_PACKET_FLAG_RELIABLE | ENET_PACKET_FLAG_NO_ALLOCATE);
+    auto *outgoing = new OutgoingPacket{packet, std::move(released)};
+    ENetPacket *enetPacket = host && it != peers.end()
+                                 ? enet_packet_create(outgoing->bytes.constData(), size_t(outgoing->bytes.size()),
+                                                      ENET_PACKET_FLAG_RELIABLE | ENET_PACKET_FLAG_NO_ALLOCATE)
+                                 : nullptr;
     if (!enetPacket) {
-        delete bytes;
+        if (outgoing->released)
+            outgoing->released();
+        delete outgoing;
         return false;
     }
-    enetPacket->userData = bytes;
+    enetPacket->userData = outgoing;
     enetPacket->freeCallback = &freePacketBytes;
     if (enet_peer_send(it->second.peer, 0, enetPacket) < 0) {
         enet_packet_destroy(enetPacket);
@@ -579,9 +590,9 @@ void UdpTower::expectConnect(const std::shared_ptr<Link> &link, quint32 ipv4, qu
     d->expectConnect(link, ipv4, port, session);
 }
 
-bool UdpTower::send(PeerId peer, const QByteArray &packet)
+bool UdpTower::send(PeerId peer, const QByteArray &packet, std::function<void()> released)
 {
-    return d->send(peer, packet);
+    return d->send(peer, packet, std::move(released));
 }
 
 void UdpTower::release(Link *link)

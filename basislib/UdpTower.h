@@ -8,6 +8,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/strand.hpp>
 
+#include <functional>
 #include <memory>
 
 class UdpRendezvousDatagram;
@@ -77,7 +78,10 @@ public:
     void expectConnect(const std::shared_ptr<Link> &link, quint32 ipv4, quint16 port,
                        quint32 session);
     // Queues one reliable, ordered packet; false when the peer is gone.
-    bool send(PeerId peer, const QByteArray &packet);
+    // `released` runs once, on the strand, when ENet no longer holds the
+    // packet (acknowledged, or the peer gone), or at once on false: the
+    // link counts with it what still waits to be sent.
+    bool send(PeerId peer, const QByteArray &packet, std::function<void()> released = {});
     // Forgets everything of the link; its peer is disconnected once the
     // packets already queued for it are out.
     void release(Link *link);

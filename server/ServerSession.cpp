@@ -118,6 +118,8 @@ ServerSession::ServerSession(ServerContext &context, const QSharedPointer<TcpCon
             &ServerSession::slotCommandReceived, Qt::QueuedConnection);
     connect(m_link.data(), &TcpConnection::signalConnectionEnded, this,
             &ServerSession::slotConnectionEnded, Qt::QueuedConnection);
+    connect(m_link.data(), &TcpConnection::signalSendRoom, this, &ServerSession::handleArrivals,
+            Qt::QueuedConnection);
 }
 
 ServerSession::~ServerSession()
@@ -146,9 +148,64 @@ void ServerSession::slotConnectionEnded()
 void ServerSession::slotCommandReceived(const QString &id, const QString &command)
 {
     Q_UNUSED(command)
-    const KvrConfig record = m_link->getCommand(id, 0);
-    if (!record.isEmpty())
+    m_arrivedIds << id;
+    scheduleArrivals();
+}
+
+void ServerSession::scheduleArrivals()
+{
+    if (m_arrivalsScheduled)
+        return;
+    m_arrivalsScheduled = true;
+    QMetaObject::invokeMethod(this, &ServerSession::handleArrivals, Qt::QueuedConnection);
+}
+
+// One record per turn of the event loop: a link with many requests waiting
+// takes its turn behind every other link's, so a flood of costly requests
+// delays nobody else by more than one of them.
+void ServerSession::handleArrivals()
+{
+    m_arrivalsScheduled = false;
+    const bool relayingWaiting = m_mode == Mode::TunnelRelaying && !m_waitingRecords.isEmpty();
+    if (m_ended || (!relayingWaiting && m_arrivedIds.isEmpty())) {
+        if (m_holdingReading) {
+            m_holdingReading = false;
+            m_link->holdReading(false);
+        }
+        return;
+    }
+    if (!hasRoomForNext()) {
+        // A relay's own link would go on reading into the inbox: hold it
+        // until the other leg takes more.
+        if (m_mode == Mode::TunnelRelaying && !m_holdingReading) {
+            m_holdingReading = true;
+            m_link->holdReading(true);
+        }
+        return; // the link that is full signals room
+    }
+    if (relayingWaiting) {
+        const KvrConfig record = m_waitingRecords.takeFirst();
+        m_waitingBytes -= record.SerializeConfigBinary().size();
+        relayRecord(record);
+    } else if (const KvrConfig record = m_link->getCommand(m_arrivedIds.takeFirst(), 0); !record.isEmpty()) {
         dispatch(record);
+    }
+    scheduleArrivals();
+}
+
+// A link that does not take its replies gets no more of them; a tunnel leg
+// passes records on only as fast as the other leg's far side takes them.
+bool ServerSession::hasRoomForNext() const
+{
+    switch (m_mode) {
+    case Mode::Requests:
+        return m_link->hasSendRoom();
+    case Mode::TunnelWaiting:
+        return true; // kept, within their own bounds
+    case Mode::TunnelRelaying:
+        return !m_relayPeer || m_relayPeer->m_link->hasSendRoom();
+    }
+    return true;
 }
 
 void ServerSession::dispatch(const KvrConfig &record)
@@ -185,16 +242,12 @@ void ServerSession::relayRecord(const KvrConfig &record)
 
 void ServerSession::startRelay(ServerSession *other)
 {
-    const Mode before = m_mode;
     m_relayPeer = other;
     m_mode = Mode::TunnelRelaying;
-    if (before == Mode::TunnelWaiting) {
-        const QList<KvrConfig> waiting = m_waitingRecords;
-        m_waitingRecords.clear();
-        m_waitingBytes = 0;
-        for (const KvrConfig &record : waiting)
-            relayRecord(record);
-    }
+    connect(other->m_link.data(), &TcpConnection::signalSendRoom, this, &ServerSession::handleArrivals,
+            Qt::QueuedConnection);
+    // Records kept while waiting for the other leg go first, as room allows.
+    scheduleArrivals();
 }
 
 void ServerSession::handleRequest(const KvrConfig &request)
@@ -431,7 +484,7 @@ bool ServerSession::handleGetAccount(const KvrConfig &, KvrConfig &reply)
 {
     if (m_user.isEmpty())
         return true;
-    reply.SetValue(QLatin1String(P::KeyAccount), m_context.store.accountText(m_user));
+    reply.SetValue(QLatin1String(P::KeyAccount), m_context.store.accountTextUtf8(m_user));
     reply.SetResult(true);
     return true;
 }
@@ -714,7 +767,7 @@ bool ServerSession::handleGetUserVCard(const KvrConfig &request, KvrConfig &repl
     const QString user = text(request, P::KeyUserName);
     if (!m_context.store.userExists(user))
         return true;
-    reply.SetValue(QLatin1String(P::KeyVCard), m_context.store.vcard(user));
+    reply.SetValue(QLatin1String(P::KeyVCard), m_context.store.vcardUtf8(user));
     reply.SetResult(true);
     return true;
 }

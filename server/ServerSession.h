@@ -15,6 +15,11 @@ struct ServerContext;
 // a main link once a user logged in on it; it may instead authenticate with
 // a signed challenge and then become one leg of a tunnel, after which every
 // record is passed to the other leg unchanged. Lives on the main thread.
+//
+// Records are taken from the link only while what they lead to has room:
+// the link's own unsent replies for requests, the other leg's for a relay.
+// Otherwise they wait in the link (which then stops reading) until that
+// link signals room again.
 class ServerSession : public QObject
 {
     Q_OBJECT
@@ -38,11 +43,15 @@ signals:
 private slots:
     void slotCommandReceived(const QString &id, const QString &command);
     void slotConnectionEnded();
+    // Handles the next record that arrived, while there is room.
+    void handleArrivals();
 
 private:
     enum class Mode { Requests, TunnelWaiting, TunnelRelaying };
     using Handler = bool (ServerSession::*)(const KvrConfig &request, KvrConfig &reply);
 
+    void scheduleArrivals();
+    bool hasRoomForNext() const;
     void dispatch(const KvrConfig &record);
     void handleRequest(const KvrConfig &request);
     void logRequest(const QString &command, const KvrConfig &request) const;
@@ -105,6 +114,9 @@ private:
     QList<KvrConfig> m_waitingRecords; // a tunnel's records before its peer joined
     qint64 m_waitingBytes = 0;
     bool m_ended = false;
+    QList<QString> m_arrivedIds; // announced by the link, not handled yet
+    bool m_holdingReading = false;
+    bool m_arrivalsScheduled = false;
     // While a password is checked or hashed off the main thread, later
     // requests of this link wait here, so replies keep their order.
     bool m_passwordWorking = false;

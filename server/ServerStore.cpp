@@ -173,6 +173,17 @@ QString ServerStore::userText(const QString &column, const QString &name)
     return query.value(0).toString();
 }
 
+QByteArray ServerStore::userTextUtf8(const QString &column, const QString &name)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connectionName));
+    // The database's text encoding is UTF-8: as a blob, the bytes come unchanged.
+    query.prepare(QStringLiteral("SELECT CAST(%1 AS BLOB) FROM users WHERE name = ?").arg(column));
+    query.addBindValue(normalisedName(name));
+    if (!exec(query) || !query.next())
+        return QByteArray();
+    return query.value(0).toByteArray();
+}
+
 bool ServerStore::setUserValue(const QString &column, const QString &name, const QVariant &value)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName));
@@ -211,6 +222,11 @@ bool ServerStore::setStatus(const QString &name, int status)
 QString ServerStore::vcard(const QString &name)
 {
     return userText(QStringLiteral("vcard"), name);
+}
+
+QByteArray ServerStore::vcardUtf8(const QString &name)
+{
+    return userTextUtf8(QStringLiteral("vcard"), name);
 }
 
 bool ServerStore::setVCard(const QString &name, const QString &vcard, const UserSummary &summary)
@@ -252,6 +268,11 @@ QList<ServerStore::UserSummary> ServerStore::findUsers(const QString &text, int 
 QString ServerStore::accountText(const QString &name)
 {
     return userText(QStringLiteral("account"), name);
+}
+
+QByteArray ServerStore::accountTextUtf8(const QString &name)
+{
+    return userTextUtf8(QStringLiteral("account"), name);
 }
 
 QDateTime ServerStore::accountSaveTime(const QString &name)

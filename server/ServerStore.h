@@ -57,12 +57,16 @@ public:
     bool setStatus(const QString &name, int status);
     // The vCard text as the client sent it; empty when none was sent.
     QString vcard(const QString &name);
+    // The same as the UTF-8 the store keeps: a reply takes it without the
+    // two conversions of a QString, which a large text makes costly.
+    QByteArray vcardUtf8(const QString &name);
     bool setVCard(const QString &name, const QString &vcard, const UserSummary &summary);
     // Users whose name or full name contains text, without regard to case.
     QList<UserSummary> findUsers(const QString &text, int limit);
 
     // ---- stored account text
     QString accountText(const QString &name);
+    QByteArray accountTextUtf8(const QString &name);
     // Invalid when the account text was never saved.
     QDateTime accountSaveTime(const QString &name);
     bool setAccountText(const QString &name, const QString &text, const QDateTime &savedAt);
@@ -102,6 +106,7 @@ private:
     bool addRelaySenderColumn();
     bool exec(QSqlQuery &query);
     QString userText(const QString &column, const QString &name);
+    QByteArray userTextUtf8(const QString &column, const QString &name);
     bool setUserValue(const QString &column, const QString &name, const QVariant &value);
     QStringList names(const QString &sql, const QString &name);
     qint64 number(const QString &sql, const QString &name);

@@ -9,6 +9,7 @@
 #include <UdpTower.h>
 #include <WNamedMutex.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QtDebug>
@@ -231,8 +232,10 @@ void ConnectionsThread::slotSendCommand(const QString &id, const QString &user, 
     // The usual case: a link is there, the record leaves at once.
     if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID)) {
         const KvrConfig record = m_commands->takeOutputCommand(id);
-        if (!record.isEmpty())
+        if (!record.isEmpty()) {
+            waitForRoomIfWorker(*link);
             link->pushCommand(record);
+        }
         return;
     }
     // Making a link blocks; never here, where every link's traffic is handled.
@@ -249,10 +252,24 @@ void ConnectionsThread::sendCommandThread(const QString &id, const QString &user
     const KvrConfig record = m_commands->takeOutputCommand(id);
     if (record.isEmpty())
         return;
-    if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID))
+    if (const QSharedPointer<IWConnection> link = findLink(user, isServerCommand, connectionID)) {
+        waitForRoomIfWorker(*link);
         link->pushCommand(record);
-    else
+    } else
         qCDebug(lcLinks).noquote() << "no link to" << user << "for" << record.gv(QStringLiteral("command"));
+}
+
+// A worker (a plug-in's transfer or handler, a send that waited for its
+// link) waits while the peer has not taken what is queued for it: the
+// back-pressure that keeps a fast sender's records out of memory. The wait is
+// short, so that a peer that never reads holds a shared handler only
+// briefly: its link ends at the cap plus one record, or at its drain time
+// limit. The window's thread and the links' own thread never wait.
+void ConnectionsThread::waitForRoomIfWorker(IWConnection &link) const
+{
+    QThread *const current = QThread::currentThread();
+    if (current != QCoreApplication::instance()->thread() && current != thread())
+        link.waitForSendRoom(SendRoomWaitMs);
 }
 
 QString ConnectionsThread::getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew)

@@ -52,6 +52,8 @@ public:
     static constexpr int DefaultAuthenticationDeadlineSeconds = 60;
     // A peer that has not answered a keep-alive by then counts as gone.
     static constexpr int DefaultPeerAnswerTimeoutMs = 10000;
+    // The longest a worker's send waits for a peer to take what is queued.
+    static constexpr int SendRoomWaitMs = 5000;
 
     ConnectionsThread(IOCommandsTower *commands, SessionState *session, QObject *parent = nullptr);
     ~ConnectionsThread() override;
@@ -109,6 +111,7 @@ private:
     QSharedPointer<IWConnection> findLink(const QString &user, bool serverConnection,
                                           const QString &connectionID = QString()) const;
 
+    void waitForRoomIfWorker(IWConnection &link) const;
     void sendCommandThread(const QString &id, const QString &user, bool isServerCommand,
                            const QString &connectionID);
     void acceptOnWorker(const Entry &entry);

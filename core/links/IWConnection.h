@@ -28,6 +28,9 @@ public:
     virtual bool disconnectFromHost() = 0;
     // Sends without waiting; false when the link cannot carry the record.
     virtual bool pushCommand(const KvrConfig &record) = 0;
+    // Waits at most timeoutMs until what waits to be sent on the link is
+    // below its cap; false when the time passed or the link ended.
+    virtual bool waitForSendRoom(int timeoutMs) = 0;
     // The arrived record with that "ID", waiting at most timeoutMs; empty when none came.
     virtual KvrConfig getCommand(const QString &id, int timeoutMs) = 0;
     // Sends and waits at most timeoutMs for the answer with the same "ID"; empty when none came.

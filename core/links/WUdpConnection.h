@@ -19,6 +19,7 @@ public:
     void setConnectionType(int type) override { m_state.setConnectionType(type); }
     bool disconnectFromHost() override;
     bool pushCommand(const KvrConfig &record) override;
+    bool waitForSendRoom(int timeoutMs) override { return UdpConnection::waitForSendRoom(timeoutMs); }
     KvrConfig getCommand(const QString &id, int timeoutMs) override;
     KvrConfig sendCommand(const KvrConfig &record, int timeoutMs) override;
     int getIdleSeconds() const override { return m_state.idleSeconds(); }

@@ -252,6 +252,28 @@ private:
     QByteArray m_captured;
 };
 
+// Links made while it lives reach the end of their drain time limit soon.
+class ShortDrainTimeLimit
+{
+public:
+    explicit ShortDrainTimeLimit(int ms) { qputenv("WIVORA_SEND_DRAIN_TIME_LIMIT_MS", QByteArray::number(ms)); }
+    ~ShortDrainTimeLimit() { qunsetenv("WIVORA_SEND_DRAIN_TIME_LIMIT_MS"); }
+};
+
+// A record of one MiB whose payload says its place in the stream.
+KvrConfig numberedRecord(int number)
+{
+    QByteArray payload(1024 * 1024, Qt::Uninitialized);
+    quint32 state = quint32(number) * 2654435761u + 1;
+    for (char &byte : payload) {
+        state = state * 1103515245u + 12345u;
+        byte = char(state >> 24);
+    }
+    KvrConfig record = makeRecord(QStringLiteral("test:::numbered"), payload);
+    record.SetValue(QStringLiteral("number"), number);
+    return record;
+}
+
 // The absence of a signal can only be shown by waiting a while for it.
 void settle()
 {
@@ -295,6 +317,10 @@ private slots:
     void damagedTrafficClosesAcceptedLink();
     void pendingLinksAreHeldToTheirBudget_data();
     void pendingLinksAreHeldToTheirBudget();
+    void farSideThatDoesNotReadIsBounded_data();
+    void farSideThatDoesNotReadIsBounded();
+    void slowReaderGetsEveryFrameInOrder();
+    void linksSendingToEachOtherBothDrain();
 
 private:
     WKeyPair m_keys;
@@ -1004,5 +1030,138 @@ void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
     QVERIFY(second.waitUntilClosed());
 }
 
+void tst_TcpConnection::farSideThatDoesNotReadIsBounded_data()
+{
+    QTest::addColumn<bool>("senderWaitsForRoom");
+
+    // A worker that waits for room stops at the cap, and the link ends when
+    // it does not drain in time; a sender that ignores the cap ends the link
+    // one largest frame past it.
+    QTest::newRow("sender waits for room") << true;
+    QTest::newRow("sender ignores the cap") << false;
+}
+
+void tst_TcpConnection::farSideThatDoesNotReadIsBounded()
+{
+    QFETCH(bool, senderWaitsForRoom);
+    constexpr int DrainTimeLimitMs = 1500;
+    // What the kernel's socket buffers take on top of the link's own queue.
+    constexpr qint64 KernelBytes = 8 * 1024 * 1024;
+    ShortDrainTimeLimit shortLimit(DrainTimeLimitMs);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    RawTlsPeer peer;
+    QVERIFY(peer.connect(quint16(acceptor.port().toUShort())));
+    Probe *probe = nullptr;
+    TcpConnection *sender = acceptor.server->link(0, &probe);
+    QVERIFY(sender);
+    QVERIFY(peer.handshake());
+    peer.stopReading();
+
+    const KvrConfig record = numberedRecord(0);
+    const qint64 recordBytes = record.SerializeConfigBinary().size();
+    qint64 accepted = 0;
+    for (int n = 0; n < 200; ++n) {
+        if (senderWaitsForRoom && !sender->waitForSendRoom(300))
+            break;
+        if (!sender->pushCommand(record))
+            break;
+        accepted += recordBytes;
+    }
+    const QString figures = QStringLiteral("%1 MiB accepted").arg(accepted / (1024 * 1024));
+    QVERIFY2(accepted >= TcpConnection::SendBacklogCap, qPrintable(figures));
+    if (senderWaitsForRoom) {
+        QVERIFY2(accepted < TcpConnection::SendBacklogCap + recordBytes + KernelBytes, qPrintable(figures));
+        QVERIFY(sender->isConnected());
+        QVERIFY(!sender->hasSendRoom());
+    } else {
+        QVERIFY2(accepted <= TcpConnection::SendBacklogCap + TcpConnection::MaxFrameSize + KernelBytes,
+                 qPrintable(figures));
+    }
+    QVERIFY(probe->waitForEnded());
+    QVERIFY(!sender->isConnected());
+    QVERIFY(!sender->waitForSendRoom(0));
+    QVERIFY(!sender->pushCommand(record));
+}
+
+void tst_TcpConnection::slowReaderGetsEveryFrameInOrder()
+{
+    constexpr int Records = 48;
+    // Far shorter than the default, yet long enough for a slow build's reader.
+    ShortDrainTimeLimit shortLimit(10000);
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    RawTlsPeer peer;
+    QVERIFY(peer.connect(quint16(acceptor.port().toUShort())));
+    TcpConnection *sender = acceptor.server->link(0);
+    QVERIFY(sender);
+    QVERIFY(peer.handshake());
+
+    std::atomic<int> pushed{0};
+    std::atomic<bool> sawCap{false};
+    std::thread worker([&] {
+        for (int n = 0; n < Records; ++n) {
+            if (!sender->hasSendRoom())
+                sawCap = true;
+            if (!sender->waitForSendRoom(kWaitMs) || !sender->pushCommand(numberedRecord(n)))
+                return;
+            ++pushed;
+        }
+    });
+    for (int n = 0; n < Records; ++n) {
+        KvrConfig arrived;
+        QVERIFY2(arrived.DeserializeConfigBinary(peer.readFrame()), qPrintable(QString::number(n)));
+        QCOMPARE(arrived.GetValue(QStringLiteral("number")).toInt(), n);
+        QVERIFY(arrived.GetValue(QStringLiteral("payload")) == numberedRecord(n).GetValue(QStringLiteral("payload")));
+        QThread::msleep(40); // about 25 MiB/s
+    }
+    worker.join();
+    QCOMPARE(int(pushed), Records);
+    QVERIFY(sawCap); // the worker was held back on the way
+    QVERIFY(sender->isConnected());
+}
+
+void tst_TcpConnection::linksSendingToEachOtherBothDrain()
+{
+    // Both ends push far more than the cap at once and take what comes: a
+    // link that stopped reading whenever its own sends were held up would
+    // wait for the other forever (and end at the drain time limit).
+    constexpr int Records = 48;
+    ShortDrainTimeLimit shortLimit(10000);
+    std::atomic<int> takenByAcceptor{0}, takenByConnector{0};
+    const auto takeInOrder = [](std::atomic<int> *taken) {
+        return [taken](TcpConnection *link, const QString &id, const QString &) {
+            const KvrConfig record = link->getCommand(id, 0);
+            if (record.GetValue(QStringLiteral("number")).toInt() == *taken)
+                ++*taken;
+        };
+    };
+
+    ServerThread<Acceptor> acceptor(m_keys);
+    acceptor.server->setOnCommand(takeInOrder(&takenByAcceptor));
+    Probe connectorProbe;
+    connectorProbe.onCommand = takeInOrder(&takenByConnector);
+    TcpConnection connector;
+    connectorProbe.attach(&connector);
+    QVERIFY(connector.connectToHost(QStringLiteral("127.0.0.1"), acceptor.port(), m_keys.publicKey));
+    TcpConnection *accepted = acceptor.server->link(0);
+    QVERIFY(accepted);
+
+    const auto pushAll = [](TcpConnection *link) {
+        for (int n = 0; n < Records; ++n) {
+            if (!link->waitForSendRoom(kWaitMs) || !link->pushCommand(numberedRecord(n)))
+                return;
+        }
+    };
+    std::thread fromConnector(pushAll, &connector);
+    std::thread fromAcceptor(pushAll, accepted);
+    fromConnector.join();
+    fromAcceptor.join();
+    QTRY_COMPARE_WITH_TIMEOUT(int(takenByAcceptor), Records, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(int(takenByConnector), Records, kWaitMs);
+    QVERIFY(connector.isConnected() && accepted->isConnected());
+}
+
 WIVORA_TEST_MAIN(tst_TcpConnection)
 #include "tst_TcpConnection.moc"
+

@@ -120,10 +120,12 @@ public:
         }
     }
 
-    // True once the far side closed the connection (within timeoutMs).
+    // True once the far side closed the connection (within timeoutMs);
+    // reads (and drops) whatever arrives meanwhile.
     bool waitUntilClosed(int timeoutMs = WaitMs)
     {
         QDeadlineTimer deadline(timeoutMs);
+        m_socket.setReadBufferSize(0);
         while (m_socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
             if (m_socket.waitForReadyRead(int(qMax<qint64>(1, qMin<qint64>(100, deadline.remainingTime())))))
                 m_socket.readAll();
@@ -131,6 +133,9 @@ public:
         return m_socket.state() != QAbstractSocket::ConnectedState;
     }
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    // Leaves what arrives in the kernel's buffers, even while the thread's
+    // events run: a far side that does not read.
+    void stopReading() { m_socket.setReadBufferSize(1); }
     void close() { m_socket.abort(); }
 
 private:
