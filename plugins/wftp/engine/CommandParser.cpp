@@ -170,8 +170,13 @@ KvrConfig CommandParser::deleteFiles(const KvrConfig &request, const QString &se
     if (!request.CheckKeyExist(KeyFiles) || !request.CheckKeyExist(KeyUser))
         return reply;
     const QStringList files = request.gv(KeyFiles).split(ListSeparator, Qt::SkipEmptyParts);
-    if (!files.isEmpty())
-        reply.SetResult(m_engine->deleteFiles(files, sender));
+    if (files.isEmpty())
+        return reply;
+    QStringList kept;
+    reply.SetResult(m_engine->deleteFiles(files, sender, &kept));
+    // Folders that stay for their hidden entries, which the asker may not see.
+    if (!kept.isEmpty())
+        reply.sv(KeyKept, kept.join(ListSeparator) + ListSeparator);
     return reply;
 }
 

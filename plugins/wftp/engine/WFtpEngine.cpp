@@ -77,6 +77,27 @@ QString uniqueSection(const QSharedPointer<WDataStructure> &parent, QString name
     return name;
 }
 
+// Removes what a listing of the folder shows but its hidden entries, and
+// then the folder when nothing is left; links are removed, never followed.
+// False when a visible entry could not be removed.
+bool removeFolderKeepingHidden(const QString &folder)
+{
+    bool removed = true;
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (!removeFolderKeepingHidden(entry.filePath()))
+                removed = false;
+        } else if (!QFile::remove(entry.filePath())) {
+            removed = false;
+        }
+    }
+    // Fails, as it should, on a folder that still holds hidden entries.
+    QDir().rmdir(folder);
+    return removed;
+}
+
 QSharedPointer<WDataStructure> newNode(const QString &section)
 {
     auto node = QSharedPointer<WDataStructure>::create();
@@ -644,7 +665,7 @@ bool WFtpEngine::renameFile(const QString &oldPath, const QString &newPath, cons
     return !entryExists(to.local) && ::rename(source.constData(), target.constData()) == 0;
 }
 
-bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user)
+bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user, QStringList *kept)
 {
     if (paths.isEmpty())
         return false;
@@ -656,13 +677,17 @@ bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user)
         targets.append(resolved);
     }
     bool allDeleted = true;
-    for (const ResolvedPath &target : targets) {
+    for (int i = 0; i < targets.size(); ++i) {
+        const ResolvedPath &target = targets.at(i);
         const QFileInfo info(target.local);
-        // A link is removed itself; a folder with everything in it, hidden
-        // entries too, without following links.
-        const bool deleted = info.isDir() && !info.isSymLink() ? QDir(target.local).removeRecursively()
-                                                               : QFile::remove(target.local);
-        allDeleted = allDeleted && deleted;
+        // A link is removed itself; a folder without following links.
+        if (!info.isDir() || info.isSymLink()) {
+            allDeleted = QFile::remove(target.local) && allDeleted;
+            continue;
+        }
+        allDeleted = removeFolderKeepingHidden(target.local) && allDeleted;
+        if (kept && QFileInfo(target.local).isDir())
+            kept->append(paths.at(i));
     }
     return allDeleted;
 }

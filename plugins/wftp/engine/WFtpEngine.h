@@ -112,7 +112,9 @@ public:
     bool createDirectory(const QString &path, const QString &folderName, const QString &user);
     bool renameFile(const QString &oldPath, const QString &newPath, const QString &user);
     // Checks every path before deleting any; true only when all were deleted.
-    bool deleteFiles(const QStringList &paths, const QString &user);
+    // A folder keeps its hidden entries, and so stays: such folders go into
+    // kept.
+    bool deleteFiles(const QStringList &paths, const QString &user, QStringList *kept = nullptr);
     bool checkFileExist(const QString &path, const QString &user);
 
     // Opened files. Identifiers are braced UUIDs; "" when refused.
