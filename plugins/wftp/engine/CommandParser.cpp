@@ -196,10 +196,18 @@ KvrConfig CommandParser::openFile(const KvrConfig &request, const QString &sende
     if (mode == QLatin1String("r"))
         openMode = WFtpEngine::OpenMode::ReadOnly;
     else if (mode == QLatin1String("w"))
-        openMode = WFtpEngine::OpenMode::Truncate;
+        openMode = WFtpEngine::OpenMode::Replace;
     else if (!mode.isEmpty() && mode != QLatin1String("rw"))
         return reply;
-    const QString id = m_engine->openFile(request.gv(KeyPath), sender, openMode);
+    // "size", with "w": the bytes the new file must hold to replace the old.
+    qint64 expectedSize = -1;
+    if (request.CheckKeyExist(KeySize)) {
+        bool ok = false;
+        expectedSize = request.GetValue(KeySize).trimmed().toLongLong(&ok);
+        if (!ok || expectedSize < 0)
+            return reply;
+    }
+    const QString id = m_engine->openFile(request.gv(KeyPath), sender, openMode, expectedSize);
     if (!id.isEmpty()) {
         reply.sv(KeyFileId, id);
         reply.SetResult(true);

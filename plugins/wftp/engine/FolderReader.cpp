@@ -1,5 +1,7 @@
 #include "FolderReader.h"
 
+#include "PartialFile.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -50,6 +52,9 @@ QVector<FolderReader::Entry> FolderReader::read(const QString &folder)
         if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if ((!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) || !isUtf8(name))
+            continue;
+        // A file still being written is nobody's to see yet.
+        if (name[0] == '.' && PartialFile::isTemporaryName(QString::fromUtf8(name)))
             continue;
         entries.append({QByteArray(name), S_ISDIR(info.st_mode), qint64(info.st_size), qint64(info.st_mtim.tv_sec)});
     }

@@ -5,7 +5,8 @@
 #include <QVector>
 
 // The entries of one local folder as a listing shows them: folders, files and
-// hidden entries, no symbolic links nor special files, no "." and "..", sorted
+// hidden entries, no symbolic links nor special files nor temporary files of
+// transfers, no "." and "..", sorted
 // by name. One readdir pass with a stat relative to the folder, names kept in
 // their UTF-8 form: a folder of ten thousand entries lists in a few times what
 // the bare system calls take.

@@ -1,5 +1,6 @@
 #include "WFtpEngine.h"
 
+#include "PartialFile.h"
 #include "ShareRights.h"
 #include "ThumbnailMaker.h"
 #include "WFtpProtocol.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
@@ -38,12 +40,13 @@ std::recursive_mutex &treeLock()
 }
 
 // A path component a peer may name: never "." or "..", never a separator or
-// NUL, and nothing the local file-name encoding cannot carry.
+// NUL, nothing the local file-name encoding cannot carry, and never an
+// upload's temporary file.
 bool isSafeComponent(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
-        && !name.contains(QChar::ReplacementCharacter);
+        && !name.contains(QChar::ReplacementCharacter) && !PartialFile::isTemporaryName(name);
 }
 
 bool isInside(const QString &canonical, const QString &canonicalBase)
@@ -700,7 +703,7 @@ bool WFtpEngine::checkFileExist(const QString &path, const QString &user)
 
 // ---- opened files ------------------------------------------------------------
 
-QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode,
+QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, const std::function<bool()> &open,
                                  const QString &user)
 {
     // Files a peer forgot count against the caps only until they idle out.
@@ -708,7 +711,7 @@ QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevi
     file->touch(m_clock());
     if (!m_openedFiles.add(file))
         return QString();
-    if (!file->open(mode)) {
+    if (!open()) {
         m_openedFiles.take(file->id(), file->opener());
         return QString();
     }
@@ -716,7 +719,7 @@ QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevi
     return file->id();
 }
 
-QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode mode)
+QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode mode, qint64 expectedSize)
 {
     const ResolvedPath resolved = resolve(path);
     const int rights = rightsOn(resolved, user);
@@ -739,15 +742,31 @@ QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode 
         if (mayWrite && (!resolved.exists || info.isWritable()))
             openMode = QIODevice::ReadWrite;
         break;
-    case OpenMode::Truncate:
+    case OpenMode::Replace:
         if (!mayWrite)
             return QString();
-        openMode = QIODevice::ReadWrite | QIODevice::Truncate;
         break;
     }
     const auto file = QSharedPointer<RemoteFile>::create(QUuid::createUuid().toString(), FileOpener::peer(user), path,
                                                          resolved.local);
-    return registerFile(file, openMode, user);
+    if (mode == OpenMode::Replace) {
+        const QString id = registerFile(file, [&] { return file->openReplacement(expectedSize); }, user);
+        if (!id.isEmpty())
+            removeAbandonedTemporaries(QFileInfo(resolved.local).path());
+        return id;
+    }
+    return registerFile(file, [&] { return file->open(openMode); }, user);
+}
+
+void WFtpEngine::removeAbandonedTemporaries(const QString &folder)
+{
+    QSet<QString> written;
+    for (const auto &file : m_openedFiles.all())
+        written.insert(QFileInfo(file->temporaryPath()).fileName());
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (PartialFile::isTemporaryName(name) && !written.contains(name))
+            QFile::remove(folder + QLatin1Char('/') + name);
+    }
 }
 
 QString WFtpEngine::openWebFile(const QString &webFileId)
@@ -757,7 +776,7 @@ QString WFtpEngine::openWebFile(const QString &webFileId)
         return QString();
     const auto file = QSharedPointer<RemoteFile>::create(QUuid::createUuid().toString(), FileOpener::web(),
                                                          webFileId, record->gv(kPath));
-    return registerFile(file, QIODevice::ReadOnly, QString());
+    return registerFile(file, [&] { return file->open(QIODevice::ReadOnly); }, QString());
 }
 
 QSharedPointer<RemoteFile> WFtpEngine::openedFile(const QString &fileID, const FileOpener &opener, int neededRights)
@@ -815,9 +834,9 @@ bool WFtpEngine::closeFile(const QString &fileID, const FileOpener &opener)
     const auto file = m_openedFiles.take(fileID, opener);
     if (!file)
         return false;
-    file->close();
+    const bool finished = file->finish();
     emit signalFileClosed(fileID);
-    return true;
+    return finished;
 }
 
 int WFtpEngine::closeIdleFiles()
