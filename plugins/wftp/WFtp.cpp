@@ -287,3 +287,35 @@ KvrConfig WFtp::transferState(const KvrConfig &request)
     }
     return reply;
 }
+
+KvrConfig WFtp::stopTransfer(const KvrConfig &request)
+{
+    KvrConfig reply;
+    for (const auto &transfer : m_transfers.transfers()) {
+        if (QString::number(quintptr(transfer.data())) == request.gv(QStringLiteral("id"))) {
+            m_transfers.removeTransfer(transfer);
+            reply.SetResult(true);
+        }
+    }
+    return reply;
+}
+
+KvrConfig WFtp::deleteFiles(const KvrConfig &request)
+{
+    QStringList kept;
+    KvrConfig reply;
+    reply.SetResult(WFtpCommands(m_main).deleteFiles(
+        request.gv(QStringLiteral("files")).split(ListSeparator, Qt::SkipEmptyParts), &kept));
+    reply.sv(KeyKept, kept.join(ListSeparator));
+    return reply;
+}
+
+KvrConfig WFtp::answerOverwrites(const KvrConfig &request)
+{
+    const TransferWorker::Answer given = request.gv(QStringLiteral("answer")) == QLatin1String("yes")
+        ? TransferWorker::Answer::Yes
+        : TransferWorker::Answer::No;
+    m_transfers.setOverwriteAsk([given](const QSharedPointer<TransferWorker> &, const QString &,
+                                        const std::function<void(TransferWorker::Answer)> &answer) { answer(given); });
+    return KvrConfig();
+}

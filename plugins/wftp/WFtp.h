@@ -89,6 +89,14 @@ public:
     // {"id"} -> {"returned", "completed", "failed", "bytes", "progress" (the
     // row's last speed line)}, result true once every item is done
     Q_INVOKABLE KvrConfig transferState(const KvrConfig &request);
+    // {"answer" ("yes" or "no")} -> {}: every later overwrite question of
+    // this client's transfers answered so, as the user would
+    Q_INVOKABLE KvrConfig answerOverwrites(const KvrConfig &request);
+    // {"id"} -> result: the transfer stopped as its row's Stop button does
+    Q_INVOKABLE KvrConfig stopTransfer(const KvrConfig &request);
+    // {"files" (joined by "|")} -> result, {"kept" (joined by "|")}: deleted
+    // as the file browser deletes a contact's entries
+    Q_INVOKABLE KvrConfig deleteFiles(const KvrConfig &request);
     CommandParser &commandParser() { return m_main.commandParser(); }
     TransferManager &transfers() { return m_transfers; }
     // The own files contacts have open now.

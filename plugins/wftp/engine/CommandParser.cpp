@@ -184,8 +184,13 @@ KvrConfig CommandParser::deleteFiles(const KvrConfig &request, const QString &se
     if (!request.CheckKeyExist(KeyFiles) || !request.CheckKeyExist(KeyUser))
         return reply;
     const QStringList files = request.gv(KeyFiles).split(ListSeparator, Qt::SkipEmptyParts);
-    if (!files.isEmpty())
-        reply.SetResult(m_engine->deleteFiles(files, sender));
+    if (files.isEmpty())
+        return reply;
+    QStringList kept;
+    reply.SetResult(m_engine->deleteFiles(files, sender, &kept));
+    // Folders that stay for their hidden entries, which the asker may not see.
+    if (!kept.isEmpty())
+        reply.sv(KeyKept, kept.join(ListSeparator) + ListSeparator);
     return reply;
 }
 
@@ -205,10 +210,18 @@ KvrConfig CommandParser::openFile(const KvrConfig &request, const QString &sende
     if (mode == QLatin1String("r"))
         openMode = WFtpEngine::OpenMode::ReadOnly;
     else if (mode == QLatin1String("w"))
-        openMode = WFtpEngine::OpenMode::Truncate;
+        openMode = WFtpEngine::OpenMode::Replace;
     else if (!mode.isEmpty() && mode != QLatin1String("rw"))
         return reply;
-    const QString id = m_engine->openFile(request.gv(KeyPath), sender, openMode);
+    // "size", with "w": the bytes the new file must hold to replace the old.
+    qint64 expectedSize = -1;
+    if (request.CheckKeyExist(KeySize)) {
+        bool ok = false;
+        expectedSize = request.GetValue(KeySize).trimmed().toLongLong(&ok);
+        if (!ok || expectedSize < 0)
+            return reply;
+    }
+    const QString id = m_engine->openFile(request.gv(KeyPath), sender, openMode, expectedSize);
     if (!id.isEmpty()) {
         reply.sv(KeyFileId, id);
         reply.SetResult(true);

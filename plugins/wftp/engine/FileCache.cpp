@@ -1,10 +1,11 @@
 #include "FileCache.h"
 
+#include "PartialFile.h"
 #include "WFtpCommands.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QThread>
 #include <QUuid>
@@ -15,6 +16,14 @@ const QString ListingSuffix = QStringLiteral(".cch");
 // Rows that arrive within this time of each other are written together.
 constexpr int MergeDelayMs = 100;
 const char *const RowKeys[] = {"Name", "Directory", "Modified", "Size", "Extension", "isShared", "thumbnail"};
+
+// The cache is the plug-in's own: a link in its place would send its writes
+// elsewhere. The link goes, never what it points at.
+void removeLinkAt(const QString &path)
+{
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+}
 } // namespace
 
 FileCache::FileCache(Lister lister) : m_lister(std::move(lister))
@@ -38,19 +47,30 @@ void FileCache::init(const QString &folder)
     flush();
     QMutexLocker lock(&m_mutex);
     m_folder = folder;
+    ++m_session;
     m_index.clear();
     m_queued.clear();
+    removeLinkAt(folder);
     QDir().mkpath(folder);
+    removeLinkAt(QDir(folder).filePath(IndexFileName));
     KvrConfig loaded;
     if (loaded.LoadConfig(QDir(folder).filePath(IndexFileName)))
         m_index = loaded;
     // Listing files nobody names any more (replaced, or left by a crash).
     QSet<QString> named;
-    for (int i = 0; i < m_index.size(); ++i)
-        named.insert(QString::fromUtf8(m_index.GetValue(i)) + ListingSuffix);
+    for (int i = 0; i < m_index.size(); ++i) {
+        const QString file = fileFor(QString::fromUtf8(m_index.GetValue(i)));
+        if (!file.isEmpty())
+            named.insert(QFileInfo(file).fileName());
+    }
     const QStringList files = QDir(folder).entryList({QStringLiteral("*") + ListingSuffix}, QDir::Files);
     for (const QString &file : files) {
         if (file != IndexFileName && !named.contains(file))
+            QFile::remove(QDir(folder).filePath(file));
+    }
+    // Listing files a crash left half written.
+    for (const QString &file : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (PartialFile::isTemporaryName(file))
             QFile::remove(QDir(folder).filePath(file));
     }
 }
@@ -58,6 +78,7 @@ void FileCache::init(const QString &folder)
 FolderListing FileCache::getListing(const QString &virtualPath, bool reload)
 {
     Lister lister;
+    quint64 session = 0;
     {
         QMutexLocker lock(&m_mutex);
         if (m_folder.isEmpty())
@@ -69,12 +90,16 @@ FolderListing FileCache::getListing(const QString &virtualPath, bool reload)
             return stored;
         }
         lister = m_lister;
+        session = m_session;
         ++m_asking[virtualPath];
     }
     // The owner's reply is awaited without the lock.
     FolderListing listing = lister ? lister(virtualPath) : FolderListing::failed(FolderListing::Error::Refused);
 
     QMutexLocker lock(&m_mutex);
+    // A logout and maybe another user's login came meanwhile.
+    if (session != m_session)
+        return WDataStructure();
     if (--m_asking[virtualPath] == 0)
         m_asking.remove(virtualPath);
     if (!listing.ok() || listing.rows.childCount() == 0 || m_folder.isEmpty()) {
@@ -98,7 +123,7 @@ FolderListing FileCache::getListing(const QString &virtualPath, bool reload)
 
 void FileCache::updateEntry(const QSharedPointer<WDataStructure> &entry, const QString &path)
 {
-    if (!entry || entry->isEmpty())
+    if (!entry || entry->isEmpty() || entry->SerializeStructure().size() > MaxRowBytes)
         return;
     QMutexLocker lock(&m_mutex);
     if (m_folder.isEmpty() || (m_index.gv(path).isEmpty() && !m_asking.contains(path)))
@@ -152,16 +177,21 @@ void FileCache::flushQueued()
 
 QString FileCache::fileFor(const QString &name) const
 {
+    // The index names files by UUID only: anything else is damage, and must
+    // not name a file anywhere else.
+    const QUuid uuid(name);
+    if (uuid.isNull() || uuid.toString() != name)
+        return QString();
     return QDir(m_folder).filePath(name + ListingSuffix);
 }
 
 bool FileCache::readListing(const QString &name, WDataStructure &listing) const
 {
-    // The index names files by UUID only: anything else is damage.
-    if (QUuid(name).isNull())
+    const QString path = fileFor(name);
+    if (path.isEmpty())
         return false;
     // Read-only: a missing file is a miss, never an empty listing.
-    QFile file(fileFor(name));
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     WDataStructure read;
@@ -177,8 +207,9 @@ QString FileCache::writeListing(const WDataStructure &listing)
     // whole, whatever happens between the two writes.
     const QString name = QUuid::createUuid().toString();
     QDir().mkpath(m_folder);
-    QSaveFile file(fileFor(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(listing.SerializeStructure().toUtf8()) < 0 || !file.commit())
+    PartialFile file(fileFor(name));
+    const QByteArray bytes = listing.SerializeStructure().toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return QString();
     ++m_writes;
     return name;
@@ -186,7 +217,9 @@ QString FileCache::writeListing(const WDataStructure &listing)
 
 bool FileCache::saveIndex() const
 {
-    return m_index.SaveConfig(QDir(m_folder).filePath(IndexFileName));
+    const QString path = QDir(m_folder).filePath(IndexFileName);
+    removeLinkAt(path);
+    return m_index.SaveConfig(path);
 }
 
 void FileCache::merge(WDataStructure &listing, const QList<QSharedPointer<WDataStructure>> &rows)
@@ -194,10 +227,9 @@ void FileCache::merge(WDataStructure &listing, const QList<QSharedPointer<WDataS
     for (const auto &row : rows) {
         const QString name = row->gv(QStringLiteral("Name"));
         const auto existing = listing.GetStructureByValue(QStringLiteral("Name"), name);
-        if (!existing) {
-            listing.AddStructure(row->clone());
+        // A row for no listed file is made up: it would only grow the cache.
+        if (!existing)
             continue;
-        }
         for (const char *key : RowKeys)
             existing->SetValue(QString::fromLatin1(key), row->GetValue(QString::fromLatin1(key)));
     }

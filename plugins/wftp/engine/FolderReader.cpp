@@ -1,5 +1,7 @@
 #include "FolderReader.h"
 
+#include "PartialFile.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -79,6 +81,9 @@ FolderReader::Page FolderReader::readPage(const QString &folder, const QByteArra
         if ((!after.isEmpty() && !(after < key)) || (!bound.isEmpty() && !(key < bound)))
             continue;
         if (!isUtf8Name(name))
+            continue;
+        // A file still being written is nobody's to see yet.
+        if (name[0] == '.' && PartialFile::isTemporaryName(QString::fromUtf8(name)))
             continue;
         if (entry->d_type == DT_UNKNOWN
             && (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !isListedMode(info.st_mode)))

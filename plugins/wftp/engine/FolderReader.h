@@ -7,11 +7,11 @@
 #include <climits>
 
 // The entries of one local folder as a listing shows them: folders, files and
-// hidden entries, no symbolic links nor special files, no "." and "..", sorted
-// by name (bytewise, which for UTF-8 is code-point order). One readdir pass
-// with a stat relative to the folder, names kept in their UTF-8 form: a
-// folder of ten thousand entries lists in a few times what the bare system
-// calls take.
+// hidden entries, no symbolic links nor special files nor temporary files of
+// transfers, no "." and "..", sorted by name (bytewise, which for UTF-8 is
+// code-point order). One readdir pass with a stat relative to the folder,
+// names kept in their UTF-8 form: a folder of ten thousand entries lists in a
+// few times what the bare system calls take.
 class FolderReader
 {
 public:

@@ -56,6 +56,12 @@ QList<QSharedPointer<RemoteFile>> OpenedFileTable::takeAll()
     return all;
 }
 
+QList<QSharedPointer<RemoteFile>> OpenedFileTable::all() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_files.values();
+}
+
 int OpenedFileTable::count() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);

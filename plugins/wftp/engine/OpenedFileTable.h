@@ -27,6 +27,7 @@ public:
     // Removes and returns every file untouched since before idleSinceMs.
     QList<QSharedPointer<RemoteFile>> takeIdle(qint64 idleSinceMs);
     QList<QSharedPointer<RemoteFile>> takeAll();
+    QList<QSharedPointer<RemoteFile>> all() const;
     int count() const;
 
 private:

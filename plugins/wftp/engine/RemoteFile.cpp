@@ -1,63 +1,100 @@
 #include "RemoteFile.h"
 
+#include "PartialFile.h"
 
 RemoteFile::RemoteFile(const QString &id, const FileOpener &opener, const QString &path, const QString &localPath)
-    : m_id(id), m_opener(opener), m_path(path), m_file(localPath)
+    : m_id(id), m_opener(opener), m_path(path), m_localPath(localPath), m_file(std::make_unique<QFile>(localPath))
 {
 }
 
 bool RemoteFile::open(QIODevice::OpenMode mode)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file.open(mode | QIODevice::Unbuffered);
+    return m_file->open(mode | QIODevice::Unbuffered);
+}
+
+bool RemoteFile::openReplacement(qint64 expectedSize)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    auto replacement = std::make_unique<PartialFile>(m_localPath);
+    if (!replacement->open(QIODevice::ReadWrite))
+        return false;
+    m_file = std::move(replacement);
+    m_expectedSize = expectedSize;
+    return true;
+}
+
+QString RemoteFile::temporaryPath() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto *replacement = qobject_cast<const PartialFile *>(m_file.get());
+    return replacement ? replacement->temporaryPath() : QString();
 }
 
 void RemoteFile::close()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_file.close();
+    if (auto *replacement = qobject_cast<PartialFile *>(m_file.get()))
+        replacement->discard();
+    m_file->close();
+}
+
+bool RemoteFile::finish()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    auto *replacement = qobject_cast<PartialFile *>(m_file.get());
+    if (!replacement) {
+        m_file->close();
+        return true;
+    }
+    // Short of what the opener said it would send: it stopped or failed.
+    if (m_expectedSize >= 0 && replacement->size() != m_expectedSize) {
+        replacement->discard();
+        return false;
+    }
+    return replacement->commit();
 }
 
 bool RemoteFile::isOpen() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file.isOpen();
+    return m_file->isOpen();
 }
 
 bool RemoteFile::isWritable() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file.isOpen() && m_file.isWritable();
+    return m_file->isOpen() && m_file->isWritable();
 }
 
 QByteArray RemoteFile::read(qint64 from, qint64 count)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_file.isOpen() || !m_file.isReadable() || from < 0 || count <= 0)
+    if (!m_file->isOpen() || !m_file->isReadable() || from < 0 || count <= 0)
         return QByteArray();
     // Past the end there is nothing to read: never allocate count for it.
-    const qint64 available = m_file.size() - from;
-    if (available <= 0 || !m_file.seek(from))
+    const qint64 available = m_file->size() - from;
+    if (available <= 0 || !m_file->seek(from))
         return QByteArray();
-    return m_file.read(qMin(count, available));
+    return m_file->read(qMin(count, available));
 }
 
 bool RemoteFile::write(const QByteArray &data, qint64 from, qint64 maxPastEnd)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_file.isOpen() || !m_file.isWritable())
+    if (!m_file->isOpen() || !m_file->isWritable())
         return false;
     // A gap would become a sparse hole of any size the writer chooses.
-    const qint64 start = from >= 0 ? from : m_file.pos();
-    if (start - m_file.size() > maxPastEnd)
+    const qint64 start = from >= 0 ? from : m_file->pos();
+    if (start - m_file->size() > maxPastEnd)
         return false;
-    if (from >= 0 && !m_file.seek(from))
+    if (from >= 0 && !m_file->seek(from))
         return false;
-    return m_file.write(data) == data.size() && m_file.flush();
+    return m_file->write(data) == data.size() && m_file->flush();
 }
 
 qint64 RemoteFile::size() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file.isOpen() ? m_file.size() : -1;
+    return m_file->isOpen() ? m_file->size() : -1;
 }

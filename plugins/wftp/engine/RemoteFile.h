@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 // One file opened on behalf of a peer or the web server. Requests for one file
@@ -19,10 +20,16 @@ public:
     // the web-shared file's identifier for the web.
     RemoteFile(const QString &id, const FileOpener &opener, const QString &path, const QString &localPath);
 
-    // Opens the local file; `mode` as QIODevice (ReadOnly, ReadWrite,
-    // ReadWrite | Truncate).
+    // Opens the local file; `mode` as QIODevice (ReadOnly, ReadWrite).
     bool open(QIODevice::OpenMode mode);
+    // Opens a new temporary file that replaces the local file only when the
+    // opener closes it holding expectedSize bytes (any size when negative).
+    bool openReplacement(qint64 expectedSize);
+    // Closes without putting a replacement in place.
     void close();
+    // The opener's own close: a replacement is put in place when whole;
+    // false when it was not.
+    bool finish();
     bool isOpen() const;
     bool isWritable() const;
 
@@ -38,7 +45,9 @@ public:
     QString id() const { return m_id; }
     FileOpener opener() const { return m_opener; }
     QString path() const { return m_path; }
-    QString localPath() const { return m_file.fileName(); }
+    QString localPath() const { return m_localPath; }
+    // The replacement being written; "" for a file opened in place.
+    QString temporaryPath() const;
 
     void touch(qint64 nowMs) { m_lastAccessMs.store(nowMs); }
     qint64 lastAccessMs() const { return m_lastAccessMs.load(); }
@@ -48,7 +57,10 @@ private:
     const FileOpener m_opener;
     const QString m_path;
     // std::mutex rather than QMutex: thread checkers see its hand-overs.
+    const QString m_localPath;
     mutable std::mutex m_mutex;
-    QFile m_file;
+    // A QFile on the local file, or a PartialFile replacing it.
+    std::unique_ptr<QFile> m_file;
+    qint64 m_expectedSize = -1;
     std::atomic<qint64> m_lastAccessMs{0};
 };

@@ -1,5 +1,6 @@
 #include "VirtualFile.h"
 
+#include "PartialFile.h"
 #include "WFtpCommands.h"
 #include "WFtpMain.h"
 #include "WFtpProtocol.h"
@@ -19,12 +20,12 @@ QByteArray decimal(qint64 value)
 
 VirtualFile::VirtualFile(WFtpMain &main, QObject *parent) : QObject(parent), m_main(main) {}
 
-bool VirtualFile::open(const QString &virtualPath, Mode mode)
+bool VirtualFile::open(const QString &virtualPath, Mode mode, qint64 expectedSize)
 {
-    return takeOpen(sendOpen(virtualPath, mode));
+    return takeOpen(sendOpen(virtualPath, mode, expectedSize));
 }
 
-VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode)
+VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode, qint64 expectedSize)
 {
     Pending opening;
     IWHost *const host = m_main.host();
@@ -33,6 +34,7 @@ VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode
     const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
     m_owner = parts.gv(QStringLiteral("owner"));
     m_localFile.reset();
+    m_expectedSize = mode == Mode::Write ? expectedSize : -1;
     if (m_owner.isEmpty())
         return opening;
 
@@ -41,14 +43,13 @@ VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode
         const QString local = m_main.engine()->translateToLocal(virtualPath);
         if (local.isEmpty())
             return opening;
-        auto file = QSharedPointer<QFile>::create(local);
+        QSharedPointer<QFile> file = mode == Mode::Write ? QSharedPointer<QFile>(new PartialFile(local))
+                                                         : QSharedPointer<QFile>::create(local);
         QIODevice::OpenMode openMode = QIODevice::ReadWrite;
         // A download never creates its source, and a read-only file can still be read.
-        if (mode == Mode::Read || (mode == Mode::ReadWrite && file->exists() && !QFileInfo(local).isWritable()))
+        if (mode == Mode::Read || (mode == Mode::ReadWrite && QFile::exists(local) && !QFileInfo(local).isWritable()))
             openMode = QIODevice::ReadOnly;
-        else if (mode == Mode::Write)
-            openMode = QIODevice::WriteOnly | QIODevice::Truncate;
-        if (openMode == QIODevice::ReadOnly && !file->exists())
+        if (openMode == QIODevice::ReadOnly && !QFile::exists(local))
             return opening;
         if (!file->open(openMode))
             return opening;
@@ -68,6 +69,8 @@ VirtualFile::Pending VirtualFile::sendOpen(const QString &virtualPath, Mode mode
         record.sv(KeyMode, QStringLiteral("r"));
     else if (mode == Mode::Write)
         record.sv(KeyMode, QStringLiteral("w"));
+    if (mode == Mode::Write && expectedSize >= 0)
+        record.SetValue(KeySize, decimal(expectedSize));
     return send(record);
 }
 
@@ -91,10 +94,16 @@ bool VirtualFile::close()
 VirtualFile::Pending VirtualFile::sendClose()
 {
     if (isLocal()) {
-        m_localFile->close();
-        m_localFile.reset();
         Pending closed;
         closed.local = closed.localDone = true;
+        if (auto *replacement = qobject_cast<PartialFile *>(m_localFile.data())) {
+            if (m_expectedSize >= 0 && replacement->size() != m_expectedSize)
+                closed.localDone = false;
+            else
+                closed.localDone = replacement->commit();
+        }
+        m_localFile->close();
+        m_localFile.reset();
         return closed;
     }
     if (m_fileId.isEmpty())
@@ -226,5 +235,12 @@ VirtualFile::Pending VirtualFile::send(const KvrConfig &record)
 
 KvrConfig VirtualFile::take(const Pending &request)
 {
-    return request.record.isEmpty() ? KvrConfig() : WFtpCommands(m_main).awaitReply(request.record, m_owner);
+    if (request.local) {
+        m_ownerAnswered = true;
+        return KvrConfig();
+    }
+    const KvrConfig reply =
+        request.record.isEmpty() ? KvrConfig() : WFtpCommands(m_main).awaitReply(request.record, m_owner);
+    m_ownerAnswered = !reply.isEmpty();
+    return reply;
 }

@@ -20,7 +20,7 @@ public:
     enum class Mode {
         ReadWrite, // opens or creates without emptying
         Read,      // an existing file only
-        Write,     // created or emptied
+        Write,     // a new file that replaces the old once closed whole
     };
 
     explicit VirtualFile(WFtpMain &main, QObject *parent = nullptr);
@@ -29,7 +29,11 @@ public:
     // or by open when empty.
     QString connectionID;
 
-    bool open(const QString &virtualPath, Mode mode = Mode::ReadWrite);
+    // A Write open names the size the new file will have: closed at any
+    // other size (a stopped or failed upload), it is given up and the old
+    // file stays.
+    bool open(const QString &virtualPath, Mode mode = Mode::ReadWrite, qint64 expectedSize = -1);
+    // False also when a Write open's file was not put in place.
     bool close();
     // Up to count bytes from the offset; empty on failure or at the end.
     QByteArray read(qint64 from, qint64 count);
@@ -38,6 +42,9 @@ public:
     // -1 when not obtained.
     qint64 size();
     bool isOpen();
+    // Whether the owner answered the last request taken, if only to refuse
+    // it: no answer means a lost link or an owner that does not run.
+    bool ownerAnswered() const { return m_ownerAnswered; }
 
     // A request sent ahead of its answer, so that several are on their way
     // at once (reads carry their offset, so their order does not matter).
@@ -49,7 +56,7 @@ public:
         qint64 from = 0;
         qint64 count = 0;
     };
-    Pending sendOpen(const QString &virtualPath, Mode mode = Mode::ReadWrite);
+    Pending sendOpen(const QString &virtualPath, Mode mode = Mode::ReadWrite, qint64 expectedSize = -1);
     bool takeOpen(const Pending &opening);
     Pending sendRead(qint64 from, qint64 count);
     // The answer to a read sent ahead: answered is false when none came or
@@ -70,6 +77,8 @@ private:
 
     WFtpMain &m_main;
     QSharedPointer<QFile> m_localFile;
+    qint64 m_expectedSize = -1;
     QString m_fileId;
     QString m_owner;
+    bool m_ownerAnswered = true;
 };

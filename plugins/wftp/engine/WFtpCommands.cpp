@@ -188,7 +188,7 @@ bool WFtpCommands::renameFile(const QString &oldName, const QString &newName)
     return askResult(oldName, record);
 }
 
-bool WFtpCommands::deleteFiles(const QStringList &files)
+bool WFtpCommands::deleteFiles(const QStringList &files, QStringList *kept)
 {
     if (files.isEmpty())
         return false;
@@ -202,7 +202,19 @@ bool WFtpCommands::deleteFiles(const QStringList &files)
     KvrConfig record = newRecord(DeleteFiles);
     record.sv(KeyUser, m_main.userName());
     record.sv(KeyFiles, joined);
-    return askResult(files.first(), record);
+    QString owner;
+    bool server = false;
+    if (!route(files.first(), owner, server))
+        return false;
+    const KvrConfig reply = ask(record, owner, server);
+    if (kept) {
+        // Only paths that were asked for: the owner names nothing else.
+        for (const QString &path : reply.gv(KeyKept).split(ListSeparator, Qt::SkipEmptyParts)) {
+            if (files.contains(path))
+                kept->append(path);
+        }
+    }
+    return reply.checkResult();
 }
 
 bool WFtpCommands::checkFileExist(const QString &virtualPath)

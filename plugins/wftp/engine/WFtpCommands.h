@@ -36,7 +36,8 @@ public:
     FolderListing listDirectory(const QString &virtualPath, bool withThumbnails = true);
     bool createDirectory(const QString &virtualPath, const QString &folderName);
     bool renameFile(const QString &oldName, const QString &newName);
-    bool deleteFiles(const QStringList &files);
+    // kept: the folders the owner left in place for their hidden entries.
+    bool deleteFiles(const QStringList &files, QStringList *kept = nullptr);
     bool checkFileExist(const QString &virtualPath);
 
     // Pushes.

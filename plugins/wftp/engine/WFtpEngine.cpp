@@ -1,5 +1,6 @@
 #include "WFtpEngine.h"
 
+#include "PartialFile.h"
 #include "ShareRights.h"
 #include "ThumbnailMaker.h"
 #include "WFtpProtocol.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
@@ -38,12 +40,13 @@ std::recursive_mutex &treeLock()
 }
 
 // A path component a peer may name: never "." or "..", never a separator or
-// NUL, and nothing the local file-name encoding cannot carry.
+// NUL, nothing the local file-name encoding cannot carry, and never an
+// upload's temporary file.
 bool isSafeComponent(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
-        && !name.contains(QChar::ReplacementCharacter);
+        && !name.contains(QChar::ReplacementCharacter) && !PartialFile::isTemporaryName(name);
 }
 
 bool isInside(const QString &canonical, const QString &canonicalBase)
@@ -75,6 +78,27 @@ QString uniqueSection(const QSharedPointer<WDataStructure> &parent, QString name
     for (int counter = 1; parent->GetStructureByValue(kSection, name); ++counter)
         name += QString::number(counter);
     return name;
+}
+
+// Removes what a listing of the folder shows but its hidden entries, and
+// then the folder when nothing is left; links are removed, never followed.
+// False when a visible entry could not be removed.
+bool removeFolderKeepingHidden(const QString &folder)
+{
+    bool removed = true;
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (!removeFolderKeepingHidden(entry.filePath()))
+                removed = false;
+        } else if (!QFile::remove(entry.filePath())) {
+            removed = false;
+        }
+    }
+    // Fails, as it should, on a folder that still holds hidden entries.
+    QDir().rmdir(folder);
+    return removed;
 }
 
 QSharedPointer<WDataStructure> newNode(const QString &section)
@@ -673,7 +697,7 @@ bool WFtpEngine::renameFile(const QString &oldPath, const QString &newPath, cons
     return !entryExists(to.local) && ::rename(source.constData(), target.constData()) == 0;
 }
 
-bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user)
+bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user, QStringList *kept)
 {
     if (paths.isEmpty())
         return false;
@@ -685,13 +709,17 @@ bool WFtpEngine::deleteFiles(const QStringList &paths, const QString &user)
         targets.append(resolved);
     }
     bool allDeleted = true;
-    for (const ResolvedPath &target : targets) {
+    for (int i = 0; i < targets.size(); ++i) {
+        const ResolvedPath &target = targets.at(i);
         const QFileInfo info(target.local);
-        // A link is removed itself; a folder with everything in it, hidden
-        // entries too, without following links.
-        const bool deleted = info.isDir() && !info.isSymLink() ? QDir(target.local).removeRecursively()
-                                                               : QFile::remove(target.local);
-        allDeleted = allDeleted && deleted;
+        // A link is removed itself; a folder without following links.
+        if (!info.isDir() || info.isSymLink()) {
+            allDeleted = QFile::remove(target.local) && allDeleted;
+            continue;
+        }
+        allDeleted = removeFolderKeepingHidden(target.local) && allDeleted;
+        if (kept && QFileInfo(target.local).isDir())
+            kept->append(paths.at(i));
     }
     return allDeleted;
 }
@@ -704,7 +732,7 @@ bool WFtpEngine::checkFileExist(const QString &path, const QString &user)
 
 // ---- opened files ------------------------------------------------------------
 
-QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode,
+QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, const std::function<bool()> &open,
                                  const QString &user)
 {
     // Files a peer forgot count against the caps only until they idle out.
@@ -712,7 +740,7 @@ QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevi
     file->touch(m_clock());
     if (!m_openedFiles.add(file))
         return QString();
-    if (!file->open(mode)) {
+    if (!open()) {
         m_openedFiles.take(file->id(), file->opener());
         return QString();
     }
@@ -720,7 +748,7 @@ QString WFtpEngine::registerFile(const QSharedPointer<RemoteFile> &file, QIODevi
     return file->id();
 }
 
-QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode mode)
+QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode mode, qint64 expectedSize)
 {
     const ResolvedPath resolved = resolve(path);
     const int rights = rightsOn(resolved, user);
@@ -743,15 +771,31 @@ QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode 
         if (mayWrite && (!resolved.exists || info.isWritable()))
             openMode = QIODevice::ReadWrite;
         break;
-    case OpenMode::Truncate:
+    case OpenMode::Replace:
         if (!mayWrite)
             return QString();
-        openMode = QIODevice::ReadWrite | QIODevice::Truncate;
         break;
     }
     const auto file = QSharedPointer<RemoteFile>::create(QUuid::createUuid().toString(), FileOpener::peer(user), path,
                                                          resolved.local);
-    return registerFile(file, openMode, user);
+    if (mode == OpenMode::Replace) {
+        const QString id = registerFile(file, [&] { return file->openReplacement(expectedSize); }, user);
+        if (!id.isEmpty())
+            removeAbandonedTemporaries(QFileInfo(resolved.local).path());
+        return id;
+    }
+    return registerFile(file, [&] { return file->open(openMode); }, user);
+}
+
+void WFtpEngine::removeAbandonedTemporaries(const QString &folder)
+{
+    QSet<QString> written;
+    for (const auto &file : m_openedFiles.all())
+        written.insert(QFileInfo(file->temporaryPath()).fileName());
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (PartialFile::isTemporaryName(name) && !written.contains(name))
+            QFile::remove(folder + QLatin1Char('/') + name);
+    }
 }
 
 QString WFtpEngine::openWebFile(const QString &webFileId)
@@ -761,7 +805,7 @@ QString WFtpEngine::openWebFile(const QString &webFileId)
         return QString();
     const auto file = QSharedPointer<RemoteFile>::create(QUuid::createUuid().toString(), FileOpener::web(),
                                                          webFileId, record->gv(kPath));
-    return registerFile(file, QIODevice::ReadOnly, QString());
+    return registerFile(file, [&] { return file->open(QIODevice::ReadOnly); }, QString());
 }
 
 QSharedPointer<RemoteFile> WFtpEngine::openedFile(const QString &fileID, const FileOpener &opener, int neededRights)
@@ -819,9 +863,9 @@ bool WFtpEngine::closeFile(const QString &fileID, const FileOpener &opener)
     const auto file = m_openedFiles.take(fileID, opener);
     if (!file)
         return false;
-    file->close();
+    const bool finished = file->finish();
     emit signalFileClosed(fileID);
-    return true;
+    return finished;
 }
 
 int WFtpEngine::closeIdleFiles()

@@ -63,7 +63,7 @@ public:
     enum class OpenMode {
         Default,  // read-write when the user may write (creating a missing file), else read-only
         ReadOnly, // an existing file, for reading
-        Truncate, // create or empty the file, for writing
+        Replace,  // write a new file that replaces this one once whole
     };
 
     // Receives one thumbnail for a peer: the listed folder and the serialised
@@ -137,17 +137,25 @@ public:
     bool createDirectory(const QString &path, const QString &folderName, const QString &user);
     bool renameFile(const QString &oldPath, const QString &newPath, const QString &user);
     // Checks every path before deleting any; true only when all were deleted.
-    bool deleteFiles(const QStringList &paths, const QString &user);
+    // A folder keeps its hidden entries, and so stays: such folders go into
+    // kept.
+    bool deleteFiles(const QStringList &paths, const QString &user, QStringList *kept = nullptr);
     bool checkFileExist(const QString &path, const QString &user);
 
     // Opened files. Identifiers are braced UUIDs; "" when refused.
-    QString openFile(const QString &path, const QString &user, OpenMode mode = OpenMode::Default);
+    // A Replace open takes the place of the file when its opener closes it
+    // holding expectedSize bytes (any number when negative); until then, and
+    // when it is given up, the file stays as it was.
+    QString openFile(const QString &path, const QString &user, OpenMode mode = OpenMode::Default,
+                     qint64 expectedSize = -1);
     QString openWebFile(const QString &webFileId);
     QByteArray readFile(const QString &fileID, const FileOpener &opener, qint64 from, qint64 count);
     // Writes at `from`, or where the last operation ended when from < 0.
     bool writeFile(const QString &fileID, const FileOpener &opener, const QByteArray &data, qint64 from = -1);
     qint64 getFileSize(const QString &fileID, const FileOpener &opener);
     bool isFileOpen(const QString &fileID, const FileOpener &opener);
+    // The opener's own close: false also when a replacement was not whole
+    // and the old file stays.
     bool closeFile(const QString &fileID, const FileOpener &opener);
     // Closes files idle for more than MaxIdleMs; how many.
     int closeIdleFiles();
@@ -193,8 +201,12 @@ private:
                  bool forOwner);
     void deliverThumbnail(const QString &path, const ResolvedPath &resolved, const FolderReader::Entry &entry,
                           bool forOwner, const ThumbnailDelivery &deliver);
+    // Deletes the upload temporaries in folder that no open file writes: a
+    // crash or a kill left them.
+    void removeAbandonedTemporaries(const QString &folder);
     QSharedPointer<RemoteFile> openedFile(const QString &fileID, const FileOpener &opener, int neededRights);
-    QString registerFile(const QSharedPointer<RemoteFile> &file, QIODevice::OpenMode mode, const QString &user);
+    QString registerFile(const QSharedPointer<RemoteFile> &file, const std::function<bool()> &open,
+                         const QString &user);
 
     QSharedPointer<IAccountProvider> m_provider;
     std::function<qint64()> m_clock;

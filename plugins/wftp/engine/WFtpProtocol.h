@@ -59,6 +59,7 @@ inline const QString KeyFolderName = QStringLiteral("folderName");
 inline const QString KeyOldName = QStringLiteral("oldName");
 inline const QString KeyNewName = QStringLiteral("newName");
 inline const QString KeyFiles = QStringLiteral("files");
+inline const QString KeyKept = QStringLiteral("kept");
 inline const QString KeyFileId = QStringLiteral("fileID");
 inline const QString KeyFrom = QStringLiteral("from");
 inline const QString KeyCount = QStringLiteral("count");

@@ -1,6 +1,6 @@
 #include "FileCommitter.h"
 
-#include <QSaveFile>
+#include <PartialFile.h>
 
 namespace {
 // Syncs of different files share the file system's journal commits.
@@ -19,7 +19,7 @@ FileCommitter::~FileCommitter()
     m_pool.waitForDone();
 }
 
-void FileCommitter::commit(std::unique_ptr<QSaveFile> file, Done done)
+void FileCommitter::commit(std::unique_ptr<PartialFile> file, Done done)
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -27,9 +27,9 @@ void FileCommitter::commit(std::unique_ptr<QSaveFile> file, Done done)
         ++m_pending;
     }
     // std::function needs a copyable callable.
-    QSaveFile *const taken = file.release();
+    PartialFile *const taken = file.release();
     m_pool.start([this, taken, done = std::move(done)] {
-        const std::unique_ptr<QSaveFile> saved(taken);
+        const std::unique_ptr<PartialFile> saved(taken);
         done(saved->commit());
         std::lock_guard<std::mutex> lock(m_mutex);
         --m_pending;

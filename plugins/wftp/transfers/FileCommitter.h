@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-class QSaveFile;
+class PartialFile;
 
 // Puts received files in place off the receiving thread: each temporary file
 // is synchronised to disc and renamed over its target on a small pool, several
@@ -25,7 +25,7 @@ public:
 
     // Takes over a file fully written by the calling thread, which touches
     // it no more; waits while many are still on their way.
-    void commit(std::unique_ptr<QSaveFile> file, Done done);
+    void commit(std::unique_ptr<PartialFile> file, Done done);
     // Waits until every file given so far is in place or failed.
     void waitForAll();
 

@@ -3,6 +3,7 @@
 #include "TransferSlotQueue.h"
 
 #include <IWHost.h>
+#include <PartialFile.h>
 #include <VirtualFile.h>
 #include <WFtpCommands.h>
 #include <WFtpEngine.h>
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 
 #include <deque>
@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int SlotPollMs = 10;
+constexpr int RetryDelayMs = 2000;
 constexpr int PauseSliceMs = 50;
 // A chunk answered quicker than this grows (a write is answered sooner).
 constexpr int QuickReadMs = 200;
@@ -72,6 +73,13 @@ QString TransferWorker::firstLocalFolder() const
     if (m_download)
         return m_targetPath;
     return m_firstIsFile ? parentOf(m_firstKey) : m_firstKey;
+}
+
+int TransferWorker::defaultRetryDelayMs()
+{
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue("WIVORA_TRANSFER_RETRY_MS", &ok);
+    return ok && fromEnvironment > 0 ? fromEnvironment : RetryDelayMs;
 }
 
 void TransferWorker::pause()
@@ -152,23 +160,26 @@ bool TransferWorker::ensureLink(VirtualFile &file, const QString &virtualPath)
     const KvrConfig parts = m_main.engine()->splitPath(virtualPath);
     const QString owner = parts.gv(QStringLiteral("owner"));
     const bool serverConnection = parts.gv(QStringLiteral("discType")) != QLatin1String("vls");
-    const QString reconnecting = m_currentName + QLatin1Char(' ') + tr("reconnecting") + QLatin1Char(' ') +
-                                 QString::number(m_item) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
-                                 QString::number(m_items.size());
     // A link of this run went down: the row says so while a new one is made.
     if (!m_connectionID.isEmpty())
-        emit statusText(reconnecting);
-    for (int attempt = 0; attempt < m_maxAttempts; ++attempt) {
+        emit statusText(reconnectingText());
+    // A sleeping laptop or a long outage: no try is the last one.
+    for (;;) {
         const QString link = host->openUserConnection(owner, serverConnection);
         if (!link.isEmpty()) {
             m_connectionID = file.connectionID = link;
             return true;
         }
-        emit statusText(reconnecting);
+        emit statusText(reconnectingText());
         if (!sleepUnlessStopped(m_retryDelayMs))
             return false;
     }
-    return false;
+}
+
+QString TransferWorker::reconnectingText() const
+{
+    return m_currentName + QLatin1Char(' ') + tr("reconnecting") + QLatin1Char(' ') + QString::number(m_item)
+        + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') + QString::number(m_items.size());
 }
 
 bool TransferWorker::linkIsUp() const
@@ -179,16 +190,15 @@ bool TransferWorker::linkIsUp() const
 
 bool TransferWorker::withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step)
 {
-    for (int attempt = 0; attempt <= m_maxAttempts; ++attempt) {
+    for (;;) {
         if (!ensureLink(file, virtualPath))
             return false;
         if (step())
             return true;
         // Refused on a working road: a real answer, not a lost link.
-        if (discIsOwn(virtualPath) || linkIsUp() || !sleepUnlessStopped(m_retryDelayMs))
+        if (discIsOwn(virtualPath) || (linkIsUp() && file.ownerAnswered()) || !sleepUnlessStopped(m_retryDelayMs))
             return false;
     }
-    return false;
 }
 
 QString TransferWorker::relativeName(const QString &key) const
@@ -329,28 +339,28 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     if (!remote)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     prefetchOpenAfter(key);
-    if (!shouldWrite(QFileInfo::exists(target), m_currentName)) {
+    // A link there, dangling or not, is an existing file: it is asked about,
+    // and then replaced itself.
+    const QFileInfo existing(target);
+    if (!shouldWrite(existing.exists() || existing.isSymLink(), m_currentName)) {
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
     qint64 expected = m_listedSizes.value(key, -1);
     if (expected < 0)
         expected = remote->size();
-    auto local = std::make_unique<QSaveFile>(target);
-    // The temporary file lies beside the target; a symbolic link there is
-    // replaced, not followed.
-    local->setDirectWriteFallback(false);
+    auto local = std::make_unique<PartialFile>(target);
     const Outcome outcome = expected >= 0 ? receive(*remote, key, *local, expected, item) : Outcome::Failed;
     closeLater(std::move(remote));
     if (outcome != Outcome::Done) {
-        local->cancelWriting();
+        local->discard();
         return outcome;
     }
     m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
     return Outcome::Saving;
 }
 
-TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, QSaveFile &local,
+TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, PartialFile &local,
                                                 qint64 expected, int item)
 {
     // Reads carry their offset, so several are on their way while one is
@@ -364,7 +374,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
     };
     qint64 done = 0;
     qint64 asked = 0;
-    int attempts = 0;
+    int unanswered = 0;
     bool quick = true;
     QElapsedTimer cycle;
     cycle.start();
@@ -384,7 +394,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
                 growChunk();
         }
         // Made ready while the first reads are on their way.
-        if (!local.isOpen() && !(QDir().mkpath(parentOf(local.fileName())) && local.open(QIODevice::WriteOnly))) {
+        if (!local.isOpen() && !(QDir().mkpath(parentOf(local.target())) && local.open(QIODevice::WriteOnly))) {
             dropFlight();
             return Outcome::Failed;
         }
@@ -401,18 +411,23 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
         const QByteArray data = remote.takeRead(read, &answered);
         // Nothing at all: the end, unless the owner no longer holds the file.
         if (!answered || (data.isEmpty() && !remote.isOpen())) {
-            // A lost link or a file closed while idle: ask again from the same byte.
+            // A lost link, an owner that stopped answering, or a file closed
+            // while idle: ask again from the same byte, for as long as it takes.
             dropFlight();
             asked = done;
             m_chunk = FirstChunk;
-            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0))
-                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-            if (ensureLink(remote, key) && !remote.isOpen())
-                remote.open(key, VirtualFile::Mode::Read);
+            if (++unanswered > 1)
+                emit statusText(reconnectingText());
+            if (!sleepUnlessStopped(unanswered > 1 ? m_retryDelayMs : 0) || !ensureLink(remote, key))
+                return Outcome::Stopped;
+            // Only an owner that answers and refuses the file ends the item.
+            if (!remote.isOpen() && remote.ownerAnswered() && !remote.open(key, VirtualFile::Mode::Read)
+                && remote.ownerAnswered())
+                return Outcome::Failed;
             cycle.restart();
             continue;
         }
-        attempts = 0;
+        unanswered = 0;
         if (local.write(data) != data.size()) {
             dropFlight();
             return Outcome::Failed;
@@ -550,47 +565,64 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         return Outcome::Stopped;
     if (!shouldWrite(exists, m_currentName))
         return Outcome::Skipped;
-    // Emptied first, so a longer old file leaves no tail behind the new bytes.
-    if (!withLink(remote, target, [&] { return remote.open(target, VirtualFile::Mode::Write); }))
-        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    // The owner writes a new file and puts it in place only once it holds
+    // all the bytes: a stopped or failed upload leaves the old one whole.
     const qint64 total = local.size();
+    const auto openNew = [&] { return remote.open(target, VirtualFile::Mode::Write, total); };
+    if (!withLink(remote, target, openNew))
+        return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     qint64 done = 0;
-    int attempts = 0;
     QElapsedTimer cycle;
-    while (done < total) {
+    for (;;) {
         if (!passPause()) {
             remote.close();
             return Outcome::Stopped;
         }
+        bool sent = false;
+        qint64 asked = 0;
         QByteArray data;
-        if (local.seek(done))
-            data = local.read(qMin(m_chunk, total - done));
-        if (data.isEmpty()) {
-            // The local file shrank or became unreadable: the copy would be short.
+        if (done < total) {
+            if (local.seek(done))
+                data = local.read(qMin(m_chunk, total - done));
+            if (data.isEmpty()) {
+                // The local file shrank or became unreadable: the copy would be short.
+                remote.close();
+                return Outcome::Failed;
+            }
+            cycle.start();
+            asked = m_chunk;
+            sent = remote.write(data, done);
+        } else {
+            // Put in place by the owner only when whole: its answer tells.
+            if (remote.close())
+                return Outcome::Done;
+        }
+        if (sent) {
+            done += data.size();
+            m_bytesMoved += data.size();
+            const qint64 elapsed = cycle.elapsed();
+            reportChunk(done, total, asked, elapsed, item);
+            if (elapsed < QuickWriteMs)
+                growChunk();
+            continue;
+        }
+        m_chunk = FirstChunk;
+        // Refused by an owner that answers: a real failure.
+        if (discIsOwn(target) || (remote.ownerAnswered() && linkIsUp() && (done >= total || remote.isOpen()))) {
             remote.close();
             return Outcome::Failed;
         }
-        cycle.start();
-        const qint64 asked = m_chunk;
-        if (!remote.write(data, done)) {
-            m_chunk = FirstChunk;
-            if (++attempts > m_maxAttempts || !sleepUnlessStopped(attempts > 1 ? m_retryDelayMs : 0)) {
-                remote.close();
-                return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
-            }
-            // Reopened without emptying: the bytes written so far stay.
-            if (ensureLink(remote, target) && !remote.isOpen())
-                remote.open(target, VirtualFile::Mode::ReadWrite);
-            continue;
+        emit statusText(reconnectingText());
+        if (!sleepUnlessStopped(m_retryDelayMs) || !ensureLink(remote, target)) {
+            remote.close();
+            return Outcome::Stopped;
         }
-        attempts = 0;
-        done += data.size();
-        m_bytesMoved += data.size();
-        const qint64 elapsed = cycle.elapsed();
-        reportChunk(done, total, asked, elapsed, item);
-        if (elapsed < QuickWriteMs)
-            growChunk();
+        // The owner gave the unfinished file up meanwhile (or never heard
+        // the close): a new one from the start.
+        if (!remote.isOpen() && remote.ownerAnswered()) {
+            if (!openNew() && remote.ownerAnswered())
+                return Outcome::Failed;
+            done = 0;
+        }
     }
-    remote.close();
-    return Outcome::Done;
 }

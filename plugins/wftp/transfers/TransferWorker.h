@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-class QSaveFile;
+class PartialFile;
 class TransferSlotQueue;
 class WFtpMain;
 
@@ -25,9 +25,11 @@ class WFtpMain;
 //
 // A download goes to a temporary file beside its target that replaces the
 // target only once complete, so a stopped or failed item leaves an existing
-// target as it was. After a lost link or a closed remote file the item goes
-// on at the byte where it stopped. Names from a peer's listing never reach
-// outside the chosen folder.
+// target as it was; an upload asks the owner for the same. A link at the
+// target counts as an existing file and is replaced, never written through.
+// A lost link is made again until it is back or the transfer is stopped, and
+// the item goes on at the byte where it stopped. Names from a peer's listing
+// never reach outside the chosen folder.
 //
 // Round trips are what a transfer waits for, so a download keeps several
 // reads on their way, takes a file's size from the folder's listing and
@@ -60,10 +62,10 @@ public:
     QString firstLocalFile() const;
     QString firstLocalFolder() const;
     void setOverwriteQuestion(OverwriteQuestion question) { m_question = std::move(question); }
-    // Waits between reconnection attempts and while paused; tests shorten them.
+    // The wait between reconnection attempts: 2000 ms, or
+    // WIVORA_TRANSFER_RETRY_MS when set (tests shorten it).
+    static int defaultRetryDelayMs();
     void setRetryDelayMs(int ms) { m_retryDelayMs = ms; }
-    // Consecutive failed attempts on one chunk before its item fails.
-    void setMaxAttempts(int attempts) { m_maxAttempts = attempts; }
 
     // The whole run; call once, on a pool thread.
     void run();
@@ -98,8 +100,11 @@ private:
     // Holds while paused, giving the slot back meanwhile; false on stop.
     bool passPause();
     bool sleepUnlessStopped(int ms);
+    // Makes the link again after it was lost, as often as it takes; false
+    // only when stopped.
     bool ensureLink(VirtualFile &file, const QString &virtualPath);
     bool linkIsUp() const;
+    QString reconnectingText() const;
     // Runs step until it succeeds or is refused on a working link, making
     // the link again after it was lost.
     bool withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step);
@@ -110,7 +115,7 @@ private:
     Outcome downloadFile(const QString &key, int item);
     // Reads the open remote file into local, which it opens once the first
     // reads are on their way; expected is the size the file should have.
-    Outcome receive(VirtualFile &remote, const QString &key, QSaveFile &local, qint64 expected, int item);
+    Outcome receive(VirtualFile &remote, const QString &key, PartialFile &local, qint64 expected, int item);
     // The chunk grows while answers come quickly, by a quarter once past the
     // first steps, so a fast link soon asks for large ones; a slow answer
     // halves it, so what is on its way stays well within a request's time.
@@ -142,8 +147,7 @@ private:
     const bool m_firstIsFile;
     OverwriteQuestion m_question;
     enum class Policy { Ask, Always, Never } m_policy = Policy::Ask;
-    int m_retryDelayMs = 2000;
-    int m_maxAttempts = 30;
+    int m_retryDelayMs = defaultRetryDelayMs();
     std::atomic<State> m_state{State::Running};
     std::atomic<int> m_completed{0};
     std::atomic<int> m_failed{0};

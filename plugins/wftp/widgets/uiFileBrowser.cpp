@@ -642,11 +642,19 @@ void uiFileBrowser::deleteSelected(const QList<Entry> &selection, const QString 
         paths.append(entry.path);
     if (paths.isEmpty())
         return;
-    WaitCursor wait;
-    const bool deleted = isOwnPath(folder) ? m_main.engine()->deleteFiles(paths, ownUser())
-                                           : WFtpCommands(m_main).deleteFiles(paths);
+    QStringList kept;
+    bool deleted = false;
+    {
+        WaitCursor wait;
+        deleted = isOwnPath(folder) ? m_main.engine()->deleteFiles(paths, ownUser(), &kept)
+                                    : WFtpCommands(m_main).deleteFiles(paths, &kept);
+    }
     if (deleted)
         requestListDirectory(true);
+    if (!kept.isEmpty())
+        QMessageBox::information(this, tr("Delete file"),
+                                 tr("These folders hold hidden files and were kept:") + QLatin1Char('\n')
+                                     + kept.join(QLatin1Char('\n')));
 }
 
 void uiFileBrowser::on_actionShare_Folder_triggered()

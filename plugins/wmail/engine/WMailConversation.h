@@ -83,7 +83,8 @@ public:
     bool storeItemPreview(const QString &id, const QByteArray &preview) override;
     QByteArray loadItemData(const QString &id) override;
     QByteArray loadItemPreview(const QString &id) override;
-    void removeItemPlugin(const QString &) override {}
+    // Drops the item object made for id; its stored data stays.
+    void removeItemPlugin(const QString &id) override { m_items.remove(id); }
 
     ItemCache &items() { return m_items; }
 

@@ -29,6 +29,10 @@ private slots:
     void anotherUsersCacheIsNotSeen();
     void slowOwnerBlocksNothingElse();
     void manyThumbnailsAreWrittenTogether();
+    void madeUpRowsDoNotGrowTheCache();
+    void writesStayInTheCacheFolder_data();
+    void writesStayInTheCacheFolder();
+    void listingOfAnEndedSessionIsNotKept();
 
 private:
     int listingRequests() const;
@@ -268,6 +272,93 @@ void tst_FileCache::manyThumbnailsAreWrittenTogether()
     const WDataStructure merged = cache.getListing("vls/bob/docs/root/pub", false).rows;
     QCOMPARE(merged.childCount(), 1001);
     QCOMPARE(merged.GetStructureByValue("Name", "f0999.jpg")->GetValue("thumbnail"), QByteArray("999"));
+}
+
+// A contact pushes thumbnails for 2000 files its folder does not hold, each
+// with a thumbnail of a few kilobytes: the stored listing keeps its rows.
+void tst_FileCache::madeUpRowsDoNotGrowTheCache()
+{
+    FileCache &cache = m_alicePlugin->controller().fileCache();
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    for (int i = 0; i < 2000; ++i) {
+        auto row = QSharedPointer<WDataStructure>::create();
+        row->sv("Name", QString("made-up-%1.jpg").arg(i));
+        row->SetValue("thumbnail", QByteArray(4000, 'j'));
+        cache.updateEntry(row, "vls/bob/docs/root");
+    }
+    auto huge = QSharedPointer<WDataStructure>::create();
+    huge->sv("Name", "a.txt");
+    huge->SetValue("thumbnail", QByteArray(FileCache::MaxRowBytes, 'j'));
+    cache.updateEntry(huge, "vls/bob/docs/root");
+    cache.flush();
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    QVERIFY(cache.getListing("vls/bob/docs/root", false).GetStructureByValue("Name", "a.txt")->GetValue("thumbnail").isEmpty());
+    qint64 stored = 0;
+    for (const QString &file : QDir(cacheFolder("alice")).entryList(QDir::Files | QDir::Hidden))
+        stored += QFileInfo(cacheFolder("alice/" + file)).size();
+    QVERIFY2(stored < 4096, qPrintable(QString::number(stored)));
+}
+
+void tst_FileCache::writesStayInTheCacheFolder_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("index names a file two folders up") << "name";
+    QTest::newRow("index is a link") << "index link";
+    QTest::newRow("cache folder is a link") << "folder link";
+}
+
+// Whatever the cache folder holds, the cache writes and deletes only in it.
+void tst_FileCache::writesStayInTheCacheFolder()
+{
+    QFETCH(QString, damage);
+    const QString folder = cacheFolder("a/b/cache");
+    const QString outside = cacheFolder("outside");
+    QVERIFY(QDir().mkpath(outside));
+    QVERIFY(QDir().mkpath(cacheFolder("a/b")));
+    QVERIFY(ShareFixture::writeFile(cacheFolder("a/x.cch"), "someone's"));
+    QVERIFY(ShareFixture::writeFile(outside + "/toc.cch", "someone's"));
+    if (damage == "name") {
+        QVERIFY(QDir().mkpath(folder));
+        KvrConfig index;
+        index.sv("vls/bob/docs/root", "../../x");
+        QVERIFY(index.SaveConfig(folder + "/toc.cch"));
+    } else if (damage == "index link") {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::link(outside + "/toc.cch", folder + "/toc.cch"));
+    } else {
+        QVERIFY(QFile::link(outside, folder));
+    }
+    QMap<QString, QByteArray> before;
+    for (const QString &file : {cacheFolder("a/x.cch"), outside + "/toc.cch"})
+        before.insert(file, ShareFixture::readFile(file));
+
+    FileCache &cache = m_alicePlugin->controller().fileCache();
+    cache.init(folder);
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", true)), QStringList({"a.txt", "pub"}));
+    cache.init(folder);
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    QCOMPARE(listingRequests(), 1);
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QCOMPARE(ShareFixture::readFile(it.key()), it.value());
+    QCOMPARE(QDir(outside).entryList(QDir::Files | QDir::Hidden), QStringList{"toc.cch"});
+    QVERIFY(!QFileInfo(folder).isSymLink() && !QFileInfo(folder + "/toc.cch").isSymLink());
+}
+
+// A listing asked for before a logout and another user's login arrives
+// after it: it goes to nobody's cache.
+void tst_FileCache::listingOfAnEndedSessionIsNotKept()
+{
+    const QString erins = cacheFolder("erin");
+    FileCache cache;
+    cache.init(cacheFolder("alice"));
+    cache.setLister([&](const QString &path) {
+        cache.init(erins);
+        return m_bobPlugin->commandParser().engine()->listDirectory(path, "alice");
+    });
+    cache.getListing("vls/bob/docs/root", false);
+    cache.setLister({});
+    QVERIFY(cache.getListing("vls/bob/docs/root", false).isEmpty());
+    QCOMPARE(QDir(erins).entryList({"*.cch"}, QDir::Files), QStringList());
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_FileCache)

@@ -2,6 +2,7 @@
 #include "QtTestSuite.h"
 #include "ShareFixture.h"
 
+#include <QDirIterator>
 #include <QtTest>
 
 #include <unistd.h>
@@ -20,7 +21,7 @@ private slots:
     void rename();
     void deleteChecksEveryPathFirst();
     void deleteNeverFollowsLinks();
-    void deleteRemovesHiddenEntries();
+    void deleteKeepsHiddenEntries();
     void deleteReportsWhatStayed();
     void checkFileExist();
 };
@@ -186,14 +187,35 @@ void tst_FolderOperations::deleteNeverFollowsLinks()
     QVERIFY(QFile::exists(fixture.docs() + "/a.txt"));
 }
 
-void tst_FolderOperations::deleteRemovesHiddenEntries()
+// Hidden entries stay, and with them the folders that hold them; the asker
+// learns which of the folders it named were kept.
+void tst_FolderOperations::deleteKeepsHiddenEntries()
 {
     ShareFixture fixture;
     fixture.grant("bob", "pub", {"0", "0", "1"});
-    QVERIFY(QDir().mkpath(fixture.docs() + "/pub/d/.git"));
-    QVERIFY(ShareFixture::writeFile(fixture.docs() + "/pub/d/.env", "x"));
-    QVERIFY(fixture.engine.deleteFiles({ShareFixture::vpath("pub/d")}, "bob"));
-    QVERIFY(!QFileInfo::exists(fixture.docs() + "/pub/d"));
+    const QString pub = fixture.docs() + "/pub";
+    QVERIFY(QDir().mkpath(pub + "/d/.git/objects"));
+    QVERIFY(QDir().mkpath(pub + "/d/sub/deeper"));
+    QVERIFY(QDir().mkpath(pub + "/d/plain"));
+    QVERIFY(QDir().mkpath(pub + "/clean/inner"));
+    for (const char *file : {"/d/.env", "/d/.git/objects/x", "/d/sub/.keep", "/d/a.txt", "/d/sub/b.txt",
+                             "/d/sub/deeper/c.txt", "/d/plain/e.txt", "/clean/f.txt", "/clean/inner/g.txt"})
+        QVERIFY(ShareFixture::writeFile(pub + file, "x"));
+
+    QStringList kept;
+    QVERIFY(fixture.engine.deleteFiles({ShareFixture::vpath("pub/d"), ShareFixture::vpath("pub/clean")}, "bob", &kept));
+    QCOMPARE(kept, QStringList{ShareFixture::vpath("pub/d")});
+    QMap<QString, QByteArray> left;
+    QDirIterator it(pub, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        left.insert(path.mid(pub.size()), QFileInfo(path).isDir() ? QByteArray("dir") : ShareFixture::readFile(path));
+    }
+    const QMap<QString, QByteArray> expected{{"/p.txt", "public"}, {"/d", "dir"}, {"/d/.env", "x"},
+                                             {"/d/.git", "dir"},   {"/d/.git/objects", "dir"},
+                                             {"/d/.git/objects/x", "x"}, {"/d/sub", "dir"}, {"/d/sub/.keep", "x"}};
+    QCOMPARE(left, expected);
 }
 
 void tst_FolderOperations::deleteReportsWhatStayed()

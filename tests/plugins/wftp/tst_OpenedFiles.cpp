@@ -3,6 +3,8 @@
 #include "QtTestSuite.h"
 #include "ShareFixture.h"
 
+#include <PartialFile.h>
+
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -24,6 +26,9 @@ private slots:
     void readRanges_data();
     void readRanges();
     void writesAtOffsetsAndTruncates();
+    void replacementTakesThePlaceOnlyWhenWhole_data();
+    void replacementTakesThePlaceOnlyWhenWhole();
+    void replacementIsNobodyElsesToReach();
     void writeStartsAtMostOneChunkPastTheEnd_data();
     void writeStartsAtMostOneChunkPastTheEnd();
     void filesAnswerOnlyToTheirOpener();
@@ -44,12 +49,13 @@ void tst_OpenedFiles::openModes_data()
     QTest::addColumn<QByteArray>("contentAfter"); // "-" when the file must not exist
     QTest::newRow("reader, existing") << "0" << "p.txt" << OpenMode::Default << true << false << QByteArray("public");
     QTest::newRow("reader, missing") << "0" << "new.txt" << OpenMode::Default << false << false << QByteArray("-");
-    QTest::newRow("reader, truncate") << "0" << "p.txt" << OpenMode::Truncate << false << false << QByteArray("public");
+    QTest::newRow("reader, replace") << "0" << "p.txt" << OpenMode::Replace << false << false << QByteArray("public");
     QTest::newRow("writer, existing") << "1" << "p.txt" << OpenMode::Default << true << true << QByteArray("public");
     QTest::newRow("writer, missing") << "1" << "new.txt" << OpenMode::Default << true << true << QByteArray("");
     QTest::newRow("writer, read mode") << "1" << "p.txt" << OpenMode::ReadOnly << true << false << QByteArray("public");
     QTest::newRow("writer, read mode missing") << "1" << "new.txt" << OpenMode::ReadOnly << false << false << QByteArray("-");
-    QTest::newRow("writer, truncate") << "1" << "p.txt" << OpenMode::Truncate << true << true << QByteArray("");
+    // Written to its replacement: the file stays as it was until closed.
+    QTest::newRow("writer, replace") << "1" << "p.txt" << OpenMode::Replace << true << true << QByteArray("public");
     QTest::newRow("folder") << "1" << "" << OpenMode::Default << false << false << QByteArray("-");
     QTest::newRow("escape") << "1" << "../../outside/new.txt" << OpenMode::Default << false << false << QByteArray("-");
 }
@@ -79,7 +85,8 @@ void tst_OpenedFiles::openModes()
     if (contentAfter == "-")
         QVERIFY(file.isEmpty() || !QFileInfo(local).isFile());
     else
-        QCOMPARE(ShareFixture::readFile(local), writable ? QByteArray("zz") + contentAfter.mid(2) : contentAfter);
+        QCOMPARE(ShareFixture::readFile(local),
+                 writable && mode != OpenMode::Replace ? QByteArray("zz") + contentAfter.mid(2) : contentAfter);
     QCOMPARE(fixture.outsideState(), before);
 }
 
@@ -147,10 +154,126 @@ void tst_OpenedFiles::writesAtOffsetsAndTruncates()
     QCOMPARE(ShareFixture::readFile(local), QByteArray("abcdXY"));
 
     // Overwriting a longer file leaves no old tail.
-    id = fixture.engine.openFile(ShareFixture::vpath("pub/up.bin"), "bob", OpenMode::Truncate);
+    id = fixture.engine.openFile(ShareFixture::vpath("pub/up.bin"), "bob", OpenMode::Replace);
     QVERIFY(fixture.engine.writeFile(id, bob, "z"));
     QVERIFY(fixture.engine.closeFile(id, bob));
     QCOMPARE(ShareFixture::readFile(local), QByteArray("z"));
+}
+
+// Entries of the folder whose names are those of transfers' temporaries.
+static QStringList temporariesIn(const QString &folder)
+{
+    QStringList found;
+    for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
+        if (PartialFile::isTemporaryName(name))
+            found << name;
+    }
+    return found;
+}
+
+void tst_OpenedFiles::replacementTakesThePlaceOnlyWhenWhole_data()
+{
+    QTest::addColumn<qint64>("expectedSize"); // -1: none named
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("ending");      // "close", "idle", "logout"
+    QTest::addColumn<bool>("target");         // "link": p.txt is a link out of the share
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("closed whole") << qint64(9) << QByteArray("new bytes") << "close" << false << true;
+    QTest::newRow("closed whole, no size named") << qint64(-1) << QByteArray("new bytes") << "close" << false << true;
+    QTest::newRow("closed halfway") << qint64(9) << QByteArray("new") << "close" << false << false;
+    QTest::newRow("closed longer than named") << qint64(2) << QByteArray("new bytes") << "close" << false << false;
+    QTest::newRow("idle while whole") << qint64(9) << QByteArray("new bytes") << "idle" << false << false;
+    QTest::newRow("logout halfway") << qint64(9) << QByteArray("new") << "logout" << false << false;
+    QTest::newRow("a link, closed whole") << qint64(9) << QByteArray("new bytes") << "close" << true << true;
+}
+
+// An upload over a file: the owner's file is whole, old or new, at every
+// moment; a link in its place is replaced, never written through.
+void tst_OpenedFiles::replacementTakesThePlaceOnlyWhenWhole()
+{
+    QFETCH(qint64, expectedSize);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, ending);
+    QFETCH(bool, target);
+    QFETCH(bool, replaced);
+    ShareFixture fixture;
+    fixture.grant("bob", "pub", {"1", "1"});
+    const FileOpener bob = FileOpener::peer("bob");
+    const QString local = fixture.docs() + "/pub/p.txt";
+    if (target) {
+        QVERIFY(QFile::remove(local));
+        // Inside the share, so the open is allowed; its target is not written.
+        QVERIFY(ShareFixture::writeFile(fixture.docs() + "/pub/q.txt", "quiet"));
+        QVERIFY(QFile::link(fixture.docs() + "/pub/q.txt", local));
+    } else
+        QVERIFY(QFile::setPermissions(local, QFile::ReadOwner | QFile::WriteOwner));
+    const QByteArray before = ShareFixture::readFile(local);
+    const QByteArray outside = fixture.outsideState();
+
+    const QString id = fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob", OpenMode::Replace,
+                                               expectedSize);
+    QVERIFY(!id.isEmpty());
+    QVERIFY(fixture.engine.writeFile(id, bob, written.left(2), 0));
+    QVERIFY(fixture.engine.writeFile(id, bob, written.mid(2), 2));
+    QCOMPARE(ShareFixture::readFile(local), before);
+    QCOMPARE(temporariesIn(fixture.docs() + "/pub").size(), 1);
+
+    if (ending == "close") {
+        QCOMPARE(fixture.engine.closeFile(id, bob), replaced);
+    } else if (ending == "idle") {
+        fixture.nowMs += WFtpEngine::MaxIdleMs + 1;
+        QCOMPARE(fixture.engine.closeIdleFiles(), 1);
+    } else {
+        fixture.engine.closeAllFiles();
+    }
+    QCOMPARE(fixture.engine.openedFileCount(), 0);
+    QCOMPARE(ShareFixture::readFile(local), replaced ? written : before);
+    QVERIFY(temporariesIn(fixture.docs() + "/pub").isEmpty());
+    QCOMPARE(fixture.outsideState(), outside);
+    if (target) {
+        QVERIFY(!QFileInfo(local).isSymLink());
+        QCOMPARE(ShareFixture::readFile(fixture.docs() + "/pub/q.txt"), QByteArray("quiet"));
+    }
+    if (replaced && !target) {
+        // The new file keeps who may read the old one: its owner only.
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        QCOMPARE(QFileInfo(local).permissions() & others, QFile::Permissions());
+    }
+}
+
+// A contact with write rights sees no temporary in a listing and cannot
+// name one: not to read it, write it, rename or delete it.
+void tst_OpenedFiles::replacementIsNobodyElsesToReach()
+{
+    ShareFixture fixture;
+    fixture.grant("bob", "pub", {"1", "1", "1"});
+    fixture.grant("carol", "pub", {"1", "1", "1"});
+    // Left by an owner that was killed while an upload was on its way.
+    QVERIFY(ShareFixture::writeFile(fixture.docs() + "/pub/.wftp-part-left", "half"));
+    const QString id = fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob", OpenMode::Replace, 5);
+    QVERIFY(fixture.engine.writeFile(id, FileOpener::peer("bob"), "fresh", 0));
+    // The leftover went; the upload's own is there.
+    const QStringList temporaries = temporariesIn(fixture.docs() + "/pub");
+    QCOMPARE(temporaries.size(), 1);
+    QVERIFY(temporaries.first() != ".wftp-part-left");
+    const QString name = temporaries.first();
+    const QString path = ShareFixture::vpath("pub/" + name);
+
+    QStringList listed;
+    for (const auto &row : fixture.engine.listDirectory(ShareFixture::vpath("pub"), "carol").getChildren())
+        listed << row->gv("Name");
+    QCOMPARE(listed, QStringList{"p.txt"});
+    for (const QString &user : {"carol", "bob"}) {
+        QVERIFY(!fixture.engine.checkFileExist(path, user));
+        for (const OpenMode mode : {OpenMode::Default, OpenMode::ReadOnly, OpenMode::Replace})
+            QVERIFY(fixture.engine.openFile(path, user, mode).isEmpty());
+        QVERIFY(!fixture.engine.renameFile(path, ShareFixture::vpath("pub/taken"), user));
+        QVERIFY(!fixture.engine.renameFile(ShareFixture::vpath("pub/p.txt"), path, user));
+        QVERIFY(!fixture.engine.deleteFiles({path}, user));
+        QVERIFY(!fixture.engine.createDirectory(ShareFixture::vpath("pub"), name, user));
+    }
+    QVERIFY(fixture.engine.closeFile(id, FileOpener::peer("bob")));
+    QCOMPARE(ShareFixture::readFile(fixture.docs() + "/pub/p.txt"), QByteArray("fresh"));
 }
 
 void tst_OpenedFiles::writeStartsAtMostOneChunkPastTheEnd_data()

@@ -469,7 +469,6 @@ void tst_TransferWorker::sourceShrinkingMidFileFailsTheItem()
     TransferWorker worker(m_net->main(), {{base + "/a.bin", true}, {base + "/b.txt", true}},
                           download ? to : "vls/bob/docs/root", base, nullptr);
     worker.setRetryDelayMs(10);
-    worker.setMaxAttempts(3);
     bool shrunk = false;
     connect(&worker, &TransferWorker::progress, [&](const QString &name) {
         if (!shrunk && name == "/a.bin") {

@@ -85,7 +85,8 @@ void tst_VirtualFile::ownDiscOpensLocally_data()
 
     QTest::newRow("existing, read") << "a.txt" << int(VirtualFile::Mode::Read) << true << true;
     QTest::newRow("missing, read: not created") << "gone.txt" << int(VirtualFile::Mode::Read) << false << false;
-    QTest::newRow("missing, write: created") << "new.txt" << int(VirtualFile::Mode::Write) << true << true;
+    // Written beside its name: there once closed whole.
+    QTest::newRow("missing, write: created once closed") << "new.txt" << int(VirtualFile::Mode::Write) << true << false;
     QTest::newRow("outside the disc") << "../outside/secret.txt" << int(VirtualFile::Mode::Read) << false << true;
 }
 
@@ -99,6 +100,10 @@ void tst_VirtualFile::ownDiscOpensLocally()
     VirtualFile file(m_alicePlugin->controller());
     QCOMPARE(file.open("vls/alice/docs/root/" + name, VirtualFile::Mode(mode)), opens);
     QCOMPARE(QFileInfo::exists(m_files->docs() + "/" + name), existsAfter);
+    if (opens && VirtualFile::Mode(mode) == VirtualFile::Mode::Write) {
+        QVERIFY(file.close());
+        QVERIFY(QFileInfo::exists(m_files->docs() + "/" + name));
+    }
     if (opens && name == "a.txt") {
         QCOMPARE(file.read(1, 3), QByteArray("lph"));
         QCOMPARE(file.size(), 5);
@@ -256,14 +261,17 @@ void tst_VirtualFile::resumeAfterALostLink()
     got += download.read(got.size(), 400000);
     QCOMPARE(got, source);
 
-    // Upload: half, lost, reopened without emptying, the rest at its offset.
+    // Upload: half, then the owner drops it: nothing half written stays, and
+    // the upload goes again whole.
     VirtualFile upload(m_alicePlugin->controller());
-    QVERIFY(upload.open("vls/bob/docs/root/dst.bin", VirtualFile::Mode::Write));
+    QVERIFY(upload.open("vls/bob/docs/root/dst.bin", VirtualFile::Mode::Write, source.size()));
     QVERIFY(upload.write(source.left(300000), 0));
     m_bobPlugin->closePlugin();
+    QCOMPARE(QDir(m_files->docs()).entryList({"*dst*", ".wftp*"}, QDir::Files | QDir::Hidden), QStringList());
     upload.connectionID = "link-again";
     QVERIFY(!upload.isOpen());
-    QVERIFY(upload.open("vls/bob/docs/root/dst.bin", VirtualFile::Mode::ReadWrite));
+    QVERIFY(upload.open("vls/bob/docs/root/dst.bin", VirtualFile::Mode::Write, source.size()));
+    QVERIFY(upload.write(source.left(300000), 0));
     QVERIFY(upload.write(source.mid(300000), 300000));
     QVERIFY(upload.close());
     QCOMPARE(ShareFixture::readFile(m_files->docs() + "/dst.bin"), source);

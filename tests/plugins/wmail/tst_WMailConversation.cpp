@@ -1,4 +1,5 @@
 #include "QtTestSuite.h"
+#include "TextPlugin.h"
 #include "WMailConversation.h"
 
 #include <WUtilities.h>
@@ -204,6 +205,19 @@ private slots:
         QCOMPARE(conversation.itemOffsets().gv(QStringLiteral("{id}")), QString::number(before));
         QCOMPARE(conversation.loadItemData(QStringLiteral("{id}")), second);
         QVERIFY(conversation.loadItemPreview(QStringLiteral("{id}")).isEmpty());
+    }
+
+    // Dropping an item object leaves its stored data and the other objects.
+    void removeItemPluginDropsOnlyTheObject()
+    {
+        WMailConversation conversation(m_folder, kBob);
+        conversation.initialise(kBob, kAlice, {kBob});
+        QVERIFY(conversation.storeItemData(QStringLiteral("{one}"), "first"));
+        conversation.items().insert(QStringLiteral("{one}"), QSharedPointer<TextPlugin>::create(QStringLiteral("{one}")));
+        conversation.items().insert(QStringLiteral("{two}"), QSharedPointer<TextPlugin>::create(QStringLiteral("{two}")));
+        conversation.removeItemPlugin(QStringLiteral("{one}"));
+        QCOMPARE(conversation.items().keys(), QStringList{QStringLiteral("{two}")});
+        QCOMPARE(conversation.loadItemData(QStringLiteral("{one}")), QByteArray("first"));
     }
 
     // An offset that names no sound record gives nothing, never another
