@@ -61,6 +61,9 @@ private:
     WMailManager m_manager;
     QPointer<WMailRenderer> m_chatWidget; // not owned: the host shows it
     QAtomicInt m_timeDifference{0};
+    // Set once initPlugin has queued the load of the logged-in user's
+    // conversations; a record before that is left to the host.
+    QAtomicInt m_started{0};
 };
 
 // The process's main object, made on first use (the host's setHostInterface,
