@@ -442,6 +442,17 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
     }
 
     reportProgress(Direction::Receive, sender, percentOf(part, lastPart));
+    if (part == lastPart) {
+        reportProgress(Direction::Receive, sender, -1);
+        // The routing keys are this host's to set, never the sender's.
+        whole.RemoveKeysWithPrefix(QLatin1String(ServerProtocol::RoutingKeyPrefix));
+        whole.sv(kSender, sender);
+        if (m_roads.deliver)
+            m_roads.deliver(whole);
+    }
+    // The last acknowledgement makes the sender forget the record: it goes
+    // only once the record was handed on, so a receiver that ends before
+    // that gets it again.
     if (!relayed && m_roads.send) {
         KvrConfig acknowledgement;
         acknowledgement.sv(QStringLiteral("ID"), record.GetID());
@@ -449,15 +460,6 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
         acknowledgement.sv(kCommand, PartCommand);
         m_roads.send(acknowledgement, sender, record.gv(kConnectionId));
     }
-    if (part < lastPart)
-        return;
-
-    reportProgress(Direction::Receive, sender, -1);
-    // The routing keys are this host's to set, never the sender's.
-    whole.RemoveKeysWithPrefix(QLatin1String(ServerProtocol::RoutingKeyPrefix));
-    whole.sv(kSender, sender);
-    if (m_roads.deliver)
-        m_roads.deliver(whole);
 }
 
 void BufferedCommands::reportProgress(Direction direction, const QString &user, int percent) const

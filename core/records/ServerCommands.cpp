@@ -34,6 +34,10 @@ constexpr int kHandlerThreadExpiryMs = 10000;
 
 const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 
+// More than the input list holds at once: a record beyond it has been pushed
+// out of the list already.
+constexpr int kMaxHeldRecords = 11000;
+
 // The contact record of user: a direct child of the contacts tree whose
 // "section" is the user name. Null when user is no contact.
 QSharedPointer<WDataStructure> findContact(SessionState *session, const QString &user)
@@ -121,9 +125,48 @@ void ServerCommands::handleServerCommand(const QString &id, const QString &comma
         offerToPlugins(id, command);
 }
 
+void ServerCommands::holdPluginRecords()
+{
+    std::lock_guard<std::mutex> lock(m_holdMutex);
+    m_pluginRecordsHeld = true;
+    m_fetchDue = false;
+    m_heldRecords.clear();
+}
+
+void ServerCommands::releasePluginRecords()
+{
+    QList<QPair<QString, QString>> held;
+    bool fetchDue = false;
+    {
+        std::lock_guard<std::mutex> lock(m_holdMutex);
+        m_pluginRecordsHeld = false;
+        held.swap(m_heldRecords);
+        std::swap(fetchDue, m_fetchDue);
+    }
+    // A record taken meanwhile is simply not there any more for the plug-ins.
+    for (const auto &record : qAsConst(held))
+        slotCommandReceived(record.first, record.second);
+    if (fetchDue)
+        fetchExchangeCommands();
+}
+
+bool ServerCommands::mayOfferNow(const QString &id, const QString &command)
+{
+    std::lock_guard<std::mutex> lock(m_holdMutex);
+    if (!m_pluginRecordsHeld)
+        return true;
+    if (m_heldRecords.size() >= kMaxHeldRecords)
+        m_heldRecords.removeFirst();
+    m_heldRecords.append({id, command});
+    return false;
+}
+
 void ServerCommands::offerToPlugins(const QString &id, const QString &command)
 {
     if (!m_plugins)
+        return;
+    // The record stays in the input list meanwhile.
+    if (!mayOfferNow(id, command))
         return;
     // Every plug-in hears of the record, also after one took it: each claims
     // only names with its own prefix.
@@ -160,6 +203,15 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
 
 void ServerCommands::fetchExchangeCommands()
 {
+    {
+        // What the server hands out it deletes: nothing is fetched before
+        // the plug-ins can take it.
+        std::lock_guard<std::mutex> lock(m_holdMutex);
+        if (m_pluginRecordsHeld) {
+            m_fetchDue = true;
+            return;
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(m_fetchMutex);
         if (m_fetchQueued)

@@ -2,7 +2,9 @@
 
 #include <KvrConfig.h>
 
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QThreadPool>
 
@@ -30,6 +32,11 @@ class WSignalsDispatcher;
 // came over a direct link; it gets no "Wivora::connection": there is no link
 // to reply on. Relayed parts of a buffered record ("User::bufferedCommand")
 // go to the buffered-command store instead, which joins them.
+//
+// Until the plug-ins are started (releasePluginRecords), records for them wait
+// in the input list and are offered once the plug-ins can take them; the
+// relay is not fetched either, since the server forgets what it hands out: a
+// notice meanwhile only marks a fetch as due, which runs on the release.
 //
 // Records are handled on a pool of reusable threads, concurrently and in no
 // particular order. A plug-in may block in commandReceived (a question to the
@@ -60,6 +67,15 @@ public:
     void setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp);
     void setRelayedPartReceiver(RelayedPartReceiver receiver);
 
+    // At logout and at the start of a login: from now on plug-in records
+    // wait and relay notices only mark a fetch as due. What waited for an
+    // earlier session is forgotten, so it never reaches another account's
+    // plug-ins (it stays in the input list up to its age limit).
+    void holdPluginRecords();
+    // Once every plug-in's initPlugin has run: offers what waited, in the
+    // order it came, and fetches the relay when a notice came meanwhile.
+    void releasePluginRecords();
+
     // The routing of one input record, on the calling thread.
     void handleServerCommand(const QString &id, const QString &command);
     void handleLocalCommand(const KvrConfig &record);
@@ -82,6 +98,8 @@ public slots:
 private:
     void offerToPlugins(const QString &id, const QString &command);
     void drainExchangeCommands();
+    // False, noting the record, while plug-in records are held.
+    bool mayOfferNow(const QString &id, const QString &command);
 
     IOCommandsTower *const m_tower;
     WPluginManager *const m_plugins;
@@ -99,6 +117,14 @@ private:
     QThreadPool m_fetchThread;
     std::mutex m_fetchMutex;
     bool m_fetchQueued = false;
+
+    // Guards the hold and what waits for its release.
+    std::mutex m_holdMutex;
+    // A client starts with its plug-ins not yet started.
+    bool m_pluginRecordsHeld = true;
+    bool m_fetchDue = false;
+    // "ID" and name of each plug-in record that came while held.
+    QList<QPair<QString, QString>> m_heldRecords;
 
     // The handlers; waited for on destruction.
     QThreadPool m_handlers;

@@ -199,6 +199,8 @@ bool MainClass::loginSteps(const QString &typedUser, const QString &password)
     if (user.isEmpty() || address.isEmpty() || serverKey.isEmpty())
         return false;
 
+    // Records for the plug-ins wait until this session started them.
+    m_serverCommands.holdPluginRecords();
     const QSharedPointer<TcpConnection> link = m_session.serverLink();
     link->disconnectFromHost();
     if (!link->connectToHost(address, ServiceSettings::port(), serverKey))
@@ -270,6 +272,7 @@ void MainClass::startSession()
     WCommonOperations::sendHostInformation();
     WServerCommands::UpdateUserStatus(account->getStatus(), link);
     forEachPlugin([](IWPlugin *plugin) { plugin->initPlugin(); });
+    m_serverCommands.releasePluginRecords();
     pushExchangeTrigger();
     m_buffered.loadBufferedCommands();
     m_statusRefresh = QtConcurrent::run([this] { refreshContactStatuses(); });
@@ -391,6 +394,7 @@ bool MainClass::logout()
     m_loggedIn = false;
     m_reconnectStop = true;
 
+    m_serverCommands.holdPluginRecords();
     forEachPlugin([](IWPlugin *plugin) { plugin->closePlugin(); });
     m_buffered.stop();
     m_ping.stopChecking();

@@ -76,7 +76,11 @@ public:
     }
 
     // Starts the client and waits until it logged in and its probe answers.
-    bool start()
+    bool start() { return launch() && waitUntilStarted(); }
+
+    // Starts the client process and returns; waitUntilStarted() then waits
+    // for the login and the probe.
+    bool launch()
     {
         stop();
         const QString portFile = storagePath(ProbeProtocol::PortFileName);
@@ -98,8 +102,12 @@ public:
         m_process.setProcessEnvironment(m_sanitizerReports.routed(environment));
         m_process.setStandardErrorFile(m_root.filePath(QStringLiteral("client.log")), QIODevice::Append);
         m_process.start(program(), QStringList());
-        if (!m_process.waitForStarted(StartTimeoutMs))
-            return false;
+        return m_process.waitForStarted(StartTimeoutMs);
+    }
+
+    bool waitUntilStarted()
+    {
+        const QString portFile = storagePath(ProbeProtocol::PortFileName);
         if (!waitForOutput(QStringLiteral("logged in as"), StartTimeoutMs))
             return false;
         QFile port(portFile);

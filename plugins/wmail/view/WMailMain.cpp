@@ -115,11 +115,13 @@ void WMailMain::initPlugin()
     // A question to the server: asked on the caller's thread, which after a
     // reconnect is a pool thread.
     m_timeDifference.storeRelease(MainServerCommands::getTimeDiffrence());
-    if (QThread::currentThread() != thread()) {
+    if (QThread::currentThread() != thread())
         QMetaObject::invokeMethod(this, [this] { initOnThisThread(); }, Qt::QueuedConnection);
-        return;
-    }
-    initOnThisThread();
+    else
+        initOnThisThread();
+    // A message claimed from now on is filed after the load: both run here,
+    // in the order they were queued.
+    m_started.storeRelease(1);
 }
 
 void WMailMain::initOnThisThread()
@@ -139,6 +141,7 @@ void WMailMain::initOnThisThread()
 
 void WMailMain::closePlugin()
 {
+    m_started.storeRelease(0);
     // What waits in the input list was sent to the user who logged out.
     m_unsavedRecords.clear();
     m_refileTimer.stop();
@@ -166,6 +169,10 @@ void WMailMain::signalReceived(const QString &name, const QMap<QString, QVariant
 
 void WMailMain::commandReceived(const QString &id, const QString &command)
 {
+    // Until the conversations are loaded there is nowhere to file a message:
+    // the host keeps the record and offers it again after initPlugin.
+    if (!m_started.loadAcquire())
+        return;
     KvrConfig record;
     QString author;
     if (!WMailCommands::claim(m_host, id, command, &record, &author))

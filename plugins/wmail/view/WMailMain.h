@@ -69,6 +69,9 @@ private:
     // until the save succeeds or the host lets them go.
     QHash<QString, QString> m_unsavedRecords;
     QTimer m_refileTimer;
+    // Set once initPlugin has queued the load of the logged-in user's
+    // conversations; a record before that is left to the host.
+    QAtomicInt m_started{0};
 };
 
 // The process's main object, made on first use (the host's setHostInterface,

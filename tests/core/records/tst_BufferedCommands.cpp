@@ -216,7 +216,13 @@ public:
             wire->carry(record, name, to);
         };
         roads.hasPeerLink = [](const QString &) { return true; };
-        roads.deliver = [this](const KvrConfig &record) { delivered.append(record); };
+        roads.deliver = [this, wire](const KvrConfig &record) {
+            int acknowledged = 0;
+            for (const Carried &carried : wire->log.items())
+                acknowledged += carried.from == name && carried.record.CheckKeyExist(QStringLiteral("response"));
+            acknowledgedBeforeDelivery.append(acknowledged);
+            delivered.append(record);
+        };
         roads.relay = [this](const QString &user, const KvrConfig &record,
                              const QSharedPointer<WivoraAccount> &account) {
             relayOffers.append(record);
@@ -255,6 +261,8 @@ public:
     const QString name;
     SessionState session;
     Log<KvrConfig> delivered;
+    // How many parts this peer had acknowledged when each record was delivered.
+    Log<int> acknowledgedBeforeDelivery;
     Log<KvrConfig> relayOffers;
     Log<Progress> progress;
     std::unique_ptr<BufferedCommands> store;
@@ -428,6 +436,9 @@ void tst_BufferedCommands::recordTravelsInParts()
     KvrConfig expected = record;
     expected.sv(SenderKey, Alice);
     QCOMPARE(net[Bob].delivered.items().first(), expected);
+    // The last part is acknowledged only once the record was handed on: a
+    // receiver that ends in between gets it again.
+    QCOMPARE(net[Bob].acknowledgedBeforeDelivery.items(), QList<int>{parts - 1});
 
     const QByteArray form = record.SerializeConfigBinary();
     const QList<KvrConfig> sent = net.wire.parts();

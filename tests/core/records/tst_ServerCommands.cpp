@@ -66,6 +66,7 @@ private slots:
     void relayedPartsGoToTheBufferedStore();
     void relayedRecordsEnterInServerOrder();
     void relayedVCardNoticeRefreshesTheContact();
+    void pluginRecordsWaitUntilThePluginsStarted();
 
 private:
     QList<EchoEvent> commandEvents(EchoProbe *probe) const;
@@ -188,6 +189,7 @@ void tst_ServerCommands::routesByName()
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     const KvrConfig record = makeRecord(command);
     tower.putInputCommand(record);
     const int journalBefore = m_journal.entries().size();
@@ -214,6 +216,7 @@ void tst_ServerCommands::pluginRecordsAreOfferedOffTheCallingThread()
 {
     IOCommandsTower tower;
     QScopedPointer<ServerCommands> commands(new ServerCommands(&tower, &m_plugins, &m_dispatcher, &m_session));
+    commands->releasePluginRecords();
     connect(&tower, &IOCommandsTower::signalInputCommandReceived, commands.data(),
             &ServerCommands::slotCommandReceived);
 
@@ -277,6 +280,7 @@ void tst_ServerCommands::localCommands()
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     QStringList seen;
     commands.setLinkAcceptance(
         [&](const QString &tunnelId, const QString &sender, bool serverMode) {
@@ -330,6 +334,7 @@ void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     const KvrConfig record = makeRecord(command, {{"username", "bob"},
                                                   {"Wivora::sender", "carol"},
                                                   {"Wivora::connection", "1"},
@@ -365,6 +370,7 @@ void tst_ServerCommands::relayedPartsGoToTheBufferedStore()
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     QList<KvrConfig> parts;
     commands.setRelayedPartReceiver([&](const KvrConfig &part) { parts << part; });
     const KvrConfig part = makeRecord(QStringLiteral("User::bufferedCommand"),
@@ -385,6 +391,7 @@ void tst_ServerCommands::relayedRecordsEnterInServerOrder()
 {
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     connect(&tower, &IOCommandsTower::signalInputCommandReceived, &commands, &ServerCommands::slotCommandReceived);
 
     // One "ID" for all three: takes by that "ID" then follow list order.
@@ -422,6 +429,7 @@ void tst_ServerCommands::relayedVCardNoticeRefreshesTheContact()
 
     IOCommandsTower tower;
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
+    commands.releasePluginRecords();
     connect(&tower, &IOCommandsTower::signalInputCommandReceived, &commands, &ServerCommands::slotCommandReceived);
     QStringList edited;
     QObject receiver; // lives here: the handler's signal is queued to this thread
@@ -452,6 +460,53 @@ void tst_ServerCommands::relayedVCardNoticeRefreshesTheContact()
     const auto savedBob = serverCopy.contactsData->GetStructureByValue(QStringLiteral("section"), QStringLiteral("bob"));
     QVERIFY(savedBob);
     QCOMPARE(savedBob->gv(QStringLiteral("fullName")), QStringLiteral("Bob Builder"));
+}
+
+void tst_ServerCommands::pluginRecordsWaitUntilThePluginsStarted()
+{
+    IOCommandsTower tower;
+    QScopedPointer<ServerCommands> commands(new ServerCommands(&tower, &m_plugins, &m_dispatcher, &m_session));
+
+    // Left over from an earlier session: never offered to this one's plug-ins.
+    const KvrConfig stale = makeRecord(QStringLiteral("echo:::stale"));
+    tower.putInputCommand(stale);
+    commands->handleServerCommand(stale.GetID(), stale.gv(QStringLiteral("command")));
+    commands->holdPluginRecords();
+    connect(&tower, &IOCommandsTower::signalInputCommandReceived, commands.data(),
+            &ServerCommands::slotCommandReceived, Qt::DirectConnection);
+
+    // Before the plug-ins start: a record over a link, and a relayed one
+    // with its notice.
+    const KvrConfig direct = makeRecord(QStringLiteral("echo:::direct"));
+    tower.putInputCommand(direct);
+    const KvrConfig relayed = makeRecord(QStringLiteral("echo:::relayed"));
+    QVERIFY(relayToAlice({relayed}));
+    const KvrConfig notice = makeRecord(QStringLiteral("Local::ExchangeMessageAvailable"));
+    tower.putInputCommand(notice);
+
+    // The notice was handled, and no plug-in heard of a record: the relayed
+    // one still waits at the server, the other in the input list.
+    QTRY_VERIFY_WITH_TIMEOUT(!tower.hasInputCommand(notice.GetID()), kArrivalTimeoutMs);
+    for (EchoProbe *probe : qAsConst(m_probes))
+        QVERIFY(commandEvents(probe).isEmpty());
+    QVERIFY(!tower.hasInputCommand(relayed.GetID()));
+    QVERIFY(tower.hasInputCommand(direct.GetID()));
+
+    // The start offers what waited and fetches the relay.
+    commands->releasePluginRecords();
+    QTRY_VERIFY_WITH_TIMEOUT(tower.hasInputCommand(relayed.GetID()), kArrivalTimeoutMs);
+    // Destruction waits for the handlers, so every record has been routed.
+    commands.reset();
+
+    for (EchoProbe *probe : qAsConst(m_probes)) {
+        QStringList offered;
+        for (const EchoEvent &event : commandEvents(probe))
+            offered << event.name;
+        offered.sort();
+        QCOMPARE(offered.join(QLatin1Char(' ')), QStringLiteral("echo:::direct echo:::relayed"));
+    }
+    QVERIFY(tower.hasInputCommand(stale.GetID()));
+    QVERIFY(WServerCommands::getExchangeCommand(m_session.serverLink()).isEmpty());
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_ServerCommands)

@@ -13,6 +13,8 @@
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
 #include <QThread>
 
 #include <thread>
@@ -99,6 +101,21 @@ void ProbePlugin::shutDown()
 void ProbePlugin::initPlugin()
 {
     remember(QStringLiteral("call"), QStringLiteral("initPlugin"), QString());
+    holdStartWhileAsked();
+}
+
+void ProbePlugin::holdStartWhileAsked()
+{
+    const QString releaseFile = qEnvironmentVariable(P::HoldStartVariable);
+    if (releaseFile.isEmpty() || QFile::exists(releaseFile))
+        return;
+    // The probe is started first: the plug-ins after it are not yet, while
+    // the session's links and events run on as in a slow start.
+    QTextStream(stdout) << P::HoldingStartLine << Qt::endl;
+    while (!QFile::exists(releaseFile)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
 }
 
 void ProbePlugin::closePlugin()

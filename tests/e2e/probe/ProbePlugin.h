@@ -78,6 +78,8 @@ private:
     KvrConfig runRequests(const KvrConfig &request);
     // Scales the client's waits as the environment asks (ProbeProtocol.h).
     void applyTestWaits();
+    // In initPlugin, while the environment asks for it (ProbeProtocol.h).
+    void holdStartWhileAsked();
     // The claimed record with that "ID", waiting up to timeoutMs for it.
     KvrConfig waitForRecord(const QString &id, int timeoutMs);
     void remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params = {});

@@ -38,6 +38,11 @@
 // replaces the buffered road's acknowledgement wait, and WIVORA_PROBE_PEER_CHECK_MS
 // the interval of the peer-link keep-alives (their answer wait is
 // PeerAnswerIntervals such intervals).
+//
+// WIVORA_PROBE_HOLD_START_UNTIL names a file: until it exists, the probe's
+// initPlugin prints HoldingStartLine and waits with the client's events
+// flowing, so a test holds the client between its login and the start of the
+// plug-ins loaded after the probe.
 
 #include <KvrConfig.h>
 
@@ -72,6 +77,8 @@ inline const QString KeyElapsed = QStringLiteral("elapsed");
 inline const char AckTimeoutVariable[] = "WIVORA_PROBE_ACK_TIMEOUT_MS";
 inline const char PeerCheckVariable[] = "WIVORA_PROBE_PEER_CHECK_MS";
 constexpr int PeerAnswerIntervals = 4;
+inline const char HoldStartVariable[] = "WIVORA_PROBE_HOLD_START_UNTIL";
+inline const QString HoldingStartLine = QStringLiteral("probe: holding the plug-ins' start");
 
 // An event record: "kind" ("command", "signal" or "call"), "name", "id" and,
 // for a signal, each parameter as "param:<name>" in text form.

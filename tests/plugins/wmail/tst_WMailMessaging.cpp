@@ -360,6 +360,26 @@ private slots:
         QCOMPARE(m_bob->host.inputSize(), 1);
     }
 
+    // Before initPlugin the conversations are not loaded: the record stays
+    // with the host, and is filed once when offered again after the start.
+    void messageBeforeTheStartIsLeftForLater()
+    {
+        Side starting(m_dir->path() + "/b2", kBob);
+        starting.host.accept(kAlice);
+        const QString id = m_alice->main.createMessage(aliceToBob(), "early", "text", true);
+        const KvrConfig sent = m_alice->host.buffered().at(0).record;
+        starting.host.deliver(kAlice, sent);
+        starting.settle();
+        QCOMPARE(starting.host.inputSize(), 1);
+        QVERIFY(!starting.stored(kAlice));
+
+        starting.main.initPlugin();
+        starting.main.commandReceived(sent.GetID(), WMailCommands::CommandName);
+        starting.settle();
+        QCOMPARE(starting.host.inputSize(), 0);
+        QCOMPARE(starting.stored(kAlice)->messageIds(), QStringList{id});
+    }
+
     void messageTooLargeForTheHostIsRefused()
     {
         const Pointer conversation = aliceToBob();
