@@ -97,9 +97,10 @@ FolderListing FileCache::getListing(const QString &virtualPath, bool reload)
     FolderListing listing = lister ? lister(virtualPath) : FolderListing::failed(FolderListing::Error::Refused);
 
     QMutexLocker lock(&m_mutex);
-    // A logout and maybe another user's login came meanwhile.
+    // A logout and maybe another user's login came meanwhile: the asker's
+    // link is gone with its session.
     if (session != m_session)
-        return WDataStructure();
+        return FolderListing::failed(FolderListing::Error::NoReply);
     if (--m_asking[virtualPath] == 0)
         m_asking.remove(virtualPath);
     if (!listing.ok() || listing.rows.childCount() == 0 || m_folder.isEmpty()) {

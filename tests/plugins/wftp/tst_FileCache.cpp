@@ -279,7 +279,7 @@ void tst_FileCache::manyThumbnailsAreWrittenTogether()
 void tst_FileCache::madeUpRowsDoNotGrowTheCache()
 {
     FileCache &cache = m_alicePlugin->controller().fileCache();
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "pub"}));
     for (int i = 0; i < 2000; ++i) {
         auto row = QSharedPointer<WDataStructure>::create();
         row->sv("Name", QString("made-up-%1.jpg").arg(i));
@@ -291,8 +291,8 @@ void tst_FileCache::madeUpRowsDoNotGrowTheCache()
     huge->SetValue("thumbnail", QByteArray(FileCache::MaxRowBytes, 'j'));
     cache.updateEntry(huge, "vls/bob/docs/root");
     cache.flush();
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
-    QVERIFY(cache.getListing("vls/bob/docs/root", false).GetStructureByValue("Name", "a.txt")->GetValue("thumbnail").isEmpty());
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "pub"}));
+    QVERIFY(cache.getListing("vls/bob/docs/root", false).rows.GetStructureByValue("Name", "a.txt")->GetValue("thumbnail").isEmpty());
     qint64 stored = 0;
     for (const QString &file : QDir(cacheFolder("alice")).entryList(QDir::Files | QDir::Hidden))
         stored += QFileInfo(cacheFolder("alice/" + file)).size();
@@ -334,9 +334,9 @@ void tst_FileCache::writesStayInTheCacheFolder()
 
     FileCache &cache = m_alicePlugin->controller().fileCache();
     cache.init(folder);
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", true)), QStringList({"a.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", true).rows), QStringList({"a.txt", "pub"}));
     cache.init(folder);
-    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false)), QStringList({"a.txt", "pub"}));
+    QCOMPARE(names(cache.getListing("vls/bob/docs/root", false).rows), QStringList({"a.txt", "pub"}));
     QCOMPARE(listingRequests(), 1);
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         QCOMPARE(ShareFixture::readFile(it.key()), it.value());
@@ -353,11 +353,11 @@ void tst_FileCache::listingOfAnEndedSessionIsNotKept()
     cache.init(cacheFolder("alice"));
     cache.setLister([&](const QString &path) {
         cache.init(erins);
-        return m_bobPlugin->commandParser().engine()->listDirectory(path, "alice");
+        return FolderListing{m_bobPlugin->commandParser().engine()->listDirectory(path, "alice")};
     });
     cache.getListing("vls/bob/docs/root", false);
     cache.setLister({});
-    QVERIFY(cache.getListing("vls/bob/docs/root", false).isEmpty());
+    QCOMPARE(cache.getListing("vls/bob/docs/root", false).error, FolderListing::Error::Refused);
     QCOMPARE(QDir(erins).entryList({"*.cch"}, QDir::Files), QStringList());
 }
 
