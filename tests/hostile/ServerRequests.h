@@ -8,6 +8,12 @@
 #include <QList>
 #include <QPair>
 
+// The password the tests give every user they add.
+inline QString passwordOf(const QString &user)
+{
+    return user + QStringLiteral("-secret");
+}
+
 inline KvrConfig request(const char *command, const QList<QPair<QString, QByteArray>> &values = {})
 {
     KvrConfig record;

@@ -6,6 +6,7 @@
 #include "QtTestSuite.h"
 #include "MemoryBounds.h"
 #include "RawTlsPeer.h"
+#include "ServerRequests.h"
 #include "ServerProcess.h"
 
 #include <ServerProtocol.h>
@@ -35,21 +36,6 @@ constexpr int ClosingMs = 12000;
 #else
 constexpr int ClosingMs = 2000;
 #endif
-
-QString passwordOf(const QString &user)
-{
-    return user + QStringLiteral("-secret");
-}
-
-KvrConfig backlogRequest(const char *command, const QList<QPair<QString, QByteArray>> &values = {})
-{
-    KvrConfig record;
-    record.SetID();
-    record.SetValue(QStringLiteral("command"), command);
-    for (const auto &value : values)
-        record.SetValue(value.first, value.second);
-    return record;
-}
 
 QByteArray frameOf(const KvrConfig &record)
 {
@@ -148,10 +134,10 @@ void tst_SendBacklog::unreadRepliesAreBounded()
     QVERIFY(flooder.connect(m_server->tcpPort()));
     QVERIFY(flooder.handshake());
     const KvrConfig ask = loggedInFlooder
-                              ? backlogRequest(P::GetAccount)
-                              : backlogRequest(P::GetUserVCard, {{P::KeyUserName, mallory.toUtf8()}});
+                              ? request(P::GetAccount)
+                              : request(P::GetUserVCard, {{P::KeyUserName, mallory.toUtf8()}});
     if (loggedInFlooder) {
-        flooder.sendInside(frameOf(backlogRequest(
+        flooder.sendInside(frameOf(request(
             P::Login, {{P::KeyUserName, mallory.toUtf8()}, {P::KeyPassword, passwordOf(mallory).toUtf8()}})));
         KvrConfig reply;
         QVERIFY(reply.DeserializeConfigBinary(flooder.readFrame()));

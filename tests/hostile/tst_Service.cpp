@@ -40,11 +40,6 @@ namespace {
 constexpr int WaitMs = 15000;
 constexpr qint64 MiB = 1024 * 1024;
 
-QString passwordOf(const QString &user)
-{
-    return user + QStringLiteral("-secret");
-}
-
 qint64 folderBytes(const QString &path)
 {
     qint64 total = 0;
