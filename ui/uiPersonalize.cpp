@@ -5,6 +5,7 @@
 #include "WGraphicsOperations.h"
 
 #include <KvrConfig.h>
+#include <PeerPicture.h>
 #include <WDataStructure.h>
 #include <WServerCommands.h>
 #include <WivoraAccount.h>
@@ -147,7 +148,9 @@ void uiPersonalize::loadVCard()
         return;
     const QSharedPointer<WDataStructure> vcard = account->vcardData;
     const QByteArray avatar = vcard->GetValue(QStringLiteral("avatar"));
-    showPicture(avatar.isEmpty() ? QImage(QStringLiteral(":/Wivora/Resources/blankavatar.jpg")) : QImage::fromData(avatar));
+    // The stored picture comes back from the server: bounded like a contact's.
+    const QImage picture = PeerPicture::decode(avatar);
+    showPicture(picture.isNull() ? QImage(QStringLiteral(":/Wivora/Resources/blankavatar.jpg")) : picture);
     m_fullName->setText(vcard->gv(QStringLiteral("fullName")));
     // Anything but a known choice shows the first one.
     const int gender = vcard->gv(QStringLiteral("gender")).toInt();

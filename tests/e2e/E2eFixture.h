@@ -98,7 +98,7 @@ public:
         *alice = client(aliceName);
         *bob = client(bobName);
         if (!*alice || !*bob)
-            return QStringLiteral("clients could not be set up");
+            return clientSetupError;
         if (!(*bob)->start())
             return (*bob)->diagnostics();
         if (!(*alice)->start())
@@ -106,8 +106,8 @@ public:
         return QString();
     }
 
-    // A client of user that is set up but not started; null when its account
-    // could not be given a listening port.
+    // A client of user that is set up but not started; null when it could
+    // not be set up, with the reason in clientSetupError.
     std::unique_ptr<ClientProcess> client(const QString &user)
     {
         auto client = std::make_unique<ClientProcess>(user, passwordOf(user));
@@ -115,9 +115,14 @@ public:
         for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
             client->setMachineSetting(setting.key(), setting.value());
         const quint16 port = freeTcpPort();
-        if (!client->installPlugin(probePlugin()) || !client->installPlugin(echoPlugin()) || port == 0
-            || !setListeningPort(user, port))
+        if (!client->installPlugin(probePlugin()) || !client->installPlugin(echoPlugin())) {
+            clientSetupError = QStringLiteral("the test plug-ins could not be installed for ") + user;
             return nullptr;
+        }
+        if (port == 0 || !setListeningPort(user, port)) {
+            clientSetupError = QStringLiteral("no listening port could be saved in %1's account (port %2)").arg(user).arg(port);
+            return nullptr;
+        }
         client->setListeningPort(port);
         for (auto variable = clientEnvironment.cbegin(); variable != clientEnvironment.cend(); ++variable)
             client->setEnvironment(variable.key(), variable.value());
@@ -147,6 +152,8 @@ public:
     ServerProcess server;
     // Environment variables every client made from now on starts with.
     QMap<QString, QString> clientEnvironment;
+    // Why the last client() gave none.
+    QString clientSetupError;
 
 private:
     // The machine settings that point a client at the server and pin its key.

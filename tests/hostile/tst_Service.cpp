@@ -256,7 +256,9 @@ void tst_Service::passwordGuessing()
                                 .arg(latenciesUs.size()).arg(p99Us).arg(int(checked)).arg(int(throttled)).arg(int(lost))
                                 .arg(latenciesUs.at(latenciesUs.size() / 2));
     qInfo().noquote() << figures;
-    QVERIFY2(p99Us < 50000, qPrintable(figures));
+    // A starved event loop (a password check on the serving thread) holds
+    // pings for seconds; the bound leaves room for a loaded test machine.
+    QVERIFY2(p99Us < 250000, qPrintable(figures));
     QCOMPARE(int(lost), 0);
     // The free attempts and one after each doubling wait are checked; every
     // other guess is refused unchecked.

@@ -90,7 +90,7 @@ void tst_Transport::initTestCase()
                                     {{QStringLiteral("alice"), QStringLiteral("bob")}}),
              qPrintable(m_fixture.server.errorText()));
     m_alice = m_fixture.client(QStringLiteral("alice"));
-    QVERIFY(m_alice);
+    QVERIFY2(m_alice, qPrintable(m_fixture.clientSetupError + QStringLiteral("\n") + m_fixture.server.output().right(4000)));
     QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
     m_aliceKey = E2eFixture::publicKeyOf(QStringLiteral("alice"));
     QVERIFY(!m_aliceKey.isEmpty());

@@ -2,6 +2,7 @@
 // picture becomes, and what OK stores, sends to the server and tells the
 // users who have this user as a contact.
 
+#include "PngBomb.h"
 #include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "uiPersonalize.h"
@@ -119,6 +120,21 @@ private slots:
         const QByteArray avatar = vcard()->GetValue(QStringLiteral("avatar"));
         QVERIFY(avatar.startsWith("\x89PNG"));
         QCOMPARE(QImage::fromData(avatar).size(), stored);
+    }
+
+    // The stored picture comes back from the server: one that declares a
+    // huge size is not decoded and shows as no picture at all.
+    void storedPictureBombShowsBlank()
+    {
+        const auto shownPicture = [] {
+            uiPersonalize dialog;
+            return dialog.findChild<QLabel *>(QStringLiteral("label"))->pixmap()->toImage();
+        };
+        vcard()->SetValue(QStringLiteral("avatar"), QByteArray());
+        const QImage blank = shownPicture();
+        QVERIFY(!blank.isNull());
+        vcard()->SetValue(QStringLiteral("avatar"), pngDeclaring(12000, 12000));
+        QCOMPARE(shownPicture(), blank);
     }
 
     // OK: the account, the server's vCard, one notice per user who has
