@@ -38,15 +38,6 @@ const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 // out of the list already.
 constexpr int kMaxHeldRecords = 11000;
 
-// The contact record of user: a direct child of the contacts tree whose
-// "section" is the user name. Null when user is no contact.
-QSharedPointer<WDataStructure> findContact(SessionState *session, const QString &user)
-{
-    if (user.isEmpty())
-        return {};
-    return session->account()->contactsData->GetStructureByValue(kSectionKey, user);
-}
-
 bool isAcceptedFromRelay(const QString &command)
 {
     // Only the server may push "Local::" and "WebLocal::" records; a peer
@@ -267,7 +258,7 @@ void ServerCommands::updateContactVCard(const KvrConfig &record)
         return;
     vcard->sv(kSectionKey, kVCardSection);
 
-    const QSharedPointer<WDataStructure> contact = findContact(m_session, user);
+    const QSharedPointer<WDataStructure> contact = m_session->contact(user);
     if (!contact)
         return;
     contact->DeleteStructure(kVCardSection);
@@ -283,7 +274,7 @@ void ServerCommands::updateContactVCard(const KvrConfig &record)
 void ServerCommands::updateContactStatus(const KvrConfig &record)
 {
     const QString user = record.gv(QLatin1String(P::KeyUserName));
-    const QSharedPointer<WDataStructure> contact = findContact(m_session, user);
+    const QSharedPointer<WDataStructure> contact = m_session->contact(user);
     if (!contact)
         return;
     contact->sv(QLatin1String(P::KeyStatus), record.gv(QLatin1String(P::KeyStatus)));

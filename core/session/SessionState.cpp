@@ -45,10 +45,12 @@ QString SessionState::userName() const
     return canonicalUserName(account()->getUserName());
 }
 
-bool SessionState::isContact(const QString &user) const
+QSharedPointer<WDataStructure> SessionState::contact(const QString &user) const
 {
     const QString name = canonicalUserName(user);
-    return !name.isEmpty() && account()->contactsData->GetStructureByValue(QStringLiteral("section"), name);
+    if (name.isEmpty())
+        return {};
+    return account()->contactsData->GetStructureByValue(QStringLiteral("section"), name);
 }
 
 QString SessionState::canonicalUserName(const QString &user)

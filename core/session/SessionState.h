@@ -7,6 +7,7 @@
 #include <atomic>
 
 class TcpConnection;
+class WDataStructure;
 class WivoraAccount;
 
 // What many threads share about the session: the logged-in account (a fresh
@@ -35,8 +36,10 @@ public:
 
     // The logged-in user's name in lower case; empty while logged out.
     QString userName() const;
-    // The user is in the logged-in account's contacts.
-    bool isContact(const QString &user) const;
+    // The user's record in the logged-in account's contacts (a direct child
+    // of the contacts tree whose "section" is the name); null for anyone else.
+    QSharedPointer<WDataStructure> contact(const QString &user) const;
+    bool isContact(const QString &user) const { return !contact(user).isNull(); }
 
     // The port this client listens on for peers' links, which the server
     // announces to them; 0 while it listens on none.

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest/QTest>
 
 #include <cstdio>
@@ -46,6 +47,7 @@ public:
     {
         QString reports;
         const QDir folder(m_folder.path());
+        waitUntilWritten(folder);
         for (const QString &name : folder.entryList(QDir::Files, QDir::Name)) {
             QFile file(folder.filePath(name));
             if (file.open(QIODevice::ReadOnly))
@@ -65,5 +67,26 @@ public:
     }
 
 private:
+    // A child that is still running may be writing its report: read it once
+    // it has stopped growing, so the whole report reaches the log.
+    static void waitUntilWritten(const QDir &folder)
+    {
+        const auto sizes = [&folder] {
+            QList<qint64> sizes;
+            for (const QFileInfo &report : folder.entryInfoList(QDir::Files, QDir::Name))
+                sizes << report.size();
+            return sizes;
+        };
+        // Symbolising each frame takes a while on a loaded machine.
+        constexpr int StepMs = 250, QuietSteps = 8, MaxSteps = 80;
+        QList<qint64> before = sizes();
+        for (int step = 0, quiet = 0; !before.isEmpty() && quiet < QuietSteps && step < MaxSteps; ++step) {
+            QThread::msleep(StepMs);
+            const QList<qint64> now = sizes();
+            quiet = now == before ? quiet + 1 : 0;
+            before = now;
+        }
+    }
+
     QTemporaryDir m_folder;
 };
