@@ -394,18 +394,14 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     // A kept partial tells where to start, so it is taken up before the
     // first read; a new temporary is made while the first reads travel.
-    std::unique_ptr<PartialFile> local;
-    if (source.isKnown() && source.size >= KeptPartialFromBytes) {
-        local = std::make_unique<PartialFile>(target, source);
-        if (!openLocal(*local)) {
-            closeLater(std::move(remote));
-            return Outcome::Failed;
-        }
-        if (local->keptBytes() > 0)
-            qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
-    } else {
-        local = std::make_unique<PartialFile>(target);
+    const bool keepable = source.isKnown() && source.size >= KeptPartialFromBytes;
+    auto local = keepable ? std::make_unique<PartialFile>(target, source) : std::make_unique<PartialFile>(target);
+    if (keepable && !openLocal(*local)) {
+        closeLater(std::move(remote));
+        return Outcome::Failed;
     }
+    if (local->keptBytes() > 0)
+        qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
     const Outcome outcome = receive(*remote, key, *local, expected, item);
     closeLater(std::move(remote));
     if (outcome == Outcome::Stopped && m_keepPartial) {

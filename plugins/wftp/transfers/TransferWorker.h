@@ -30,8 +30,9 @@ class WFtpMain;
 // target only once complete, so a stopped or failed item leaves an existing
 // target as it was; an upload asks the owner for the same. A larger file's
 // partial is kept when the run is halted or the process ends, and a later
-// download of the same version into the same target goes on from there. A link at the
-// target counts as an existing file and is replaced, never written through.
+// download of the same version into the same target goes on from there. A
+// link at the target counts as an existing file and is replaced, never
+// written through.
 // A lost link is made again until it is back or the transfer is stopped, and
 // the item goes on at the byte where it stopped. Names from a peer's listing
 // never reach outside the chosen folder.
@@ -134,8 +135,9 @@ private:
     FolderListing listFolder(const QString &key);
     void noteListedFiles(const QString &folder, const FolderListing &listing);
     bool openLocal(PartialFile &local);
-    // Reads the open remote file into local, which it opens once the first
-    // reads are on their way; expected is the size the file should have.
+    // Reads the open remote file into local from the bytes local already
+    // holds; a local file not open yet is opened once the first reads are on
+    // their way. expected is the size the file should have.
     Outcome receive(VirtualFile &remote, const QString &key, PartialFile &local, qint64 expected, int item);
     // The chunk grows while answers come quickly, by a quarter once past the
     // first steps, so a fast link soon asks for large ones; a slow answer

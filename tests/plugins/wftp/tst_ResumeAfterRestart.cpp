@@ -20,12 +20,12 @@ namespace {
 const QString Plugin = QStringLiteral("WFtp");
 constexpr int TransferWaitMs = 120000;
 #ifdef WIVORA_SANITIZED
-constexpr int FileBytes = 6 * 1024 * 1024;
+constexpr int FileBytes = 4 * 1024 * 1024;
 #else
-constexpr int FileBytes = 24 * 1024 * 1024;
+constexpr int FileBytes = 16 * 1024 * 1024;
 #endif
 // Bytes on bob's disc before the cut.
-constexpr qint64 CutAfter = 512 * 1024;
+constexpr qint64 CutAfter = FileBytes / 4;
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -191,6 +191,7 @@ void tst_ResumeAfterRestart::goesOnFromTheKeptBytes()
              QStringList{"film.bin"});
 
     const qint64 fetched = done.gv("bytes").toLongLong();
+    qInfo("%lld of %d bytes kept, %lld fetched again", keptBytes, FileBytes, fetched);
     const QRegularExpressionMatch resumed =
         QRegularExpression("resuming " + QRegularExpression::escape(into + "/film.bin") + " from byte (\\d+)")
             .match(m_bob->log());
