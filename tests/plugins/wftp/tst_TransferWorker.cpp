@@ -242,9 +242,12 @@ void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun_data()
     QTest::addColumn<QString>("disc");
     QTest::addColumn<QString>("discFolder");
     QTest::addColumn<bool>("asFolder"); // the file comes from a folder item
-    QTest::newRow("file of a contact") << "vls/bob/docs/root" << "bob" << false;
-    QTest::newRow("file in a contact's folder") << "vls/bob/docs/root" << "bob" << true;
-    QTest::newRow("file of the own disc") << "vls/alice/docs/root" << "alice" << false;
+    // Every byte written, the process gone before the file was put in place.
+    QTest::addColumn<bool>("keptWhole");
+    QTest::newRow("file of a contact") << "vls/bob/docs/root" << "bob" << false << false;
+    QTest::newRow("file in a contact's folder") << "vls/bob/docs/root" << "bob" << true << false;
+    QTest::newRow("file of the own disc") << "vls/alice/docs/root" << "alice" << false << false;
+    QTest::newRow("all bytes kept") << "vls/bob/docs/root" << "bob" << false << true;
 }
 
 void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun()
@@ -252,6 +255,7 @@ void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun()
     QFETCH(QString, disc);
     QFETCH(QString, discFolder);
     QFETCH(bool, asFolder);
+    QFETCH(bool, keptWhole);
     const QByteArray bytes = TransferFixture::pattern(4 * 1024 * 1024);
     QVERIFY(QDir().mkpath(m_net->path(discFolder + "/in")));
     QVERIFY(ShareFixture::writeFile(m_net->path(discFolder + "/in/big.bin"), bytes));
@@ -269,8 +273,14 @@ void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun()
     halted.run();
     QVERIFY(halted.isStopped());
     QVERIFY(!QFile::exists(target));
-    const qint64 kept = QFileInfo(PartialFile::keptPath(target)).size();
+    qint64 kept = QFileInfo(PartialFile::keptPath(target)).size();
     QVERIFY2(kept > 0 && kept < bytes.size(), qPrintable(QString::number(kept)));
+    if (keptWhole) {
+        QFile partial(PartialFile::keptPath(target));
+        QVERIFY(partial.open(QIODevice::Append));
+        QCOMPARE(partial.write(bytes.mid(int(kept))), bytes.size() - kept);
+        kept = bytes.size();
+    }
 
     TransferWorker next(m_net->main(), items, m_net->path("local"), disc, nullptr);
     QSignalSpy finished(&next, &TransferWorker::finished);
