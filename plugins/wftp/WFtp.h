@@ -37,10 +37,11 @@ public:
     void receiveCommand(const KvrConfig &) override {}
     bool setHostInterface(IWHost *host) override;
     void initPlugin() override;
-    // At logout nothing stays open for the peers of the session that ended.
+    // At logout nothing stays open for the peers of the session that ended;
+    // partial downloads stay for the next.
     void closePlugin() override
     {
-        m_transfers.stopAllTransfers();
+        m_transfers.haltAllTransfers();
         m_main.close();
     }
     QMap<QString, QWidget *> getUserWidget() override;

@@ -33,7 +33,7 @@ TransferManager::TransferManager(WFtpMain &main, QObject *parent) : QObject(pare
 
 TransferManager::~TransferManager()
 {
-    stopAllTransfers();
+    haltAllTransfers();
     m_pool.waitForDone();
 }
 
@@ -100,6 +100,13 @@ void TransferManager::stopAllTransfers()
     const auto transfers = m_transfers;
     for (const auto &transfer : transfers)
         removeTransfer(transfer);
+}
+
+void TransferManager::haltAllTransfers()
+{
+    for (const auto &transfer : m_transfers)
+        transfer->halt();
+    stopAllTransfers();
 }
 
 void TransferManager::removeTransfer(const QSharedPointer<TransferWorker> &transfer)

@@ -47,6 +47,9 @@ public:
     // Asks every transfer to stop; returns at once. Each leaves the list
     // once its worker has returned.
     void stopAllTransfers();
+    // The same at the end of the session, when the user did not ask for it:
+    // files being downloaded keep their partials for a later run.
+    void haltAllTransfers();
     // Stops one transfer (none blocks) and drops it once it has returned.
     void removeTransfer(const QSharedPointer<TransferWorker> &transfer);
     // Drops the transfers whose worker returned.

@@ -12,11 +12,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <deque>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcTransfers, "wivora.transfers")
 
 constexpr int SlotPollMs = 10;
 constexpr int RetryDelayMs = 2000;
@@ -297,29 +300,66 @@ bool TransferWorker::expandRemoteFolder(const QString &key)
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
+    // A folder whose listing failed is a failed item, not an empty folder.
+    const FolderListing listing = listFolder(key);
+    if (!listing.ok())
+        return false;
+    for (const auto &row : listing.rows.getChildren()) {
+        const QString rowName = row->gv(QStringLiteral("Name"));
+        const bool isFile = row->gv(QStringLiteral("Extension")) != QLatin1String("directory");
+        if (WFtpCommands::isSafeRowName(rowName))
+            m_items.insert(key + QLatin1Char('/') + rowName, isFile);
+    }
+    noteListedFiles(key, listing);
+    return QDir().mkpath(m_targetPath + name);
+}
+
+FolderListing TransferWorker::listFolder(const QString &key)
+{
     FolderListing listing;
     VirtualFile road(m_main);
-    // A folder whose listing failed is a failed item, not an empty folder.
-    const bool listed = withLink(road, key, [&] {
+    withLink(road, key, [&] {
         listing = discIsOwn(key) ? FolderListing{m_main.engine()->listDirectory(key, m_main.userName(), false)}
                                  : WFtpCommands(m_main).listDirectory(key, false);
         return listing.ok();
     });
-    if (!listed)
-        return false;
+    return listing;
+}
+
+void TransferWorker::noteListedFiles(const QString &folder, const FolderListing &listing)
+{
+    m_listedFolders.insert(folder);
     for (const auto &row : listing.rows.getChildren()) {
         const QString rowName = row->gv(QStringLiteral("Name"));
-        if (!WFtpCommands::isSafeRowName(rowName))
+        if (!WFtpCommands::isSafeRowName(rowName) || row->gv(QStringLiteral("Extension")) == QLatin1String("directory"))
             continue;
-        const QString child = key + QLatin1Char('/') + rowName;
-        const bool isFile = row->gv(QStringLiteral("Extension")) != QLatin1String("directory");
-        m_items.insert(child, isFile);
+        SourceVersion file;
+        file.path = folder + QLatin1Char('/') + rowName;
         bool sized = false;
-        const qint64 size = row->gv(QStringLiteral("Size")).toLongLong(&sized);
-        if (isFile && sized && size >= 0)
-            m_listedSizes.insert(child, size);
+        file.size = row->gv(QStringLiteral("Size")).toLongLong(&sized);
+        if (!sized || file.size < 0)
+            continue;
+        file.modified = row->GetValue(QStringLiteral("Modified"));
+        m_listedFiles.insert(file.path, file);
     }
-    return QDir().mkpath(m_targetPath + name);
+}
+
+SourceVersion TransferWorker::listedVersion(const QString &key)
+{
+    const QString folder = parentOf(key);
+    if (!m_listedFiles.contains(key) && !m_listedFolders.contains(folder)) {
+        // Asked once per folder, whatever the answer.
+        m_listedFolders.insert(folder);
+        const FolderListing listing = listFolder(folder);
+        if (listing.ok())
+            noteListedFiles(folder, listing);
+    }
+    return m_listedFiles.value(key);
+}
+
+bool TransferWorker::openLocal(PartialFile &local)
+{
+    return QDir().mkpath(parentOf(local.target())) && local.open(QIODevice::WriteOnly);
 }
 
 TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int item)
@@ -346,12 +386,28 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
-    qint64 expected = m_listedSizes.value(key, -1);
-    if (expected < 0)
-        expected = remote->size();
-    auto local = std::make_unique<PartialFile>(target);
-    const Outcome outcome = expected >= 0 ? receive(*remote, key, *local, expected, item) : Outcome::Failed;
+    const SourceVersion source = listedVersion(key);
+    const qint64 expected = source.size >= 0 ? source.size : remote->size();
+    if (expected < 0) {
+        closeLater(std::move(remote));
+        return Outcome::Failed;
+    }
+    // A kept partial tells where to start, so it is taken up before the
+    // first read; a new temporary is made while the first reads travel.
+    const bool keepable = source.isKnown() && source.size >= KeptPartialFromBytes;
+    auto local = keepable ? std::make_unique<PartialFile>(target, source) : std::make_unique<PartialFile>(target);
+    if (keepable && !openLocal(*local)) {
+        closeLater(std::move(remote));
+        return Outcome::Failed;
+    }
+    if (local->keptBytes() > 0)
+        qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
+    const Outcome outcome = receive(*remote, key, *local, expected, item);
     closeLater(std::move(remote));
+    if (outcome == Outcome::Stopped && m_keepPartial) {
+        local->keep();
+        return outcome;
+    }
     if (outcome != Outcome::Done) {
         local->discard();
         return outcome;
@@ -372,8 +428,8 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             remote.abandon(read);
         flight.clear();
     };
-    qint64 done = 0;
-    qint64 asked = 0;
+    qint64 done = local.keptBytes();
+    qint64 asked = done;
     int unanswered = 0;
     bool quick = true;
     QElapsedTimer cycle;
@@ -394,7 +450,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
                 growChunk();
         }
         // Made ready while the first reads are on their way.
-        if (!local.isOpen() && !(QDir().mkpath(parentOf(local.target())) && local.open(QIODevice::WriteOnly))) {
+        if (!local.isOpen() && !openLocal(local)) {
             dropFlight();
             return Outcome::Failed;
         }

@@ -2,12 +2,15 @@
 
 #include "FileCommitter.h"
 
+#include <FolderListing.h>
+#include <SourceVersion.h>
 #include <VirtualFile.h>
 #include <WFtpEngine.h>
 
 #include <QHash>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -25,8 +28,11 @@ class WFtpMain;
 //
 // A download goes to a temporary file beside its target that replaces the
 // target only once complete, so a stopped or failed item leaves an existing
-// target as it was; an upload asks the owner for the same. A link at the
-// target counts as an existing file and is replaced, never written through.
+// target as it was; an upload asks the owner for the same. A larger file's
+// partial is kept when the run is halted or the process ends, and a later
+// download of the same version into the same target goes on from there. A
+// link at the target counts as an existing file and is replaced, never
+// written through.
 // A lost link is made again until it is back or the transfer is stopped, and
 // the item goes on at the byte where it stopped. Names from a peer's listing
 // never reach outside the chosen folder.
@@ -49,6 +55,9 @@ public:
     static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
     // Reads of one download on their way at once.
     static constexpr int ReadsInFlight = 4;
+    // Smaller files are fetched anew after a restart: their few round
+    // trips cost less than keeping a record beside each.
+    static constexpr qint64 KeptPartialFromBytes = 1024 * 1024;
 
     // items: path -> true for a file, false for a folder (virtual paths for
     // a download, local ones for an upload); basePath is cut from the front
@@ -71,6 +80,13 @@ public:
     void run();
     // Any thread; none blocks.
     void stop() { m_state = State::Stopped; }
+    // A stop at the end of the session: the file being downloaded keeps its
+    // partial for a later run.
+    void halt()
+    {
+        m_keepPartial = true;
+        stop();
+    }
     void pause();
     void resume();
     bool isPaused() const { return m_state == State::Paused; }
@@ -113,8 +129,15 @@ private:
     bool shouldWrite(bool exists, const QString &name);
 
     Outcome downloadFile(const QString &key, int item);
-    // Reads the open remote file into local, which it opens once the first
-    // reads are on their way; expected is the size the file should have.
+    // The version of a file as its folder's listing gave it; the folder of a
+    // file chosen by itself is listed once for it. Unknown when not listed.
+    SourceVersion listedVersion(const QString &key);
+    FolderListing listFolder(const QString &key);
+    void noteListedFiles(const QString &folder, const FolderListing &listing);
+    bool openLocal(PartialFile &local);
+    // Reads the open remote file into local from the bytes local already
+    // holds; a local file not open yet is opened once the first reads are on
+    // their way. expected is the size the file should have.
     Outcome receive(VirtualFile &remote, const QString &key, PartialFile &local, qint64 expected, int item);
     // The chunk grows while answers come quickly, by a quarter once past the
     // first steps, so a fast link soon asks for large ones; a slow answer
@@ -153,12 +176,15 @@ private:
     std::atomic<int> m_failed{0};
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_returned{false};
+    std::atomic<bool> m_keepPartial{false};
     std::atomic<qint64> m_bytesMoved{0};
     QString m_currentName;
     int m_item = 0;
     QString m_connectionID;
-    // Sizes from the owner's listings, by key: a hint, checked at the end.
-    QHash<QString, qint64> m_listedSizes;
+    // Files of the owner's listings, by key; their sizes are a hint,
+    // checked at the end.
+    QHash<QString, SourceVersion> m_listedFiles;
+    QSet<QString> m_listedFolders;
     qint64 m_chunk = FirstChunk;
     std::unique_ptr<VirtualFile> m_closing;
     VirtualFile::Pending m_closeRequest;

@@ -3,6 +3,7 @@
 #include "QtTestSuite.h"
 #include "TransferFixture.h"
 
+#include <PartialFile.h>
 #include <TransferSlotQueue.h>
 #include <TransferWorker.h>
 #include <WFtpProtocol.h>
@@ -24,6 +25,8 @@ private slots:
     void failedItemsLeaveTheTargetAsItWas_data();
     void failedItemsLeaveTheTargetAsItWas();
     void stopMidFileLeavesNoTrace();
+    void haltedDownloadGoesOnInTheNextRun_data();
+    void haltedDownloadGoesOnInTheNextRun();
     void hostileNamesStayInTheFolder_data();
     void hostileNamesStayInTheFolder();
     void resumesAfterTheRemoteFileWasClosed_data();
@@ -231,6 +234,62 @@ void tst_TransferWorker::stopMidFileLeavesNoTrace()
     QCOMPARE(ShareFixture::readFile(m_net->path("local/big.bin")), QByteArray("previous"));
     QCOMPARE(QDir(m_net->path("local")).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
     QCOMPARE(queue.heldSlots(), 0);
+    QCOMPARE(m_net->bobPlugin->commandParser().engine()->openedFileCount(), 0);
+}
+
+void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun_data()
+{
+    QTest::addColumn<QString>("disc");
+    QTest::addColumn<QString>("discFolder");
+    QTest::addColumn<bool>("asFolder"); // the file comes from a folder item
+    // Every byte written, the process gone before the file was put in place.
+    QTest::addColumn<bool>("keptWhole");
+    QTest::newRow("file of a contact") << "vls/bob/docs/root" << "bob" << false << false;
+    QTest::newRow("file in a contact's folder") << "vls/bob/docs/root" << "bob" << true << false;
+    QTest::newRow("file of the own disc") << "vls/alice/docs/root" << "alice" << false << false;
+    QTest::newRow("all bytes kept") << "vls/bob/docs/root" << "bob" << false << true;
+}
+
+void tst_TransferWorker::haltedDownloadGoesOnInTheNextRun()
+{
+    QFETCH(QString, disc);
+    QFETCH(QString, discFolder);
+    QFETCH(bool, asFolder);
+    QFETCH(bool, keptWhole);
+    const QByteArray bytes = TransferFixture::pattern(4 * 1024 * 1024);
+    QVERIFY(QDir().mkpath(m_net->path(discFolder + "/in")));
+    QVERIFY(ShareFixture::writeFile(m_net->path(discFolder + "/in/big.bin"), bytes));
+    const QMap<QString, bool> items =
+        asFolder ? QMap<QString, bool>{{disc + "/in", false}} : QMap<QString, bool>{{disc + "/in/big.bin", true}};
+    const QString target = m_net->path("local/in/big.bin");
+    QVERIFY(QDir().mkpath(m_net->path("local/in")));
+
+    // The session ends in the middle of the file.
+    TransferWorker halted(m_net->main(), items, m_net->path("local"), disc, nullptr);
+    connect(&halted, &TransferWorker::progress, [&](const QString &, int percent) {
+        if (percent > 0)
+            halted.halt();
+    });
+    halted.run();
+    QVERIFY(halted.isStopped());
+    QVERIFY(!QFile::exists(target));
+    qint64 kept = QFileInfo(PartialFile::keptPath(target)).size();
+    QVERIFY2(kept > 0 && kept < bytes.size(), qPrintable(QString::number(kept)));
+    if (keptWhole) {
+        QFile partial(PartialFile::keptPath(target));
+        QVERIFY(partial.open(QIODevice::Append));
+        QCOMPARE(partial.write(bytes.mid(int(kept))), bytes.size() - kept);
+        kept = bytes.size();
+    }
+
+    TransferWorker next(m_net->main(), items, m_net->path("local"), disc, nullptr);
+    QSignalSpy finished(&next, &TransferWorker::finished);
+    next.run();
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(ShareFixture::readFile(target), bytes);
+    QCOMPARE(next.bytesMoved(), bytes.size() - kept);
+    QCOMPARE(QDir(m_net->path("local/in")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"big.bin"});
     QCOMPARE(m_net->bobPlugin->commandParser().engine()->openedFileCount(), 0);
 }
 
