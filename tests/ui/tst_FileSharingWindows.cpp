@@ -6,6 +6,7 @@
 // client downloads it with the password. Pictures of each window and step go
 // to the screenshot folder.
 
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "WindowFixture.h"
 #include "WindowProbeClient.h"
@@ -27,12 +28,6 @@ const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("Holiday");
 const QString DiscPath = QStringLiteral("vls/bob/Holiday/root");
 const QString AlicesDisc = QStringLiteral("vls/alice/My Shared Disc/root");
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 bool writePicture(const QString &path, const QColor &color)
 {

@@ -2,6 +2,7 @@
 // of the account (file and server copy), password change, host information
 // and the country list.
 
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
 #include "WCommonOperations.h"
@@ -19,12 +20,6 @@
 namespace {
 
 const QString Alice = QStringLiteral("alice");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString accountFile(const QString &user)
 {
@@ -109,7 +104,7 @@ void tst_WCommonOperations::setUserStatusStoresTellsAndSaves()
     QCOMPARE(MainServerCommands::getUserStatus(Alice).GetValue(QStringLiteral("user::alice")), statusText);
 
     // Both copies of the account hold the new status.
-    const auto local = opened(readFile(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice));
+    const auto local = opened(readBytes(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice));
     QVERIFY(local);
     QCOMPARE(local->settingsData->getSetting(QStringLiteral("settings/common/userStatus")), statusText);
     const auto remote = opened(WServerCommands::getAccount(m_session.serverLink()).toLatin1(),
@@ -149,7 +144,7 @@ void tst_WCommonOperations::saveLeavesExactlyTheNewText()
 
     QVERIFY(WCommonOperations::saveAccount(false));
 
-    const QByteArray written = readFile(accountFile(Alice));
+    const QByteArray written = readBytes(accountFile(Alice));
     // Texts of one account differ only in their random parts, not in length.
     QCOMPARE(written.size(), m_session.account()->saveAccount().size());
     const auto account = opened(written, ClientSessionFixture::passwordOf(Alice));
@@ -175,7 +170,7 @@ void tst_WCommonOperations::concurrentSavesLeaveOneWholeText()
     });
 
     // The last save took its text after every change: the file has them all.
-    const auto saved = opened(readFile(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice));
+    const auto saved = opened(readBytes(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice));
     QVERIFY(saved);
     for (int round : rounds)
         QCOMPARE(saved->settingsData->getSetting(QStringLiteral("settings/round%1").arg(round)).size(), 4096);
@@ -192,21 +187,21 @@ void tst_WCommonOperations::refusedServerSaveKeepsTheSaveTime()
     QVERIFY(!WCommonOperations::saveAccount(true));
 
     QCOMPARE(WCommonOperations::lastAccountSaveTime(Alice), known);
-    QVERIFY(opened(readFile(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice)));
+    QVERIFY(opened(readBytes(accountFile(Alice)), ClientSessionFixture::passwordOf(Alice)));
 }
 
 void tst_WCommonOperations::refusedPasswordChangeChangesNothing()
 {
     const QString oldPassword = ClientSessionFixture::passwordOf(Alice);
     QVERIFY(WCommonOperations::saveAccount(false));
-    const QByteArray fileBefore = readFile(accountFile(Alice));
+    const QByteArray fileBefore = readBytes(accountFile(Alice));
     QVERIFY(m_fixture.connect(m_session.serverLink())); // not logged in: the server refuses
 
     QVERIFY(!WCommonOperations::changePassword(QStringLiteral("new-password")));
 
     QCOMPARE(m_session.account()->getPassword(), oldPassword.toUtf8());
     QCOMPARE(m_session.account()->gv(QStringLiteral("tempPassword")), oldPassword);
-    QCOMPARE(readFile(accountFile(Alice)), fileBefore);
+    QCOMPARE(readBytes(accountFile(Alice)), fileBefore);
     QVERIFY(m_fixture.loggedInLink(Alice));
 }
 
@@ -218,7 +213,7 @@ void tst_WCommonOperations::acceptedPasswordChangeOpensTheNextLogin()
 
     QCOMPARE(m_session.account()->getPassword(), newPassword.toUtf8());
     QCOMPARE(m_session.account()->gv(QStringLiteral("tempPassword")), newPassword);
-    QVERIFY(opened(readFile(accountFile(Alice)), newPassword));
+    QVERIFY(opened(readBytes(accountFile(Alice)), newPassword));
     QVERIFY(opened(WServerCommands::getAccount(m_session.serverLink()).toLatin1(), newPassword));
     auto link = QSharedPointer<TcpConnection>::create();
     QVERIFY(!m_fixture.connect(link, Alice, ClientSessionFixture::passwordOf(Alice)));
@@ -287,7 +282,7 @@ void tst_WCommonOperations::countryBoxHoldsTheTable()
 
     WCommonOperations::fillCountryComboBox(&box);
 
-    const int lines = readFile(QStringLiteral(":/texts/Resources/countrycodes.csv")).count("\r\n");
+    const int lines = readBytes(QStringLiteral(":/texts/Resources/countrycodes.csv")).count("\r\n");
     QVERIFY(lines >= 241);
     QCOMPARE(box.count(), lines);
     QCOMPARE(box.itemText(0), QStringLiteral("Afghanistan"));

@@ -1,6 +1,7 @@
 // The plug-in inside real clients of a real wivora-server: files published on
 // the web download through the server's web site, and a contact's attacks on
 // alice's shares arrive through the real links and are refused.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "AccountOnServer.h"
 #include "E2eFixture.h"
@@ -19,12 +20,6 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

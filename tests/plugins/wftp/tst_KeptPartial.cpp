@@ -2,6 +2,7 @@
 // version, on real files: only a pair that matches the version asked for is
 // gone on from; any other is started anew without touching anything outside
 // the target's folder.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "RandomBytes.h"
 
@@ -18,18 +19,6 @@ namespace {
 
 constexpr int SourceBytes = 300000;
 constexpr int KeptBytes = 120000;
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList entriesOf(const QString &folder)
 {

@@ -1,8 +1,10 @@
 // A download cut by the end of the downloading client (SIGKILL, or a quit)
 // goes on from its kept partial once the client runs again and the same
 // file is asked for into the same folder: real server, two real clients.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
+#include "WFtpOperations.h"
 
 #include <PartialFile.h>
 
@@ -17,7 +19,6 @@
 
 namespace {
 
-const QString Plugin = QStringLiteral("WFtp");
 constexpr int TransferWaitMs = 120000;
 #ifdef WIVORA_SANITIZED
 constexpr int FileBytes = 4 * 1024 * 1024;
@@ -26,18 +27,6 @@ constexpr int FileBytes = 16 * 1024 * 1024;
 #endif
 // Bytes on bob's disc before the cut.
 constexpr qint64 CutAfter = FileBytes / 4;
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Holds a client still (SIGSTOP) while it lives, so a transfer from it can
 // not end meanwhile; lets it go on again (SIGCONT) however the test ends.
@@ -69,7 +58,6 @@ private slots:
     void goesOnFromTheKeptBytes();
 
 private:
-    KvrConfig invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument);
     KvrConfig startDownload(const QString &into);
     KvrConfig waitForEnd(const QString &id);
 
@@ -79,22 +67,13 @@ private:
     QString m_disc;
 };
 
-KvrConfig tst_ResumeAfterRestart::invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument)
-{
-    bool invoked = false;
-    const KvrConfig result = client.probe().invoke(Plugin, operation, argument, &invoked, 60000);
-    if (!invoked)
-        qWarning("%s could not be invoked", qPrintable(operation));
-    return result;
-}
-
 KvrConfig tst_ResumeAfterRestart::startDownload(const QString &into)
 {
     KvrConfig request;
     request.sv("files", m_disc + "/film.bin");
     request.sv("target", into);
     request.sv("base", m_disc);
-    return invoke(*m_bob, "startTransfer", request);
+    return invokeWFtp(*m_bob, "startTransfer", request);
 }
 
 KvrConfig tst_ResumeAfterRestart::waitForEnd(const QString &id)
@@ -105,7 +84,7 @@ KvrConfig tst_ResumeAfterRestart::waitForEnd(const QString &id)
     KvrConfig state;
     do {
         QThread::msleep(20);
-        state = invoke(*m_bob, "transferState", asking);
+        state = invokeWFtp(*m_bob, "transferState", asking);
     } while (state.gv("returned") != "true" && !deadline.hasExpired());
     return state;
 }
@@ -124,7 +103,7 @@ void tst_ResumeAfterRestart::initTestCase()
     KvrConfig share;
     share.sv("path", m_files.filePath("docs"));
     share.sv("users", "bob");
-    m_disc = invoke(*m_alice, "shareFolder", share).gv("disc");
+    m_disc = invokeWFtp(*m_alice, "shareFolder", share).gv("disc");
     QVERIFY(!m_disc.isEmpty());
 }
 
@@ -155,13 +134,13 @@ void tst_ResumeAfterRestart::goesOnFromTheKeptBytes()
     KvrConfig asking;
     asking.sv("id", first.gv("id"));
     QDeadlineTimer arriving(TransferWaitMs);
-    while (invoke(*m_bob, "transferState", asking).gv("bytes").toLongLong() < CutAfter && !arriving.hasExpired())
+    while (invokeWFtp(*m_bob, "transferState", asking).gv("bytes").toLongLong() < CutAfter && !arriving.hasExpired())
         QThread::msleep(1);
     {
         // The owner held still, bob's client ends in the middle of the file.
         Frozen owner(m_alice->processId());
         QVERIFY(owner.held());
-        QVERIFY2(invoke(*m_bob, "transferState", asking).gv("returned") == "false", "ended before the cut");
+        QVERIFY2(invokeWFtp(*m_bob, "transferState", asking).gv("returned") == "false", "ended before the cut");
         if (quits)
             QVERIFY2(m_bob->stop(), qPrintable(m_bob->diagnostics()));
         else

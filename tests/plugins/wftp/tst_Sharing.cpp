@@ -2,6 +2,7 @@
 // folder with alice, who sees it, lists it, reads and writes through it and
 // loses it when bob stops; carol, bob's contact without a grant, and a
 // program that never authenticates get nothing.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
 
@@ -17,12 +18,6 @@ namespace {
 const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("vls/bob/docs/root");
 constexpr int SharedWaitMs = 30000;
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray fileBytes(const QString &path)
 {

@@ -1,8 +1,10 @@
 // Transfers between two real clients of a real wivora-server on 127.0.0.1:
 // alice downloads from and uploads to the disc bob shares with her, while
 // bob's client is killed with SIGKILL in the middle and started again.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
+#include "WFtpOperations.h"
 
 #include <WFtpProtocol.h>
 
@@ -14,15 +16,8 @@ using namespace WFtpProtocol;
 
 namespace {
 
-const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("vls/bob/docs/root");
 constexpr int TransferWaitMs = 600000;
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray sha256(const QString &path)
 {
@@ -59,21 +54,11 @@ private slots:
     void twentyMegabytesWithinBounds();
 
 private:
-    KvrConfig invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument);
 
     E2eFixture m_fixture;
     std::unique_ptr<ClientProcess> m_alice, m_bob;
     QTemporaryDir m_files;
 };
-
-KvrConfig tst_TransferLoopback::invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument)
-{
-    bool invoked = false;
-    const KvrConfig result = client.probe().invoke(Plugin, operation, argument, &invoked, 60000);
-    if (!invoked)
-        qWarning("%s could not be invoked", qPrintable(operation));
-    return result;
-}
 
 void tst_TransferLoopback::initTestCase()
 {
@@ -102,7 +87,7 @@ void tst_TransferLoopback::initTestCase()
     KvrConfig share;
     share.sv("path", docs);
     share.sv("users", "alice");
-    QCOMPARE(invoke(*m_bob, "shareFolder", share).gv("disc"), Disc);
+    QCOMPARE(invokeWFtp(*m_bob, "shareFolder", share).gv("disc"), Disc);
 }
 
 void tst_TransferLoopback::survivesTheSenderKilled_data()
@@ -140,7 +125,7 @@ void tst_TransferLoopback::survivesTheSenderKilled()
     request.sv("folders", QString(folders).replace("<mine>", mine));
     request.sv("target", target.startsWith("vls/") ? target : m_files.filePath(target));
     request.sv("base", QString(base).replace("<mine>", mine));
-    const KvrConfig started = invoke(*m_alice, "startTransfer", request);
+    const KvrConfig started = invokeWFtp(*m_alice, "startTransfer", request);
     QVERIFY(started.checkResult());
     KvrConfig state;
     state.sv("id", started.gv("id"));
@@ -149,18 +134,18 @@ void tst_TransferLoopback::survivesTheSenderKilled()
     const QString landing = m_files.filePath(destination);
     // Polled closely: loopback moves a file in moments.
     QDeadlineTimer arriving(TransferWaitMs);
-    while (invoke(*m_alice, "transferState", state).gv("bytes").toLongLong() < killAfter && !arriving.hasExpired())
+    while (invokeWFtp(*m_alice, "transferState", state).gv("bytes").toLongLong() < killAfter && !arriving.hasExpired())
         QThread::msleep(1);
     QVERIFY(m_bob->kill());
     if (destination.endsWith(".bin")) {
         // Nothing under the target's name until the file is whole.
         QVERIFY(!QFile::exists(landing));
     }
-    QVERIFY(invoke(*m_alice, "transferState", state).gv("returned") == "false");
+    QVERIFY(invokeWFtp(*m_alice, "transferState", state).gv("returned") == "false");
     QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
 
-    QTRY_COMPARE_WITH_TIMEOUT(invoke(*m_alice, "transferState", state).gv("returned"), QString("true"), TransferWaitMs);
-    const KvrConfig done = invoke(*m_alice, "transferState", state);
+    QTRY_COMPARE_WITH_TIMEOUT(invokeWFtp(*m_alice, "transferState", state).gv("returned"), QString("true"), TransferWaitMs);
+    const KvrConfig done = invokeWFtp(*m_alice, "transferState", state);
     QVERIFY2(done.checkResult(), qPrintable(done.gv("failed") + " failed"));
     QVERIFY(!tree(landing).isEmpty());
     QCOMPARE(tree(landing), tree(m_files.filePath(source)));
@@ -179,7 +164,7 @@ void tst_TransferLoopback::twentyMegabytesWithinBounds()
     request.sv("base", Disc);
     QElapsedTimer took;
     took.start();
-    const KvrConfig started = invoke(*m_alice, "startTransfer", request);
+    const KvrConfig started = invokeWFtp(*m_alice, "startTransfer", request);
     QVERIFY(started.checkResult());
     KvrConfig asking;
     asking.sv("id", started.gv("id"));
@@ -188,7 +173,7 @@ void tst_TransferLoopback::twentyMegabytesWithinBounds()
     KvrConfig state;
     do {
         QThread::msleep(20);
-        state = invoke(*m_alice, "transferState", asking);
+        state = invokeWFtp(*m_alice, "transferState", asking);
         const QRegularExpressionMatch line = speedText.match(state.gv("progress"));
         // Past the first few megabytes every chunk is at its largest.
         if (line.hasMatch() && state.gv("bytes").toLongLong() > 4 * 1024 * 1024)

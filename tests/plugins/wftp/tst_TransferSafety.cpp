@@ -5,6 +5,7 @@
 // keeps the hidden entries it cannot show.
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
+#include "WFtpOperations.h"
 #include "ShareFixture.h"
 
 #include <PartialFile.h>
@@ -16,7 +17,6 @@
 
 namespace {
 
-const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("vls/bob/docs/root");
 constexpr int TransferWaitMs = 120000;
 // Reconnect waits of the clients, shortened so an outage several times
@@ -58,7 +58,6 @@ private slots:
     void folderDeleteKeepsHiddenEntries();
 
 private:
-    KvrConfig invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument = KvrConfig());
     QString startTransfer(const QString &files, const QString &target, const QString &base);
     KvrConfig transferState(const QString &id);
     // Waits until the transfer's worker returned; its last state.
@@ -70,29 +69,20 @@ private:
     QTemporaryDir m_files;
 };
 
-KvrConfig tst_TransferSafety::invoke(ClientProcess &client, const QString &operation, const KvrConfig &argument)
-{
-    bool invoked = false;
-    const KvrConfig result = client.probe().invoke(Plugin, operation, argument, &invoked, 60000);
-    if (!invoked)
-        qWarning("%s could not be invoked", qPrintable(operation));
-    return result;
-}
-
 QString tst_TransferSafety::startTransfer(const QString &files, const QString &target, const QString &base)
 {
     KvrConfig request;
     request.sv("files", files);
     request.sv("target", target);
     request.sv("base", base);
-    return invoke(*m_alice, "startTransfer", request).gv("id");
+    return invokeWFtp(*m_alice, "startTransfer", request).gv("id");
 }
 
 KvrConfig tst_TransferSafety::transferState(const QString &id)
 {
     KvrConfig asking;
     asking.sv("id", id);
-    return invoke(*m_alice, "transferState", asking);
+    return invokeWFtp(*m_alice, "transferState", asking);
 }
 
 KvrConfig tst_TransferSafety::waitForTransfer(const QString &id)
@@ -128,7 +118,7 @@ void tst_TransferSafety::initTestCase()
     KvrConfig share;
     share.sv("path", m_files.filePath("docs"));
     share.sv("users", "alice");
-    QCOMPARE(invoke(*m_bob, "shareFolder", share).gv("disc"), Disc);
+    QCOMPARE(invokeWFtp(*m_bob, "shareFolder", share).gv("disc"), Disc);
 }
 
 void tst_TransferSafety::cleanupTestCase()
@@ -157,7 +147,7 @@ void tst_TransferSafety::uploadOverAFile()
     QVERIFY(ShareFixture::writeFile(m_files.filePath("mine/target.bin"), fresh));
     KvrConfig yes;
     yes.sv("answer", "yes");
-    invoke(*m_alice, "answerOverwrites", yes);
+    invokeWFtp(*m_alice, "answerOverwrites", yes);
 
     const QString id = startTransfer(m_files.filePath("mine/target.bin"), Disc + "/up", m_files.filePath("mine"));
     QVERIFY(!id.isEmpty());
@@ -168,7 +158,7 @@ void tst_TransferSafety::uploadOverAFile()
         const qint64 sent = transferState(id).gv("bytes").toLongLong();
         KvrConfig stop;
         stop.sv("id", id);
-        QVERIFY(invoke(*m_alice, "stopTransfer", stop).checkResult());
+        QVERIFY(invokeWFtp(*m_alice, "stopTransfer", stop).checkResult());
         freezeBob(false);
         QVERIFY2(sent < size, qPrintable(QString::number(sent)));
         waitForTransfer(id);
@@ -207,7 +197,7 @@ void tst_TransferSafety::downloadBesideLinks()
     const QMap<QString, QByteArray> intoBefore = safetyTreeOf(into);
     KvrConfig given;
     given.sv("answer", answer);
-    invoke(*m_alice, "answerOverwrites", given);
+    invokeWFtp(*m_alice, "answerOverwrites", given);
 
     const QString id = startTransfer(Disc + "/live.bin|" + Disc + "/dangling.bin", into, Disc);
     QVERIFY(!id.isEmpty());
@@ -274,7 +264,7 @@ void tst_TransferSafety::folderDeleteKeepsHiddenEntries()
 
     KvrConfig request;
     request.sv("files", Disc + "/project|" + Disc + "/plain");
-    const KvrConfig reply = invoke(*m_alice, "deleteFiles", request);
+    const KvrConfig reply = invokeWFtp(*m_alice, "deleteFiles", request);
     QVERIFY(reply.checkResult());
     QCOMPARE(reply.gv("kept"), Disc + "/project");
     const QMap<QString, QByteArray> left = safetyTreeOf(docs + "/project");

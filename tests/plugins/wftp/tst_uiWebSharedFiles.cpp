@@ -3,6 +3,7 @@
 // dialog, reloads (also asked from pool threads), editing, deleting and
 // copying links; and a file published here downloaded over plain HTTP from
 // the real wivora-server, served by the owner's real client.
+#include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
 #include "HttpTestClient.h"
@@ -41,12 +42,6 @@ bool save(QWidget *widget, const QString &name)
     QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
     const QImage image = widget->grab().toImage();
     return !image.isNull() && image.save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + QStringLiteral(".png"));
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Local files dropped on a view the way a file manager drops them.
