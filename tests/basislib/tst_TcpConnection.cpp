@@ -916,11 +916,11 @@ void tst_TcpConnection::damagedTrafficClosesAcceptedLink()
         QVERIFY(peer.handshake());
         // The foreign peer speaks the wire form: a sound record arrives.
         const KvrConfig sound = makeRecord(QStringLiteral("test:::sound"));
-        peer.sendInside(RawTlsPeer::frame(sound.SerializeConfigBinary()));
+        peer.sendInside(RawTlsPeer::frame(sound));
         QVERIFY(probe->waitForAnnounced(sound.GetID()));
     }
 
-    const QByteArray record = RawTlsPeer::frame(makeRecord(QStringLiteral("test:::damaged")).SerializeConfigBinary());
+    const QByteArray record = RawTlsPeer::frame(makeRecord(QStringLiteral("test:::damaged")));
     if (damage == QLatin1String("truncated")) {
         peer.sendInside(record.left(20));
         settle();
@@ -993,7 +993,7 @@ void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
     TcpConnection *accepted = acceptor.server->link(0, &probe);
     QVERIFY(accepted);
     const KvrConfig login = makeRecord(QStringLiteral("test:::login"));
-    peer.sendInside(RawTlsPeer::frame(login.SerializeConfigBinary()));
+    peer.sendInside(RawTlsPeer::frame(login));
     QVERIFY(probe->waitForAnnounced(login.GetID()));
     if (admitted)
         accepted->admit();
@@ -1013,7 +1013,7 @@ void tst_TcpConnection::pendingLinksAreHeldToTheirBudget()
     big.SetValue(QStringLiteral("payload"),
                  QByteArray(frameBytes - makeRecord(QStringLiteral("test:::big"), QByteArray("")).SerializeConfigBinary().size(), 'p'));
     QCOMPARE(big.SerializeConfigBinary().size(), frameBytes);
-    peer.sendInside(RawTlsPeer::frame(big.SerializeConfigBinary()));
+    peer.sendInside(RawTlsPeer::frame(big));
     if (frameBytes <= limits.frameLimit || admitted)
         QVERIFY(probe->waitForAnnounced(big.GetID()));
 

@@ -142,12 +142,12 @@ bool tst_Admission::realUserGetsIn(const QString &target)
 bool tst_Admission::proveAsMallory(RawTlsPeer &peer, const QString &target)
 {
     const KvrConfig ask = E2eFixture::newRecord(QLatin1String(P::GetAuthenticationString));
-    peer.sendInside(RawTlsPeer::frame(ask.SerializeConfigBinary()));
+    peer.sendInside(RawTlsPeer::frame(ask));
     const QByteArray challenge = recordOf(peer.readFrame()).GetValue(QLatin1String(P::KeyAuthString));
     if (challenge.isEmpty())
         return false;
     const KvrConfig proof = nameProof(kMallory, m_malloryPrivateKey, challenge, isServer(target) ? QString() : kAlice);
-    peer.sendInside(RawTlsPeer::frame(proof.SerializeConfigBinary()));
+    peer.sendInside(RawTlsPeer::frame(proof));
     return recordOf(peer.readFrame()).checkResult();
 }
 

@@ -61,7 +61,7 @@ KvrConfig loginFrom(quint16 port, const QHostAddress &source, const QString &use
     RawTlsPeer peer;
     if (!peer.connect(port, source) || !peer.handshake())
         return KvrConfig();
-    peer.sendInside(RawTlsPeer::frame(loginRequest(user, password).SerializeConfigBinary()));
+    peer.sendInside(RawTlsPeer::frame(loginRequest(user, password)));
     KvrConfig reply;
     reply.DeserializeConfigBinary(peer.readFrame());
     return reply;
@@ -222,7 +222,7 @@ void tst_LoginGuessing::honestUsersLoggingInAtOnceAreAllLetIn()
             QElapsedTimer clock;
             clock.start();
             peer.sendInside(
-                RawTlsPeer::frame(loginRequest(accounts.at(i).first, accounts.at(i).second).SerializeConfigBinary()));
+                RawTlsPeer::frame(loginRequest(accounts.at(i).first, accounts.at(i).second)));
             // The wait is generous: what this checks is that nobody is turned
             // away, not how fast a loaded machine answers.
             replies[i].DeserializeConfigBinary(peer.readFrame(LoginAnswerWaitMs));

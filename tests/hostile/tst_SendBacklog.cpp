@@ -37,11 +37,6 @@ constexpr int ClosingMs = 12000;
 constexpr int ClosingMs = 2000;
 #endif
 
-QByteArray frameOf(const KvrConfig &record)
-{
-    return RawTlsPeer::frame(record.SerializeConfigBinary());
-}
-
 // A vCard padded with notes to just under the server's cap.
 QString largestVCard()
 {
@@ -137,7 +132,7 @@ void tst_SendBacklog::unreadRepliesAreBounded()
                               ? request(P::GetAccount)
                               : request(P::GetUserVCard, {{P::KeyUserName, mallory.toUtf8()}});
     if (loggedInFlooder) {
-        flooder.sendInside(frameOf(request(
+        flooder.sendInside(RawTlsPeer::frame(request(
             P::Login, {{P::KeyUserName, mallory.toUtf8()}, {P::KeyPassword, passwordOf(mallory).toUtf8()}})));
         KvrConfig reply;
         QVERIFY(reply.DeserializeConfigBinary(flooder.readFrame()));
@@ -148,7 +143,7 @@ void tst_SendBacklog::unreadRepliesAreBounded()
     for (int i = 0; i < requests; ++i) {
         KvrConfig next = ask;
         next.SetID();
-        burst += frameOf(next);
+        burst += RawTlsPeer::frame(next);
     }
     flooder.sendInside(burst);
 

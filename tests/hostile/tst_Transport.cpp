@@ -33,11 +33,6 @@ constexpr int kFloodLinks = 40;
 constexpr int kFloodFrameBytes = 15 * 1024 * 1024;
 constexpr int kIdleLinks = 200;
 
-QByteArray frameOf(const KvrConfig &record)
-{
-    return RawTlsPeer::frame(record.SerializeConfigBinary());
-}
-
 } // namespace
 
 class tst_Transport : public QObject
@@ -233,12 +228,12 @@ void tst_Transport::replayInSession(const QString &target, bool reorder)
     QVERIFY(peer.connect(portOf(target)));
     QVERIFY(peer.handshake());
     // A sound ping is answered: the session works.
-    const QByteArray first = peer.seal(frameOf(E2eFixture::newRecord(QLatin1String(P::Ping))));
+    const QByteArray first = peer.seal(RawTlsPeer::frame(E2eFixture::newRecord(QLatin1String(P::Ping))));
     peer.sendRaw(first);
     QVERIFY(!peer.readFrame().isEmpty());
 
-    const QByteArray second = peer.seal(frameOf(E2eFixture::newRecord(QLatin1String(P::Ping))));
-    const QByteArray third = peer.seal(frameOf(E2eFixture::newRecord(QLatin1String(P::Ping))));
+    const QByteArray second = peer.seal(RawTlsPeer::frame(E2eFixture::newRecord(QLatin1String(P::Ping))));
+    const QByteArray third = peer.seal(RawTlsPeer::frame(E2eFixture::newRecord(QLatin1String(P::Ping))));
     peer.sendRaw(reorder ? third + second : first);
     QVERIFY(peer.readFrame(1000).isEmpty());
     QVERIFY(peer.waitUntilClosed());
@@ -263,7 +258,7 @@ void tst_Transport::malformed(const QString &target, const QString &damage)
     else if (damage == QLatin1String("over cap"))
         peer.sendInside(RawTlsPeer::header(quint32(TcpConnection::MaxFrameSize) + 1) + QByteArray(64, 'o'));
     else if (damage == QLatin1String("truncated"))
-        peer.sendInside(frameOf(E2eFixture::newRecord(QLatin1String(P::Ping))).left(10));
+        peer.sendInside(RawTlsPeer::frame(E2eFixture::newRecord(QLatin1String(P::Ping))).left(10));
     QVERIFY(peer.waitUntilClosed(3 * kTimeLimitMs));
     // A truncated frame is waited for, until the time limit.
     if (damage == QLatin1String("truncated"))

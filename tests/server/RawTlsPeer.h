@@ -6,6 +6,8 @@
 // and TLS records of its own replayed, reordered or damaged on the wire.
 // Blocking; runs on the test thread without an event loop.
 
+#include <KvrConfig.h>
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -44,6 +46,7 @@ public:
     {
         return header(quint32(body.size())) + body;
     }
+    static QByteArray frame(const KvrConfig &record) { return frame(record.SerializeConfigBinary()); }
     static QByteArray header(quint32 length)
     {
         char bytes[4];
