@@ -120,14 +120,21 @@ void TransferListModel::removeRow(const QSharedPointer<TransferWorker> &transfer
 
 void TransferListModel::refresh()
 {
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        bool changed;
-        {
+    // One dataChanged per run of neighbouring changed rows: thousands of
+    // transfers ending together cost the view a few passes, not thousands.
+    int runStart = -1;
+    for (size_t i = 0; i <= m_rows.size(); ++i) {
+        bool changed = false;
+        if (i < m_rows.size()) {
             std::lock_guard<std::mutex> lock(m_rows[i]->mutex);
             changed = m_rows[i]->changed;
             m_rows[i]->changed = false;
         }
-        if (changed)
-            emit dataChanged(index(int(i)), index(int(i)));
+        if (changed && runStart < 0)
+            runStart = int(i);
+        if (!changed && runStart >= 0) {
+            emit dataChanged(index(runStart), index(int(i) - 1));
+            runStart = -1;
+        }
     }
 }

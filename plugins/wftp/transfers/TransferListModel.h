@@ -15,7 +15,7 @@ class TransferManager;
 // The transfer list as the GUI shows it: one row per transfer, its status
 // line and percent. Workers report per chunk on their own threads; the
 // latest values are kept under a lock and the view hears of them a few times
-// a second, one dataChanged per changed row.
+// a second, one dataChanged per run of neighbouring changed rows.
 class TransferListModel : public QAbstractListModel
 {
     Q_OBJECT
