@@ -2,8 +2,9 @@
 // dock: the cost of adding them and the longest the GUI thread's event loop
 // stalls while they run and end, each beside the same run without the dock.
 // The target is a stall under 100 ms and at most 1.5 times the one without.
-// BENCH_RUNS sets the runs of each (3); every figure is their median, the
-// runs with and without the dock taken in turns.
+// bench_transferdock [count...]: the numbers of transfers to run (1000 and
+// 10 000 by default). BENCH_RUNS sets the runs of each (3); every figure is
+// their median, the runs with and without the dock taken in turns.
 
 #include "BenchFigures.h"
 #include "TestHost.h"
@@ -87,13 +88,22 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int asked = qEnvironmentVariableIntValue("BENCH_RUNS");
     const int runs = asked > 0 ? asked : 3;
+    std::vector<int> counts;
+    for (const QString &count : app.arguments().mid(1)) {
+        if (count.toInt() <= 0 || count.toInt() > kMostTransfers)
+            return 2;
+        counts.push_back(count.toInt());
+    }
+    if (counts.empty())
+        counts = {1000, kMostTransfers};
     QTemporaryDir root;
     TestNetwork network;
     TestHost alice(QStringLiteral("alice"), &network);
     WFtp plugin;
     alice.setPlugin(&plugin);
     QDir(root.path()).mkpath(QStringLiteral("docs"));
-    for (int i = 0; i < kMostTransfers; ++i) {
+    const int files = *std::max_element(counts.begin(), counts.end());
+    for (int i = 0; i < files; ++i) {
         QFile file(root.filePath(QStringLiteral("docs/f%1.bin").arg(i)));
         if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(1000, 'x')) != 1000)
             return 1;
@@ -101,7 +111,7 @@ int main(int argc, char **argv)
     plugin.controller().engine()->addSharedDisc(root.filePath(QStringLiteral("docs")), QStringLiteral("docs"));
     plugin.transfers().setMaxTransfers(8);
 
-    for (const int transfers : {1000, kMostTransfers}) {
+    for (const int transfers : counts) {
         std::vector<double> plainAdd, dockedAdd, plainGap, dockedGap;
         for (int r = 0; r < runs; ++r) {
             const QString tag = QStringLiteral("%1-%2").arg(transfers).arg(r);

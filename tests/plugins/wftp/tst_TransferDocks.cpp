@@ -167,8 +167,8 @@ void tst_TransferDocks::addedTransfersShowAsRows()
     download("a.bin");
     download("a.bin");
     QListView *list = listOf(dock);
-    QCOMPARE(list->model()->rowCount(), 2);
-    // The row widgets come with the next turns of the event loop.
+    // The rows and their widgets come with the next turns of the event loop.
+    QTRY_COMPARE(list->model()->rowCount(), 2);
     QTRY_VERIFY(dock.row(1));
     const QRegularExpression braced("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$");
     const QString first = list->model()->index(0, 0).data(Qt::UserRole + 1).toString();
