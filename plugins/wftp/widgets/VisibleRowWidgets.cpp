@@ -12,7 +12,7 @@ constexpr int MinSpareRows = 8;
 } // namespace
 
 VisibleRowWidgets::VisibleRowWidgets(QAbstractItemView *view, MakeWidget make)
-    : QObject(view), m_view(view), m_make(std::move(make))
+    : QObject(view), m_view(view), m_viewport(view->viewport()), m_make(std::move(make))
 {
     // Any number of changes within one turn of the event loop cost one pass.
     m_sync.setSingleShot(true);
@@ -26,7 +26,7 @@ VisibleRowWidgets::VisibleRowWidgets(QAbstractItemView *view, MakeWidget make)
     connect(model, &QAbstractItemModel::modelReset, this, &VisibleRowWidgets::schedule);
     connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this, &VisibleRowWidgets::schedule);
     connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, this, &VisibleRowWidgets::schedule);
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     schedule();
 }
 
@@ -37,7 +37,8 @@ QWidget *VisibleRowWidgets::widgetAt(int row) const
 
 bool VisibleRowWidgets::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_view->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    // Also called while the view is being destroyed: the view is not asked.
+    if (watched == m_viewport && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         schedule();
     return QObject::eventFilter(watched, event);
 }
@@ -53,7 +54,7 @@ void VisibleRowWidgets::sync()
         // them out changes the scroll range, which brings another pass.
         const QModelIndex top = m_view->indexAt(QPoint(0, 0));
         const int topRow = top.isValid() ? top.row() : 0;
-        const int onScreen = m_view->viewport()->height() / qMax(1, m_view->sizeHintForRow(topRow)) + 1;
+        const int onScreen = m_viewport->height() / qMax(1, m_view->sizeHintForRow(topRow)) + 1;
         const int spare = qMax(onScreen, MinSpareRows);
         first = qMax(0, topRow - spare);
         last = qMin(rows - 1, topRow + onScreen + spare);

@@ -39,6 +39,7 @@ private:
     void take(const QPersistentModelIndex &index);
 
     QAbstractItemView *const m_view;
+    QWidget *const m_viewport;
     const MakeWidget m_make;
     std::vector<QPersistentModelIndex> m_given;
     QTimer m_sync;
