@@ -6,9 +6,15 @@
 #include <QScrollBar>
 
 namespace {
-// Rows given widgets beyond the screen whatever its height: a view not yet
-// shown has a small one.
-constexpr int MinSpareRows = 8;
+// Rows given widgets above and below the screen, so a short scroll shows
+// rows already made.
+constexpr int SpareRows = 3;
+// A view not yet shown has a small screen: its first rows get widgets all
+// the same.
+constexpr int MinRowsInSight = 8;
+// A row's widget takes most of a millisecond to make: a screenful at once
+// would hold the event loop that long, so they come a few per turn.
+constexpr int WidgetsPerTurn = 6;
 } // namespace
 
 VisibleRowWidgets::VisibleRowWidgets(QAbstractItemView *view, MakeWidget make)
@@ -49,15 +55,16 @@ void VisibleRowWidgets::sync()
     const int rows = model->rowCount(m_view->rootIndex());
     int first = 0;
     int last = -1;
+    int topRow = 0;
     if (rows > 0) {
         // Before the view has laid its rows out, the top is row 0; laying
         // them out changes the scroll range, which brings another pass.
         const QModelIndex top = m_view->indexAt(QPoint(0, 0));
-        const int topRow = top.isValid() ? top.row() : 0;
-        const int onScreen = m_viewport->height() / qMax(1, m_view->sizeHintForRow(topRow)) + 1;
-        const int spare = qMax(onScreen, MinSpareRows);
-        first = qMax(0, topRow - spare);
-        last = qMin(rows - 1, topRow + onScreen + spare);
+        topRow = top.isValid() ? top.row() : 0;
+        const int onScreen =
+            qMax(MinRowsInSight, m_viewport->height() / qMax(1, m_view->sizeHintForRow(topRow)) + 1);
+        first = qMax(0, topRow - SpareRows);
+        last = qMin(rows - 1, topRow + onScreen + SpareRows);
     }
     // Rows that left the range give their widgets back; removed rows'
     // widgets went with them.
@@ -71,12 +78,20 @@ void VisibleRowWidgets::sync()
         else
             given.push_back(index);
     }
-    for (int row = first; row <= last; ++row) {
+    // The rows in sight first, from the top down, then those above them.
+    int made = 0;
+    for (int step = 0; step <= last - first; ++step) {
+        const int row = topRow + step <= last ? topRow + step : topRow - (step - (last - topRow));
         const QModelIndex index = model->index(row, 0, m_view->rootIndex());
         if (m_view->indexWidget(index))
             continue;
+        if (made == WidgetsPerTurn) {
+            schedule();
+            break;
+        }
         m_view->setIndexWidget(index, m_make(index));
         given.emplace_back(index);
+        ++made;
     }
     m_given = std::move(given);
 }

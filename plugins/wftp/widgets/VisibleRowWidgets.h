@@ -11,8 +11,8 @@ class QAbstractItemView;
 class QWidget;
 
 // Gives the rows of a list view widgets of their own only while they are in
-// sight, with a screen to spare above and below, so a list of any length
-// costs the widgets of a few screens. A row's widget is made again from the
+// sight, with a few to spare above and below, so a list of any length costs
+// the widgets of one screen. A row's widget is made again from the
 // model whenever the row comes back into sight: it must keep nothing the
 // model does not hold. The view's rows must all be of one height.
 class VisibleRowWidgets : public QObject

@@ -13,7 +13,7 @@ namespace {
 constexpr int ShowProgressAfterMs = 400;
 constexpr int ProgressRefreshMs = 100;
 
-struct Shared
+struct EncodingState
 {
     std::atomic<int> done{0};
     std::atomic<bool> cancelled{false};
@@ -23,7 +23,7 @@ struct Shared
 void ItemEncoding::start(QWidget *editor, const QString &label, int steps, Work work,
                          std::function<void(const Result &)> done)
 {
-    const auto shared = std::make_shared<Shared>();
+    const auto shared = std::make_shared<EncodingState>();
     // Everything on the GUI side hangs from the dialog, which hangs from the
     // editor: an editor that goes takes the answer with it, while the work
     // holds only what it shares with nobody but this.

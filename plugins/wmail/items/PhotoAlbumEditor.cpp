@@ -21,14 +21,14 @@
 namespace {
 const int kPathRole = Qt::UserRole + 1;
 
-struct Thumbnail
+struct AlbumThumbnail
 {
     QString path;
     // Null when the file is no picture.
     QImage image;
 };
 
-Thumbnail makeThumbnail(const QString &path)
+AlbumThumbnail makeAlbumThumbnail(const QString &path)
 {
     const int side = WMailPhotoAlbum::ThumbnailSide;
     QImage image;
@@ -98,13 +98,13 @@ void PhotoAlbumEditor::slotAddFiles(const QStringList &paths)
     }
     if (added.isEmpty())
         return;
-    auto *thumbnails = new QFutureWatcher<Thumbnail>(this);
+    auto *thumbnails = new QFutureWatcher<AlbumThumbnail>(this);
     connect(thumbnails, &QFutureWatcherBase::resultReadyAt, this, [this, thumbnails](int i) {
-        const Thumbnail made = thumbnails->resultAt(i);
+        const AlbumThumbnail made = thumbnails->resultAt(i);
         showThumbnail(made.path, made.image);
     });
     connect(thumbnails, &QFutureWatcherBase::finished, thumbnails, &QObject::deleteLater);
-    thumbnails->setFuture(QtConcurrent::mapped(added, makeThumbnail));
+    thumbnails->setFuture(QtConcurrent::mapped(added, makeAlbumThumbnail));
 }
 
 void PhotoAlbumEditor::showThumbnail(const QString &path, const QImage &thumbnail)

@@ -85,6 +85,32 @@ private slots:
         QCOMPARE(sent.size(), 1);
     }
 
+    // A listed file that is no longer a picture when the album is sent is
+    // left out of the item's count as well as its entries.
+    void countMatchesThePicturesSent()
+    {
+        QTemporaryDir dir;
+        const QString kept = savePicture(dir, "kept.png", QSize(40, 30));
+        const QString spoiled = savePicture(dir, "spoiled.png", QSize(40, 30));
+        PhotoAlbumEditor editor;
+        editor.slotAddFiles({kept, spoiled});
+        QTRY_VERIFY(!editor.list()->item(0)->icon().isNull() && !editor.list()->item(1)->icon().isNull());
+        QFile file(spoiled);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("no longer a picture");
+        file.close();
+        QSignalSpy sent(&editor, &PhotoAlbumEditor::signalNewContentRequest);
+        editor.on_actionSend_files_triggered();
+        QTRY_COMPARE(sent.size(), 1);
+        const QByteArray data = sent.at(0).at(0).toByteArray();
+        qint32 count = 0;
+        QDataStream(data) >> count;
+        QCOMPARE(count, 1);
+        const QList<WMailPhotoAlbum::Picture> pictures = WMailPhotoAlbum::readPictures(data);
+        QCOMPARE(pictures.size(), 1);
+        QCOMPARE(pictures.at(0).name, QStringLiteral("kept.png"));
+    }
+
     // Big pictures dropped on the list and sent with the tool bar's button:
     // decoding and scaling them happens on the pool, so the window keeps
     // turning; on this thread they would hold it for all of them at once.
