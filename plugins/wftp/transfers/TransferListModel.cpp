@@ -81,7 +81,8 @@ void TransferListModel::addRow(const QSharedPointer<TransferWorker> &transfer)
     row->id = QUuid::createUuid().toString();
     row->text = tr("initializing");
     m_arrived.push_back(row);
-    m_applyChanges.start();
+    if (!m_applyChanges.isActive())
+        m_applyChanges.start();
     // Runs on the worker's thread: stores, never touches the model. The row
     // is shared, so a late report after its removal lands nowhere harmful.
     const auto store = [row](const QString &text, int percent) {
@@ -114,7 +115,8 @@ void TransferListModel::removeRow(const QSharedPointer<TransferWorker> &transfer
         return;
     }
     m_departed.push_back(transfer.data());
-    m_applyChanges.start();
+    if (!m_applyChanges.isActive())
+        m_applyChanges.start();
 }
 
 void TransferListModel::applyArrivalsAndDepartures()

@@ -34,7 +34,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void schedule() { m_sync.start(); }
+    void schedule()
+    {
+        if (!m_sync.isActive())
+            m_sync.start();
+    }
     void sync();
     void take(const QPersistentModelIndex &index);
 
