@@ -1,12 +1,11 @@
 #pragma once
 
 #include <QFuture>
-#include <QMutex>
 #include <QObject>
 
-#include <atomic>
+#include <memory>
 
-class StagedDownload;
+class UpdateTask;
 
 // While a user is logged in: one task on the global pool that asks the server
 // every round interval for a newer client installer and newer versions of the
@@ -20,12 +19,16 @@ public:
     static constexpr int DefaultRoundIntervalMs = 25 * 60 * 1000;
 
     explicit UpdateCheck(int roundIntervalMs = DefaultRoundIntervalMs, QObject *parent = nullptr);
+    // Stops the task without waiting for it.
     ~UpdateCheck() override;
 
-    // Starts the task (its first round at once) unless it still runs.
+    // Starts a task (its first round at once) unless one runs unstopped.
     void start();
-    // Ends the task at once, a running download too, and returns once it ended.
+    // Tells the task to end and cancels a running download, and returns at
+    // once: a request under way (up to its timeout) is left to end on the
+    // pool, and the task touches nothing of this object after it.
     void stop();
+    // True until the last task started has ended, also after stop().
     bool isRunning() const { return m_task.isRunning(); }
 
 signals:
@@ -36,14 +39,8 @@ signals:
     void signalProgress(qint64 received, qint64 total);
 
 private:
-    void run();
-    void round();
-    void stage(const QString &address, const QString &target);
-
     const int m_roundIntervalMs;
-    std::atomic<bool> m_stop{false};
+    // Shared with the pool thread that runs it; null once stopped.
+    std::shared_ptr<UpdateTask> m_running;
     QFuture<void> m_task;
-    // The download under way, for stop(); guarded by m_downloadMutex.
-    QMutex m_downloadMutex;
-    StagedDownload *m_download = nullptr;
 };

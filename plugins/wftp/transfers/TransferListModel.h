@@ -15,7 +15,9 @@ class TransferManager;
 // The transfer list as the GUI shows it: one row per transfer, its status
 // line and percent. Workers report per chunk on their own threads; the
 // latest values are kept under a lock and the view hears of them a few times
-// a second, one dataChanged per changed row.
+// a second, one dataChanged per run of neighbouring changed rows. Rows come
+// and go at the next turn of the event loop, all that came or went within
+// one turn together: a view lays its rows out once, not once per transfer.
 class TransferListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -37,7 +39,6 @@ public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QSharedPointer<TransferWorker> transfer(const QModelIndex &index) const;
-    QModelIndex indexOf(const TransferWorker *transfer) const;
 
     // "<name> speed: <speed> Kb/s, <item> of <items>"
     static QString progressText(const QString &name, double speed, int item, int items);
@@ -55,8 +56,14 @@ private:
 
     void addRow(const QSharedPointer<TransferWorker> &transfer);
     void removeRow(const QSharedPointer<TransferWorker> &transfer);
+    void applyArrivalsAndDepartures();
     void refresh();
 
     std::vector<std::shared_ptr<Row>> m_rows;
+    // Transfers added since the last turn, not rows yet.
+    std::vector<std::shared_ptr<Row>> m_arrived;
+    // Rows whose transfers were removed since the last turn.
+    std::vector<const TransferWorker *> m_departed;
+    QTimer m_applyChanges;
     QTimer m_refresh;
 };

@@ -22,20 +22,6 @@ QIcon resourceIcon(const char *name)
     return QIcon(QStringLiteral(":/icons/Resources/") + QLatin1String(name));
 }
 
-TransferWorker::Answer answerOf(int button)
-{
-    switch (button) {
-    case QMessageBox::Yes:
-        return TransferWorker::Answer::Yes;
-    case QMessageBox::YesToAll:
-        return TransferWorker::Answer::YesToAll;
-    case QMessageBox::NoToAll:
-        return TransferWorker::Answer::NoToAll;
-    default:
-        return TransferWorker::Answer::No;
-    }
-}
-
 } // namespace
 
 uiTransferEntity::uiTransferEntity(const QSharedPointer<TransferWorker> &transfer, QWidget *parent)
@@ -131,19 +117,6 @@ void uiTransferEntity::showState(const QModelIndex &index)
         m_openFile->show();
         m_openFolder->show();
     }
-}
-
-void uiTransferEntity::askOverwrite(const QString &name, const std::function<void(TransferWorker::Answer)> &answer)
-{
-    auto *box = new QMessageBox(QMessageBox::Question, tr("Overwrite"),
-                                tr("Do you want to owerwrite file") + QLatin1Char(' ') + name,
-                                QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll,
-                                this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // Modal without a nested event loop: the row may go while it is open.
-    box->setWindowModality(Qt::ApplicationModal);
-    connect(box, &QMessageBox::finished, box, [answer](int button) { answer(answerOf(button)); });
-    box->show();
 }
 
 void uiTransferEntity::showPaused(bool paused)

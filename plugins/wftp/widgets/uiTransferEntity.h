@@ -15,7 +15,9 @@ class QToolButton;
 // One transfer's row in the Transfer Manager: direction, status line and
 // percent as the list's model gives them, pause/resume and clear, and once
 // the run has ended the buttons that open what arrived. It only shows the
-// transfer; its worker is the engine's and outlives the row.
+// transfer and keeps nothing the model does not hold: the dock makes it
+// again whenever the row comes into sight. Its worker is the engine's and
+// outlives the row.
 class uiTransferEntity : public QWidget
 {
     Q_OBJECT
@@ -26,9 +28,6 @@ public:
     QSharedPointer<TransferWorker> transfer() const { return m_transfer; }
     // Takes the row's values from the transfer list's model.
     void showState(const QModelIndex &index);
-    // Asks the user whether to replace an existing target; `answer` gets
-    // the choice (closing the box counts as no). The box goes with the row.
-    void askOverwrite(const QString &name, const std::function<void(TransferWorker::Answer)> &answer);
 
 signals:
     // The user confirmed clearing this transfer.

@@ -1,5 +1,6 @@
 #include "uiTransferManager.h"
 
+#include "VisibleRowWidgets.h"
 #include "uiTransferEntity.h"
 
 #include <TransferListModel.h>
@@ -18,8 +19,6 @@
 #include <QToolBar>
 
 namespace {
-constexpr int RowsPerSlice = 25;
-
 // Each row's own widget shows it: the list draws nothing beneath.
 class RowsOnly : public QStyledItemDelegate
 {
@@ -27,6 +26,20 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter *, const QStyleOptionViewItem &, const QModelIndex &) const override {}
 };
+
+TransferWorker::Answer answerOf(int button)
+{
+    switch (button) {
+    case QMessageBox::Yes:
+        return TransferWorker::Answer::Yes;
+    case QMessageBox::YesToAll:
+        return TransferWorker::Answer::YesToAll;
+    case QMessageBox::NoToAll:
+        return TransferWorker::Answer::NoToAll;
+    default:
+        return TransferWorker::Answer::No;
+    }
+}
 } // namespace
 
 uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
@@ -85,25 +98,20 @@ uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     grid->addWidget(m_list, 1, 0);
+    m_rowWidgets = new VisibleRowWidgets(m_list, [this](const QModelIndex &index) { return makeRow(index); });
 
     connect(m_changeButton, &QPushButton::clicked, this, &uiTransferManager::slotTransferTextChanged);
     connect(&manager, &TransferManager::maxTransfersChanged, this,
             [this](int n) { m_maxField->setText(QString::number(n)); });
-    connect(m_model, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex &, int first, int last) { addRows(first, last); });
     connect(m_model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &top, const QModelIndex &bottom) { showRows(top.row(), bottom.row()); });
-    m_makeRows.setInterval(0);
-    m_makeRows.setSingleShot(true);
-    connect(&m_makeRows, &QTimer::timeout, this, &uiTransferManager::makePendingRows);
-    addRows(0, m_model->rowCount() - 1);
+    connect(&manager, &TransferManager::transferRemoved, this, &uiTransferManager::closeQuestion);
 
     const QPointer<uiTransferManager> self(this);
     manager.setOverwriteAsk([self](const QSharedPointer<TransferWorker> &transfer, const QString &name,
                                    const std::function<void(TransferWorker::Answer)> &answer) {
-        uiTransferEntity *const row = self ? self->rowOf(transfer.data()) : nullptr;
-        if (row)
-            row->askOverwrite(name, answer);
+        if (self)
+            self->askOverwrite(transfer, name, answer);
         else
             answer(TransferWorker::Answer::No);
     });
@@ -128,56 +136,53 @@ void uiTransferManager::stopAllTransfers()
 
 uiTransferEntity *uiTransferManager::row(int i) const
 {
-    return qobject_cast<uiTransferEntity *>(m_list->indexWidget(m_model->index(i)));
-}
-
-uiTransferEntity *uiTransferManager::rowOf(const TransferWorker *transfer)
-{
-    const QModelIndex index = m_model->indexOf(transfer);
-    return index.isValid() ? makeRow(index) : nullptr;
-}
-
-void uiTransferManager::addRows(int first, int last)
-{
-    for (int i = first; i <= last; ++i)
-        m_pendingRows << QPersistentModelIndex(m_model->index(i));
-    if (!m_pendingRows.isEmpty())
-        m_makeRows.start();
-}
-
-void uiTransferManager::makePendingRows()
-{
-    for (int made = 0; made < RowsPerSlice && !m_pendingRows.isEmpty(); ++made) {
-        const QModelIndex index = m_pendingRows.takeFirst();
-        // Cleared before its turn came.
-        if (index.isValid())
-            makeRow(index);
-    }
-    if (!m_pendingRows.isEmpty())
-        m_makeRows.start();
+    return qobject_cast<uiTransferEntity *>(m_rowWidgets->widgetAt(i));
 }
 
 uiTransferEntity *uiTransferManager::makeRow(const QModelIndex &index)
 {
-    if (auto *made = qobject_cast<uiTransferEntity *>(m_list->indexWidget(index)))
-        return made;
     auto *row = new uiTransferEntity(m_model->transfer(index));
     const QWeakPointer<TransferWorker> transfer = row->transfer();
     connect(row, &uiTransferEntity::clearRequested, this, [this, transfer] {
         if (const auto strong = transfer.toStrongRef())
             m_manager.removeTransfer(strong);
     });
-    m_list->setIndexWidget(index, row);
     row->showState(index);
     return row;
 }
 
 void uiTransferManager::showRows(int first, int last)
 {
-    for (int i = first; i <= last; ++i) {
-        if (uiTransferEntity *const shown = row(i))
-            shown->showState(m_model->index(i));
+    for (const QPersistentModelIndex &index : m_rowWidgets->rowsWithWidgets()) {
+        if (index.row() < first || index.row() > last)
+            continue;
+        if (auto *shown = qobject_cast<uiTransferEntity *>(m_list->indexWidget(index)))
+            shown->showState(index);
     }
+}
+
+void uiTransferManager::askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+                                     const std::function<void(TransferWorker::Answer)> &answer)
+{
+    // The dock owns the box, not the row: a row's widget goes when it
+    // scrolls out of sight, the question stays until answered.
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Overwrite"),
+                                tr("Do you want to owerwrite file") + QLatin1Char(' ') + name,
+                                QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll,
+                                this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Modal without a nested event loop: the transfer may go while it is open.
+    box->setWindowModality(Qt::ApplicationModal);
+    connect(box, &QMessageBox::finished, box, [answer](int button) { answer(answerOf(button)); });
+    m_questions.insert(transfer.data(), box);
+    box->show();
+}
+
+void uiTransferManager::closeQuestion(const QSharedPointer<TransferWorker> &transfer)
+{
+    // A stopped worker has stopped waiting for the answer.
+    if (QMessageBox *const box = m_questions.take(transfer.data()))
+        delete box;
 }
 
 void uiTransferManager::on_actionClear_completed_triggered()

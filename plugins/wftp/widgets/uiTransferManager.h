@@ -1,26 +1,32 @@
 #pragma once
 
-#include <QList>
-#include <QPersistentModelIndex>
+#include "TransferWorker.h"
+
+#include <QHash>
+#include <QPointer>
 #include <QSharedPointer>
-#include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QAction;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QMessageBox;
 class QPushButton;
 class QToolBar;
 class TransferListModel;
 class TransferManager;
-class TransferWorker;
+class VisibleRowWidgets;
 class uiTransferEntity;
 
 // The content of the "Transfer Manager" dock: one row per transfer of the
 // session, fed by the transfer list's model (workers never reach it), with a
 // tool bar to clear finished or all transfers and to set how many move data
-// at a time. The engine's manager owns the transfers and outlives the dock.
+// at a time. Only the rows in sight have widgets, so thousands of transfers
+// cost what a screenful does. The engine's manager owns the transfers and
+// outlives the dock.
 class uiTransferManager : public QWidget
 {
     Q_OBJECT
@@ -33,6 +39,8 @@ public:
     void setMaxTransfers(int n);
     // Stops every transfer; each row goes once its worker has returned.
     void stopAllTransfers();
+    // Null while the row is out of sight or before the event loop's next
+    // turn has made its widget.
     uiTransferEntity *row(int i) const;
 
 private slots:
@@ -41,12 +49,14 @@ private slots:
     void slotTransferTextChanged();
 
 private:
-    void addRows(int first, int last);
-    void makePendingRows();
     uiTransferEntity *makeRow(const QModelIndex &index);
     void showRows(int first, int last);
-    // Made at once when its turn has not come yet.
-    uiTransferEntity *rowOf(const TransferWorker *transfer);
+    // Asks the user whether to replace an existing target; `answer` gets
+    // the choice (closing the box counts as no). The box goes with the
+    // transfer.
+    void askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+                      const std::function<void(TransferWorker::Answer)> &answer);
+    void closeQuestion(const QSharedPointer<TransferWorker> &transfer);
 
     TransferManager &m_manager;
     TransferListModel *m_model;
@@ -57,8 +67,7 @@ private:
     QLineEdit *m_maxField;
     QPushButton *m_changeButton;
     QListView *m_list;
-    // Rows whose widgets are still to be made: made in slices, so a burst of
-    // transfers never holds the event loop long.
-    QList<QPersistentModelIndex> m_pendingRows;
-    QTimer m_makeRows;
+    VisibleRowWidgets *m_rowWidgets;
+    // The open overwrite question of each transfer that has one.
+    QHash<const TransferWorker *, QPointer<QMessageBox>> m_questions;
 };

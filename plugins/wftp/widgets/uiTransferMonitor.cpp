@@ -1,11 +1,16 @@
 #include "uiTransferMonitor.h"
 
+#include "VisibleRowWidgets.h"
 #include "uiTransferMonitorEntity.h"
 
 #include <TransferMonitor.h>
 
 #include <QGridLayout>
 #include <QListWidget>
+
+namespace {
+constexpr int FileIdRole = Qt::UserRole + 1;
+} // namespace
 
 uiTransferMonitor::uiTransferMonitor(TransferMonitor &monitor, QWidget *parent) : QWidget(parent), m_monitor(monitor)
 {
@@ -19,7 +24,13 @@ uiTransferMonitor::uiTransferMonitor(TransferMonitor &monitor, QWidget *parent) 
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("listWidget"));
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setUniformItemSizes(true);
     grid->addWidget(m_list, 0, 0);
+    m_rowWidgets = new VisibleRowWidgets(m_list, [this](const QModelIndex &index) {
+        auto *row = new uiTransferMonitorEntity(index.data(FileIdRole).toString());
+        row->showState(m_monitor);
+        return row;
+    });
 
     for (const QString &fileID : monitor.fileIds())
         addRow(fileID);
@@ -33,7 +44,7 @@ uiTransferMonitor::uiTransferMonitor(TransferMonitor &monitor, QWidget *parent) 
 
 uiTransferMonitorEntity *uiTransferMonitor::row(int i) const
 {
-    return qobject_cast<uiTransferMonitorEntity *>(m_list->itemWidget(m_list->item(i)));
+    return qobject_cast<uiTransferMonitorEntity *>(m_rowWidgets->widgetAt(i));
 }
 
 int uiTransferMonitor::rowCount() const
@@ -57,19 +68,16 @@ void uiTransferMonitor::slotRemoveTransfer(const QString &fileID)
 void uiTransferMonitor::addRow(const QString &fileID)
 {
     auto *item = new QListWidgetItem;
-    item->setData(Qt::UserRole + 1, fileID);
+    item->setData(FileIdRole, fileID);
     item->setSizeHint(QSize(0, RowHeight));
-    auto *row = new uiTransferMonitorEntity(fileID);
-    row->showState(m_monitor);
     m_list->addItem(item);
-    m_list->setItemWidget(item, row);
 }
 
 void uiTransferMonitor::removeRow(const QString &fileID)
 {
     m_changed.remove(fileID);
     for (int i = m_list->count() - 1; i >= 0; --i) {
-        if (m_list->item(i)->data(Qt::UserRole + 1).toString() == fileID)
+        if (m_list->item(i)->data(FileIdRole).toString() == fileID)
             delete m_list->takeItem(i);
     }
 }
@@ -78,8 +86,8 @@ void uiTransferMonitor::refresh()
 {
     if (m_changed.isEmpty())
         return;
-    for (int i = 0; i < m_list->count(); ++i) {
-        uiTransferMonitorEntity *const shown = row(i);
+    for (const QPersistentModelIndex &index : m_rowWidgets->rowsWithWidgets()) {
+        auto *const shown = qobject_cast<uiTransferMonitorEntity *>(m_list->indexWidget(index));
         if (shown && m_changed.contains(shown->fileID()))
             shown->showState(m_monitor);
     }

@@ -7,11 +7,13 @@
 
 class QListWidget;
 class TransferMonitor;
+class VisibleRowWidgets;
 class uiTransferMonitorEntity;
 
 // The content of the "Transfer Monitor" dock: the own files contacts have
 // open now, one row each, as the engine's monitor keeps them. Rows change a
-// few times a second however fast the contacts read.
+// few times a second however fast the contacts read, and only the rows in
+// sight have widgets.
 class uiTransferMonitor : public QWidget
 {
     Q_OBJECT
@@ -22,6 +24,8 @@ public:
 
     explicit uiTransferMonitor(TransferMonitor &monitor, QWidget *parent = nullptr);
 
+    // Null while the row is out of sight or before the event loop's next
+    // turn has made its widget.
     uiTransferMonitorEntity *row(int i) const;
     int rowCount() const;
 
@@ -37,6 +41,7 @@ private:
 
     TransferMonitor &m_monitor;
     QListWidget *m_list;
+    VisibleRowWidgets *m_rowWidgets;
     QSet<QString> m_changed;
     QTimer m_refresh;
 };

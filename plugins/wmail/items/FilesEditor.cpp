@@ -2,6 +2,7 @@
 
 #include "FilesList.h"
 #include "ItemEditorToolBar.h"
+#include "ItemEncoding.h"
 #include "FilesPlugin.h"
 #include "WMailFiles.h"
 
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QToolBar>
 
 namespace {
@@ -97,10 +97,10 @@ void FilesEditor::slotAddFiles(const QStringList &paths)
     updateTotal();
 }
 
-QByteArray FilesEditor::encodeFiles(const QStringList &paths)
+void FilesEditor::encodeFiles(const QStringList &paths, const std::function<void(const QByteArray &)> &encoded)
 {
     if (paths.isEmpty())
-        return QByteArray();
+        return;
     qint64 total = 0;
     for (const QString &path : paths)
         total += QFileInfo(path).size();
@@ -111,30 +111,30 @@ QByteArray FilesEditor::encodeFiles(const QStringList &paths)
                                     "Do you want to send them anyway?"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes)
-        return QByteArray();
+        return;
     if (!self)
-        return QByteArray();
-    QProgressDialog progress(tr("Preparing files..."), tr("Cancel"), 0, paths.size(), this);
-    progress.setWindowModality(Qt::WindowModal);
-    QString error;
-    const QByteArray data = WMailFiles::encode(paths, &error, [&progress](int done) {
-        progress.setValue(done);
-        return !progress.wasCanceled();
-    });
-    progress.setValue(paths.size());
-    if (!error.isEmpty())
-        QMessageBox::warning(window(), tr("Send files"), error);
-    return data;
+        return;
+    const auto work = [paths](const std::function<bool(int)> &proceed) {
+        ItemEncoding::Result result;
+        result.data = WMailFiles::encode(paths, &result.error, proceed);
+        return result;
+    };
+    ItemEncoding::start(this, tr("Preparing files..."), paths.size(), work,
+                        [this, encoded](const ItemEncoding::Result &result) {
+                            if (!result.error.isEmpty())
+                                QMessageBox::warning(window(), tr("Send files"), result.error);
+                            else if (!result.data.isEmpty())
+                                encoded(result.data);
+                        });
 }
 
 void FilesEditor::on_actionSend_files_triggered()
 {
-    const QByteArray data = encodeFiles(listedPaths());
-    if (data.isEmpty())
-        return;
-    emit signalNewContentRequest(data, FilesPlugin::Name);
-    m_list->clear();
-    updateTotal();
+    encodeFiles(listedPaths(), [this](const QByteArray &data) {
+        emit signalNewContentRequest(data, FilesPlugin::Name);
+        m_list->clear();
+        updateTotal();
+    });
 }
 
 void FilesEditor::on_actionAdd_files_triggered()

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class FilesList;
 class QLabel;
 class QToolBar;
@@ -24,9 +26,10 @@ public:
 
     FilesList *list() const { return m_list; }
     QString totalText() const;
-    // The item data of the files at paths; empty when the user declines or
-    // cancels, or when they cannot be sent (the user is told why).
-    QByteArray encodeFiles(const QStringList &paths);
+    // Reads the files at paths on the pool and hands their item data to
+    // encoded, unless the user declines or cancels, the editor goes, or they
+    // cannot be sent (the user is told why).
+    void encodeFiles(const QStringList &paths, const std::function<void(const QByteArray &)> &encoded);
 
 signals:
     void signalNewContentRequest(const QByteArray &data, const QString &pluginName);

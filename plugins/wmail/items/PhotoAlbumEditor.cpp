@@ -1,6 +1,7 @@
 #include "PhotoAlbumEditor.h"
 
 #include "ItemEditorToolBar.h"
+#include "ItemEncoding.h"
 #include "PhotoAlbumPlugin.h"
 #include "PhotoList.h"
 #include "WMailPhotoAlbum.h"
@@ -9,15 +10,32 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProgressDialog>
 #include <QToolBar>
+#include <QtConcurrent>
 
 namespace {
 const int kPathRole = Qt::UserRole + 1;
+
+struct AlbumThumbnail
+{
+    QString path;
+    // Null when the file is no picture.
+    QImage image;
+};
+
+AlbumThumbnail makeAlbumThumbnail(const QString &path)
+{
+    const int side = WMailPhotoAlbum::ThumbnailSide;
+    QImage image;
+    if (!image.load(path))
+        return {path, QImage()};
+    return {path, image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)};
+}
 } // namespace
 
 PhotoAlbumEditor::PhotoAlbumEditor(QWidget *parent, const QList<QAction *> &leadingActions)
@@ -69,35 +87,65 @@ QStringList PhotoAlbumEditor::listedPaths() const
 
 void PhotoAlbumEditor::slotAddFiles(const QStringList &paths)
 {
-    const int side = WMailPhotoAlbum::ThumbnailSide;
+    QStringList added;
     for (const QString &path : paths) {
-        if (listedPaths().contains(path) || !QFileInfo(path).isFile())
+        if (added.contains(path) || listedPaths().contains(path) || !QFileInfo(path).isFile())
             continue;
-        QImage image;
-        if (!image.load(path))
-            continue;
-        auto *row = new QListWidgetItem(
-            QIcon(QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation))),
-            QFileInfo(path).fileName(), m_list);
+        added << path;
+        // In the order added; the thumbnail comes when it is made.
+        auto *row = new QListWidgetItem(QFileInfo(path).fileName(), m_list);
         row->setData(kPathRole, path);
+    }
+    if (added.isEmpty())
+        return;
+    auto *thumbnails = new QFutureWatcher<AlbumThumbnail>(this);
+    connect(thumbnails, &QFutureWatcherBase::resultReadyAt, this, [this, thumbnails](int i) {
+        const AlbumThumbnail made = thumbnails->resultAt(i);
+        showThumbnail(made.path, made.image);
+    });
+    connect(thumbnails, &QFutureWatcherBase::finished, thumbnails, &QObject::deleteLater);
+    thumbnails->setFuture(QtConcurrent::mapped(added, makeAlbumThumbnail));
+}
+
+void PhotoAlbumEditor::showThumbnail(const QString &path, const QImage &thumbnail)
+{
+    // The user may have removed the row meanwhile.
+    for (int i = 0; i < m_list->count(); ++i) {
+        QListWidgetItem *const row = m_list->item(i);
+        if (row->data(kPathRole).toString() != path || !row->icon().isNull())
+            continue;
+        if (thumbnail.isNull())
+            delete row;
+        else
+            row->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+        return;
     }
 }
 
-QByteArray PhotoAlbumEditor::encodePictures(const QStringList &paths)
+void PhotoAlbumEditor::encodePictures(const QStringList &paths,
+                                      const std::function<void(const QByteArray &)> &encoded)
 {
     if (paths.isEmpty())
-        return QByteArray();
-    QProgressDialog progress(tr("Preparing pictures..."), tr("Cancel"), 0, paths.size(), this);
-    progress.setWindowModality(Qt::WindowModal);
-    QByteArray entries;
-    for (int i = 0; i < paths.size(); ++i) {
-        progress.setValue(i);
-        if (progress.wasCanceled())
-            return QByteArray();
-        WMailPhotoAlbum::appendPicture(&entries, paths.at(i));
-    }
-    progress.setValue(paths.size());
-    return WMailPhotoAlbum::itemData(paths.size(), entries);
+        return;
+    const auto work = [paths](const std::function<bool(int)> &proceed) {
+        QByteArray entries;
+        int pictures = 0;
+        for (int i = 0; i < paths.size(); ++i) {
+            if (!proceed(i))
+                return ItemEncoding::Result();
+            // A file that is no picture (or no longer one) is left out of
+            // the count too.
+            if (WMailPhotoAlbum::appendPicture(&entries, paths.at(i)))
+                ++pictures;
+        }
+        proceed(paths.size());
+        return ItemEncoding::Result{pictures ? WMailPhotoAlbum::itemData(pictures, entries) : QByteArray(), QString()};
+    };
+    ItemEncoding::start(this, tr("Preparing pictures..."), paths.size(), work,
+                        [encoded](const ItemEncoding::Result &result) {
+                            if (!result.data.isEmpty())
+                                encoded(result.data);
+                        });
 }
 
 void PhotoAlbumEditor::on_actionAdd_files_triggered()
@@ -125,9 +173,8 @@ void PhotoAlbumEditor::on_actionDelete_triggered()
 
 void PhotoAlbumEditor::on_actionSend_files_triggered()
 {
-    const QByteArray data = encodePictures(listedPaths());
-    if (data.isEmpty())
-        return;
-    emit signalNewContentRequest(data, PhotoAlbumPlugin::Name);
-    m_list->clear();
+    encodePictures(listedPaths(), [this](const QByteArray &data) {
+        emit signalNewContentRequest(data, PhotoAlbumPlugin::Name);
+        m_list->clear();
+    });
 }

@@ -6,11 +6,14 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class PhotoList;
 class QToolBar;
 
 // The photo-album item's editor: the user collects pictures and sends them
-// as one "photoalbum" item.
+// as one "photoalbum" item. Pictures are decoded and scaled on the pool: a
+// row shows at once and gets its thumbnail when it is made.
 class PhotoAlbumEditor : public QWidget
 {
     Q_OBJECT
@@ -19,9 +22,9 @@ public:
     explicit PhotoAlbumEditor(QWidget *parent = nullptr, const QList<QAction *> &leadingActions = {});
 
     PhotoList *list() const { return m_list; }
-    // The item data of the pictures at paths; empty when there are none or
-    // the user cancels.
-    QByteArray encodePictures(const QStringList &paths);
+    // Makes the item data of the pictures at paths on the pool and hands it
+    // to encoded, unless there are none, the user cancels or the editor goes.
+    void encodePictures(const QStringList &paths, const std::function<void(const QByteArray &)> &encoded);
 
 signals:
     void signalNewContentRequest(const QByteArray &data, const QString &pluginName);
@@ -34,6 +37,7 @@ public slots:
 
 private:
     QStringList listedPaths() const;
+    void showThumbnail(const QString &path, const QImage &thumbnail);
 
     QToolBar *m_toolBar;
     PhotoList *m_list;

@@ -140,10 +140,14 @@ WMailRenderer::~WMailRenderer()
 
 void WMailRenderer::sendDroppedFiles(const QStringList &paths, bool allPictures)
 {
+    // The editors read the files on the pool; they are the renderer's, so
+    // an answer never outlives it.
     if (allPictures)
-        slotNewContentRequest(m_albumEditor->encodePictures(paths), PhotoAlbumPlugin::Name);
+        m_albumEditor->encodePictures(
+            paths, [this](const QByteArray &data) { slotNewContentRequest(data, PhotoAlbumPlugin::Name); });
     else
-        slotNewContentRequest(m_filesEditor->encodeFiles(paths), FilesPlugin::Name);
+        m_filesEditor->encodeFiles(paths,
+                                   [this](const QByteArray &data) { slotNewContentRequest(data, FilesPlugin::Name); });
 }
 
 QAction *WMailRenderer::makeAction(const QString &objectName, const QString &text, const QString &icon)

@@ -1,7 +1,8 @@
 // The Transfer Manager and Transfer Monitor docks, offscreen, on alice's and
 // bob's real plug-ins: rows as transfers come, move, pause, end and go; the
-// stored maximum; the overwrite question; the files contacts have open; and
-// pictures of both docks with transfers under way.
+// stored maximum; the overwrite question; widgets for the rows in sight
+// only; the files contacts have open; and pictures of both docks with
+// transfers under way.
 #include "QtTestSuite.h"
 #include "ModalAnswer.h"
 #include "TransferFixture.h"
@@ -50,6 +51,17 @@ QToolButton *pauseButtonOf(uiTransferEntity *row)
 bool canPause(uiTransferEntity *row)
 {
     return row && pauseButtonOf(row)->isEnabled();
+}
+
+// At the given device pixel ratio, on white as the dock's window shows it.
+bool saveScreenshot(QWidget *widget, qreal pixelRatio, const QString &name)
+{
+    QImage image(widget->size() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::white);
+    widget->render(&image);
+    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    return image.save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + QStringLiteral(".png"));
 }
 
 QImage pictureOf(QWidget *row)
@@ -117,6 +129,7 @@ private slots:
     void stopWhileTheQuestionIsOpen();
     void openButtons_data();
     void openButtons();
+    void onlyRowsInSightHaveWidgets();
     void monitorFollowsTheServingEngine();
     void monitorRowsComeAndGoFromAnyThread();
     void screenshots();
@@ -154,8 +167,8 @@ void tst_TransferDocks::addedTransfersShowAsRows()
     download("a.bin");
     download("a.bin");
     QListView *list = listOf(dock);
-    QCOMPARE(list->model()->rowCount(), 2);
-    // The row widgets come with the next turns of the event loop.
+    // The rows and their widgets come with the next turns of the event loop.
+    QTRY_COMPARE(list->model()->rowCount(), 2);
     QTRY_VERIFY(dock.row(1));
     const QRegularExpression braced("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$");
     const QString first = list->model()->index(0, 0).data(Qt::UserRole + 1).toString();
@@ -273,6 +286,7 @@ void tst_TransferDocks::clearing()
 
 void tst_TransferDocks::busyGlobalPoolHoldsNothingBack()
 {
+    // Not shown: a hidden dock still gives its first rows widgets.
     uiTransferManager dock(manager());
     QThreadPool *global = QThreadPool::globalInstance();
     const int threads = global->maxThreadCount();
@@ -457,6 +471,55 @@ void tst_TransferDocks::openButtons()
     QVERIFY(QFile::exists(m_net->path(file)));
 }
 
+void tst_TransferDocks::onlyRowsInSightHaveWidgets()
+{
+    // Forty quick downloads, then one whose target exists: its question
+    // comes while its row is far out of sight and has no widget.
+    constexpr int Quick = 40;
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/last.txt"), "new"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/last.txt"), "old"));
+    for (int i = 0; i < Quick; ++i) {
+        QVERIFY(ShareFixture::writeFile(m_net->path("bob/f%1.txt").arg(i), "f"));
+        download(QString("f%1.txt").arg(i));
+    }
+    uiTransferManager dock(manager());
+    dock.resize(538, 170);
+    dock.show();
+    QListView *list = listOf(dock);
+    const auto widgets = [&] { return list->findChildren<uiTransferEntity *>().size(); };
+    QTRY_VERIFY(dock.row(0));
+    download("last.txt");
+    const int inSight = list->viewport()->height() / TransferListModel::RowHeight + 1;
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->text(), QString("Do you want to owerwrite file last.txt"));
+    QVERIFY(!dock.row(Quick));
+    QVERIFY2(widgets() < Quick, qPrintable(QString::number(widgets())));
+    QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+    QTRY_COMPARE(ShareFixture::readFile(m_net->path("local/last.txt")), QByteArray("new"));
+
+    // To the end and back by keys: each row that comes into sight shows
+    // its transfer's state, the rows left behind give their widgets back.
+    QTest::keyClick(list, Qt::Key_End);
+    QTRY_VERIFY(dock.row(Quick));
+    QTRY_COMPARE(statusOf(dock.row(Quick)), Disc + "/last.txt completed 1 of 1");
+    QVERIFY(dock.row(Quick)->findChild<QPushButton *>(QStringLiteral("pushButton"))->isVisible());
+    QVERIFY(!dock.row(0));
+    QTRY_VERIFY2(widgets() <= 3 * inSight + 16, qPrintable(QString::number(widgets())));
+    QTest::keyClick(list, Qt::Key_Home);
+    QTRY_VERIFY(dock.row(0));
+    QCOMPARE(statusOf(dock.row(0)), Disc + "/f0.txt completed 1 of 1");
+    QVERIFY(!dock.row(Quick));
+    // The remade row's stop button still asks and clears.
+    answerModal<QMessageBox>(this, [](QMessageBox *box) {
+        if (box->windowTitle() == "Clear transfer")
+            box->button(QMessageBox::Ok)->click();
+    });
+    QTest::mouseClick(dock.row(0)->findChild<QToolButton *>(QStringLiteral("toolButton_2")), Qt::LeftButton);
+    QTRY_COMPARE(list->model()->rowCount(), Quick);
+    QTRY_COMPARE(statusOf(dock.row(0)), Disc + "/f1.txt completed 1 of 1");
+}
+
 void tst_TransferDocks::monitorFollowsTheServingEngine()
 {
     QVERIFY(ShareFixture::writeFile(m_net->path("bob/f.bin"), TransferFixture::pattern(5000)));
@@ -466,7 +529,8 @@ void tst_TransferDocks::monitorFollowsTheServingEngine()
     // Alice asks from threads of her own, as a transfer does.
     VirtualFile f(m_net->main()), g(m_net->main());
     QVERIFY(QtConcurrent::run([&] { return f.open(Disc + "/f.bin"); }).result());
-    QTRY_COMPARE(dock.rowCount(), 1);
+    QTRY_VERIFY(dock.row(0));
+    QCOMPARE(dock.rowCount(), 1);
     uiTransferMonitorEntity *row = dock.row(0);
     // The whole line (the label may show it shortened).
     const auto amount = [&] { return row->findChild<QLabel *>(QStringLiteral("label_2"))->toolTip(); };
@@ -482,6 +546,7 @@ void tst_TransferDocks::monitorFollowsTheServingEngine()
     QCOMPARE(QtConcurrent::run([&] { return f.read(0, 1025); }).result().size(), 1025);
     QTRY_COMPARE(amount(), m_net->path("bob/f.bin") + " readed: 1 kb");
     QVERIFY(QtConcurrent::run([&] { return g.write("xyz", 0); }).result());
+    QTRY_VERIFY(dock.row(1));
     auto *other = dock.row(1);
     QTRY_COMPARE(other->findChild<QLabel *>(QStringLiteral("label_2"))->toolTip(),
                  m_net->path("bob/g.bin") + " writed: 3 bytes");
@@ -505,7 +570,8 @@ void tst_TransferDocks::monitorRowsComeAndGoFromAnyThread()
         dock.slotAddTransfer("{1}", "/srv/a", "ann");
         dock.slotAddTransfer("{2}", "/srv/b", "ben");
     }).waitForFinished();
-    QTRY_COMPARE(dock.rowCount(), 2);
+    QTRY_VERIFY(dock.row(1));
+    QCOMPARE(dock.rowCount(), 2);
     QCOMPARE(dock.row(1)->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QString("ben"));
     QtConcurrent::run([&] { dock.slotRemoveTransfer("{1}"); }).waitForFinished();
     QTRY_COMPARE(dock.rowCount(), 1);
@@ -571,12 +637,10 @@ void tst_TransferDocks::screenshots()
     QCOMPARE(statusOf(rowAt(3)), QString("initializing"));
     QVERIFY(statusOf(rowAt(1)).startsWith("/Lake Bled panorama.tiff speed: "));
 
-    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
     for (auto [dock, name] : {std::pair<QDockWidget *, const char *>{managerDock, "transfer_manager"},
                               {monitorDock, "transfer_monitor"}}) {
-        const QImage picture = dock->grab().toImage();
-        QVERIFY(!picture.isNull());
-        QVERIFY(picture.save(QStringLiteral(SCREENSHOT_FOLDER "/") + name + ".png"));
+        QVERIFY(saveScreenshot(dock, 1, QLatin1String(name)));
+        QVERIFY(saveScreenshot(dock, 2, QLatin1String(name) + "@2x"));
     }
     // A status line too long for its row is shortened, not cut off.
     auto *finished = rowAt(0)->findChild<QLabel *>(QStringLiteral("label_2"));

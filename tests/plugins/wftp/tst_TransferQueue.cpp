@@ -304,8 +304,10 @@ void tst_TransferQueue::listShowsRowsAtAFewUpdatesASecond()
     running.start();
     std::atomic<int> chunks{0};
     connect(first.data(), &TransferWorker::progress, this, [&] { ++chunks; }, Qt::DirectConnection);
+    QCOMPARE(model.rowCount(), 1);
     manager.addTransfer({{"vls/bob/docs/root/b.bin", true}}, net.path("local"), "vls/bob/docs/root");
-    QCOMPARE(model.rowCount(), 2);
+    // The row comes with the next turn of the event loop.
+    QTRY_COMPARE(model.rowCount(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(model.index(0).data().toString(), QString("vls/bob/docs/root/a.bin completed 1 of 1"),
                               60000);
     QTRY_COMPARE(model.index(1).data().toString(), QString("vls/bob/docs/root/b.bin completed 1 of 1"));

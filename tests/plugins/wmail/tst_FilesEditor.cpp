@@ -61,7 +61,7 @@ private slots:
         writeFile(dir.filePath("keep.txt"), "changed");
         QSignalSpy sent(&editor, &FilesEditor::signalNewContentRequest);
         editor.on_actionSend_files_triggered();
-        QCOMPARE(sent.size(), 1);
+        QTRY_COMPARE(sent.size(), 1);
         QCOMPARE(sent.at(0).at(1).toString(), QStringLiteral("files"));
         const QByteArray data = sent.at(0).at(0).toByteArray();
         QCOMPARE(WMailFiles::readPreview(WMailFiles::preview(data)).size(), 1);
@@ -73,6 +73,7 @@ private slots:
         QCOMPARE(editor.totalText(), QStringLiteral("0 bytes"));
 
         editor.on_actionSend_files_triggered();
+        QTest::qWait(50);
         QCOMPARE(sent.size(), 1);
     }
 };
