@@ -239,9 +239,9 @@ bool WMailConversation::load()
     if (!m_journal.read([&](const QByteArray &record) { replay(record, &known); }))
         return false;
     m_loaded = true;
-    // Folded now, while reading it costs the most and nothing else waits.
-    if (!m_damaged && journalOutgrewSnapshot())
-        saveConversation();
+    // Reading writes nothing (another process may be reading files the
+    // client is writing): a long journal is folded at the next change.
+    m_foldDue = journalOutgrewSnapshot();
     return true;
 }
 
@@ -316,12 +316,15 @@ bool WMailConversation::saveConversation()
     syncFolder(m_folder);
     if (!m_journal.reset())
         qWarning() << "wmail: cannot empty" << m_journal.path();
+    m_foldDue = false;
     return true;
 }
 
 bool WMailConversation::recordChange(const QByteArray &journalRecord)
 {
-    if (m_snapshotSize < 0 || m_damaged || !QFileInfo::exists(conversationPath()))
+    // Folded once per load at most: the journal a session appends is folded
+    // after the next start, so that filing never waits for a whole rewrite.
+    if (m_snapshotSize < 0 || m_damaged || m_foldDue || !QFileInfo::exists(conversationPath()))
         return saveConversation();
     if (!m_journal.append(journalRecord))
         return false;

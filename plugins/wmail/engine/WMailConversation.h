@@ -23,9 +23,9 @@
 // (the journal: each message and item offset filed since the snapshot, one
 // appended record each) and "<folder>/<name>.wpl" (the item heap,
 // append-only). Filing a message costs the same at any length of history;
-// the snapshot is rewritten (and the journal emptied) once the journal has
-// grown past it, so that the bytes written stay a small multiple of the
-// conversation's size.
+// the snapshot is rewritten (and the journal emptied) at the first change
+// after a load that found the journal grown past it, so that the bytes
+// written stay a small multiple of the conversation's size.
 //
 // Used on one thread (the GUI thread) only.
 class WMailConversation : public QObject,
@@ -74,9 +74,10 @@ public:
     // file cannot be read.
     bool loadHeader();
     // The first call reads the snapshot and replays the journal (later calls
-    // read nothing); a journal grown past the snapshot is then folded into
-    // it. False when a file cannot be read; a damaged snapshot still loads
-    // what is sound, a journal what comes before a torn record.
+    // read nothing); it writes nothing. A journal grown past the snapshot is
+    // folded into it at the next change. False when a file cannot be read;
+    // a damaged snapshot still loads what is sound, a journal what comes
+    // before a torn record.
     bool load();
     // Writes the whole snapshot atomically (creating the folder), then
     // empties the journal; on failure the old files stay. A conversation
@@ -155,4 +156,5 @@ private:
     ItemCache m_items;
     WMailJournal m_journal;
     qint64 m_snapshotSize = -1; // -1: no snapshot written or read yet
+    bool m_foldDue = false;     // the journal read at load outgrew the snapshot
 };
