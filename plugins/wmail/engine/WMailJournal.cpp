@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtDebug>
 
 #include <cerrno>
@@ -14,6 +15,8 @@
 namespace {
 
 constexpr int kRecordHead = 6; // length, checksum
+// How long appends gather before they are synced together.
+constexpr int kSyncDelayMs = 200;
 
 quint16 checksumOf(const char *data, int size)
 {
@@ -121,10 +124,14 @@ void WMailJournal::syncSoon(const QStringList &alsoFiles)
 {
     if (m_syncQueued->exchange(true))
         return; // the queued sync takes these bytes too
-    QThreadPool::globalInstance()->start([queued = m_syncQueued, files = QStringList{m_path} + alsoFiles] {
-        // Cleared first: an append from now on needs a sync of its own.
-        queued->store(false);
-        for (const QString &file : files)
-            syncFile(file);
+    // Started a little later, so that the messages of a burst share it: a
+    // sync per message would write each file's last block again every time.
+    QTimer::singleShot(kSyncDelayMs, [queued = m_syncQueued, files = QStringList{m_path} + alsoFiles] {
+        QThreadPool::globalInstance()->start([queued, files] {
+            // Cleared first: an append from now on needs a sync of its own.
+            queued->store(false);
+            for (const QString &file : files)
+                syncFile(file);
+        });
     });
 }

@@ -35,8 +35,10 @@ public:
     // Empties the journal once its records are in the snapshot.
     bool reset();
     // Asks for the appended bytes (and those of the files named) to reach
-    // the disk. Syncing runs on a pool thread, one at a time: a burst of
-    // appends costs one sync, and the caller never waits for the disk.
+    // the disk. Syncing starts shortly after, from the calling thread's event
+    // loop, and runs on a pool thread, one at a time: a burst of appends
+    // costs one sync, and the caller never waits for the disk. (A killed
+    // process loses nothing appended: the written bytes are the system's.)
     void syncSoon(const QStringList &alsoFiles);
 
 private:
