@@ -126,6 +126,7 @@ void WMailConversation::initialise(const QString &title, const QString &owner, c
     m_root->localTime = now;
     m_participants = QStringList{owner} + others;
     m_root->recipients = m_participants;
+    m_index.clear();
     m_loaded = true; // nothing stored to read
 }
 
@@ -235,8 +236,11 @@ bool WMailConversation::load()
         m_damaged = true;
     }
     m_snapshotSize = bytes.size();
-    QSet<QString> known(m_messageIds.cbegin(), m_messageIds.cend());
-    if (!m_journal.read([&](const QByteArray &record) { replay(record, &known); }))
+    m_index.clear();
+    for (const QString &id : qAsConst(m_messageIds))
+        m_index.insert(id, WMailStructure::Pointer());
+    indexTree(*root);
+    if (!m_journal.read([&](const QByteArray &record) { replay(record); }))
         return false;
     m_loaded = true;
     // Reading writes nothing (another process may be reading files the
@@ -245,7 +249,15 @@ bool WMailConversation::load()
     return true;
 }
 
-void WMailConversation::replay(const QByteArray &record, QSet<QString> *known)
+void WMailConversation::indexTree(const WMailStructure &node)
+{
+    for (const WMailStructure::Pointer &child : node.children) {
+        m_index.insert(child->id, child);
+        indexTree(*child);
+    }
+}
+
+void WMailConversation::replay(const QByteArray &record)
 {
     QDataStream in(record);
     in.setVersion(WMailStreams::Version);
@@ -270,15 +282,15 @@ void WMailConversation::replay(const QByteArray &record, QSet<QString> *known)
             && message->id == id && WMailStructure::isValidId(id)) {
             if (!itemKey.isEmpty() && itemOffset >= 0)
                 m_itemOffsets.SetValue(itemKey, QString::number(itemOffset), true);
-            if (known->contains(id))
+            if (m_index.contains(id))
                 return; // already in the snapshot
-            known->insert(id);
             message->children.clear();
-            WMailStructure::Pointer parent = parentId == m_root->id ? m_root : m_root->findStructure(parentId);
+            WMailStructure::Pointer parent = findMessage(parentId);
             if (!parent)
                 parent = m_root; // kept rather than lost
             parent->children.insert(qBound(0, index, parent->children.size()), message);
             m_messageIds.append(id);
+            m_index.insert(id, message);
             return;
         }
     }
@@ -511,6 +523,7 @@ bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const 
     else
         parent->appendChild(message);
     m_messageIds.append(message->id);
+    m_index.insert(message->id, message);
     // A text item is stored as its preview only; the other kinds keep their
     // full data (their previews are made from it).
     QString itemKey;
@@ -526,6 +539,7 @@ bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const 
     // Not kept: a later save must not store the message without its item.
     parent->children.removeAt(index);
     m_messageIds.removeLast();
+    m_index.remove(message->id);
     if (!itemKey.isEmpty())
         m_itemOffsets.RemoveKey(itemKey); // a new message's key: there was none before
     return false;
@@ -533,5 +547,12 @@ bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const 
 
 bool WMailConversation::containsMessage(const QString &id) const
 {
-    return m_root->id == id || m_messageIds.contains(id) || m_root->findStructure(id);
+    if (!m_loaded) // known by its header only
+        return m_root->id == id || m_messageIds.contains(id) || m_root->findStructure(id);
+    return m_root->id == id || m_index.contains(id);
+}
+
+WMailStructure::Pointer WMailConversation::findMessage(const QString &id) const
+{
+    return id == m_root->id ? m_root : m_index.value(id);
 }

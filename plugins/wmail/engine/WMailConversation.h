@@ -116,8 +116,12 @@ public:
     // not be written: the conversation is then left as it was.
     bool addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                     const QByteArray &itemData, bool sorted);
-    // True when id names the root or any message of the tree.
+    // True when id names the root or any message of the tree (or one the
+    // header lists), without a walk of the tree.
     bool containsMessage(const QString &id) const;
+    // The root or the message of the tree with that id; null when none.
+    // Messages filed other than through load and addMessage are not found.
+    WMailStructure::Pointer findMessage(const QString &id) const;
 
 private:
     // Appends data to the heap and notes its offset under key; the offset,
@@ -131,9 +135,10 @@ private:
     // add to, else the whole snapshot.
     bool recordChange(const QByteArray &journalRecord);
     bool writeSnapshot();
-    // Applies one journal record; message ids in known are not filed twice
-    // (a snapshot written before the journal could be emptied holds them).
-    void replay(const QByteArray &record, QSet<QString> *known);
+    // Applies one journal record; a message already held is not filed twice
+    // (a snapshot written before the journal could be emptied holds it).
+    void replay(const QByteArray &record);
+    void indexTree(const WMailStructure &node);
     bool journalOutgrewSnapshot() const;
 
     const QString m_folder;
@@ -155,6 +160,9 @@ private:
     WMailStructure::Pointer m_viewRoot;
     ItemCache m_items;
     WMailJournal m_journal;
+    // Every message of the loaded tree by id, and the ids the header lists
+    // that the tree lacks (null): look-ups that cost the same at any length.
+    QHash<QString, WMailStructure::Pointer> m_index;
     qint64 m_snapshotSize = -1; // -1: no snapshot written or read yet
     bool m_foldDue = false;     // the journal read at load outgrew the snapshot
 };

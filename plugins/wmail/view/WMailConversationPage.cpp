@@ -168,7 +168,11 @@ QString WMailConversationPage::buildMessageChunk(WMailConversation &conversation
 QString WMailConversationPage::buildMessageChunkById(WMailConversation &conversation, const QString &id)
 {
     const WMailStructure::Pointer root = conversation.viewRoot();
-    return root ? buildMessageChunk(conversation, root->findStructure(id)) : QString();
+    if (!root || id == root->id)
+        return QString();
+    // Every message descends from the conversation's root: found without a walk.
+    return buildMessageChunk(conversation,
+                             root == conversation.root() ? conversation.findMessage(id) : root->findStructure(id));
 }
 
 void WMailConversationPage::addStoredItem(WMailConversation &conversation, const QString &id,

@@ -432,6 +432,11 @@ private slots:
         QVERIFY(reopened.load());
         QVERIFY(!reopened.isDamaged());
         QCOMPARE(reopened.root()->children.at(1)->children.size(), 1);
+        // Found by id, from the file and from the journal alike.
+        for (const QString &id : {reopened.root()->id, ids.at(0), ids.at(4), reply->id})
+            QVERIFY(reopened.containsMessage(id));
+        QVERIFY(!reopened.containsMessage(WMailStructure::newId()));
+        QCOMPARE(reopened.findMessage(reply->id), reopened.root()->children.at(1)->children.at(0));
         QCOMPARE(reopened.loadItemPreview(reply->id), QByteArray("reply"));
         QCOMPARE(reopened.itemOffsets(), conversation.itemOffsets());
         QCOMPARE(reopened.messageIds().takeLast(), reply->id);
