@@ -139,6 +139,9 @@ WMailRenderer::WMailRenderer(QWidget *parent)
 
 WMailRenderer::~WMailRenderer()
 {
+    // The page goes with the widgets after this part of the object: what it
+    // signals then (its load stopped, its view scrolled) must not come here.
+    disconnect(m_view->page(), nullptr, this, nullptr);
     m_view->setDownloadManager(nullptr);
     m_downloads.stop();
 }
