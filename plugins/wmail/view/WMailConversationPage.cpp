@@ -65,14 +65,14 @@ QString fillTemplate(const QString &bubble, const QString &header, const QString
     return filled + bubble.midRef(from);
 }
 
-} // namespace
-
 // The first of the view root's children the page may show.
 int firstShown(WMailConversation &conversation, int count)
 {
     const int start = count - conversation.numberOfShownItems();
     return start < 0 || start > count ? 0 : start;
 }
+
+} // namespace
 
 QString WMailConversationPage::buildConversationPage(WMailConversation &conversation, const QString &filter,
                                                      int *oldestOnPage)
@@ -86,16 +86,10 @@ QString WMailConversationPage::buildConversationPage(WMailConversation &conversa
         + QStringLiteral("wmail.js\"></script></head><body><div id=\"mainstorage\" style=\"font-size:12px;\">");
     const WMailStructure::Pointer root = conversation.viewRoot();
     int oldest = root ? root->children.size() : 0;
-    page += chunksBefore(conversation, filter, &oldest);
+    page += buildOlderChunks(conversation, filter, &oldest);
     if (oldestOnPage)
         *oldestOnPage = oldest;
     return page + QStringLiteral("<div id=\"lastchunk\"></div></div></body></html>");
-}
-
-QString WMailConversationPage::buildOlderChunks(WMailConversation &conversation, const QString &filter,
-                                                int *oldestOnPage)
-{
-    return chunksBefore(conversation, filter, oldestOnPage);
 }
 
 int WMailConversationPage::findOlderMessage(WMailConversation &conversation, const QString &filter, int oldestOnPage,
@@ -126,7 +120,8 @@ bool WMailConversationPage::hasOlderMessages(WMailConversation &conversation, in
     return root && oldestOnPage > firstShown(conversation, root->children.size());
 }
 
-QString WMailConversationPage::chunksBefore(WMailConversation &conversation, const QString &filter, int *before)
+QString WMailConversationPage::buildOlderChunks(WMailConversation &conversation, const QString &filter,
+                                                int *oldestOnPage)
 {
     const WMailStructure::Pointer root = conversation.viewRoot();
     if (!root)
@@ -134,12 +129,12 @@ QString WMailConversationPage::chunksBefore(WMailConversation &conversation, con
     const QList<WMailStructure::Pointer> &children = root->children;
     const int start = firstShown(conversation, children.size());
     QList<int> picked; // newest first
-    int i = qMin(*before, children.size()) - 1;
+    int i = qMin(*oldestOnPage, children.size()) - 1;
     for (; i >= start && picked.size() < PageSize; --i) {
         if (filter == QLatin1String("all") || children.at(i)->itemType == filter)
             picked.append(i);
     }
-    *before = i + 1; // every child from here on was looked at
+    *oldestOnPage = i + 1; // every child from here on was looked at
     const WMailLocalClock clock;
     QString chunks;
     for (auto it = picked.crbegin(); it != picked.crend(); ++it)

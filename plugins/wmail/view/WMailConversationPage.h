@@ -46,9 +46,6 @@ public:
     static QString getItemHtml(WMailConversation &conversation, const QString &id, const QString &pluginName);
 
 private:
-    // The chunks of up to PageSize messages before index before (of the
-    // view root's children) that pass filter, oldest first.
-    static QString chunksBefore(WMailConversation &conversation, const QString &filter, int *before);
     static QString buildMessageChunk(WMailConversation &conversation, const WMailStructure::Pointer &message,
                                      const WMailLocalClock &clock);
     // Gives a files or album item its conversation and its preview (made and

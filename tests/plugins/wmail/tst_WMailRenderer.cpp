@@ -200,6 +200,22 @@ private slots:
         QCOMPARE(f.chunkCount(), total);
     }
 
+    // A window taller than the newest page takes older pages until it can
+    // scroll, so that the reader can reach the rest.
+    void tallWindowFillsUp()
+    {
+        Fixture &f = *m_f;
+        const int total = 4 * WMailConversationPage::PageSize;
+        for (int i = 0; i < total; ++i)
+            f.fromBob("line " + QByteArray::number(i));
+        f.page->resize(640, 4000);
+        f.page->historyBox()->setCurrentIndex(f.page->historyBox()->findText("Entire conversation"));
+        QVERIFY(settled(f));
+        QTRY_VERIFY(f.frame()->scrollBarMaximum(Qt::Vertical) > 0);
+        QVERIFY(f.chunkCount() > WMailConversationPage::PageSize);
+        QVERIFY(f.chunkCount() < total);
+    }
+
     // A search typed and clicked in the tool bar finds a message older than
     // the page holds: the pages down to it come in and the word is selected.
     void searchFindsOlderMessages()
