@@ -98,9 +98,12 @@ bool WMailJournal::append(const QByteArray &record)
 
     struct stat status {};
     bool written = ::fstat(descriptor, &status) == 0;
-    // A torn record left by an earlier failure would hide everything after it.
-    if (written && status.st_size != m_soundSize)
+    // A torn record left by an earlier failure would hide everything after
+    // it. A journal emptied behind our back is appended to as it stands.
+    if (written && status.st_size > m_soundSize)
         written = ::ftruncate(descriptor, off_t(m_soundSize)) == 0;
+    else if (written)
+        m_soundSize = status.st_size;
     written = written && writeAllAt(descriptor, bytes, m_soundSize);
     if (written) {
         m_soundSize += bytes.size();
