@@ -2,6 +2,7 @@
 
 #include "BenchFigures.h"
 #include "WMailConversation.h"
+#include "WMailConversationPage.h"
 #include "WMailRenderer.h"
 #include "WMailResources.h"
 #include "WTalkRendererWebView.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr int kMessages = 10000;
 constexpr int kRuns = 3;
 
 QByteArray block(const QByteArray &bytes)
@@ -30,7 +30,7 @@ QByteArray block(const QByteArray &bytes)
 
 // The conversation as the program leaves it, with a text item in the heap
 // for every message: words, a link and an emoticon.
-bool writeConversation(const QString &folder)
+bool writeConversation(const QString &folder, int kMessages)
 {
     WMailConversation conversation(folder, QStringLiteral("bob"));
     conversation.initialise(QStringLiteral("bob"), QStringLiteral("alice"), {QStringLiteral("bob")});
@@ -71,18 +71,17 @@ bool atNewest(QWebFrame *frame)
         && frame->scrollPosition().y() == frame->scrollBarMaximum(Qt::Vertical);
 }
 
-} // namespace
-
-bool measureConversationView()
+// Opens a conversation of `messages` messages in the chat page, the whole
+// conversation chosen; prints the figure.
+bool measureOpening(int messages)
 {
-    WMailResources::initialise();
     QTemporaryDir dir;
-    if (!dir.isValid() || !writeConversation(dir.path()))
+    if (!dir.isValid() || !writeConversation(dir.path(), messages))
         return false;
 
     const std::vector<qint64> loads = BenchFigures::timedRuns(1, kRuns, [&] {
         WMailConversation conversation(dir.path(), QStringLiteral("bob"));
-        return conversation.load() && conversation.viewRoot()->children.size() == kMessages;
+        return conversation.load() && conversation.viewRoot()->children.size() == messages;
     });
     const std::vector<qint64> views = BenchFigures::timedRuns(1, kRuns, [&] {
         WMailRenderer page;
@@ -91,17 +90,27 @@ bool measureConversationView()
         auto conversation = WMailConversation::Pointer::create(dir.path(), QStringLiteral("bob"));
         if (!conversation->load())
             return false;
-        conversation->setNumberOfShownItems(-1); // the whole conversation on the page
+        conversation->setNumberOfShownItems(-1); // the whole conversation chosen
         page.setConversation(conversation);
         QWebFrame *frame = page.webView()->page()->mainFrame();
         return QTest::qWaitFor([&] { return atNewest(frame); }, 60000)
-            && frame->evaluateJavaScript("$('#mainstorage').children().length").toInt() == kMessages + 1;
+            && frame->evaluateJavaScript("$('#mainstorage').children().length").toInt()
+            == qMin(messages, WMailConversationPage::PageSize) + 1;
     });
     if (loads.empty() || views.empty())
         return false;
-    BenchFigures::printFigure("open 10000-message conversation in the chat page, scrolled to its end (p50)",
-                              BenchFigures::percentiles(views, BenchFigures::kMillisecond).p50, "ms",
-                              "load its file without the page",
+    const QString what = QStringLiteral("open %1-message conversation in the chat page, scrolled to its end (p50)")
+                             .arg(messages);
+    BenchFigures::printFigure(qPrintable(what), BenchFigures::percentiles(views, BenchFigures::kMillisecond).p50,
+                              "ms", "load its file without the page",
                               BenchFigures::percentiles(loads, BenchFigures::kMillisecond).p50);
     return true;
+}
+
+} // namespace
+
+bool measureConversationView()
+{
+    WMailResources::initialise();
+    return measureOpening(10000) && measureOpening(100000);
 }

@@ -30,6 +30,15 @@ var wmailOperations = {
         this.NavigateToContent(currentID);
     },
 
+    // Older chunks go before the oldest on the page; what the reader sees
+    // stays where it was.
+    addOlderMessages: function (content) {
+        var storage = document.getElementById("mainstorage");
+        var before = document.body.scrollHeight;
+        $(storage).prepend(this.decode(content));
+        window.scrollBy(0, document.body.scrollHeight - before);
+    },
+
     ReplaceMessage: function (currentID, content) {
         this.find(currentID).replaceWith(this.decode(content));
         this.ClearUnwantedMessages();

@@ -118,7 +118,7 @@ WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig 
     if (conversation->containsMessage(message->id))
         return {}; // delivered before, or an attempt to replace a message
 
-    WMailStructure::Pointer parent = conversation->root()->findStructure(record.gv(kParentId));
+    WMailStructure::Pointer parent = conversation->findMessage(record.gv(kParentId));
     if (!parent)
         parent = conversation->root();
     if (!conversation->addMessage(parent, message, record.GetValue(kPlugin), true)) {

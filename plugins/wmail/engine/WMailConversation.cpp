@@ -1,5 +1,6 @@
 #include "WMailConversation.h"
 
+#include "WMailLocalClock.h"
 #include "WMailStreams.h"
 
 #include <WUtilities.h>
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,10 +53,49 @@ QByteArray block(const QByteArray &bytes)
     return WUtilities::intToByteArray(bytes.size()) + bytes;
 }
 
+// The kinds of journal record.
+enum class JournalEntry : qint8 { Message = 1, ItemOffset = 2 };
+
+// The journal is folded into the snapshot once it is larger than the
+// snapshot and this.
+constexpr qint64 kJournalFoldBytes = 64 * 1024;
+
+template <typename Write>
+QByteArray journalRecord(JournalEntry kind, Write write)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(WMailStreams::Version);
+    out << qint8(kind);
+    write(out);
+    return bytes;
+}
+
+// A filed message: where it went in its parent, its record (no children)
+// and, when it has one, where its item went in the heap.
+QByteArray messageRecord(const WMailStructure &parent, int index, const WMailStructure &message,
+                         const QString &itemKey, qint64 itemOffset)
+{
+    return journalRecord(JournalEntry::Message, [&](QDataStream &out) {
+        out << message.id << parent.id << qint32(index) << message.serializeStructure() << itemKey << itemOffset;
+    });
+}
+
+// Makes the names in folder (a file renamed into place) durable.
+void syncFolder(const QString &folder)
+{
+    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return;
+    ::fsync(descriptor);
+    ::close(descriptor);
+}
+
 } // namespace
 
 WMailConversation::WMailConversation(const QString &folder, const QString &name)
-    : m_folder(folder), m_name(name), m_root(WMailStructure::Pointer::create()), m_viewRoot(m_root)
+    : m_folder(folder), m_name(name), m_root(WMailStructure::Pointer::create()), m_viewRoot(m_root),
+      m_journal(journalPath())
 {
 }
 
@@ -66,6 +107,11 @@ QString WMailConversation::conversationPath() const
 QString WMailConversation::heapPath() const
 {
     return m_folder + QLatin1Char('/') + m_name + QStringLiteral(".wpl");
+}
+
+QString WMailConversation::journalPath() const
+{
+    return m_folder + QLatin1Char('/') + m_name + QStringLiteral(".wmj");
 }
 
 void WMailConversation::initialise(const QString &title, const QString &owner, const QStringList &others)
@@ -80,6 +126,7 @@ void WMailConversation::initialise(const QString &title, const QString &owner, c
     m_root->localTime = now;
     m_participants = QStringList{owner} + others;
     m_root->recipients = m_participants;
+    m_index.clear();
     m_loaded = true; // nothing stored to read
 }
 
@@ -148,7 +195,18 @@ bool WMailConversation::loadHeader()
         qWarning() << "wmail: damaged header in" << file.fileName();
         m_damaged = true;
     }
-    return true;
+    QSet<QString> known(m_messageIds.cbegin(), m_messageIds.cend());
+    return m_journal.read([&](const QByteArray &record) {
+        QDataStream in(record);
+        in.setVersion(WMailStreams::Version);
+        qint8 kind = 0;
+        QString id;
+        in >> kind >> id;
+        if (in.status() == QDataStream::Ok && kind == qint8(JournalEntry::Message) && !known.contains(id)) {
+            known.insert(id);
+            m_messageIds.append(id);
+        }
+    });
 }
 
 bool WMailConversation::load()
@@ -173,12 +231,77 @@ bool WMailConversation::load()
     m_root = root;
     m_viewRoot = root;
     m_itemOffsets = offsetRecord;
-    m_loaded = true;
     if (!sound) {
         qWarning() << "wmail: damaged conversation file" << file.fileName() << "- loaded what was sound";
         m_damaged = true;
     }
+    m_snapshotSize = bytes.size();
+    m_index.clear();
+    for (const QString &id : qAsConst(m_messageIds))
+        m_index.insert(id, WMailStructure::Pointer());
+    indexTree(*root);
+    if (!m_journal.read([&](const QByteArray &record) { replay(record); }))
+        return false;
+    m_loaded = true;
+    // Reading writes nothing (another process may be reading files the
+    // client is writing): a long journal is folded at the next change.
+    m_foldDue = journalOutgrewSnapshot();
     return true;
+}
+
+void WMailConversation::indexTree(const WMailStructure &node)
+{
+    for (const WMailStructure::Pointer &child : node.children) {
+        m_index.insert(child->id, child);
+        indexTree(*child);
+    }
+}
+
+void WMailConversation::replay(const QByteArray &record)
+{
+    QDataStream in(record);
+    in.setVersion(WMailStreams::Version);
+    qint8 kind = 0;
+    in >> kind;
+    if (kind == qint8(JournalEntry::ItemOffset)) {
+        QString key;
+        qint64 offset = -1;
+        in >> key >> offset;
+        if (in.status() == QDataStream::Ok && in.atEnd() && offset >= 0) {
+            m_itemOffsets.SetValue(key, QString::number(offset), true);
+            return;
+        }
+    } else if (kind == qint8(JournalEntry::Message)) {
+        QString id, parentId, itemKey;
+        qint32 index = 0;
+        QByteArray structure;
+        qint64 itemOffset = -1;
+        in >> id >> parentId >> index >> structure >> itemKey >> itemOffset;
+        auto message = WMailStructure::Pointer::create();
+        if (in.status() == QDataStream::Ok && in.atEnd() && message->deserializeStructure(structure)
+            && message->id == id && WMailStructure::isValidId(id)) {
+            if (!itemKey.isEmpty() && itemOffset >= 0)
+                m_itemOffsets.SetValue(itemKey, QString::number(itemOffset), true);
+            if (m_index.contains(id))
+                return; // already in the snapshot
+            message->children.clear();
+            WMailStructure::Pointer parent = findMessage(parentId);
+            if (!parent)
+                parent = m_root; // kept rather than lost
+            parent->children.insert(qBound(0, index, parent->children.size()), message);
+            m_messageIds.append(id);
+            m_index.insert(id, message);
+            return;
+        }
+    }
+    // Sound by its checksum yet not a record this program writes: nothing
+    // to file from it.
+    qWarning() << "wmail: skipped a record it cannot read in" << m_journal.path();
+}
+
+bool WMailConversation::journalOutgrewSnapshot() const
+{
+    return m_journal.soundSize() > qMax(m_snapshotSize, kJournalFoldBytes);
 }
 
 void WMailConversation::keepDamagedCopy()
@@ -195,9 +318,35 @@ void WMailConversation::keepDamagedCopy()
 
 bool WMailConversation::saveConversation()
 {
-    const QString path = conversationPath();
-    if (!m_loaded && QFileInfo::exists(path) && !load())
+    if (!m_loaded && QFileInfo::exists(conversationPath()) && !load())
         return false; // unreadable: writing now would lose what it holds
+    if (!writeSnapshot())
+        return false;
+    // The snapshot holds all the journal said; its new name must reach the
+    // disk before the journal goes. Should emptying the journal fail, the
+    // next load replays records the snapshot already has, which changes nothing.
+    syncFolder(m_folder);
+    if (!m_journal.reset())
+        qWarning() << "wmail: cannot empty" << m_journal.path();
+    m_foldDue = false;
+    return true;
+}
+
+bool WMailConversation::recordChange(const QByteArray &journalRecord)
+{
+    // Folded once per load at most: the journal a session appends is folded
+    // after the next start, so that filing never waits for a whole rewrite.
+    if (m_snapshotSize < 0 || m_damaged || m_foldDue || !QFileInfo::exists(conversationPath()))
+        return saveConversation();
+    if (!m_journal.append(journalRecord))
+        return false;
+    m_journal.syncSoon({heapPath()});
+    return true;
+}
+
+bool WMailConversation::writeSnapshot()
+{
+    const QString path = conversationPath();
     if (m_damaged && QFileInfo::exists(path)) {
         keepDamagedCopy();
         if (m_damaged)
@@ -230,6 +379,7 @@ bool WMailConversation::saveConversation()
         qWarning() << "wmail: saving" << path << "failed:" << file.errorString();
         return false;
     }
+    m_snapshotSize = content.size();
     return true;
 }
 
@@ -273,13 +423,12 @@ QByteArray WMailConversation::readItemRecord(qint64 offset) const
     return data.size() == length ? data : QByteArray();
 }
 
-bool WMailConversation::putItemRecord(const QString &key, const QByteArray &data)
+qint64 WMailConversation::putItemRecord(const QString &key, const QByteArray &data)
 {
     const qint64 offset = appendItemRecord(data);
-    if (offset < 0)
-        return false;
-    m_itemOffsets.SetValue(key, QString::number(offset), true);
-    return true;
+    if (offset >= 0)
+        m_itemOffsets.SetValue(key, QString::number(offset), true);
+    return offset;
 }
 
 QByteArray WMailConversation::itemRecord(const QString &key) const
@@ -293,12 +442,22 @@ QByteArray WMailConversation::itemRecord(const QString &key) const
 
 bool WMailConversation::storeItemData(const QString &id, const QByteArray &data)
 {
-    return putItemRecord(id, data) && saveConversation();
+    return storeItem(id, data);
 }
 
 bool WMailConversation::storeItemPreview(const QString &id, const QByteArray &preview)
 {
-    return putItemRecord(id + kPreviewSuffix, preview) && saveConversation();
+    return storeItem(id + kPreviewSuffix, preview);
+}
+
+bool WMailConversation::storeItem(const QString &key, const QByteArray &data)
+{
+    if (!m_loaded && QFileInfo::exists(conversationPath()) && !load())
+        return false;
+    const qint64 offset = putItemRecord(key, data);
+    return offset >= 0 && recordChange(journalRecord(JournalEntry::ItemOffset, [&](QDataStream &out) {
+               out << key << offset;
+           }));
 }
 
 QByteArray WMailConversation::loadItemData(const QString &id)
@@ -316,8 +475,9 @@ void WMailConversation::showItemsSince(const QDate &date)
     if (!m_viewRoot)
         return;
     const QList<WMailStructure::Pointer> &children = m_viewRoot->children;
+    const WMailLocalClock clock;
     for (int i = 0; i < children.size(); ++i) {
-        if (children.at(i)->localTime.toLocalTime().date() >= date) {
+        if (clock.toLocal(children.at(i)->localTime).date() >= date) {
             m_shownItems = children.size() - i;
             return;
         }
@@ -356,29 +516,43 @@ WMailStructure::Pointer WMailConversation::newMessage(const QString &itemType, c
 bool WMailConversation::addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                                    const QByteArray &itemData, bool sorted)
 {
-    const KvrConfig offsetsBefore = m_itemOffsets;
+    if (!m_loaded && QFileInfo::exists(conversationPath()) && !load())
+        return false;
     if (sorted)
         parent->insertChildSorted(message);
     else
         parent->appendChild(message);
     m_messageIds.append(message->id);
+    m_index.insert(message->id, message);
     // A text item is stored as its preview only; the other kinds keep their
     // full data (their previews are made from it).
-    bool itemStored = true;
+    QString itemKey;
     if (message->itemType == kTextType)
-        itemStored = putItemRecord(message->id + kPreviewSuffix, itemData);
+        itemKey = message->id + kPreviewSuffix;
     else if (message->itemType == QLatin1String("files") || message->itemType == QLatin1String("photoalbum"))
-        itemStored = putItemRecord(message->id, itemData);
-    if (itemStored && saveConversation())
+        itemKey = message->id;
+    const qint64 itemOffset = itemKey.isEmpty() ? 0 : putItemRecord(itemKey, itemData);
+    const int index = sorted ? parent->children.lastIndexOf(message) : parent->children.size() - 1;
+    if (itemOffset >= 0
+        && recordChange(messageRecord(*parent, index, *message, itemKey, itemKey.isEmpty() ? -1 : itemOffset)))
         return true;
     // Not kept: a later save must not store the message without its item.
-    parent->children.removeOne(message);
+    parent->children.removeAt(index);
     m_messageIds.removeLast();
-    m_itemOffsets = offsetsBefore;
+    m_index.remove(message->id);
+    if (!itemKey.isEmpty())
+        m_itemOffsets.RemoveKey(itemKey); // a new message's key: there was none before
     return false;
 }
 
 bool WMailConversation::containsMessage(const QString &id) const
 {
-    return m_root->id == id || m_messageIds.contains(id) || m_root->findStructure(id);
+    if (!m_loaded) // known by its header only
+        return m_root->id == id || m_messageIds.contains(id) || m_root->findStructure(id);
+    return m_root->id == id || m_index.contains(id);
+}
+
+WMailStructure::Pointer WMailConversation::findMessage(const QString &id) const
+{
+    return id == m_root->id ? m_root : m_index.value(id);
 }

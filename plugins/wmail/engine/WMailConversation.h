@@ -2,6 +2,7 @@
 
 #include "IWMailConversation.h"
 #include "IWMailPlugin.h"
+#include "WMailJournal.h"
 #include "WMailStructure.h"
 
 #include <KvrConfig.h>
@@ -11,14 +12,20 @@
 #include <QEnableSharedFromThis>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
 // One conversation: its header, its message tree and the stored forms of its
-// message items, kept in "<folder>/<name>.wml" (header, tree and item
-// offsets, rewritten whole and atomically at every save) and
-// "<folder>/<name>.wpl" (the item heap, append-only).
+// message items, kept in "<folder>/<name>.wml" (the snapshot: header, tree
+// and item offsets, rewritten whole and atomically), "<folder>/<name>.wmj"
+// (the journal: each message and item offset filed since the snapshot, one
+// appended record each) and "<folder>/<name>.wpl" (the item heap,
+// append-only). Filing a message costs the same at any length of history;
+// the snapshot is rewritten (and the journal emptied) at the first change
+// after a load that found the journal grown past it, so that the bytes
+// written stay a small multiple of the conversation's size.
 //
 // Used on one thread (the GUI thread) only.
 class WMailConversation : public QObject,
@@ -54,6 +61,7 @@ public:
     bool isDamaged() const { return m_damaged; }
     QString conversationPath() const;
     QString heapPath() const;
+    QString journalPath() const;
 
     // A new conversation: both stamps and the root's times now, a fresh root
     // id, the owner first among participants and the root's recipients.
@@ -62,14 +70,19 @@ public:
     QByteArray serializeHeader() const;
     // False on damage; the fields then hold what was read before it.
     bool deserializeHeader(const QByteArray &bytes);
-    // Reads the header block only. False when the file cannot be read.
+    // Reads the header block and the ids the journal adds. False when the
+    // file cannot be read.
     bool loadHeader();
-    // The first call reads the whole file (later calls read nothing). False
-    // when the file cannot be read; a damaged file still loads what is sound.
+    // The first call reads the snapshot and replays the journal (later calls
+    // read nothing); it writes nothing. A journal grown past the snapshot is
+    // folded into it at the next change. False when a file cannot be read;
+    // a damaged snapshot still loads what is sound, a journal what comes
+    // before a torn record.
     bool load();
-    // Writes the .wml atomically (creating the folder); on failure the old
-    // file stays. A conversation known only by its header is loaded first so
-    // the save cannot drop the stored messages.
+    // Writes the whole snapshot atomically (creating the folder), then
+    // empties the journal; on failure the old files stay. A conversation
+    // known only by its header is loaded first so the save cannot drop the
+    // stored messages.
     bool saveConversation();
 
     // Appends a heap record; its offset, or -1 when it could not be written.
@@ -103,13 +116,30 @@ public:
     // not be written: the conversation is then left as it was.
     bool addMessage(const WMailStructure::Pointer &parent, const WMailStructure::Pointer &message,
                     const QByteArray &itemData, bool sorted);
-    // True when id names the root or any message of the tree.
+    // True when id names the root or any message of the tree (or one the
+    // header lists), without a walk of the tree.
     bool containsMessage(const QString &id) const;
+    // The root or the message of the tree with that id; null when none.
+    // Messages filed other than through load and addMessage are not found.
+    WMailStructure::Pointer findMessage(const QString &id) const;
 
 private:
-    bool putItemRecord(const QString &key, const QByteArray &data);
+    // Appends data to the heap and notes its offset under key; the offset,
+    // or -1 when nothing was stored.
+    qint64 putItemRecord(const QString &key, const QByteArray &data);
+    // Stores an item record under key and records its offset.
+    bool storeItem(const QString &key, const QByteArray &data);
     QByteArray itemRecord(const QString &key) const;
     void keepDamagedCopy();
+    // Makes a change durable: a journal record when there is a snapshot to
+    // add to, else the whole snapshot.
+    bool recordChange(const QByteArray &journalRecord);
+    bool writeSnapshot();
+    // Applies one journal record; a message already held is not filed twice
+    // (a snapshot written before the journal could be emptied holds it).
+    void replay(const QByteArray &record);
+    void indexTree(const WMailStructure &node);
+    bool journalOutgrewSnapshot() const;
 
     const QString m_folder;
     const QString m_name;
@@ -129,4 +159,10 @@ private:
     int m_shownItems = DefaultShownItems;
     WMailStructure::Pointer m_viewRoot;
     ItemCache m_items;
+    WMailJournal m_journal;
+    // Every message of the loaded tree by id, and the ids the header lists
+    // that the tree lacks (null): look-ups that cost the same at any length.
+    QHash<QString, WMailStructure::Pointer> m_index;
+    qint64 m_snapshotSize = -1; // -1: no snapshot written or read yet
+    bool m_foldDue = false;     // the journal read at load outgrew the snapshot
 };

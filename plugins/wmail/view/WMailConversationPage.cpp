@@ -4,8 +4,10 @@
 #include "PhotoAlbumPlugin.h"
 #include "TextPlugin.h"
 #include "WMailHtmlSanitizer.h"
+#include "WMailLocalClock.h"
 
 #include <QFile>
+#include <QTextDocumentFragment>
 
 namespace {
 
@@ -33,14 +35,14 @@ QString bubbleTemplate(bool own)
     return own ? gray : green;
 }
 
-QString headerHtml(const WMailStructure &message)
+QString headerHtml(const WMailStructure &message, const WMailLocalClock &clock)
 {
     return QStringLiteral("<table width=\"100%\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\"><tr>"
                           "<td align=\"left\" valign=\"top\" class=\"graytext\"><b>")
         + WMailHtmlSanitizer::escape(message.sender)
         + QStringLiteral("</b><br/></td><td align=\"right\" valign=\"top\" class=\"czcionka\">"
                          "<span style=\"font-size:9px; color:#777777;\"><b>")
-        + WMailHtmlSanitizer::escape(message.localTime.toLocalTime().toString(Qt::TextDate))
+        + WMailHtmlSanitizer::escape(clock.text(message.localTime))
         + QStringLiteral("</b></span></td></tr></table>");
 }
 
@@ -63,9 +65,17 @@ QString fillTemplate(const QString &bubble, const QString &header, const QString
     return filled + bubble.midRef(from);
 }
 
+// The first of the view root's children the page may show.
+int firstShown(WMailConversation &conversation, int count)
+{
+    const int start = count - conversation.numberOfShownItems();
+    return start < 0 || start > count ? 0 : start;
+}
+
 } // namespace
 
-QString WMailConversationPage::buildConversationPage(WMailConversation &conversation, const QString &filter)
+QString WMailConversationPage::buildConversationPage(WMailConversation &conversation, const QString &filter,
+                                                     int *oldestOnPage)
 {
     QString page = QStringLiteral("<html><head><meta http-equiv=\"Content-Security-Policy\" content=\"") + kPolicy
         + QStringLiteral("\" /><link href=\"") + kResources
@@ -74,21 +84,71 @@ QString WMailConversationPage::buildConversationPage(WMailConversation &conversa
         + kResources
         + QStringLiteral("jquery.js\"></script><script type=\"text/javascript\" src=\"") + kResources
         + QStringLiteral("wmail.js\"></script></head><body><div id=\"mainstorage\" style=\"font-size:12px;\">");
-    if (const WMailStructure::Pointer root = conversation.viewRoot()) {
-        const int count = root->children.size();
-        int start = count - conversation.numberOfShownItems();
-        if (start < 0 || start > count)
-            start = 0;
-        for (int i = start; i < count; ++i) {
-            const WMailStructure::Pointer &child = root->children.at(i);
-            if (filter == QLatin1String("all") || child->itemType == filter)
-                page += buildMessageChunk(conversation, child);
-        }
-    }
+    const WMailStructure::Pointer root = conversation.viewRoot();
+    int oldest = root ? root->children.size() : 0;
+    page += buildOlderChunks(conversation, filter, &oldest);
+    if (oldestOnPage)
+        *oldestOnPage = oldest;
     return page + QStringLiteral("<div id=\"lastchunk\"></div></div></body></html>");
 }
 
+int WMailConversationPage::findOlderMessage(WMailConversation &conversation, const QString &filter, int oldestOnPage,
+                                            const QString &text)
+{
+    const WMailStructure::Pointer root = conversation.viewRoot();
+    if (!root || text.isEmpty())
+        return -1;
+    const QList<WMailStructure::Pointer> &children = root->children;
+    for (int i = qMin(oldestOnPage, children.size()) - 1; i >= firstShown(conversation, children.size()); --i) {
+        const WMailStructure &message = *children.at(i);
+        if (filter != QLatin1String("all") && message.itemType != filter)
+            continue;
+        if (message.sender.contains(text, Qt::CaseInsensitive))
+            return i;
+        if (message.itemType != TextPlugin::Name)
+            continue;
+        const QString html = QString::fromUtf8(conversation.loadItemPreview(message.id));
+        if (QTextDocumentFragment::fromHtml(html).toPlainText().contains(text, Qt::CaseInsensitive))
+            return i;
+    }
+    return -1;
+}
+
+bool WMailConversationPage::hasOlderMessages(WMailConversation &conversation, int oldestOnPage)
+{
+    const WMailStructure::Pointer root = conversation.viewRoot();
+    return root && oldestOnPage > firstShown(conversation, root->children.size());
+}
+
+QString WMailConversationPage::buildOlderChunks(WMailConversation &conversation, const QString &filter,
+                                                int *oldestOnPage)
+{
+    const WMailStructure::Pointer root = conversation.viewRoot();
+    if (!root)
+        return QString();
+    const QList<WMailStructure::Pointer> &children = root->children;
+    const int start = firstShown(conversation, children.size());
+    QList<int> picked; // newest first
+    int i = qMin(*oldestOnPage, children.size()) - 1;
+    for (; i >= start && picked.size() < PageSize; --i) {
+        if (filter == QLatin1String("all") || children.at(i)->itemType == filter)
+            picked.append(i);
+    }
+    *oldestOnPage = i + 1; // every child from here on was looked at
+    const WMailLocalClock clock;
+    QString chunks;
+    for (auto it = picked.crbegin(); it != picked.crend(); ++it)
+        chunks += buildMessageChunk(conversation, children.at(*it), clock);
+    return chunks;
+}
+
 QString WMailConversationPage::buildMessageChunk(WMailConversation &conversation, const WMailStructure::Pointer &message)
+{
+    return buildMessageChunk(conversation, message, WMailLocalClock());
+}
+
+QString WMailConversationPage::buildMessageChunk(WMailConversation &conversation, const WMailStructure::Pointer &message,
+                                                 const WMailLocalClock &clock)
 {
     if (!message || !WMailStructure::isValidId(message->id))
         return QString();
@@ -96,14 +156,18 @@ QString WMailConversationPage::buildMessageChunk(WMailConversation &conversation
         + QStringLiteral("\"></a>");
     const QString bubble = bubbleTemplate(message->sender == conversation.owner());
     if (!bubble.isEmpty())
-        chunk += fillTemplate(bubble, headerHtml(*message), getItemHtml(conversation, message->id, message->itemType));
+        chunk += fillTemplate(bubble, headerHtml(*message, clock), getItemHtml(conversation, message->id, message->itemType));
     return chunk + QStringLiteral("</div>");
 }
 
 QString WMailConversationPage::buildMessageChunkById(WMailConversation &conversation, const QString &id)
 {
     const WMailStructure::Pointer root = conversation.viewRoot();
-    return root ? buildMessageChunk(conversation, root->findStructure(id)) : QString();
+    if (!root || id == root->id)
+        return QString();
+    // Every message descends from the conversation's root: found without a walk.
+    return buildMessageChunk(conversation,
+                             root == conversation.root() ? conversation.findMessage(id) : root->findStructure(id));
 }
 
 void WMailConversationPage::addStoredItem(WMailConversation &conversation, const QString &id,

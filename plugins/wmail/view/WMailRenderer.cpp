@@ -23,6 +23,7 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWebFrame>
 #include <QtDebug>
 
 namespace {
@@ -117,6 +118,10 @@ WMailRenderer::WMailRenderer(QWidget *parent)
             &WMailRenderer::slotCobmboBoxIndexChanged);
     connect(m_searchButton, &QPushButton::clicked, this, &WMailRenderer::slotSearch);
     connect(m_view, &WTalkRendererWebView::linkClicked, this, &WMailRenderer::slotlinkClicked);
+    // The page starts with the newest messages; older ones come as the
+    // reader scrolls to its top (or at once while it has nothing to scroll).
+    connect(m_view->page(), &QWebPage::scrollRequested, this, &WMailRenderer::showOlderAtTop);
+    connect(m_view->page(), &QWebPage::loadFinished, this, &WMailRenderer::fillUnscrollablePage);
     connect(m_textEditor, &TextPluginEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
     connect(this, &WMailRenderer::signalEvaluateJavascipt, m_view, &WTalkRendererWebView::slotEvaluateJavascript);
     connect(m_filesEditor, &FilesEditor::signalNewContentRequest, this, &WMailRenderer::slotNewContentRequest);
@@ -134,6 +139,9 @@ WMailRenderer::WMailRenderer(QWidget *parent)
 
 WMailRenderer::~WMailRenderer()
 {
+    // The page goes with the widgets after this part of the object: what it
+    // signals then (its load stopped, its view scrolled) must not come here.
+    disconnect(m_view->page(), nullptr, this, nullptr);
     m_view->setDownloadManager(nullptr);
     m_downloads.stop();
 }
@@ -189,7 +197,7 @@ void WMailRenderer::refreshPage()
         m_pageStale = true;
         return;
     }
-    m_view->showHtml(WMailConversationPage::buildConversationPage(*m_conversation, QStringLiteral("all")));
+    showPage(QStringLiteral("all"));
     // These wait in the view until the page and its script are loaded.
     evaluateJavascript(QStringLiteral("wmailOperations.setNumberOfShownItems(%1);")
                            .arg(m_conversation->numberOfShownItems()));
@@ -198,10 +206,45 @@ void WMailRenderer::refreshPage()
         evaluateJavascript(QStringLiteral("wmailOperations.NavigateToContent('%1');").arg(last));
 }
 
+void WMailRenderer::showPage(const QString &filter)
+{
+    m_pageFilter = filter;
+    m_view->showHtml(WMailConversationPage::buildConversationPage(*m_conversation, filter, &m_oldestOnPage));
+}
+
 void WMailRenderer::showFiltered(const QString &filter)
 {
     if (m_conversation && isVisible())
-        m_view->showHtml(WMailConversationPage::buildConversationPage(*m_conversation, filter));
+        showPage(filter);
+}
+
+void WMailRenderer::addOlderToPage(const QString &chunks)
+{
+    if (!chunks.isEmpty())
+        evaluateJavascript(QStringLiteral("wmailOperations.addOlderMessages('") + escapeForScript(chunks)
+                           + QStringLiteral("');"));
+}
+
+bool WMailRenderer::showOlderPage()
+{
+    if (!m_conversation || !m_view->isLoaded()
+        || !WMailConversationPage::hasOlderMessages(*m_conversation, m_oldestOnPage))
+        return false;
+    addOlderToPage(WMailConversationPage::buildOlderChunks(*m_conversation, m_pageFilter, &m_oldestOnPage));
+    return true;
+}
+
+void WMailRenderer::showOlderAtTop()
+{
+    if (m_view->page()->mainFrame()->scrollPosition().y() == 0)
+        showOlderPage();
+}
+
+void WMailRenderer::fillUnscrollablePage()
+{
+    // Checked again once the added page is laid out.
+    if (m_view->page()->mainFrame()->scrollBarMaximum(Qt::Vertical) == 0 && showOlderPage())
+        QMetaObject::invokeMethod(this, &WMailRenderer::fillUnscrollablePage, Qt::QueuedConnection);
 }
 
 void WMailRenderer::evaluateJavascript(const QString &script)
@@ -261,7 +304,18 @@ QString WMailRenderer::escapeForScript(const QString &text)
 
 void WMailRenderer::slotSearch()
 {
-    m_view->page()->findText(m_searchLine->text());
+    const QString text = m_searchLine->text();
+    if (m_view->page()->findText(text) || !m_conversation)
+        return;
+    // Not on the page: it may be in a message older than the page holds.
+    const int found = WMailConversationPage::findOlderMessage(*m_conversation, m_pageFilter, m_oldestOnPage, text);
+    if (found < 0)
+        return;
+    QString chunks;
+    while (m_oldestOnPage > found)
+        chunks.prepend(WMailConversationPage::buildOlderChunks(*m_conversation, m_pageFilter, &m_oldestOnPage));
+    addOlderToPage(chunks);
+    m_view->page()->findText(text);
 }
 
 void WMailRenderer::slotlinkClicked(const QUrl &url)

@@ -74,7 +74,17 @@ protected:
 private:
     // Dropped pictures become a photo album, other files a files item.
     void sendDroppedFiles(const QStringList &paths, bool allPictures);
+    // Builds the page of the newest messages that pass filter.
+    void showPage(const QString &filter);
     void showFiltered(const QString &filter);
+    // Adds the next older page of messages; false when there is none.
+    bool showOlderPage();
+    // Adds the next older page while the reader is at the page's top.
+    void showOlderAtTop();
+    // Adds older pages while the page is too short to scroll.
+    void fillUnscrollablePage();
+    // Puts chunks of older messages before the oldest on the page.
+    void addOlderToPage(const QString &chunks);
     QAction *makeAction(const QString &objectName, const QString &text, const QString &icon);
 
     WMailConversation::Pointer m_conversation;
@@ -93,4 +103,8 @@ private:
     // The page is built only while the chat page is on screen: a hidden
     // page (and a client without a screen) never lays one out.
     bool m_pageStale = false;
+    // What the page shows: its filter, and the index of the view root's
+    // children from which on the page holds every message that passes it.
+    QString m_pageFilter;
+    int m_oldestOnPage = 0;
 };

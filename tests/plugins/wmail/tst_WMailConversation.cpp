@@ -1,4 +1,5 @@
 #include "QtTestSuite.h"
+#include "RandomBytes.h"
 #include "TextPlugin.h"
 #include "WMailConversation.h"
 
@@ -81,6 +82,39 @@ Pointer conversationWithMessage(const QString &folder, QString *messageId)
     return conversation;
 }
 
+// Files count text messages ("text <n>") under the view root; their ids.
+QStringList fileMessages(WMailConversation &conversation, int count)
+{
+    QStringList ids;
+    for (int n = 0; n < count; ++n) {
+        const auto message = conversation.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+        if (!conversation.addMessage(conversation.viewRoot(), message, "text " + QByteArray::number(n), true))
+            return ids;
+        ids << message->id;
+    }
+    return ids;
+}
+
+// Everything a reopened conversation must show of messages filed by
+// fileMessages: their ids in order, under the root, with their texts.
+void verifyMessages(WMailConversation &conversation, const QStringList &ids)
+{
+    QCOMPARE(conversation.messageIds(), ids);
+    QCOMPARE(conversation.root()->children.size(), ids.size());
+    for (int n = 0; n < ids.size(); ++n) {
+        QCOMPARE(conversation.root()->children.at(n)->id, ids.at(n));
+        QCOMPARE(conversation.loadItemPreview(ids.at(n)), "text " + QByteArray::number(n));
+    }
+}
+
+// A conversation file as the program wrote it before filing appended to a
+// journal: header (with every id), tree and item offsets in one file.
+QByteArray wholeFileForm(WMailConversation &conversation)
+{
+    return block(conversation.serializeHeader()) + block(conversation.root()->serializeStructure())
+        + block(conversation.itemOffsets().SerializeConfigBinary());
+}
+
 // Writes fail beyond `bytes` in any file while it lives (root included).
 class FileSizeLimit
 {
@@ -151,6 +185,7 @@ private slots:
         const auto b = saved->newMessage(QStringLiteral("text"), kAlice, now);
         saved->addMessage(saved->viewRoot(), b, "b", false);
         const QString path = saved->conversationPath();
+        QVERIFY(saved->saveConversation());
         const QByteArray firstSave = readFile(path);
 
         WMailConversation loaded(m_folder, kBob);
@@ -328,6 +363,7 @@ private slots:
         QTest::addColumn<QString>("linked");
         QTest::newRow("conversation") << "bob.wml";
         QTest::newRow("item heap") << "bob.wpl";
+        QTest::newRow("journal") << "bob.wmj";
     }
     void linksAreNotWrittenThrough()
     {
@@ -336,9 +372,12 @@ private slots:
         const QString target = outside.filePath("target");
         QVERIFY(writeFile(target, "keep"));
         QVERIFY(QDir().mkpath(m_folder));
-        QVERIFY(QFile::link(target, m_folder + "/" + linked));
         WMailConversation conversation(m_folder, kBob);
         conversation.initialise(kBob, kAlice, {kBob});
+        // The journal is written to once the conversation has its file.
+        if (linked == "bob.wmj")
+            QVERIFY(conversation.saveConversation());
+        QVERIFY(QFile::link(target, m_folder + "/" + linked));
         const auto message = conversation.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
         QVERIFY(!conversation.addMessage(conversation.viewRoot(), message, "<b>hello</b>", false));
         QCOMPARE(readFile(target), QByteArray("keep"));
@@ -369,6 +408,205 @@ private slots:
         QVERIFY(reread.load());
         QVERIFY(reread.root()->findStructure(id));
         QCOMPARE(reread.loadItemPreview(id), QByteArray("<b>hello</b>"));
+    }
+
+    // Filing a message into a conversation that has its file appends to the
+    // journal: the file is not rewritten, and a reopened conversation has
+    // every message, in order, with its item.
+    void filingAppends()
+    {
+        WMailConversation conversation(m_folder, kBob);
+        conversation.initialise(kBob, kAlice, {kBob});
+        QVERIFY(conversation.saveConversation());
+        const QByteArray snapshot = readFile(conversation.conversationPath());
+        const QStringList ids = fileMessages(conversation, 5);
+        QCOMPARE(ids.size(), 5);
+        // A reply under the second message, and an item stored again.
+        const auto reply = conversation.newMessage(QStringLiteral("text"), kBob, QDateTime::currentDateTimeUtc());
+        QVERIFY(conversation.addMessage(conversation.root()->children.at(1), reply, "reply", false));
+        QVERIFY(conversation.storeItemPreview(ids.at(3), "text 3"));
+        QCOMPARE(readFile(conversation.conversationPath()), snapshot);
+        QVERIFY(QFileInfo(conversation.journalPath()).size() > 0);
+
+        WMailConversation reopened(m_folder, kBob);
+        QVERIFY(reopened.load());
+        QVERIFY(!reopened.isDamaged());
+        QCOMPARE(reopened.root()->children.at(1)->children.size(), 1);
+        // Found by id, from the file and from the journal alike.
+        for (const QString &id : {reopened.root()->id, ids.at(0), ids.at(4), reply->id})
+            QVERIFY(reopened.containsMessage(id));
+        QVERIFY(!reopened.containsMessage(WMailStructure::newId()));
+        QCOMPARE(reopened.findMessage(reply->id), reopened.root()->children.at(1)->children.at(0));
+        QCOMPARE(reopened.loadItemPreview(reply->id), QByteArray("reply"));
+        QCOMPARE(reopened.itemOffsets(), conversation.itemOffsets());
+        QCOMPARE(reopened.messageIds().takeLast(), reply->id);
+        reopened.root()->children.at(1)->children.clear();
+        QStringList withoutReply = reopened.messageIds();
+        withoutReply.removeLast();
+        QCOMPARE(withoutReply, ids);
+
+        // The header alone lists the appended ids too.
+        WMailConversation header(m_folder, kBob);
+        QVERIFY(header.loadHeader());
+        QCOMPARE(header.messageIds(), reopened.messageIds());
+    }
+
+    // A journal grown past its file is folded into it at the first change
+    // after the next load (loading alone writes nothing); a fold cut off
+    // before the journal was emptied files nothing twice.
+    void journalFolds()
+    {
+        QStringList ids;
+        {
+            WMailConversation conversation(m_folder, kBob);
+            conversation.initialise(kBob, kAlice, {kBob});
+            QVERIFY(conversation.saveConversation());
+            ids = fileMessages(conversation, 300);
+            QCOMPARE(ids.size(), 300);
+        }
+        const QString journal = m_folder + "/bob.wmj";
+        const QByteArray journalBytes = readFile(journal);
+        QVERIFY(journalBytes.size() > 64 * 1024);
+        const QByteArray snapshot = readFile(m_folder + "/bob.wml");
+        {
+            WMailConversation folding(m_folder, kBob);
+            QVERIFY(folding.load());
+            verifyMessages(folding, ids);
+            QCOMPARE(readFile(journal), journalBytes);
+            QCOMPARE(readFile(m_folder + "/bob.wml"), snapshot);
+            ids += fileMessages(folding, 1);
+            QCOMPARE(ids.size(), 301);
+            QVERIFY(!QFileInfo::exists(journal));
+            // Later changes append again.
+            QVERIFY(folding.storeItemPreview(ids.last(), "text 300"));
+            QVERIFY(QFileInfo(journal).size() > 0);
+        }
+        {
+            WMailConversation folded(m_folder, kBob);
+            QVERIFY(folded.load());
+            verifyMessages(folded, ids);
+        }
+        // As if the process died after the new file took the old one's place
+        // but before the journal was emptied.
+        QVERIFY(writeFile(journal, journalBytes + readFile(journal)));
+        WMailConversation replayed(m_folder, kBob);
+        QVERIFY(replayed.load());
+        QVERIFY(!replayed.isDamaged());
+        verifyMessages(replayed, ids);
+    }
+
+    // A journal that ends inside a record (a process killed while writing
+    // it), or in bytes no record starts with, gives every message before;
+    // the next message is filed after them and read back too.
+    void tornJournal_data()
+    {
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<QByteArray>("appended");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("one byte of the last record missing") << 1 << QByteArray() << 2;
+        QTest::newRow("half of the last record") << -2 << QByteArray() << 2;
+        QTest::newRow("only part of the last record's length") << -1 << QByteArray() << 2;
+        QTest::newRow("random bytes after the last record") << 0 << randomBytes(100, 7) << 3;
+        QTest::newRow("a length beyond the file after the last record") << 0 << QByteArray("\x7f\0\0\0\0\0xyz", 9)
+                                                                          << 3;
+    }
+    void tornJournal()
+    {
+        QFETCH(int, cut);
+        QFETCH(QByteArray, appended);
+        QFETCH(int, kept);
+        QStringList ids;
+        qint64 beforeLast = 0;
+        {
+            WMailConversation conversation(m_folder, kBob);
+            conversation.initialise(kBob, kAlice, {kBob});
+            QVERIFY(conversation.saveConversation());
+            ids = fileMessages(conversation, 2);
+            beforeLast = QFileInfo(conversation.journalPath()).size();
+            const auto last = conversation.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+            QVERIFY(conversation.addMessage(conversation.viewRoot(), last, "text 2", true));
+            ids << last->id;
+        }
+        const QString journal = m_folder + "/bob.wmj";
+        QByteArray bytes = readFile(journal);
+        const qint64 lastSize = bytes.size() - beforeLast;
+        if (cut == -2)
+            bytes.chop(int(lastSize / 2));
+        else if (cut == -1)
+            bytes.chop(int(lastSize - 2));
+        else
+            bytes.chop(cut);
+        QVERIFY(writeFile(journal, bytes + appended));
+
+        ids = ids.mid(0, kept);
+        {
+            WMailConversation reopened(m_folder, kBob);
+            QVERIFY(reopened.load());
+            QVERIFY(!reopened.isDamaged());
+            verifyMessages(reopened, ids);
+            const auto next = reopened.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+            QVERIFY(reopened.addMessage(reopened.viewRoot(), next, "text " + QByteArray::number(kept), true));
+            ids << next->id;
+        }
+        WMailConversation again(m_folder, kBob);
+        QVERIFY(again.load());
+        verifyMessages(again, ids);
+    }
+
+    // A conversation file written whole, as the program always wrote it
+    // before, opens with all its messages and stays as it is: new messages
+    // go to the journal, and folding writes the same layout again.
+    void wholeFileConversationKept()
+    {
+        QStringList ids;
+        QByteArray oldFile;
+        {
+            WMailConversation writer(m_folder, kBob);
+            writer.initialise(kBob, kAlice, {kBob});
+            QVERIFY(QDir().mkpath(m_folder));
+            KvrConfig offsets;
+            for (int n = 0; n < 4; ++n) {
+                const auto message = writer.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+                writer.viewRoot()->appendChild(message);
+                ids << message->id;
+                const qint64 offset = writer.appendItemRecord("text " + QByteArray::number(n));
+                QVERIFY(offset >= 0);
+                offsets.sv(message->id + "-preview", QString::number(offset));
+            }
+            const QByteArray header = stream([&](QDataStream &out) {
+                out << writer.name() << writer.title() << writer.creationTime() << writer.secondTimeStamp() << false
+                    << false << writer.owner() << qint32(2) << kAlice << kBob << qint32(ids.size());
+                for (const QString &id : qAsConst(ids))
+                    out << id;
+                out << KvrConfig().SerializeConfigBinary();
+            });
+            oldFile = block(header) + block(writer.root()->serializeStructure()) + block(offsets.SerializeConfigBinary());
+            QVERIFY(writeFile(writer.conversationPath(), oldFile));
+        }
+        const QString path = m_folder + "/bob.wml";
+        {
+            WMailConversation opened(m_folder, kBob);
+            QVERIFY(opened.load());
+            QVERIFY(!opened.isDamaged());
+            verifyMessages(opened, ids);
+            QCOMPARE(readFile(path), oldFile);
+            const auto next = opened.newMessage(QStringLiteral("text"), kAlice, QDateTime::currentDateTimeUtc());
+            QVERIFY(opened.addMessage(opened.viewRoot(), next, "text 4", true));
+            ids << next->id;
+            QCOMPARE(readFile(path), oldFile);
+        }
+        {
+            WMailConversation reopened(m_folder, kBob);
+            QVERIFY(reopened.load());
+            verifyMessages(reopened, ids);
+            QVERIFY(reopened.saveConversation());
+            // Folded: the one file holds everything again, in the same layout.
+            QVERIFY(!QFileInfo::exists(m_folder + "/bob.wmj"));
+            QCOMPARE(readFile(path), wholeFileForm(reopened));
+        }
+        WMailConversation folded(m_folder, kBob);
+        QVERIFY(folded.load());
+        verifyMessages(folded, ids);
     }
 
     void showItemsSince_data()

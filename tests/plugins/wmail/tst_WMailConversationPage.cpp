@@ -94,6 +94,49 @@ private slots:
         }
     }
 
+    // A page starts with the newest page of what it may show; older pages
+    // follow until the shown range is on it, each message once and in order.
+    void pages_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QList<int>>("pageSizes");
+        const int page = WMailConversationPage::PageSize;
+        // 160 messages, every third (54) "files".
+        QTest::newRow("all of them") << -1 << "all" << QList<int>{page, page, page, 10};
+        QTest::newRow("the last 70") << 70 << "all" << QList<int>{page, 20};
+        QTest::newRow("exactly a page") << page << "all" << QList<int>{page};
+        QTest::newRow("files of all") << -1 << "files" << QList<int>{page, 4};
+        QTest::newRow("files of the last 30") << 30 << "files" << QList<int>{10};
+    }
+    void pages()
+    {
+        QFETCH(int, shown);
+        QFETCH(QString, filter);
+        QFETCH(QList<int>, pageSizes);
+        const int total = 160;
+        Conversation f;
+        QStringList ids, passing;
+        for (int i = 0; i < total; ++i)
+            ids << f.add("bob", i % 3 == 0 ? "files" : "text");
+        for (int i = shown < 0 ? 0 : total - shown; i < total; ++i) {
+            if (filter == "all" || i % 3 == 0)
+                passing << ids.at(i);
+        }
+        f.c.setNumberOfShownItems(shown);
+        int oldest = -1;
+        QStringList onPage = chunkIds(WMailConversationPage::buildConversationPage(f.c, filter, &oldest), ids);
+        QList<int> sizes{onPage.size()};
+        while (WMailConversationPage::hasOlderMessages(f.c, oldest)) {
+            const QStringList older = chunkIds(WMailConversationPage::buildOlderChunks(f.c, filter, &oldest), ids);
+            sizes << older.size();
+            onPage = older + onPage;
+        }
+        QCOMPARE(sizes, pageSizes);
+        QCOMPARE(onPage, passing);
+        QCOMPARE(WMailConversationPage::buildOlderChunks(f.c, filter, &oldest), QString());
+    }
+
     void bubbles_data()
     {
         QTest::addColumn<QString>("sender");

@@ -5,6 +5,7 @@
 #include "TestHost.h"
 #include "TextPluginEditor.h"
 #include "WMailFiles.h"
+#include "WMailConversationPage.h"
 #include "WMailMain.h"
 #include "WMailRenderer.h"
 #include "WTalkRendererWebView.h"
@@ -18,8 +19,10 @@
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QPushButton>
 #include <QWebElement>
 #include <QWebFrame>
+#include <QWheelEvent>
 #include <QtTest>
 
 namespace {
@@ -82,6 +85,27 @@ bool settled(const Fixture &f)
                            10000);
 }
 
+// One notch of the mouse wheel upwards over the page, as the window system
+// delivers it.
+void wheelUp(QWidget *view)
+{
+    const QPoint centre = view->rect().center();
+    QWheelEvent wheel(centre, view->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+}
+
+// The page drawn at pixelRatio into the build's screenshot folder.
+bool saveScreenshot(QWidget *widget, qreal pixelRatio, const QString &name)
+{
+    QImage image(widget->size() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::white);
+    widget->render(&image);
+    const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
+    return QDir().mkpath(folder) && image.save(folder + "/" + name + ".png");
+}
+
 } // namespace
 
 class tst_WMailRenderer : public QObject
@@ -136,6 +160,96 @@ private slots:
         QTRY_COMPARE(f.frame()->scrollPosition().y(), f.frame()->scrollBarMaximum(Qt::Vertical));
         if (chunks > 5)
             QVERIFY(f.frame()->scrollBarMaximum(Qt::Vertical) > 0);
+    }
+
+    // A long conversation opens with its newest page; scrolling up with the
+    // wheel brings the older pages in order, without moving what is in view.
+    void olderPagesComeWhenScrollingUp()
+    {
+        Fixture &f = *m_f;
+        const int total = 2 * WMailConversationPage::PageSize + 20;
+        QStringList ids;
+        const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-total);
+        for (int i = 0; i < total; ++i)
+            ids << f.fromBob("message number " + QByteArray::number(i), start.addSecs(i));
+        f.page->historyBox()->setCurrentIndex(f.page->historyBox()->findText("Entire conversation"));
+        QVERIFY(settled(f));
+        QCOMPARE(f.chunkIds(), ids.mid(total - WMailConversationPage::PageSize));
+        QTRY_VERIFY(f.frame()->scrollBarMaximum(Qt::Vertical) > 0);
+        QTRY_COMPARE(f.frame()->scrollPosition().y(), f.frame()->scrollBarMaximum(Qt::Vertical));
+
+        QSet<int> pageSizesSeen;
+        for (int notch = 0; notch < 2000 && f.chunkCount() < total; ++notch) {
+            const int before = f.chunkCount();
+            wheelUp(f.view());
+            QCoreApplication::processEvents();
+            if (f.chunkCount() != before) {
+                pageSizesSeen << f.chunkCount();
+                // The reader still sees what was in view, not the page's top.
+                QVERIFY(f.frame()->scrollPosition().y() > 0);
+                QCOMPARE(f.chunkIds(), ids.mid(total - f.chunkCount()));
+            }
+        }
+        QCOMPARE(f.chunkIds(), ids);
+        QCOMPARE(pageSizesSeen, (QSet<int>{2 * WMailConversationPage::PageSize, total}));
+        QVERIFY(saveScreenshot(f.page, 1, "wmail_older_pages"));
+        QVERIFY(saveScreenshot(f.page, 2, "wmail_older_pages@2x"));
+        // At the top with everything on the page, more scrolling adds nothing.
+        wheelUp(f.view());
+        QCoreApplication::processEvents();
+        QCOMPARE(f.chunkCount(), total);
+    }
+
+    // A window taller than the newest page takes older pages until it can
+    // scroll, so that the reader can reach the rest.
+    void tallWindowFillsUp()
+    {
+        Fixture &f = *m_f;
+        const int total = 4 * WMailConversationPage::PageSize;
+        for (int i = 0; i < total; ++i)
+            f.fromBob("line " + QByteArray::number(i));
+        f.page->resize(640, 4000);
+        f.page->historyBox()->setCurrentIndex(f.page->historyBox()->findText("Entire conversation"));
+        QVERIFY(settled(f));
+        QTRY_VERIFY(f.frame()->scrollBarMaximum(Qt::Vertical) > 0);
+        QVERIFY(f.chunkCount() > WMailConversationPage::PageSize);
+        QVERIFY(f.chunkCount() < total);
+    }
+
+    // A search typed and clicked in the tool bar finds a message older than
+    // the page holds: the pages down to it come in and the word is selected.
+    void searchFindsOlderMessages()
+    {
+        Fixture &f = *m_f;
+        const int total = 3 * WMailConversationPage::PageSize;
+        QStringList ids;
+        const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-total);
+        for (int i = 0; i < total; ++i)
+            ids << f.fromBob(i == 7 ? "the <b>needle</b> is here" : "hay " + QByteArray::number(i), start.addSecs(i));
+        f.page->historyBox()->setCurrentIndex(f.page->historyBox()->findText("Entire conversation"));
+        QVERIFY(settled(f));
+        QCOMPARE(f.chunkCount(), WMailConversationPage::PageSize);
+
+        QTest::mouseClick(f.page->searchLine(), Qt::LeftButton);
+        QTest::keyClicks(f.page->searchLine(), "NEEDLE");
+        QPushButton *search = nullptr;
+        for (QPushButton *button : f.page->findChildren<QPushButton *>()) {
+            if (button->text() == QStringLiteral("Search"))
+                search = button;
+        }
+        QVERIFY(search);
+        QTest::mouseClick(search, Qt::LeftButton);
+        QTRY_VERIFY(f.chunkIds().contains(ids.at(7)));
+        QCOMPARE(f.chunkIds(), ids.mid(f.chunkCount() == total ? 0 : total - f.chunkCount()));
+        QCOMPARE(f.view()->page()->selectedText(), QStringLiteral("needle"));
+
+        // A word in no message loads nothing more.
+        f.page->refreshPage();
+        QVERIFY(settled(f));
+        f.page->searchLine()->clear();
+        QTest::keyClicks(f.page->searchLine(), "absentword");
+        QTest::mouseClick(search, Qt::LeftButton);
+        QCOMPARE(f.chunkCount(), WMailConversationPage::PageSize);
     }
 
     // Choosing "Today" when nothing is that recent keeps the count.
