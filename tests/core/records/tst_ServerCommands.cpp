@@ -1,5 +1,6 @@
 #include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
+#include "DurableInbox.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
 #include "IOCommandsTower.h"
@@ -65,6 +66,7 @@ private slots:
     void relayedPartsGoToTheBufferedStore_data();
     void relayedPartsGoToTheBufferedStore();
     void relayedRecordsEnterInServerOrder();
+    void relayedRecordLeavesTheServerOnlyOnceStored();
     void relayedVCardNoticeRefreshesTheContact();
     void pluginRecordsWaitUntilThePluginsStarted();
 
@@ -340,7 +342,7 @@ void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
                                                   {"Wivora::connection", "1"},
                                                   {"Wivora::connectionID", "{forged}"}});
 
-    QCOMPARE(commands.putRelayedCommand(record, sender), put);
+    QCOMPARE(commands.putRelayedCommand(record, sender) == ServerCommands::Relayed::Taken, put);
 
     const KvrConfig stored = tower.takeInputCommand(record.GetID());
     QCOMPARE(stored.isEmpty(), !put);
@@ -372,11 +374,14 @@ void tst_ServerCommands::relayedPartsGoToTheBufferedStore()
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
     commands.releasePluginRecords();
     QList<KvrConfig> parts;
-    commands.setRelayedPartReceiver([&](const KvrConfig &part) { parts << part; });
+    commands.setRelayedPartReceiver([&](const KvrConfig &part) {
+        parts << part;
+        return true;
+    });
     const KvrConfig part = makeRecord(QStringLiteral("User::bufferedCommand"),
                                       {{"commandid", "{c}"}, {"Wivora::sender", "carol"}, {"Wivora::connectionID", "x"}});
 
-    QCOMPARE(commands.putRelayedCommand(part, sender), handedOver);
+    QCOMPARE(commands.putRelayedCommand(part, sender) == ServerCommands::Relayed::Taken, handedOver);
 
     QVERIFY(tower.takeInputCommand(part.GetID()).isEmpty());
     QCOMPARE(parts.size(), handedOver ? 1 : 0);
@@ -417,6 +422,44 @@ void tst_ServerCommands::relayedRecordsEnterInServerOrder()
     }
     QCOMPARE(texts, (QStringList{"first", "second", "third"}));
     QVERIFY(WServerCommands::getExchangeCommand(m_session.serverLink()).isEmpty());
+}
+
+// The server forgets a relayed record for the plug-ins only once it is in
+// the inbox; one that cannot be stored waits at the server for the next
+// fetch.
+void tst_ServerCommands::relayedRecordLeavesTheServerOnlyOnceStored()
+{
+    const KvrConfig note = makeRecord(QStringLiteral("echo:::note"));
+    QVERIFY(relayToAlice({note}));
+    const auto serverHead = [this] {
+        qint64 exchangeId = 0;
+        return WServerCommands::peekExchangeCommand(m_session.serverLink(), &exchangeId).GetID();
+    };
+    const auto fetchInto = [this](IOCommandsTower *tower, DurableInbox *inbox) {
+        ServerCommands commands(tower, nullptr, &m_dispatcher, &m_session);
+        commands.setInbox(inbox);
+        commands.releasePluginRecords();
+        commands.fetchExchangeCommands();
+        // Its end waits for the fetch.
+    };
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    IOCommandsTower tower;
+    DurableInbox inbox;
+
+    // Closed, the inbox stores nothing.
+    fetchInto(&tower, &inbox);
+    QVERIFY(!tower.hasInputCommand(note.GetID()));
+    QCOMPARE(serverHead(), note.GetID());
+
+    inbox.open(folder.path());
+    fetchInto(&tower, &inbox);
+    QVERIFY(tower.hasInputCommand(note.GetID()));
+    QCOMPARE(serverHead(), QString());
+    const QList<KvrConfig> stored = DurableInbox().open(folder.path());
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.first().GetID(), note.GetID());
+    QCOMPARE(stored.first().gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
 }
 
 void tst_ServerCommands::relayedVCardNoticeRefreshesTheContact()

@@ -1,0 +1,253 @@
+#include "DurableInbox.h"
+
+#include "ClientLogging.h"
+
+#include <PrivateFiles.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QtDebug>
+#include <QtEndian>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const QString DurableInbox::FileName = QStringLiteral("inbox.wib");
+
+namespace {
+
+constexpr char kInboxRecord = 'R';
+constexpr char kInboxTaken = 'T';
+constexpr int kInboxHeaderBytes = 5;
+
+QByteArray inboxEntry(char kind, const QByteArray &payload)
+{
+    QByteArray entry(kInboxHeaderBytes, Qt::Uninitialized);
+    entry[0] = kind;
+    qToBigEndian<quint32>(quint32(payload.size()), entry.data() + 1);
+    return entry + payload;
+}
+
+// The file's bytes, never through a symbolic link; empty when absent.
+QByteArray readInboxFile(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return QByteArray();
+    QFile file;
+    struct stat info;
+    if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)
+        && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        // No more than the caps allow, however large the file is.
+        return file.read(DurableInbox::MaxBytes + DurableInbox::MaxEntryBytes);
+    }
+    ::close(descriptor);
+    return QByteArray();
+}
+
+bool writeFully(int descriptor, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool syncInboxFolder(const QString &folder)
+{
+    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    return synced;
+}
+
+// The records still waiting in bytes, in the order they came; intact is
+// false when anything after them was damaged.
+QList<KvrConfig> parseInbox(const QByteArray &bytes, bool *intact)
+{
+    QList<KvrConfig> records;
+    qint64 held = 0;
+    int pos = 0;
+    *intact = true;
+    while (pos < bytes.size()) {
+        if (bytes.size() - pos < kInboxHeaderBytes) {
+            *intact = false;
+            break;
+        }
+        const char kind = bytes.at(pos);
+        const quint32 length = qFromBigEndian<quint32>(bytes.constData() + pos + 1);
+        if ((kind != kInboxRecord && kind != kInboxTaken) || length == 0 || length > DurableInbox::MaxEntryBytes
+            || length > quint32(bytes.size() - pos - kInboxHeaderBytes)) {
+            *intact = false;
+            break;
+        }
+        const QByteArray payload = bytes.mid(pos + kInboxHeaderBytes, int(length));
+        pos += kInboxHeaderBytes + int(length);
+        if (kind == kInboxTaken) {
+            const QString id = QString::fromUtf8(payload);
+            for (int i = 0; i < records.size(); ++i) {
+                if (records.at(i).GetID() == id) {
+                    held -= records.at(i).SerializeConfigBinary().size();
+                    records.removeAt(i);
+                    break;
+                }
+            }
+            continue;
+        }
+        KvrConfig record;
+        if (!record.DeserializeConfigBinary(payload) || record.GetID().isEmpty()) {
+            *intact = false; // its length was sound: go on with the next
+            continue;
+        }
+        if (records.size() >= DurableInbox::MaxRecords || held + payload.size() > DurableInbox::MaxBytes) {
+            *intact = false;
+            break;
+        }
+        held += payload.size();
+        records.append(record);
+    }
+    return records;
+}
+
+} // namespace
+
+QList<KvrConfig> DurableInbox::open(const QString &folder)
+{
+    QMutexLocker lock(&m_mutex);
+    m_folder = folder;
+    m_entries.clear();
+    m_bytes = 0;
+    const QString path = pathLocked();
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        // Not ours to follow: the link goes, what it points at stays.
+        qCWarning(lcRecords).noquote() << "a link stood in place of the inbox; removed:" << path;
+        QFile::remove(path);
+    }
+    bool intact = true;
+    const QList<KvrConfig> records = parseInbox(readInboxFile(path), &intact);
+    if (!intact)
+        qCWarning(lcRecords).noquote() << "damaged inbox, kept what was intact:" << path;
+    for (const KvrConfig &record : records) {
+        const qint64 bytes = record.SerializeConfigBinary().size();
+        m_entries.append(Entry{record.GetID(), bytes});
+        m_bytes += bytes;
+    }
+    // Appends go after sound entries only, and taken ones are not kept.
+    if (QFileInfo::exists(path))
+        rewriteLocked(records);
+    return records;
+}
+
+void DurableInbox::close()
+{
+    QMutexLocker lock(&m_mutex);
+    m_folder.clear();
+    m_entries.clear();
+    m_bytes = 0;
+}
+
+bool DurableInbox::add(const KvrConfig &record)
+{
+    const QString id = record.GetID();
+    const QByteArray form = record.SerializeConfigBinary();
+    QMutexLocker lock(&m_mutex);
+    if (m_folder.isEmpty() || id.isEmpty())
+        return false;
+    for (const Entry &entry : qAsConst(m_entries)) {
+        if (entry.id == id)
+            return true;
+    }
+    if (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes || form.size() > MaxEntryBytes) {
+        qCWarning(lcRecords).noquote() << "inbox full: record" << id << "left at its source";
+        return false;
+    }
+    if (!appendLocked(kInboxRecord, form, true)) {
+        qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
+        return false;
+    }
+    m_entries.append(Entry{id, form.size()});
+    m_bytes += form.size();
+    return true;
+}
+
+void DurableInbox::remove(const QString &id)
+{
+    QMutexLocker lock(&m_mutex);
+    int index = -1;
+    for (int i = 0; i < m_entries.size() && index < 0; ++i) {
+        if (m_entries.at(i).id == id)
+            index = i;
+    }
+    if (index < 0)
+        return;
+    m_bytes -= m_entries.at(index).bytes;
+    m_entries.removeAt(index);
+    // No sync: should the mark be lost, the record is offered once more and
+    // its plug-in knows it by its "ID".
+    if (m_entries.isEmpty())
+        QFile::remove(pathLocked());
+    else
+        appendLocked(kInboxTaken, id.toUtf8(), false);
+}
+
+int DurableInbox::count() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_entries.size();
+}
+
+QString DurableInbox::pathLocked() const
+{
+    return m_folder + QLatin1Char('/') + FileName;
+}
+
+bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
+{
+    const QString path = pathLocked();
+    const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return false;
+    struct stat info;
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return false;
+    }
+    const bool created = info.st_size == 0;
+    bool written = writeFully(descriptor, inboxEntry(kind, payload));
+    if (written && sync)
+        written = ::fsync(descriptor) == 0;
+    // A torn entry would hide every later one from the next read.
+    if (!written && ::ftruncate(descriptor, info.st_size) != 0)
+        qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
+    ::close(descriptor);
+    // A new file is durable only once its folder names it.
+    if (written && sync && created)
+        written = syncInboxFolder(m_folder);
+    return written;
+}
+
+bool DurableInbox::rewriteLocked(const QList<KvrConfig> &records)
+{
+    const QString path = pathLocked();
+    if (records.isEmpty())
+        return QFile::remove(path);
+    QByteArray bytes;
+    for (const KvrConfig &record : records)
+        bytes += inboxEntry(kInboxRecord, record.SerializeConfigBinary());
+    return PrivateFiles::write(path, bytes);
+}
