@@ -247,6 +247,7 @@ void ServerCommands::drainExchangeCommands()
             break;
         if (!WServerCommands::deleteExchangeCommand(link, exchangeId))
             break;
+        qCDebug(lcRecords).noquote() << "relayed record deleted at the server:" << record.GetID();
     }
 }
 

@@ -25,6 +25,7 @@ const QString kPlugin = QStringLiteral("WMail");
 const QString kAckTimeoutMs = QStringLiteral("3000");
 constexpr int kDeliveryTimeoutMs = 180000;
 const QString kRelayedToAlice = QStringLiteral("buffered command relayed to alice: true");
+const QString kDeletedAtTheServer = QStringLiteral("relayed record deleted at the server");
 const QString kPartAcknowledged = QStringLiteral(" result true");
 
 QStringList storedIds(ClientProcess &client, const QString &peer)
@@ -69,6 +70,8 @@ private slots:
         QVERIFY(startAliceHoldingRecords());
         QVERIFY2(m_alice->waitForOutput(ProbeProtocol::HoldingRecordLine, kDeliveryTimeoutMs),
                  qPrintable(m_alice->diagnostics()));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_alice->log().count(kDeletedAtTheServer) >= sent.size(),
+                                  qPrintable(m_alice->diagnostics()), kDeliveryTimeoutMs);
         QVERIFY(m_alice->kill());
 
         verifyFiledOnceAfterRestart(sent);
