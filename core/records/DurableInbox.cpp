@@ -3,9 +3,11 @@
 #include "ClientLogging.h"
 
 #include <PrivateFiles.h>
+#include <ServerProtocol.h>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QtDebug>
 #include <QtEndian>
@@ -41,14 +43,14 @@ QByteArray readInboxFile(const QString &path)
     struct stat info;
     if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)
         && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        // No more than the caps allow, however large the file is.
-        return file.read(DurableInbox::MaxBytes + DurableInbox::MaxEntryBytes);
+        // No more than the inbox ever writes, however large the file is.
+        return file.read(DurableInbox::MaxFileBytes);
     }
     ::close(descriptor);
     return QByteArray();
 }
 
-bool writeFully(int descriptor, const QByteArray &bytes)
+bool writeInboxBytes(int descriptor, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
     qint64 left = bytes.size();
@@ -74,9 +76,14 @@ bool syncInboxFolder(const QString &folder)
     return synced;
 }
 
+QString inboxSenderOf(const KvrConfig &record)
+{
+    return record.gv(QLatin1String(ServerProtocol::RoutingKeySender)).toLower();
+}
+
 // The records still waiting in bytes, in the order they came; intact is
 // false when anything after them was damaged.
-QList<KvrConfig> parseInbox(const QByteArray &bytes, bool *intact)
+QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
 {
     QList<KvrConfig> records;
     qint64 held = 0;
@@ -130,6 +137,7 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
     m_folder = folder;
     m_entries.clear();
     m_bytes = 0;
+    m_fileBytes = 0;
     const QString path = pathLocked();
     const QFileInfo info(path);
     if (info.isSymLink()) {
@@ -138,12 +146,12 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
         QFile::remove(path);
     }
     bool intact = true;
-    const QList<KvrConfig> records = parseInbox(readInboxFile(path), &intact);
+    const QList<KvrConfig> records = parseInboxBytes(readInboxFile(path), &intact);
     if (!intact)
         qCWarning(lcRecords).noquote() << "damaged inbox, kept what was intact:" << path;
     for (const KvrConfig &record : records) {
         const qint64 bytes = record.SerializeConfigBinary().size();
-        m_entries.append(Entry{record.GetID(), bytes});
+        m_entries.append(Entry{record.GetID(), inboxSenderOf(record), bytes});
         m_bytes += bytes;
     }
     // Appends go after sound entries only, and taken ones are not kept.
@@ -171,16 +179,19 @@ bool DurableInbox::add(const KvrConfig &record)
         if (entry.id == id)
             return true;
     }
-    if (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes || form.size() > MaxEntryBytes) {
-        qCWarning(lcRecords).noquote() << "inbox full: record" << id << "left at its source";
+    if (form.size() > MaxEntryBytes) {
+        qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
         return false;
     }
+    while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
+        dropFromLargestHolderLocked();
     if (!appendLocked(kInboxRecord, form, true)) {
         qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
         return false;
     }
-    m_entries.append(Entry{id, form.size()});
+    m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
     m_bytes += form.size();
+    compactWhenDueLocked();
     return true;
 }
 
@@ -192,16 +203,43 @@ void DurableInbox::remove(const QString &id)
         if (m_entries.at(i).id == id)
             index = i;
     }
-    if (index < 0)
-        return;
+    if (index >= 0)
+        takeLocked(index);
+}
+
+void DurableInbox::takeLocked(int index)
+{
+    const QString id = m_entries.at(index).id;
     m_bytes -= m_entries.at(index).bytes;
     m_entries.removeAt(index);
     // No sync: should the mark be lost, the record is offered once more and
     // its plug-in knows it by its "ID".
-    if (m_entries.isEmpty())
+    if (m_entries.isEmpty()) {
         QFile::remove(pathLocked());
-    else
+        m_fileBytes = 0;
+    } else {
         appendLocked(kInboxTaken, id.toUtf8(), false);
+        compactWhenDueLocked();
+    }
+}
+
+void DurableInbox::dropFromLargestHolderLocked()
+{
+    QHash<QString, qint64> held;
+    for (const Entry &entry : qAsConst(m_entries))
+        held[entry.sender] += entry.bytes;
+    QString largest;
+    for (auto it = held.cbegin(); it != held.cend(); ++it) {
+        if (largest.isNull() || it.value() > held.value(largest))
+            largest = it.key();
+    }
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries.at(i).sender == largest) {
+            qCWarning(lcRecords).noquote() << "inbox full: dropped record" << m_entries.at(i).id << "of" << largest;
+            takeLocked(i);
+            return;
+        }
+    }
 }
 
 int DurableInbox::count() const
@@ -228,7 +266,7 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
         return false;
     }
     const bool created = info.st_size == 0;
-    bool written = writeFully(descriptor, inboxEntry(kind, payload));
+    bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
     if (written && sync)
         written = ::fsync(descriptor) == 0;
     // A torn entry would hide every later one from the next read.
@@ -238,16 +276,33 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
     // A new file is durable only once its folder names it.
     if (written && sync && created)
         written = syncInboxFolder(m_folder);
+    if (written)
+        m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
     return written;
 }
 
 bool DurableInbox::rewriteLocked(const QList<KvrConfig> &records)
 {
     const QString path = pathLocked();
+    m_fileBytes = 0;
     if (records.isEmpty())
         return QFile::remove(path);
     QByteArray bytes;
     for (const KvrConfig &record : records)
         bytes += inboxEntry(kInboxRecord, record.SerializeConfigBinary());
-    return PrivateFiles::write(path, bytes);
+    if (!PrivateFiles::write(path, bytes))
+        return false;
+    m_fileBytes = bytes.size();
+    return true;
+}
+
+void DurableInbox::compactWhenDueLocked()
+{
+    if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
+        return;
+    bool intact = true;
+    const QList<KvrConfig> records = parseInboxBytes(readInboxFile(pathLocked()), &intact);
+    // Only what this inbox wrote itself is rewritten.
+    if (intact && records.size() == m_entries.size())
+        rewriteLocked(records);
 }

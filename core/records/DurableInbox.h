@@ -22,6 +22,11 @@
 // over the caps), and the file is then rewritten with what is still waiting.
 // A symbolic link in its place is neither read nor written through.
 //
+// Anyone with an account can send records a plug-in never takes. The inbox
+// is capped in records and bytes; when a record does not fit, the oldest
+// record of the sender ("Wivora::sender") holding the most bytes goes, so a
+// flood only ever pushes out the flooder's own records.
+//
 // Safe from any thread.
 class DurableInbox
 {
@@ -32,6 +37,11 @@ public:
     static constexpr int MaxRecords = 4096;
     static constexpr qint64 MaxBytes = 192 * 1024 * 1024;
     static constexpr qint64 MaxEntryBytes = 65 * 1024 * 1024;
+    // The file is rewritten with what still waits once taken records make up
+    // more than half of it (beyond this slack), so it stays within
+    // MaxFileBytes, all of which a read takes in.
+    static constexpr qint64 CompactionSlack = 4 * 1024 * 1024;
+    static constexpr qint64 MaxFileBytes = 2 * MaxBytes + CompactionSlack + 2 * MaxEntryBytes;
 
     DurableInbox() = default;
     DurableInbox(const DurableInbox &) = delete;
@@ -45,8 +55,9 @@ public:
     void close();
 
     // True once the record is on disk (also when its "ID" is already there);
-    // false when the inbox is closed, full, or the write failed: the caller
-    // must then keep the record's source (no acknowledgement, no delete).
+    // false when the inbox is closed, the record alone is over the caps, or
+    // the write failed: the caller must then keep the record's source (no
+    // acknowledgement, no delete).
     bool add(const KvrConfig &record);
     // The record with that "ID" was taken; nothing when it is not here.
     void remove(const QString &id);
@@ -57,15 +68,20 @@ private:
     struct Entry
     {
         QString id;
+        QString sender;
         qint64 bytes = 0;
     };
 
+    void takeLocked(int index);
+    void dropFromLargestHolderLocked();
     bool appendLocked(char kind, const QByteArray &payload, bool sync);
     bool rewriteLocked(const QList<KvrConfig> &records);
+    void compactWhenDueLocked();
     QString pathLocked() const;
 
     mutable QMutex m_mutex;
     QString m_folder; // empty while closed
     QList<Entry> m_entries;
-    qint64 m_bytes = 0;
+    qint64 m_bytes = 0; // of the records waiting
+    qint64 m_fileBytes = 0; // of the file, taken records included
 };

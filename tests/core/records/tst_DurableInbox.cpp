@@ -12,12 +12,12 @@
 
 namespace {
 
-KvrConfig message(const QString &text)
+KvrConfig message(const QString &text, const QString &sender = QStringLiteral("bob"))
 {
     KvrConfig record;
     record.SetID();
     record.sv(QStringLiteral("command"), QStringLiteral("wmail:::newMessage"));
-    record.sv(QStringLiteral("Wivora::sender"), QStringLiteral("bob"));
+    record.sv(QStringLiteral("Wivora::sender"), sender);
     record.sv(QStringLiteral("text"), text);
     return record;
 }
@@ -101,6 +101,24 @@ private slots:
         QVERIFY(!QFile::exists(path()));
     }
 
+    // While one record waits, many pass through: the file does not keep
+    // growing with the taken ones (it would outgrow what a read takes in).
+    void fileStaysSmallWhileRecordsPassThrough()
+    {
+        DurableInbox inbox;
+        inbox.open(m_folder->path());
+        const KvrConfig waiting = message(QStringLiteral("waiting"));
+        QVERIFY(inbox.add(waiting));
+        for (int i = 0; i < 100; ++i) {
+            KvrConfig passing = message(QStringLiteral("passing"));
+            passing.SetValue(QStringLiteral("data"), QByteArray(100 * 1024, 'p'));
+            QVERIFY(inbox.add(passing));
+            inbox.remove(passing.GetID());
+            QVERIFY(QFileInfo(path()).size() <= DurableInbox::CompactionSlack + 2 * passing.SerializeConfigBinary().size());
+        }
+        QCOMPARE(textsOf(DurableInbox().open(m_folder->path())), QStringList{"waiting"});
+    }
+
     void damagedFileKeepsWhatWasIntact_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -158,30 +176,40 @@ private slots:
         QCOMPARE(textsOf(DurableInbox().open(m_folder->path())), QStringList{"mine"});
     }
 
-    // A full inbox refuses more (its records stay with their sources) and
-    // takes again once a record was taken; a file over the caps is read no
-    // further than they allow.
-    void isBounded()
+    // A full inbox makes room from the sender holding the most: a flood
+    // pushes out only the flooder's own records. A file over the caps is
+    // read no further than they allow.
+    void isBoundedAndFloodsPushOutOnlyTheFlooder()
     {
         DurableInbox inbox;
         inbox.open(m_folder->path());
-        QList<KvrConfig> added;
+        const KvrConfig fromBob = message(QStringLiteral("bob's"));
+        QVERIFY(inbox.add(fromBob));
+        QList<KvrConfig> flood;
         for (int i = 0; i < DurableInbox::MaxRecords; ++i) {
-            added << message(QString::number(i));
-            QVERIFY(inbox.add(added.last()));
+            flood << message(QString::number(i), QStringLiteral("Mallory"));
+            QVERIFY(inbox.add(flood.last()));
         }
-        const KvrConfig overflow = message(QStringLiteral("overflow"));
-        QVERIFY(!inbox.add(overflow));
-        inbox.remove(added.first().GetID());
-        QVERIFY(inbox.add(overflow));
+        QCOMPARE(inbox.count(), DurableInbox::MaxRecords);
+
+        QList<KvrConfig> reread = DurableInbox().open(m_folder->path());
+        QCOMPARE(reread.size(), DurableInbox::MaxRecords);
+        QCOMPARE(reread.first().GetID(), fromBob.GetID());
+        QCOMPARE(reread.at(1).gv(QStringLiteral("text")), QStringLiteral("1"));
+        QCOMPARE(reread.last().GetID(), flood.last().GetID());
+
+        // One record over the caps is never stored: its source keeps it.
+        KvrConfig huge = message(QStringLiteral("huge"));
+        huge.SetValue(QStringLiteral("data"), QByteArray(DurableInbox::MaxEntryBytes, 'h'));
+        QVERIFY(!inbox.add(huge));
 
         // Written by hand: one more record than the cap.
         QByteArray bytes = readFile(path());
         bytes += recordEntry(message(QStringLiteral("beyond")));
         QVERIFY(writeFile(path(), bytes));
-        const QList<KvrConfig> reread = DurableInbox().open(m_folder->path());
+        reread = DurableInbox().open(m_folder->path());
         QCOMPARE(reread.size(), DurableInbox::MaxRecords);
-        QCOMPARE(reread.last().gv(QStringLiteral("text")), QStringLiteral("overflow"));
+        QCOMPARE(reread.last().GetID(), flood.last().GetID());
     }
 
 private:

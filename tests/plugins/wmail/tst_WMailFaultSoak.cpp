@@ -77,6 +77,16 @@ class tst_WMailFaultSoak : public QObject
 {
     Q_OBJECT
 
+public:
+    tst_WMailFaultSoak()
+    {
+        // A long run by hand outlasts the test framework's usual limit per
+        // test function; read before the first one starts.
+        if (qEnvironmentVariableIsSet("WIVORA_SOAK_SECONDS") && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+            qputenv("QTEST_FUNCTION_TIMEOUT",
+                     QByteArray::number((qEnvironmentVariableIntValue("WIVORA_SOAK_SECONDS") + 900) * 1000));
+    }
+
 private slots:
     void initTestCase()
     {
