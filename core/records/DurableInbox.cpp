@@ -43,8 +43,9 @@ QByteArray readInboxFile(const QString &path)
     struct stat info;
     if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)
         && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        // No more than the inbox ever writes, however large the file is.
-        return file.read(DurableInbox::MaxFileBytes);
+        // No more than the inbox ever writes, however large the file is;
+        // asked for no more than there is, since a read reserves what it asks.
+        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes));
     }
     ::close(descriptor);
     return QByteArray();

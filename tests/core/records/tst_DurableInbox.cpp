@@ -114,7 +114,7 @@ private slots:
             passing.SetValue(QStringLiteral("data"), QByteArray(100 * 1024, 'p'));
             QVERIFY(inbox.add(passing));
             inbox.remove(passing.GetID());
-            QVERIFY(QFileInfo(path()).size() <= DurableInbox::CompactionSlack + 2 * passing.SerializeConfigBinary().size());
+            QVERIFY2(QFileInfo(path()).size() <= DurableInbox::CompactionSlack + 2 * passing.SerializeConfigBinary().size(), qPrintable(QString::number(QFileInfo(path()).size()) + " at " + QString::number(i)));
         }
         QCOMPARE(textsOf(DurableInbox().open(m_folder->path())), QStringList{"waiting"});
     }
