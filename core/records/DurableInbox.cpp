@@ -216,8 +216,14 @@ void DurableInbox::takeLocked(int index)
     // No sync: should the mark be lost, the record is offered once more and
     // its plug-in knows it by its "ID".
     if (m_entries.isEmpty()) {
-        QFile::remove(pathLocked());
-        m_fileBytes = 0;
+        // Emptied rather than removed: the next record then needs no sync
+        // of the folder.
+        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (descriptor >= 0) {
+            if (::ftruncate(descriptor, 0) == 0)
+                m_fileBytes = 0;
+            ::close(descriptor);
+        }
     } else {
         appendLocked(kInboxTaken, id.toUtf8(), false);
         compactWhenDueLocked();
@@ -257,8 +263,12 @@ QString DurableInbox::pathLocked() const
 bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
 {
     const QString path = pathLocked();
-    const int descriptor = ::open(QFile::encodeName(path).constData(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    int descriptor = ::open(name.constData(), kFlags);
+    const bool created = descriptor < 0 && errno == ENOENT;
+    if (created)
+        descriptor = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0600);
     if (descriptor < 0)
         return false;
     struct stat info;
@@ -266,7 +276,6 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
         ::close(descriptor);
         return false;
     }
-    const bool created = info.st_size == 0;
     bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
     if (written && sync)
         written = ::fsync(descriptor) == 0;
