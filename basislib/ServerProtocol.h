@@ -141,9 +141,17 @@ inline constexpr int MaxTunnelsFromStranger = 4;
 // → {record: binary form of the head of the caller's queue, sender: the
 // lower-case name of the user whose main link relayed it ("" for records
 // queued before senders were kept)} and result true, or result false and no
-// "record" when the queue is empty. The head is removed. The sender is the
-// server's word, unlike any name inside the record.
+// "record" when the queue is empty. The head is removed, unless the request
+// carries "keep" = "1": the head then stays until DeleteExchangeCommand names
+// its "exchangeid", given in the reply, so a receiver that ends before it has
+// stored the record gets it again. The sender is the server's word, unlike
+// any name inside the record.
 inline constexpr char GetExchangeCommand[] = "Server::GetExchangeCommand";
+inline constexpr char KeyKeep[] = "keep";
+inline constexpr char KeyExchangeId[] = "exchangeid";
+// {exchangeid} → result true once no record of the caller's queue has that id
+// (also when it was deleted before).
+inline constexpr char DeleteExchangeCommand[] = "Server::DeleteExchangeCommand";
 // {receiver, record: binary form} → result. Appended to the receiver's queue
 // without its "Wivora::" keys; an online receiver gets PushExchangeMessageAvailable.
 // A record over the receiver's or the sender's byte quota is refused: result

@@ -178,6 +178,30 @@ KvrConfig WServerCommands::getExchangeCommand(const Link &link, QString *sender)
     return record;
 }
 
+KvrConfig WServerCommands::peekExchangeCommand(const Link &link, qint64 *exchangeId, QString *sender)
+{
+    KvrConfig request = ServerRequest::make(P::GetExchangeCommand);
+    request.sv(P::KeyKeep, QStringLiteral("1"));
+    const KvrConfig reply = ask(link, request);
+    KvrConfig record;
+    *exchangeId = 0;
+    if (!reply.isEmpty() && reply.CheckKeyExist(P::KeyRecord)) {
+        const qint64 id = reply.gv(P::KeyExchangeId).toLongLong();
+        *exchangeId = id > 0 ? id : 0;
+        record.DeserializeConfigBinary(reply.GetValue(P::KeyRecord)); // damaged → stays empty
+    }
+    if (sender)
+        *sender = record.isEmpty() ? QString() : reply.gv(P::KeySender);
+    return record;
+}
+
+bool WServerCommands::deleteExchangeCommand(const Link &link, qint64 exchangeId)
+{
+    KvrConfig request = ServerRequest::make(P::DeleteExchangeCommand);
+    request.sv(P::KeyExchangeId, QString::number(exchangeId));
+    return succeeds(link, request);
+}
+
 bool WServerCommands::sendExchangeCommand(const QString &receiver, const KvrConfig &record,
                                           const QSharedPointer<WivoraAccount> &account)
 {

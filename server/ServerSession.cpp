@@ -311,6 +311,7 @@ const QHash<QString, ServerSession::Handler> &ServerSession::handlers()
         {QLatin1String(P::InitTunnelConnection), &ServerSession::handleInitTunnelConnection},
         {QLatin1String(P::AcceptTunnelConnection), &ServerSession::handleAcceptTunnelConnection},
         {QLatin1String(P::GetExchangeCommand), &ServerSession::handleGetExchangeCommand},
+        {QLatin1String(P::DeleteExchangeCommand), &ServerSession::handleDeleteExchangeCommand},
         {QLatin1String(P::SendExchangeCommand), &ServerSession::handleSendExchangeCommand},
         {QLatin1String(P::ExchangeCommandTrigger), &ServerSession::handleExchangeCommandTrigger},
         {QLatin1String(P::GetUserStatus), &ServerSession::handleGetUserStatus},
@@ -688,17 +689,34 @@ bool ServerSession::handleAcceptTunnelConnection(const KvrConfig &request, KvrCo
 
 // ---------------------------------------------------------------- relay
 
-bool ServerSession::handleGetExchangeCommand(const KvrConfig &, KvrConfig &reply)
+bool ServerSession::handleGetExchangeCommand(const KvrConfig &request, KvrConfig &reply)
 {
     if (m_user.isEmpty())
         return true;
     QString sender;
-    const QByteArray record = m_context.store.takeRelay(m_user, &sender);
+    QByteArray record;
+    if (text(request, P::KeyKeep) == QLatin1String("1")) {
+        qint64 exchangeId = 0;
+        record = m_context.store.peekRelay(m_user, &exchangeId, &sender);
+        reply.sv(QLatin1String(P::KeyExchangeId), QString::number(exchangeId));
+    } else {
+        record = m_context.store.takeRelay(m_user, &sender);
+    }
     if (record.isEmpty())
         return true;
     reply.SetValue(QLatin1String(P::KeyRecord), record);
     reply.sv(QLatin1String(P::KeySender), sender);
     reply.SetResult(true);
+    return true;
+}
+
+bool ServerSession::handleDeleteExchangeCommand(const KvrConfig &request, KvrConfig &reply)
+{
+    bool ok = false;
+    const qint64 exchangeId = text(request, P::KeyExchangeId).toLongLong(&ok);
+    if (m_user.isEmpty() || !ok)
+        return true;
+    reply.SetResult(m_context.store.deleteRelay(m_user, exchangeId));
     return true;
 }
 

@@ -91,6 +91,7 @@ private:
     bool handleAcceptTunnelConnection(const KvrConfig &request, KvrConfig &reply);
     // Relay
     bool handleGetExchangeCommand(const KvrConfig &request, KvrConfig &reply);
+    bool handleDeleteExchangeCommand(const KvrConfig &request, KvrConfig &reply);
     bool handleSendExchangeCommand(const KvrConfig &request, KvrConfig &reply);
     bool handleExchangeCommandTrigger(const KvrConfig &request, KvrConfig &reply);
     // Queries

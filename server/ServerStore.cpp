@@ -423,6 +423,29 @@ QByteArray ServerStore::takeRelay(const QString &receiver, QString *sender)
     return record;
 }
 
+QByteArray ServerStore::peekRelay(const QString &receiver, qint64 *id, QString *sender)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connectionName));
+    query.prepare(QStringLiteral("SELECT id, record, sender FROM relay WHERE receiver = ? ORDER BY id LIMIT 1"));
+    query.addBindValue(normalisedName(receiver));
+    if (!exec(query) || !query.next())
+        return QByteArray();
+    *id = query.value(0).toLongLong();
+    if (sender)
+        *sender = query.value(2).toString();
+    return query.value(1).toByteArray();
+}
+
+bool ServerStore::deleteRelay(const QString &receiver, qint64 id)
+{
+    QSqlQuery remove(QSqlDatabase::database(m_connectionName));
+    // Only from the caller's own queue.
+    remove.prepare(QStringLiteral("DELETE FROM relay WHERE id = ? AND receiver = ?"));
+    remove.addBindValue(id);
+    remove.addBindValue(normalisedName(receiver));
+    return exec(remove);
+}
+
 qint64 ServerStore::number(const QString &sql, const QString &name)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName));

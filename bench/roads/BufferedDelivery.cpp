@@ -1,6 +1,6 @@
 // Delivery time of a buffered 1 KiB record between two stores joined by a
 // real TcpConnection on loopback (add on one side until the whole record is
-// handed to the other side's input), beside a plain TcpConnection round trip
+// stored in the other side's inbox), beside a plain TcpConnection round trip
 // of a record of the same size on the same link.
 //
 // Each side's incoming records take one hop to a working thread before they
@@ -11,6 +11,7 @@
 
 #include "BenchFigures.h"
 #include "BufferedCommands.h"
+#include "DurableInbox.h"
 #include "SessionState.h"
 
 #include <TcpConnection.h>
@@ -18,6 +19,7 @@
 #include <WivoraAccount.h>
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QThread>
 
@@ -82,7 +84,16 @@ public:
             QMetaObject::invokeMethod(&m_hop, [this, record] { link->pushCommand(record); });
         };
         roads.hasPeerLink = [this](const QString &) { return link->isConnected(); };
-        roads.deliver = [this](const KvrConfig &record) { arrivals.add(record.GetID()); };
+        // Stored in the inbox before the acknowledgement, as the program
+        // does, and taken out again at once, as a plug-in that filed it.
+        m_inbox.open(m_folder.path());
+        roads.deliver = [this](const KvrConfig &record) {
+            if (!m_inbox.add(record))
+                return false;
+            arrivals.add(record.GetID());
+            m_inbox.remove(record.GetID());
+            return true;
+        };
         store.reset(new BufferedCommands(&m_session, roads));
     }
     ~Side()
@@ -121,6 +132,8 @@ private:
     const QString m_user;
     const QString m_peer;
     SessionState m_session;
+    QTemporaryDir m_folder;
+    DurableInbox m_inbox;
     QThread m_working;
     QObject m_hop;
 };

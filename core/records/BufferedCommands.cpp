@@ -358,11 +358,10 @@ void BufferedCommands::receiveBufferedPart(const KvrConfig &record)
         receivePart(record, false);
 }
 
-void BufferedCommands::receiveRelayedPart(const KvrConfig &record)
+bool BufferedCommands::receiveRelayedPart(const KvrConfig &record)
 {
     // An acknowledgement means nothing without the link its part went on.
-    if (!record.CheckKeyExist(kResponse))
-        receivePart(record, true);
+    return record.CheckKeyExist(kResponse) || receivePart(record, true);
 }
 
 void BufferedCommands::receiveAcknowledgement(const KvrConfig &record)
@@ -378,7 +377,7 @@ void BufferedCommands::receiveAcknowledgement(const KvrConfig &record)
     m_ackArrived.wakeAll();
 }
 
-void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
+bool BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
 {
     const QString sender = record.gv(kSender);
     const QString senderKey = SessionState::canonicalUserName(sender);
@@ -389,7 +388,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
     if (senderKey.isEmpty() || part < 0 || lastPart < 0 || part > lastPart || lastPart > kMaxLastPart
         || data.isEmpty() || data.size() > PartSize) {
         qCDebug(lcRecords).noquote() << "buffered part refused from" << sender;
-        return;
+        return true;
     }
 
     KvrConfig whole;
@@ -424,7 +423,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
             if (records.isEmpty())
                 m_reassembly.remove(senderKey);
             qCDebug(lcRecords).noquote() << "buffered part out of order from" << sender << "discarded";
-            return;
+            return true;
         }
         entry->bytes.append(data);
         ++entry->nextPart;
@@ -436,7 +435,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
             // Unacknowledged, the sender relays the record instead.
             if (!sound || !isDeliverable(whole.gv(kCommand))) {
                 qCDebug(lcRecords).noquote() << "buffered command from" << sender << "refused";
-                return;
+                return true;
             }
         }
     }
@@ -447,12 +446,15 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
         // The routing keys are this host's to set, never the sender's.
         whole.RemoveKeysWithPrefix(QLatin1String(ServerProtocol::RoutingKeyPrefix));
         whole.sv(kSender, sender);
-        if (m_roads.deliver)
-            m_roads.deliver(whole);
+        // Unacknowledged, the sender tries again later.
+        if (m_roads.deliver && !m_roads.deliver(whole)) {
+            qCDebug(lcRecords).noquote() << "buffered command from" << sender << "not stored";
+            return false;
+        }
     }
     // The last acknowledgement makes the sender forget the record: it goes
-    // only once the record was handed on, so a receiver that ends before
-    // that gets it again.
+    // only once the record was stored, so a receiver that ends before that
+    // gets it again.
     if (!relayed && m_roads.send) {
         KvrConfig acknowledgement;
         acknowledgement.sv(QStringLiteral("ID"), record.GetID());
@@ -460,6 +462,7 @@ void BufferedCommands::receivePart(const KvrConfig &record, bool relayed)
         acknowledgement.sv(kCommand, PartCommand);
         m_roads.send(acknowledgement, sender, record.gv(kConnectionId));
     }
+    return true;
 }
 
 void BufferedCommands::reportProgress(Direction direction, const QString &user, int percent) const

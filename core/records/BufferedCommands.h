@@ -37,11 +37,11 @@ class WivoraAccount;
 // added before the login's load join those already waiting.
 //
 // The receiving side joins the parts of one record per sender and "commandid",
-// in order from part "0", and puts the whole record into the input store with
-// "Wivora::sender" set to the link's user. Parts that came over a link are
-// acknowledged on it; relayed parts are not (the relay took them), and are
-// joined apart from any that came over a link, so the two roads never mix
-// one record's parts.
+// in order from part "0", and delivers the whole record with "Wivora::sender"
+// set to the link's user. Parts that came over a link are acknowledged on it,
+// the last one only once the record was delivered (stored durably); relayed
+// parts are not (the relay took them), and are joined apart from any that
+// came over a link, so the two roads never mix one record's parts.
 class BufferedCommands : public QObject
 {
     Q_OBJECT
@@ -70,8 +70,9 @@ public:
         std::function<bool(const QString &user)> hasPeerLink;
         // Makes a new peer link to user and waits for the outcome.
         std::function<void(const QString &user)> openPeerLink;
-        // Puts a received record into the input store.
-        std::function<void(const KvrConfig &record)> deliver;
+        // Stores a received record durably and puts it into the input store;
+        // false when it could not be stored (the sender then keeps it).
+        std::function<bool(const KvrConfig &record)> deliver;
         // Relays a record through the main server on behalf of account; true
         // when the server took it. WServerCommands::sendExchangeCommand when
         // unset.
@@ -108,8 +109,10 @@ public:
     // with "Wivora::sender" and "Wivora::connectionID" set by the link.
     void receiveBufferedPart(const KvrConfig &record);
     // A part fetched from the relay, with "Wivora::sender" set to the sender
-    // the server named; acknowledgements are ignored there.
-    void receiveRelayedPart(const KvrConfig &record);
+    // the server named; acknowledgements are ignored there. False when the
+    // part completed a record that could not be delivered: the server must
+    // keep it.
+    bool receiveRelayedPart(const KvrConfig &record);
 
     // The records waiting for user.
     QList<KvrConfig> pendingCommands(const QString &user) const;
@@ -148,7 +151,8 @@ private:
     bool waitForPartAck(const QString &partId, quint64 generation);
 
     void receiveAcknowledgement(const KvrConfig &record);
-    void receivePart(const KvrConfig &record, bool relayed);
+    // False only when the part completed a record that was not delivered.
+    bool receivePart(const KvrConfig &record, bool relayed);
 
     void reportProgress(Direction direction, const QString &user, int percent) const;
 

@@ -2,6 +2,7 @@
 
 #include "BufferedCommands.h"
 #include "ClientLogging.h"
+#include "DurableInbox.h"
 #include "IOCommandsTower.h"
 #include "SessionState.h"
 #include "WCommonOperations.h"
@@ -86,6 +87,11 @@ void ServerCommands::setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAccepta
 void ServerCommands::setRelayedPartReceiver(RelayedPartReceiver receiver)
 {
     m_relayedPartReceiver = std::move(receiver);
+}
+
+void ServerCommands::setInbox(DurableInbox *inbox)
+{
+    m_inbox = inbox;
 }
 
 void ServerCommands::slotCommandReceived(const QString &id, const QString &command)
@@ -195,8 +201,7 @@ void ServerCommands::handleLocalCommand(const KvrConfig &record)
 void ServerCommands::fetchExchangeCommands()
 {
     {
-        // What the server hands out it deletes: nothing is fetched before
-        // the plug-ins can take it.
+        // Nothing is fetched before the plug-ins can take it.
         std::lock_guard<std::mutex> lock(m_holdMutex);
         if (m_pluginRecordsHeld) {
             m_fetchDue = true;
@@ -221,19 +226,28 @@ void ServerCommands::drainExchangeCommands()
         m_fetchQueued = false;
     }
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
-    QString sender;
-    for (KvrConfig record = WServerCommands::getExchangeCommand(link, &sender); !record.isEmpty();
-         record = WServerCommands::getExchangeCommand(link, &sender)) {
-        putRelayedCommand(record, sender);
+    for (;;) {
+        QString sender;
+        qint64 exchangeId = 0;
+        const KvrConfig record = WServerCommands::peekExchangeCommand(link, &exchangeId, &sender);
+        if (exchangeId == 0)
+            break;
+        // The server keeps a record this side could not store, and hands it
+        // out again at the next fetch; one that does not parse is no use.
+        if (!record.isEmpty() && putRelayedCommand(record, sender) == Relayed::NotStored)
+            break;
+        if (!WServerCommands::deleteExchangeCommand(link, exchangeId))
+            break;
+        qCDebug(lcRecords).noquote() << "relayed record deleted at the server:" << record.GetID();
     }
 }
 
-bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
+ServerCommands::Relayed ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
 {
     const QString command = record.gv(QLatin1String(ServerProtocol::KeyCommand));
     if (!isAcceptedFromRelay(command)) {
         qCDebug(lcRecords).noquote() << "relayed command dropped:" << command;
-        return false;
+        return Relayed::Refused;
     }
     // The routing keys are this host's to set, never the sender's.
     record.RemoveKeysWithPrefix(QLatin1String(P::RoutingKeyPrefix));
@@ -242,12 +256,13 @@ bool ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
     if (command == BufferedCommands::PartCommand) {
         // Parts are joined per sender: one the server cannot name is no use.
         if (sender.isEmpty() || !m_relayedPartReceiver)
-            return false;
-        m_relayedPartReceiver(record);
-        return true;
+            return Relayed::Refused;
+        return m_relayedPartReceiver(record) ? Relayed::Taken : Relayed::NotStored;
     }
+    if (m_inbox && command.contains(kPluginSeparator) && !m_inbox->add(record))
+        return Relayed::NotStored;
     m_tower->putInputCommand(record);
-    return true;
+    return Relayed::Taken;
 }
 
 void ServerCommands::updateContactVCard(const KvrConfig &record)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+class DurableInbox;
 class IOCommandsTower;
 class SessionState;
 class WPluginManager;
@@ -35,8 +36,10 @@ class WSignalsDispatcher;
 //
 // Until the plug-ins are started (releasePluginRecords), records for them wait
 // in the input list and are offered once the plug-ins can take them; the
-// relay is not fetched either, since the server forgets what it hands out: a
-// notice meanwhile only marks a fetch as due, which runs on the release.
+// relay is not fetched either: a notice meanwhile only marks a fetch as due,
+// which runs on the release. A relayed record for the plug-ins is written to
+// the inbox before the server is told to delete its copy, so a client that
+// ends before a plug-in took it finds it there at its next login.
 //
 // Records are handled on a pool of reusable threads, concurrently and in no
 // particular order. A plug-in may block in commandReceived (a question to the
@@ -60,12 +63,23 @@ public:
     // Waits for the handlers still running: they use the collaborators.
     ~ServerCommands() override;
 
-    // Takes a relayed part of a buffered record.
-    using RelayedPartReceiver = std::function<void(const KvrConfig &part)>;
+    // Takes a relayed part of a buffered record; false when the part must
+    // stay on the server (its record could not be stored).
+    using RelayedPartReceiver = std::function<bool(const KvrConfig &part)>;
+
+    // What became of a relayed record.
+    enum class Relayed {
+        Taken, // stored or handed on: the server may forget it
+        Refused, // of no use here: the server may forget it too
+        NotStored, // could not be stored: the server must keep it
+    };
 
     // Set before the first record is routed; unset ones ignore the request.
     void setLinkAcceptance(TunnelAcceptance acceptTunnel, UdpAcceptance acceptUdp);
     void setRelayedPartReceiver(RelayedPartReceiver receiver);
+    // Where relayed records for the plug-ins wait until one took them; none
+    // when unset. Must outlive this object.
+    void setInbox(DurableInbox *inbox);
 
     // At logout and at the start of a login: from now on plug-in records
     // wait and relay notices only mark a fetch as due. What waited for an
@@ -84,9 +98,10 @@ public:
     void fetchExchangeCommands();
     // Puts one record handed out by the relay into the input list when a peer
     // may send it (routing keys removed, "Wivora::sender" set to sender unless
-    // that is empty), or hands it to the relayed-part receiver when it is a
-    // part of a buffered record from a named sender; true when it was taken.
-    bool putRelayedCommand(KvrConfig record, const QString &sender);
+    // that is empty; a record for the plug-ins stored in the inbox first), or
+    // hands it to the relayed-part receiver when it is a part of a buffered
+    // record from a named sender.
+    Relayed putRelayedCommand(KvrConfig record, const QString &sender);
     void updateContactVCard(const KvrConfig &record);
     void updateContactStatus(const KvrConfig &record);
 
@@ -108,6 +123,7 @@ private:
     TunnelAcceptance m_acceptTunnel;
     UdpAcceptance m_acceptUdp;
     RelayedPartReceiver m_relayedPartReceiver;
+    DurableInbox *m_inbox = nullptr;
 
     // Fetches run one at a time on one long-lived thread, so relayed records
     // enter the input list in the order the server hands them out. A notice

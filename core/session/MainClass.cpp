@@ -98,7 +98,9 @@ MainClass::MainClass()
         [this](const QString &sender, const QString &sessionId) {
             m_connections.requestUdpAcceptance(sender, sessionId);
         });
-    m_serverCommands.setRelayedPartReceiver([this](const KvrConfig &part) { m_buffered.receiveRelayedPart(part); });
+    m_serverCommands.setRelayedPartReceiver(
+        [this](const KvrConfig &part) { return m_buffered.receiveRelayedPart(part); });
+    m_serverCommands.setInbox(&m_inbox);
     m_serverCommands.moveToThread(&m_workingThread);
 
     TcpConnection *const serverLink = m_session.serverLink().data();
@@ -139,7 +141,12 @@ BufferedCommands::Roads MainClass::bufferedRoads()
     };
     roads.hasPeerLink = [this](const QString &user) { return m_connections.hasUserConnection(user, false); };
     roads.openPeerLink = [this](const QString &user) { m_connections.getOrCreateConnection(user, false, true); };
-    roads.deliver = [this](const KvrConfig &record) { m_commands.putInputCommand(record); };
+    roads.deliver = [this](const KvrConfig &record) {
+        if (!m_inbox.add(record))
+            return false;
+        m_commands.putInputCommand(record);
+        return true;
+    };
     roads.progress = [this](BufferedCommands::Direction direction, const QString &user, int percent) {
         IContactsView *const view = contactsView();
         if (!view)
@@ -224,6 +231,14 @@ bool MainClass::loginSteps(const QString &typedUser, const QString &password)
     // never replaces a good file.
     if (fromServer)
         WCommonOperations::saveAccount(false);
+
+    // Records a plug-in had not taken when an earlier run ended wait in the
+    // input list with what comes meanwhile, offered once the plug-ins started.
+    const QString folder = SessionState::ensureUserFolder(user);
+    if (!folder.isEmpty()) {
+        for (const KvrConfig &record : m_inbox.open(folder))
+            m_commands.putInputCommand(record);
+    }
 
     startSession();
     return true;
@@ -396,6 +411,7 @@ bool MainClass::logout()
 
     m_serverCommands.holdPluginRecords();
     forEachPlugin([](IWPlugin *plugin) { plugin->closePlugin(); });
+    m_inbox.close();
     m_buffered.stop();
     m_ping.stopChecking();
     m_connections.closeAllConnections();
@@ -503,7 +519,11 @@ void MainClass::saveAccount()
 
 KvrConfig MainClass::takeInputCommand(const QString &id)
 {
-    return m_commands.takeInputCommand(id);
+    const KvrConfig record = m_commands.takeInputCommand(id);
+    // Taken by a plug-in: from now on it is the plug-in's to keep.
+    if (!record.isEmpty())
+        m_inbox.remove(id);
+    return record;
 }
 
 QSharedPointer<TcpConnection> MainClass::getServerConnection()

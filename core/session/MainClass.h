@@ -22,6 +22,7 @@
 
 #include "BufferedCommands.h"
 #include "ConnectionsThread.h"
+#include "DurableInbox.h"
 #include "ExchangeMessageQueue.h"
 #include "IOCommandsTower.h"
 #include "ServerCommands.h"
@@ -153,6 +154,7 @@ private:
     WPluginManager m_plugins;
     WSignalsDispatcher m_dispatcher;
     IOCommandsTower m_commands;
+    DurableInbox m_inbox;
     WTcpServer m_tcpServer;
     WPingThread m_ping;
     ExchangeMessageQueue m_exchange;

@@ -31,7 +31,7 @@ struct Arrival
     bool relayed = false;
 } g_arrival;
 
-void checkDelivered(const KvrConfig &record)
+bool checkDelivered(const KvrConfig &record)
 {
     check(record.gv(kSender) == g_arrival.sender);
     for (int i = 0; i < record.size(); ++i) {
@@ -41,6 +41,7 @@ void checkDelivered(const KvrConfig &record)
     const QString command = record.gv(QStringLiteral("command"));
     check(command.contains(QLatin1String(":::")) && !command.startsWith(QLatin1String(ServerProtocol::LocalPrefix))
           && !command.startsWith(QLatin1String(ServerProtocol::WebLocalPrefix)));
+    return true;
 }
 
 void checkAcknowledgement(const KvrConfig &record, const QString &user, const QString &connectionId)

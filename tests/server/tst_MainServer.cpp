@@ -421,6 +421,52 @@ private slots:
         QVERIFY(carol.ask(P::GetExchangeCommand).checkResult());
     }
 
+    // Fetched with "keep", a relayed record stays at the head of the queue
+    // until its receiver names it for deletion: a receiver that ends before
+    // storing it gets it again. Nobody deletes from another user's queue.
+    void keptRecordLeavesOnlyWhenItsReceiverDeletesIt()
+    {
+        TestLink alice(m_server);
+        QVERIFY(alice.login(QStringLiteral("alice"), QStringLiteral("alice-pw")));
+        QList<KvrConfig> sent;
+        for (int i = 0; i < 2; ++i) {
+            sent << record(QStringLiteral("wmail:::message"), QString::number(i));
+            QVERIFY(alice.ask(P::SendExchangeCommand, {{P::KeyReceiver, "carol"}, {P::KeyRecord, sent.last().SerializeConfigBinary()}})
+                        .checkResult());
+        }
+        TestLink carol(m_server);
+        QVERIFY(carol.login(QStringLiteral("carol"), QStringLiteral("carol-pw")));
+        const auto peek = [&carol](QByteArray *exchangeId) {
+            const KvrConfig reply = carol.ask(P::GetExchangeCommand, {{P::KeyKeep, "1"}});
+            *exchangeId = reply.GetValue(P::KeyExchangeId);
+            KvrConfig relayed;
+            relayed.DeserializeConfigBinary(reply.GetValue(P::KeyRecord));
+            return relayed;
+        };
+
+        QByteArray firstId;
+        QCOMPARE(peek(&firstId), sent.at(0));
+        QByteArray again;
+        QCOMPARE(peek(&again), sent.at(0));
+        QCOMPARE(again, firstId);
+
+        // Alice cannot delete from carol's queue, and a wrong id deletes nothing.
+        QVERIFY(alice.ask(P::DeleteExchangeCommand, {{P::KeyExchangeId, firstId}}).checkResult());
+        QVERIFY(!carol.ask(P::DeleteExchangeCommand, {{P::KeyExchangeId, "not a number"}}).checkResult());
+        QCOMPARE(peek(&again), sent.at(0));
+
+        QVERIFY(carol.ask(P::DeleteExchangeCommand, {{P::KeyExchangeId, firstId}}).checkResult());
+        // Deleting again (an answer that was lost) is no failure.
+        QVERIFY(carol.ask(P::DeleteExchangeCommand, {{P::KeyExchangeId, firstId}}).checkResult());
+        QByteArray secondId;
+        QCOMPARE(peek(&secondId), sent.at(1));
+        QVERIFY(secondId != firstId);
+        // The plain fetch still takes the head.
+        QVERIFY(carol.ask(P::GetExchangeCommand).checkResult());
+        QByteArray none;
+        QVERIFY(peek(&none).isEmpty());
+    }
+
     void guessingIsThrottledPerAccountAndAddress()
     {
         // A server of its own: the guesses below use up this address's budget.

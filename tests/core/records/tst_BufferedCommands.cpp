@@ -221,7 +221,10 @@ public:
             for (const Carried &carried : wire->log.items())
                 acknowledged += carried.from == name && carried.record.CheckKeyExist(QStringLiteral("response"));
             acknowledgedBeforeDelivery.append(acknowledged);
+            if (storeFails)
+                return false;
             delivered.append(record);
+            return true;
         };
         roads.relay = [this](const QString &user, const KvrConfig &record,
                              const QSharedPointer<WivoraAccount> &account) {
@@ -265,6 +268,8 @@ public:
     Log<int> acknowledgedBeforeDelivery;
     Log<KvrConfig> relayOffers;
     Log<Progress> progress;
+    // While set, a received record cannot be stored (a full disk).
+    std::atomic<bool> storeFails{false};
     std::unique_ptr<BufferedCommands> store;
 
 private:
@@ -378,6 +383,7 @@ private slots:
     void recordTravelsInParts_data();
     void recordTravelsInParts();
     void recordsForOneUserGoInOrder();
+    void recordNotStoredIsNotAcknowledged();
     void refusedAdd_data();
     void refusedAdd();
     void acknowledgementCountsOnlyFromTheReceiver_data();
@@ -468,6 +474,24 @@ void tst_BufferedCommands::recordTravelsInParts()
     receiveProgress.removeAll(-1);
     QCOMPARE(sendProgress, receiveProgress);
     QVERIFY(recordsInFile(Alice, Bob).isEmpty());
+}
+
+// The sender forgets a record only once the receiver stored it: until then
+// it keeps trying, and the record arrives once when storing works again.
+void tst_BufferedCommands::recordNotStoredIsNotAcknowledged()
+{
+    Network net({Alice, Bob});
+    net[Alice].store->setAckTimeoutMs(200);
+    net[Bob].storeFails = true;
+    QVERIFY(net[Alice].store->addBufferedCommand(Bob, recordOfSize(100, QStringLiteral("message"))));
+
+    QTRY_VERIFY(net[Bob].acknowledgedBeforeDelivery.size() >= 2);
+    QVERIFY(!net[Alice].store->pendingCommands(Bob).isEmpty());
+    QVERIFY(net[Bob].delivered.items().isEmpty());
+
+    net[Bob].storeFails = false;
+    QTRY_VERIFY(net[Alice].store->pendingCommands(Bob).isEmpty());
+    QCOMPARE(net[Bob].delivered.size(), 1);
 }
 
 void tst_BufferedCommands::recordsForOneUserGoInOrder()

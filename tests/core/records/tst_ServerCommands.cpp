@@ -1,5 +1,6 @@
 #include "QtTestSuite.h"
 #include "ClientSessionFixture.h"
+#include "DurableInbox.h"
 #include "EchoFixture.h"
 #include "EchoProbe.h"
 #include "IOCommandsTower.h"
@@ -65,6 +66,7 @@ private slots:
     void relayedPartsGoToTheBufferedStore_data();
     void relayedPartsGoToTheBufferedStore();
     void relayedRecordsEnterInServerOrder();
+    void relayedRecordLeavesTheServerOnlyOnceStored();
     void relayedVCardNoticeRefreshesTheContact();
     void pluginRecordsWaitUntilThePluginsStarted();
 
@@ -74,6 +76,8 @@ private:
     // Relays each record from bob to alice through the server, then hands
     // commands the server's notice, as the main-server link would.
     bool relayToAlice(const QList<KvrConfig> &records);
+    // The "ID" of the record at the head of alice's relay queue, left there.
+    QString relayHead();
 
     QTemporaryDir m_home;
     ClientSessionFixture m_fixture;
@@ -153,6 +157,12 @@ QList<EchoEvent> tst_ServerCommands::commandEvents(EchoProbe *probe) const
 QSharedPointer<WDataStructure> tst_ServerCommands::contact(const QString &user) const
 {
     return m_session.account()->contactsData->GetStructureByValue(QStringLiteral("section"), user);
+}
+
+QString tst_ServerCommands::relayHead()
+{
+    qint64 exchangeId = 0;
+    return WServerCommands::peekExchangeCommand(m_session.serverLink(), &exchangeId).GetID();
 }
 
 bool tst_ServerCommands::relayToAlice(const QList<KvrConfig> &records)
@@ -340,7 +350,7 @@ void tst_ServerCommands::relayedRecordsArePutOnlyWhenPeersMaySendThem()
                                                   {"Wivora::connection", "1"},
                                                   {"Wivora::connectionID", "{forged}"}});
 
-    QCOMPARE(commands.putRelayedCommand(record, sender), put);
+    QCOMPARE(commands.putRelayedCommand(record, sender) == ServerCommands::Relayed::Taken, put);
 
     const KvrConfig stored = tower.takeInputCommand(record.GetID());
     QCOMPARE(stored.isEmpty(), !put);
@@ -372,11 +382,14 @@ void tst_ServerCommands::relayedPartsGoToTheBufferedStore()
     ServerCommands commands(&tower, &m_plugins, &m_dispatcher, &m_session);
     commands.releasePluginRecords();
     QList<KvrConfig> parts;
-    commands.setRelayedPartReceiver([&](const KvrConfig &part) { parts << part; });
+    commands.setRelayedPartReceiver([&](const KvrConfig &part) {
+        parts << part;
+        return true;
+    });
     const KvrConfig part = makeRecord(QStringLiteral("User::bufferedCommand"),
                                       {{"commandid", "{c}"}, {"Wivora::sender", "carol"}, {"Wivora::connectionID", "x"}});
 
-    QCOMPARE(commands.putRelayedCommand(part, sender), handedOver);
+    QCOMPARE(commands.putRelayedCommand(part, sender) == ServerCommands::Relayed::Taken, handedOver);
 
     QVERIFY(tower.takeInputCommand(part.GetID()).isEmpty());
     QCOMPARE(parts.size(), handedOver ? 1 : 0);
@@ -416,7 +429,42 @@ void tst_ServerCommands::relayedRecordsEnterInServerOrder()
         QCOMPARE(arrived.gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
     }
     QCOMPARE(texts, (QStringList{"first", "second", "third"}));
-    QVERIFY(WServerCommands::getExchangeCommand(m_session.serverLink()).isEmpty());
+    // The server forgets each record once it was put.
+    QTRY_VERIFY(relayHead().isEmpty());
+}
+
+// The server forgets a relayed record for the plug-ins only once it is in
+// the inbox; one that cannot be stored waits at the server for the next
+// fetch.
+void tst_ServerCommands::relayedRecordLeavesTheServerOnlyOnceStored()
+{
+    const KvrConfig note = makeRecord(QStringLiteral("echo:::note"));
+    QVERIFY(relayToAlice({note}));
+    const auto fetchInto = [this](IOCommandsTower *tower, DurableInbox *inbox) {
+        ServerCommands commands(tower, nullptr, &m_dispatcher, &m_session);
+        commands.setInbox(inbox);
+        commands.releasePluginRecords();
+        commands.fetchExchangeCommands();
+        // Its end waits for the fetch.
+    };
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    IOCommandsTower tower;
+    DurableInbox inbox;
+
+    // Closed, the inbox stores nothing.
+    fetchInto(&tower, &inbox);
+    QVERIFY(!tower.hasInputCommand(note.GetID()));
+    QCOMPARE(relayHead(), note.GetID());
+
+    inbox.open(folder.path());
+    fetchInto(&tower, &inbox);
+    QVERIFY(tower.hasInputCommand(note.GetID()));
+    QCOMPARE(relayHead(), QString());
+    const QList<KvrConfig> stored = DurableInbox().open(folder.path());
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.first().GetID(), note.GetID());
+    QCOMPARE(stored.first().gv(QStringLiteral("Wivora::sender")), QStringLiteral("bob"));
 }
 
 void tst_ServerCommands::relayedVCardNoticeRefreshesTheContact()

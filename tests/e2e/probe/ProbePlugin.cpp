@@ -118,6 +118,17 @@ void ProbePlugin::holdStartWhileAsked()
     }
 }
 
+void ProbePlugin::holdRecordWhileAsked(const QString &command)
+{
+    const QString releaseFile = qEnvironmentVariable(P::HoldRecordsVariable);
+    if (releaseFile.isEmpty() || QFile::exists(releaseFile))
+        return;
+    // On the host's handler thread: only this record waits.
+    QTextStream(stdout) << P::HoldingRecordLine << ' ' << command << Qt::endl;
+    while (!QFile::exists(releaseFile))
+        QThread::msleep(20);
+}
+
 void ProbePlugin::closePlugin()
 {
     remember(QStringLiteral("call"), QStringLiteral("closePlugin"), QString());
@@ -134,8 +145,11 @@ void ProbePlugin::commandReceived(const QString &id, const QString &command)
     QMutexLocker lock(&m_mutex);
     const bool ours = command.startsWith(P::Prefix)
         || (command.endsWith(P::ReplySuffix) && m_awaitedReplies.contains(id));
-    if (!ours)
+    if (!ours) {
+        lock.unlock();
+        holdRecordWhileAsked(command);
         return;
+    }
     const KvrConfig record = host->takeInputCommand(id);
     if (record.isEmpty())
         return;

@@ -80,6 +80,8 @@ private:
     void applyTestWaits();
     // In initPlugin, while the environment asks for it (ProbeProtocol.h).
     void holdStartWhileAsked();
+    // Holds a record of another plug-in while the test asks for it.
+    void holdRecordWhileAsked(const QString &command);
     // The claimed record with that "ID", waiting up to timeoutMs for it.
     KvrConfig waitForRecord(const QString &id, int timeoutMs);
     void remember(const QString &kind, const QString &name, const QString &id, const QVariantMap &params = {});

@@ -43,6 +43,12 @@
 // initPlugin prints HoldingStartLine and waits with the client's events
 // flowing, so a test holds the client between its login and the start of the
 // plug-ins loaded after the probe.
+//
+// WIVORA_PROBE_HOLD_RECORDS_UNTIL names a file too: until it exists, the
+// probe's commandReceived holds every record that is not its own, printing
+// HoldingRecordLine and the record's command first. The plug-ins loaded after
+// the probe are offered the record only then, so a test can end the client
+// while a record has arrived and no plug-in has stored it yet.
 
 #include <KvrConfig.h>
 
@@ -79,6 +85,8 @@ inline const char PeerCheckVariable[] = "WIVORA_PROBE_PEER_CHECK_MS";
 constexpr int PeerAnswerIntervals = 4;
 inline const char HoldStartVariable[] = "WIVORA_PROBE_HOLD_START_UNTIL";
 inline const QString HoldingStartLine = QStringLiteral("probe: holding the plug-ins' start");
+inline const char HoldRecordsVariable[] = "WIVORA_PROBE_HOLD_RECORDS_UNTIL";
+inline const QString HoldingRecordLine = QStringLiteral("probe: holding a record");
 
 // An event record: "kind" ("command", "signal" or "call"), "name", "id" and,
 // for a signal, each parameter as "param:<name>" in text form.

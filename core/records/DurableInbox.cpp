@@ -1,0 +1,318 @@
+#include "DurableInbox.h"
+
+#include "ClientLogging.h"
+
+#include <PrivateFiles.h>
+#include <ServerProtocol.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutexLocker>
+#include <QtDebug>
+#include <QtEndian>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const QString DurableInbox::FileName = QStringLiteral("inbox.wib");
+
+namespace {
+
+constexpr char kInboxRecord = 'R';
+constexpr char kInboxTaken = 'T';
+constexpr int kInboxHeaderBytes = 5;
+
+QByteArray inboxEntry(char kind, const QByteArray &payload)
+{
+    QByteArray entry(kInboxHeaderBytes, Qt::Uninitialized);
+    entry[0] = kind;
+    qToBigEndian<quint32>(quint32(payload.size()), entry.data() + 1);
+    return entry + payload;
+}
+
+// The file's bytes, never through a symbolic link; empty when absent.
+QByteArray readInboxFile(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return QByteArray();
+    QFile file;
+    struct stat info;
+    if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)
+        && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        // No more than the inbox ever writes, however large the file is;
+        // asked for no more than there is, since a read reserves what it asks.
+        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes));
+    }
+    ::close(descriptor);
+    return QByteArray();
+}
+
+bool writeInboxBytes(int descriptor, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool syncInboxFolder(const QString &folder)
+{
+    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    return synced;
+}
+
+QString inboxSenderOf(const KvrConfig &record)
+{
+    return record.gv(QLatin1String(ServerProtocol::RoutingKeySender)).toLower();
+}
+
+// The records still waiting in bytes, in the order they came; intact is
+// false when anything after them was damaged.
+QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
+{
+    QList<KvrConfig> records;
+    qint64 held = 0;
+    int pos = 0;
+    *intact = true;
+    while (pos < bytes.size()) {
+        if (bytes.size() - pos < kInboxHeaderBytes) {
+            *intact = false;
+            break;
+        }
+        const char kind = bytes.at(pos);
+        const quint32 length = qFromBigEndian<quint32>(bytes.constData() + pos + 1);
+        if ((kind != kInboxRecord && kind != kInboxTaken) || length == 0 || length > DurableInbox::MaxEntryBytes
+            || length > quint32(bytes.size() - pos - kInboxHeaderBytes)) {
+            *intact = false;
+            break;
+        }
+        const QByteArray payload = bytes.mid(pos + kInboxHeaderBytes, int(length));
+        pos += kInboxHeaderBytes + int(length);
+        if (kind == kInboxTaken) {
+            const QString id = QString::fromUtf8(payload);
+            for (int i = 0; i < records.size(); ++i) {
+                if (records.at(i).GetID() == id) {
+                    held -= records.at(i).SerializeConfigBinary().size();
+                    records.removeAt(i);
+                    break;
+                }
+            }
+            continue;
+        }
+        KvrConfig record;
+        if (!record.DeserializeConfigBinary(payload) || record.GetID().isEmpty()) {
+            *intact = false; // its length was sound: go on with the next
+            continue;
+        }
+        if (records.size() >= DurableInbox::MaxRecords || held + payload.size() > DurableInbox::MaxBytes) {
+            *intact = false;
+            break;
+        }
+        held += payload.size();
+        records.append(record);
+    }
+    return records;
+}
+
+} // namespace
+
+QList<KvrConfig> DurableInbox::open(const QString &folder)
+{
+    QMutexLocker lock(&m_mutex);
+    m_folder = folder;
+    m_entries.clear();
+    m_bytes = 0;
+    m_fileBytes = 0;
+    const QString path = pathLocked();
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        // Not ours to follow: the link goes, what it points at stays.
+        qCWarning(lcRecords).noquote() << "a link stood in place of the inbox; removed:" << path;
+        QFile::remove(path);
+    }
+    bool intact = true;
+    const QList<KvrConfig> records = parseInboxBytes(readInboxFile(path), &intact);
+    if (!intact)
+        qCWarning(lcRecords).noquote() << "damaged inbox, kept what was intact:" << path;
+    for (const KvrConfig &record : records) {
+        const qint64 bytes = record.SerializeConfigBinary().size();
+        m_entries.append(Entry{record.GetID(), inboxSenderOf(record), bytes});
+        m_bytes += bytes;
+    }
+    // Appends go after sound entries only, and taken ones are not kept.
+    if (QFileInfo::exists(path))
+        rewriteLocked(records);
+    return records;
+}
+
+void DurableInbox::close()
+{
+    QMutexLocker lock(&m_mutex);
+    m_folder.clear();
+    m_entries.clear();
+    m_bytes = 0;
+}
+
+bool DurableInbox::add(const KvrConfig &record)
+{
+    const QString id = record.GetID();
+    const QByteArray form = record.SerializeConfigBinary();
+    QMutexLocker lock(&m_mutex);
+    if (m_folder.isEmpty() || id.isEmpty())
+        return false;
+    for (const Entry &entry : qAsConst(m_entries)) {
+        if (entry.id == id)
+            return true;
+    }
+    if (form.size() > MaxEntryBytes) {
+        qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
+        return false;
+    }
+    while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
+        dropFromLargestHolderLocked();
+    if (!appendLocked(kInboxRecord, form, true)) {
+        qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
+        return false;
+    }
+    m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
+    m_bytes += form.size();
+    compactWhenDueLocked();
+    return true;
+}
+
+void DurableInbox::remove(const QString &id)
+{
+    QMutexLocker lock(&m_mutex);
+    int index = -1;
+    for (int i = 0; i < m_entries.size() && index < 0; ++i) {
+        if (m_entries.at(i).id == id)
+            index = i;
+    }
+    if (index >= 0)
+        takeLocked(index);
+}
+
+void DurableInbox::takeLocked(int index)
+{
+    const QString id = m_entries.at(index).id;
+    m_bytes -= m_entries.at(index).bytes;
+    m_entries.removeAt(index);
+    // No sync: should the mark be lost, the record is offered once more and
+    // its plug-in knows it by its "ID".
+    if (m_entries.isEmpty()) {
+        // Emptied rather than removed: the next record then needs no sync
+        // of the folder.
+        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (descriptor >= 0) {
+            if (::ftruncate(descriptor, 0) == 0)
+                m_fileBytes = 0;
+            ::close(descriptor);
+        }
+    } else {
+        appendLocked(kInboxTaken, id.toUtf8(), false);
+        compactWhenDueLocked();
+    }
+}
+
+void DurableInbox::dropFromLargestHolderLocked()
+{
+    QHash<QString, qint64> held;
+    for (const Entry &entry : qAsConst(m_entries))
+        held[entry.sender] += entry.bytes;
+    QString largest;
+    for (auto it = held.cbegin(); it != held.cend(); ++it) {
+        if (largest.isNull() || it.value() > held.value(largest))
+            largest = it.key();
+    }
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries.at(i).sender == largest) {
+            qCWarning(lcRecords).noquote() << "inbox full: dropped record" << m_entries.at(i).id << "of" << largest;
+            takeLocked(i);
+            return;
+        }
+    }
+}
+
+int DurableInbox::count() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_entries.size();
+}
+
+QString DurableInbox::pathLocked() const
+{
+    return m_folder + QLatin1Char('/') + FileName;
+}
+
+bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
+{
+    const QString path = pathLocked();
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    int descriptor = ::open(name.constData(), kFlags);
+    const bool created = descriptor < 0 && errno == ENOENT;
+    if (created)
+        descriptor = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0600);
+    if (descriptor < 0)
+        return false;
+    struct stat info;
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return false;
+    }
+    bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
+    if (written && sync)
+        written = ::fsync(descriptor) == 0;
+    // A torn entry would hide every later one from the next read.
+    if (!written && ::ftruncate(descriptor, info.st_size) != 0)
+        qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
+    ::close(descriptor);
+    // A new file is durable only once its folder names it.
+    if (written && sync && created)
+        written = syncInboxFolder(m_folder);
+    if (written)
+        m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
+    return written;
+}
+
+bool DurableInbox::rewriteLocked(const QList<KvrConfig> &records)
+{
+    const QString path = pathLocked();
+    m_fileBytes = 0;
+    if (records.isEmpty())
+        return QFile::remove(path);
+    QByteArray bytes;
+    for (const KvrConfig &record : records)
+        bytes += inboxEntry(kInboxRecord, record.SerializeConfigBinary());
+    if (!PrivateFiles::write(path, bytes))
+        return false;
+    m_fileBytes = bytes.size();
+    return true;
+}
+
+void DurableInbox::compactWhenDueLocked()
+{
+    if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
+        return;
+    bool intact = true;
+    const QList<KvrConfig> records = parseInboxBytes(readInboxFile(pathLocked()), &intact);
+    // Only what this inbox wrote itself is rewritten.
+    if (intact && records.size() == m_entries.size())
+        rewriteLocked(records);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <KvrConfig.h>
+
+#include <QList>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+
+// Records that arrived for the plug-ins, kept on disk from the moment their
+// source may forget them (the server deletes its relayed copy, a peer gets
+// the acknowledgement of a buffered record's last part) until a plug-in has
+// taken them. A client that ends in between finds them again at its next
+// login and offers them once more; plug-ins recognise a record they already
+// filed by its "ID".
+//
+// The file, "inbox.wib" in the logged-in user's folder, is a log of entries
+// appended and synced one by one: a kind byte, a 32-bit big-endian length
+// and that many bytes, either a record's binary form or the "ID" (UTF-8) of
+// a record taken since. Reading keeps every entry before the first damage (a
+// torn last entry after a crash, an unknown kind, a length beyond the end or
+// over the caps), and the file is then rewritten with what is still waiting.
+// A symbolic link in its place is neither read nor written through.
+//
+// Anyone with an account can send records a plug-in never takes. The inbox
+// is capped in records and bytes; when a record does not fit, the oldest
+// record of the sender ("Wivora::sender") holding the most bytes goes, so a
+// flood only ever pushes out the flooder's own records.
+//
+// Safe from any thread.
+class DurableInbox
+{
+public:
+    static const QString FileName;
+    // A buffered record may hold up to 64 MiB; the inbox holds a few of
+    // those, or many small ones, and refuses more.
+    static constexpr int MaxRecords = 4096;
+    static constexpr qint64 MaxBytes = 192 * 1024 * 1024;
+    static constexpr qint64 MaxEntryBytes = 65 * 1024 * 1024;
+    // The file is rewritten with what still waits once taken records make up
+    // more than half of it (beyond this slack), so it stays within
+    // MaxFileBytes, all of which a read takes in.
+    static constexpr qint64 CompactionSlack = 4 * 1024 * 1024;
+    static constexpr qint64 MaxFileBytes = 2 * MaxBytes + CompactionSlack + 2 * MaxEntryBytes;
+
+    DurableInbox() = default;
+    DurableInbox(const DurableInbox &) = delete;
+    DurableInbox &operator=(const DurableInbox &) = delete;
+
+    // Reads the inbox of the folder (a user's folder, which must exist) and
+    // keeps it open for add and remove; the records still waiting there, in
+    // the order they came.
+    QList<KvrConfig> open(const QString &folder);
+    // Nothing is added or removed any more; the file keeps what waits.
+    void close();
+
+    // True once the record is on disk (also when its "ID" is already there);
+    // false when the inbox is closed, the record alone is over the caps, or
+    // the write failed: the caller must then keep the record's source (no
+    // acknowledgement, no delete).
+    bool add(const KvrConfig &record);
+    // The record with that "ID" was taken; nothing when it is not here.
+    void remove(const QString &id);
+
+    int count() const;
+
+private:
+    struct Entry
+    {
+        QString id;
+        QString sender;
+        qint64 bytes = 0;
+    };
+
+    void takeLocked(int index);
+    void dropFromLargestHolderLocked();
+    bool appendLocked(char kind, const QByteArray &payload, bool sync);
+    bool rewriteLocked(const QList<KvrConfig> &records);
+    void compactWhenDueLocked();
+    QString pathLocked() const;
+
+    mutable QMutex m_mutex;
+    QString m_folder; // empty while closed
+    QList<Entry> m_entries;
+    qint64 m_bytes = 0; // of the records waiting
+    qint64 m_fileBytes = 0; // of the file, taken records included
+};
