@@ -314,16 +314,31 @@ bool ConnectionsThread::requestTunnelAcceptance(const QString &tunnelid, const Q
     const Entry entry =
         newUserConnection(serverMode ? UserConnection::ModeAcceptServer : UserConnection::ModeAcceptTunnel, sender);
     entry->setExtraIdentifier(tunnelid);
-    // Judged before anything is opened: a refused tunnel costs no socket.
-    if (!listTunnel(entry, m_session->isContact(entry->getUser())))
+    return acceptAnnounced(entry);
+}
+
+bool ConnectionsThread::requestUdpAcceptance(const QString &sender, const QString &cnnid)
+{
+    const Entry entry = newUserConnection(UserConnection::ModeAcceptUdp, sender);
+    entry->setExtraIdentifier(cnnid);
+    return acceptAnnounced(entry);
+}
+
+bool ConnectionsThread::acceptAnnounced(const Entry &entry)
+{
+    // Judged before anything is opened: a refused link costs no socket and
+    // no worker.
+    if (!listAnnounced(entry))
         return false;
     runOnWorker([this, entry] { establishAccepted(entry); });
     return true;
 }
 
-bool ConnectionsThread::isOpenTunnel(const Entry &entry)
+bool ConnectionsThread::isOpenAnnounced(const Entry &entry)
 {
-    if (entry->mode() != UserConnection::ModeAcceptTunnel && entry->mode() != UserConnection::ModeAcceptServer)
+    const QString mode = entry->mode();
+    if (mode != UserConnection::ModeAcceptTunnel && mode != UserConnection::ModeAcceptServer
+        && mode != UserConnection::ModeAcceptUdp)
         return false;
     if (entry->isBusy())
         return true;
@@ -331,9 +346,10 @@ bool ConnectionsThread::isOpenTunnel(const Entry &entry)
     return link && !link->isClosed();
 }
 
-bool ConnectionsThread::listTunnel(const Entry &entry, bool fromContact)
+bool ConnectionsThread::listAnnounced(const Entry &entry)
 {
     const QString sender = entry->getUser();
+    const bool fromContact = m_session->isContact(sender);
     QSharedPointer<IWConnection> dropped;
     {
         // Counted and listed under one lock, so announcements that arrive
@@ -343,16 +359,16 @@ bool ConnectionsThread::listTunnel(const Entry &entry, bool fromContact)
             return false;
         QHash<QString, int> held;
         for (const Entry &listed : qAsConst(m_links)) {
-            if (isOpenTunnel(listed))
+            if (isOpenAnnounced(listed))
                 ++held[listed->getUser()];
         }
-        const PeerLinkQuota::Decision decision = m_tunnelQuota.admit(held, sender, fromContact);
+        const PeerLinkQuota::Decision decision = m_announcedQuota.admit(held, sender, fromContact);
         bool admitted = decision.admitted;
         if (admitted && !decision.dropOneOf.isEmpty()) {
-            // Its oldest tunnel that is up; one still being joined cannot be closed yet.
+            // Its oldest link that is up; one still being joined cannot be closed yet.
             for (const Entry &listed : qAsConst(m_links)) {
                 const QSharedPointer<IWConnection> link = listed->link();
-                if (isOpenTunnel(listed) && listed->getUser() == decision.dropOneOf && link) {
+                if (isOpenAnnounced(listed) && listed->getUser() == decision.dropOneOf && link) {
                     dropped = link;
                     break;
                 }
@@ -361,25 +377,18 @@ bool ConnectionsThread::listTunnel(const Entry &entry, bool fromContact)
         }
         if (!admitted) {
             lock.unlock();
-            qCWarning(lcLinks).noquote() << "tunnel from" << sender << "refused: it holds"
-                                         << held.value(sender) << "tunnels already";
+            const char *kind = entry->mode() == UserConnection::ModeAcceptUdp ? "udp link" : "tunnel";
+            qCWarning(lcLinks).noquote() << kind << "from" << sender << "refused: it holds" << held.value(sender)
+                                         << "links through the server already";
             return false;
         }
         m_links.append(entry);
     }
     if (dropped) {
-        qCWarning(lcLinks).noquote() << "tunnel of" << dropped->getUser() << "closed to make room for" << sender;
+        qCWarning(lcLinks).noquote() << "link of" << dropped->getUser() << "closed to make room for" << sender;
         dropped->disconnectFromHost();
     }
     startReaper();
-    return true;
-}
-
-bool ConnectionsThread::requestUdpAcceptance(const QString &sender, const QString &cnnid)
-{
-    const Entry entry = newUserConnection(UserConnection::ModeAcceptUdp, sender);
-    entry->setExtraIdentifier(cnnid);
-    acceptOnWorker(entry);
     return true;
 }
 

@@ -81,8 +81,9 @@ public:
     QString getOrCreateConnection(const QString &user, bool serverConnection, bool forceNew);
     // The main server announced a tunnel or a UDP session from sender: it is
     // joined on a worker. A tunnel the peer opened as a server-mode link
-    // becomes one here too. False when the tunnel quota refused it (it is
-    // never joined, and the server drops it).
+    // becomes one here too. False when the quota of announced links refused
+    // it (it is never joined; the server drops a tunnel, and a UDP session
+    // expires there unpaired).
     bool requestTunnelAcceptance(const QString &tunnelid, const QString &sender, bool serverMode = false);
     bool requestUdpAcceptance(const QString &sender, const QString &cnnid);
     // Sends a copy of keepAlive (with an "ID" of its own) on every
@@ -116,10 +117,14 @@ private:
                            const QString &connectionID);
     void acceptOnWorker(const Entry &entry);
     void establishAccepted(const Entry &entry);
-    // Lists an accepted tunnel when the quota lets sender hold one more,
+    // Lists a link the server announced and joins it on a worker, unless the
+    // quota refuses it.
+    bool acceptAnnounced(const Entry &entry);
+    // Lists an announced link when the quota lets its peer hold one more,
     // closing a link of the peer holding most where it says so.
-    bool listTunnel(const Entry &entry, bool fromContact);
-    static bool isOpenTunnel(const Entry &entry);
+    bool listAnnounced(const Entry &entry);
+    // A tunnel or UDP link the server announced, still being joined or open.
+    static bool isOpenAnnounced(const Entry &entry);
     bool isStopping() const;
     void runOnWorker(std::function<void()> task);
 
@@ -143,7 +148,8 @@ private:
     std::atomic<int> m_peerAnswerTimeoutMs{DefaultPeerAnswerTimeoutMs};
     // Shared by the accepted links of the listening port.
     const std::shared_ptr<PendingLinkBudget> m_pendingBudget;
-    const PeerLinkQuota m_tunnelQuota;
+    // Tunnels and UDP links the server announces: one peer's word each.
+    const PeerLinkQuota m_announcedQuota;
     // Link set-ups, sends that wait for a link, and the reaper. Its
     // destructor waits for them.
     QThreadPool m_workers;

@@ -5,9 +5,10 @@
 #include <QHash>
 #include <QString>
 
-// How many links that peers open to this client through the main server it
-// keeps, per peer and in all. Each holds a socket and a thread's worth of
-// buffers here, and the server asks for them on the peer's word alone.
+// How many links that peers open to this client through the main server
+// (tunnels, and UDP links its rendezvous announces) it keeps, per peer and in
+// all. Each takes a worker while it is joined, then a socket or a UDP peer
+// and buffers here, and the server asks for them on the peer's word alone.
 //
 // A stranger (not in the contacts) reaches only what plug-ins grant one, a
 // conversation at most, so it gets as few links as the server gives it
