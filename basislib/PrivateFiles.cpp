@@ -48,12 +48,22 @@ bool PrivateFiles::makeFolder(const QString &path)
 
 bool PrivateFiles::write(const QString &path, const QByteArray &bytes)
 {
+    return write(path, [&bytes](QIODevice &file) { return file.write(bytes) == bytes.size(); });
+}
+
+bool PrivateFiles::write(const QString &path, const std::function<bool(QIODevice &file)> &writeContent)
+{
+    // The saved file would be renamed over the link's target: the link goes
+    // and the file takes its place. (The folders are the owner's alone, so
+    // no one else can put a link back in between.)
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path))
+        return false;
     QSaveFile file(path);
     // The temporary file is the one renamed over the old: owner-only before
     // anything is written to it.
     if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    if (!writeContent(file)) {
         file.cancelWriting();
         return false;
     }

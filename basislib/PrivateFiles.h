@@ -3,7 +3,10 @@
 #include "basislib_global.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
+
+#include <functional>
 
 // Folders and files that hold a user's data (accounts, buffered records,
 // crash reports, settings), readable by their owner only: folders 0700,
@@ -20,8 +23,12 @@ public:
     static bool makeFolder(const QString &path);
 
     // Replaces the file's content atomically; the file is owner-only before
-    // it holds a byte. Its folder must exist.
+    // it holds a byte. Its folder must exist. A symbolic link in the file's
+    // place is replaced, never written through.
     static bool write(const QString &path, const QByteArray &bytes);
+    // The same with content written by writeContent, in as many pieces as
+    // it likes; false from it leaves the old file as it was.
+    static bool write(const QString &path, const std::function<bool(QIODevice &file)> &writeContent);
 
     // Takes group and other permissions away from an existing file or
     // folder; false when that failed.

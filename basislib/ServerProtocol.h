@@ -144,10 +144,13 @@ inline constexpr int MaxTunnelsFromStranger = 4;
 // "record" when the queue is empty. The head is removed, unless the request
 // carries "keep" = "1": the head then stays until DeleteExchangeCommand names
 // its "exchangeid", given in the reply, so a receiver that ends before it has
-// stored the record gets it again. The sender is the server's word, unlike
-// any name inside the record.
+// stored the record gets it again; with "after" = an exchangeid it is the
+// first kept record after that one, so a receiver can store several before it
+// deletes them. The sender is the server's word, unlike any name inside the
+// record.
 inline constexpr char GetExchangeCommand[] = "Server::GetExchangeCommand";
 inline constexpr char KeyKeep[] = "keep";
+inline constexpr char KeyAfter[] = "after";
 inline constexpr char KeyExchangeId[] = "exchangeid";
 // {exchangeid} → result true once no record of the caller's queue has that id
 // (also when it was deleted before).

@@ -178,16 +178,19 @@ KvrConfig WServerCommands::getExchangeCommand(const Link &link, QString *sender)
     return record;
 }
 
-KvrConfig WServerCommands::peekExchangeCommand(const Link &link, qint64 *exchangeId, QString *sender)
+KvrConfig WServerCommands::peekExchangeCommand(const Link &link, qint64 after, qint64 *exchangeId, QString *sender)
 {
     KvrConfig request = ServerRequest::make(P::GetExchangeCommand);
     request.sv(P::KeyKeep, QStringLiteral("1"));
+    if (after > 0)
+        request.sv(P::KeyAfter, QString::number(after));
     const KvrConfig reply = ask(link, request);
     KvrConfig record;
     *exchangeId = 0;
     if (!reply.isEmpty() && reply.CheckKeyExist(P::KeyRecord)) {
         const qint64 id = reply.gv(P::KeyExchangeId).toLongLong();
-        *exchangeId = id > 0 ? id : 0;
+        // A server that knows no "after" hands out the oldest again.
+        *exchangeId = id > after ? id : 0;
         record.DeserializeConfigBinary(reply.GetValue(P::KeyRecord)); // damaged → stays empty
     }
     if (sender)

@@ -78,11 +78,13 @@ public:
     // sender, when given, receives the name of the user the server says
     // relayed it (empty when the server does not know).
     static KvrConfig getExchangeCommand(const Link &link, QString *sender = nullptr);
-    // The oldest relayed record, left on the server until
-    // deleteExchangeCommand names it: exchangeId receives its id (0 when none
-    // is left or on failure). A record the server holds but that does not
-    // parse comes back empty with its id, so the caller can delete it.
-    static KvrConfig peekExchangeCommand(const Link &link, qint64 *exchangeId, QString *sender = nullptr);
+    // The oldest relayed record after the one with id after (0: the oldest
+    // of all), left on the server until deleteExchangeCommand names it:
+    // exchangeId receives its id (0 when none is left or on failure). A
+    // record the server holds but that does not parse comes back empty with
+    // its id, so the caller can delete it.
+    static KvrConfig peekExchangeCommand(const Link &link, qint64 after, qint64 *exchangeId,
+                                         QString *sender = nullptr);
     static bool deleteExchangeCommand(const Link &link, qint64 exchangeId);
     // The largest record (binary form) one relay request carries: a frame of
     // the main link holds it with the request around it.

@@ -697,7 +697,8 @@ bool ServerSession::handleGetExchangeCommand(const KvrConfig &request, KvrConfig
     QByteArray record;
     if (text(request, P::KeyKeep) == QLatin1String("1")) {
         qint64 exchangeId = 0;
-        record = m_context.store.peekRelay(m_user, &exchangeId, &sender);
+        const qint64 after = qMax<qint64>(0, text(request, P::KeyAfter).toLongLong());
+        record = m_context.store.peekRelay(m_user, after, &exchangeId, &sender);
         reply.sv(QLatin1String(P::KeyExchangeId), QString::number(exchangeId));
     } else {
         record = m_context.store.takeRelay(m_user, &sender);

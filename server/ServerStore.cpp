@@ -423,11 +423,13 @@ QByteArray ServerStore::takeRelay(const QString &receiver, QString *sender)
     return record;
 }
 
-QByteArray ServerStore::peekRelay(const QString &receiver, qint64 *id, QString *sender)
+QByteArray ServerStore::peekRelay(const QString &receiver, qint64 after, qint64 *id, QString *sender)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("SELECT id, record, sender FROM relay WHERE receiver = ? ORDER BY id LIMIT 1"));
+    query.prepare(
+        QStringLiteral("SELECT id, record, sender FROM relay WHERE receiver = ? AND id > ? ORDER BY id LIMIT 1"));
     query.addBindValue(normalisedName(receiver));
+    query.addBindValue(after);
     if (!exec(query) || !query.next())
         return QByteArray();
     *id = query.value(0).toLongLong();

@@ -93,9 +93,9 @@ public:
     // Removes and returns the oldest record and, when asked, its sender (empty
     // for records queued before senders were kept); empty when the queue is empty.
     QByteArray takeRelay(const QString &receiver, QString *sender = nullptr);
-    // The oldest record, left in the queue, with its id (and sender when
-    // asked); empty when the queue is empty.
-    QByteArray peekRelay(const QString &receiver, qint64 *id, QString *sender = nullptr);
+    // The oldest record with an id above after, left in the queue, with its
+    // id (and sender when asked); empty when there is none.
+    QByteArray peekRelay(const QString &receiver, qint64 after, qint64 *id, QString *sender = nullptr);
     // Removes the record with that id from receiver's queue; true when it is
     // not there (any more).
     bool deleteRelay(const QString &receiver, qint64 id);

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QMutexLocker>
 #include <QtDebug>
 #include <QtEndian>
@@ -139,6 +140,7 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
     m_entries.clear();
     m_bytes = 0;
     m_fileBytes = 0;
+    m_syncDue = m_folderSyncDue = false;
     const QString path = pathLocked();
     const QFileInfo info(path);
     if (info.isSymLink()) {
@@ -167,9 +169,10 @@ void DurableInbox::close()
     m_folder.clear();
     m_entries.clear();
     m_bytes = 0;
+    m_syncDue = m_folderSyncDue = false;
 }
 
-bool DurableInbox::add(const KvrConfig &record)
+bool DurableInbox::add(const KvrConfig &record, Sync sync)
 {
     const QString id = record.GetID();
     const QByteArray form = record.SerializeConfigBinary();
@@ -186,13 +189,29 @@ bool DurableInbox::add(const KvrConfig &record)
     }
     while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
         dropFromLargestHolderLocked();
-    if (!appendLocked(kInboxRecord, form, true)) {
+    if (!appendLocked(kInboxRecord, form, sync == Sync::Now)) {
         qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
         return false;
     }
     m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
     m_bytes += form.size();
     compactWhenDueLocked();
+    return true;
+}
+
+bool DurableInbox::sync()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_folder.isEmpty() || !m_syncDue)
+        return !m_folder.isEmpty();
+    const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    if (!synced || (m_folderSyncDue && !syncInboxFolder(m_folder)))
+        return false;
+    m_syncDue = m_folderSyncDue = false;
     return true;
 }
 
@@ -286,8 +305,13 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
     // A new file is durable only once its folder names it.
     if (written && sync && created)
         written = syncInboxFolder(m_folder);
-    if (written)
+    if (written) {
         m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
+        if (!sync && kind == kInboxRecord) {
+            m_syncDue = true;
+            m_folderSyncDue = m_folderSyncDue || created;
+        }
+    }
     return written;
 }
 
@@ -310,9 +334,46 @@ void DurableInbox::compactWhenDueLocked()
 {
     if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
         return;
-    bool intact = true;
-    const QList<KvrConfig> records = parseInboxBytes(readInboxFile(pathLocked()), &intact);
-    // Only what this inbox wrote itself is rewritten.
-    if (intact && records.size() == m_entries.size())
-        rewriteLocked(records);
+    // Copied entry by entry: however full the inbox, no more than one record
+    // is in memory at a time.
+    const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return;
+    QFile source;
+    if (!source.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return;
+    }
+    QSet<QString> waiting;
+    for (const Entry &entry : qAsConst(m_entries))
+        waiting.insert(entry.id);
+    qint64 written = 0;
+    const bool compacted = PrivateFiles::write(pathLocked(), [&](QIODevice &target) {
+        while (!source.atEnd()) {
+            const QByteArray header = source.read(kInboxHeaderBytes);
+            if (header.size() != kInboxHeaderBytes)
+                return false;
+            const quint32 length = qFromBigEndian<quint32>(header.constData() + 1);
+            if (length > MaxEntryBytes || length > quint64(source.bytesAvailable()))
+                return false;
+            const QByteArray payload = source.read(length);
+            if (payload.size() != int(length))
+                return false;
+            KvrConfig record;
+            // Only what this inbox wrote itself is rewritten: anything else
+            // keeps the file as it is.
+            if (header.at(0) == kInboxTaken)
+                continue;
+            if (header.at(0) != kInboxRecord || !record.DeserializeConfigBinary(payload))
+                return false;
+            if (!waiting.remove(record.GetID()))
+                continue;
+            if (target.write(header) != header.size() || target.write(payload) != payload.size())
+                return false;
+            written += header.size() + payload.size();
+        }
+        return waiting.isEmpty();
+    });
+    if (compacted)
+        m_fileBytes = written;
 }

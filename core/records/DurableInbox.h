@@ -54,11 +54,15 @@ public:
     // Nothing is added or removed any more; the file keeps what waits.
     void close();
 
+    enum class Sync { Now, Later };
     // True once the record is on disk (also when its "ID" is already there);
     // false when the inbox is closed, the record alone is over the caps, or
     // the write failed: the caller must then keep the record's source (no
-    // acknowledgement, no delete).
-    bool add(const KvrConfig &record);
+    // acknowledgement, no delete). With Sync::Later it is written but durable
+    // only after the next sync(): a run of records then costs one sync.
+    bool add(const KvrConfig &record, Sync sync = Sync::Now);
+    // Makes every record added so far durable; false when that failed.
+    bool sync();
     // The record with that "ID" was taken; nothing when it is not here.
     void remove(const QString &id);
 
@@ -84,4 +88,8 @@ private:
     QList<Entry> m_entries;
     qint64 m_bytes = 0; // of the records waiting
     qint64 m_fileBytes = 0; // of the file, taken records included
+    // Records were added with Sync::Later since the last sync (and the file
+    // was made meanwhile: its folder needs one too).
+    bool m_syncDue = false;
+    bool m_folderSyncDue = false;
 };

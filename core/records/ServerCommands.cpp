@@ -38,6 +38,8 @@ const QString kVCardUpdate = QStringLiteral("Local::vcardupdate");
 // More than the input list holds at once: a record beyond it has been pushed
 // out of the list already.
 constexpr int kMaxHeldRecords = 11000;
+// Relayed records stored with one sync before the server deletes them.
+constexpr int kFetchBatch = 64;
 
 bool isAcceptedFromRelay(const QString &command)
 {
@@ -227,22 +229,40 @@ void ServerCommands::drainExchangeCommands()
     }
     const QSharedPointer<TcpConnection> link = m_session->serverLink();
     for (;;) {
-        QString sender;
-        qint64 exchangeId = 0;
-        const KvrConfig record = WServerCommands::peekExchangeCommand(link, &exchangeId, &sender);
-        if (exchangeId == 0)
-            break;
-        // The server keeps a record this side could not store, and hands it
-        // out again at the next fetch; one that does not parse is no use.
-        if (!record.isEmpty() && putRelayedCommand(record, sender) == Relayed::NotStored)
-            break;
-        if (!WServerCommands::deleteExchangeCommand(link, exchangeId))
-            break;
-        qCDebug(lcRecords).noquote() << "relayed record deleted at the server:" << record.GetID();
+        // A run of records is stored with one sync of the inbox, and only
+        // then deleted at the server.
+        QList<QPair<qint64, QString>> stored; // exchange id, record ID
+        bool refused = false;
+        for (qint64 after = 0; stored.size() < kFetchBatch;) {
+            QString sender;
+            qint64 exchangeId = 0;
+            const KvrConfig record = WServerCommands::peekExchangeCommand(link, after, &exchangeId, &sender);
+            if (exchangeId == 0)
+                break;
+            // The server keeps a record this side could not store, and hands
+            // it out again at the next fetch; one that does not parse is no use.
+            if (!record.isEmpty()
+                && putRelayedCommand(record, sender, DurableInbox::Sync::Later) == Relayed::NotStored) {
+                refused = true;
+                break;
+            }
+            stored << qMakePair(exchangeId, record.GetID());
+            after = exchangeId;
+        }
+        if (stored.isEmpty() || (m_inbox && !m_inbox->sync()))
+            return;
+        for (const auto &record : qAsConst(stored)) {
+            if (!WServerCommands::deleteExchangeCommand(link, record.first))
+                return;
+            qCDebug(lcRecords).noquote() << "relayed record deleted at the server:" << record.second;
+        }
+        if (refused || stored.size() < kFetchBatch)
+            return;
     }
 }
 
-ServerCommands::Relayed ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender)
+ServerCommands::Relayed ServerCommands::putRelayedCommand(KvrConfig record, const QString &sender,
+                                                          DurableInbox::Sync sync)
 {
     const QString command = record.gv(QLatin1String(ServerProtocol::KeyCommand));
     if (!isAcceptedFromRelay(command)) {
@@ -259,7 +279,7 @@ ServerCommands::Relayed ServerCommands::putRelayedCommand(KvrConfig record, cons
             return Relayed::Refused;
         return m_relayedPartReceiver(record) ? Relayed::Taken : Relayed::NotStored;
     }
-    if (m_inbox && command.contains(kPluginSeparator) && !m_inbox->add(record))
+    if (m_inbox && command.contains(kPluginSeparator) && !m_inbox->add(record, sync))
         return Relayed::NotStored;
     m_tower->putInputCommand(record);
     return Relayed::Taken;

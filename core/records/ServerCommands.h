@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DurableInbox.h"
+
 #include <KvrConfig.h>
 
 #include <QList>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <mutex>
 
-class DurableInbox;
 class IOCommandsTower;
 class SessionState;
 class WPluginManager;
@@ -100,8 +101,10 @@ public:
     // may send it (routing keys removed, "Wivora::sender" set to sender unless
     // that is empty; a record for the plug-ins stored in the inbox first), or
     // hands it to the relayed-part receiver when it is a part of a buffered
-    // record from a named sender.
-    Relayed putRelayedCommand(KvrConfig record, const QString &sender);
+    // record from a named sender. With Sync::Later the inbox's record is
+    // durable only after its next sync.
+    Relayed putRelayedCommand(KvrConfig record, const QString &sender,
+                              DurableInbox::Sync sync = DurableInbox::Sync::Now);
     void updateContactVCard(const KvrConfig &record);
     void updateContactStatus(const KvrConfig &record);
 

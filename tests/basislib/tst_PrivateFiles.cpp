@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -86,13 +87,16 @@ void tst_PrivateFiles::makeFolder()
 
 void tst_PrivateFiles::write_data()
 {
-    QTest::addColumn<int>("existingMode"); // -1: no file yet
+    QTest::addColumn<int>("existingMode"); // -1: no file yet, -2: a link to a file elsewhere, -3: a dangling link
     QTest::addColumn<int>("umask");
 
     QTest::newRow("new file, usual umask") << -1 << 022;
     QTest::newRow("new file, no umask at all") << -1 << 0;
     QTest::newRow("existing file readable by all") << 0644 << 022;
     QTest::newRow("existing file writable by all") << 0666 << 0;
+    // A link in the file's place is replaced; what it points at stays.
+    QTest::newRow("a link to a file elsewhere") << -2 << 022;
+    QTest::newRow("a dangling link") << -3 << 022;
 }
 
 void tst_PrivateFiles::write()
@@ -105,6 +109,12 @@ void tst_PrivateFiles::write()
     const Umask mask(umask);
     if (existingMode >= 0)
         QVERIFY(makeWithMode(path, false, existingMode));
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("target"));
+    if (existingMode == -2)
+        QVERIFY(makeWithMode(target, false, 0644));
+    if (existingMode <= -2)
+        QVERIFY(QFile::link(target, path));
 
     QVERIFY(PrivateFiles::write(path, "sealed text"));
     QCOMPARE(QString::number(modeOf(path), 8), QStringLiteral("600"));
@@ -113,6 +123,9 @@ void tst_PrivateFiles::write()
     QCOMPARE(file.readAll(), QByteArray("sealed text"));
     // Nothing else is left in the folder (no temporary file).
     QCOMPARE(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"account.acc"});
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(QFileInfo::exists(target), existingMode == -2);
+    QCOMPARE(QFileInfo(target).size(), 0);
 }
 
 void tst_PrivateFiles::repair_data()

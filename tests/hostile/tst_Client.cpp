@@ -189,6 +189,11 @@ void tst_Client::strangerFloodLeavesMemoryBounded()
     const qint64 before = residentBytes(pid);
     QVERIFY(before > 0);
 
+    // A server that caps its relay queue refuses while bob catches up.
+    const auto relayWhenRoom = [this](const KvrConfig &record) {
+        for (int attempt = 0; !m_mallory.relay(kBob, record) && attempt < 100; ++attempt)
+            QTest::qWait(50);
+    };
     // Named for a plug-in nobody has: no one ever claims them.
     qint64 peak = before;
     const QByteArray payload = E2eFixture::randomBytes(payloadBytes);
@@ -196,9 +201,7 @@ void tst_Client::strangerFloodLeavesMemoryBounded()
         KvrConfig record = E2eFixture::newRecord(QStringLiteral("nobody:::flood"));
         record.SetValue(QStringLiteral("payload"), payload);
         if (road == Road::Relay) {
-            // A server that caps its relay queue refuses while bob catches up.
-            for (int attempt = 0; !m_mallory.relay(kBob, record) && attempt < 100; ++attempt)
-                QTest::qWait(50);
+            relayWhenRoom(record);
         } else {
             QVERIFY(attack(road, record));
             // Paced by keep-alives: what bob holds is then its input list,
@@ -211,7 +214,10 @@ void tst_Client::strangerFloodLeavesMemoryBounded()
     }
     // The flood is through once a record sent after it on the same road arrived.
     const KvrConfig marker = E2eFixture::newRecord(QStringLiteral("probe:::after"));
-    attack(road, marker);
+    if (road == Road::Relay)
+        relayWhenRoom(marker);
+    else
+        attack(road, marker);
     QVERIFY2(!m_bob->probe().waitFor(marker.GetID()).isEmpty(), qPrintable(m_bob->diagnostics()));
     peak = qMax(peak, residentBytes(pid));
 

@@ -436,8 +436,8 @@ private slots:
         }
         TestLink carol(m_server);
         QVERIFY(carol.login(QStringLiteral("carol"), QStringLiteral("carol-pw")));
-        const auto peek = [&carol](QByteArray *exchangeId) {
-            const KvrConfig reply = carol.ask(P::GetExchangeCommand, {{P::KeyKeep, "1"}});
+        const auto peek = [&carol](QByteArray *exchangeId, const QByteArray &after = QByteArray()) {
+            const KvrConfig reply = carol.ask(P::GetExchangeCommand, {{P::KeyKeep, "1"}, {P::KeyAfter, after}});
             *exchangeId = reply.GetValue(P::KeyExchangeId);
             KvrConfig relayed;
             relayed.DeserializeConfigBinary(reply.GetValue(P::KeyRecord));
@@ -449,6 +449,13 @@ private slots:
         QByteArray again;
         QCOMPARE(peek(&again), sent.at(0));
         QCOMPARE(again, firstId);
+        // After the head: the next kept record, so several can be stored
+        // before any is deleted; after the last, none.
+        QByteArray nextId;
+        QCOMPARE(peek(&nextId, firstId), sent.at(1));
+        QVERIFY(nextId.toLongLong() > firstId.toLongLong());
+        QByteArray none;
+        QVERIFY(peek(&none, nextId).isEmpty());
 
         // Alice cannot delete from carol's queue, and a wrong id deletes nothing.
         QVERIFY(alice.ask(P::DeleteExchangeCommand, {{P::KeyExchangeId, firstId}}).checkResult());
@@ -463,7 +470,6 @@ private slots:
         QVERIFY(secondId != firstId);
         // The plain fetch still takes the head.
         QVERIFY(carol.ask(P::GetExchangeCommand).checkResult());
-        QByteArray none;
         QVERIFY(peek(&none).isEmpty());
     }
 

@@ -162,7 +162,7 @@ QSharedPointer<WDataStructure> tst_ServerCommands::contact(const QString &user) 
 QString tst_ServerCommands::relayHead()
 {
     qint64 exchangeId = 0;
-    return WServerCommands::peekExchangeCommand(m_session.serverLink(), &exchangeId).GetID();
+    return WServerCommands::peekExchangeCommand(m_session.serverLink(), 0, &exchangeId).GetID();
 }
 
 bool tst_ServerCommands::relayToAlice(const QList<KvrConfig> &records)
