@@ -5,8 +5,7 @@
 // kill lands exactly after the message's source let go of it: the server
 // deleted its relayed copy, or the sender got the last acknowledgement.
 #include "QtTestSuite.h"
-#include "E2eFixture.h"
-#include "WMailConversation.h"
+#include "MailClients.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,24 +15,14 @@
 
 namespace {
 
-const QString kAlice = QStringLiteral("alice");
-const QString kBob = QStringLiteral("bob");
+const QString &kAlice = MailClients::Alice;
+const QString &kBob = MailClients::Bob;
 const QString kPlugin = QStringLiteral("WMail");
 
-// Scaled for tests: a buffered record waits this long for its first part's
-// acknowledgement before it is relayed through the server.
-const QString kAckTimeoutMs = QStringLiteral("3000");
 constexpr int kDeliveryTimeoutMs = 180000;
 const QString kRelayedToAlice = QStringLiteral("buffered command relayed to alice: true");
 const QString kDeletedAtTheServer = QStringLiteral("relayed record deleted at the server");
 const QString kPartAcknowledged = QStringLiteral(" result true");
-
-QStringList storedIds(ClientProcess &client, const QString &peer)
-{
-    auto conversation = WMailConversation::Pointer::create(
-        client.storagePath(QStringLiteral("pluginsstorage/%1/wmail").arg(client.user())), peer);
-    return conversation->load() ? conversation->messageIds() : QStringList();
-}
 
 } // namespace
 
@@ -45,15 +34,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_holds.isValid());
-        m_fixture.clientEnvironment.insert(QString::fromLatin1(ProbeProtocol::AckTimeoutVariable), kAckTimeoutMs);
-        QVERIFY2(m_fixture.startService({kAlice, kBob}, {{kAlice, kBob}}), qPrintable(m_fixture.server.errorText()));
-        m_alice = m_fixture.client(kAlice);
-        m_bob = m_fixture.client(kBob);
-        for (ClientProcess *client : {m_alice.get(), m_bob.get()}) {
-            QVERIFY(client);
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WMAIL_PLUGIN)));
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
-        }
+        QVERIFY2(MailClients::startService(m_fixture), qPrintable(m_fixture.server.errorText()));
+        m_alice = MailClients::client(m_fixture, kAlice);
+        m_bob = MailClients::client(m_fixture, kBob);
+        QVERIFY2(m_alice && m_bob, qPrintable(m_fixture.clientSetupError));
         QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
     }
 
@@ -110,14 +94,14 @@ private:
         m_alice->setEnvironment(QString::fromLatin1(ProbeProtocol::HoldRecordsVariable), QString());
         QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
         const QString later = send("after your restart");
-        QTRY_VERIFY2_WITH_TIMEOUT(storedIds(*m_alice, kBob).contains(later), qPrintable(m_alice->diagnostics()),
+        QTRY_VERIFY2_WITH_TIMEOUT(MailClients::storedIds(*m_alice, kBob).contains(later), qPrintable(m_alice->diagnostics()),
                                   kDeliveryTimeoutMs);
         const auto allSentStored = [&] {
-            const QStringList stored = storedIds(*m_alice, kBob);
+            const QStringList stored = MailClients::storedIds(*m_alice, kBob);
             return std::all_of(sent.cbegin(), sent.cend(), [&](const QString &id) { return stored.contains(id); });
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(allSentStored(), qPrintable(storedIds(*m_alice, kBob).join(' ')), kDeliveryTimeoutMs);
-        const QStringList stored = storedIds(*m_alice, kBob);
+        QTRY_VERIFY2_WITH_TIMEOUT(allSentStored(), qPrintable(MailClients::storedIds(*m_alice, kBob).join(' ')), kDeliveryTimeoutMs);
+        const QStringList stored = MailClients::storedIds(*m_alice, kBob);
         for (const QString &id : sent + QStringList{later})
             QVERIFY2(stored.count(id) == 1, qPrintable(id + " in " + stored.join(' ')));
     }

@@ -3,9 +3,8 @@
 // messaging and file-sharing plug-ins. The receiver is held in that window
 // by the probe (loaded first) until the test lets her go on.
 #include "QtTestSuite.h"
-#include "E2eFixture.h"
+#include "MailClients.h"
 #include "WMailCommands.h"
-#include "WMailConversation.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,23 +12,13 @@
 
 namespace {
 
-const QString kAlice = QStringLiteral("alice");
-const QString kBob = QStringLiteral("bob");
+const QString &kAlice = MailClients::Alice;
+const QString &kBob = MailClients::Bob;
 const QString kPlugin = QStringLiteral("WMail");
 
-// Scaled for tests: a buffered record waits this long for its first part's
-// acknowledgement before it is relayed through the server.
-const QString kAckTimeoutMs = QStringLiteral("3000");
 constexpr int kDeliveryTimeoutMs = 180000;
 const QString kRelayedToAlice = QStringLiteral("buffered command relayed to alice: true");
 const QString kRelayNotice = QStringLiteral("command received: Local::ExchangeMessageAvailable");
-
-QStringList storedIds(ClientProcess &client, const QString &peer)
-{
-    auto conversation = WMailConversation::Pointer::create(
-        client.storagePath(QStringLiteral("pluginsstorage/%1/wmail").arg(client.user())), peer);
-    return conversation->load() ? conversation->messageIds() : QStringList();
-}
 
 } // namespace
 
@@ -41,15 +30,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_release.isValid());
-        m_fixture.clientEnvironment.insert(QString::fromLatin1(ProbeProtocol::AckTimeoutVariable), kAckTimeoutMs);
-        QVERIFY2(m_fixture.startService({kAlice, kBob}, {{kAlice, kBob}}), qPrintable(m_fixture.server.errorText()));
-        m_alice = m_fixture.client(kAlice);
-        m_bob = m_fixture.client(kBob);
-        for (ClientProcess *client : {m_alice.get(), m_bob.get()}) {
-            QVERIFY(client);
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WMAIL_PLUGIN)));
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
-        }
+        QVERIFY2(MailClients::startService(m_fixture), qPrintable(m_fixture.server.errorText()));
+        m_alice = MailClients::client(m_fixture, kAlice);
+        m_bob = MailClients::client(m_fixture, kBob);
+        QVERIFY2(m_alice && m_bob, qPrintable(m_fixture.clientSetupError));
         m_alice->setEnvironment(QString::fromLatin1(ProbeProtocol::HoldStartVariable), releaseFile());
         QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
     }
@@ -80,11 +64,11 @@ private slots:
 
         // A later message comes after any repeat of the earlier ones.
         const QString later = send("after your start");
-        QTRY_VERIFY2_WITH_TIMEOUT(storedIds(*m_alice, kBob).contains(later), qPrintable(m_alice->diagnostics()),
+        QTRY_VERIFY2_WITH_TIMEOUT(MailClients::storedIds(*m_alice, kBob).contains(later), qPrintable(m_alice->diagnostics()),
                                   kDeliveryTimeoutMs);
-        QTRY_VERIFY2_WITH_TIMEOUT(storedIds(*m_alice, kBob).size() == sent.size() + 1,
-                                  qPrintable(storedIds(*m_alice, kBob).join(' ')), kDeliveryTimeoutMs);
-        const QStringList stored = storedIds(*m_alice, kBob);
+        QTRY_VERIFY2_WITH_TIMEOUT(MailClients::storedIds(*m_alice, kBob).size() == sent.size() + 1,
+                                  qPrintable(MailClients::storedIds(*m_alice, kBob).join(' ')), kDeliveryTimeoutMs);
+        const QStringList stored = MailClients::storedIds(*m_alice, kBob);
         for (const QString &id : qAsConst(sent))
             QVERIFY2(stored.count(id) == 1, qPrintable(id + " in " + stored.join(' ')));
     }

@@ -7,8 +7,7 @@
 // WIVORA_SOAK_SECONDS sets how long the faults go on (a long run by hand);
 // WIVORA_SOAK_SEED repeats a run.
 #include "QtTestSuite.h"
-#include "E2eFixture.h"
-#include "WMailConversation.h"
+#include "MailClients.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -22,8 +21,8 @@
 
 namespace {
 
-const QString kAlice = QStringLiteral("alice");
-const QString kBob = QStringLiteral("bob");
+const QString &kAlice = MailClients::Alice;
+const QString &kBob = MailClients::Bob;
 const QString kDisc = QStringLiteral("vls/bob/docs/root");
 
 #ifdef WIVORA_SANITIZED
@@ -34,18 +33,8 @@ constexpr int kDefaultSoakSeconds = 45;
 constexpr int kFileBytes = 3 * 1024 * 1024;
 #endif
 constexpr int kFiles = 3;
-// Scaled for tests: a buffered record waits this long for an acknowledgement
-// before it is relayed.
-const QString kAckTimeoutMs = QStringLiteral("3000");
 constexpr int kSettleTimeoutMs = 300000;
 constexpr int kInvokeTimeoutMs = 20000;
-
-QStringList storedIds(ClientProcess &client, const QString &peer)
-{
-    auto conversation = WMailConversation::Pointer::create(
-        client.storagePath(QStringLiteral("pluginsstorage/%1/wmail").arg(client.user())), peer);
-    return conversation->load() ? conversation->messageIds() : QStringList();
-}
 
 QByteArray sha256(const QString &path)
 {
@@ -102,15 +91,11 @@ private slots:
             QVERIFY(writeBytes(m_files.filePath(QStringLiteral("docs/f%1.bin").arg(i)),
                                E2eFixture::randomBytes(kFileBytes + 4099 * i)));
 
-        m_fixture.clientEnvironment.insert(QString::fromLatin1(ProbeProtocol::AckTimeoutVariable), kAckTimeoutMs);
-        QVERIFY2(m_fixture.startService({kAlice, kBob}, {{kAlice, kBob}}), qPrintable(m_fixture.server.errorText()));
-        m_clients[kAlice] = m_fixture.client(kAlice);
-        m_clients[kBob] = m_fixture.client(kBob);
+        QVERIFY2(MailClients::startService(m_fixture), qPrintable(m_fixture.server.errorText()));
         for (const QString &user : {kBob, kAlice}) {
+            m_clients[user] = MailClients::client(m_fixture, user);
             ClientProcess *client = m_clients[user].get();
-            QVERIFY(client);
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WMAIL_PLUGIN)));
-            QVERIFY(client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
+            QVERIFY2(client, qPrintable(m_fixture.clientSetupError));
             QVERIFY2(client->start(), qPrintable(client->diagnostics()));
         }
         KvrConfig share;
@@ -167,7 +152,7 @@ private slots:
         }
         const auto allFiled = [this] {
             for (auto it = m_sent.cbegin(); it != m_sent.cend(); ++it) {
-                const QStringList stored = storedIds(*m_clients[it.key()], peerOf(it.key()));
+                const QStringList stored = MailClients::storedIds(*m_clients[it.key()], peerOf(it.key()));
                 for (const QString &id : it.value()) {
                     if (!stored.contains(id))
                         return false;
@@ -185,7 +170,7 @@ private slots:
         int duplicates = 0;
         int lost = 0;
         for (auto it = m_sent.cbegin(); it != m_sent.cend(); ++it) {
-            const QStringList stored = storedIds(*m_clients[it.key()], peerOf(it.key()));
+            const QStringList stored = MailClients::storedIds(*m_clients[it.key()], peerOf(it.key()));
             for (const QString &id : stored)
                 duplicates += stored.count(id) > 1;
             for (const QString &id : it.value()) {
