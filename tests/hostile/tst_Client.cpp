@@ -218,7 +218,10 @@ void tst_Client::strangerFloodLeavesMemoryBounded()
         relayWhenRoom(marker);
     else
         attack(road, marker);
-    QVERIFY2(!m_bob->probe().waitFor(marker.GetID()).isEmpty(), qPrintable(m_bob->diagnostics()));
+    // Behind the whole backlog the server let in, each record stored before
+    // it is deleted there: this measures memory, not speed.
+    constexpr int BacklogWaitMs = 300000;
+    QVERIFY2(!m_bob->probe().waitFor(marker.GetID(), BacklogWaitMs).isEmpty(), qPrintable(m_bob->diagnostics()));
     peak = qMax(peak, residentBytes(pid));
 
     QVERIFY_MEMORY_BOUND(peak - before < allowedGrowth,
