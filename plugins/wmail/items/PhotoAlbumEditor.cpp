@@ -98,13 +98,16 @@ void PhotoAlbumEditor::slotAddFiles(const QStringList &paths)
     }
     if (added.isEmpty())
         return;
-    auto *thumbnails = new QFutureWatcher<AlbumThumbnail>(this);
-    connect(thumbnails, &QFutureWatcherBase::resultReadyAt, this, [this, thumbnails](int i) {
-        const AlbumThumbnail made = thumbnails->resultAt(i);
-        showThumbnail(made.path, made.image);
-    });
-    connect(thumbnails, &QFutureWatcherBase::finished, thumbnails, &QObject::deleteLater);
-    thumbnails->setFuture(QtConcurrent::mapped(added, makeAlbumThumbnail));
+    for (const QString &path : qAsConst(added)) {
+        // A task a picture: they are made side by side, each shown when done.
+        auto *thumbnail = new QFutureWatcher<AlbumThumbnail>(this);
+        connect(thumbnail, &QFutureWatcherBase::finished, this, [this, thumbnail] {
+            const AlbumThumbnail made = thumbnail->result();
+            showThumbnail(made.path, made.image);
+            thumbnail->deleteLater();
+        });
+        thumbnail->setFuture(QtConcurrent::run(makeAlbumThumbnail, path));
+    }
 }
 
 void PhotoAlbumEditor::showThumbnail(const QString &path, const QImage &thumbnail)

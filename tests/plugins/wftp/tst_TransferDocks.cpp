@@ -478,13 +478,14 @@ void tst_TransferDocks::onlyRowsInSightHaveWidgets()
     constexpr int Quick = 40;
     QVERIFY(ShareFixture::writeFile(m_net->path("bob/last.txt"), "new"));
     QVERIFY(ShareFixture::writeFile(m_net->path("local/last.txt"), "old"));
+    // The dock is there before any transfer, as in the program.
+    uiTransferManager dock(manager());
+    dock.resize(538, 170);
+    dock.show();
     for (int i = 0; i < Quick; ++i) {
         QVERIFY(ShareFixture::writeFile(m_net->path("bob/f%1.txt").arg(i), "f"));
         download(QString("f%1.txt").arg(i));
     }
-    uiTransferManager dock(manager());
-    dock.resize(538, 170);
-    dock.show();
     QListView *list = listOf(dock);
     const auto widgets = [&] { return list->findChildren<uiTransferEntity *>().size(); };
     QTRY_VERIFY(dock.row(0));
