@@ -104,6 +104,25 @@ KvrConfig IOCommandsTower::waitInputCommand(const QString &id, int timeoutMs)
     return threadRunsEventLoop() ? waitKeepingEvents(id, deadline) : waitBlocking(id, deadline);
 }
 
+void IOCommandsTower::endWaits()
+{
+    {
+        QMutexLocker lock(&m_inputMutex);
+        m_waitsEnded = true;
+        for (BlockedWaiter *const blocked : qAsConst(m_inputWaiters)) {
+            blocked->served = true;
+            blocked->handedOver.wakeOne();
+        }
+    }
+    emit waitsEnded();
+}
+
+void IOCommandsTower::allowWaits()
+{
+    QMutexLocker lock(&m_inputMutex);
+    m_waitsEnded = false;
+}
+
 std::chrono::milliseconds IOCommandsTower::maxRecordAge() const
 {
     return std::chrono::milliseconds(m_maxRecordAgeMs.load());
@@ -182,7 +201,7 @@ KvrConfig IOCommandsTower::waitBlocking(const QString &id, const QDeadlineTimer 
     QMutexLocker lock(&m_inputMutex);
     bool found = false;
     KvrConfig record = takeInputLocked(id, &found);
-    if (found || deadline.hasExpired())
+    if (found || m_waitsEnded || deadline.hasExpired())
         return record;
     BlockedWaiter waiter;
     m_inputWaiters.insert(id, &waiter);
@@ -211,15 +230,18 @@ KvrConfig IOCommandsTower::waitKeepingEvents(const QString &id, const QDeadlineT
                 if (arrivedId == id)
                     wake();
             });
+    connect(this, &IOCommandsTower::waitsEnded, &loop, wake);
 
     for (;;) {
         bool found = false;
+        bool ended = false;
         KvrConfig record;
         {
             QMutexLocker lock(&m_inputMutex);
             record = takeInputLocked(id, &found);
+            ended = m_waitsEnded;
         }
-        if (found || deadline.hasExpired())
+        if (found || ended || deadline.hasExpired())
             return record;
         woken = false;
         timer.start(static_cast<int>(qMax<qint64>(deadline.remainingTime(), 0)));

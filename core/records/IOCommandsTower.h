@@ -59,6 +59,11 @@ public:
     // caller); other threads simply block, and take the record straight from
     // its put. An empty record on time-out.
     KvrConfig waitInputCommand(const QString &id, int timeoutMs);
+    // At the end of a session no awaited reply can come any more: every wait
+    // returns at once with what is there, until allowWaits. Threads of the
+    // plug-ins can then be joined without waiting out their time-outs.
+    void endWaits();
+    void allowWaits();
 
     std::chrono::milliseconds maxRecordAge() const;
     void setMaxRecordAge(std::chrono::milliseconds age);
@@ -71,6 +76,8 @@ public slots:
 
 signals:
     void signalInputCommandReceived(const QString &id, const QString &command);
+    // Wakes the waits that keep events flowing; see endWaits.
+    void waitsEnded();
     void signalOutputCommandReceived(const QString &id, const QString &receiver, bool serverConnection,
                                      const QString &connectionID);
 
@@ -114,5 +121,6 @@ private:
     // The blocked waiters by the "ID" each waits for: a put serves one of
     // those that wait for its record and wakes no other thread.
     QMultiHash<QString, BlockedWaiter *> m_inputWaiters;
+    bool m_waitsEnded = false; // under the input lock
     std::atomic<std::chrono::milliseconds::rep> m_maxRecordAgeMs{DefaultMaxRecordAge.count()};
 };

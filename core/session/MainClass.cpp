@@ -120,6 +120,7 @@ MainClass::~MainClass()
     // A question about a stranger may still wait for the window that is gone;
     // the command handler asking it must end before the members go.
     m_dispatcher.closeQuestions();
+    m_commands.endWaits();
     m_loggedIn = false;
     m_reconnectStop = true;
     disconnect(m_session.serverLink().data(), nullptr, this, nullptr);
@@ -179,6 +180,7 @@ bool MainClass::login(const QString &user, const QString &password)
     m_loggedIn = false;
     m_loginRefusal.clear();
     m_logoutRequested = false;
+    m_commands.allowWaits();
     const bool loggedIn = loginSteps(user, password);
     m_loginRunning = false;
     if (!loggedIn) {
@@ -410,6 +412,9 @@ bool MainClass::logout()
     m_reconnectStop = true;
 
     m_serverCommands.holdPluginRecords();
+    // Replies to the ending session's requests will not come: the plug-ins'
+    // threads stop waiting for them, so closing can join those threads.
+    m_commands.endWaits();
     forEachPlugin([](IWPlugin *plugin) { plugin->closePlugin(); });
     m_inbox.close();
     m_buffered.stop();

@@ -38,11 +38,13 @@ public:
     bool setHostInterface(IWHost *host) override;
     void initPlugin() override;
     // At logout nothing stays open for the peers of the session that ended;
-    // partial downloads stay for the next.
+    // partial downloads stay for the next. No transfer thread outlives the
+    // session: the host's objects they use may go after it.
     void closePlugin() override
     {
         m_transfers.haltAllTransfers();
         m_main.close();
+        m_transfers.waitForDone();
     }
     QMap<QString, QWidget *> getUserWidget() override;
     void setUser(const QString &user) override;

@@ -109,6 +109,7 @@ private slots:
     void blockedWaiterTakesRecordUnannounced();
     void waitKeepsEventsFlowing_data();
     void waitKeepsEventsFlowing();
+    void endedWaitsReturnAtOnce();
 };
 
 void tst_IOCommandsTower::takes_data()
@@ -471,6 +472,49 @@ void tst_IOCommandsTower::waitKeepsEventsFlowing()
 
     QCOMPARE(taken, QStringLiteral("r"));
     QVERIFY(timersDuringWait >= 3);
+}
+
+void tst_IOCommandsTower::endedWaitsReturnAtOnce()
+{
+    // At the end of a session the waits of both kinds end empty-handed, so
+    // the threads that wait can be joined before the tower goes.
+    IOCommandsTower tower;
+    std::atomic<pid_t> waiterTid{0};
+    KvrConfig blockedGot = makeRecord(QStringLiteral("x"), QStringLiteral("unset"));
+    std::thread blocked([&] {
+        waiterTid = pid_t(::syscall(SYS_gettid));
+        blockedGot = tower.waitInputCommand(QStringLiteral("wanted"), kWaitForeverMs);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(waiterTid.load() != 0, 20000);
+    QVERIFY(waitUntilAsleep(waiterTid));
+
+    KvrConfig loopGot = makeRecord(QStringLiteral("x"), QStringLiteral("unset"));
+    QEventLoop outer;
+    QTimer::singleShot(0, this, [&] {
+        QTimer::singleShot(20, &tower, &IOCommandsTower::endWaits);
+        loopGot = tower.waitInputCommand(QStringLiteral("other"), kWaitForeverMs);
+        outer.quit();
+    });
+    outer.exec();
+    blocked.join();
+    QVERIFY(blockedGot.isEmpty());
+    QVERIFY(loopGot.isEmpty());
+
+    // Until allowed again, a wait looks once and does not block; a record
+    // already there is still taken.
+    std::thread late([&] { blockedGot = tower.waitInputCommand(QStringLiteral("wanted"), kWaitForeverMs); });
+    late.join();
+    QVERIFY(blockedGot.isEmpty());
+    tower.putInputCommand(makeRecord(QStringLiteral("wanted"), QStringLiteral("r")));
+    QCOMPARE(payloadOf(tower.waitInputCommand(QStringLiteral("wanted"), kWaitForeverMs)), QStringLiteral("r"));
+
+    tower.allowWaits();
+    QString taken;
+    std::thread waiter([&] { taken = payloadOf(tower.waitInputCommand(QStringLiteral("wanted"), kWaitForeverMs)); });
+    QThread::msleep(20);
+    tower.putInputCommand(makeRecord(QStringLiteral("wanted"), QStringLiteral("after")));
+    waiter.join();
+    QCOMPARE(taken, QStringLiteral("after"));
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_IOCommandsTower)
