@@ -40,6 +40,33 @@ const char *const Schema[] = {
     " password TEXT NOT NULL)",
 };
 
+// The relay's counts and sizes per user, kept by the store itself so that
+// the checks before each relayed record cost the same however long the
+// queues are. Made once, from the queues, in a store that has none yet.
+const char *const RelayTotals[] = {
+    "CREATE TABLE relay_totals ("
+    " name TEXT PRIMARY KEY,"
+    " count_to INTEGER NOT NULL DEFAULT 0,"
+    " bytes_to INTEGER NOT NULL DEFAULT 0,"
+    " bytes_from INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TRIGGER relay_totals_on_insert AFTER INSERT ON relay BEGIN"
+    " INSERT OR IGNORE INTO relay_totals (name) VALUES (NEW.receiver), (NEW.sender);"
+    " UPDATE relay_totals SET count_to = count_to + 1, bytes_to = bytes_to + LENGTH(NEW.record)"
+    "  WHERE name = NEW.receiver;"
+    " UPDATE relay_totals SET bytes_from = bytes_from + LENGTH(NEW.record) WHERE name = NEW.sender;"
+    " END",
+    "CREATE TRIGGER relay_totals_on_delete AFTER DELETE ON relay BEGIN"
+    " UPDATE relay_totals SET count_to = count_to - 1, bytes_to = bytes_to - LENGTH(OLD.record)"
+    "  WHERE name = OLD.receiver;"
+    " UPDATE relay_totals SET bytes_from = bytes_from - LENGTH(OLD.record) WHERE name = OLD.sender;"
+    " END",
+    "INSERT INTO relay_totals (name) SELECT receiver FROM relay UNION SELECT sender FROM relay",
+    "UPDATE relay_totals SET"
+    " count_to = (SELECT COUNT(*) FROM relay WHERE receiver = relay_totals.name),"
+    " bytes_to = (SELECT TOTAL(LENGTH(record)) FROM relay WHERE receiver = relay_totals.name),"
+    " bytes_from = (SELECT TOTAL(LENGTH(record)) FROM relay WHERE sender = relay_totals.name)",
+};
+
 // A null QString binds as SQL NULL; the text columns hold empty text instead.
 QString nonNull(const QString &value)
 {
@@ -88,7 +115,7 @@ bool ServerStore::open(const QString &filePath)
         m_lastError = query.lastError().text();
         return false;
     }
-    return true;
+    return addRelayTotals();
 }
 
 bool ServerStore::addRelaySenderColumn()
@@ -110,6 +137,39 @@ bool ServerStore::addRelaySenderColumn()
         return false;
     }
     return true;
+}
+
+bool ServerStore::addRelayTotals()
+{
+    QSqlQuery query(QSqlDatabase::database(m_connectionName));
+    const QString exists = QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'relay_totals'");
+    if (!query.exec(exists)) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    if (query.next())
+        return true;
+    query.finish();
+    // Admin commands may open the store at the same moment: the write lock
+    // is taken first, and the totals made by whoever gets it first.
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    bool ok = query.exec(exists);
+    if (ok && !query.next()) {
+        query.finish();
+        for (const char *statement : RelayTotals) {
+            if (!(ok = query.exec(QString::fromLatin1(statement))))
+                break;
+        }
+    }
+    if (!ok) {
+        m_lastError = query.lastError().text();
+        query.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return query.exec(QStringLiteral("COMMIT"));
 }
 
 bool ServerStore::exec(QSqlQuery &query)
@@ -460,17 +520,17 @@ qint64 ServerStore::number(const QString &sql, const QString &name)
 
 int ServerStore::relayCount(const QString &receiver)
 {
-    return int(number(QStringLiteral("SELECT COUNT(*) FROM relay WHERE receiver = ?"), receiver));
+    return int(number(QStringLiteral("SELECT count_to FROM relay_totals WHERE name = ?"), receiver));
 }
 
 qint64 ServerStore::relayBytesTo(const QString &receiver)
 {
-    return number(QStringLiteral("SELECT TOTAL(LENGTH(record)) FROM relay WHERE receiver = ?"), receiver);
+    return number(QStringLiteral("SELECT bytes_to FROM relay_totals WHERE name = ?"), receiver);
 }
 
 qint64 ServerStore::relayBytesFrom(const QString &sender)
 {
-    return number(QStringLiteral("SELECT TOTAL(LENGTH(record)) FROM relay WHERE sender = ?"), sender);
+    return number(QStringLiteral("SELECT bytes_from FROM relay_totals WHERE name = ?"), sender);
 }
 
 // ---------------------------------------------------------------- demo users

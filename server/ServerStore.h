@@ -110,6 +110,7 @@ public:
 
 private:
     bool addRelaySenderColumn();
+    bool addRelayTotals();
     bool exec(QSqlQuery &query);
     QString userText(const QString &column, const QString &name);
     QByteArray userTextUtf8(const QString &column, const QString &name);

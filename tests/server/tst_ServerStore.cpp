@@ -85,6 +85,9 @@ private slots:
         {
             ServerStore store;
             QVERIFY2(store.open(path), qPrintable(store.lastError()));
+            // Its queue is counted from the start.
+            QCOMPARE(store.relayCount(QStringLiteral("ann")), 1);
+            QCOMPARE(store.relayBytesTo(QStringLiteral("ann")), 3);
             QCOMPARE(store.takeRelay(QStringLiteral("ann"), &sender), QByteArray("old"));
             QCOMPARE(sender, QString());
             QVERIFY(store.appendRelay(QStringLiteral("ann"), QStringLiteral("ben"), "new"));
@@ -93,6 +96,46 @@ private slots:
         QVERIFY2(reopened.open(path), qPrintable(reopened.lastError()));
         QCOMPARE(reopened.takeRelay(QStringLiteral("ann"), &sender), QByteArray("new"));
         QCOMPARE(sender, QStringLiteral("ben"));
+    }
+
+    void relayTotalsFollowEveryChange()
+    {
+        // The caps read these before every relayed record: they must match
+        // the queues after appends, takes and deletes, and after a reopen.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("totals.sqlite"));
+        const auto totals = [](ServerStore &store, const QString &name) {
+            return QStringLiteral("%1 %2 %3")
+                .arg(store.relayCount(name))
+                .arg(store.relayBytesTo(name))
+                .arg(store.relayBytesFrom(name));
+        };
+        qint64 secondId = 0;
+        {
+            ServerStore store;
+            QVERIFY(store.open(path));
+            QCOMPARE(totals(store, QStringLiteral("ann")), QStringLiteral("0 0 0"));
+            QVERIFY(store.appendRelay(QStringLiteral("ann"), QStringLiteral("ben"), "12345"));
+            QVERIFY(store.appendRelay(QStringLiteral("Ann"), QStringLiteral("ben"), "123"));
+            QVERIFY(store.appendRelay(QStringLiteral("ben"), QStringLiteral("ann"), "1"));
+            QVERIFY(store.appendRelay(QStringLiteral("ann"), QStringLiteral("ann"), "12"));
+            QCOMPARE(totals(store, QStringLiteral("ann")), QStringLiteral("3 10 3"));
+            QCOMPARE(totals(store, QStringLiteral("ben")), QStringLiteral("1 1 8"));
+
+            QVERIFY(!store.takeRelay(QStringLiteral("ann")).isEmpty());
+            QCOMPARE(totals(store, QStringLiteral("ann")), QStringLiteral("2 5 3"));
+            QCOMPARE(totals(store, QStringLiteral("ben")), QStringLiteral("1 1 3"));
+            QVERIFY(!store.peekRelay(QStringLiteral("ann"), 0, &secondId).isEmpty());
+            QVERIFY(store.deleteRelay(QStringLiteral("ben"), secondId)); // not ben's: nothing goes
+            QCOMPARE(totals(store, QStringLiteral("ann")), QStringLiteral("2 5 3"));
+            QVERIFY(store.deleteRelay(QStringLiteral("ann"), secondId));
+            QCOMPARE(totals(store, QStringLiteral("ann")), QStringLiteral("1 2 3"));
+            QCOMPARE(totals(store, QStringLiteral("ben")), QStringLiteral("1 1 0"));
+        }
+        ServerStore reopened;
+        QVERIFY(reopened.open(path));
+        QCOMPARE(totals(reopened, QStringLiteral("ann")), QStringLiteral("1 2 3"));
+        QCOMPARE(totals(reopened, QStringLiteral("ben")), QStringLiteral("1 1 0"));
     }
 
     void contactRelations()
