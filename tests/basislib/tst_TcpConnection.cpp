@@ -4,6 +4,7 @@
 #include "TcpConnection.h"
 #include "WCryptography.h"
 
+#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -1108,6 +1109,12 @@ void tst_TcpConnection::slowReaderGetsEveryFrameInOrder()
             ++pushed;
         }
     });
+    // Nothing is read until the worker meets the cap: on a slow build the
+    // reader could otherwise keep up with it, and the cap would go unseen.
+    // Sleeping, not spinning the event loop, which would let the peer's
+    // socket take everything in.
+    for (const QDeadlineTimer capDeadline(kWaitMs); !sawCap && pushed < Records && !capDeadline.hasExpired();)
+        QThread::msleep(10);
     for (int n = 0; n < Records; ++n) {
         KvrConfig arrived;
         QVERIFY2(arrived.DeserializeConfigBinary(peer.readFrame()), qPrintable(QString::number(n)));
