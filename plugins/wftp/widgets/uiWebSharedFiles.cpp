@@ -82,8 +82,12 @@ uiWebSharedFiles::uiWebSharedFiles(WFtpMain &main, QWidget *parent)
     // Paths and links differ at their ends: keep both ends in view.
     m_treeWidget->setTextElideMode(Qt::ElideMiddle);
     m_treeWidget->setColumnWidth(PathColumn, 230);
-    // Wide enough to tell links apart, leaving the expiry in view.
+    // Wide enough to tell links apart; the expiry always shows whole and the
+    // path takes what is left.
     m_treeWidget->setColumnWidth(LinkColumn, 360);
+    m_treeWidget->header()->setStretchLastSection(false);
+    m_treeWidget->header()->setSectionResizeMode(PathColumn, QHeaderView::Stretch);
+    m_treeWidget->header()->setSectionResizeMode(m_treeWidget->columnCount() - 1, QHeaderView::ResizeToContents);
 
     auto *inner = new QGridLayout;
     inner->addWidget(toolBar, 0, 0);
@@ -181,7 +185,7 @@ void uiWebSharedFiles::slotAddFiles(const QStringList &flist)
         return;
     auto *page = new uiWebFileProperties;
     QWizard wizard(m_treeWidget);
-    wizard.setWindowTitle(QStringLiteral("New file sharing"));
+    wizard.setWindowTitle(tr("New file sharing"));
     wizard.addPage(page);
     wizard.setPixmap(QWizard::LogoPixmap, QPixmap(QStringLiteral(":/icons/Resources/sharedfolder.png")));
     if (wizard.exec() != QDialog::Accepted)
