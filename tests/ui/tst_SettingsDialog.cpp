@@ -9,6 +9,7 @@
 #include <WDataStructure.h>
 #include <WivoraAccount.h>
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -96,6 +97,10 @@ private slots:
         QCOMPARE(message->isVisible(), refused);
         if (refused)
             QVERIFY2(message->text().contains(QLatin1String("from 1 to 65535")), qPrintable(message->text()));
+        if (typed == QLatin1String("70000")) {
+            QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+            QVERIFY(page.grab().save(QStringLiteral(SCREENSHOT_FOLDER "/settings-port-refused.png")));
+        }
     }
 
     void unsetPortShowsDefault()
