@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -132,6 +133,7 @@ private slots:
     void overwriteQuestion();
     void batchAnswer_data();
     void batchAnswer();
+    void questionWaitsForAnOpenDialog();
     void stopWhileTheQuestionIsOpen_data();
     void stopWhileTheQuestionIsOpen();
     void openButtons_data();
@@ -448,6 +450,36 @@ void tst_TransferDocks::batchAnswer()
     QTest::mouseClick(question->button(QMessageBox::No), Qt::LeftButton);
     QTRY_VERIFY(later->hasReturned());
     QCOMPARE(ShareFixture::readFile(m_net->path("local/later.txt")), QByteArray("old"));
+}
+
+// The user is in a file dialog when a target turns out to exist: the
+// question does not open behind it (where nothing could reach it) but
+// after it closes, on top.
+void tst_TransferDocks::questionWaitsForAnOpenDialog()
+{
+    uiTransferManager dock(manager());
+    dock.show();
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.txt"), "new"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/a.txt"), "old"));
+    QFileDialog dialog(&dock);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    QTRY_COMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&dialog));
+    const auto transfer = download("a.txt");
+    // The worker has looked at the target once its row says it opened it.
+    QTRY_VERIFY(dock.row(0));
+    QTRY_VERIFY(statusOf(dock.row(0)).startsWith(QStringLiteral("opening ")));
+    QTest::qWait(300);
+    QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&dialog));
+    QVERIFY(!transfer->hasReturned());
+    dialog.reject();
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->windowTitle(), QString("Overwrite"));
+    QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+    QTRY_VERIFY(transfer->hasReturned());
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/a.txt")), QByteArray("new"));
 }
 
 void tst_TransferDocks::stopWhileTheQuestionIsOpen_data()
