@@ -81,12 +81,10 @@ uiWebSharedFiles::uiWebSharedFiles(WFtpMain &main, QWidget *parent)
     m_treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     // Paths and links differ at their ends: keep both ends in view.
     m_treeWidget->setTextElideMode(Qt::ElideMiddle);
-    m_treeWidget->setColumnWidth(PathColumn, 230);
-    // Wide enough to tell links apart; the expiry always shows whole and the
-    // path takes what is left.
-    m_treeWidget->setColumnWidth(LinkColumn, 360);
+    // The expiry always shows whole; path and link share what is left.
     m_treeWidget->header()->setStretchLastSection(false);
     m_treeWidget->header()->setSectionResizeMode(PathColumn, QHeaderView::Stretch);
+    m_treeWidget->header()->setSectionResizeMode(LinkColumn, QHeaderView::Stretch);
     m_treeWidget->header()->setSectionResizeMode(m_treeWidget->columnCount() - 1, QHeaderView::ResizeToContents);
 
     auto *inner = new QGridLayout;
