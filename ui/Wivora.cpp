@@ -1,5 +1,6 @@
 #include "Wivora.h"
 
+#include "BusyTriggers.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -638,6 +639,7 @@ void Wivora::on_actionEdit_profile_triggered()
 
 void Wivora::on_actionAdd_Contact_triggered()
 {
+    const BusyTriggers busy{sender()};
     uiAddUserWindow dialog(this);
     dialog.exec();
 }
@@ -655,6 +657,8 @@ void Wivora::on_actionSettings_triggered()
 
 void Wivora::on_actionManage_plugins_triggered()
 {
+    // Filling the list waits on the server with events flowing.
+    const BusyTriggers busy{sender()};
     uiManagePlugins dialog(this);
     connect(this, &Wivora::signalLogginingOut, &dialog, &uiManagePlugins::cancelDownloads);
     dialog.fillPluginList();

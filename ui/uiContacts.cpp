@@ -1,5 +1,6 @@
 #include "uiContacts.h"
 
+#include "BusyTriggers.h"
 #include "ContactAdder.h"
 #include "ContactList.h"
 #include "MainClass.h"
@@ -386,6 +387,8 @@ void uiContacts::on_actionDelete_Contact_triggered()
                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel)
         != QMessageBox::Ok)
         return;
+    // The server is told with events flowing: no second delete meanwhile.
+    const BusyTriggers busy{m_deleteAction};
     const QSharedPointer<WivoraAccount> current = account();
     // The session may have ended while the question was open.
     if (!current || current->getUserName().isEmpty())
