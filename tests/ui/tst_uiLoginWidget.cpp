@@ -47,6 +47,8 @@ void remember(bool on, const QString &user, const QString &password)
 bool saveScreenshot(QWidget *widget, const QString &name)
 {
     QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    // As the user sees it: after the layouts took what changed.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     return widget->grab().save(QStringLiteral(SCREENSHOT_FOLDER "/login-") + name + QStringLiteral(".png"));
 }
 
@@ -297,6 +299,8 @@ private slots:
         QCOMPARE(error->text(), message);
         QVERIFY(form.findChild<QFrame *>(QStringLiteral("loginframe"))->isVisible());
         QCOMPARE(userEdit->text(), Alice);
+        // The whole message shows, none of its lines cut.
+        QTRY_VERIFY(error->height() >= error->heightForWidth(error->width()));
         QVERIFY(saveScreenshot(&form, QString::fromLatin1(QTest::currentDataTag())));
 
         // The next attempt starts without the old message.
