@@ -31,14 +31,19 @@ protected:
     {
         if (event->type() == QEvent::EnabledChange && !m_button->isEnabled() && !m_queued) {
             m_queued = true;
-            QTimer::singleShot(0, this, [this] {
-                if (m_button->isEnabled()) {
-                    waitEndedFirst = true; // too late to tell anything
-                    return;
-                }
-                QTest::mouseClick(m_button, Qt::LeftButton);
-                pressedWhileBusy = true;
-            });
+            // A posted call, not a zero timer: posted events run in order,
+            // so this one runs before the call that ends the wait.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (m_button->isEnabled()) {
+                        waitEndedFirst = true; // too late to tell anything
+                        return;
+                    }
+                    QTest::mouseClick(m_button, Qt::LeftButton);
+                    pressedWhileBusy = true;
+                },
+                Qt::QueuedConnection);
         }
         return QObject::eventFilter(watched, event);
     }
