@@ -32,6 +32,9 @@ public:
     // on first use with a warning. Empty (with an error naming the setting)
     // when the key differs from the pin, and when none can be had.
     static QString getServerPublicKey(const QString &user);
+    // The fingerprint of a service key getServerPublicKey trusted on first
+    // use since the last call, for telling the user; empty when none was.
+    static QString takeKeyTrustedOnFirstUse();
     // The fingerprint "service/serverkeysha256" takes: lower-case hex.
     static QString publicKeyFingerprint(const QString &publicKey);
     // The user's public key (PEM) as the server knows it; empty when unknown.

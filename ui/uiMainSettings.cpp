@@ -15,7 +15,7 @@
 
 namespace {
 
-QSharedPointer<WivoraAccount> loggedInAccount()
+QSharedPointer<WivoraAccount> sessionAccount()
 {
     const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
     return account && !account->getUserName().isEmpty() ? account : QSharedPointer<WivoraAccount>();
@@ -67,13 +67,13 @@ uiMainSettings::uiMainSettings(QWidget *parent)
 
 void uiMainSettings::loadSettings()
 {
-    if (const QSharedPointer<WivoraAccount> account = loggedInAccount())
+    if (const QSharedPointer<WivoraAccount> account = sessionAccount())
         m_port->setText(QString::number(WCommonOperations::listeningPort(account)));
 }
 
 void uiMainSettings::on_pushButton_clicked()
 {
-    const QSharedPointer<WivoraAccount> account = loggedInAccount();
+    const QSharedPointer<WivoraAccount> account = sessionAccount();
     if (!account)
         return;
     // Only a port a server can listen on is stored; anything else is

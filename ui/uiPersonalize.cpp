@@ -1,5 +1,6 @@
 #include "uiPersonalize.h"
 
+#include "BusyTriggers.h"
 #include "MainClass.h"
 #include "WCommonOperations.h"
 #include "WGraphicsOperations.h"
@@ -130,8 +131,8 @@ void uiPersonalize::buildForm()
     auto *buttons = new QGridLayout;
     buttons->setObjectName(QStringLiteral("gridLayout_7"));
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
-    QPushButton *cancel = smallButton(tr("Cancel"), QStringLiteral("pushButton_3"));
-    QPushButton *ok = smallButton(tr("OK"), QStringLiteral("pushButton_2"));
+    QPushButton *cancel = m_cancel = smallButton(tr("Cancel"), QStringLiteral("pushButton_3"));
+    QPushButton *ok = m_ok = smallButton(tr("OK"), QStringLiteral("pushButton_2"));
     buttons->addWidget(cancel, 0, 1);
     buttons->addWidget(ok, 0, 2);
     grid->addLayout(buttons, 4, 0);
@@ -214,6 +215,9 @@ void uiPersonalize::on_pushButton_2_clicked()
         m_avatarPath->selectAll();
         return;
     }
+    // The server is told with events flowing: OK runs once, and Cancel
+    // cannot close the dialog under it.
+    const BusyTriggers busy{m_ok, m_cancel};
     if (const QSharedPointer<WivoraAccount> account = loggedInAccount()) {
         const QSharedPointer<WDataStructure> vcard = account->vcardData;
         vcard->sv(QStringLiteral("fullName"), m_fullName->text());

@@ -5,6 +5,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 // "Personal data": edits the own vCard (full name, gender, city, country,
 // e-mail, avatar). OK stores it in the account, saves the account, sends it
@@ -43,4 +44,6 @@ private:
     QLineEdit *m_city = nullptr;
     QComboBox *m_country = nullptr;
     QLineEdit *m_email = nullptr;
+    QPushButton *m_ok = nullptr;
+    QPushButton *m_cancel = nullptr;
 };

@@ -3,6 +3,7 @@
 // users who have this user as a contact.
 
 #include "PngBomb.h"
+#include "InputDuringWaits.h"
 #include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "uiPersonalize.h"
@@ -250,6 +251,33 @@ private slots:
         QVERIFY(onServer);
         QVERIFY(!onServer->CheckKeyExist(QStringLiteral("gender")));
         QVERIFY(!onServer->CheckKeyExist(QStringLiteral("country")));
+    }
+
+    // A second press of OK (or Cancel) while the server is told does
+    // nothing: one vCard sent, the dialog accepted.
+    void secondPressWhileWaitingIgnored()
+    {
+        bool checked = false;
+        // The queued press lands inside a wait unless the server answered
+        // before the wait began: then the attempt tells nothing and is made again.
+        for (int attempt = 0; attempt < 5 && !checked; ++attempt) {
+            uiPersonalize dialog;
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            auto *ok = dialog.findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+            const int before = serverRequests(m_fixture, QStringLiteral("UpdateVCard"));
+            PressAgainWhileBusy again(ok);
+            deliverFromEventLoop([ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+            if (again.waitEndedFirst)
+                continue;
+            QVERIFY(again.pressedWhileBusy);
+            checked = true;
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            // A press that got through would have run inside the first, so
+            // both requests were answered, and logged, by now.
+            QTRY_COMPARE(serverRequests(m_fixture, QStringLiteral("UpdateVCard")), before + 1);
+        }
+        QVERIFY(checked);
     }
 
 private:

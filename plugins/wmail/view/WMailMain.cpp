@@ -197,7 +197,8 @@ void WMailMain::fileMessage(const QString &id, const KvrConfig &record, const QS
     m_host->takeInputCommand(id);
     if (filed.outcome == WMailCommands::Outcome::Dropped)
         return;
-    m_host->displayActivityNotification(tr("New message available"));
+    // The author was checked against the sender's proven name when claimed.
+    m_host->displayActivityNotification(tr("New message from %1").arg(author));
     const bool shownHere = m_chatWidget && m_chatWidget->conversation() == filed.conversation
         && filed.parent == filed.conversation->viewRoot();
     if (shownHere)

@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(message->sender, kAlice);
         QCOMPARE(message->itemType, QStringLiteral("text"));
         QCOMPARE(atBob->loadItemPreview(id), QByteArray("<b>hello</b>"));
-        QCOMPARE(m_bob->host.notifications(), QStringList{"New message available"});
+        QCOMPARE(m_bob->host.notifications(), QStringList{"New message from " + kAlice});
         QCOMPARE(count(m_bob->host.activities(), kAlice, true), 1);
 
         // Alice's own copy holds it too.
@@ -434,7 +434,7 @@ private slots:
         QVERIFY(atBob);
         QCOMPARE(atBob->messageIds(), QStringList{id});
         QCOMPARE(atBob->loadItemPreview(id), QByteArray("<b>hello</b>"));
-        QCOMPARE(m_bob->host.notifications().last(), QStringLiteral("New message available"));
+        QCOMPARE(m_bob->host.notifications().last(), QStringLiteral("New message from ") + kAlice);
         QCOMPARE(count(m_bob->host.activities(), kAlice, true), 1);
     }
 
