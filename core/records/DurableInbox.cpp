@@ -136,11 +136,16 @@ QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
 QList<KvrConfig> DurableInbox::open(const QString &folder)
 {
     QMutexLocker lock(&m_mutex);
+    {
+        QMutexLocker left(&m_leftMutex);
+        m_left.clear();
+    }
     m_folder = folder;
     m_entries.clear();
     m_bytes = 0;
     m_fileBytes = 0;
-    m_syncDue = m_folderSyncDue = false;
+    m_appended = m_durable = 0;
+    m_folderSyncDue = false;
     const QString path = pathLocked();
     const QFileInfo info(path);
     if (info.isSymLink()) {
@@ -165,66 +170,139 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
 
 void DurableInbox::close()
 {
-    QMutexLocker lock(&m_mutex);
-    m_folder.clear();
-    m_entries.clear();
-    m_bytes = 0;
-    m_syncDue = m_folderSyncDue = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_folder.clear();
+        m_entries.clear();
+        m_bytes = 0;
+        m_appended = m_durable = 0;
+        m_folderSyncDue = false;
+        m_syncEnded.wakeAll();
+    }
+    QMutexLocker left(&m_leftMutex);
+    m_left.clear();
 }
 
 bool DurableInbox::add(const KvrConfig &record, Sync sync)
 {
     const QString id = record.GetID();
     const QByteArray form = record.SerializeConfigBinary();
-    QMutexLocker lock(&m_mutex);
-    if (m_folder.isEmpty() || id.isEmpty())
-        return false;
-    for (const Entry &entry : qAsConst(m_entries)) {
-        if (entry.id == id)
-            return true;
+    bool added = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        takeLeftLocked();
+        if (m_folder.isEmpty() || id.isEmpty())
+            return false;
+        for (const Entry &entry : qAsConst(m_entries)) {
+            if (entry.id == id) {
+                added = true;
+                break;
+            }
+        }
+        if (!added) {
+            if (form.size() > MaxEntryBytes) {
+                qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
+                return false;
+            }
+            while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
+                dropFromLargestHolderLocked();
+            compactWhenDueLocked();
+            if (!appendLocked(kInboxRecord, form)) {
+                qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
+                return false;
+            }
+            m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
+            m_bytes += form.size();
+            ++m_appended;
+            compactWhenDueLocked();
+        }
     }
-    if (form.size() > MaxEntryBytes) {
-        qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
-        return false;
-    }
-    while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
-        dropFromLargestHolderLocked();
-    if (!appendLocked(kInboxRecord, form, sync == Sync::Now)) {
-        qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
-        return false;
-    }
-    m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
-    m_bytes += form.size();
-    compactWhenDueLocked();
-    return true;
+    drainLeft();
+    return sync == Sync::Later || this->sync();
 }
 
 bool DurableInbox::sync()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_folder.isEmpty() || !m_syncDue)
-        return !m_folder.isEmpty();
-    const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    const bool synced = ::fsync(descriptor) == 0;
-    ::close(descriptor);
-    if (!synced || (m_folderSyncDue && !syncInboxFolder(m_folder)))
-        return false;
-    m_syncDue = m_folderSyncDue = false;
-    return true;
+    const quint64 wanted = m_appended;
+    for (;;) {
+        if (m_folder.isEmpty())
+            return false;
+        if (m_durable >= wanted)
+            return true;
+        if (!m_syncing)
+            break;
+        // The sync under way may cover what this caller wrote.
+        m_syncEnded.wait(&m_mutex);
+    }
+    m_syncing = true;
+    const quint64 covered = m_appended;
+    const bool folderDue = m_folderSyncDue;
+    m_folderSyncDue = false;
+    const QString folder = m_folder;
+    const QString path = pathLocked();
+    lock.unlock();
+
+    bool synced = false;
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor >= 0) {
+        synced = ::fdatasync(descriptor) == 0;
+        ::close(descriptor);
+    }
+    synced = synced && (!folderDue || syncInboxFolder(folder));
+
+    lock.relock();
+    m_syncing = false;
+    if (synced && m_folder == folder)
+        m_durable = qMax(m_durable, covered);
+    else if (!synced)
+        m_folderSyncDue = m_folderSyncDue || folderDue;
+    m_syncEnded.wakeAll();
+    lock.unlock();
+    drainLeft();
+    return synced;
 }
 
 void DurableInbox::remove(const QString &id)
 {
-    QMutexLocker lock(&m_mutex);
-    int index = -1;
-    for (int i = 0; i < m_entries.size() && index < 0; ++i) {
-        if (m_entries.at(i).id == id)
-            index = i;
+    {
+        QMutexLocker left(&m_leftMutex);
+        m_left.append(id);
     }
-    if (index >= 0)
-        takeLocked(index);
+    drainLeft();
+}
+
+void DurableInbox::drainLeft()
+{
+    for (;;) {
+        {
+            QMutexLocker left(&m_leftMutex);
+            if (m_left.isEmpty())
+                return;
+        }
+        // Busy: whoever holds the inbox drains after letting it go.
+        if (!m_mutex.tryLock())
+            return;
+        takeLeftLocked();
+        m_mutex.unlock();
+    }
+}
+
+void DurableInbox::takeLeftLocked()
+{
+    QStringList ids;
+    {
+        QMutexLocker left(&m_leftMutex);
+        ids.swap(m_left);
+    }
+    for (const QString &id : qAsConst(ids)) {
+        for (int i = 0; i < m_entries.size(); ++i) {
+            if (m_entries.at(i).id == id) {
+                takeLocked(i);
+                break;
+            }
+        }
+    }
 }
 
 void DurableInbox::takeLocked(int index)
@@ -233,20 +311,10 @@ void DurableInbox::takeLocked(int index)
     m_bytes -= m_entries.at(index).bytes;
     m_entries.removeAt(index);
     // No sync: should the mark be lost, the record is offered once more and
-    // its plug-in knows it by its "ID".
-    if (m_entries.isEmpty()) {
-        // Emptied rather than removed: the next record then needs no sync
-        // of the folder.
-        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (descriptor >= 0) {
-            if (::ftruncate(descriptor, 0) == 0)
-                m_fileBytes = 0;
-            ::close(descriptor);
-        }
-    } else {
-        appendLocked(kInboxTaken, id.toUtf8(), false);
-        compactWhenDueLocked();
-    }
+    // its plug-in knows it by its "ID". The file is emptied or compacted by
+    // the next add, off the thread that takes.
+    if (!m_folder.isEmpty())
+        appendLocked(kInboxTaken, id.toUtf8());
 }
 
 void DurableInbox::dropFromLargestHolderLocked()
@@ -279,7 +347,7 @@ QString DurableInbox::pathLocked() const
     return m_folder + QLatin1Char('/') + FileName;
 }
 
-bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
+bool DurableInbox::appendLocked(char kind, const QByteArray &payload)
 {
     const QString path = pathLocked();
     const QByteArray name = QFile::encodeName(path);
@@ -295,22 +363,15 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
         ::close(descriptor);
         return false;
     }
-    bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
-    if (written && sync)
-        written = ::fsync(descriptor) == 0;
+    const bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
     // A torn entry would hide every later one from the next read.
     if (!written && ::ftruncate(descriptor, info.st_size) != 0)
         qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
     ::close(descriptor);
-    // A new file is durable only once its folder names it.
-    if (written && sync && created)
-        written = syncInboxFolder(m_folder);
     if (written) {
         m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
-        if (!sync && kind == kInboxRecord) {
-            m_syncDue = true;
-            m_folderSyncDue = m_folderSyncDue || created;
-        }
+        // A new file is durable only once its folder names it.
+        m_folderSyncDue = m_folderSyncDue || created;
     }
     return written;
 }
@@ -332,6 +393,17 @@ bool DurableInbox::rewriteLocked(const QList<KvrConfig> &records)
 
 void DurableInbox::compactWhenDueLocked()
 {
+    if (m_entries.isEmpty() && m_fileBytes > 0) {
+        // Emptied rather than removed: the next record then needs no sync
+        // of the folder.
+        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (descriptor >= 0) {
+            if (::ftruncate(descriptor, 0) == 0)
+                m_fileBytes = 0;
+            ::close(descriptor);
+        }
+        return;
+    }
     if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
         return;
     // Copied entry by entry: however full the inbox, no more than one record
@@ -374,6 +446,9 @@ void DurableInbox::compactWhenDueLocked()
         }
         return waiting.isEmpty();
     });
-    if (compacted)
+    if (compacted) {
+        // Written whole and synced: every record waiting is durable.
         m_fileBytes = written;
+        m_durable = m_appended;
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QSet>
 #include <QString>
 
@@ -61,9 +62,14 @@ public:
     // acknowledgement, no delete). With Sync::Later it is written but durable
     // only after the next sync(): a run of records then costs one sync.
     bool add(const KvrConfig &record, Sync sync = Sync::Now);
-    // Makes every record added so far durable; false when that failed.
+    // Makes every record added so far durable; false when that failed. The
+    // disk is waited for without the lock: adds and removes go on meanwhile,
+    // and callers that come while a sync runs share the next one.
     bool sync();
-    // The record with that "ID" was taken; nothing when it is not here.
+    // The record with that "ID" was taken; nothing when it is not here. Only
+    // a mark is appended (never a sync, a truncation or a compaction, which
+    // the next add does): it is called on the GUI thread. While another
+    // thread holds the inbox, the mark is left to that thread.
     void remove(const QString &id);
 
     int count() const;
@@ -77,8 +83,13 @@ private:
     };
 
     void takeLocked(int index);
+    // Takes the ids remove() left while the inbox was busy.
+    void takeLeftLocked();
+    // After an unlock: takes what remove() left meanwhile, unless another
+    // thread holds the inbox again (it does so in turn).
+    void drainLeft();
     void dropFromLargestHolderLocked();
-    bool appendLocked(char kind, const QByteArray &payload, bool sync);
+    bool appendLocked(char kind, const QByteArray &payload);
     bool rewriteLocked(const QList<KvrConfig> &records);
     void compactWhenDueLocked();
     QString pathLocked() const;
@@ -88,8 +99,14 @@ private:
     QList<Entry> m_entries;
     qint64 m_bytes = 0; // of the records waiting
     qint64 m_fileBytes = 0; // of the file, taken records included
-    // Records were added with Sync::Later since the last sync (and the file
-    // was made meanwhile: its folder needs one too).
-    bool m_syncDue = false;
+    // Records appended so far, and of those the ones known durable; the file
+    // was made since the last sync (its folder needs one too).
+    quint64 m_appended = 0;
+    quint64 m_durable = 0;
     bool m_folderSyncDue = false;
+    bool m_syncing = false;
+    QWaitCondition m_syncEnded;
+    // Ids remove() could not take at once.
+    QMutex m_leftMutex;
+    QStringList m_left;
 };
