@@ -25,6 +25,9 @@ namespace {
 constexpr char kInboxRecord = 'R';
 constexpr char kInboxTaken = 'T';
 constexpr int kInboxHeaderBytes = 5;
+// Room is allocated ahead in steps of this many bytes: an append inside it
+// leaves the file's size alone, so its sync writes only its data.
+constexpr qint64 kInboxRoomBytes = 1024 * 1024;
 
 QByteArray inboxEntry(char kind, const QByteArray &payload)
 {
@@ -46,24 +49,23 @@ QByteArray readInboxFile(const QString &path)
         && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         // No more than the inbox ever writes, however large the file is;
         // asked for no more than there is, since a read reserves what it asks.
-        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes));
+        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes + kInboxRoomBytes));
     }
     ::close(descriptor);
     return QByteArray();
 }
 
-bool writeInboxBytes(int descriptor, const QByteArray &bytes)
+bool writeInboxBytesAt(int descriptor, const QByteArray &bytes, qint64 offset)
 {
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(descriptor, data, size_t(left));
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(descriptor, bytes.constData() + done, size_t(bytes.size() - done),
+                                         off_t(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return false;
-        data += written;
-        left -= written;
+        done += written;
     }
     return true;
 }
@@ -93,11 +95,13 @@ QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
     *intact = true;
     while (pos < bytes.size()) {
         if (bytes.size() - pos < kInboxHeaderBytes) {
-            *intact = false;
+            *intact = bytes.mid(pos).count('\0') == bytes.size() - pos;
             break;
         }
         const char kind = bytes.at(pos);
         const quint32 length = qFromBigEndian<quint32>(bytes.constData() + pos + 1);
+        if (kind == 0 && length == 0)
+            break; // the room allocated ahead: nothing was written from here
         if ((kind != kInboxRecord && kind != kInboxTaken) || length == 0 || length > DurableInbox::MaxEntryBytes
             || length > quint32(bytes.size() - pos - kInboxHeaderBytes)) {
             *intact = false;
@@ -351,7 +355,7 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload)
 {
     const QString path = pathLocked();
     const QByteArray name = QFile::encodeName(path);
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
     int descriptor = ::open(name.constData(), kFlags);
     const bool created = descriptor < 0 && errno == ENOENT;
     if (created)
@@ -363,13 +367,26 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload)
         ::close(descriptor);
         return false;
     }
-    const bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
+    // Cut behind our back: appended to as it stands.
+    if (info.st_size < m_fileBytes)
+        m_fileBytes = info.st_size;
+    const QByteArray entry = inboxEntry(kind, payload);
+    const qint64 end = m_fileBytes + entry.size();
+    // The room keeps a zero header after the last entry, which ends a read.
+    if (end + kInboxHeaderBytes > info.st_size) {
+        const qint64 size = ((end + kInboxHeaderBytes) / kInboxRoomBytes + 1) * kInboxRoomBytes;
+        // Without room (a file system that has none to give) the appends
+        // grow the file as they go.
+        if (::fallocate(descriptor, 0, off_t(info.st_size), off_t(size - info.st_size)) != 0)
+            qCDebug(lcRecords).noquote() << "no room allocated ahead for the inbox:" << qt_error_string(errno);
+    }
+    const bool written = writeInboxBytesAt(descriptor, entry, m_fileBytes);
     // A torn entry would hide every later one from the next read.
-    if (!written && ::ftruncate(descriptor, info.st_size) != 0)
+    if (!written && !writeInboxBytesAt(descriptor, QByteArray(entry.size(), '\0'), m_fileBytes))
         qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
     ::close(descriptor);
     if (written) {
-        m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
+        m_fileBytes = end;
         // A new file is durable only once its folder names it.
         m_folderSyncDue = m_folderSyncDue || created;
     }
@@ -421,7 +438,7 @@ void DurableInbox::compactWhenDueLocked()
         waiting.insert(entry.id);
     qint64 written = 0;
     const bool compacted = PrivateFiles::write(pathLocked(), [&](QIODevice &target) {
-        while (!source.atEnd()) {
+        while (source.pos() < m_fileBytes) {
             const QByteArray header = source.read(kInboxHeaderBytes);
             if (header.size() != kInboxHeaderBytes)
                 return false;

@@ -18,7 +18,10 @@
 // The file, "inbox.wib" in the logged-in user's folder, is a log of entries
 // appended and synced one by one: a kind byte, a 32-bit big-endian length
 // and that many bytes, either a record's binary form or the "ID" (UTF-8) of
-// a record taken since. Reading keeps every entry before the first damage (a
+// a record taken since. The file is given room ahead, read as zeros, in
+// steps of a megabyte, so that the sync an append needs before its record
+// is acknowledged writes that record's data alone; a zero header ends the
+// entries. Reading keeps every entry before the first damage (a
 // torn last entry after a crash, an unknown kind, a length beyond the end or
 // over the caps), and the file is then rewritten with what is still waiting.
 // A symbolic link in its place is neither read nor written through.

@@ -109,7 +109,9 @@ private slots:
         // Taking only appends marks; the next add empties the file first.
         const KvrConfig fourth = message(QStringLiteral("fourth"));
         QVERIFY(inbox.add(fourth));
-        QCOMPARE(QFileInfo(path()).size(), qint64(recordEntry(fourth).size()));
+        const QByteArray bytes = readFile(path());
+        QVERIFY(bytes.startsWith(recordEntry(fourth)));
+        QCOMPARE(bytes.mid(recordEntry(fourth).size()).count('\0'), bytes.size() - recordEntry(fourth).size());
         inbox.remove(fourth.GetID());
         QVERIFY(DurableInbox().open(m_folder->path()).isEmpty());
 
@@ -136,7 +138,8 @@ private slots:
             // Compacted by the adds: no more than twice what waited then,
             // the slack and the marks since.
             const qint64 bound = DurableInbox::CompactionSlack
-                + 2 * (passing.SerializeConfigBinary().size() + waiting.SerializeConfigBinary().size()) + 1024;
+                + 2 * (passing.SerializeConfigBinary().size() + waiting.SerializeConfigBinary().size()) + 1024
+                + 1024 * 1024; // the room allocated ahead
             QVERIFY2(QFileInfo(path()).size() <= bound,
                      qPrintable(QString::number(QFileInfo(path()).size()) + " at " + QString::number(i)));
         }
@@ -222,6 +225,13 @@ private slots:
                                                         << QStringList{"one", "two"};
         QTest::newRow("random bytes") << QByteArray("\xff\xfe\x01garbage and more garbage", 26) << QStringList{};
         QTest::newRow("empty file") << QByteArray() << QStringList{};
+        // Room allocated ahead ends the entries; an append cut short inside
+        // it leaves its header and zeros.
+        QTest::newRow("room after the entries") << one + two + QByteArray(4096, '\0') << QStringList{"one", "two"};
+        QTest::newRow("torn entry inside the room")
+            << one + two.left(20) + QByteArray(4096, '\0') << QStringList{"one"};
+        QTest::newRow("entries after a zero header")
+            << one + QByteArray(5, '\0') + two << QStringList{"one"};
     }
 
     // After the damage is read away, what is added next survives too: it is
