@@ -44,6 +44,7 @@ public:
     // name must be valid (WMailManager::isValidName): it becomes file names.
     WMailConversation(const QString &folder, const QString &name);
 
+    QString folder() const { return m_folder; }
     QString name() const { return m_name; }
     QString title() const { return m_title; }
     QString owner() const { return m_owner; }
@@ -84,6 +85,10 @@ public:
     // known only by its header is loaded first so the save cannot drop the
     // stored messages.
     bool saveConversation();
+    // Takes what another object of the same files read with load() (on
+    // another thread, say) as if this one had read it. Meant for an object
+    // not loaded yet; its shown items and item objects stay.
+    void takeLoadedState(const WMailConversation &loaded);
 
     // Appends a heap record; its offset, or -1 when it could not be written.
     qint64 appendItemRecord(const QByteArray &data);
