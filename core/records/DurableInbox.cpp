@@ -172,10 +172,17 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
     return records;
 }
 
+DurableInbox::~DurableInbox()
+{
+    close();
+}
+
 void DurableInbox::close()
 {
     {
         QMutexLocker lock(&m_mutex);
+        if (!m_folder.isEmpty())
+            takeLeftLocked(); // their marks, so the next run does not offer them again
         m_folder.clear();
         m_entries.clear();
         m_bytes = 0;
@@ -221,7 +228,6 @@ bool DurableInbox::add(const KvrConfig &record, Sync sync)
             compactWhenDueLocked();
         }
     }
-    drainLeft();
     return sync == Sync::Later || this->sync();
 }
 
@@ -262,34 +268,13 @@ bool DurableInbox::sync()
     else if (!synced)
         m_folderSyncDue = m_folderSyncDue || folderDue;
     m_syncEnded.wakeAll();
-    lock.unlock();
-    drainLeft();
     return synced;
 }
 
 void DurableInbox::remove(const QString &id)
 {
-    {
-        QMutexLocker left(&m_leftMutex);
-        m_left.append(id);
-    }
-    drainLeft();
-}
-
-void DurableInbox::drainLeft()
-{
-    for (;;) {
-        {
-            QMutexLocker left(&m_leftMutex);
-            if (m_left.isEmpty())
-                return;
-        }
-        // Busy: whoever holds the inbox drains after letting it go.
-        if (!m_mutex.tryLock())
-            return;
-        takeLeftLocked();
-        m_mutex.unlock();
-    }
+    QMutexLocker left(&m_leftMutex);
+    m_left.append(id);
 }
 
 void DurableInbox::takeLeftLocked()
@@ -343,7 +328,11 @@ void DurableInbox::dropFromLargestHolderLocked()
 int DurableInbox::count() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_entries.size();
+    QMutexLocker left(&m_leftMutex);
+    int waiting = 0;
+    for (const Entry &entry : qAsConst(m_entries))
+        waiting += !m_left.contains(entry.id);
+    return waiting;
 }
 
 QString DurableInbox::pathLocked() const

@@ -48,6 +48,7 @@ public:
     static constexpr qint64 MaxFileBytes = 2 * MaxBytes + CompactionSlack + 2 * MaxEntryBytes;
 
     DurableInbox() = default;
+    ~DurableInbox();
     DurableInbox(const DurableInbox &) = delete;
     DurableInbox &operator=(const DurableInbox &) = delete;
 
@@ -69,10 +70,11 @@ public:
     // disk is waited for without the lock: adds and removes go on meanwhile,
     // and callers that come while a sync runs share the next one.
     bool sync();
-    // The record with that "ID" was taken; nothing when it is not here. Only
-    // a mark is appended (never a sync, a truncation or a compaction, which
-    // the next add does): it is called on the GUI thread. While another
-    // thread holds the inbox, the mark is left to that thread.
+    // The record with that "ID" was taken; nothing when it is not here. It is
+    // called on the GUI thread, so it only notes the id: the next add (or the
+    // close) appends its mark, into the page that add dirties anyway, and
+    // does any emptying or compaction due. A mark lost to a crash offers the
+    // record once more, and its plug-in knows it by its "ID".
     void remove(const QString &id);
 
     int count() const;
@@ -86,11 +88,8 @@ private:
     };
 
     void takeLocked(int index);
-    // Takes the ids remove() left while the inbox was busy.
+    // Takes the ids remove() noted.
     void takeLeftLocked();
-    // After an unlock: takes what remove() left meanwhile, unless another
-    // thread holds the inbox again (it does so in turn).
-    void drainLeft();
     void dropFromLargestHolderLocked();
     bool appendLocked(char kind, const QByteArray &payload);
     bool rewriteLocked(const QList<KvrConfig> &records);
@@ -109,7 +108,7 @@ private:
     bool m_folderSyncDue = false;
     bool m_syncing = false;
     QWaitCondition m_syncEnded;
-    // Ids remove() could not take at once.
-    QMutex m_leftMutex;
+    // Ids remove() noted, not yet taken.
+    mutable QMutex m_leftMutex;
     QStringList m_left;
 };

@@ -58,6 +58,9 @@ public:
     WMailStructure::Pointer root() const { return m_root; }
     WMailStructure::Pointer viewRoot() const { return m_viewRoot; }
     bool isLoaded() const { return m_loaded; }
+    // The journal read at load outgrew the snapshot: the next change (or
+    // saveConversation) folds it in.
+    bool isFoldDue() const { return m_foldDue; }
     // The file read last had damage; a copy of it is kept before the next save.
     bool isDamaged() const { return m_damaged; }
     QString conversationPath() const;

@@ -3,6 +3,7 @@
 #include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent>
+#include <QtDebug>
 
 WMailConversationLoader::WMailConversationLoader(QObject *parent) : QObject(parent) {}
 
@@ -36,7 +37,10 @@ void WMailConversationLoader::whenLoaded(const WMailConversation::Pointer &conve
     });
     watcher->setFuture(QtConcurrent::run([folder, name, home] {
         QSharedPointer<WMailConversation> read(new WMailConversation(folder, name), &QObject::deleteLater);
-        read->load();
+        // A journal grown past the snapshot is folded here too, rather
+        // than at the first change on the GUI thread.
+        if (read->load() && read->isFoldDue() && !read->saveConversation())
+            qWarning() << "wmail: the journal of" << name << "is folded at the next change";
         read->moveToThread(home); // taken over, and let go, there
         return read;
     }));

@@ -9,8 +9,9 @@
 #include <functional>
 
 // Reads conversations off the thread it lives on (the GUI thread): a long
-// history is read and replayed on a pool thread into an object of its own,
-// whose state the conversation then takes on this thread. Work that needs a
+// history is read and replayed on a pool thread into an object of its own
+// (which also folds a journal grown past the snapshot), whose state the
+// conversation then takes on this thread. Work that needs a
 // conversation loaded waits for it, in the order it was asked for.
 class WMailConversationLoader : public QObject
 {

@@ -106,17 +106,21 @@ private slots:
         inbox.remove(first.GetID());
         inbox.remove(third.GetID());
         QCOMPARE(inbox.count(), 0);
-        // Taking only appends marks; the next add empties the file first.
+        // Everything taken: the next add empties the file first.
         const KvrConfig fourth = message(QStringLiteral("fourth"));
         QVERIFY(inbox.add(fourth));
         const QByteArray bytes = readFile(path());
         QVERIFY(bytes.startsWith(recordEntry(fourth)));
         QCOMPARE(bytes.mid(recordEntry(fourth).size()).count('\0'), bytes.size() - recordEntry(fourth).size());
+        // Taking writes nothing (it runs on the GUI thread): the mark goes
+        // with the next add, or at the close.
         inbox.remove(fourth.GetID());
+        QCOMPARE(readFile(path()), bytes);
+        QCOMPARE(inbox.count(), 0);
+        inbox.close();
         QVERIFY(DurableInbox().open(m_folder->path()).isEmpty());
 
         // Closed, it stores nothing: the caller keeps the record's source.
-        inbox.close();
         QVERIFY(!inbox.add(message(QStringLiteral("after close"))));
         QVERIFY(!inbox.sync());
         QCOMPARE(QFileInfo(path()).size(), qint64(0));
@@ -143,6 +147,7 @@ private slots:
             QVERIFY2(QFileInfo(path()).size() <= bound,
                      qPrintable(QString::number(QFileInfo(path()).size()) + " at " + QString::number(i)));
         }
+        inbox.close();
         QCOMPARE(textsOf(DurableInbox().open(m_folder->path())), QStringList{"waiting"});
     }
 

@@ -6,6 +6,7 @@
 #include "WMailConversationLoader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -78,6 +79,53 @@ private slots:
         QVERIFY(reread.load());
         QCOMPARE(reread.messageIds(), ids + QStringList{later->id});
         QCOMPARE(reread.loadItemPreview(later->id), QByteArray("later"));
+    }
+
+    // A journal grown past the snapshot is folded by the read, so the first
+    // change after it is an append like any other.
+    void grownJournalIsFoldedByTheRead()
+    {
+        QStringList ids;
+        {
+            WMailConversation writer(m_dir->path(), QStringLiteral("bob"));
+            writer.initialise(QStringLiteral("bob"), QStringLiteral("alice"), {QStringLiteral("bob")});
+            const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-1000);
+            for (int i = 0; i < 600; ++i) {
+                const auto message =
+                    writer.newMessage(QStringLiteral("text"), QStringLiteral("alice"), start.addSecs(i));
+                QVERIFY(writer.addMessage(writer.viewRoot(), message, "stored", false));
+                ids << message->id;
+            }
+        }
+        const QString journal = m_dir->filePath(QStringLiteral("bob.wmj"));
+        {
+            WMailConversation probe(m_dir->path(), QStringLiteral("bob"));
+            QVERIFY(probe.load());
+            QVERIFY(probe.isFoldDue()); // else the case is not made
+        }
+
+        const auto conversation = Pointer::create(m_dir->path(), QStringLiteral("bob"));
+        QVERIFY(conversation->loadHeader());
+        WMailConversationLoader loader;
+        bool done = false;
+        loader.whenLoaded(conversation, [&](bool loaded) { done = loaded; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+        QVERIFY(!conversation->isFoldDue());
+        QVERIFY(!QFile::exists(journal) || QFileInfo(journal).size() == 0);
+
+        const auto later = conversation->newMessage(QStringLiteral("text"), QStringLiteral("bob"),
+                                                    QDateTime::currentDateTimeUtc());
+        const QByteArray snapshot = [&] {
+            QFile file(conversation->conversationPath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QVERIFY(conversation->addMessage(conversation->viewRoot(), later, "later", false));
+        QFile file(conversation->conversationPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), snapshot); // appended, not rewritten
+        WMailConversation reread(m_dir->path(), QStringLiteral("bob"));
+        QVERIFY(reread.load());
+        QCOMPARE(reread.messageIds(), ids + QStringList{later->id});
     }
 
     void conversationThatCannotBeReadIsReportedSo()
