@@ -399,9 +399,12 @@ bool DurableInbox::rewriteLocked(const QList<KvrConfig> &records)
 
 void DurableInbox::compactWhenDueLocked()
 {
-    if (m_entries.isEmpty() && m_fileBytes > 0) {
+    if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
+        return;
+    if (m_entries.isEmpty()) {
         // Emptied rather than removed: the next record then needs no sync
-        // of the folder.
+        // of the folder. Only now and then: the room allocated ahead is
+        // given back, and the next append's sync has its size to write.
         const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
         if (descriptor >= 0) {
             if (::ftruncate(descriptor, 0) == 0)
@@ -410,8 +413,6 @@ void DurableInbox::compactWhenDueLocked()
         }
         return;
     }
-    if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
-        return;
     // Copied entry by entry: however full the inbox, no more than one record
     // is in memory at a time.
     const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);

@@ -106,12 +106,11 @@ private slots:
         inbox.remove(first.GetID());
         inbox.remove(third.GetID());
         QCOMPARE(inbox.count(), 0);
-        // Everything taken: the next add empties the file first.
+        // Everything taken: the next add goes on after the marks.
         const KvrConfig fourth = message(QStringLiteral("fourth"));
         QVERIFY(inbox.add(fourth));
         const QByteArray bytes = readFile(path());
-        QVERIFY(bytes.startsWith(recordEntry(fourth)));
-        QCOMPARE(bytes.mid(recordEntry(fourth).size()).count('\0'), bytes.size() - recordEntry(fourth).size());
+        QVERIFY(bytes.contains(recordEntry(fourth)));
         // Taking writes nothing (it runs on the GUI thread): the mark goes
         // with the next add, or at the close.
         inbox.remove(fourth.GetID());
