@@ -143,10 +143,14 @@ BufferedCommands::Roads MainClass::bufferedRoads()
     roads.hasPeerLink = [this](const QString &user) { return m_connections.hasUserConnection(user, false); };
     roads.openPeerLink = [this](const QString &user) { m_connections.getOrCreateConnection(user, false, true); };
     roads.deliver = [this](const KvrConfig &record) {
-        if (!m_inbox.add(record))
+        // Offered to the plug-ins while the disk syncs: filing need not wait
+        // for it, only the acknowledgement that lets the sender forget does.
+        // A plug-in that files it first knows it by its "ID" when the sender,
+        // unacknowledged, sends it again.
+        if (!m_inbox.add(record, DurableInbox::Sync::Later))
             return false;
         m_commands.putInputCommand(record);
-        return true;
+        return m_inbox.sync();
     };
     roads.progress = [this](BufferedCommands::Direction direction, const QString &user, int percent) {
         IContactsView *const view = contactsView();
