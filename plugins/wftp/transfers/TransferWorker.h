@@ -58,6 +58,9 @@ public:
     // Smaller files are fetched anew after a restart: their few round
     // trips cost less than keeping a record beside each.
     static constexpr qint64 KeptPartialFromBytes = 1024 * 1024;
+    // Small files asked for in one request, and such requests on their way.
+    static constexpr int SmallFilesPerBatch = 128;
+    static constexpr int BatchesInFlight = 3;
 
     // items: path -> true for a file, false for a folder (virtual paths for
     // a download, local ones for an upload); basePath is cut from the front
@@ -129,6 +132,15 @@ private:
     bool shouldWrite(bool exists, const QString &name);
 
     Outcome downloadFile(const QString &key, int item);
+    // A file on a contact's disc small enough, by its folder's listing, to
+    // come whole with others of its folder in one request.
+    bool fitsBatch(const QString &key) const;
+    // The run of such files of one folder from key on, fetched a batch a
+    // request with the next one already on its way, and put in place a
+    // batch at a time; files the owner did not serve (or all of them, when
+    // it knows no batches) are then taken one by one. key and item move to
+    // the last file of the run; false when stopped.
+    bool downloadSmallFiles(QString &key, int &item);
     // The version of a file as its folder's listing gave it; the folder of a
     // file chosen by itself is listed once for it. Unknown when not listed.
     SourceVersion listedVersion(const QString &key);
@@ -191,5 +203,9 @@ private:
     std::unique_ptr<VirtualFile> m_prefetched;
     QString m_prefetchedKey;
     VirtualFile::Pending m_prefetchedOpen;
+    // Set once the owner refused a batch: the rest go one by one.
+    bool m_batchesRefused = false;
+    // Files whose overwrite was already agreed to, asked no more.
+    QSet<QString> m_writeAgreed;
     FileCommitter m_commits;
 };
