@@ -42,6 +42,11 @@ bool PartialFile::syncFolder(const QString &folder)
     return synced;
 }
 
+QString PartialFile::newTemporaryName()
+{
+    return PartialFilePrefix + QString::number(QRandomGenerator::global()->generate64(), 16);
+}
+
 bool PartialFile::isTemporaryName(const QString &fileName)
 {
     return fileName.startsWith(PartialFilePrefix);
@@ -82,8 +87,7 @@ bool PartialFile::openTemporary(OpenMode mode)
     const QString folder = QFileInfo(m_target).path();
     const int flags = accessFor(mode) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString candidate = folder + QLatin1Char('/') + PartialFilePrefix
-            + QString::number(QRandomGenerator::global()->generate64(), 16);
+        const QString candidate = folder + QLatin1Char('/') + newTemporaryName();
         const int fd = ::open(QFile::encodeName(candidate).constData(), flags, 0666);
         if (fd < 0) {
             if (errno == EEXIST)

@@ -26,6 +26,8 @@ class PartialFile : public QFile
 
 public:
     static bool isTemporaryName(const QString &fileName);
+    // A fresh name of that kind.
+    static QString newTemporaryName();
     // The kept partial of a target and the record of its source: hidden
     // names in the target's folder, made from a digest of the target's name,
     // so no remote name reaches another folder or a file of the user's.
