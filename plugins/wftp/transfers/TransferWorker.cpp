@@ -514,9 +514,10 @@ bool TransferWorker::downloadSmallFiles(QString &key, int &item)
         const KvrConfig reply = batch.sent ? commands.awaitReply(batch.record, owner) : KvrConfig();
         QVector<SmallFileBatch::File> files;
         if (!SmallFileBatch::readReply(reply, batch.names, &files)) {
-            // A refusal from an owner that answers: it knows no batches (or
-            // refuses the folder); the files' own requests tell which.
-            if (!reply.isEmpty())
+            // A refusal: the owner knows no batches (or refuses the folder,
+            // which the files' own requests then tell). A lost or damaged
+            // reply costs only its own files their batch.
+            if (!reply.isEmpty() && !reply.checkResult())
                 m_batchesRefused = true;
             oneByOne += batch.files;
             continue;
