@@ -26,15 +26,16 @@ bool parseDecimal(const QByteArray &text, qint64 *value)
 }
 
 // The bytes of a plain file at most MaxFileBytes long, read through fd;
-// false when it is anything else or grew past the cap meanwhile.
+// false when it is anything else or grew meanwhile.
 bool readWhole(int fd, qint64 budget, File &file)
 {
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > MaxFileBytes
         || status.st_size > budget)
         return false;
-    // One byte past the cap tells a file that grew since the stat.
-    QByteArray data(int(qMin<qint64>(MaxFileBytes, budget)) + 1, Qt::Uninitialized);
+    // One byte past its size tells a file that grew since the stat: it is
+    // left to its own requests, which follow a growing file.
+    QByteArray data(int(status.st_size) + 1, Qt::Uninitialized);
     qint64 got = 0;
     while (got < data.size()) {
         const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
