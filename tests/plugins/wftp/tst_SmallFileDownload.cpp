@@ -150,8 +150,9 @@ void tst_SmallFileDownload::everyFileReportedDoneIsWhole()
         QCOMPARE(contentsOf(path), contentsOf(source + "/" + it.fileName()));
         ++whole;
     }
-    qInfo("%d files whole, %d reported done", whole, reported);
-    QVERIFY(whole >= reported);
+    qInfo("%d files whole, %d items reported done", whole, reported);
+    // The folder itself is one of the items done.
+    QVERIFY(whole >= reported - 1);
     QVERIFY2(m_alice->start(), qPrintable(m_alice->diagnostics()));
 }
 
