@@ -31,10 +31,10 @@ QString WUtilities::sizeText(qint64 bytes)
     QString unit = QStringLiteral("bytes");
     if (bytes > 1024) {
         bytes /= 1024;
-        unit = QStringLiteral("kb");
+        unit = QStringLiteral("KB");
         if (bytes > 1024) {
             bytes /= 1024;
-            unit = QStringLiteral("mb");
+            unit = QStringLiteral("MB");
         }
     }
     return QString::number(bytes) + QLatin1Char(' ') + unit;

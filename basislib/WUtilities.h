@@ -16,7 +16,7 @@ public:
     // The int of the first 4 bytes (big-endian); 0 when fewer are given.
     static int parseInt(const QByteArray &bytes);
 
-    // A size as the windows show it: "1024 bytes", "1 kb", "3 mb" (whole
+    // A size as the windows show it: "1024 bytes", "1 KB", "3 MB" (whole
     // units of 1024, a unit only above 1024 of the one below).
     static QString sizeText(qint64 bytes);
 

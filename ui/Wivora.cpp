@@ -186,7 +186,7 @@ void Wivora::buildForm()
     QAction *quit = addAction(m_menuWivora, QStringLiteral("actionQuit"), tr("Quit"));
 
     const QList<QPair<int, QAction *>> statuses = {
-        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("Available"), QStringLiteral("status_online.png"))},
+        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("Online"), QStringLiteral("status_online.png"))},
         {2, addAction(m_menuStatus, QStringLiteral("actionAway"), tr("Away"), QStringLiteral("status_away.png"))},
         {3, addAction(m_menuStatus, QStringLiteral("actionDo_not_disturb"), tr("Do not disturb"),
                       QStringLiteral("status_dontdisturb.png"))},
@@ -204,8 +204,6 @@ void Wivora::buildForm()
     QMenu *plugins = m_menuTools->addMenu(tr("Plugins"));
     plugins->setObjectName(QStringLiteral("menuPlugins"));
     QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
-    m_menuTools->addSeparator();
-    addAction(m_menuTools, QStringLiteral("actionLanguage"), tr("Language"));
     m_menuTools->addSeparator();
     QAction *settings = addAction(m_menuTools, QStringLiteral("actionSettings"), tr("Settings"));
 
@@ -307,10 +305,13 @@ void Wivora::placePlugins()
             auto *menu = new QMenu(plugin->getPluginDisplayName(), menuBar());
             menu->addActions(menuActions);
             menuBar()->insertMenu(m_menuTools->menuAction(), menu);
+            m_pluginMenus << menu;
         }
         const QList<QAction *> quick = plugin->getQuickMenuActions();
         if (!quick.isEmpty()) {
             quickActions << quick;
+            for (QAction *action : quick)
+                m_pluginActions << action;
             auto *separator = new QAction(m_toolBar);
             separator->setSeparator(true);
             quickActions << separator;
@@ -374,6 +375,14 @@ void Wivora::setSessionControlsEnabled(bool enabled)
         menu->setEnabled(enabled);
     for (QAction *action : {m_actionChangePassword, m_actionLogOut, m_actionDashboard})
         action->setEnabled(enabled);
+    // The plug-ins' menus and tool bar actions work on the session's account:
+    // without one they would run and store nothing.
+    for (QMenu *menu : qAsConst(m_pluginMenus))
+        menu->setEnabled(enabled);
+    for (const QPointer<QAction> &action : qAsConst(m_pluginActions)) {
+        if (action)
+            action->setEnabled(enabled);
+    }
     for (QDockWidget *dock : m_docks.keys())
         dock->setEnabled(enabled);
 }

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -141,6 +142,9 @@ private:
     QString m_trayFrame;
 
     QMap<QDockWidget *, Qt::DockWidgetArea> m_docks;
+    // What the plug-ins put in the menu bar and on the tool bar.
+    QList<QMenu *> m_pluginMenus;
+    QList<QPointer<QAction>> m_pluginActions;
     QMap<QAction *, QString> m_pluginButtons;
 
     bool m_active = false;

@@ -20,8 +20,9 @@ public:
     explicit uiPersonalize(QWidget *parent = nullptr);
 
 public slots:
-    // Takes the picture as if picked with "browse ...".
-    void pickPicture(const QString &path);
+    // Takes the picture as if picked with "browse ...": shows it and keeps
+    // it for OK; false when none could be read from path.
+    bool pickPicture(const QString &path);
 
 private slots:
     void on_pushButton_clicked();
@@ -34,6 +35,8 @@ private:
     void showPicture(const QImage &image);
 
     QByteArray m_pickedAvatar;
+    QString m_pickedPath;
+    QLineEdit *m_avatarPath = nullptr;
     QLabel *m_picture = nullptr;
     QLineEdit *m_fullName = nullptr;
     QComboBox *m_gender = nullptr;

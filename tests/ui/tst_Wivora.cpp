@@ -154,6 +154,24 @@ void tst_Wivora::checkSessionControls(bool enabled)
         QCOMPARE(dock->isVisible(), enabled);
     }
     QCOMPARE(m_window->isLoggedInPage(), enabled);
+    // The plug-in's menu and its tool bar action need the session too: a
+    // click on them while logged out runs nothing.
+    QMenu *probeMenu = m_window->menuBar()->actions().at(1)->menu();
+    QCOMPARE(probeMenu->title(), QStringLiteral("Probe plug-in"));
+    QCOMPARE(probeMenu->isEnabled(), enabled);
+    auto *bar = child<QToolBar>(QStringLiteral("toolbar"));
+    QAction *quick = nullptr;
+    for (QAction *candidate : bar->actions()) {
+        if (candidate->text() == QLatin1String("Probe quick"))
+            quick = candidate;
+    }
+    QVERIFY(quick);
+    QCOMPARE(quick->isEnabled(), enabled);
+    if (!enabled) {
+        QSignalSpy triggered(quick, &QAction::triggered);
+        QTest::mouseClick(bar->widgetForAction(quick), Qt::LeftButton);
+        QCOMPARE(triggered.count(), 0);
+    }
 }
 
 void tst_Wivora::startsLoggedOut()
@@ -170,6 +188,9 @@ void tst_Wivora::startsLoggedOut()
                           QStringLiteral("|"), QStringLiteral("Change Password"), QStringLiteral("Log out"),
                           QStringLiteral("|"), QStringLiteral("Quit")}));
     QVERIFY(!m_window->notifyWindow()->isVisible());
+    // Every entry of Tools does something.
+    QCOMPARE(texts(child<QMenu>(QStringLiteral("menuTools"))->actions()),
+             (QStringList{QStringLiteral("Plugins"), QStringLiteral("|"), QStringLiteral("Settings")}));
 }
 
 void tst_Wivora::firstStartIsCentred()

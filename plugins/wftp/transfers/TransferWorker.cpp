@@ -216,13 +216,13 @@ QString TransferWorker::relativeName(const QString &key) const
     return isSafeRelativeName(name) ? name : QString();
 }
 
-bool TransferWorker::shouldWrite(bool exists, const QString &name)
+bool TransferWorker::shouldWrite(bool exists, const QString &target)
 {
     if (!exists || m_policy == Policy::Always)
         return true;
     if (m_policy == Policy::Never || !m_question)
         return false;
-    switch (m_question(lastSegment(name))) {
+    switch (m_question(target)) {
     case Answer::Yes:
         return true;
     case Answer::YesToAll:
@@ -257,7 +257,7 @@ void TransferWorker::run()
         // pass by key reaches them.
         for (QString key = m_items.firstKey();;) {
             m_item = ++item;
-            emit statusText(tr("opening") + QLatin1Char(' ') + key);
+            emit statusText(tr("opening") + QLatin1Char(' ') + WFtpMain::shownPath(key));
             if (m_state == State::Stopped)
                 break;
             const bool isFile = m_items.value(key);
@@ -299,7 +299,7 @@ void TransferWorker::run()
     // Items the user chose to skip are no failure.
     const bool allDone = m_state != State::Stopped && m_failed == 0;
     if (m_state != State::Stopped && !m_items.isEmpty())
-        emit statusText(m_items.firstKey() + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
+        emit statusText(WFtpMain::shownPath(m_items.firstKey()) + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
                         QString::number(m_completed) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
                         QString::number(m_items.size()));
     m_returned = true;
@@ -308,7 +308,7 @@ void TransferWorker::run()
 
 bool TransferWorker::expandRemoteFolder(const QString &key)
 {
-    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    emit statusText(tr("Retrieving folder") + QLatin1Char(' ') + WFtpMain::shownPath(key));
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
@@ -394,7 +394,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     // A link there, dangling or not, is an existing file: it is asked about,
     // and then replaced itself.
     const QFileInfo existing(target);
-    if (!m_writeAgreed.remove(key) && !shouldWrite(existing.exists() || existing.isSymLink(), m_currentName)) {
+    if (!m_writeAgreed.remove(key) && !shouldWrite(existing.exists() || existing.isSymLink(), target)) {
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
@@ -458,8 +458,9 @@ bool TransferWorker::downloadSmallFiles(QString &key, int &item)
             ++m_failed;
             continue;
         }
-        const QFileInfo existing(m_targetPath + m_currentName);
-        if (!shouldWrite(existing.exists() || existing.isSymLink(), m_currentName))
+        const QString target = m_targetPath + m_currentName;
+        const QFileInfo existing(target);
+        if (!shouldWrite(existing.exists() || existing.isSymLink(), target))
             continue;
         wanted.append({key, item});
     }
@@ -722,7 +723,7 @@ void TransferWorker::settleClose()
 
 bool TransferWorker::expandLocalFolder(const QString &key)
 {
-    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    emit statusText(tr("Retrieving folder") + QLatin1Char(' ') + WFtpMain::shownPath(key));
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
@@ -760,7 +761,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
     });
     if (m_state == State::Stopped)
         return Outcome::Stopped;
-    if (!shouldWrite(exists, m_currentName))
+    if (!shouldWrite(exists, target))
         return Outcome::Skipped;
     // The owner writes a new file and puts it in place only once it holds
     // all the bytes: a stopped or failed upload leaves the old one whole.

@@ -48,8 +48,9 @@ class TransferWorker : public QObject
 
 public:
     enum class Answer { Yes, YesToAll, No, NoToAll };
-    // Asked on the worker's thread with the target's name when it exists.
-    using OverwriteQuestion = std::function<Answer(const QString &name)>;
+    // Asked on the worker's thread with the target's path when it exists: a
+    // local path for a download, a virtual one for an upload.
+    using OverwriteQuestion = std::function<Answer(const QString &target)>;
 
     static constexpr qint64 FirstChunk = 10536;
     static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
@@ -129,7 +130,7 @@ private:
     bool withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step);
     bool discIsOwn(const QString &virtualPath) const;
     QString relativeName(const QString &key) const;
-    bool shouldWrite(bool exists, const QString &name);
+    bool shouldWrite(bool exists, const QString &target);
 
     Outcome downloadFile(const QString &key, int item);
     // A file on a contact's disc small enough, by its folder's listing, to
