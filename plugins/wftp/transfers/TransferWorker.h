@@ -41,7 +41,8 @@ class WFtpMain;
 // reads on their way, takes a file's size from the folder's listing and
 // confirms it by asking past the end, closes each remote file while the next
 // opens, and puts finished files in place on other threads. The chunk size
-// reached carries over to the next file of the run.
+// reached carries over to the next file of the run. Small files of a folder
+// come many to a request and are put in place a batch at a time.
 class TransferWorker : public QObject
 {
     Q_OBJECT
