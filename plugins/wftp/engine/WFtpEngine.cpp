@@ -820,10 +820,18 @@ QVector<SmallFileBatch::File> WFtpEngine::readSmallFiles(const QString &folderPa
         if (!isSafeComponent(name))
             name.clear();
     }
+    // The monitor sees the batch as one file of the folder, open while read.
+    const QString batchId = QUuid::createUuid().toString();
+    emit signalFileOpened(batchId, folderPath, user);
     QVector<SmallFileBatch::File> files = SmallFileBatch::readFromFolder(folderFd, servable);
     ::close(folderFd);
-    for (int i = 0; i < files.size(); ++i)
+    qint64 bytes = 0;
+    for (int i = 0; i < files.size(); ++i) {
         files[i].name = names.at(i);
+        bytes += files.at(i).data.size();
+    }
+    emit signalFileReadProgress(batchId, bytes);
+    emit signalFileClosed(batchId);
     return files;
 }
 

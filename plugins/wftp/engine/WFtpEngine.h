@@ -165,7 +165,8 @@ public:
     // Several small files of the folder at folderPath for user in one go:
     // the folder is resolved and the rights judged once, and each name is
     // opened under the folder without following links. Empty when the whole
-    // request is refused; a name that is not served is marked so.
+    // request is refused; a name that is not served is marked so. The batch
+    // is announced as one opened file: the folder, with the bytes read.
     QVector<SmallFileBatch::File> readSmallFiles(const QString &folderPath, const QStringList &names,
                                                  const QString &user);
 

@@ -8,6 +8,7 @@
 #include <SmallFileBatch.h>
 #include <WFtpProtocol.h>
 
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <ctime>
@@ -27,6 +28,7 @@ private slots:
     void init();
     void cleanup();
     void servesWholeFilesInOrder();
+    void announcesTheBatchAsOneOpenedFile();
     void leavesOthersToTheirOwnRequests_data();
     void leavesOthersToTheirOwnRequests();
     void refusesTheWholeRequest_data();
@@ -106,6 +108,27 @@ void tst_SmallFileBatch::servesWholeFilesInOrder()
         QCOMPARE(files.at(i).size, qint64(expected.at(i).size()));
         QCOMPARE(files.at(i).modifiedMs / 1000, QFileInfo(pub + "/" + names.at(i)).lastModified().toSecsSinceEpoch());
     }
+}
+
+void tst_SmallFileBatch::announcesTheBatchAsOneOpenedFile()
+{
+    WFtpEngine &engine = *m_parser->engine();
+    QSignalSpy opened(&engine, &WFtpEngine::signalFileOpened);
+    QSignalSpy read(&engine, &WFtpEngine::signalFileReadProgress);
+    QSignalSpy closed(&engine, &WFtpEngine::signalFileClosed);
+    QCOMPARE(served(Pub, {"p.txt", "missing", "p.txt"}).size(), 3);
+    QCOMPARE(opened.size(), 1);
+    const QString id = opened.first().at(0).toString();
+    QCOMPARE(opened.first().at(1).toString(), Pub);
+    QCOMPARE(opened.first().at(2).toString(), QString("bob"));
+    QCOMPARE(read.size(), 1);
+    QCOMPARE(read.first().at(0).toString(), id);
+    QCOMPARE(read.first().at(1).toLongLong(), qint64(2 * 6));
+    QCOMPARE(closed.size(), 1);
+    QCOMPARE(closed.first().at(0).toString(), id);
+    // A refused request opens nothing.
+    ask(Pub, {"p.txt"}, "carol");
+    QCOMPARE(opened.size(), 1);
 }
 
 void tst_SmallFileBatch::leavesOthersToTheirOwnRequests_data()
