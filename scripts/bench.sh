@@ -26,4 +26,4 @@ fi
 # a fresh build/ gets an optimised one.
 [[ -f build/CMakeCache.txt ]] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --target "bench_$name"
-exec "build/bench/$name/bench_$name"
+exec "build/bench/$name/bench_$name" "${@:2}"

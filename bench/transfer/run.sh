@@ -5,11 +5,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-if [[ ! -x /usr/sbin/sshd ]]; then
+missing=()
+[[ -x /usr/sbin/sshd ]] || missing+=(openssh-server)
+command -v rsync >/dev/null || missing+=(rsync)
+command -v socat >/dev/null || missing+=(socat)
+if ((${#missing[@]})); then
   if [[ $(id -u) -eq 0 ]]; then
-    apt-get install -y -q openssh-server >/dev/null
+    apt-get install -y -q "${missing[@]}" >/dev/null
   else
-    sudo apt-get install -y -q openssh-server >/dev/null
+    sudo apt-get install -y -q "${missing[@]}" >/dev/null
   fi
 fi
 
@@ -43,4 +47,4 @@ sshd_pid=$!
 sleep 1
 
 export BENCH_SCP_PORT=$port BENCH_SCP_KEY=$work/client_key
-scripts/bench.sh transfer
+scripts/bench.sh transfer "$@"

@@ -4,10 +4,12 @@
 
 #include <IWHost.h>
 #include <PartialFile.h>
+#include <SmallFileBatch.h>
 #include <VirtualFile.h>
 #include <WFtpCommands.h>
 #include <WFtpEngine.h>
 #include <WFtpMain.h>
+#include <WFtpProtocol.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -259,6 +261,16 @@ void TransferWorker::run()
             if (m_state == State::Stopped)
                 break;
             const bool isFile = m_items.value(key);
+            // Files its folder's listing showed small come with others.
+            if (isFile && m_download && fitsBatch(key)) {
+                if (!downloadSmallFiles(key, item))
+                    break;
+                const auto next = m_items.upperBound(key);
+                if (next == m_items.end())
+                    break;
+                key = next.key();
+                continue;
+            }
             Outcome outcome;
             if (isFile)
                 outcome = m_download ? downloadFile(key, item) : uploadFile(key, item);
@@ -382,7 +394,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     // A link there, dangling or not, is an existing file: it is asked about,
     // and then replaced itself.
     const QFileInfo existing(target);
-    if (!shouldWrite(existing.exists() || existing.isSymLink(), target)) {
+    if (!m_writeAgreed.remove(key) && !shouldWrite(existing.exists() || existing.isSymLink(), target)) {
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
@@ -414,6 +426,135 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
     return Outcome::Saving;
+}
+
+bool TransferWorker::fitsBatch(const QString &key) const
+{
+    if (m_batchesRefused || discIsOwn(key))
+        return false;
+    const auto listed = m_listedFiles.constFind(key);
+    return listed != m_listedFiles.constEnd() && listed->size >= 0 && listed->size <= SmallFileBatch::MaxFileBytes;
+}
+
+bool TransferWorker::downloadSmallFiles(QString &key, int &item)
+{
+    // The run: files of key's folder next to each other, each small.
+    struct Wanted
+    {
+        QString key;
+        int item;
+    };
+    QVector<Wanted> wanted;
+    QVector<Wanted> oneByOne;
+    const QString folder = parentOf(key);
+    int number = item;
+    for (auto it = m_items.find(key); it != m_items.end() && it.value() && parentOf(it.key()) == folder
+         && fitsBatch(it.key());
+         ++it) {
+        key = it.key();
+        item = number++;
+        m_currentName = relativeName(key);
+        if (m_currentName.isEmpty()) {
+            ++m_failed;
+            continue;
+        }
+        const QString target = m_targetPath + m_currentName;
+        const QFileInfo existing(target);
+        if (!shouldWrite(existing.exists() || existing.isSymLink(), target))
+            continue;
+        wanted.append({key, item});
+    }
+    m_item = item;
+    VirtualFile road(m_main);
+    if (!wanted.isEmpty() && !ensureLink(road, wanted.first().key))
+        return false;
+    dropPrefetch();
+    settleClose();
+
+    const QString owner = WFtpMain::ownerOf(folder);
+    struct Batch
+    {
+        KvrConfig record;
+        QVector<Wanted> files;
+        QStringList names;
+        bool sent = false;
+    };
+    std::deque<Batch> flight;
+    WFtpCommands commands(m_main);
+    const auto abandonFlight = [&] {
+        for (const Batch &batch : flight) {
+            if (batch.sent)
+                commands.abandonReply(batch.record);
+        }
+        flight.clear();
+    };
+    int next = 0;
+    QElapsedTimer cycle;
+    cycle.start();
+    while (next < wanted.size() || !flight.empty()) {
+        if (m_state == State::Stopped || (flight.empty() && !passPause())) {
+            abandonFlight();
+            return false;
+        }
+        while (int(flight.size()) < BatchesInFlight && next < wanted.size() && m_state == State::Running) {
+            Batch batch;
+            for (; next < wanted.size() && batch.files.size() < SmallFilesPerBatch; ++next) {
+                batch.files.append(wanted.at(next));
+                batch.names.append(lastSegment(wanted.at(next).key));
+            }
+            batch.record = WFtpCommands::newRecord(WFtpProtocol::ReadFiles);
+            batch.record.sv(WFtpProtocol::KeyPath, folder);
+            batch.record.SetValue(WFtpProtocol::KeyFiles, SmallFileBatch::encodeNames(batch.names));
+            batch.sent = !m_batchesRefused && commands.send(batch.record, owner, false, m_connectionID);
+            flight.push_back(std::move(batch));
+        }
+        if (flight.empty())
+            continue;
+        const Batch batch = std::move(flight.front());
+        flight.pop_front();
+        const KvrConfig reply = batch.sent ? commands.awaitReply(batch.record, owner) : KvrConfig();
+        QVector<SmallFileBatch::File> files;
+        if (!SmallFileBatch::readReply(reply, batch.names, &files)) {
+            // A refusal: the owner knows no batches (or refuses the folder,
+            // which the files' own requests then tell). A lost or damaged
+            // reply costs only its own files their batch.
+            if (!reply.isEmpty() && !reply.checkResult())
+                m_batchesRefused = true;
+            oneByOne += batch.files;
+            continue;
+        }
+        std::vector<FileCommitter::Received> received;
+        received.reserve(size_t(files.size()));
+        const qint64 elapsed = cycle.restart();
+        for (int i = 0; i < files.size(); ++i) {
+            if (!files.at(i).served) {
+                oneByOne.append(batch.files.at(i));
+                continue;
+            }
+            m_currentName = relativeName(batch.files.at(i).key);
+            received.push_back({m_targetPath + m_currentName, files.at(i).data});
+            m_bytesMoved += files.at(i).size;
+            reportChunk(1, 1, files.at(i).size, elapsed, batch.files.at(i).item);
+        }
+        m_commits.commitBatch(std::move(received),
+                              [this](const QString &, bool committed) { ++(committed ? m_completed : m_failed); });
+    }
+    // Taken one by one as any other file, without asking again whether to
+    // overwrite.
+    for (const Wanted &file : qAsConst(oneByOne)) {
+        m_writeAgreed.insert(file.key);
+        m_item = file.item;
+        const Outcome outcome = downloadFile(file.key, file.item);
+        m_writeAgreed.remove(file.key);
+        if (outcome == Outcome::Stopped)
+            return false;
+        if (outcome == Outcome::Done)
+            ++m_completed;
+        else if (outcome == Outcome::Failed)
+            ++m_failed;
+    }
+    m_item = item;
+    return true;
 }
 
 TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, PartialFile &local,
@@ -524,7 +665,8 @@ void TransferWorker::shrinkChunk()
 void TransferWorker::prefetchOpenAfter(const QString &key)
 {
     const auto next = m_items.upperBound(key);
-    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || !linkIsUp())
+    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || fitsBatch(next.key())
+        || !linkIsUp())
         return;
     m_prefetched = std::make_unique<VirtualFile>(m_main);
     m_prefetched->connectionID = m_connectionID;
