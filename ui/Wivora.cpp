@@ -38,6 +38,7 @@
 #include <QProgressBar>
 #include <QRadialGradient>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
@@ -73,7 +74,14 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     m_stack->addWidget(m_login);
     m_stack->addWidget(m_content);
     m_stack->setCurrentWidget(m_login);
-    m_centralGrid->addWidget(m_stack, 0, 0);
+    // On a small screen, or scaled up, the page scrolls rather than making
+    // the window taller than the screen.
+    auto *scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("pageScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(m_stack);
+    m_centralGrid->addWidget(scroller, 0, 0);
 
     buildTray();
     MainClass *session = MainClass::instance();

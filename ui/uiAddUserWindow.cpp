@@ -39,7 +39,6 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     m_searchText->setObjectName(QStringLiteral("lineEdit"));
     auto *search = new QPushButton(tr("search"));
     search->setObjectName(QStringLiteral("pushButton"));
-    search->setMaximumHeight(19);
     searchGrid->addWidget(prompt, 0, 0);
     searchGrid->addWidget(m_searchText, 0, 1);
     searchGrid->addWidget(search, 0, 2);
@@ -68,10 +67,8 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
     auto *cancel = new QPushButton(tr("Cancel"));
     cancel->setObjectName(QStringLiteral("pushButton_3"));
-    cancel->setMaximumHeight(19);
     auto *add = new QPushButton(tr("Add selected"));
     add->setObjectName(QStringLiteral("pushButton_2"));
-    add->setMaximumHeight(19);
     buttons->addWidget(cancel, 0, 1);
     buttons->addWidget(add, 0, 2);
     grid->addLayout(buttons, 2, 0);

@@ -67,7 +67,8 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     selectedLayout->addWidget(FormControls::heading(QStringLiteral("label_5"), tr("Selected users"), 8, selected));
     selectedLayout->addWidget(m_rows);
 
-    auto *layout = new QVBoxLayout(this);
+    // Two rows of users and the form above them may be more than a small screen holds.
+    auto *layout = new QVBoxLayout(FormControls::scrolledContent(this));
     layout->addWidget(FormControls::heading(QStringLiteral("label"), tr("Select users"), 9, this));
     layout->addWidget(FormControls::richText(QStringLiteral("label_2"),
                                            tr("Select users you want to share content with. This step is "
