@@ -59,7 +59,7 @@ private slots:
     {
         QTest::addColumn<QString>("context");
         QTest::addColumn<QString>("text");
-        QTest::newRow("main window menu") << "Wivora" << "Log out";
+        QTest::newRow("main window menu") << "Wivora" << "&Log out";
         QTest::newRow("main window tray") << "Wivora" << "&Quit";
         QTest::newRow("file-sharing wizard") << "ShareFolderWizard" << "New folder sharing";
         QTest::newRow("file-sharing actions") << "WFtpWindows" << "Add shared folder";

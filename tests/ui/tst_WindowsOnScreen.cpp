@@ -26,6 +26,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -173,6 +175,34 @@ private slots:
     void menuDialogs();
     void shareFolderWizard();
     void notice();
+
+    // Keyboard users reach every entry of the window's own menus, and the
+    // plug-ins' menus are given a mnemonic too.
+    void everyMenuEntryHasItsOwnMnemonic()
+    {
+        QList<QWidget *> menus{m_window->menuBar()};
+        while (!menus.isEmpty()) {
+            QWidget *menu = menus.takeFirst();
+            QStringList letters;
+            for (QAction *action : menu->actions()) {
+                if (action->isSeparator() || action->text().isEmpty())
+                    continue;
+                if (action->menu())
+                    menus << action->menu();
+                // The plug-ins' own entries are theirs to name.
+                const bool programs = menu == m_window->menuBar() || menu->objectName().startsWith(QLatin1String("menu"));
+                const QKeySequence key = QKeySequence::mnemonic(action->text());
+                if (key.isEmpty()) {
+                    QVERIFY2(!programs, qPrintable(action->text() + QStringLiteral(" has no mnemonic")));
+                    continue;
+                }
+                const QString letter = key.toString().right(1).toLower();
+                QVERIFY2(!letters.contains(letter),
+                         qPrintable(QStringLiteral("%1 in %2 shares its letter").arg(action->text(), menu->objectName())));
+                letters << letter;
+            }
+        }
+    }
 
 private:
     // Checks a window that is up, and saves its picture.
