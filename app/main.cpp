@@ -5,6 +5,7 @@
 #include "MainClass.h"
 #include "ServiceSettings.h"
 #include "QWivoraStyle.h"
+#include "ScreenFit.h"
 #include "SingleInstanceGuard.h"
 #include "TerminationSignals.h"
 #include "WApplication.h"
@@ -22,6 +23,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Before the application object: window sizes are in device-independent
+    // pixels, scaled to the screen, and icons come at the screen's ratio.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     WApplication app(argc, argv);
     ClientLogging::setVerbose(app.arguments().contains(QStringLiteral("--") + ClientLogging::VerboseOption));
     // From the start: a SIGTERM or SIGINT during start-up waits for the event
@@ -51,6 +56,9 @@ int main(int argc, char *argv[])
     if (styleSheet.open(QIODevice::ReadOnly))
         app.setStyleSheet(QString::fromLatin1(styleSheet.readAll()));
     app.setStyle(new QWivoraStyle);
+    // Every window from here on opens within its screen, plug-ins' too.
+    ScreenFit screenFit;
+    app.installEventFilter(&screenFit);
 
     // The window answers later starts through this server from now on.
     WakeUpServer wakeUpServer;

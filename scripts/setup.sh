@@ -12,6 +12,7 @@ packages=(
   libenet-dev libjs-jquery libxml2-dev iso-codes famfamfam-flag-png
   clang libclang-rt-dev xvfb
   qt5-image-formats-plugins qt5keychain-dev
+  qttools5-dev qttools5-dev-tools chromium
 )
 
 missing=()

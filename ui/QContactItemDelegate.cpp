@@ -1,5 +1,7 @@
 #include "QContactItemDelegate.h"
 
+#include <algorithm>
+
 #include "ContactList.h"
 #include "MainClass.h"
 #include "WGraphicsOperations.h"
@@ -103,5 +105,6 @@ void QContactItemDelegate::paintArrow(QPainter *painter, const QString &resource
 QSize QContactItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     Q_UNUSED(index)
-    return QSize(option.rect.width(), RowHeight);
+    // Room for the name's line and the 17-pixel status image.
+    return QSize(option.rect.width(), std::max<int>(RowHeight, option.fontMetrics.height() + 2));
 }

@@ -5,7 +5,8 @@
 // Paints one contact row from the logged-in account: the selection
 // highlight, the status image, the name, the first active activity's icon and
 // the send (up) and receive (down) arrows filled to their progress. A row
-// whose user is not a contact stays blank. Every row is 23 pixels high.
+// whose user is not a contact stays blank. Rows are 23 pixels high, taller
+// when the font needs more.
 class QContactItemDelegate : public QItemDelegate
 {
     Q_OBJECT

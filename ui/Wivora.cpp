@@ -40,6 +40,7 @@
 #include <QProgressBar>
 #include <QRadialGradient>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
@@ -73,6 +74,26 @@ QImage withUnreadDot(const QImage &picture)
     return marked;
 }
 
+// The title with a mnemonic: its first letter no other entry of the menu
+// (or menu bar) uses, so that the keyboard reaches it. A title that has one
+// keeps it.
+QString withMnemonic(QString title, const QWidget *menu)
+{
+    if (title.contains(QLatin1Char('&')))
+        return title;
+    QString taken;
+    for (const QAction *entry : menu->actions()) {
+        const QKeySequence key = QKeySequence::mnemonic(entry->text());
+        if (!key.isEmpty())
+            taken += key.toString().right(1).toLower();
+    }
+    for (int i = 0; i < title.size(); ++i) {
+        if (title.at(i).isLetterOrNumber() && !taken.contains(title.at(i).toLower()))
+            return title.insert(i, QLatin1Char('&'));
+    }
+    return title;
+}
+
 } // namespace
 
 Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
@@ -88,7 +109,14 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     m_stack->addWidget(m_login);
     m_stack->addWidget(m_content);
     m_stack->setCurrentWidget(m_login);
-    m_centralGrid->addWidget(m_stack, 0, 0);
+    // On a small screen, or scaled up, the page scrolls rather than making
+    // the window taller than the screen.
+    auto *scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("pageScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(m_stack);
+    m_centralGrid->addWidget(scroller, 0, 0);
 
     buildTray();
     MainClass *session = MainClass::instance();
@@ -188,49 +216,49 @@ void Wivora::buildForm()
     setCentralWidget(central);
 
     QMenuBar *bar = menuBar();
-    m_menuWivora = bar->addMenu(tr("Wivora"));
+    m_menuWivora = bar->addMenu(tr("&Wivora"));
     m_menuWivora->setObjectName(QStringLiteral("menuWivora"));
-    m_menuStatus = m_menuWivora->addMenu(tr("Status"));
+    m_menuStatus = m_menuWivora->addMenu(tr("&Status"));
     m_menuStatus->setObjectName(QStringLiteral("menuStatus"));
-    m_menuProfile = m_menuWivora->addMenu(tr("Profile"));
+    m_menuProfile = m_menuWivora->addMenu(tr("&Profile"));
     m_menuProfile->setObjectName(QStringLiteral("menuProfile"));
-    m_menuContacts = m_menuWivora->addMenu(tr("Contacts"));
+    m_menuContacts = m_menuWivora->addMenu(tr("&Contacts"));
     m_menuContacts->setObjectName(QStringLiteral("menuContacts"));
     m_menuWivora->addSeparator();
-    m_actionChangePassword = addAction(m_menuWivora, QStringLiteral("actionChange_Password"), tr("Change Password"));
-    m_actionLogOut = addAction(m_menuWivora, QStringLiteral("actionLog_out"), tr("Log out"));
+    m_actionChangePassword = addAction(m_menuWivora, QStringLiteral("actionChange_Password"), tr("Change Pass&word"));
+    m_actionLogOut = addAction(m_menuWivora, QStringLiteral("actionLog_out"), tr("&Log out"));
     m_menuWivora->addSeparator();
-    QAction *quit = addAction(m_menuWivora, QStringLiteral("actionQuit"), tr("Quit"));
+    QAction *quit = addAction(m_menuWivora, QStringLiteral("actionQuit"), tr("&Quit"));
 
     const QList<QPair<int, QAction *>> statuses = {
-        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("Online"), QStringLiteral("status_online.png"))},
-        {2, addAction(m_menuStatus, QStringLiteral("actionAway"), tr("Away"), QStringLiteral("status_away.png"))},
-        {3, addAction(m_menuStatus, QStringLiteral("actionDo_not_disturb"), tr("Do not disturb"),
+        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("&Online"), QStringLiteral("status_online.png"))},
+        {2, addAction(m_menuStatus, QStringLiteral("actionAway"), tr("A&way"), QStringLiteral("status_away.png"))},
+        {3, addAction(m_menuStatus, QStringLiteral("actionDo_not_disturb"), tr("&Do not disturb"),
                       QStringLiteral("status_dontdisturb.png"))},
-        {0, addAction(m_menuStatus, QStringLiteral("actionInvisible"), tr("Invisible"), QStringLiteral("status_offline.png"))},
+        {0, addAction(m_menuStatus, QStringLiteral("actionInvisible"), tr("&Invisible"), QStringLiteral("status_offline.png"))},
     };
     for (const auto &status : statuses) {
         const int value = status.first;
         connect(status.second, &QAction::triggered, this, [value] { WCommonOperations::setUserStatus(value); });
     }
-    QAction *editProfile = addAction(m_menuProfile, QStringLiteral("actionEdit_profile"), tr("Edit profile"));
-    QAction *addContact = addAction(m_menuContacts, QStringLiteral("actionAdd_Contact"), tr("Add Contact"));
+    QAction *editProfile = addAction(m_menuProfile, QStringLiteral("actionEdit_profile"), tr("&Edit profile"));
+    QAction *addContact = addAction(m_menuContacts, QStringLiteral("actionAdd_Contact"), tr("&Add Contact"));
 
-    m_menuTools = bar->addMenu(tr("Tools"));
+    m_menuTools = bar->addMenu(tr("&Tools"));
     m_menuTools->setObjectName(QStringLiteral("menuTools"));
-    QMenu *plugins = m_menuTools->addMenu(tr("Plugins"));
+    QMenu *plugins = m_menuTools->addMenu(tr("&Plugins"));
     plugins->setObjectName(QStringLiteral("menuPlugins"));
-    QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
+    QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("&Manage plugins"));
     m_menuTools->addSeparator();
-    QAction *settings = addAction(m_menuTools, QStringLiteral("actionSettings"), tr("Settings"));
+    QAction *settings = addAction(m_menuTools, QStringLiteral("actionSettings"), tr("&Settings"));
 
-    m_menuWindows = bar->addMenu(tr("Windows"));
+    m_menuWindows = bar->addMenu(tr("W&indows"));
     m_menuWindows->setObjectName(QStringLiteral("menuWindows"));
-    QMenu *help = bar->addMenu(tr("Help"));
+    QMenu *help = bar->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
-    QAction *about = addAction(help, QStringLiteral("actionAbout"), tr("About"));
-    QAction *helpPage = addAction(help, QStringLiteral("actionHelp"), tr("Help"));
-    QAction *invite = addAction(nullptr, QStringLiteral("actionInform_friends_about_Wivora"), tr("Invite friends"));
+    QAction *about = addAction(help, QStringLiteral("actionAbout"), tr("&About"));
+    QAction *helpPage = addAction(help, QStringLiteral("actionHelp"), tr("&Help"));
+    QAction *invite = addAction(nullptr, QStringLiteral("actionInform_friends_about_Wivora"), tr("&Invite friends"));
 
     m_toolBar = new QToolBar(this);
     m_toolBar->setObjectName(QStringLiteral("toolbar"));
@@ -318,13 +346,22 @@ void Wivora::placePlugins()
         for (auto page = userWidgets.cbegin(); page != userWidgets.cend(); ++page)
             m_content->profileView()->addUserWidget(page.key(), plugin->getWindowIcon(page.value()), page.value());
         const QList<QAction *> menuActions = plugin->getPluginMenu();
-        if (!menuActions.isEmpty()) {
-            auto *menu = new QMenu(plugin->getPluginDisplayName(), menuBar());
+        const QList<QAction *> quick = plugin->getQuickMenuActions();
+        if (!menuActions.isEmpty() || !quick.isEmpty()) {
+            auto *menu = new QMenu(withMnemonic(plugin->getPluginDisplayName(), menuBar()), menuBar());
             menu->addActions(menuActions);
+            // The tool bar is out of the keyboard's reach: its quick actions
+            // are in the menu too.
+            for (QAction *action : quick) {
+                if (menuActions.contains(action))
+                    continue;
+                if (menu->actions() == menuActions && !menuActions.isEmpty())
+                    menu->addSeparator();
+                menu->addAction(action);
+            }
             menuBar()->insertMenu(m_menuTools->menuAction(), menu);
             m_pluginMenus << menu;
         }
-        const QList<QAction *> quick = plugin->getQuickMenuActions();
         if (!quick.isEmpty()) {
             quickActions << quick;
             for (QAction *action : quick)
@@ -348,6 +385,7 @@ void Wivora::buildDocks()
     contactsDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
                               | QDockWidget::DockWidgetFloatable);
     contactsDock->setWidget(m_contacts);
+    contactsDock->toggleViewAction()->setText(tr("&Contacts"));
     m_menuWindows->addAction(contactsDock->toggleViewAction());
     m_docks.insert(contactsDock, Qt::LeftDockWidgetArea);
 
@@ -358,7 +396,8 @@ void Wivora::buildDocks()
         const QMap<QDockWidget *, Qt::DockWidgetArea> docks = plugin->getDockWindows();
         if (docks.isEmpty())
             continue;
-        QMenu *menu = m_menuWindows->addMenu(iconOf(plugin->getPluginIcon()), plugin->getPluginDisplayName());
+        QMenu *menu = m_menuWindows->addMenu(iconOf(plugin->getPluginIcon()),
+                                             withMnemonic(plugin->getPluginDisplayName(), m_menuWindows));
         for (auto dock = docks.cbegin(); dock != docks.cend(); ++dock) {
             if (!dock.key())
                 continue;

@@ -40,7 +40,6 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     m_searchText->setObjectName(QStringLiteral("lineEdit"));
     auto *search = m_search = new QPushButton(tr("search"));
     search->setObjectName(QStringLiteral("pushButton"));
-    search->setMaximumHeight(19);
     searchGrid->addWidget(prompt, 0, 0);
     searchGrid->addWidget(m_searchText, 0, 1);
     searchGrid->addWidget(search, 0, 2);
@@ -69,10 +68,8 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
     auto *cancel = m_cancel = new QPushButton(tr("Cancel"));
     cancel->setObjectName(QStringLiteral("pushButton_3"));
-    cancel->setMaximumHeight(19);
     auto *add = m_add = new QPushButton(tr("Add selected"));
     add->setObjectName(QStringLiteral("pushButton_2"));
-    add->setMaximumHeight(19);
     buttons->addWidget(cancel, 0, 1);
     buttons->addWidget(add, 0, 2);
     grid->addLayout(buttons, 2, 0);

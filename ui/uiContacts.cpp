@@ -87,8 +87,6 @@ void uiContacts::buildForm()
     setObjectName(QStringLiteral("uiContactsClass"));
     setWindowTitle(QStringLiteral("uiContacts"));
     resize(180, 459);
-    setMinimumWidth(180);
-    setMaximumWidth(180);
     auto *grid = new QGridLayout(this);
     grid->setObjectName(QStringLiteral("gridLayout"));
     grid->setSpacing(6);
@@ -98,9 +96,8 @@ void uiContacts::buildForm()
     m_personalFrame->setObjectName(QStringLiteral("personalInfoFrame"));
     m_personalFrame->setFrameShape(QFrame::StyledPanel);
     m_personalFrame->setFrameShadow(QFrame::Raised);
-    m_personalFrame->setFixedHeight(80);
-    // The frame's height is fixed: its texts are a size smaller so that the
-    // name, the avatar and both buttons fit in it.
+    // Its texts are a size smaller, so that the name, the avatar and both
+    // buttons keep the panel narrow.
     QFont frameFont = m_personalFrame->font();
     frameFont.setPointSize(8);
     m_personalFrame->setFont(frameFont);
@@ -143,11 +140,9 @@ void uiContacts::buildForm()
     buttons->setSpacing(4);
     m_addButton = new QPushButton(tr("Add Contact"));
     m_addButton->setObjectName(QStringLiteral("pushButton_2"));
-    m_addButton->setMaximumHeight(19);
     m_statusButton = new QPushButton(tr("Change status"));
     m_statusButton->setObjectName(QStringLiteral("pushButton_3"));
-    m_statusButton->setMaximumHeight(19);
-    // Two buttons share 180 pixels: smaller text, no padding.
+    // Two buttons share the panel's width: smaller text, no padding.
     for (QPushButton *button : {m_addButton, m_statusButton}) {
         button->setFont(frameFont);
         button->setStyleSheet(QStringLiteral("padding: 0px 2px;"));

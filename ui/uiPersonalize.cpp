@@ -31,11 +31,10 @@ QSharedPointer<WivoraAccount> loggedInAccount()
     return account && !account->getUserName().isEmpty() ? account : QSharedPointer<WivoraAccount>();
 }
 
-QPushButton *smallButton(const QString &text, const QString &objectName)
+QPushButton *pushButton(const QString &text, const QString &objectName)
 {
     auto *button = new QPushButton(text);
     button->setObjectName(objectName);
-    button->setMaximumHeight(19);
     return button;
 }
 
@@ -62,8 +61,6 @@ void uiPersonalize::buildForm()
 {
     setObjectName(QStringLiteral("uiPersonalizeClass"));
     setWindowTitle(tr("Personal data"));
-    resize(293, 293);
-    setMaximumHeight(293);
     auto *grid = new QGridLayout(this);
     grid->setObjectName(QStringLiteral("gridLayout"));
 
@@ -84,7 +81,7 @@ void uiPersonalize::buildForm()
     m_avatarPath = new QLineEdit;
     m_avatarPath->setObjectName(QStringLiteral("lineEdit"));
     pictureControls->addWidget(m_avatarPath, 1, 0);
-    QPushButton *browse = smallButton(tr("browse ..."), QStringLiteral("pushButton"));
+    QPushButton *browse = pushButton(tr("browse ..."), QStringLiteral("pushButton"));
     pictureControls->addWidget(browse, 1, 1);
     pictureControls->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding), 2, 0);
     pictureGrid->addLayout(pictureControls, 0, 1);
@@ -131,8 +128,8 @@ void uiPersonalize::buildForm()
     auto *buttons = new QGridLayout;
     buttons->setObjectName(QStringLiteral("gridLayout_7"));
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
-    QPushButton *cancel = m_cancel = smallButton(tr("Cancel"), QStringLiteral("pushButton_3"));
-    QPushButton *ok = m_ok = smallButton(tr("OK"), QStringLiteral("pushButton_2"));
+    QPushButton *cancel = m_cancel = pushButton(tr("Cancel"), QStringLiteral("pushButton_3"));
+    QPushButton *ok = m_ok = pushButton(tr("OK"), QStringLiteral("pushButton_2"));
     buttons->addWidget(cancel, 0, 1);
     buttons->addWidget(ok, 0, 2);
     grid->addLayout(buttons, 4, 0);

@@ -3,6 +3,8 @@
 
 #include "QtTestSuite.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,10 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "  %s\n", test.first.c_str());
         return 2;
     }
+    // Windows under test scale as the program's do (app/main.cpp); set
+    // before any test makes its application object.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     // QtTest sees the suite as the program and the rest as its own options.
     std::vector<char *> arguments{argv[0]};
     arguments.insert(arguments.end(), argv + 2, argv + argc);

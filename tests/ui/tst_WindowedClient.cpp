@@ -65,8 +65,12 @@ private slots:
         // The offscreen screen is 800 x 600.
         const QPoint centred(400 - 758 / 2, 300 - 555 / 2);
         QTest::newRow("as stored") << QVariant(QSize(600, 400)) << QPoint(50, 60) << QSize(600, 400) << QPoint(50, 60);
-        QTest::newRow("width 0 ignored") << QVariant(QSize(0, 400)) << QPoint(50, 60) << QSize(758, 555)
-                                         << QPoint(50, 60);
+        QTest::newRow("width 0 ignored") << QVariant(QSize(0, 400)) << QPoint(20, 30) << QSize(758, 555)
+                                         << QPoint(20, 30);
+        // Where it was, it would stick out at the right and the bottom: it
+        // moves in, frame and all (2 pixels a side offscreen).
+        QTest::newRow("moved onto the screen") << QVariant(QSize(758, 555)) << QPoint(100, 100) << QSize(758, 555)
+                                               << QPoint(800 - 758 - 4, 600 - 555 - 4);
         QTest::newRow("never stored") << QVariant() << QPoint(0, 0) << QSize(758, 555) << centred;
         QTest::newRow("off every screen") << QVariant(QSize(758, 555)) << QPoint(-5000, 3000) << QSize(758, 555)
                                           << centred;

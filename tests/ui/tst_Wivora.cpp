@@ -194,12 +194,12 @@ void tst_Wivora::startsLoggedOut()
     checkSessionControls(false);
     QCOMPARE(m_window->trayIcon()->toolTip(), QStringLiteral("Wivora"));
     QCOMPARE(texts(m_window->trayIcon()->contextMenu()->actions()),
-             (QStringList{QStringLiteral("Status"), QStringLiteral("Mi&nimize"), QStringLiteral("Ma&ximize"),
+             (QStringList{QStringLiteral("&Status"), QStringLiteral("Mi&nimize"), QStringLiteral("Ma&ximize"),
                           QStringLiteral("&Restore"), QStringLiteral("|"), QStringLiteral("&Quit")}));
     QCOMPARE(texts(child<QMenu>(QStringLiteral("menuWivora"))->actions()),
-             (QStringList{QStringLiteral("Status"), QStringLiteral("Profile"), QStringLiteral("Contacts"),
-                          QStringLiteral("|"), QStringLiteral("Change Password"), QStringLiteral("Log out"),
-                          QStringLiteral("|"), QStringLiteral("Quit")}));
+             (QStringList{QStringLiteral("&Status"), QStringLiteral("&Profile"), QStringLiteral("&Contacts"),
+                          QStringLiteral("|"), QStringLiteral("Change Pass&word"), QStringLiteral("&Log out"),
+                          QStringLiteral("|"), QStringLiteral("&Quit")}));
     QVERIFY(!m_window->notifyWindow()->isVisible());
     // Every entry of Tools does something.
     QCOMPARE(texts(child<QMenu>(QStringLiteral("menuTools"))->actions()),
@@ -220,12 +220,13 @@ void tst_Wivora::pluginPlaces()
              (QStringList{QStringLiteral("Dashboard"), QStringLiteral("|"), QStringLiteral("Probe"),
                           QStringLiteral("|"), QStringLiteral("Probe quick"), QStringLiteral("|")}));
     QCOMPARE(texts(m_window->menuBar()->actions()),
-             (QStringList{QStringLiteral("Wivora"), QStringLiteral("Probe plug-in"), QStringLiteral("Tools"),
-                          QStringLiteral("Windows"), QStringLiteral("Help")}));
+             (QStringList{QStringLiteral("&Wivora"), QStringLiteral("&Probe plug-in"), QStringLiteral("&Tools"),
+                          QStringLiteral("W&indows"), QStringLiteral("&Help")}));
     QMenu *probeMenu = m_window->menuBar()->actions().at(1)->menu();
-    QCOMPARE(texts(probeMenu->actions()), QStringList{QStringLiteral("Probe action")});
+    QCOMPARE(texts(probeMenu->actions()),
+             (QStringList{QStringLiteral("Probe action"), QStringLiteral("|"), QStringLiteral("Probe quick")}));
     const QList<QAction *> windows = child<QMenu>(QStringLiteral("menuWindows"))->actions();
-    QCOMPARE(texts(windows), (QStringList{QStringLiteral("Contacts"), QStringLiteral("Probe plug-in")}));
+    QCOMPARE(texts(windows), (QStringList{QStringLiteral("&Contacts"), QStringLiteral("&Probe plug-in")}));
     QCOMPARE(texts(windows.at(1)->menu()->actions()), QStringList{QStringLiteral("Probe dock")});
     QCOMPARE(dock(QStringLiteral("contacts"))->windowTitle(), QStringLiteral("Contacts"));
 }

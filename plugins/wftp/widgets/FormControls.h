@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 // Controls of the sharing forms, named as the forms name them. Headings are
 // bold, and every text that may carry a user's name is shown as plain text,
@@ -39,6 +41,22 @@ inline QLabel *richText(const QString &objectName, const QString &text, QWidget 
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);
     return label;
+}
+
+// The widget to lay a page's controls out on: it scrolls within the page when
+// the screen is too small for all of them, so that the dialog's own buttons
+// stay on the screen.
+inline QWidget *scrolledContent(QWidget *page)
+{
+    auto *content = new QWidget;
+    auto *scroller = new QScrollArea(page);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(content);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller);
+    return content;
 }
 
 inline QCheckBox *checkBox(const QString &objectName, const QString &text, QWidget *parent)

@@ -13,7 +13,6 @@ ShareFolderWizard::ShareFolderWizard(WFtpMain &main, QWidget *parent)
 {
     setObjectName(QStringLiteral("ShareFolderWizard"));
     setWindowTitle(tr("New folder sharing"));
-    setMinimumHeight(500);
     resize(640, 600);
     setPixmap(QWizard::LogoPixmap, QPixmap(QStringLiteral(":/icons/Resources/sharedfolder.png")));
     addPage(m_folderPage);

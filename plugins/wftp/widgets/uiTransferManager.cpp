@@ -81,16 +81,16 @@ uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
     m_toolBar->addWidget(m_maxLabel);
     m_maxField = new QLineEdit(this);
     m_maxField->setObjectName(QStringLiteral("maxField"));
-    m_maxField->setMaximumSize(30, 16);
     QFont small = m_maxField->font();
     small.setPointSize(7);
     m_maxField->setFont(small);
+    // Three digits and the field's frame.
+    m_maxField->setMaximumWidth(m_maxField->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     m_maxField->setInputMask(QStringLiteral("000;"));
     m_maxField->setText(QString::number(manager.maxTransfers()));
     m_toolBar->addWidget(m_maxField);
     m_changeButton = new QPushButton(tr("change"), this);
     m_changeButton->setObjectName(QStringLiteral("changeButton"));
-    m_changeButton->setMaximumSize(60, 18);
     m_toolBar->addWidget(m_changeButton);
     grid->addWidget(m_toolBar, 0, 0);
 
@@ -101,6 +101,8 @@ uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
     m_list->setItemDelegate(new RowsOnly(m_list));
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    // One row in sight at least: the dock may be short on a small screen.
+    m_list->setMinimumHeight(TransferListModel::RowHeight + 2 * m_list->frameWidth());
     grid->addWidget(m_list, 1, 0);
     m_rowWidgets = new VisibleRowWidgets(m_list, [this](const QModelIndex &index) { return makeRow(index); });
 

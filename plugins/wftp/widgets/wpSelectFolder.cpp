@@ -51,7 +51,9 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
                            "will be visible only to you."),
                         this),
                     1, 0, 1, 3);
-    grid->addWidget(FormControls::heading(QStringLiteral("label_2"), tr("Select folder"), 8, this), 2, 0);
+    QLabel *pathLabel = FormControls::heading(QStringLiteral("label_2"), tr("Select &folder"), 8, this);
+    pathLabel->setBuddy(m_path);
+    grid->addWidget(pathLabel, 2, 0);
     grid->addWidget(m_path, 2, 1);
     grid->addWidget(browse, 2, 2);
     grid->addWidget(FormControls::label(QStringLiteral("label_3"), tr("Currently you want to share folder"), this), 3,
@@ -67,7 +69,9 @@ wpSelectFolder::wpSelectFolder(QWidget *parent)
                                             "name is only for your convenience."),
                                          this),
                     6, 0, 1, 3);
-    grid->addWidget(FormControls::heading(QStringLiteral("label_7"), tr("Enter folder display name: "), 8, this), 7, 0);
+    QLabel *nameLabel = FormControls::heading(QStringLiteral("label_7"), tr("Enter folder &display name: "), 8, this);
+    nameLabel->setBuddy(m_name);
+    grid->addWidget(nameLabel, 7, 0);
     grid->addWidget(m_name, 7, 1, 1, 2);
     grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding), 8, 0);
     grid->setColumnStretch(1, 1);

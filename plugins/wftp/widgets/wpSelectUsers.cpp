@@ -34,19 +34,23 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     m_validTo = new QDateEdit(QDate::currentDate().addDays(1), chooser);
     m_validTo->setObjectName(QStringLiteral("dateEdit"));
     m_validTo->setCalendarPopup(true);
-    m_permanent = FormControls::checkBox(QStringLiteral("checkBox"), tr("Permanent permission"), chooser);
+    m_permanent = FormControls::checkBox(QStringLiteral("checkBox"), tr("&Permanent permission"), chooser);
     m_permanent->setChecked(true);
-    m_read = FormControls::checkBox(QStringLiteral("checkBox_2"), tr("Read"), chooser);
-    m_write = FormControls::checkBox(QStringLiteral("checkBox_3"), tr("Write"), chooser);
-    m_delete = FormControls::checkBox(QStringLiteral("checkBox_4"), tr("Delete"), chooser);
-    m_full = FormControls::checkBox(QStringLiteral("checkBox_5"), tr("Full control"), chooser);
-    auto *add = new QPushButton(tr("Add user"), chooser);
+    m_read = FormControls::checkBox(QStringLiteral("checkBox_2"), tr("&Read"), chooser);
+    m_write = FormControls::checkBox(QStringLiteral("checkBox_3"), tr("&Write"), chooser);
+    m_delete = FormControls::checkBox(QStringLiteral("checkBox_4"), tr("D&elete"), chooser);
+    m_full = FormControls::checkBox(QStringLiteral("checkBox_5"), tr("Full &control"), chooser);
+    auto *add = new QPushButton(tr("&Add user"), chooser);
     add->setObjectName(QStringLiteral("pushButton_3"));
 
     auto *grid = new QGridLayout(chooser);
-    grid->addWidget(FormControls::label(QStringLiteral("label_3"), tr("Select user"), chooser), 0, 0);
+    QLabel *userLabel = FormControls::label(QStringLiteral("label_3"), tr("Select &user"), chooser);
+    userLabel->setBuddy(m_users);
+    grid->addWidget(userLabel, 0, 0);
     grid->addWidget(m_users, 0, 1, 1, 2);
-    grid->addWidget(FormControls::label(QStringLiteral("label_4"), tr("Permission expiration date"), chooser), 1, 0);
+    QLabel *dateLabel = FormControls::label(QStringLiteral("label_4"), tr("Permission e&xpiration date"), chooser);
+    dateLabel->setBuddy(m_validTo);
+    grid->addWidget(dateLabel, 1, 0);
     grid->addWidget(m_validTo, 1, 1);
     grid->addWidget(m_permanent, 1, 2);
     auto *rights = new QHBoxLayout;
@@ -67,7 +71,8 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     selectedLayout->addWidget(FormControls::heading(QStringLiteral("label_5"), tr("Selected users"), 8, selected));
     selectedLayout->addWidget(m_rows);
 
-    auto *layout = new QVBoxLayout(this);
+    // Two rows of users and the form above them may be more than a small screen holds.
+    auto *layout = new QVBoxLayout(FormControls::scrolledContent(this));
     layout->addWidget(FormControls::heading(QStringLiteral("label"), tr("Select users"), 9, this));
     layout->addWidget(FormControls::richText(QStringLiteral("label_2"),
                                            tr("Select users you want to share content with. This step is "

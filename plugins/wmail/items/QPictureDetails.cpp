@@ -17,6 +17,7 @@
 #include <QSpacerItem>
 #include <QTextDocument>
 #include <QTextOption>
+#include <QShortcut>
 #include <QTimeLine>
 #include <QToolButton>
 
@@ -40,6 +41,14 @@ QPictureDetails::QPictureDetails(QWidget *parent)
     m_view->viewport()->installEventFilter(this);
     m_timeLine->setFrameRange(0, 100);
     connect(m_timeLine, &QTimeLine::frameChanged, this, &QPictureDetails::rotateView);
+    // The arrows bring the next or the previous picture to the front, as a
+    // press on it does; Escape closes the viewer like any dialog.
+    const auto step = [this](int by) {
+        if (!m_tiles.isEmpty())
+            pressTile((m_current + by + m_tiles.size()) % m_tiles.size());
+    };
+    connect(new QShortcut(QKeySequence(Qt::Key_Right), this), &QShortcut::activated, this, [step] { step(1); });
+    connect(new QShortcut(QKeySequence(Qt::Key_Left), this), &QShortcut::activated, this, [step] { step(-1); });
 
     auto *frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));

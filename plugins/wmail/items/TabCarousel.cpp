@@ -4,8 +4,11 @@
 
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QShortcut>
 #include <QTimeLine>
 #include <QVBoxLayout>
+
+#include <functional>
 
 TabCarousel::TabCarousel(QWidget *parent)
     : QWidget(parent), m_scene(new QGraphicsScene(this)), m_view(new QGraphicsView(m_scene, this)),
@@ -21,6 +24,22 @@ TabCarousel::TabCarousel(QWidget *parent)
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_timeLine->setFrameRange(0, 100);
     connect(m_timeLine, &QTimeLine::frameChanged, this, &TabCarousel::rotateView);
+    // With the focus on the row: the arrows slide the next or the previous
+    // picture to the front, Return opens the front one.
+    m_view->setFocusPolicy(Qt::StrongFocus);
+    const auto key = [this](int key, const std::function<void()> &action) {
+        auto *shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    key(Qt::Key_Right, [this] { rotateTo(m_current + 1); });
+    key(Qt::Key_Left, [this] { rotateTo(m_current - 1); });
+    for (int open : {Qt::Key_Return, Qt::Key_Enter}) {
+        key(open, [this] {
+            if (!m_tiles.isEmpty())
+                emit pictureOpened(m_current);
+        });
+    }
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
@@ -68,10 +87,14 @@ void TabCarousel::arrangeItems()
 
 void TabCarousel::activateRotation()
 {
-    auto *tile = qobject_cast<CarouselItem *>(sender());
-    const int index = m_tiles.indexOf(tile);
-    if (index < 0)
+    rotateTo(m_tiles.indexOf(qobject_cast<CarouselItem *>(sender())));
+}
+
+void TabCarousel::rotateTo(int index)
+{
+    if (index < 0 || index >= m_tiles.size())
         return;
+    CarouselItem *tile = m_tiles.at(index);
     m_current = index;
     // The pressed tile ends with its pixmap centred on x = 0.
     m_offset = -CarouselItem::Width / 2 - tile->position();

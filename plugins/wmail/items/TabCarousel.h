@@ -39,6 +39,9 @@ public slots:
     void rotateView(int frame);
 
 private:
+    // Slides the tile at index to the centre; an index outside the row does nothing.
+    void rotateTo(int index);
+
     QGraphicsScene *m_scene;
     QGraphicsView *m_view;
     QTimeLine *m_timeLine;

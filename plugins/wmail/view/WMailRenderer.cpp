@@ -79,18 +79,16 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     for (const auto &range : ranges)
         m_history->addItem(range.first, range.second);
     m_history->setFont(smallFont(m_history->font()));
-    m_history->setMaximumHeight(14);
     m_history->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_toolBar->addWidget(m_history);
     m_toolBar->addSeparator();
     m_toolBar->addActions({entire, attachments, albums});
     m_toolBar->addSeparator();
     m_searchLine->setFont(smallFont(m_searchLine->font()));
-    m_searchLine->setMaximumHeight(14);
-    m_searchLine->setMaximumWidth(100);
+    // About a word and a half: the tool bar keeps room for its buttons.
+    m_searchLine->setMaximumWidth(m_searchLine->fontMetrics().averageCharWidth() * 18);
     m_toolBar->addWidget(m_searchLine);
     m_searchButton->setFont(smallFont(m_searchButton->font()));
-    m_searchButton->setMaximumHeight(16);
     m_toolBar->addWidget(m_searchButton);
 
     QAction *filesEditorAction = makeAction(QStringLiteral("actionAttachments"), tr("Attachments"),

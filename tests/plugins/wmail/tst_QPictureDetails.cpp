@@ -68,6 +68,26 @@ private slots:
         QCOMPARE(qRound(viewer.positions().at(0)), -400);
     }
 
+    // The arrows step through the pictures, round at either end; Escape
+    // closes the viewer.
+    void keysStepAndClose()
+    {
+        QPictureDetails viewer;
+        for (QColor colour : {Qt::red, Qt::green, Qt::blue})
+            viewer.addPicture(picture(colour), colour.name());
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowActive(&viewer));
+        const QList<QPair<Qt::Key, int>> steps{{Qt::Key_Right, 1}, {Qt::Key_Left, 0}, {Qt::Key_Left, 2},
+                                               {Qt::Key_Right, 0}};
+        for (const auto &step : steps) {
+            QTest::keyClick(&viewer, step.first);
+            QCOMPARE(viewer.currentIndex(), step.second);
+            finish(viewer);
+        }
+        QTest::keyClick(&viewer, Qt::Key_Escape);
+        QTRY_VERIFY(!viewer.isVisible());
+    }
+
     void indexIsClamped()
     {
         QPictureDetails viewer;

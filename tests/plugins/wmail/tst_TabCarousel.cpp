@@ -69,6 +69,32 @@ private slots:
         QTRY_COMPARE(positions(carousel), (QList<int>{-225, -135, -45}));
     }
 
+    // Keys on the focused row: the arrows slide a neighbour to the front
+    // (none past either end), Return opens the front picture.
+    void keysSlideAndOpen()
+    {
+        PhotoAlbumRenderer renderer;
+        renderer.loadPreview(previewOf({"one", "two", "three"}));
+        TabCarousel &carousel = *renderer.carousel();
+        QSignalSpy opened(&carousel, &TabCarousel::pictureOpened);
+        renderer.resize(500, 140);
+        renderer.show();
+        QVERIFY(QTest::qWaitForWindowActive(&renderer));
+        carousel.view()->setFocus();
+        QTRY_VERIFY(carousel.view()->hasFocus());
+        const QList<QPair<Qt::Key, int>> steps{{Qt::Key_Right, 1}, {Qt::Key_Right, 2}, {Qt::Key_Right, 2},
+                                               {Qt::Key_Left, 1}};
+        for (const auto &step : steps) {
+            QTest::keyClick(carousel.view(), step.first);
+            QCOMPARE(carousel.currentIndex(), step.second);
+            QTRY_COMPARE_WITH_TIMEOUT(carousel.timeLine()->state(), QTimeLine::NotRunning, 10000);
+        }
+        QCOMPARE(captionsShown(carousel), (QList<bool>{false, true, false}));
+        QTest::keyClick(carousel.view(), Qt::Key_Return);
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.first().first().toInt(), 1);
+    }
+
     // In the page's 140-pixel album the front caption is seen, above the
     // neighbouring tiles.
     void frontCaptionIsInsideTheAlbum()
