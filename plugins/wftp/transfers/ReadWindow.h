@@ -1,0 +1,68 @@
+#pragma once
+
+#include <TcpConnection.h>
+#include <WFtpEngine.h>
+
+#include <QtGlobal>
+
+// How many bytes of one download may be asked for and not yet answered. A
+// link is full when what is on its way covers its rate times its round trip,
+// so the window follows twice the measured rate times the shortest round
+// trip seen: the spare half lets the rate show growth, which widens the
+// window again. While each round of answers still comes faster than the one
+// before, the window doubles, so a long fat link fills within a few round
+// trips. An answer that takes long halves it, and the window never holds
+// more than a few seconds of the measured rate, so every answer stays well
+// within a request's time limit.
+//
+// Times are in microseconds of a monotonic clock, given by the caller, so the
+// window is a plain calculation.
+class ReadWindow
+{
+public:
+    static constexpr qint64 FirstBytes = 512 * 1024;
+    // The owner's replies to a full window must never reach the link's cap
+    // plus one frame: that would end the link. The margin covers the
+    // records' headers and the byte each last read asks past the end.
+    static constexpr qint64 ReplyHeadroom = 1024 * 1024;
+    static constexpr qint64 MaxBytes = 31 * 1024 * 1024;
+    static_assert(MaxBytes + ReplyHeadroom <= TcpConnection::SendBacklogCap + TcpConnection::MaxFrameSize,
+                  "a full window of replies would end the owner's link");
+    static_assert(MaxBytes >= 8 * WFtpEngine::MaxPeerChunkBytes, "a window holds several of the largest reads");
+    // An answer slower than this halves the window.
+    static constexpr qint64 SlowAnswerUs = 2 * 1000 * 1000;
+    // What is on its way is answered within this at the measured rate.
+    static constexpr qint64 DrainBudgetUs = 1000 * 1000;
+
+    qint64 bytes() const { return m_bytes; }
+    // True while the window may still take a read of count bytes when
+    // inFlight bytes are on their way; one read always may.
+    bool admits(qint64 inFlight, qint64 count) const { return inFlight == 0 || inFlight + count <= m_bytes; }
+
+    // An answer of bytes arrived at nowUs, roundTripUs after its read was sent.
+    void answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs);
+    // The link was lost or the reads dropped: start over.
+    void reset() { *this = ReadWindow(); }
+
+private:
+    void endRound(qint64 nowUs);
+    void setBytes(qint64 bytes);
+
+    static constexpr int RoundsKeptForRate = 8;
+    static constexpr int FlatRoundsEndGrowth = 3;
+
+    qint64 m_bytes = FirstBytes;
+    bool m_growing = true;
+    int m_flatRounds = 0;
+    qint64 m_minRoundTripUs = -1;
+    // Answered bytes and their span in the current round, which ends once
+    // a window's worth has come.
+    qint64 m_roundStartUs = -1;
+    qint64 m_roundBytes = 0;
+    qint64 m_roundWindow = FirstBytes;
+    // Bytes per second of the last rounds; the best of them counts, so a
+    // single slow round does not close the window.
+    double m_rates[RoundsKeptForRate] = {};
+    int m_nextRate = 0;
+    double m_bestGrowthRate = 0;
+};
