@@ -15,6 +15,7 @@
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <chrono>
 #include <deque>
 
 namespace {
@@ -40,6 +41,12 @@ bool isSafeRelativeName(const QString &name)
             return false;
     }
     return true;
+}
+
+qint64 monotonicUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 QString parentOf(const QString &path)
@@ -402,8 +409,17 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     if (local->keptBytes() > 0)
         qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
-    const Outcome outcome = receive(*remote, key, *local, expected, item);
+    Outcome outcome = receive(*remote, key, *local, expected, item);
     closeLater(std::move(remote));
+    // What is still on its way to the disc lands before the file is kept or
+    // put in place; a disc that refused it fails the file.
+    const bool keepsBytes = outcome == Outcome::Done || (outcome == Outcome::Stopped && m_keepPartial);
+    if (!keepsBytes)
+        m_writer.abandon();
+    else if (!m_writer.finish() && outcome == Outcome::Done) {
+        qCWarning(lcTransfers).noquote() << "cannot write" << target << m_writer.errorString();
+        outcome = Outcome::Failed;
+    }
     if (outcome == Outcome::Stopped && m_keepPartial) {
         local->keep();
         return outcome;
@@ -423,10 +439,14 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
     // written. The last asks for a byte past the expected end: its short
     // answer shows the end, a full one that the file grew.
     std::deque<VirtualFile::Pending> flight;
+    std::deque<qint64> sentUs;
+    qint64 inFlight = 0;
     const auto dropFlight = [&] {
         for (const VirtualFile::Pending &read : flight)
             remote.abandon(read);
         flight.clear();
+        sentUs.clear();
+        inFlight = 0;
     };
     qint64 done = local.keptBytes();
     qint64 asked = done;
@@ -442,9 +462,13 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
         // A pause first takes what is on its way.
         if (flight.empty() && !passPause())
             return Outcome::Stopped;
-        while (m_state == State::Running && int(flight.size()) < ReadsInFlight && asked <= expected) {
+        for (;;) {
             const qint64 count = asked + m_chunk >= expected ? expected - asked + 1 : m_chunk;
+            if (m_state != State::Running || asked > expected || !m_window.admits(inFlight, count))
+                break;
             flight.push_back(remote.sendRead(asked, count));
+            sentUs.push_back(monotonicUs());
+            inFlight += count;
             asked += count;
             if (quick)
                 growChunk();
@@ -454,6 +478,8 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             dropFlight();
             return Outcome::Failed;
         }
+        if (!m_writer.isStarted())
+            m_writer.start(local.handle(), done, expected);
         if (flight.empty()) {
             if (m_state != State::Running)
                 continue;
@@ -462,7 +488,10 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             continue;
         }
         const VirtualFile::Pending read = flight.front();
+        const qint64 sent = sentUs.front();
         flight.pop_front();
+        sentUs.pop_front();
+        inFlight -= read.count;
         bool answered = false;
         const QByteArray data = remote.takeRead(read, &answered);
         // Nothing at all: the end, unless the owner no longer holds the file.
@@ -472,6 +501,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             dropFlight();
             asked = done;
             m_chunk = FirstChunk;
+            m_window.reset();
             if (++unanswered > 1)
                 emit statusText(reconnectingText());
             if (!sleepUnlessStopped(unanswered > 1 ? m_retryDelayMs : 0) || !ensureLink(remote, key))
@@ -484,7 +514,9 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             continue;
         }
         unanswered = 0;
-        if (local.write(data) != data.size()) {
+        const qint64 answeredUs = monotonicUs();
+        m_window.answered(data.size(), answeredUs - sent, answeredUs);
+        if (!m_writer.write(done, data)) {
             dropFlight();
             return Outcome::Failed;
         }

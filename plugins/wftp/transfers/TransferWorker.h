@@ -1,6 +1,8 @@
 #pragma once
 
 #include "FileCommitter.h"
+#include "FileWriter.h"
+#include "ReadWindow.h"
 
 #include <FolderListing.h>
 #include <SourceVersion.h>
@@ -37,8 +39,9 @@ class WFtpMain;
 // the item goes on at the byte where it stopped. Names from a peer's listing
 // never reach outside the chosen folder.
 //
-// Round trips are what a transfer waits for, so a download keeps several
-// reads on their way, takes a file's size from the folder's listing and
+// Round trips are what a transfer waits for, so a download keeps as many
+// reads on their way as fill the link (ReadWindow), hands the bytes to a
+// writer thread (FileWriter), takes a file's size from the folder's listing and
 // confirms it by asking past the end, closes each remote file while the next
 // opens, and puts finished files in place on other threads. The chunk size
 // reached carries over to the next file of the run.
@@ -53,8 +56,6 @@ public:
 
     static constexpr qint64 FirstChunk = 10536;
     static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
-    // Reads of one download on their way at once.
-    static constexpr int ReadsInFlight = 4;
     // Smaller files are fetched anew after a restart: their few round
     // trips cost less than keeping a record beside each.
     static constexpr qint64 KeptPartialFromBytes = 1024 * 1024;
@@ -191,5 +192,8 @@ private:
     std::unique_ptr<VirtualFile> m_prefetched;
     QString m_prefetchedKey;
     VirtualFile::Pending m_prefetchedOpen;
+    // Carried from file to file of the run, like the chunk size.
+    ReadWindow m_window;
+    FileWriter m_writer;
     FileCommitter m_commits;
 };
