@@ -10,6 +10,9 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 class tst_TransferWorker : public QObject
 {
     Q_OBJECT
@@ -42,6 +45,7 @@ private slots:
     void fileChangedSinceItsListing();
     void stopInAFolderLeavesNothingOpen();
     void targetThatCannotBeReplacedFails();
+    void aDiscThatTakesNoMoreFailsTheFile();
 
 private:
     std::unique_ptr<TransferFixture> m_net;
@@ -630,6 +634,34 @@ void tst_TransferWorker::targetThatCannotBeReplacedFails()
     QCOMPARE(finished.first().first().toBool(), false);
     QVERIFY(QFileInfo(m_net->path("local/a.bin")).isDir());
     QCOMPARE(ShareFixture::readFile(m_net->path("local/b.bin")), TransferFixture::pattern(50000, 1));
+}
+
+void tst_TransferWorker::aDiscThatTakesNoMoreFailsTheFile()
+{
+    const int large = 6 * 1024 * 1024;
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.bin"), TransferFixture::pattern(large)));
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/b.bin"), TransferFixture::pattern(50000, 1)));
+    TransferWorker worker(m_net->main(), {{"vls/bob/docs/root/a.bin", true}, {"vls/bob/docs/root/b.bin", true}},
+                          m_net->path("local"), "vls/bob/docs/root", nullptr);
+    QSignalSpy finished(&worker, &TransferWorker::finished);
+    // No file of this process may grow past 1 MiB while the worker runs:
+    // writes beyond fail as on a full disc (the signal is ignored).
+    rlimit saved {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024 * 1024;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    worker.run();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(worker.failedItems(), 1);
+    QCOMPARE(worker.completedItems(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/b.bin")), TransferFixture::pattern(50000, 1));
+    // Nothing of the file that did not fit stays, under its name or another.
+    QCOMPARE(QDir(m_net->path("local")).entryList(QDir::Files | QDir::Hidden), QStringList{"b.bin"});
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_TransferWorker)
