@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# scripts/bench.sh NAME  builds bench_NAME (optimised, in build/) and runs it.
+# scripts/bench.sh NAME [ARGS]  builds bench_NAME (optimised, in build/) and runs it with ARGS.
 # scripts/bench.sh       lists the benchmarks: the folders of bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,4 +26,4 @@ fi
 # a fresh build/ gets an optimised one.
 [[ -f build/CMakeCache.txt ]] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --target "bench_$name"
-exec "build/bench/$name/bench_$name"
+exec "build/bench/$name/bench_$name" "${@:2}"

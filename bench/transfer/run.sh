@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Runs bench_transfer beside scp to a throw-away sshd on a free loopback port:
-# installs the OpenSSH server when missing, makes host and client keys in a
-# temporary folder and stops the server at the end. CI needs none of this.
+# Runs bench_transfer beside scp and rsync to a throw-away sshd on a free
+# loopback port: installs the OpenSSH server, rsync and socat when missing,
+# makes host and client keys in a temporary folder and stops the server at
+# the end. CI needs none of this. Arguments pick the cases (all by default).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-if [[ ! -x /usr/sbin/sshd ]]; then
-  if [[ $(id -u) -eq 0 ]]; then
-    apt-get install -y -q openssh-server >/dev/null
-  else
-    sudo apt-get install -y -q openssh-server >/dev/null
-  fi
+missing=()
+[[ -x /usr/sbin/sshd ]] || missing+=(openssh-server)
+command -v rsync >/dev/null || missing+=(rsync)
+command -v socat >/dev/null || missing+=(socat)
+if ((${#missing[@]})); then
+  as_root=()
+  [[ $(id -u) -eq 0 ]] || as_root=(sudo)
+  "${as_root[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
 fi
 
 work=$(mktemp -d)
@@ -43,4 +46,4 @@ sshd_pid=$!
 sleep 1
 
 export BENCH_SCP_PORT=$port BENCH_SCP_KEY=$work/client_key
-scripts/bench.sh transfer
+scripts/bench.sh transfer "$@"
