@@ -26,6 +26,7 @@ void FileWriter::start(int fd, qint64 from, qint64 expectedSize)
     m_expected = expectedSize;
     m_reservedEnd = m_next;
     m_reserveFailed = false;
+    m_writebackFrom = m_next;
     m_error.clear();
     // Made with the first file and kept for the transfer's next ones.
     if (!m_thread.joinable())
@@ -148,6 +149,9 @@ void FileWriter::writeNext(std::unique_lock<std::mutex> &lock)
         }
     }
 
+    if (error == 0)
+        startWriteback(fd, offset + data.size());
+
     lock.lock();
     m_busy = false;
     if (error != 0) {
@@ -155,6 +159,19 @@ void FileWriter::writeNext(std::unique_lock<std::mutex> &lock)
         return;
     }
     m_next = offset + data.size();
+}
+
+void FileWriter::startWriteback(int fd, qint64 end)
+{
+    // Only this thread touches it while a chunk is written.
+    if (end - m_writebackFrom < WritebackStep)
+        return;
+    // Asks the disc to take the bytes now rather than when the file is
+    // synced: the sync before the file is put in place has little left to
+    // do, and the page cache never fills with this file's bytes. Failure
+    // only means the sync does it all.
+    ::sync_file_range(fd, m_writebackFrom, end - m_writebackFrom, SYNC_FILE_RANGE_WRITE);
+    m_writebackFrom = end;
 }
 
 void FileWriter::reserveAhead(int fd, qint64 end)

@@ -14,7 +14,8 @@
 // Room on the disc is reserved ahead of the writing (without changing the
 // file's size), so the file system is not allocating blocks while the bytes
 // stream in; the size a peer announces only guides how far, in bounded
-// steps, since it may be false.
+// steps, since it may be false. Written bytes go to the disc as they come,
+// so the page cache does not fill up and the final sync is short.
 //
 // An error (a full disc, a file that cannot be written) is kept: every later
 // call fails, and the download must fail with it.
@@ -29,6 +30,8 @@ public:
     static constexpr qint64 MaxQueuedBytes = 64 * 1024 * 1024;
     // How far ahead of the written end room is reserved at a time.
     static constexpr qint64 ReserveStep = 128 * 1024 * 1024;
+    // How many written bytes are handed to the disc at a time.
+    static constexpr qint64 WritebackStep = 8 * 1024 * 1024;
 
     FileWriter() = default;
     // Drops what is queued and joins the thread.
@@ -60,6 +63,7 @@ private:
     // Called with the lock held and released around the system calls.
     void writeNext(std::unique_lock<std::mutex> &lock);
     void reserveAhead(int fd, qint64 end);
+    void startWriteback(int fd, qint64 end);
     void fail(const QString &what, int error);
 
     std::thread m_thread;
@@ -72,6 +76,7 @@ private:
     qint64 m_expected = -1;
     qint64 m_reservedEnd = 0;
     bool m_reserveFailed = false;
+    qint64 m_writebackFrom = 0;
     // The next offset to write and the chunks waiting for their turn.
     qint64 m_next = 0;
     qint64 m_givenEnd = 0;

@@ -9,6 +9,11 @@ constexpr double GrowthFactor = 1.25;
 // The window over rate times round trip: the spare room that lets the rate
 // show it could grow.
 constexpr double Headroom = 2.0;
+constexpr qint64 GrowthPerByte = 2;
+// A round trip past this many times the shortest, plus the slack (for the
+// largest reads' own time on the link), has waited in a queue.
+constexpr qint64 QueuedFactor = 2;
+constexpr qint64 QueuedSlackUs = 5000;
 } // namespace
 
 void ReadWindow::answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs)
@@ -26,6 +31,14 @@ void ReadWindow::answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs)
         m_roundWindow = m_bytes;
         return;
     }
+    // Answers that wait in a queue somewhere show the link is full, a round
+    // trip before the rate does.
+    if (m_growing && roundTripUs > QueuedFactor * m_minRoundTripUs + QueuedSlackUs)
+        m_growing = false;
+    // While growing, each answered byte lets two more go: the window triples
+    // every round trip, and reads leave as soon as answers come.
+    if (m_growing)
+        setBytes(qMin(m_bytes + GrowthPerByte * bytes, drainable()));
     // The first round starts with its first answer's send.
     if (m_roundStartUs < 0 || nowUs < m_roundStartUs)
         m_roundStartUs = nowUs - roundTripUs;
@@ -34,32 +47,40 @@ void ReadWindow::answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs)
         endRound(nowUs);
 }
 
+qint64 ReadWindow::drainable() const
+{
+    const double bestRate = *std::max_element(std::begin(m_rates), std::end(m_rates));
+    // Unknown before the first round: the bound alone.
+    return bestRate > 0 ? qint64(bestRate * double(DrainBudgetUs) / UsPerSecond) : MaxBytes;
+}
+
 void ReadWindow::endRound(qint64 nowUs)
 {
-    const double rate = double(m_roundBytes) * UsPerSecond / double(nowUs - m_roundStartUs);
+    // A round takes at least a round trip: answers held up and then let
+    // through at once do not show a faster link.
+    const double rate = double(m_roundBytes) * UsPerSecond / double(qMax(nowUs - m_roundStartUs, m_minRoundTripUs));
     m_rates[m_nextRate] = rate;
     m_nextRate = (m_nextRate + 1) % RoundsKeptForRate;
     m_roundStartUs = nowUs;
     m_roundBytes = 0;
 
-    const double bestRate = *std::max_element(std::begin(m_rates), std::end(m_rates));
-    const double filled = bestRate * double(m_minRoundTripUs) / UsPerSecond;
-    // Never more than the rate drains within the budget, whatever the
-    // round trip: a slow link keeps its answers quick.
-    const double drainable = bestRate * double(DrainBudgetUs) / UsPerSecond;
-    qint64 next = qint64(std::min(Headroom * filled, drainable));
     if (m_growing) {
         if (rate >= GrowthFactor * m_bestGrowthRate) {
             m_bestGrowthRate = rate;
             m_flatRounds = 0;
-            next = std::max(next, qint64(std::min<double>(2.0 * double(m_bytes), drainable)));
         } else if (++m_flatRounds >= FlatRoundsEndGrowth) {
             m_growing = false;
-        } else {
-            next = std::max(next, m_bytes);
         }
     }
-    setBytes(next);
+    if (m_growing) {
+        setBytes(qMin(m_bytes, drainable()));
+    } else {
+        const double bestRate = *std::max_element(std::begin(m_rates), std::end(m_rates));
+        const double filled = bestRate * double(m_minRoundTripUs) / UsPerSecond;
+        // Never more than the rate drains within the budget, whatever the
+        // round trip: a slow link keeps its answers quick.
+        setBytes(qMin(qint64(Headroom * filled), drainable()));
+    }
     m_roundWindow = m_bytes;
 }
 

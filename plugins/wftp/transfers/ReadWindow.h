@@ -9,8 +9,9 @@
 // link is full when what is on its way covers its rate times its round trip,
 // so the window follows twice the measured rate times the shortest round
 // trip seen: the spare half lets the rate show growth, which widens the
-// window again. While each round of answers still comes faster than the one
-// before, the window doubles, so a long fat link fills within a few round
+// window again. Until the rounds of answers stop coming faster or answers
+// start to wait in a queue, each answered byte widens the window by two,
+// tripling it every round trip, so a long fat link fills within a few round
 // trips. An answer that takes long halves it, and the window never holds
 // more than a few seconds of the measured rate, so every answer stays well
 // within a request's time limit.
@@ -35,9 +36,15 @@ public:
     static constexpr qint64 DrainBudgetUs = 1000 * 1000;
 
     qint64 bytes() const { return m_bytes; }
+    // Reads of one size the window always lets go at once, as many as a
+    // short link needs to keep both sides busy.
+    static constexpr qint64 ReadsAlwaysAdmitted = 4;
     // True while the window may still take a read of count bytes when
-    // inFlight bytes are on their way; one read always may.
-    bool admits(qint64 inFlight, qint64 count) const { return inFlight == 0 || inFlight + count <= m_bytes; }
+    // inFlight bytes are on their way.
+    bool admits(qint64 inFlight, qint64 count) const
+    {
+        return inFlight + count <= qMax(m_bytes, ReadsAlwaysAdmitted * count);
+    }
 
     // An answer of bytes arrived at nowUs, roundTripUs after its read was sent.
     void answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs);
@@ -46,6 +53,8 @@ public:
 
 private:
     void endRound(qint64 nowUs);
+    // What the best recent rate answers within the drain budget.
+    qint64 drainable() const;
     void setBytes(qint64 bytes);
 
     static constexpr int RoundsKeptForRate = 8;

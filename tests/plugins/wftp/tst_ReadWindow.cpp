@@ -134,10 +134,12 @@ void tst_ReadWindow::startsSmallAndOverAfterReset()
 {
     ReadWindow window;
     QCOMPARE(window.bytes(), ReadWindow::FirstBytes);
-    // One read always goes, however large; a second only within the window.
+    // A few reads always go, however large; more only within the window.
     QVERIFY(window.admits(0, 4 * MiB));
-    QVERIFY(window.admits(256 * KiB, 256 * KiB));
-    QVERIFY(!window.admits(256 * KiB, 256 * KiB + 1));
+    QVERIFY(window.admits(3 * 4 * MiB, 4 * MiB));
+    QVERIFY(!window.admits(4 * 4 * MiB, 4 * MiB));
+    QVERIFY(window.admits(500 * KiB, 12 * KiB));
+    QVERIFY(!window.admits(500 * KiB, 13 * KiB));
 
     runLink(window, 60.0 * MiB, 100000, MiB, 5);
     QVERIFY(window.bytes() > ReadWindow::FirstBytes);
