@@ -49,14 +49,6 @@ qint64 monotonicUs()
         .count();
 }
 
-void trace(const char *what, qint64 value = 0)
-{
-    static const qint64 start = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    FILE *f = fopen("/tmp/window-trace.log", "a");
-    fprintf(f, "%8.3f %s %lld\n", (std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count() - start) / 1e6, what, (long long)value);
-    fclose(f);
-}
-
 QString parentOf(const QString &path)
 {
     return path.left(path.lastIndexOf(QLatin1Char('/')));
@@ -264,7 +256,6 @@ void TransferWorker::reportChunk(qint64 done, qint64 total, qint64 asked, qint64
 void TransferWorker::run()
 {
     int item = 0;
-    trace("run");
     if (takeSlot() && !m_items.isEmpty()) {
         m_started = true;
         // Keys inserted while folders expand sort after their folder, so one
@@ -306,7 +297,6 @@ void TransferWorker::run()
         emit statusText(m_items.firstKey() + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
                         QString::number(m_completed) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
                         QString::number(m_items.size()));
-    trace("end");
     m_returned = true;
     emit finished(allDone);
 }
@@ -393,7 +383,6 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
             remote.reset();
     }
     settleClose();
-    trace("opened");
     if (!remote)
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
     prefetchOpenAfter(key);
@@ -406,7 +395,6 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     const SourceVersion source = listedVersion(key);
     const qint64 expected = source.size >= 0 ? source.size : remote->size();
-    trace("listed");
     if (expected < 0) {
         closeLater(std::move(remote));
         return Outcome::Failed;
@@ -422,7 +410,6 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     if (local->keptBytes() > 0)
         qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
     Outcome outcome = receive(*remote, key, *local, expected, item);
-    trace("received");
     closeLater(std::move(remote));
     // What is still on its way to the disc lands before the file is kept or
     // put in place; a disc that refused it fails the file.
@@ -441,8 +428,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
         local->discard();
         return outcome;
     }
-    trace("written");
-    m_commits.commit(std::move(local), [this](bool committed) { trace("committed"); ++(committed ? m_completed : m_failed); });
+    m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
     return Outcome::Saving;
 }
 
@@ -529,10 +515,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
         }
         unanswered = 0;
         const qint64 answeredUs = monotonicUs();
-        const qint64 before = m_window.bytes();
         m_window.answered(data.size(), answeredUs - sent, answeredUs);
-        if (before != m_window.bytes() || done == 0) trace("window", m_window.bytes());
-        if (done % (32 << 20) < data.size()) trace("done", done);
         if (!m_writer.write(done, data)) {
             dropFlight();
             return Outcome::Failed;
