@@ -149,8 +149,11 @@ void FileWriter::writeNext(std::unique_lock<std::mutex> &lock)
         }
     }
 
-    if (error == 0)
+    if (error == 0) {
         startWriteback(fd, offset + data.size());
+        if (m_written)
+            m_written(data.size());
+    }
 
     lock.lock();
     m_busy = false;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -33,7 +34,10 @@ public:
     // How many written bytes are handed to the disc at a time.
     static constexpr qint64 WritebackStep = 8 * 1024 * 1024;
 
-    FileWriter() = default;
+    // Told on the writer's thread of each chunk's bytes once they are written.
+    using Written = std::function<void(qint64 bytes)>;
+
+    explicit FileWriter(Written written = {}) : m_written(std::move(written)) {}
     // Drops what is queued and joins the thread.
     ~FileWriter();
     FileWriter(const FileWriter &) = delete;
@@ -66,6 +70,7 @@ private:
     void startWriteback(int fd, qint64 end);
     void fail(const QString &what, int error);
 
+    const Written m_written;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::condition_variable m_work;

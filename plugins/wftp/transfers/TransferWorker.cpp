@@ -67,7 +67,9 @@ TransferWorker::TransferWorker(WFtpMain &main, const QMap<QString, bool> &items,
       // Virtual paths ("vls/...") are never absolute: a local target means a
       // download, also into a folder that is not made yet.
       m_download(QDir::isAbsolutePath(targetPath)), m_firstKey(items.isEmpty() ? QString() : items.firstKey()),
-      m_firstIsFile(!items.isEmpty() && items.first())
+      m_firstIsFile(!items.isEmpty() && items.first()),
+      // A download's bytes count once on the disc, where a later run finds them.
+      m_writer([this](qint64 bytes) { m_bytesMoved += bytes; })
 {
 }
 
@@ -521,7 +523,6 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             return Outcome::Failed;
         }
         done += data.size();
-        m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
         quick = elapsed < QuickReadMs;
         if (!quick)
