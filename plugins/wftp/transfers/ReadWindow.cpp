@@ -51,7 +51,7 @@ qint64 ReadWindow::drainable() const
 {
     const double bestRate = *std::max_element(std::begin(m_rates), std::end(m_rates));
     // Unknown before the first round: the bound alone.
-    return bestRate > 0 ? qint64(bestRate * double(DrainBudgetUs) / UsPerSecond) : MaxBytes;
+    return bestRate > 0 ? qint64(bestRate * double(DrainBudgetUs) / UsPerSecond) : m_maxBytes;
 }
 
 void ReadWindow::endRound(qint64 nowUs)
@@ -86,5 +86,5 @@ void ReadWindow::endRound(qint64 nowUs)
 
 void ReadWindow::setBytes(qint64 bytes)
 {
-    m_bytes = qBound(FirstBytes, bytes, MaxBytes);
+    m_bytes = qBound(FirstBytes, bytes, m_maxBytes);
 }

@@ -35,6 +35,10 @@ public:
     // What is on its way is answered within this at the measured rate.
     static constexpr qint64 DrainBudgetUs = 1000 * 1000;
 
+    ReadWindow() = default;
+    // A window bounded lower than MaxBytes.
+    explicit ReadWindow(qint64 maxBytes) : m_maxBytes(qBound(FirstBytes, maxBytes, MaxBytes)) {}
+
     qint64 bytes() const { return m_bytes; }
     // Reads of one size the window always lets go at once, as many as a
     // short link needs to keep both sides busy.
@@ -49,7 +53,7 @@ public:
     // An answer of bytes arrived at nowUs, roundTripUs after its read was sent.
     void answered(qint64 bytes, qint64 roundTripUs, qint64 nowUs);
     // The link was lost or the reads dropped: start over.
-    void reset() { *this = ReadWindow(); }
+    void reset() { *this = ReadWindow(m_maxBytes); }
 
 private:
     void endRound(qint64 nowUs);
@@ -60,6 +64,7 @@ private:
     static constexpr int RoundsKeptForRate = 8;
     static constexpr int FlatRoundsEndGrowth = 3;
 
+    qint64 m_maxBytes = MaxBytes;
     qint64 m_bytes = FirstBytes;
     bool m_growing = true;
     int m_flatRounds = 0;

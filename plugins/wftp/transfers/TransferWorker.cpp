@@ -660,42 +660,83 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
     const auto openNew = [&] { return remote.open(target, VirtualFile::Mode::Write, total); };
     if (!withLink(remote, target, openNew))
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    // Writes carry their offset and the owner applies them in offset order,
+    // so several are on their way, as many as the window holds; done counts
+    // the bytes the owner confirmed, sent those on their way too.
+    std::deque<VirtualFile::Pending> flight;
+    std::deque<qint64> sentUs;
+    qint64 inFlight = 0;
     qint64 done = 0;
-    QElapsedTimer cycle;
+    qint64 sent = 0;
+    const auto dropFlight = [&] {
+        for (const VirtualFile::Pending &write : flight)
+            remote.abandon(write);
+        flight.clear();
+        sentUs.clear();
+        inFlight = 0;
+        sent = done;
+    };
     for (;;) {
-        if (!passPause()) {
+        if (m_state == State::Stopped || (flight.empty() && !passPause())) {
+            dropFlight();
             remote.close();
             return Outcome::Stopped;
         }
-        bool sent = false;
-        qint64 asked = 0;
-        QByteArray data;
-        if (done < total) {
-            if (local.seek(done))
-                data = local.read(qMin(m_chunk, total - done));
+        while (m_state == State::Running && sent < total && m_writeWindow.admits(inFlight, qMin(m_chunk, total - sent))) {
+            QByteArray data;
+            if (local.seek(sent))
+                data = local.read(qMin(m_chunk, total - sent));
             if (data.isEmpty()) {
                 // The local file shrank or became unreadable: the copy would be short.
+                dropFlight();
                 remote.close();
                 return Outcome::Failed;
             }
-            cycle.start();
-            asked = m_chunk;
-            sent = remote.write(data, done);
-        } else {
+            flight.push_back(remote.sendWrite(data, sent));
+            sentUs.push_back(monotonicUs());
+            inFlight += data.size();
+            sent += data.size();
+        }
+        if (flight.empty()) {
+            if (m_state != State::Running)
+                continue;
             // Put in place by the owner only when whole: its answer tells.
             if (remote.close())
                 return Outcome::Done;
+        } else {
+            const VirtualFile::Pending write = flight.front();
+            const qint64 sentAt = sentUs.front();
+            flight.pop_front();
+            sentUs.pop_front();
+            inFlight -= write.count;
+            if (remote.takeWrite(write)) {
+                done += write.count;
+                m_bytesMoved += write.count;
+                const qint64 now = monotonicUs();
+                m_writeWindow.answered(write.count, now - sentAt, now);
+                const qint64 elapsedMs = (now - sentAt) / 1000;
+                reportChunk(done, total, write.count, elapsedMs, item);
+                if (elapsedMs < QuickWriteMs)
+                    growChunk();
+                continue;
+            }
+            // No answer on a link that still works (a lost reply): that
+            // write alone goes again, before the answers of the others.
+            if (!discIsOwn(target) && !remote.ownerAnswered() && linkIsUp() && remote.isOpen()) {
+                QByteArray data;
+                if (local.seek(write.from))
+                    data = local.read(write.count);
+                if (data.size() == write.count) {
+                    flight.push_front(remote.sendWrite(data, write.from));
+                    sentUs.push_front(monotonicUs());
+                    inFlight += write.count;
+                    continue;
+                }
+            }
         }
-        if (sent) {
-            done += data.size();
-            m_bytesMoved += data.size();
-            const qint64 elapsed = cycle.elapsed();
-            reportChunk(done, total, asked, elapsed, item);
-            if (elapsed < QuickWriteMs)
-                growChunk();
-            continue;
-        }
+        dropFlight();
         m_chunk = FirstChunk;
+        m_writeWindow.reset();
         // Refused by an owner that answers: a real failure.
         if (discIsOwn(target) || (remote.ownerAnswered() && linkIsUp() && (done >= total || remote.isOpen()))) {
             remote.close();
@@ -711,7 +752,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         if (!remote.isOpen() && remote.ownerAnswered()) {
             if (!openNew() && remote.ownerAnswered())
                 return Outcome::Failed;
-            done = 0;
+            done = sent = 0;
         }
     }
 }

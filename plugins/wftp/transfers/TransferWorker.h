@@ -5,6 +5,7 @@
 #include "ReadWindow.h"
 
 #include <FolderListing.h>
+#include <RemoteFile.h>
 #include <SourceVersion.h>
 #include <VirtualFile.h>
 #include <WFtpEngine.h>
@@ -192,8 +193,10 @@ private:
     std::unique_ptr<VirtualFile> m_prefetched;
     QString m_prefetchedKey;
     VirtualFile::Pending m_prefetchedOpen;
-    // Carried from file to file of the run, like the chunk size.
+    // Carried from file to file of the run, like the chunk size. Writes on
+    // their way are sized alike, within what the owner holds ahead of a gap.
     ReadWindow m_window;
+    ReadWindow m_writeWindow{RemoteFile::MaxHeldBytes};
     FileWriter m_writer;
     FileCommitter m_commits;
 };
