@@ -21,8 +21,8 @@
 //   the next open), plus making its temporary file: on ext4 about a quarter
 //   of the worker's CPU is the inode allocation of O_TMPFILE. Syncing and
 //   renaming the finished files runs on other threads, several at once.
-// - an upload still waits for each write's answer before the next (writes are
-//   kept in order for peers that place them where the last one ended).
+// - an upload keeps a window of writes on their way like a download's reads;
+//   the owner holds a write that overtook the bytes before it until they come.
 
 #include "BenchFigures.h"
 #include "LinkRelay.h"
