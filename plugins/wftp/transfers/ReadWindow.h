@@ -5,15 +5,15 @@
 
 #include <QtGlobal>
 
-// How many bytes of one download may be asked for and not yet answered. A
-// link is full when what is on its way covers its rate times its round trip,
+// How many bytes of one download may be asked for and not yet answered (an
+// upload sizes its writes on their way alike). A link is full when what is on its way covers its rate times its round trip,
 // so the window follows twice the measured rate times the shortest round
 // trip seen: the spare half lets the rate show growth, which widens the
 // window again. Until the rounds of answers stop coming faster or answers
 // start to wait in a queue, each answered byte widens the window by two,
 // tripling it every round trip, so a long fat link fills within a few round
 // trips. An answer that takes long halves it, and the window never holds
-// more than a few seconds of the measured rate, so every answer stays well
+// more than a second of the measured rate, so every answer stays well
 // within a request's time limit.
 //
 // Times are in microseconds of a monotonic clock, given by the caller, so the
@@ -30,6 +30,10 @@ public:
     static_assert(MaxBytes + ReplyHeadroom <= TcpConnection::SendBacklogCap + TcpConnection::MaxFrameSize,
                   "a full window of replies would end the owner's link");
     static_assert(MaxBytes >= 8 * WFtpEngine::MaxPeerChunkBytes, "a window holds several of the largest reads");
+    // Reads of one size the window always lets go at once, as many as a
+    // short link needs to keep both sides busy.
+    static constexpr qint64 ReadsAlwaysAdmitted = 4;
+    static_assert(ReadsAlwaysAdmitted * WFtpEngine::MaxPeerChunkBytes <= MaxBytes, "within the bound too");
     // An answer slower than this halves the window.
     static constexpr qint64 SlowAnswerUs = 2 * 1000 * 1000;
     // What is on its way is answered within this at the measured rate.
@@ -40,9 +44,6 @@ public:
     explicit ReadWindow(qint64 maxBytes) : m_maxBytes(qBound(FirstBytes, maxBytes, MaxBytes)) {}
 
     qint64 bytes() const { return m_bytes; }
-    // Reads of one size the window always lets go at once, as many as a
-    // short link needs to keep both sides busy.
-    static constexpr qint64 ReadsAlwaysAdmitted = 4;
     // True while the window may still take a read of count bytes when
     // inFlight bytes are on their way.
     bool admits(qint64 inFlight, qint64 count) const
