@@ -27,8 +27,9 @@
 class FileWriter
 {
 public:
-    // What may wait for the disc before write() waits in turn.
-    static constexpr qint64 MaxQueuedBytes = 64 * 1024 * 1024;
+    // What may wait for the disc before write() waits in turn: a quarter of
+    // a second of a fast link, and no more memory than a read window.
+    static constexpr qint64 MaxQueuedBytes = 16 * 1024 * 1024;
     // How far ahead of the written end room is reserved at a time.
     static constexpr qint64 ReserveStep = 128 * 1024 * 1024;
     // How many written bytes are handed to the disc at a time.
