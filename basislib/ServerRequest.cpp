@@ -34,15 +34,19 @@ KvrConfig ServerRequest::make(const char *command)
 }
 
 KvrConfig ServerRequest::ask(const QSharedPointer<TcpConnection> &link, const KvrConfig &request,
-                             int timeoutMs, QString *refusal)
+                             int timeoutMs, QString *refusal, bool *answered)
 {
     if (refusal)
         refusal->clear();
+    if (answered)
+        *answered = false;
     if (!link || !link->isConnected())
         return {};
     const KvrConfig reply = link->sendCommand(request, timeoutMs);
     if (reply.GetID() != request.GetID())
         return {};
+    if (answered)
+        *answered = true;
     if (!reply.checkResult()) {
         if (refusal)
             *refusal = reply.gv(QLatin1String(ServerProtocol::KeyReason)).left(MaxRefusalLength);

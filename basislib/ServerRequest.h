@@ -25,9 +25,10 @@ public:
     // The reply on that link; an empty record when the link is missing or not
     // connected, on time-out, or when the server refused (result flag false).
     // refusal, when given, receives the server's reason for people when it
-    // refused with one, and is cleared otherwise.
+    // refused with one, and is cleared otherwise. answered, when given, tells
+    // whether any reply came: a refusal is an answer, a time-out is not.
     static KvrConfig ask(const QSharedPointer<TcpConnection> &link, const KvrConfig &request,
-                         int timeoutMs, QString *refusal = nullptr);
+                         int timeoutMs, QString *refusal = nullptr, bool *answered = nullptr);
 
     // A query that needs no login: on the registered main link when one is
     // up, otherwise on a private connection opened for this one request. The

@@ -31,12 +31,13 @@ bool changeRelation(const char *command, const QString &own, const QString &cont
 
 } // namespace
 
-bool WServerCommands::Login(const QString &user, const QString &password, const Link &link, QString *refusal)
+bool WServerCommands::Login(const QString &user, const QString &password, const Link &link, QString *refusal,
+                            bool *answered)
 {
     KvrConfig request = ServerRequest::make(P::Login);
     request.sv(P::KeyUserName, user);
     request.sv(P::KeyPassword, password);
-    if (ServerRequest::ask(link, request, TimeoutMs, refusal).isEmpty())
+    if (ServerRequest::ask(link, request, TimeoutMs, refusal, answered).isEmpty())
         return false;
     ServerLinkRegistry::registerLink(user, link);
     return true;

@@ -33,9 +33,10 @@ public:
     using Link = QSharedPointer<TcpConnection>;
 
     // refusal, when given, receives the server's reason when it refused the
-    // login with one (e.g. too many failed logins, and how long to wait).
+    // login with one (e.g. too many failed logins, and how long to wait);
+    // answered whether the server replied at all (false on a time-out).
     static bool Login(const QString &user, const QString &password, const Link &link,
-                      QString *refusal = nullptr);
+                      QString *refusal = nullptr, bool *answered = nullptr);
     static bool Ping(const Link &link);
     static bool UpdateUserStatus(int status, const Link &link);
     // The own address as the server sees it; empty on failure.

@@ -8,9 +8,12 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QMutex>
 
 #include <QUrl>
 #include <QtEndian>
+
+#include <utility>
 
 QByteArray WUtilities::intToByteArray(int value)
 {
@@ -31,10 +34,10 @@ QString WUtilities::sizeText(qint64 bytes)
     QString unit = QStringLiteral("bytes");
     if (bytes > 1024) {
         bytes /= 1024;
-        unit = QStringLiteral("kb");
+        unit = QStringLiteral("KB");
         if (bytes > 1024) {
             bytes /= 1024;
-            unit = QStringLiteral("mb");
+            unit = QStringLiteral("MB");
         }
     }
     return QString::number(bytes) + QLatin1Char(' ') + unit;
@@ -110,6 +113,17 @@ QString fetchKey()
 
 } // namespace
 
+namespace {
+QMutex s_firstUseMutex;
+QString s_firstUseFingerprint;
+} // namespace
+
+QString WUtilities::takeKeyTrustedOnFirstUse()
+{
+    QMutexLocker lock(&s_firstUseMutex);
+    return std::exchange(s_firstUseFingerprint, QString());
+}
+
 QString WUtilities::getServerPublicKey(const QString &user)
 {
     Q_UNUSED(user)
@@ -150,6 +164,10 @@ QString WUtilities::getServerPublicKey(const QString &user)
     if (!keptMeanwhile.isEmpty() && (fingerprint.isEmpty() || publicKeyFingerprint(keptMeanwhile) == fingerprint))
         return keptMeanwhile;
     PSettings::SetValue(kServerKeySetting, fetched);
+    if (fingerprint.isEmpty()) {
+        QMutexLocker lock(&s_firstUseMutex);
+        s_firstUseFingerprint = publicKeyFingerprint(fetched);
+    }
     return fetched;
 }
 

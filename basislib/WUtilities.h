@@ -16,7 +16,7 @@ public:
     // The int of the first 4 bytes (big-endian); 0 when fewer are given.
     static int parseInt(const QByteArray &bytes);
 
-    // A size as the windows show it: "1024 bytes", "1 kb", "3 mb" (whole
+    // A size as the windows show it: "1024 bytes", "1 KB", "3 MB" (whole
     // units of 1024, a unit only above 1024 of the one below).
     static QString sizeText(qint64 bytes);
 
@@ -32,6 +32,9 @@ public:
     // on first use with a warning. Empty (with an error naming the setting)
     // when the key differs from the pin, and when none can be had.
     static QString getServerPublicKey(const QString &user);
+    // The fingerprint of a service key getServerPublicKey trusted on first
+    // use since the last call, for telling the user; empty when none was.
+    static QString takeKeyTrustedOnFirstUse();
     // The fingerprint "service/serverkeysha256" takes: lower-case hex.
     static QString publicKeyFingerprint(const QString &publicKey);
     // The user's public key (PEM) as the server knows it; empty when unknown.

@@ -11,7 +11,7 @@ packages=(
   libssl-dev libqca-qt5-2-dev libqca-qt5-2-plugins
   libenet-dev libjs-jquery libxml2-dev iso-codes famfamfam-flag-png
   clang libclang-rt-dev xvfb
-  qt5-image-formats-plugins
+  qt5-image-formats-plugins qt5keychain-dev
 )
 
 missing=()

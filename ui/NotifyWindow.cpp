@@ -17,10 +17,13 @@ NotifyWindow::NotifyWindow(QWidget *parent)
     , m_fadeIn(new QPropertyAnimation(this, "windowOpacity", this))
 {
     setObjectName(QStringLiteral("NotifyWindowClass"));
-    setWindowTitle(QStringLiteral("NotifyWindow"));
-    setFixedSize(WindowSize);
-    // Showing must not take the keyboard from what the user is doing.
+    setWindowTitle(tr("Wivora notice"));
+    // A pop-up of its own: no frame or title from the window manager, above
+    // other windows, never in the task bar, never taking the keyboard from
+    // what the user is doing.
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setFixedSize(WindowSize);
 
     m_background->setObjectName(QStringLiteral("label"));
     m_background->setGeometry(0, 0, 200, 80);

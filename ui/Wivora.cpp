@@ -1,5 +1,6 @@
 #include "Wivora.h"
 
+#include "BusyTriggers.h"
 #include "MainClass.h"
 #include "MainContainer.h"
 #include "NotifyWindow.h"
@@ -24,6 +25,7 @@
 #include <PSettings.h>
 #include <ThreadUtilities.h>
 #include <WDataStructure.h>
+#include <WUtilities.h>
 #include <WivoraAccount.h>
 
 #include <QApplication>
@@ -56,6 +58,19 @@ const int TrayIconSize = 20;
 QIcon iconOf(const QImage &image)
 {
     return QIcon(QPixmap::fromImage(image));
+}
+
+// The tray picture with a red dot in its top right corner: something unread.
+QImage withUnreadDot(const QImage &picture)
+{
+    QImage marked = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&marked);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int diameter = qMax(6, marked.width() / 2);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.setBrush(QColor(220, 30, 30));
+    painter.drawEllipse(QRect(marked.width() - diameter, 0, diameter - 1, diameter - 1));
+    return marked;
 }
 
 } // namespace
@@ -95,6 +110,8 @@ Wivora::Wivora(WakeUpServer *wakeUpServer, QWidget *parent)
     connect(dispatcher, &WSignalsDispatcher::signalDisplayActivityNotification, this,
             &Wivora::slotDisplayActivityNotification);
     connect(dispatcher, &WSignalsDispatcher::signalSetStatusText, this, &Wivora::slotSetStatusText);
+    connect(dispatcher, &WSignalsDispatcher::signalUserActivityChanged, this, &Wivora::slotCountUnread);
+    connect(dispatcher, &WSignalsDispatcher::signalServiceReachable, this, &Wivora::slotServiceReachable);
     connect(m_contacts, &uiContacts::signalUserActivated, this, &Wivora::slotUserActivated);
 
     restoreGeometryFromSettings();
@@ -186,7 +203,7 @@ void Wivora::buildForm()
     QAction *quit = addAction(m_menuWivora, QStringLiteral("actionQuit"), tr("Quit"));
 
     const QList<QPair<int, QAction *>> statuses = {
-        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("Available"), QStringLiteral("status_online.png"))},
+        {1, addAction(m_menuStatus, QStringLiteral("actionAvailable"), tr("Online"), QStringLiteral("status_online.png"))},
         {2, addAction(m_menuStatus, QStringLiteral("actionAway"), tr("Away"), QStringLiteral("status_away.png"))},
         {3, addAction(m_menuStatus, QStringLiteral("actionDo_not_disturb"), tr("Do not disturb"),
                       QStringLiteral("status_dontdisturb.png"))},
@@ -204,8 +221,6 @@ void Wivora::buildForm()
     QMenu *plugins = m_menuTools->addMenu(tr("Plugins"));
     plugins->setObjectName(QStringLiteral("menuPlugins"));
     QAction *managePlugins = addAction(plugins, QStringLiteral("actionManage_plugins"), tr("Manage plugins"));
-    m_menuTools->addSeparator();
-    addAction(m_menuTools, QStringLiteral("actionLanguage"), tr("Language"));
     m_menuTools->addSeparator();
     QAction *settings = addAction(m_menuTools, QStringLiteral("actionSettings"), tr("Settings"));
 
@@ -307,10 +322,13 @@ void Wivora::placePlugins()
             auto *menu = new QMenu(plugin->getPluginDisplayName(), menuBar());
             menu->addActions(menuActions);
             menuBar()->insertMenu(m_menuTools->menuAction(), menu);
+            m_pluginMenus << menu;
         }
         const QList<QAction *> quick = plugin->getQuickMenuActions();
         if (!quick.isEmpty()) {
             quickActions << quick;
+            for (QAction *action : quick)
+                m_pluginActions << action;
             auto *separator = new QAction(m_toolBar);
             separator->setSeparator(true);
             quickActions << separator;
@@ -374,6 +392,14 @@ void Wivora::setSessionControlsEnabled(bool enabled)
         menu->setEnabled(enabled);
     for (QAction *action : {m_actionChangePassword, m_actionLogOut, m_actionDashboard})
         action->setEnabled(enabled);
+    // The plug-ins' menus and tool bar actions work on the session's account:
+    // without one they would run and store nothing.
+    for (QMenu *menu : qAsConst(m_pluginMenus))
+        menu->setEnabled(enabled);
+    for (const QPointer<QAction> &action : qAsConst(m_pluginActions)) {
+        if (action)
+            action->setEnabled(enabled);
+    }
     for (QDockWidget *dock : m_docks.keys())
         dock->setEnabled(enabled);
 }
@@ -393,12 +419,74 @@ void Wivora::slotTrayAnimationTimer()
     if (next == m_trayIcons.end())
         next = m_trayIcons.begin();
     m_trayFrame = next.key();
-    m_tray->setIcon(iconOf(next.value()));
+    showTrayFrame();
+}
+
+void Wivora::showFirstUseKeyNotice()
+{
+    const QString fingerprint = WUtilities::takeKeyTrustedOnFirstUse();
+    if (fingerprint.isEmpty())
+        return;
+    // Not modal: the session goes on, the user reads it when they like.
+    auto *notice = new QMessageBox(QMessageBox::Warning, tr("The service's key"),
+                                   tr("Wivora connected to this service for the first time and trusted its key as it "
+                                      "came. If someone stood between you and the service, they could read what you "
+                                      "send.\n\nKey fingerprint (SHA-256):\n%1\n\nCompare it with the one your "
+                                      "service publishes. To check it at every start, set the machine setting "
+                                      "\"service/serverkeysha256\" to it.")
+                                       .arg(fingerprint),
+                                   QMessageBox::Ok, this);
+    notice->setObjectName(QStringLiteral("firstUseKeyNotice"));
+    notice->setTextFormat(Qt::PlainText);
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->setModal(false);
+    notice->show();
+}
+
+void Wivora::showTrayFrame()
+{
+    const QImage frame = m_trayIcons.value(m_trayFrame);
+    if (!frame.isNull())
+        m_tray->setIcon(iconOf(m_unread > 0 ? withUnreadDot(frame) : frame));
+}
+
+void Wivora::slotCountUnread()
+{
+    const int unread = MainClass::instance()->contactsWithActivity();
+    if (unread == m_unread)
+        return;
+    m_unread = unread;
+    showAttentionMarks();
+}
+
+void Wivora::slotServiceReachable(bool reachable)
+{
+    if (reachable == m_serviceReachable)
+        return;
+    m_serviceReachable = reachable;
+    const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
+    // Offline while the service is away: the user cannot be reached either.
+    setMainIcon(reachable && account ? account->getStatus() : 0);
+    showAttentionMarks();
+}
+
+void Wivora::showAttentionMarks()
+{
+    QString title = QStringLiteral("Wivora");
+    if (m_unread > 0)
+        title = tr("Wivora (%n unread)", nullptr, m_unread);
+    setWindowTitle(title);
+    QString tip = title;
+    if (!m_serviceReachable)
+        tip += QLatin1Char('\n') + tr("Not connected to the service: trying again");
+    m_tray->setToolTip(tip);
+    showTrayFrame();
 }
 
 void Wivora::slotUserStatusChanged(int status)
 {
-    setMainIcon(status);
+    setMainIcon(m_serviceReachable ? status : 0);
 }
 
 void Wivora::slotUserLoggedIn()
@@ -413,12 +501,16 @@ void Wivora::slotUserLoggedIn()
     const QByteArray state = account->settingsData->getSetting(WindowStateSetting);
     if (!state.isEmpty())
         restoreState(state, 0);
+    m_serviceReachable = true;
     setMainIcon(account->getStatus());
+    slotCountUnread();
+    showAttentionMarks();
     m_stack->setCurrentWidget(m_content);
     m_contacts->slotUserLoggedIn();
     m_content->loadStartPage();
     m_content->showStartPage();
     m_updateCheck->start();
+    showFirstUseKeyNotice();
     emit signalLoggedIn();
 }
 
@@ -445,6 +537,10 @@ void Wivora::slotUserLoggedOut()
         dock->hide();
     }
     m_stack->setCurrentWidget(m_login);
+    m_login->clearPasswordUnlessRemembered();
+    m_unread = 0;
+    m_serviceReachable = true;
+    showAttentionMarks();
     slotSetStatusText(tr("logged out"));
     m_loggingOut = false;
     emit signalLoggedOut();
@@ -514,6 +610,10 @@ void Wivora::ShowMaximizedWindow()
 void Wivora::autoLogin()
 {
     m_login->autoLogin();
+    // The window starts minimised: a session that opened by itself is shown,
+    // or the user would see nothing of it.
+    if (MainClass::instance()->isLoggedIn())
+        ShowNormalWindow();
 }
 
 void Wivora::slotpluginButtonClicked()
@@ -553,9 +653,10 @@ void Wivora::slotDisplayActivityNotification(const QString &text)
     QScreen *screen = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    m_notify->move(WindowPlacement::notificationPosition(screen->availableGeometry()));
+    // Clear of the tray icon, which sits in a corner of many desktops.
+    const QRect tray = m_tray->isVisible() ? m_tray->geometry() : QRect();
+    m_notify->move(WindowPlacement::notificationPosition(screen->availableGeometry(), m_notify->size(), tray));
     m_notify->setText(text);
-    m_notify->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
     m_notify->show();
 }
 
@@ -638,6 +739,7 @@ void Wivora::on_actionEdit_profile_triggered()
 
 void Wivora::on_actionAdd_Contact_triggered()
 {
+    const BusyTriggers busy{sender()};
     uiAddUserWindow dialog(this);
     dialog.exec();
 }
@@ -655,6 +757,8 @@ void Wivora::on_actionSettings_triggered()
 
 void Wivora::on_actionManage_plugins_triggered()
 {
+    // Filling the list waits on the server with events flowing.
+    const BusyTriggers busy{sender()};
     uiManagePlugins dialog(this);
     connect(this, &Wivora::signalLogginingOut, &dialog, &uiManagePlugins::cancelDownloads);
     dialog.fillPluginList();

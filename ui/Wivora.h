@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -93,6 +94,10 @@ private slots:
     void on_actionSettings_triggered();
     void on_actionManage_plugins_triggered();
     void slotLoginEnded();
+    // Unread news from contacts: the window title and the tray say how many.
+    void slotCountUnread();
+    // A lost service shows as offline in the tray and the contacts panel.
+    void slotServiceReachable(bool reachable);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -109,6 +114,11 @@ private:
     void buildSettings();
     void setSessionControlsEnabled(bool enabled);
     void setMainIcon(int status);
+    void showTrayFrame();
+    // The service's key was trusted on first use: the user is told, with
+    // its fingerprint to compare.
+    void showFirstUseKeyNotice();
+    void showAttentionMarks();
     void runQuitSequence();
 
     // Form
@@ -139,8 +149,13 @@ private:
     QTimer m_trayTimer;
     QMap<QString, QImage> m_trayIcons;
     QString m_trayFrame;
+    int m_unread = 0;
+    bool m_serviceReachable = true;
 
     QMap<QDockWidget *, Qt::DockWidgetArea> m_docks;
+    // What the plug-ins put in the menu bar and on the tool bar.
+    QList<QMenu *> m_pluginMenus;
+    QList<QPointer<QAction>> m_pluginActions;
     QMap<QAction *, QString> m_pluginButtons;
 
     bool m_active = false;

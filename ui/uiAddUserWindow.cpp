@@ -1,5 +1,6 @@
 #include "uiAddUserWindow.h"
 
+#include "BusyTriggers.h"
 #include "ContactAdder.h"
 #include "MainClass.h"
 #include "WCommonOperations.h"
@@ -37,7 +38,7 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     prompt->setObjectName(QStringLiteral("label"));
     m_searchText = new QLineEdit;
     m_searchText->setObjectName(QStringLiteral("lineEdit"));
-    auto *search = new QPushButton(tr("search"));
+    auto *search = m_search = new QPushButton(tr("search"));
     search->setObjectName(QStringLiteral("pushButton"));
     search->setMaximumHeight(19);
     searchGrid->addWidget(prompt, 0, 0);
@@ -66,10 +67,10 @@ uiAddUserWindow::uiAddUserWindow(QWidget *parent)
     buttons->setObjectName(QStringLiteral("gridLayout_3"));
     buttons->setSpacing(6);
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
-    auto *cancel = new QPushButton(tr("Cancel"));
+    auto *cancel = m_cancel = new QPushButton(tr("Cancel"));
     cancel->setObjectName(QStringLiteral("pushButton_3"));
     cancel->setMaximumHeight(19);
-    auto *add = new QPushButton(tr("Add selected"));
+    auto *add = m_add = new QPushButton(tr("Add selected"));
     add->setObjectName(QStringLiteral("pushButton_2"));
     add->setMaximumHeight(19);
     buttons->addWidget(cancel, 0, 1);
@@ -89,6 +90,8 @@ void uiAddUserWindow::on_pushButton_clicked()
     const QString text = m_searchText->text();
     if (text.length() < MinimumSearchLength)
         return;
+    // The server is asked with events flowing: no second search or add meanwhile.
+    const BusyTriggers busy{m_search, m_searchText, m_add, m_results};
     for (const KvrConfig &result : MainServerCommands::findUser(text)) {
         auto *row = new QTreeWidgetItem(m_results);
         row->setText(0, result.gv(QStringLiteral("username")).toLower());
@@ -109,6 +112,9 @@ void uiAddUserWindow::on_treeWidget_itemActivated(QTreeWidgetItem *item, int col
 
 void uiAddUserWindow::on_pushButton_2_clicked()
 {
+    // Each vCard is fetched with events flowing: Add runs once, and Cancel
+    // cannot close the window under it.
+    const BusyTriggers busy{m_search, m_searchText, m_add, m_cancel, m_results};
     QStringList added;
     for (const QTreeWidgetItem *row : m_results->selectedItems()) {
         const QString user = row->text(0);

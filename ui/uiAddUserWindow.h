@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QLineEdit;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -29,4 +30,7 @@ private slots:
 private:
     QLineEdit *m_searchText = nullptr;
     QTreeWidget *m_results = nullptr;
+    QPushButton *m_search = nullptr;
+    QPushButton *m_add = nullptr;
+    QPushButton *m_cancel = nullptr;
 };

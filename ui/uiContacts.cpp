@@ -1,5 +1,6 @@
 #include "uiContacts.h"
 
+#include "BusyTriggers.h"
 #include "ContactAdder.h"
 #include "ContactList.h"
 #include "MainClass.h"
@@ -70,6 +71,7 @@ uiContacts::uiContacts(QWidget *parent)
     WSignalsDispatcher *dispatcher = MainClass::instance()->signalsDispatcher();
     connect(dispatcher, &WSignalsDispatcher::signalPersonalDataChanged, this, &uiContacts::slotUpdatePersonalData);
     connect(dispatcher, &WSignalsDispatcher::signalUserStatusChanged, this, &uiContacts::slotUserStatusChanged);
+    connect(dispatcher, &WSignalsDispatcher::signalServiceReachable, this, &uiContacts::slotServiceReachable);
     connect(dispatcher, &WSignalsDispatcher::signalNewContactAdded, this, &uiContacts::slotNewContactAdded);
     connect(dispatcher, &WSignalsDispatcher::signalContactEdited, this, &uiContacts::slotContactChanged);
     // Queued even on this thread: the asker waits with events flowing, and
@@ -281,6 +283,7 @@ QStringList uiContacts::getSelectedContacts()
 
 void uiContacts::slotUserLoggedIn()
 {
+    m_serviceReachable = true;
     slotUpdatePersonalData();
 }
 
@@ -300,7 +303,15 @@ void uiContacts::slotUpdatePersonalData()
 void uiContacts::showOwnStatus()
 {
     const QSharedPointer<WivoraAccount> current = account();
-    m_statusLabel->setPixmap(QPixmap::fromImage(WGraphicsOperations::getStatusImage(current ? current->getStatus() : 0, 17)));
+    const int status = current && m_serviceReachable ? current->getStatus() : 0;
+    m_statusLabel->setPixmap(QPixmap::fromImage(WGraphicsOperations::getStatusImage(status, 17)));
+    m_statusLabel->setToolTip(m_serviceReachable ? QString() : tr("Not connected to the service: trying again"));
+}
+
+void uiContacts::slotServiceReachable(bool reachable)
+{
+    m_serviceReachable = reachable;
+    showOwnStatus();
 }
 
 void uiContacts::showOwnAvatar()
@@ -386,6 +397,8 @@ void uiContacts::on_actionDelete_Contact_triggered()
                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel)
         != QMessageBox::Ok)
         return;
+    // The server is told with events flowing: no second delete meanwhile.
+    const BusyTriggers busy{m_deleteAction};
     const QSharedPointer<WivoraAccount> current = account();
     // The session may have ended while the question was open.
     if (!current || current->getUserName().isEmpty())

@@ -42,6 +42,8 @@ public slots:
     void slotUserLoggedIn();
     void slotUpdatePersonalData();
     void slotUserStatusChanged(int status);
+    // While the service is away the own status shows offline.
+    void slotServiceReachable(bool reachable);
     void slotNewContactAdded(const QString &user);
     void slotCustomMenuRequested(const QPoint &pos);
     void slotContactChanged(const QString &user);
@@ -79,6 +81,7 @@ private:
     QPushButton *m_addButton = nullptr;
     QPushButton *m_statusButton = nullptr;
     QAction *m_statusActions[4] = {};
+    bool m_serviceReachable = true;
     QAction *m_addAction = nullptr;
     QAction *m_deleteAction = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "uiLoginWidget.h"
 
 #include "MainClass.h"
+#include "RememberedPassword.h"
 #include "ServiceSettings.h"
 
 #include <ExternalLinks.h>
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +20,6 @@ namespace {
 
 const QString RememberKey = QStringLiteral("settings/rememberMe");
 const QString UserKey = QStringLiteral("settings/username");
-const QString PasswordKey = QStringLiteral("settings/password");
 
 QLabel *pictureLabel(const QString &resource, const QString &objectName, int size)
 {
@@ -38,7 +39,8 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     , m_userEdit(new QLineEdit)
     , m_passwordEdit(new QLineEdit)
     , m_rememberBox(new QCheckBox(tr("Remember me")))
-    , m_refusalLabel(new QLabel)
+    , m_cancelButton(new QPushButton(tr("Cancel")))
+    , m_errorLabel(new QLabel)
 {
     setObjectName(QStringLiteral("uiLoginWidgetClass"));
     setWindowTitle(QStringLiteral("uiLoginWidget"));
@@ -76,12 +78,13 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     form->addWidget(m_passwordEdit, 2, 1);
     form->addWidget(m_rememberBox, 3, 1);
     form->addWidget(loginButton, 4, 1);
-    m_refusalLabel->setObjectName(QStringLiteral("refusalLabel"));
-    // The server's words: never read as markup.
-    m_refusalLabel->setTextFormat(Qt::PlainText);
-    m_refusalLabel->setWordWrap(true);
-    m_refusalLabel->hide();
-    form->addWidget(m_refusalLabel, 5, 0, 1, 2);
+    m_errorLabel->setObjectName(QStringLiteral("refusalLabel"));
+    // May carry the server's words: never read as markup.
+    m_errorLabel->setTextFormat(Qt::PlainText);
+    m_errorLabel->setWordWrap(true);
+    m_errorLabel->setStyleSheet(QStringLiteral("color: #b00020;"));
+    m_errorLabel->hide();
+    form->addWidget(m_errorLabel, 5, 0, 1, 2);
     auto *links = new QHBoxLayout;
     links->addWidget(lostButton);
     links->addWidget(createButton);
@@ -91,6 +94,8 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     m_busyFrame->setMinimumHeight(90);
     auto *busyLayout = new QVBoxLayout(m_busyFrame);
     busyLayout->addWidget(pictureLabel(QStringLiteral(":/Wivora/Resources/rotate.png"), QStringLiteral("label_3"), 48));
+    m_cancelButton->setObjectName(QStringLiteral("cancelLoginButton"));
+    busyLayout->addWidget(m_cancelButton, 0, Qt::AlignHCenter);
 
     // Four stretches keep the form in the middle of the page.
     auto *grid = new QGridLayout(this);
@@ -110,6 +115,7 @@ uiLoginWidget::uiLoginWidget(QWidget *parent)
     connect(lostButton, &QPushButton::clicked, this, &uiLoginWidget::on_pushButton_2_clicked);
     connect(createButton, &QPushButton::clicked, this, &uiLoginWidget::on_pushButton_3_clicked);
     connect(m_rememberBox, &QCheckBox::stateChanged, this, &uiLoginWidget::on_checkBox_stateChanged);
+    connect(m_cancelButton, &QPushButton::clicked, this, &uiLoginWidget::cancelLogin);
     connect(m_userEdit, &QLineEdit::returnPressed, this, &uiLoginWidget::on_pushButton_clicked);
     connect(m_passwordEdit, &QLineEdit::returnPressed, this, &uiLoginWidget::on_pushButton_clicked);
 }
@@ -122,25 +128,47 @@ void uiLoginWidget::on_pushButton_clicked()
     const QString password = m_passwordEdit->text();
     if (user.isEmpty() || password.isEmpty() || m_loginRunning)
         return;
-    if (!m_rememberBox->isChecked())
-        PSettings::RemoveValue(PasswordKey);
     const bool remember = m_rememberBox->isChecked();
+    if (!remember)
+        RememberedPassword::erase();
     if (doLogin(user, password) && remember) {
+        // The keyring is keyed by the name: the old entry goes first.
+        RememberedPassword::store(user, password);
         PSettings::SetValue(UserKey, user);
-        PSettings::SetValue(PasswordKey, password);
     }
     emit signalLoginEnded();
 }
 
 void uiLoginWidget::autoLogin()
 {
+    if (m_loginRunning) {
+        // Already logging in (or reading the keyring): this call does nothing more.
+        emit signalUserLoginFailed();
+        emit signalLoginEnded();
+        return;
+    }
     const QString user = PSettings::GetValue(UserKey).toString();
-    const QString password = PSettings::GetValue(PasswordKey).toString();
-    const bool loggedIn = !m_loginRunning && PSettings::GetValue(RememberKey).toBool() && !user.isEmpty()
-        && !password.isEmpty() && doLogin(user, password);
+    QString password;
+    if (PSettings::GetValue(RememberKey).toBool() && !user.isEmpty()) {
+        // The keyring may keep events flowing: no second login meanwhile.
+        m_loginRunning = true;
+        password = RememberedPassword::read(user);
+        m_loginRunning = false;
+    }
+    const bool tried = !password.isEmpty();
+    const bool loggedIn = tried && doLogin(user, password);
+    // A password changed elsewhere: the stale one is not tried again.
+    if (tried && !loggedIn && MainClass::instance()->loginFailure() == MainClass::LoginFailure::WrongPassword)
+        RememberedPassword::erase();
     if (!loggedIn)
         emit signalUserLoginFailed();
     emit signalLoginEnded();
+}
+
+void uiLoginWidget::clearPasswordUnlessRemembered()
+{
+    if (!m_rememberBox->isChecked())
+        m_passwordEdit->clear();
 }
 
 bool uiLoginWidget::doLogin(const QString &user, const QString &password)
@@ -148,14 +176,15 @@ bool uiLoginWidget::doLogin(const QString &user, const QString &password)
     if (user.isEmpty() || password.isEmpty())
         return false;
     m_loginRunning = true;
-    showRefusal(QString());
+    showError(QString());
     showBusy(true);
-    // Blocks with events flowing: the window may be asked to quit meanwhile.
+    // Blocks with events flowing: the window may be asked to quit, or the
+    // user may cancel, meanwhile.
     const bool loggedIn = MainClass::instance()->login(user, password);
     if (loggedIn)
         emit signalUserLoggedIn();
     else
-        showRefusal(MainClass::instance()->loginRefusal());
+        showFailure();
     showBusy(false);
     m_loginRunning = false;
     return loggedIn;
@@ -165,12 +194,55 @@ void uiLoginWidget::showBusy(bool busy)
 {
     m_loginFrame->setVisible(!busy);
     m_busyFrame->setVisible(busy);
+    if (busy)
+        m_cancelButton->setFocus(); // so that Escape reaches the form
 }
 
-void uiLoginWidget::showRefusal(const QString &refusal)
+void uiLoginWidget::cancelLogin()
 {
-    m_refusalLabel->setText(refusal.isEmpty() ? QString() : tr("The server refused the login: %1").arg(refusal));
-    m_refusalLabel->setVisible(!refusal.isEmpty());
+    if (m_loginRunning)
+        MainClass::instance()->cancelLogin();
+}
+
+void uiLoginWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && m_loginRunning) {
+        cancelLogin();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void uiLoginWidget::showFailure()
+{
+    const MainClass *session = MainClass::instance();
+    switch (session->loginFailure()) {
+    case MainClass::LoginFailure::WrongPassword:
+        showError(tr("Wrong user name or password."));
+        break;
+    case MainClass::LoginFailure::Refused:
+        showError(tr("The server refused the login: %1").arg(session->loginRefusal()));
+        break;
+    case MainClass::LoginFailure::Unreachable:
+        showError(tr("The service cannot be reached. Check your network connection and try again."));
+        break;
+    case MainClass::LoginFailure::NoAnswer:
+        showError(tr("The service did not answer. Try again in a moment."));
+        break;
+    case MainClass::LoginFailure::AccountUnreadable:
+        showError(tr("Your account could not be opened. Try again in a moment."));
+        break;
+    case MainClass::LoginFailure::None:
+    case MainClass::LoginFailure::Cancelled:
+        showError(QString());
+        break;
+    }
+}
+
+void uiLoginWidget::showError(const QString &text)
+{
+    m_errorLabel->setText(text);
+    m_errorLabel->setVisible(!text.isEmpty());
 }
 
 void uiLoginWidget::on_pushButton_2_clicked()

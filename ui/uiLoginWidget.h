@@ -6,16 +6,19 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QKeyEvent;
 class QPushButton;
 
 // The login form: user name, password, "Remember me", and links to the
 // account site. It logs in through the session controller; while the call
-// runs, a busy frame takes the form's place.
+// runs, a busy frame with a Cancel button (Escape too) takes the form's
+// place. A failed login says why under the form.
 //
-// Remembered values live in the machine settings: "settings/rememberMe",
-// "settings/username" and "settings/password". They are written only after a
-// successful login; a login with "Remember me" off erases the password (the
-// name stays, so the next start fills it in without logging in).
+// Remembered values: "settings/rememberMe" and "settings/username" in the
+// machine settings, the password in RememberedPassword. They are written
+// only after a successful login; a login with "Remember me" off erases the
+// password (the name stays, so the next start fills it in without logging
+// in), and so does an automatic login the server refuses as a wrong password.
 class uiLoginWidget : public QWidget
 {
     Q_OBJECT
@@ -25,6 +28,9 @@ public:
     ~uiLoginWidget() override;
 
     bool isLoginRunning() const { return m_loginRunning; }
+    // After a logout: the next person at the machine must not log in with
+    // the typed password, unless the user asked to be remembered.
+    void clearPasswordUnlessRemembered();
 
 signals:
     void signalUserLoggedIn();
@@ -42,18 +48,25 @@ private slots:
     void on_pushButton_2_clicked();
     void on_pushButton_3_clicked();
     void on_checkBox_stateChanged(int state);
+    void cancelLogin();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     bool doLogin(const QString &user, const QString &password);
     void showBusy(bool busy);
-    // The server's reason for refusing the login, if it gave one.
-    void showRefusal(const QString &refusal);
+    // Why the last login failed, in words for the user; nothing when it
+    // succeeded or was cancelled.
+    void showFailure();
+    void showError(const QString &text);
 
     QFrame *m_loginFrame;
     QFrame *m_busyFrame;
     QLineEdit *m_userEdit;
     QLineEdit *m_passwordEdit;
     QCheckBox *m_rememberBox;
-    QLabel *m_refusalLabel;
+    QPushButton *m_cancelButton;
+    QLabel *m_errorLabel;
     bool m_loginRunning = false;
 };

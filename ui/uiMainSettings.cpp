@@ -15,7 +15,7 @@
 
 namespace {
 
-QSharedPointer<WivoraAccount> loggedInAccount()
+QSharedPointer<WivoraAccount> sessionAccount()
 {
     const QSharedPointer<WivoraAccount> account = MainClass::instance()->getAccount();
     return account && !account->getUserName().isEmpty() ? account : QSharedPointer<WivoraAccount>();
@@ -44,7 +44,16 @@ uiMainSettings::uiMainSettings(QWidget *parent)
     label->setObjectName(QStringLiteral("label"));
     m_port = new QLineEdit;
     m_port->setObjectName(QStringLiteral("lineEdit"));
+    label->setBuddy(m_port);
     form->addRow(label, m_port);
+    // Why a port was not stored, beside the field it concerns.
+    m_portMessage = new QLabel;
+    m_portMessage->setObjectName(QStringLiteral("portMessage"));
+    m_portMessage->setTextFormat(Qt::PlainText);
+    m_portMessage->setWordWrap(true);
+    m_portMessage->setStyleSheet(QStringLiteral("color: rgb(170, 0, 0);"));
+    m_portMessage->hide();
+    form->addRow(QString(), m_portMessage);
     portsGrid->addLayout(form, 0, 0);
     auto *buttonRow = new QGridLayout;
     buttonRow->setObjectName(QStringLiteral("gridLayout_3"));
@@ -58,20 +67,28 @@ uiMainSettings::uiMainSettings(QWidget *parent)
 
 void uiMainSettings::loadSettings()
 {
-    if (const QSharedPointer<WivoraAccount> account = loggedInAccount())
+    if (const QSharedPointer<WivoraAccount> account = sessionAccount())
         m_port->setText(QString::number(WCommonOperations::listeningPort(account)));
 }
 
 void uiMainSettings::on_pushButton_clicked()
 {
-    const QSharedPointer<WivoraAccount> account = loggedInAccount();
+    const QSharedPointer<WivoraAccount> account = sessionAccount();
     if (!account)
         return;
-    // Only a port a server can listen on is stored; anything else is ignored.
+    // Only a port a server can listen on is stored; anything else is
+    // refused with the reason, and the stored port stays.
     bool number = false;
-    const int port = m_port->text().toInt(&number, 10);
-    if (!number || port < 1 || port > 65535)
+    const int port = m_port->text().trimmed().toInt(&number, 10);
+    if (!number || port < 1 || port > 65535) {
+        m_portMessage->setText(tr("\u201c%1\u201d was not saved: the port must be a whole number from 1 to 65535.")
+                                   .arg(m_port->text()));
+        m_portMessage->show();
+        m_port->setFocus();
+        m_port->selectAll();
         return;
+    }
+    m_portMessage->hide();
     account->settingsData->setSetting(QStringLiteral("servers/tcpport"), QByteArray::number(port));
     WCommonOperations::saveAccount(true);
 }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 
 // The program's own settings page: the TCP port on which the client listens
@@ -20,4 +21,5 @@ private slots:
 
 private:
     QLineEdit *m_port = nullptr;
+    QLabel *m_portMessage = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "ClientVersion.h"
 #include "MainClass.h"
+#include "BusyTriggers.h"
 #include "StagedDownload.h"
 
 #include <MainServerCommands.h>
@@ -85,7 +86,7 @@ void uiManagePlugins::on_pushButton_clicked()
         return;
     }
     // The downloads keep events flowing: OK must not run twice meanwhile.
-    m_ok->setEnabled(false);
+    const BusyTriggers busy{m_ok};
     QApplication::setOverrideCursor(Qt::WaitCursor);
     WPluginManager *plugins = MainClass::instance()->pluginManager();
     const QString updateFolder = WPluginManager::updateFolder();
@@ -138,8 +139,13 @@ void uiManagePlugins::on_pushButton_clicked()
 
 void uiManagePlugins::on_pushButton_2_clicked()
 {
-    cancelDownloads();
     reject();
+}
+
+void uiManagePlugins::reject()
+{
+    cancelDownloads();
+    QDialog::reject();
 }
 
 void uiManagePlugins::cancelDownloads()

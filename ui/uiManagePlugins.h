@@ -24,6 +24,9 @@ public:
 public slots:
     // Ends a running download at once (logout); nothing of it is staged.
     void cancelDownloads();
+    // Cancel, Escape and closing the dialog all end a running download:
+    // nothing of what OK was doing is applied.
+    void reject() override;
 
 private slots:
     void on_pushButton_clicked();

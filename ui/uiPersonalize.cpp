@@ -1,5 +1,6 @@
 #include "uiPersonalize.h"
 
+#include "BusyTriggers.h"
 #include "MainClass.h"
 #include "WCommonOperations.h"
 #include "WGraphicsOperations.h"
@@ -18,6 +19,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace {
@@ -51,6 +53,8 @@ uiPersonalize::uiPersonalize(QWidget *parent)
 {
     buildForm();
     WCommonOperations::fillCountryComboBox(m_country);
+    m_country->insertItem(0, tr("Not given"), QString());
+    m_country->setCurrentIndex(0);
     loadVCard();
 }
 
@@ -77,9 +81,9 @@ void uiPersonalize::buildForm()
     auto *pictureControls = new QGridLayout;
     pictureControls->setObjectName(QStringLiteral("gridLayout_4"));
     pictureControls->addWidget(label(tr("Change avatar"), QStringLiteral("label_2")), 0, 0, 1, 2);
-    auto *path = new QLineEdit;
-    path->setObjectName(QStringLiteral("lineEdit"));
-    pictureControls->addWidget(path, 1, 0);
+    m_avatarPath = new QLineEdit;
+    m_avatarPath->setObjectName(QStringLiteral("lineEdit"));
+    pictureControls->addWidget(m_avatarPath, 1, 0);
     QPushButton *browse = smallButton(tr("browse ..."), QStringLiteral("pushButton"));
     pictureControls->addWidget(browse, 1, 1);
     pictureControls->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding), 2, 0);
@@ -91,7 +95,10 @@ void uiPersonalize::buildForm()
     m_fullName->setObjectName(QStringLiteral("lineEdit_2"));
     m_gender = new QComboBox;
     m_gender->setObjectName(QStringLiteral("comboBox"));
-    m_gender->addItems({tr("Male"), tr("Female")});
+    // The stored values stay 0 and 1; "Not given" stores nothing.
+    m_gender->addItem(tr("Not given"));
+    m_gender->addItem(tr("Male"), 0);
+    m_gender->addItem(tr("Female"), 1);
     nameGrid->addWidget(label(tr("Full name"), QStringLiteral("label_3")), 0, 0);
     nameGrid->addWidget(m_fullName, 0, 1);
     nameGrid->addWidget(label(tr("Gender"), QStringLiteral("label_4")), 1, 0);
@@ -124,8 +131,8 @@ void uiPersonalize::buildForm()
     auto *buttons = new QGridLayout;
     buttons->setObjectName(QStringLiteral("gridLayout_7"));
     buttons->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 0);
-    QPushButton *cancel = smallButton(tr("Cancel"), QStringLiteral("pushButton_3"));
-    QPushButton *ok = smallButton(tr("OK"), QStringLiteral("pushButton_2"));
+    QPushButton *cancel = m_cancel = smallButton(tr("Cancel"), QStringLiteral("pushButton_3"));
+    QPushButton *ok = m_ok = smallButton(tr("OK"), QStringLiteral("pushButton_2"));
     buttons->addWidget(cancel, 0, 1);
     buttons->addWidget(ok, 0, 2);
     grid->addLayout(buttons, 4, 0);
@@ -152,29 +159,34 @@ void uiPersonalize::loadVCard()
     const QImage picture = PeerPicture::decode(avatar);
     showPicture(picture.isNull() ? QImage(QStringLiteral(":/Wivora/Resources/blankavatar.jpg")) : picture);
     m_fullName->setText(vcard->gv(QStringLiteral("fullName")));
-    // Anything but a known choice shows the first one.
-    const int gender = vcard->gv(QStringLiteral("gender")).toInt();
-    m_gender->setCurrentIndex(gender >= 0 && gender < m_gender->count() ? gender : 0);
+    // Anything but a known choice shows as not given.
+    bool number = false;
+    const int gender = vcard->gv(QStringLiteral("gender")).toInt(&number);
+    const int genderRow = number ? m_gender->findData(gender) : -1;
+    m_gender->setCurrentIndex(genderRow > 0 ? genderRow : 0);
     m_city->setText(vcard->gv(QStringLiteral("city")));
-    const int country = m_country->findData(vcard->gv(QStringLiteral("country")), Qt::UserRole);
-    if (country >= 0)
-        m_country->setCurrentIndex(country);
+    const QString countryCode = vcard->gv(QStringLiteral("country"));
+    const int country = countryCode.isEmpty() ? -1 : m_country->findData(countryCode, Qt::UserRole);
+    m_country->setCurrentIndex(country > 0 ? country : 0);
     m_email->setText(vcard->gv(QStringLiteral("email")));
 }
 
 void uiPersonalize::on_pushButton_clicked()
 {
     const QString path = QFileDialog::getOpenFileName(this, tr("Open File"), QString(), tr("Images (*.png *.xpm *.jpg)"));
-    if (!path.isEmpty())
-        pickPicture(path);
+    if (path.isEmpty())
+        return;
+    m_avatarPath->setText(path);
+    pickPicture(path);
 }
 
-void uiPersonalize::pickPicture(const QString &path)
+bool uiPersonalize::pickPicture(const QString &path)
 {
     const QImage image =
         QImage(path).scaled(AvatarSize, AvatarSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    m_pickedPath = path;
     if (!loggedInAccount())
-        return;
+        return false;
     // An unreadable picture keeps the stored avatar.
     m_pickedAvatar.clear();
     if (!image.isNull()) {
@@ -183,16 +195,44 @@ void uiPersonalize::pickPicture(const QString &path)
         image.save(&png, "PNG");
     }
     showPicture(image);
+    return !image.isNull();
 }
 
 void uiPersonalize::on_pushButton_2_clicked()
 {
+    // A path typed rather than browsed to is read now; one that gives no
+    // picture is refused, so nothing looks saved that was not.
+    const QString typed = m_avatarPath->text().trimmed();
+    if (!typed.isEmpty() && typed != m_pickedPath && !pickPicture(typed)) {
+        QMessageBox box(QMessageBox::Warning, tr("Change avatar"),
+                        tr("No picture could be read from \u201c%1\u201d. Choose a PNG, JPEG or XPM file, or clear "
+                           "the field to keep the current avatar.")
+                            .arg(typed),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        m_avatarPath->setFocus();
+        m_avatarPath->selectAll();
+        return;
+    }
+    // The server is told with events flowing: OK runs once, and Cancel
+    // cannot close the dialog under it.
+    const BusyTriggers busy{m_ok, m_cancel};
     if (const QSharedPointer<WivoraAccount> account = loggedInAccount()) {
         const QSharedPointer<WDataStructure> vcard = account->vcardData;
         vcard->sv(QStringLiteral("fullName"), m_fullName->text());
-        vcard->SetValue(QStringLiteral("gender"), m_gender->currentIndex());
+        // What the user did not give is not published at all.
+        const QVariant gender = m_gender->currentData();
+        if (gender.isValid())
+            vcard->SetValue(QStringLiteral("gender"), gender.toInt());
+        else
+            vcard->RemoveKey(QStringLiteral("gender"));
         vcard->sv(QStringLiteral("city"), m_city->text());
-        vcard->sv(QStringLiteral("country"), m_country->currentData(Qt::UserRole).toString());
+        const QString country = m_country->currentData(Qt::UserRole).toString();
+        if (!country.isEmpty())
+            vcard->sv(QStringLiteral("country"), country);
+        else
+            vcard->RemoveKey(QStringLiteral("country"));
         vcard->sv(QStringLiteral("email"), m_email->text());
         if (!m_pickedAvatar.isEmpty())
             vcard->SetValue(QStringLiteral("avatar"), m_pickedAvatar);

@@ -147,10 +147,14 @@ void uiUserProfileView::showUser(const QString &user)
     if (fullName.isEmpty())
         fullName = contact->gv(QStringLiteral("username"));
     setElidedText(m_fullName, fullName, kMaxNameWidth);
-    setElidedText(m_username, contact->gv(QStringLiteral("username")) + QStringLiteral(", "), kMaxDetailWidth);
-    m_country->setPixmap(QPixmap::fromImage(
-        WGraphicsOperations::getFlagImage(QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/country"))), 16)));
-    setElidedText(m_city, QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/city"))), kMaxDetailWidth);
+    const QImage flag =
+        WGraphicsOperations::getFlagImage(QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/country"))), 16);
+    const QString city = QString::fromUtf8(contact->getSetting(QStringLiteral("vcard/city")));
+    // The comma leads to the place: none when the contact gave none.
+    const QString separator = flag.isNull() && city.isEmpty() ? QString() : QStringLiteral(", ");
+    setElidedText(m_username, contact->gv(QStringLiteral("username")) + separator, kMaxDetailWidth);
+    m_country->setPixmap(QPixmap::fromImage(flag));
+    setElidedText(m_city, city, kMaxDetailWidth);
     m_status->setPixmap(QPixmap::fromImage(WGraphicsOperations::getStatusImage(contact->gv(QStringLiteral("status")).toInt(), 16)));
 }
 

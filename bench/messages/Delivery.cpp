@@ -174,6 +174,10 @@ bool measureFlood(int messages)
     if (!clients.start(0))
         return false;
     const qint64 bobPid = clients.bob->processId();
+    // Bob's GUI thread, idle first for the baseline, then through the flood.
+    clients.bob->probe().longestGuiStallMs();
+    QThread::msleep(2000);
+    const double idleStallMs = clients.bob->probe().longestGuiStallMs();
     const qint64 writtenBefore = writtenBytes(bobPid);
     QString last;
     for (int i = 0; i < messages; ++i) {
@@ -195,6 +199,7 @@ bool measureFlood(int messages)
         QThread::msleep(200);
     }
     const qint64 written = writtenBytes(bobPid) - writtenBefore;
+    const double floodStallMs = clients.bob->probe().longestGuiStallMs();
     const qint64 size = conversationBytes(clients.bobFolder, kAlice);
     WMailConversation conversation(clients.bobFolder, kAlice);
     if (writtenBefore < 0 || !conversation.loadHeader() || conversation.messageIds().size() != messages)
@@ -202,6 +207,9 @@ bool measureFlood(int messages)
     const QByteArray figure = QStringLiteral("flood of %1 messages: MB written by the receiver").arg(messages).toUtf8();
     BenchFigures::printFigure(figure.constData(), double(written) / 1e6, "MB", "final size of its conversation files",
                               double(size) / 1e6, 2);
+    const QByteArray stall = QStringLiteral("flood of %1 messages: longest stall of the receiver's GUI thread")
+                                 .arg(messages).toUtf8();
+    BenchFigures::printFigure(stall.constData(), floodStallMs, "ms", "the same while idle for 2 s", idleStallMs, 1);
     return true;
 }
 

@@ -1,12 +1,14 @@
 // Transfers between two client processes on one machine: bob shares a folder
-// with alice, whose transfer manager downloads a 1 GiB file and a folder of
-// 1000 files of 10 KB, then uploads a 100 MiB file, and downloads 256 MiB over
-// long links (100 ms and 20 ms round trip, 60 MiB/s). Each figure stands
-// beside the same bytes copied over a bare TCP socket (file to socket to
-// file) and, when run.sh set one up (BENCH_SCP_PORT, BENCH_SCP_KEY), scp to a
-// local sshd; the long links also beside rsync -a over ssh, all of them
-// through the same link relay (LinkRelay), which alice's links to bob reach
-// through a preloaded connect() redirect (ConnectRedirect).
+// with alice, whose transfer manager downloads a 1 GiB file, a folder of
+// 1000 files of 10 KB and one of 10 000 files of 1 KB, then uploads a 100 MiB
+// file, and downloads 256 MiB over long links (100 ms and 20 ms round trip,
+// 60 MiB/s). The folders of small files stand beside rsync -a, scp and tar
+// piped through socat; the other figures beside the same bytes copied over a
+// bare TCP socket (file to socket to file) and scp, the long links also
+// beside rsync -a, all of them through the same link relay (LinkRelay), which
+// alice's links to bob reach through a preloaded connect() redirect
+// (ConnectRedirect). scp and rsync go to the local sshd run.sh sets up
+// (BENCH_SCP_PORT, BENCH_SCP_KEY).
 //
 // What limits the figures (perf of both clients on a loaded 8-core machine):
 // - the large download keeps as many reads on their way as the measured rate
@@ -16,11 +18,13 @@
 //   records), then the owner's link thread; the receiver's worker hands the
 //   bytes to a writer thread, which meets the page cache; the owner's pool
 //   threads read the file.
-// - each small file costs one round trip on the critical path (its read: the
-//   open went out while the previous file was read, the close goes out with
-//   the next open), plus making its temporary file: on ext4 about a quarter
-//   of the worker's CPU is the inode allocation of O_TMPFILE. Syncing and
-//   renaming the finished files runs on other threads, several at once.
+// - small files of a folder come up to 128 a request with three requests on
+//   their way, so a folder of 10 000 costs about 80 round trips; the owner
+//   opens and reads them under the folder it resolved once. At the receiver
+//   nearly all the CPU is the file system's: each file is written nameless
+//   and linked into its folder once a batch is durable (one syncfs and one
+//   sync of the folder a batch), so a file costs one new entry in the folder
+//   rather than a temporary and a rename.
 // - an upload keeps a window of writes on their way like a download's reads;
 //   the owner holds a write that overtook the bytes before it until they come.
 
@@ -49,6 +53,8 @@ constexpr qint64 kUploadBytes = 100LL * 1024 * 1024;
 constexpr int kSmallFiles = 1000;
 constexpr int kSmallBytes = 10 * 1000;
 constexpr int kBlock = 4 * 1024 * 1024;
+constexpr int kTinyFiles = 10000;
+constexpr int kTinyBytes = 1000;
 constexpr qint64 kLongBytes = 256LL * 1024 * 1024;
 constexpr double kLongLinkBytesPerSecond = 60.0 * 1024 * 1024;
 
@@ -149,7 +155,7 @@ const QStringList kSshOptions{"-o", "StrictHostKeyChecking=no", "-o", "UserKnown
                                "BatchMode=yes"};
 
 // scp of source (file or folder) into target; -1 when no sshd was set up.
-qint64 scpNs(const QString &source, const QString &target, bool upload, const LinkShape &shape)
+qint64 scpNs(const QString &source, const QString &target, bool upload, const LinkShape &shape = LinkShape())
 {
     const quint16 sshdPort = quint16(qEnvironmentVariableIntValue("BENCH_SCP_PORT"));
     const QString key = qEnvironmentVariable("BENCH_SCP_KEY");
@@ -167,9 +173,9 @@ qint64 scpNs(const QString &source, const QString &target, bool upload, const Li
     return timer.nsecsElapsed();
 }
 
-// rsync -a of source (a download) into target over ssh to the same sshd; -1
+// rsync -a of the file source into target over ssh to the same sshd; -1
 // when none was set up or rsync is missing.
-qint64 rsyncNs(const QString &source, const QString &target, const LinkShape &shape)
+qint64 rsyncFileNs(const QString &source, const QString &target, const LinkShape &shape)
 {
     const quint16 sshdPort = quint16(qEnvironmentVariableIntValue("BENCH_SCP_PORT"));
     const QString key = qEnvironmentVariable("BENCH_SCP_KEY");
@@ -181,6 +187,57 @@ qint64 rsyncNs(const QString &source, const QString &target, const LinkShape &sh
     QElapsedTimer timer;
     timer.start();
     if (QProcess::execute(QStringLiteral("rsync"), {"-a", "-e", ssh, "127.0.0.1:" + source, target + '/'}) != 0)
+        return -1;
+    return timer.nsecsElapsed();
+}
+
+// The ssh options of the copies to run.sh's sshd; empty when none was set up.
+QStringList sshOptions()
+{
+    const QString port = qEnvironmentVariable("BENCH_SCP_PORT");
+    const QString key = qEnvironmentVariable("BENCH_SCP_KEY");
+    if (port.isEmpty() || key.isEmpty())
+        return {};
+    return {"-p", port, "-i", key, "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+            "-o", "BatchMode=yes"};
+}
+
+// rsync -a of the folder source into target over ssh to the local sshd; -1
+// when there is none (or no rsync).
+qint64 rsyncNs(const QString &source, const QString &target)
+{
+    const QStringList ssh = sshOptions();
+    if (ssh.isEmpty())
+        return -1;
+    const QStringList arguments{"-a", "-e", "ssh " + ssh.join(' '), "127.0.0.1:" + source + "/", target + "/"};
+    QElapsedTimer timer;
+    timer.start();
+    if (QProcess::execute(QStringLiteral("rsync"), arguments) != 0)
+        return -1;
+    return timer.nsecsElapsed();
+}
+
+// tar of the folder source streamed through socat over one loopback TCP
+// connection and unpacked into target; -1 without socat.
+qint64 tarSocatNs(const QString &source, const QString &target)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    QProcess receiver;
+    receiver.start(QStringLiteral("bash"),
+                   {"-c", "socat -u TCP-LISTEN:" + port + ",bind=127.0.0.1,reuseaddr - | tar -x -C '" + target + "'"});
+    if (!receiver.waitForStarted())
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    // The listener may take a moment to bind: the sender tries again.
+    const QString send = "for i in $(seq 200); do tar -c -C '" + source
+        + "' . | socat -u - TCP:127.0.0.1:" + port + " 2>/dev/null && exit 0; sleep 0.01; done; exit 1";
+    const int sent = QProcess::execute(QStringLiteral("bash"), {"-c", send});
+    receiver.waitForFinished(-1);
+    if (sent != 0 || receiver.exitCode() != 0)
         return -1;
     return timer.nsecsElapsed();
 }
@@ -198,8 +255,37 @@ qint64 median(std::vector<qint64> samples)
 
 } // namespace
 
-// bench_transfer [big] [small] [upload] [long100] [long20]: the cases to run
-// (all by default).
+// A folder of many small files downloaded by alice, each run beside rsync -a
+// and scp from the local sshd (run.sh) and tar piped through socat, all
+// through the loopback. Prints files per second.
+void measureSmallFiles(const char *figure, int files, const QString &source, const QString &landingTop, int runs,
+                       const std::function<qint64(const QString &target)> &download)
+{
+    std::vector<qint64> own, rsync, scp, tar;
+    for (int run = 0; run < runs; ++run) {
+        const QString landing = landingTop + QStringLiteral("/%1-%2").arg(files).arg(run);
+        QDir().mkpath(landing);
+        own.push_back(download(landing));
+        QDir(landing).removeRecursively();
+        QTemporaryDir rsyncTarget, scpTarget, tarTarget;
+        rsync.push_back(rsyncNs(source, rsyncTarget.path()));
+        scp.push_back(scpNs(source, scpTarget.path(), false));
+        tar.push_back(tarSocatNs(source, tarTarget.path()));
+    }
+    const double value = perSecond(files, median(own));
+    const auto beside = [&](const char *baseline, const std::vector<qint64> &samples) {
+        if (*std::min_element(samples.begin(), samples.end()) > 0)
+            BenchFigures::printFigure(figure, value, "files/s", baseline, perSecond(files, median(samples)));
+        else
+            printf("%s: no %s figure (run through bench/transfer/run.sh for one)\n", figure, baseline);
+    };
+    beside("rsync -a from a local sshd", rsync);
+    beside("scp from a local sshd", scp);
+    beside("tar | socat", tar);
+}
+
+// bench_transfer [big] [small] [tiny] [upload] [long100] [long20]: the cases to
+// run (all by default).
 // BENCH_RUNS sets the runs of each (3); every figure is their median, the
 // transfer's and its baselines' runs taken in turns. BENCH_WFTP_PLUGIN names
 // another build of the plug-in to measure (an older one, to compare). The clients' process ids
@@ -212,19 +298,23 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList cases = app.arguments().mid(1);
     if (cases.isEmpty())
-        cases = QStringList{"big", "small", "upload", "long100", "long20"};
+        cases = QStringList{"big", "small", "tiny", "upload", "long100", "long20"};
     const int asked = qEnvironmentVariableIntValue("BENCH_RUNS");
     const int runs = asked > 0 ? asked : 3;
 
     const QString docs = home.filePath(QStringLiteral("docs"));
     const QString mine = home.filePath(QStringLiteral("mine"));
-    for (const QString &folder : {docs + "/small", mine})
+    for (const QString &folder : {docs + "/small", docs + "/tiny", mine})
         QDir().mkpath(folder);
     if (cases.contains("big"))
         writeFile(docs + QStringLiteral("/big.bin"), kBigBytes);
     if (cases.contains("small")) {
         for (int i = 0; i < kSmallFiles; ++i)
             writeFile(docs + QStringLiteral("/small/f%1.bin").arg(i), kSmallBytes);
+    }
+    if (cases.contains("tiny")) {
+        for (int i = 0; i < kTinyFiles; ++i)
+            writeFile(docs + QStringLiteral("/tiny/f%1.bin").arg(i), kTinyBytes);
     }
     if (cases.contains("upload"))
         writeFile(mine + QStringLiteral("/up.bin"), kUploadBytes);
@@ -288,7 +378,7 @@ int main(int argc, char **argv)
             scp.push_back(scpNs(source, upload ? docs + landing + "/scp" : scpTarget.path(), upload, shape));
             if (shape.isLong()) {
                 QTemporaryDir rsyncTarget;
-                rsync.push_back(rsyncNs(source, rsyncTarget.path(), shape));
+                rsync.push_back(rsyncFileNs(source, rsyncTarget.path(), shape));
             }
             QDir((upload ? docs : home.path()) + landing).removeRecursively();
         }
@@ -315,11 +405,17 @@ int main(int argc, char **argv)
         measure("download of 1 GiB", "MiB/s", kBigBytes / mib, docs + "/big.bin", false, [&](const QString &target) {
             return TwoClients::keys({{"files", disc + "/big.bin"}, {"target", target}, {"base", disc}});
         });
+    const auto downloadFolder = [&](const QString &folder) {
+        return [&, folder](const QString &target) {
+            return transfer(TwoClients::keys({{"folders", disc + "/" + folder}, {"target", target}, {"base", disc}}));
+        };
+    };
     if (cases.contains("small"))
-        measure("download of 1000 files of 10 KB", "files/s", kSmallFiles, docs + "/small", false,
-                [&](const QString &target) {
-                    return TwoClients::keys({{"folders", disc + "/small"}, {"target", target}, {"base", disc}});
-                });
+        measureSmallFiles("download of 1000 files of 10 KB", kSmallFiles, docs + "/small", home.path() + "/landing-small",
+                          runs, downloadFolder("small"));
+    if (cases.contains("tiny"))
+        measureSmallFiles("download of 10000 files of 1 KB", kTinyFiles, docs + "/tiny", home.path() + "/landing-tiny",
+                          runs, downloadFolder("tiny"));
     if (cases.contains("upload"))
         measure("upload of 100 MiB", "MiB/s", kUploadBytes / mib, mine + "/up.bin", true, [&](const QString &target) {
             return TwoClients::keys({{"files", mine + "/up.bin"}, {"target", target}, {"base", mine}});

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs bench_transfer beside scp and rsync to a throw-away sshd on a free
-# loopback port: installs the OpenSSH server, rsync and socat when missing,
-# makes host and client keys in a temporary folder and stops the server at
-# the end. CI needs none of this. Arguments pick the cases (all by default).
+# Runs bench_transfer beside scp to a throw-away sshd on a free loopback port:
+# installs the OpenSSH server when missing, makes host and client keys in a
+# temporary folder and stops the server at the end. CI needs none of this.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -11,9 +10,11 @@ missing=()
 command -v rsync >/dev/null || missing+=(rsync)
 command -v socat >/dev/null || missing+=(socat)
 if ((${#missing[@]})); then
-  as_root=()
-  [[ $(id -u) -eq 0 ]] || as_root=(sudo)
-  "${as_root[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
+  if [[ $(id -u) -eq 0 ]]; then
+    apt-get install -y -q "${missing[@]}" >/dev/null
+  else
+    sudo apt-get install -y -q "${missing[@]}" >/dev/null
+  fi
 fi
 
 work=$(mktemp -d)

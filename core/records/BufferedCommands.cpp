@@ -113,6 +113,11 @@ QString BufferedCommands::filePath(const QString &owner)
     return SessionState::userFolder(owner) + QLatin1Char('/') + FileName;
 }
 
+QString BufferedCommands::journalPath(const QString &owner)
+{
+    return SessionState::userFolder(owner) + QLatin1Char('/') + BufferedCommandsStore::JournalName;
+}
+
 QList<KvrConfig> BufferedCommands::pendingCommands(const QString &user) const
 {
     QMutexLocker lock(&m_mutex);
@@ -139,9 +144,11 @@ bool BufferedCommands::addBufferedCommand(const QString &user, const KvrConfig &
     if (m_owner != owner)
         loadLocked(owner);
     m_queues[user].append(record);
-    const bool saved = saveLocked();
+    const bool stored = storeReadyLocked() && m_store.recordAdded(user, record);
+    if (!stored)
+        qCDebug(lcRecords).noquote() << "buffered command not stored for" << m_owner;
     startSenderLocked(user);
-    return saved;
+    return stored;
 }
 
 bool BufferedCommands::saveBufferedCommands()
@@ -174,6 +181,7 @@ void BufferedCommands::stop()
         ++m_generation;
         m_owner.clear();
         m_queues.clear();
+        m_store.close();
     }
     {
         // Ends every acknowledgement wait now rather than at its time-out.
@@ -188,7 +196,8 @@ void BufferedCommands::loadLocked(const QString &owner)
 {
     ++m_generation;
     m_owner = owner;
-    m_queues = BufferedCommandsFile::read(filePath(owner));
+    m_store.close();
+    m_queues = m_store.open(SessionState::userFolder(owner));
     for (auto it = m_queues.cbegin(); it != m_queues.cend(); ++it) {
         if (!it.value().isEmpty())
             startSenderLocked(it.key());
@@ -197,14 +206,16 @@ void BufferedCommands::loadLocked(const QString &owner)
 
 bool BufferedCommands::saveLocked()
 {
-    if (m_owner.isEmpty())
-        return false;
-    const QString folder = SessionState::ensureUserFolder(m_owner);
-    if (folder.isEmpty() || !BufferedCommandsFile::write(filePath(m_owner), m_queues)) {
+    if (!storeReadyLocked() || !m_store.compact(m_queues)) {
         qCDebug(lcRecords).noquote() << "buffered commands not saved for" << m_owner;
         return false;
     }
     return true;
+}
+
+bool BufferedCommands::storeReadyLocked()
+{
+    return !m_owner.isEmpty() && m_store.isOpen() && !SessionState::ensureUserFolder(m_owner).isEmpty();
 }
 
 void BufferedCommands::startSenderLocked(const QString &user)
@@ -252,7 +263,10 @@ void BufferedCommands::sendBufferedCommands(const QString &user, quint64 generat
             // so the head is still the record just sent.
             if (delivered) {
                 m_queues[user].removeFirst();
-                saveLocked();
+                if (m_queues[user].isEmpty())
+                    m_queues.remove(user);
+                if (storeReadyLocked())
+                    m_store.recordDelivered(user, head, m_queues);
             }
         }
         reportProgress(Direction::Send, user, -1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BufferedCommandsStore.h"
+
 #include <KvrConfig.h>
 
 #include <QFuture>
@@ -19,8 +21,9 @@ class SessionState;
 class WivoraAccount;
 
 // Records that must reach another user even when that user cannot be reached
-// now. Each record waits in its receiver's queue, saved in the logged-in
-// user's "bufferedcommands.bff", until a sender task on the global pool has
+// now. Each record waits in its receiver's queue, kept in the logged-in
+// user's folder (BufferedCommandsStore: a snapshot and a journal of changes),
+// until a sender task on the global pool has
 // delivered it: cut into "User::bufferedCommand" parts of PartSize bytes, each
 // acknowledged by the peer before the next goes, or, when a part stays
 // unacknowledged for the acknowledgement time, relayed through the main
@@ -93,11 +96,12 @@ public:
     // refused.
     void setAckTimeoutMs(int ms);
 
-    // Queues record for user on behalf of the logged-in user and saves; false
+    // Queues record for user on behalf of the logged-in user and stores it; false
     // when nobody is logged in, user is empty, the record is larger than
     // MaxRecordSize (none of these is queued) or the file could not be
     // written (the record is still queued then).
     bool addBufferedCommand(const QString &user, const KvrConfig &record);
+    // Folds what waits into a new snapshot (the journal starts anew).
     bool saveBufferedCommands();
     // At login: reads the logged-in user's file (unless this session's adds
     // already did) and starts a sender for every waiting record.
@@ -116,8 +120,9 @@ public:
 
     // The records waiting for user.
     QList<KvrConfig> pendingCommands(const QString &user) const;
-    // The file of owner's buffered records.
+    // The snapshot of owner's buffered records, and its journal.
     static QString filePath(const QString &owner);
+    static QString journalPath(const QString &owner);
 
 private:
     struct Sender
@@ -142,6 +147,8 @@ private:
 
     void loadLocked(const QString &owner);
     bool saveLocked();
+    // The logged-in user's folder made and the store open on it.
+    bool storeReadyLocked();
     void startSenderLocked(const QString &user);
 
     void sendBufferedCommands(const QString &user, quint64 generation);
@@ -166,6 +173,7 @@ private:
     std::atomic<quint64> m_generation{0}; // changed under m_mutex
     QString m_owner; // whose file the queues came from; empty while stopped
     QMap<QString, QList<KvrConfig>> m_queues;
+    BufferedCommandsStore m_store{FileName};
     QHash<QString, Sender> m_senders;
 
     // Acknowledgements awaited, by part "ID".

@@ -25,6 +25,9 @@ namespace {
 constexpr char kInboxRecord = 'R';
 constexpr char kInboxTaken = 'T';
 constexpr int kInboxHeaderBytes = 5;
+// Room is allocated ahead in steps of this many bytes: an append inside it
+// leaves the file's size alone, so its sync writes only its data.
+constexpr qint64 kInboxRoomBytes = 1024 * 1024;
 
 QByteArray inboxEntry(char kind, const QByteArray &payload)
 {
@@ -46,24 +49,23 @@ QByteArray readInboxFile(const QString &path)
         && file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         // No more than the inbox ever writes, however large the file is;
         // asked for no more than there is, since a read reserves what it asks.
-        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes));
+        return file.read(qMin<qint64>(info.st_size, DurableInbox::MaxFileBytes + kInboxRoomBytes));
     }
     ::close(descriptor);
     return QByteArray();
 }
 
-bool writeInboxBytes(int descriptor, const QByteArray &bytes)
+bool writeInboxBytesAt(int descriptor, const QByteArray &bytes, qint64 offset)
 {
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(descriptor, data, size_t(left));
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(descriptor, bytes.constData() + done, size_t(bytes.size() - done),
+                                         off_t(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return false;
-        data += written;
-        left -= written;
+        done += written;
     }
     return true;
 }
@@ -93,11 +95,13 @@ QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
     *intact = true;
     while (pos < bytes.size()) {
         if (bytes.size() - pos < kInboxHeaderBytes) {
-            *intact = false;
+            *intact = bytes.mid(pos).count('\0') == bytes.size() - pos;
             break;
         }
         const char kind = bytes.at(pos);
         const quint32 length = qFromBigEndian<quint32>(bytes.constData() + pos + 1);
+        if (kind == 0 && length == 0)
+            break; // the room allocated ahead: nothing was written from here
         if ((kind != kInboxRecord && kind != kInboxTaken) || length == 0 || length > DurableInbox::MaxEntryBytes
             || length > quint32(bytes.size() - pos - kInboxHeaderBytes)) {
             *intact = false;
@@ -136,11 +140,16 @@ QList<KvrConfig> parseInboxBytes(const QByteArray &bytes, bool *intact)
 QList<KvrConfig> DurableInbox::open(const QString &folder)
 {
     QMutexLocker lock(&m_mutex);
+    {
+        QMutexLocker left(&m_leftMutex);
+        m_left.clear();
+    }
     m_folder = folder;
     m_entries.clear();
     m_bytes = 0;
     m_fileBytes = 0;
-    m_syncDue = m_folderSyncDue = false;
+    m_appended = m_durable = 0;
+    m_folderSyncDue = false;
     const QString path = pathLocked();
     const QFileInfo info(path);
     if (info.isSymLink()) {
@@ -163,68 +172,126 @@ QList<KvrConfig> DurableInbox::open(const QString &folder)
     return records;
 }
 
+DurableInbox::~DurableInbox()
+{
+    close();
+}
+
 void DurableInbox::close()
 {
-    QMutexLocker lock(&m_mutex);
-    m_folder.clear();
-    m_entries.clear();
-    m_bytes = 0;
-    m_syncDue = m_folderSyncDue = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_folder.isEmpty())
+            takeLeftLocked(); // their marks, so the next run does not offer them again
+        m_folder.clear();
+        m_entries.clear();
+        m_bytes = 0;
+        m_appended = m_durable = 0;
+        m_folderSyncDue = false;
+        m_syncEnded.wakeAll();
+    }
+    QMutexLocker left(&m_leftMutex);
+    m_left.clear();
 }
 
 bool DurableInbox::add(const KvrConfig &record, Sync sync)
 {
     const QString id = record.GetID();
     const QByteArray form = record.SerializeConfigBinary();
-    QMutexLocker lock(&m_mutex);
-    if (m_folder.isEmpty() || id.isEmpty())
-        return false;
-    for (const Entry &entry : qAsConst(m_entries)) {
-        if (entry.id == id)
-            return true;
+    bool added = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        takeLeftLocked();
+        if (m_folder.isEmpty() || id.isEmpty())
+            return false;
+        for (const Entry &entry : qAsConst(m_entries)) {
+            if (entry.id == id) {
+                added = true;
+                break;
+            }
+        }
+        if (!added) {
+            if (form.size() > MaxEntryBytes) {
+                qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
+                return false;
+            }
+            while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
+                dropFromLargestHolderLocked();
+            compactWhenDueLocked();
+            if (!appendLocked(kInboxRecord, form)) {
+                qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
+                return false;
+            }
+            m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
+            m_bytes += form.size();
+            ++m_appended;
+            compactWhenDueLocked();
+        }
     }
-    if (form.size() > MaxEntryBytes) {
-        qCWarning(lcRecords).noquote() << "record" << id << "larger than the inbox takes: left at its source";
-        return false;
-    }
-    while (!m_entries.isEmpty() && (m_entries.size() >= MaxRecords || m_bytes + form.size() > MaxBytes))
-        dropFromLargestHolderLocked();
-    if (!appendLocked(kInboxRecord, form, sync == Sync::Now)) {
-        qCWarning(lcRecords).noquote() << "inbox not written: record" << id << "left at its source";
-        return false;
-    }
-    m_entries.append(Entry{id, inboxSenderOf(record), form.size()});
-    m_bytes += form.size();
-    compactWhenDueLocked();
-    return true;
+    return sync == Sync::Later || this->sync();
 }
 
 bool DurableInbox::sync()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_folder.isEmpty() || !m_syncDue)
-        return !m_folder.isEmpty();
-    const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    const bool synced = ::fsync(descriptor) == 0;
-    ::close(descriptor);
-    if (!synced || (m_folderSyncDue && !syncInboxFolder(m_folder)))
-        return false;
-    m_syncDue = m_folderSyncDue = false;
-    return true;
+    const quint64 wanted = m_appended;
+    for (;;) {
+        if (m_folder.isEmpty())
+            return false;
+        if (m_durable >= wanted)
+            return true;
+        if (!m_syncing)
+            break;
+        // The sync under way may cover what this caller wrote.
+        m_syncEnded.wait(&m_mutex);
+    }
+    m_syncing = true;
+    const quint64 covered = m_appended;
+    const bool folderDue = m_folderSyncDue;
+    m_folderSyncDue = false;
+    const QString folder = m_folder;
+    const QString path = pathLocked();
+    lock.unlock();
+
+    bool synced = false;
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor >= 0) {
+        synced = ::fdatasync(descriptor) == 0;
+        ::close(descriptor);
+    }
+    synced = synced && (!folderDue || syncInboxFolder(folder));
+
+    lock.relock();
+    m_syncing = false;
+    if (synced && m_folder == folder)
+        m_durable = qMax(m_durable, covered);
+    else if (!synced)
+        m_folderSyncDue = m_folderSyncDue || folderDue;
+    m_syncEnded.wakeAll();
+    return synced;
 }
 
 void DurableInbox::remove(const QString &id)
 {
-    QMutexLocker lock(&m_mutex);
-    int index = -1;
-    for (int i = 0; i < m_entries.size() && index < 0; ++i) {
-        if (m_entries.at(i).id == id)
-            index = i;
+    QMutexLocker left(&m_leftMutex);
+    m_left.append(id);
+}
+
+void DurableInbox::takeLeftLocked()
+{
+    QStringList ids;
+    {
+        QMutexLocker left(&m_leftMutex);
+        ids.swap(m_left);
     }
-    if (index >= 0)
-        takeLocked(index);
+    for (const QString &id : qAsConst(ids)) {
+        for (int i = 0; i < m_entries.size(); ++i) {
+            if (m_entries.at(i).id == id) {
+                takeLocked(i);
+                break;
+            }
+        }
+    }
 }
 
 void DurableInbox::takeLocked(int index)
@@ -233,20 +300,10 @@ void DurableInbox::takeLocked(int index)
     m_bytes -= m_entries.at(index).bytes;
     m_entries.removeAt(index);
     // No sync: should the mark be lost, the record is offered once more and
-    // its plug-in knows it by its "ID".
-    if (m_entries.isEmpty()) {
-        // Emptied rather than removed: the next record then needs no sync
-        // of the folder.
-        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (descriptor >= 0) {
-            if (::ftruncate(descriptor, 0) == 0)
-                m_fileBytes = 0;
-            ::close(descriptor);
-        }
-    } else {
-        appendLocked(kInboxTaken, id.toUtf8(), false);
-        compactWhenDueLocked();
-    }
+    // its plug-in knows it by its "ID". The file is emptied or compacted by
+    // the next add, off the thread that takes.
+    if (!m_folder.isEmpty())
+        appendLocked(kInboxTaken, id.toUtf8());
 }
 
 void DurableInbox::dropFromLargestHolderLocked()
@@ -271,7 +328,11 @@ void DurableInbox::dropFromLargestHolderLocked()
 int DurableInbox::count() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_entries.size();
+    QMutexLocker left(&m_leftMutex);
+    int waiting = 0;
+    for (const Entry &entry : qAsConst(m_entries))
+        waiting += !m_left.contains(entry.id);
+    return waiting;
 }
 
 QString DurableInbox::pathLocked() const
@@ -279,11 +340,11 @@ QString DurableInbox::pathLocked() const
     return m_folder + QLatin1Char('/') + FileName;
 }
 
-bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
+bool DurableInbox::appendLocked(char kind, const QByteArray &payload)
 {
     const QString path = pathLocked();
     const QByteArray name = QFile::encodeName(path);
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
     int descriptor = ::open(name.constData(), kFlags);
     const bool created = descriptor < 0 && errno == ENOENT;
     if (created)
@@ -295,22 +356,28 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload, bool sync)
         ::close(descriptor);
         return false;
     }
-    bool written = writeInboxBytes(descriptor, inboxEntry(kind, payload));
-    if (written && sync)
-        written = ::fsync(descriptor) == 0;
+    // Cut behind our back: appended to as it stands.
+    if (info.st_size < m_fileBytes)
+        m_fileBytes = info.st_size;
+    const QByteArray entry = inboxEntry(kind, payload);
+    const qint64 end = m_fileBytes + entry.size();
+    // The room keeps a zero header after the last entry, which ends a read.
+    if (end + kInboxHeaderBytes > info.st_size) {
+        const qint64 size = ((end + kInboxHeaderBytes) / kInboxRoomBytes + 1) * kInboxRoomBytes;
+        // Without room (a file system that has none to give) the appends
+        // grow the file as they go.
+        if (::fallocate(descriptor, 0, off_t(info.st_size), off_t(size - info.st_size)) != 0)
+            qCDebug(lcRecords).noquote() << "no room allocated ahead for the inbox:" << qt_error_string(errno);
+    }
+    const bool written = writeInboxBytesAt(descriptor, entry, m_fileBytes);
     // A torn entry would hide every later one from the next read.
-    if (!written && ::ftruncate(descriptor, info.st_size) != 0)
+    if (!written && !writeInboxBytesAt(descriptor, QByteArray(entry.size(), '\0'), m_fileBytes))
         qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
     ::close(descriptor);
-    // A new file is durable only once its folder names it.
-    if (written && sync && created)
-        written = syncInboxFolder(m_folder);
     if (written) {
-        m_fileBytes = info.st_size + kInboxHeaderBytes + payload.size();
-        if (!sync && kind == kInboxRecord) {
-            m_syncDue = true;
-            m_folderSyncDue = m_folderSyncDue || created;
-        }
+        m_fileBytes = end;
+        // A new file is durable only once its folder names it.
+        m_folderSyncDue = m_folderSyncDue || created;
     }
     return written;
 }
@@ -334,6 +401,18 @@ void DurableInbox::compactWhenDueLocked()
 {
     if (m_fileBytes <= 2 * m_bytes + CompactionSlack)
         return;
+    if (m_entries.isEmpty()) {
+        // Emptied rather than removed: the next record then needs no sync
+        // of the folder. Only now and then: the room allocated ahead is
+        // given back, and the next append's sync has its size to write.
+        const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (descriptor >= 0) {
+            if (::ftruncate(descriptor, 0) == 0)
+                m_fileBytes = 0;
+            ::close(descriptor);
+        }
+        return;
+    }
     // Copied entry by entry: however full the inbox, no more than one record
     // is in memory at a time.
     const int descriptor = ::open(QFile::encodeName(pathLocked()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -349,7 +428,7 @@ void DurableInbox::compactWhenDueLocked()
         waiting.insert(entry.id);
     qint64 written = 0;
     const bool compacted = PrivateFiles::write(pathLocked(), [&](QIODevice &target) {
-        while (!source.atEnd()) {
+        while (source.pos() < m_fileBytes) {
             const QByteArray header = source.read(kInboxHeaderBytes);
             if (header.size() != kInboxHeaderBytes)
                 return false;
@@ -374,6 +453,9 @@ void DurableInbox::compactWhenDueLocked()
         }
         return waiting.isEmpty();
     });
-    if (compacted)
+    if (compacted) {
+        // Written whole and synced: every record waiting is durable.
         m_fileBytes = written;
+        m_durable = m_appended;
+    }
 }

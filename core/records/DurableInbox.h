@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QSet>
 #include <QString>
 
@@ -17,7 +18,10 @@
 // The file, "inbox.wib" in the logged-in user's folder, is a log of entries
 // appended and synced one by one: a kind byte, a 32-bit big-endian length
 // and that many bytes, either a record's binary form or the "ID" (UTF-8) of
-// a record taken since. Reading keeps every entry before the first damage (a
+// a record taken since. The file is given room ahead, read as zeros, in
+// steps of a megabyte, so that the sync an append needs before its record
+// is acknowledged writes that record's data alone; a zero header ends the
+// entries. Reading keeps every entry before the first damage (a
 // torn last entry after a crash, an unknown kind, a length beyond the end or
 // over the caps), and the file is then rewritten with what is still waiting.
 // A symbolic link in its place is neither read nor written through.
@@ -44,6 +48,7 @@ public:
     static constexpr qint64 MaxFileBytes = 2 * MaxBytes + CompactionSlack + 2 * MaxEntryBytes;
 
     DurableInbox() = default;
+    ~DurableInbox();
     DurableInbox(const DurableInbox &) = delete;
     DurableInbox &operator=(const DurableInbox &) = delete;
 
@@ -61,9 +66,15 @@ public:
     // acknowledgement, no delete). With Sync::Later it is written but durable
     // only after the next sync(): a run of records then costs one sync.
     bool add(const KvrConfig &record, Sync sync = Sync::Now);
-    // Makes every record added so far durable; false when that failed.
+    // Makes every record added so far durable; false when that failed. The
+    // disk is waited for without the lock: adds and removes go on meanwhile,
+    // and callers that come while a sync runs share the next one.
     bool sync();
-    // The record with that "ID" was taken; nothing when it is not here.
+    // The record with that "ID" was taken; nothing when it is not here. It is
+    // called on the GUI thread, so it only notes the id: the next add (or the
+    // close) appends its mark, into the page that add dirties anyway, and
+    // does any emptying or compaction due. A mark lost to a crash offers the
+    // record once more, and its plug-in knows it by its "ID".
     void remove(const QString &id);
 
     int count() const;
@@ -77,8 +88,10 @@ private:
     };
 
     void takeLocked(int index);
+    // Takes the ids remove() noted.
+    void takeLeftLocked();
     void dropFromLargestHolderLocked();
-    bool appendLocked(char kind, const QByteArray &payload, bool sync);
+    bool appendLocked(char kind, const QByteArray &payload);
     bool rewriteLocked(const QList<KvrConfig> &records);
     void compactWhenDueLocked();
     QString pathLocked() const;
@@ -88,8 +101,14 @@ private:
     QList<Entry> m_entries;
     qint64 m_bytes = 0; // of the records waiting
     qint64 m_fileBytes = 0; // of the file, taken records included
-    // Records were added with Sync::Later since the last sync (and the file
-    // was made meanwhile: its folder needs one too).
-    bool m_syncDue = false;
+    // Records appended so far, and of those the ones known durable; the file
+    // was made since the last sync (its folder needs one too).
+    quint64 m_appended = 0;
+    quint64 m_durable = 0;
     bool m_folderSyncDue = false;
+    bool m_syncing = false;
+    QWaitCondition m_syncEnded;
+    // Ids remove() noted, not yet taken.
+    mutable QMutex m_leftMutex;
+    QStringList m_left;
 };

@@ -143,10 +143,14 @@ BufferedCommands::Roads MainClass::bufferedRoads()
     roads.hasPeerLink = [this](const QString &user) { return m_connections.hasUserConnection(user, false); };
     roads.openPeerLink = [this](const QString &user) { m_connections.getOrCreateConnection(user, false, true); };
     roads.deliver = [this](const KvrConfig &record) {
-        if (!m_inbox.add(record))
+        // Offered to the plug-ins while the disk syncs: filing need not wait
+        // for it, only the acknowledgement that lets the sender forget does.
+        // A plug-in that files it first knows it by its "ID" when the sender,
+        // unacknowledged, sends it again.
+        if (!m_inbox.add(record, DurableInbox::Sync::Later))
             return false;
         m_commands.putInputCommand(record);
-        return true;
+        return m_inbox.sync();
     };
     roads.progress = [this](BufferedCommands::Direction direction, const QString &user, int percent) {
         IContactsView *const view = contactsView();
@@ -172,6 +176,13 @@ bool MainClass::isReconnecting() const
 
 // ------------------------------------------------------------------ login
 
+int MainClass::loginConnectTimeoutMs()
+{
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue("WIVORA_LOGIN_CONNECT_TIMEOUT_MS", &ok);
+    return ok && fromEnvironment > 0 ? fromEnvironment : DefaultLoginConnectTimeoutMs;
+}
+
 bool MainClass::login(const QString &user, const QString &password)
 {
     if (m_loginRunning || m_logoutRunning)
@@ -179,18 +190,23 @@ bool MainClass::login(const QString &user, const QString &password)
     m_loginRunning = true;
     m_loggedIn = false;
     m_loginRefusal.clear();
+    m_loginFailure = LoginFailure::None;
     m_logoutRequested = false;
+    m_loginCancelled = false;
     m_commands.allowWaits();
     const bool loggedIn = loginSteps(user, password);
     m_loginRunning = false;
     if (!loggedIn) {
         m_session.serverLink()->disconnectFromHost();
+        if (m_loginCancelled || m_logoutRequested)
+            m_loginFailure = LoginFailure::Cancelled;
         return false;
     }
     m_loggedIn = true;
-    if (m_logoutRequested) {
-        // A quit or logout came while the login kept events flowing.
+    if (m_logoutRequested || m_loginCancelled) {
+        // A quit, logout or cancel came while the login kept events flowing.
         logout();
+        m_loginFailure = LoginFailure::Cancelled;
         return false;
     }
     // A link lost during the login was nobody's to reconnect then.
@@ -205,25 +221,46 @@ bool MainClass::loginSteps(const QString &typedUser, const QString &password)
     const QString user = SessionState::canonicalUserName(typedUser);
     const QString address = WUtilities::getUserIp(user);
     const QString serverKey = WUtilities::getServerPublicKey(user);
-    if (user.isEmpty() || address.isEmpty() || serverKey.isEmpty())
+    if (user.isEmpty()) {
+        m_loginFailure = LoginFailure::WrongPassword;
         return false;
+    }
+    if (address.isEmpty() || serverKey.isEmpty()) {
+        m_loginFailure = LoginFailure::Unreachable;
+        return false;
+    }
 
     // Records for the plug-ins wait until this session started them.
     m_serverCommands.holdPluginRecords();
     const QSharedPointer<TcpConnection> link = m_session.serverLink();
     link->disconnectFromHost();
-    if (!link->connectToHost(address, ServiceSettings::port(), serverKey))
+    if (m_loginCancelled)
         return false;
-    if (!WServerCommands::Login(user, password, link, &m_loginRefusal))
+    const int connectTimeoutMs = loginConnectTimeoutMs();
+    QElapsedTimer connectClock;
+    connectClock.start();
+    if (!link->connectToHost(address, ServiceSettings::port(), serverKey, connectTimeoutMs)) {
+        // A refused or unroutable connection fails at once; a silent service
+        // uses up the wait.
+        m_loginFailure = connectClock.elapsed() >= connectTimeoutMs / 2 ? LoginFailure::NoAnswer : LoginFailure::Unreachable;
         return false;
+    }
+    bool answered = false;
+    if (m_loginCancelled || !WServerCommands::Login(user, password, link, &m_loginRefusal, &answered)) {
+        if (!answered)
+            m_loginFailure = link->isConnected() ? LoginFailure::NoAnswer : LoginFailure::Unreachable;
+        else
+            m_loginFailure = m_loginRefusal.isEmpty() ? LoginFailure::WrongPassword : LoginFailure::Refused;
+        return false;
+    }
 
     bool fromServer = false;
     const QString text = accountText(user, &fromServer);
-    if (text.isEmpty())
-        return false;
     const auto account = QSharedPointer<WivoraAccount>::create();
-    if (!account->openAccount(text, password, true))
+    if (m_loginCancelled || text.isEmpty() || !account->openAccount(text, password, true)) {
+        m_loginFailure = LoginFailure::AccountUnreadable;
         return false;
+    }
     account->sv(ReconnectPasswordKey, password);
     const QByteArray status = account->settingsData->getSetting(UserStatusSetting);
     account->setStatus(status.isEmpty() ? WivoraAccount::DefaultStatus : status.toInt()); // 0 when no number
@@ -348,6 +385,7 @@ void MainClass::slotMainServerConnectionLost()
     if (!m_loggedIn || m_reconnect.isRunning())
         return;
     m_dispatcher.setStatusText(tr("not connected"));
+    m_dispatcher.setServiceReachable(false);
     m_reconnectStop = false;
     m_reconnect = QtConcurrent::run([this] { reconnectLoop(); });
 }
@@ -390,10 +428,20 @@ bool MainClass::reconnectOnce()
         return false;
     }
     m_dispatcher.setStatusText(tr("connected"));
+    m_dispatcher.setServiceReachable(true);
     WServerCommands::UpdateUserStatus(account->getStatus(), link);
     pushExchangeTrigger();
     forEachPlugin([](IWPlugin *plugin) { plugin->initPlugin(); });
     return true;
+}
+
+void MainClass::cancelLogin()
+{
+    if (!m_loginRunning)
+        return;
+    m_loginCancelled = true;
+    // Every wait on the link returns at once.
+    m_session.serverLink()->disconnectFromHost();
 }
 
 // ------------------------------------------------------------------ logout
@@ -515,6 +563,28 @@ void MainClass::setUserActivity(const QString &user, const QString &activity, bo
     contact->setSetting(QStringLiteral("activities/") + activity, active ? "1" : "0");
     if (IContactsView *view = contactsView())
         view->refreshContactItem(user);
+    m_dispatcher.userActivityChanged(user);
+}
+
+int MainClass::contactsWithActivity()
+{
+    const QSharedPointer<WivoraAccount> account = m_session.account();
+    if (!account || account->getUserName().isEmpty())
+        return 0;
+    int count = 0;
+    for (const WDataStructure::Pointer &contact : account->contactsData->getChildren()) {
+        const WDataStructure::Pointer activities = contact->getSettingStructure(QStringLiteral("activities"));
+        if (!activities)
+            continue;
+        const KvrConfig values = activities->values();
+        for (int i = 0; i < values.size(); ++i) {
+            if (values.GetValue(i) == "1") {
+                ++count;
+                break;
+            }
+        }
+    }
+    return count;
 }
 
 void MainClass::saveAccount()

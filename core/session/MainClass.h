@@ -57,6 +57,22 @@ class MainClass : public QObject, public IWHost
 
 public:
     static constexpr int ReconnectIntervalMs = 5000;
+    // How long a login waits for the server's handshake;
+    // WIVORA_LOGIN_CONNECT_TIMEOUT_MS when set (tests shorten it).
+    static constexpr int DefaultLoginConnectTimeoutMs = 10000;
+    static int loginConnectTimeoutMs();
+
+    // Why the last login did not open a session.
+    enum class LoginFailure {
+        None,
+        WrongPassword, // the server refused the name or password without a reason
+        Refused,       // the server refused with a reason: loginRefusal()
+        Unreachable,   // no service at the address, or none configured
+        NoAnswer,      // the service took the link but never answered in time
+        AccountUnreadable, // logged in, but the account would not open
+        Cancelled,     // cancelLogin() or a logout came first
+    };
+    Q_ENUM(LoginFailure)
 
     // The one instance, created by the first call (made by main on the GUI
     // thread); safe from any thread.
@@ -72,11 +88,19 @@ public:
     // Why the server refused the last login, in its words; empty when it did
     // not say (e.g. a wrong password) or the login ended before asking it.
     QString loginRefusal() const { return m_loginRefusal; }
+    LoginFailure loginFailure() const { return m_loginFailure; }
+    // Ends a login that is running: its waits return at once and login()
+    // gives false with LoginFailure::Cancelled. Nothing without one.
+    void cancelLogin();
+    bool isLoginRunning() const { return m_loginRunning; }
     // Ends the session; returns once every task of it has ended. Always true.
     // Asked for during a login, it runs when the login returns.
     bool logout();
 
     bool isLoggedIn() const { return m_loggedIn; }
+    // How many contacts have something new for the user (an activity on,
+    // e.g. an unread message); 0 when nobody is logged in.
+    int contactsWithActivity();
     // True while a lost server link is being logged in again.
     bool isReconnecting() const;
 
@@ -177,5 +201,7 @@ private:
     bool m_loginRunning = false;
     bool m_logoutRunning = false;
     bool m_logoutRequested = false;
+    bool m_loginCancelled = false;
     QString m_loginRefusal;
+    LoginFailure m_loginFailure = LoginFailure::None;
 };

@@ -70,6 +70,16 @@ void WSignalsDispatcher::showMainWindow()
     emit signalShowMainWindow();
 }
 
+void WSignalsDispatcher::setServiceReachable(bool reachable)
+{
+    emit signalServiceReachable(reachable);
+}
+
+void WSignalsDispatcher::userActivityChanged(const QString &user)
+{
+    emit signalUserActivityChanged(user);
+}
+
 void WSignalsDispatcher::setStatusText(const QString &text)
 {
     emit signalSetStatusText(text);

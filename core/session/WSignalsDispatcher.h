@@ -40,6 +40,10 @@ public:
     void displayActivityNotification(const QString &text);
     void showMainWindow();
     void setStatusText(const QString &text);
+    // The main server was lost (false) or reached again (true) during a session.
+    void setServiceReachable(bool reachable);
+    // A contact's activities changed (e.g. an unread message).
+    void userActivityChanged(const QString &user);
 
     // Asks the local user whether to accept a stranger (signalAcceptNewUser)
     // and blocks, with the thread's events flowing, until setAcceptAnswer
@@ -65,6 +69,8 @@ signals:
     void signalShowMainWindow();
     void signalAcceptNewUser(const QString &user);
     void signalSetStatusText(const QString &text);
+    void signalServiceReachable(bool reachable);
+    void signalUserActivityChanged(const QString &user);
 
 private:
     struct Question

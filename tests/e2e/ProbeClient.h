@@ -144,6 +144,17 @@ public:
     }
     bool clearEvents() { return call(operation(ProbeProtocol::OpClear)).checkResult(); }
 
+    // The longest stall of the client's GUI thread in milliseconds since the
+    // last ask; the first ask starts measuring and gives -1 (as does a
+    // failed ask).
+    double longestGuiStallMs()
+    {
+        const KvrConfig reply = call(operation(ProbeProtocol::OpStall));
+        bool ok = false;
+        const double ms = reply.gv(ProbeProtocol::KeyValue).toDouble(&ok);
+        return reply.checkResult() && ok ? ms : -1;
+    }
+
     // How often commandReceived was called for the record with that "ID".
     int commandsSeen(const QString &id)
     {

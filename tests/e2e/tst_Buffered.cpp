@@ -5,6 +5,7 @@
 // frame of the relay.
 
 #include "QtTestSuite.h"
+#include "BufferedCommandsStore.h"
 #include "E2eFixture.h"
 
 #include <QtTest>
@@ -118,9 +119,18 @@ void tst_Buffered::recordForLoggedOutUserArrivesOnce()
     } else if (sender == QLatin1String("leaves")) {
         // Gone from the sender's file once the relay took it (a logout
         // before that leaves it there to be sent again).
-        const QString file = m_alice->storagePath(QStringLiteral("pluginsstorage/alice/bufferedcommands.bff"));
-        QTRY_VERIFY2_WITH_TIMEOUT(m_alice->log().count(kRelayedLine) > relaysBefore
-                                      && QFileInfo(file).size() < size,
+        const QString folder = m_alice->storagePath(QStringLiteral("pluginsstorage/alice/"));
+        const auto waitingForBob = [&] {
+            const auto bytesOf = [](const QString &path) {
+                QFile file(path);
+                return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            };
+            return BufferedCommandsStore::replay(bytesOf(folder + QStringLiteral("bufferedcommands.bff")),
+                                                 bytesOf(folder + BufferedCommandsStore::JournalName))
+                .queues.value(kBob)
+                .size();
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(m_alice->log().count(kRelayedLine) > relaysBefore && waitingForBob() == 0,
                                   qPrintable(m_alice->diagnostics()), RelayedDeliveryTimeoutMs);
         QVERIFY2(m_alice->stop(), qPrintable(m_alice->diagnostics()));
     }

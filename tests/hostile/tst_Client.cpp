@@ -281,7 +281,7 @@ void tst_Client::dataIsOwnerOnly()
         {client->storagePath(QStringLiteral("pluginsstorage")), 0700},
         {userFolder, 0700},
         {userFolder + QStringLiteral("/account.acc"), 0600},
-        {userFolder + QStringLiteral("/bufferedcommands.bff"), 0600},
+        {userFolder + QStringLiteral("/bufferedcommands.bfj"), 0600},
         {configPath(*client, QStringLiteral("dumps")), 0700},
     };
     if (looseBeforeStart) {

@@ -46,6 +46,9 @@ public:
     // Points this process's client at the server and installs the probe plug-in.
     bool setUpThisProcess()
     {
+        // The remembered password goes to the private file, never to the
+        // keyring of whoever runs the tests.
+        qputenv("WIVORA_NO_KEYRING", "1");
         const QMap<QString, QString> settings = serviceSettings();
         for (auto setting = settings.cbegin(); setting != settings.cend(); ++setting)
             PSettings::SetValue(setting.key(), setting.value());

@@ -160,6 +160,9 @@ private:
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("c")));
         environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("t")));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), m_platform);
+        // The remembered password goes to the private file, never to the
+        // keyring of whoever runs the tests.
+        environment.insert(QStringLiteral("WIVORA_NO_KEYRING"), QStringLiteral("1"));
         return environment;
     }
 

@@ -26,8 +26,9 @@ const QString Alice = QStringLiteral("alice");
 const QString Bob = QStringLiteral("bob");
 const QString Plugin = QStringLiteral("WFtp");
 const QString Disc = QStringLiteral("Holiday");
-const QString DiscPath = QStringLiteral("vls/bob/Holiday/root");
-const QString AlicesDisc = QStringLiteral("vls/alice/My Shared Disc/root");
+// Discs as the windows name them (their inner paths never show).
+const QString DiscShown = QStringLiteral("bob: Holiday");
+const QString AlicesDiscShown = QStringLiteral("alice: My Shared Disc");
 
 bool writePicture(const QString &path, const QColor &color)
 {
@@ -144,8 +145,8 @@ void tst_FileSharingWindows::bobSharesAFolderThroughTheWizard()
     QCOMPARE(waitForModal(bob, QStringLiteral("none")), QStringLiteral("none"));
     QCOMPARE(bob.ask(QStringLiteral("tab wftpMainPage/tabWidget 1")), QStringLiteral("ok"));
     QCOMPARE(bob.waitFor(QStringLiteral("entries wftpMainPage/ownBrowser/treeWidget"),
-                         [](const QString &discs) { return discs.contains(DiscPath); })
-                 .contains(DiscPath),
+                         [](const QString &discs) { return discs.contains(DiscShown); })
+                 .contains(DiscShown),
              true);
     grab(bob, QStringLiteral("window"), QStringLiteral("bob-own-discs"));
 }
@@ -155,14 +156,14 @@ void tst_FileSharingWindows::aliceSeesTheDiscOnHerContactsTab()
     WindowProbeClient alice(m_alice);
     QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
     QCOMPARE(alice.waitFor(QStringLiteral("entries wftpMainPage/friendsBrowser/treeWidget"),
-                           [](const QString &discs) { return discs == DiscPath; }),
-             DiscPath);
+                           [](const QString &discs) { return discs == DiscShown; }),
+             DiscShown);
     grab(alice, QStringLiteral("window"), QStringLiteral("alice-contacts-discs"));
     // Bob's profile shows the same disc on its "files" page.
     QCOMPARE(alice.ask(QStringLiteral("show bob")), QStringLiteral("ok"));
     QCOMPARE(alice.waitFor(QStringLiteral("entries wftpUserPage/friendsBrowser/treeWidget"),
-                           [](const QString &discs) { return discs == DiscPath; }),
-             DiscPath);
+                           [](const QString &discs) { return discs == DiscShown; }),
+             DiscShown);
     QCOMPARE(alice.ask(QStringLiteral("button ") + Plugin), QStringLiteral("ok"));
 }
 
@@ -171,12 +172,14 @@ void tst_FileSharingWindows::aliceOpensItAndSeesThumbnails()
     WindowProbeClient alice(m_alice);
     const QString icons = QStringLiteral("wftpMainPage/friendsBrowser/listWidget");
     QCOMPARE(alice.ask(QStringLiteral("trigger wftpMainPage/friendsBrowser/actionIcon_View")), QStringLiteral("ok"));
-    QCOMPARE(alice.waitFor(QStringLiteral("activate %1 %2").arg(icons, DiscPath),
+    QCOMPARE(alice.waitFor(QStringLiteral("activate %1 %2").arg(icons, DiscShown),
                            [](const QString &answer) { return answer == QLatin1String("ok"); }),
              QStringLiteral("ok"));
     QCOMPARE(alice.waitFor(QStringLiteral("entries ") + icons,
                            [](const QString &names) { return names.split(QLatin1Char('|')).size() == 4; }),
              QStringLiteral("beach.jpg|forest.jpg|notes|sunset.jpg"));
+    // The path line names the disc as bob named it, not by its inner path.
+    QCOMPARE(alice.ask(QStringLiteral("read wftpMainPage/friendsBrowser/label")), DiscShown);
     // Each picture's thumbnail replaces the picture icon: blue sea, green forest.
     const QColor beach(alice.waitFor(QStringLiteral("icon %1 beach.jpg").arg(icons), [](const QString &colour) {
         return QColor(colour).blue() > 180 && QColor(colour).red() < 80;
@@ -197,8 +200,8 @@ void tst_FileSharingWindows::aliceDragsAFolderOntoHerDisc()
     WindowProbeClient bob(m_bob);
     const QString ownDiscs = QStringLiteral("wftpMainPage/ownBrowser/treeWidget");
     QCOMPARE(alice.waitFor(QStringLiteral("entries ") + ownDiscs,
-                           [](const QString &discs) { return discs.contains(AlicesDisc); })
-                 .contains(AlicesDisc),
+                           [](const QString &discs) { return discs.contains(AlicesDiscShown); })
+                 .contains(AlicesDiscShown),
              true);
     // Docks of their own, large enough to read.
     QCOMPARE(alice.ask(QStringLiteral("float wftp:::transfermanager 560 160")), QStringLiteral("ok"));
@@ -211,7 +214,7 @@ void tst_FileSharingWindows::aliceDragsAFolderOntoHerDisc()
     QCOMPARE(alice.waitFor(QStringLiteral("read wftpMainPage/tabWidget"),
                            [](const QString &tab) { return tab == QLatin1String("My shared folders"); }),
              QStringLiteral("My shared folders"));
-    QCOMPARE(alice.ask(QStringLiteral("release %1 %2").arg(ownDiscs, AlicesDisc)), QStringLiteral("ok"));
+    QCOMPARE(alice.ask(QStringLiteral("release %1 %2").arg(ownDiscs, AlicesDiscShown)), QStringLiteral("ok"));
 
     // Under way: the film's row in alice's transfer manager, the open film in
     // bob's monitor, each pictured as soon as it shows (the film takes
@@ -225,8 +228,12 @@ void tst_FileSharingWindows::aliceDragsAFolderOntoHerDisc()
             grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-manager"));
             managerShown = true;
         }
-        if (!monitorShown
-            && bob.ask(QStringLiteral("entries wftp:::transfermonitor/listWidget")).contains(QLatin1String("film.bin"))) {
+        const QString monitor = monitorShown ? QString() : bob.ask(QStringLiteral("entries wftp:::transfermonitor/listWidget"));
+        if (monitor.contains(QLatin1String("film.bin"))) {
+            // bob reads where his own file lies, never the inner path alice asked for.
+            QVERIFY2(monitor.contains(m_files.filePath(Disc) + QStringLiteral("/notes/film.bin"))
+                         && !monitor.contains(QLatin1String("vls/")),
+                     qPrintable(monitor));
             grab(bob, QStringLiteral("wftp:::transfermonitor"), QStringLiteral("bob-transfer-monitor"));
             monitorShown = true;
         }
@@ -238,6 +245,12 @@ void tst_FileSharingWindows::aliceDragsAFolderOntoHerDisc()
     const QString arrived = m_alice.storagePath() + QStringLiteral("/pluginsstorage/alice/wftp/myshareddisc/notes/");
     for (const char *file : {"day1.txt", "day2.txt", "film.bin"})
         QVERIFY2(waitForCopy(notes + QLatin1Char('/') + QLatin1String(file), arrived + QLatin1String(file)), file);
+    // The finished row names the folder as bob named it.
+    QVERIFY2(alice.waitFor(QStringLiteral("entries wftp:::transfermanager/listWidget"),
+                           [](const QString &rows) { return rows.contains(DiscShown + QStringLiteral("/notes completed")); })
+                 .contains(DiscShown + QStringLiteral("/notes completed")),
+             qPrintable(alice.ask(QStringLiteral("entries wftp:::transfermanager/listWidget"))));
+    QVERIFY(!alice.ask(QStringLiteral("entries wftp:::transfermanager/listWidget")).contains(QLatin1String("vls/")));
     grab(alice, QStringLiteral("wftp:::transfermanager"), QStringLiteral("alice-transfer-done"));
     grab(alice, QStringLiteral("window"), QStringLiteral("alice-own-disc-after-drag"));
     QCOMPARE(alice.ask(QStringLiteral("tab wftpMainPage/tabWidget 0")), QStringLiteral("ok"));

@@ -9,6 +9,7 @@
 #include <WDataStructure.h>
 #include <WivoraAccount.h>
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -84,10 +85,22 @@ private slots:
         auto *field = page.findChild<QLineEdit *>(QStringLiteral("lineEdit"));
         QCOMPARE(field->text(), QStringLiteral("1600"));
         const int savesBefore = accountSaves(m_fixture, Alice);
-        field->setText(typed);
-        page.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+        page.show();
+        field->clear();
+        QTest::keyClicks(field, typed);
+        QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
         QCOMPARE(storedPort(), stored);
         QTRY_COMPARE(accountSaves(m_fixture, Alice), savesBefore + (stored == "1600" ? 0 : 1));
+        // A refusal says so and names the ports that would do.
+        auto *message = page.findChild<QLabel *>(QStringLiteral("portMessage"));
+        const bool refused = stored == "1600";
+        QCOMPARE(message->isVisible(), refused);
+        if (refused)
+            QVERIFY2(message->text().contains(QLatin1String("from 1 to 65535")), qPrintable(message->text()));
+        if (typed == QLatin1String("70000")) {
+            QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+            QVERIFY(page.grab().save(QStringLiteral(SCREENSHOT_FOLDER "/settings-port-refused.png")));
+        }
     }
 
     void unsetPortShowsDefault()

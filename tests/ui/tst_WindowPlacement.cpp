@@ -29,6 +29,37 @@ private slots:
         QVERIFY(available.contains(QRect(position, QSize(200, 80))));
     }
 
+    // Where the tray icon sits inside the area, the pop-up moves clear of it;
+    // it always stays on the area.
+    void notificationClearOfTray_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("tray");
+        QTest::addColumn<QPoint>("expected");
+
+        const QRect screen(0, 0, 1366, 768);
+        QTest::newRow("no tray: the corner") << screen << QRect() << QPoint(1151, 653);
+        QTest::newRow("tray below the corner, apart") << screen << QRect(1340, 744, 22, 22) << QPoint(1151, 653);
+        QTest::newRow("tray under the corner: above it") << screen << QRect(1330, 700, 22, 22) << QPoint(1151, 612);
+        QTest::newRow("wide tray area: above it") << screen << QRect(1300, 720, 60, 40) << QPoint(1151, 632);
+        QTest::newRow("tray in the upper half: below it") << QRect(0, 0, 400, 200) << QRect(300, 60, 22, 22)
+                                                          << QPoint(185, 90);
+        QTest::newRow("area smaller than the pop-up") << QRect(0, 0, 150, 60) << QRect() << QPoint(0, 0);
+    }
+    void notificationClearOfTray()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QRect, tray);
+        QFETCH(QPoint, expected);
+        const QSize popup(200, 80);
+        const QPoint position = WindowPlacement::notificationPosition(available, popup, tray);
+        QCOMPARE(position, expected);
+        if (tray.isValid())
+            QVERIFY(!QRect(position, popup).intersects(tray));
+        if (available.width() >= popup.width() && available.height() >= popup.height())
+            QVERIFY(available.contains(QRect(position, popup)));
+    }
+
     void windowPosition_data()
     {
         QTest::addColumn<QPoint>("stored");

@@ -9,6 +9,7 @@
 #include "MainContainer.h"
 #include "ModalAnswer.h"
 #include "NotifyWindow.h"
+#include "RememberedPassword.h"
 #include "UrlCatcher.h"
 #include "WCommonOperations.h"
 #include "WakeUpServer.h"
@@ -20,9 +21,13 @@
 
 #include <IWPlugin.h>
 #include <PSettings.h>
+#include <WUtilities.h>
 #include <WivoraAccount.h>
 
+#include <QCheckBox>
+#include <QDir>
 #include <QDockWidget>
+#include <QFile>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,9 +35,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolBar>
 #include <QWebFrame>
@@ -99,6 +106,11 @@ private slots:
     void closingOnlyMinimises();
     void notification_data();
     void notification();
+    void passwordClearedAfterLogout_data();
+    void passwordClearedAfterLogout();
+    void shownAfterAutomaticLogin();
+    void unreadMarks();
+    void firstUseKeyNotice();
     void wakeUpBringsWindowUp();
     void aboutText();
     void sitePages_data();
@@ -107,6 +119,7 @@ private slots:
     void changePassword();
     void updateProgressBar_data();
     void updateProgressBar();
+    void serviceOutageShown();
     // Last: it ends with the quit sequence.
     void quitDuringLoginWaitsForIt();
 
@@ -124,7 +137,7 @@ private:
     {
         PSettings::SetValue(QStringLiteral("settings/rememberMe"), true);
         PSettings::SetValue(QStringLiteral("settings/username"), user);
-        PSettings::SetValue(QStringLiteral("settings/password"), WindowFixture::passwordOf(user));
+        RememberedPassword::store(user, WindowFixture::passwordOf(user));
         QSignalSpy loggedIn(m_window.get(), &Wivora::signalLoggedIn);
         m_window->autoLogin();
         PSettings::SetValue(QStringLiteral("settings/rememberMe"), false);
@@ -154,6 +167,24 @@ void tst_Wivora::checkSessionControls(bool enabled)
         QCOMPARE(dock->isVisible(), enabled);
     }
     QCOMPARE(m_window->isLoggedInPage(), enabled);
+    // The plug-in's menu and its tool bar action need the session too: a
+    // click on them while logged out runs nothing.
+    QMenu *probeMenu = m_window->menuBar()->actions().at(1)->menu();
+    QCOMPARE(probeMenu->title(), QStringLiteral("Probe plug-in"));
+    QCOMPARE(probeMenu->isEnabled(), enabled);
+    auto *bar = child<QToolBar>(QStringLiteral("toolbar"));
+    QAction *quick = nullptr;
+    for (QAction *candidate : bar->actions()) {
+        if (candidate->text() == QLatin1String("Probe quick"))
+            quick = candidate;
+    }
+    QVERIFY(quick);
+    QCOMPARE(quick->isEnabled(), enabled);
+    if (!enabled) {
+        QSignalSpy triggered(quick, &QAction::triggered);
+        QTest::mouseClick(bar->widgetForAction(quick), Qt::LeftButton);
+        QCOMPARE(triggered.count(), 0);
+    }
 }
 
 void tst_Wivora::startsLoggedOut()
@@ -170,6 +201,9 @@ void tst_Wivora::startsLoggedOut()
                           QStringLiteral("|"), QStringLiteral("Change Password"), QStringLiteral("Log out"),
                           QStringLiteral("|"), QStringLiteral("Quit")}));
     QVERIFY(!m_window->notifyWindow()->isVisible());
+    // Every entry of Tools does something.
+    QCOMPARE(texts(child<QMenu>(QStringLiteral("menuTools"))->actions()),
+             (QStringList{QStringLiteral("Plugins"), QStringLiteral("|"), QStringLiteral("Settings")}));
 }
 
 void tst_Wivora::firstStartIsCentred()
@@ -347,7 +381,7 @@ void tst_Wivora::notification()
         QApplication::sendEvent(m_window.get(), &deactivate);
     }
     m_alerts = 0;
-    const QString text = QStringLiteral("<b>bob</b> sent you a file");
+    const QString text = QStringLiteral("New message from <b>bob</b>");
     emit MainClass::instance()->signalsDispatcher()->signalDisplayActivityNotification(text);
     QCOMPARE(m_alerts, alerts);
     NotifyWindow *notice = m_window->notifyWindow();
@@ -356,10 +390,140 @@ void tst_Wivora::notification()
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         QCOMPARE(notice->pos(), QPoint(available.right() + 1 - 215, available.bottom() + 1 - 115));
         QCOMPARE(notice->text(), text);
+        // A pop-up of its own: no frame or title bar, above other windows.
         QVERIFY(notice->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(notice->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(notice->windowFlags() & Qt::Tool);
+        QVERIFY(notice->isWindow());
+        QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+        QVERIFY(notice->grab().save(QStringLiteral(SCREENSHOT_FOLDER "/notice-new-message.png")));
         notice->hide();
     }
     m_window->showNormal();
+}
+
+// After a logout the next person at the machine cannot log in with the
+// password that was typed, unless the user asked to be remembered.
+void tst_Wivora::passwordClearedAfterLogout_data()
+{
+    QTest::addColumn<bool>("remember");
+    QTest::newRow("not remembered: cleared") << false;
+    QTest::newRow("remembered: kept") << true;
+}
+
+void tst_Wivora::passwordClearedAfterLogout()
+{
+    QFETCH(bool, remember);
+    m_window->showNormal();
+    uiLoginWidget *form = m_window->loginWidget();
+    auto *user = form->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+    auto *password = form->findChild<QLineEdit *>(QStringLiteral("lineEdit_2"));
+    auto *rememberBox = form->findChild<QCheckBox *>(QStringLiteral("checkBox"));
+    auto *loginButton = form->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    user->clear();
+    password->clear();
+    QTest::keyClicks(user, Alice);
+    QTest::keyClicks(password, WindowFixture::passwordOf(Alice));
+    if (rememberBox->isChecked() != remember)
+        QTest::mouseClick(rememberBox, Qt::LeftButton);
+    QCOMPARE(rememberBox->isChecked(), remember);
+    QSignalSpy loggedIn(m_window.get(), &Wivora::signalLoggedIn);
+    QTest::mouseClick(loginButton, Qt::LeftButton);
+    QCOMPARE(loggedIn.count(), 1);
+
+    logOut();
+    QCOMPARE(password->text().isEmpty(), !remember);
+    QCOMPARE(RememberedPassword::read(Alice).isEmpty(), !remember);
+    QTest::mouseClick(loginButton, Qt::LeftButton);
+    QCOMPARE(MainClass::instance()->isLoggedIn(), remember);
+
+    if (rememberBox->isChecked())
+        QTest::mouseClick(rememberBox, Qt::LeftButton);
+    RememberedPassword::erase();
+}
+
+// The program starts minimised; a session that opened by itself shows the window.
+void tst_Wivora::shownAfterAutomaticLogin()
+{
+    m_window->showMinimized();
+    QTRY_VERIFY(m_window->isMinimized());
+    QVERIFY(logIn(Alice));
+    QTRY_VERIFY(!m_window->isMinimized());
+    QVERIFY(m_window->isVisible());
+}
+
+// A contact with something new (a plug-in turned an activity on, as the
+// messaging one does for an unread message) shows in the title and the tray.
+void tst_Wivora::unreadMarks()
+{
+    QVERIFY(logIn(Alice));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Wivora"));
+    QSystemTrayIcon *tray = m_window->trayIcon();
+    const auto dotIsRed = [tray] {
+        const QImage icon = tray->icon().pixmap(20, 20).toImage();
+        const QColor dot = icon.pixelColor(icon.width() - 5, 4);
+        return dot.red() > 180 && dot.green() < 90 && dot.blue() < 90;
+    };
+    QVERIFY(!dotIsRed());
+
+    MainClass::instance()->setUserActivity(Bob, QStringLiteral("probe"), true);
+    QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("Wivora (1 unread)"));
+    QCOMPARE(tray->toolTip(), QStringLiteral("Wivora (1 unread)"));
+    QVERIFY(dotIsRed());
+
+    MainClass::instance()->setUserActivity(Bob, QStringLiteral("probe"), false);
+    QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("Wivora"));
+    QCOMPARE(tray->toolTip(), QStringLiteral("Wivora"));
+    QVERIFY(!dotIsRed());
+
+    // Logging out takes the marks away with the session.
+    MainClass::instance()->setUserActivity(Bob, QStringLiteral("probe"), true);
+    QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("Wivora (1 unread)"));
+    logOut();
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Wivora"));
+    QVERIFY(logIn(Alice));
+    MainClass::instance()->setUserActivity(Bob, QStringLiteral("probe"), false);
+    QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("Wivora"));
+}
+
+// A service key taken on trust the first time is shown to the user with its
+// fingerprint, once.
+void tst_Wivora::firstUseKeyNotice()
+{
+    // No pin: the key is fetched from the account site and taken on trust.
+    const QString keyFileKey = QStringLiteral("service/serverkeyfile");
+    const QString keyKey = QStringLiteral("service/serverkey");
+    const QVariant keyFile = PSettings::GetValue(keyFileKey);
+    const QVariant keptKey = PSettings::GetValue(keyKey);
+    QFile pem(keyFile.toString());
+    QVERIFY(pem.open(QIODevice::ReadOnly));
+    const QString key = QString::fromUtf8(pem.readAll()).trimmed();
+    PSettings::RemoveValue(keyFileKey);
+    PSettings::RemoveValue(keyKey);
+    WUtilities::takeKeyTrustedOnFirstUse(); // nothing left over from before
+    const bool loggedIn = logIn(Alice);
+    auto *notice = m_window->findChild<QMessageBox *>(QStringLiteral("firstUseKeyNotice"));
+    const QString text = notice ? notice->text() : QString();
+    const bool modal = notice && notice->isModal();
+    const bool visible = notice && notice->isVisible();
+    if (notice)
+        QTest::mouseClick(notice->button(QMessageBox::Ok), Qt::LeftButton);
+    // The key is kept now: no notice again.
+    logOut();
+    const bool loggedInAgain = logIn(Alice);
+    const auto *again = m_window->findChild<QMessageBox *>(QStringLiteral("firstUseKeyNotice"));
+    const bool noticeAgain = again && again->isVisible(); // the first one may await its deletion
+    PSettings::SetValue(keyFileKey, keyFile);
+    keptKey.isNull() ? PSettings::RemoveValue(keyKey) : PSettings::SetValue(keyKey, keptKey);
+
+    QVERIFY(loggedIn);
+    QVERIFY(notice);
+    QVERIFY(visible);
+    QVERIFY(!modal);
+    QVERIFY2(text.contains(WUtilities::publicKeyFingerprint(key)), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("service/serverkeysha256")));
+    QVERIFY(loggedInAgain);
+    QVERIFY(!noticeAgain);
 }
 
 void tst_Wivora::wakeUpBringsWindowUp()
@@ -446,6 +610,27 @@ void tst_Wivora::changePassword()
     if (changed)
         QVERIFY(WCommonOperations::changePassword(WindowFixture::passwordOf(Carol)));
     MainClass::instance()->logout();
+}
+
+// A lost service shows as offline in the tray and the own presence, and
+// both come back once the session is logged in again.
+void tst_Wivora::serviceOutageShown()
+{
+    QVERIFY(logIn(Alice));
+    QSystemTrayIcon *tray = m_window->trayIcon();
+    auto *ownStatus = m_window->contactsPanel()->findChild<QLabel *>(QStringLiteral("label_4"));
+    QVERIFY(ownStatus);
+    const QString offline = QStringLiteral("Not connected to the service: trying again");
+    QVERIFY(!tray->toolTip().contains(offline));
+    QVERIFY(ownStatus->toolTip().isEmpty());
+
+    QVERIFY(m_fixture.sessions.server.stop());
+    QTRY_VERIFY_WITH_TIMEOUT(tray->toolTip().contains(offline), 60000);
+    QCOMPARE(ownStatus->toolTip(), offline);
+    QVERIFY(m_fixture.sessions.server.start());
+    QTRY_VERIFY_WITH_TIMEOUT(!tray->toolTip().contains(offline), 120000);
+    QVERIFY(ownStatus->toolTip().isEmpty());
+    QVERIFY(MainClass::instance()->isLoggedIn());
 }
 
 void tst_Wivora::quitDuringLoginWaitsForIt()

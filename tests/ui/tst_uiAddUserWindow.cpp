@@ -3,6 +3,7 @@
 
 #include "QtTestSuite.h"
 #include "ContactList.h"
+#include "InputDuringWaits.h"
 #include "SessionPanelFixture.h"
 #include "uiAddUserWindow.h"
 #include "uiContacts.h"
@@ -167,6 +168,55 @@ private slots:
         window.findChild<QPushButton *>(QStringLiteral("pushButton_3"))->click();
         QCOMPARE(window.result(), int(QDialog::Rejected));
         QVERIFY(!account()->contactsData->GetStructureByValue(QStringLiteral("section"), QStringLiteral("malik")));
+    }
+
+    // A second press while the server is asked does nothing: one request,
+    // one set of rows, and the buttons come back afterwards.
+    void secondPressWhileWaitingIgnored_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("request");
+        QTest::newRow("search") << QStringLiteral("pushButton") << QStringLiteral("FindUser");
+        QTest::newRow("add selected") << QStringLiteral("pushButton_2") << QStringLiteral("ConnectToUser");
+    }
+    void secondPressWhileWaitingIgnored()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, request);
+        bool checked = false;
+        // The queued press lands inside the wait unless the server answered
+        // before the wait began: then the attempt tells nothing and is made again.
+        for (int attempt = 0; attempt < 5 && !checked; ++attempt) {
+            uiAddUserWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            auto *searchText = window.findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+            QTest::keyClicks(searchText, QStringLiteral("malik"));
+            if (button == QLatin1String("pushButton_2")) {
+                QTest::keyClick(searchText, Qt::Key_Return);
+                QCOMPARE(window.results()->topLevelItemCount(), 1);
+                window.results()->selectAll();
+            }
+            auto *pressed = window.findChild<QPushButton *>(button);
+            const int before = serverRequests(m_fixture, request);
+            PressAgainWhileBusy again(pressed);
+            deliverFromEventLoop([pressed] { QTest::mouseClick(pressed, Qt::LeftButton); });
+            if (again.waitEndedFirst)
+                continue;
+            QVERIFY(again.pressedWhileBusy);
+            checked = true;
+            // A press that got through would have run inside the first, so
+            // both requests were answered, and logged, by now.
+            QTRY_COMPARE(serverRequests(m_fixture, request), before + 1);
+            if (button == QLatin1String("pushButton")) {
+                QCOMPARE(column(window.results(), 0), QStringList{QStringLiteral("malik")});
+                QVERIFY(pressed->isEnabled());
+                QVERIFY(searchText->isEnabled());
+            } else {
+                QCOMPARE(window.result(), int(QDialog::Accepted));
+            }
+        }
+        QVERIFY(checked);
     }
 
 private:

@@ -1,22 +1,30 @@
 // The login form against a real wivora-server: what it shows from the
 // remembered values, the busy frame during the login, what it remembers
-// afterwards, the automatic login and the account-site links.
+// afterwards and where, what a failed login says, cancelling a login that
+// waits, the automatic login and the account-site links.
 
 #include "QtTestSuite.h"
+#include "InputDuringWaits.h"
 #include "MainClass.h"
+#include "RememberedPassword.h"
 #include "UrlCatcher.h"
 #include "WindowFixture.h"
 #include "uiLoginWidget.h"
 
 #include <PSettings.h>
 
+#include "FileMode.h"
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QDir>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -24,13 +32,46 @@ const QString Alice = QStringLiteral("alice");
 const QString Carol = QStringLiteral("carol"); // her password is guessed at
 const QString RememberKey = QStringLiteral("settings/rememberMe");
 const QString UserKey = QStringLiteral("settings/username");
-const QString PasswordKey = QStringLiteral("settings/password");
+const QString LegacyPasswordKey = QStringLiteral("settings/password");
+const QString PortKey = QStringLiteral("service/port");
 
 void remember(bool on, const QString &user, const QString &password)
 {
     PSettings::SetValue(RememberKey, on);
     PSettings::SetValue(UserKey, user);
-    PSettings::SetValue(PasswordKey, password);
+    RememberedPassword::erase();
+    if (!password.isEmpty())
+        RememberedPassword::store(user, password);
+}
+
+bool saveScreenshot(QWidget *widget, const QString &name)
+{
+    QDir().mkpath(QStringLiteral(SCREENSHOT_FOLDER));
+    // As the user sees it: after the layouts took what changed.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return widget->grab().save(QStringLiteral(SCREENSHOT_FOLDER "/login-") + name + QStringLiteral(".png"));
+}
+
+// Points the client at another port for the life of this object.
+class ServicePortOverride
+{
+public:
+    explicit ServicePortOverride(quint16 port)
+        : m_saved(PSettings::GetValue(PortKey))
+    {
+        PSettings::SetValue(PortKey, QString::number(port));
+    }
+    ~ServicePortOverride() { PSettings::SetValue(PortKey, m_saved); }
+
+private:
+    QVariant m_saved;
+};
+
+// A port nothing listens on: connections to it are refused at once.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : quint16(0);
 }
 
 // Records how the busy frame was shown: whether the form was visible then.
@@ -172,8 +213,12 @@ private slots:
         QCOMPARE(failed.count(), 0);
         QCOMPARE(userEdit->text(), Alice);
         QCOMPARE(passwordEdit->text(), typedPassword);
-        QCOMPARE(PSettings::GetValue(PasswordKey).toString(), storedPasswordAfter);
+        QCOMPARE(RememberedPassword::read(storedUserAfter), storedPasswordAfter);
         QCOMPARE(PSettings::GetValue(UserKey).toString(), storedUserAfter);
+        // The settings file never holds a password.
+        QVERIFY(PSettings::GetValue(LegacyPasswordKey).isNull());
+        if (!storedPasswordAfter.isEmpty() && QFile::exists(RememberedPassword::filePath()))
+            QCOMPARE(modeOf(RememberedPassword::filePath()), 0600);
     }
 
     void throttledLoginSaysWhyAndHowLong()
@@ -185,19 +230,177 @@ private slots:
         form.findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(Carol);
         form.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->setText(QStringLiteral("wrong"));
         auto *loginButton = form.findChild<QPushButton *>(QStringLiteral("pushButton"));
-        // A wrong password is refused silently, until the server throttles
-        // the guesses and says so.
-        int silentFailures = 0;
-        for (; silentFailures < 20; ++silentFailures) {
+        // A wrong password says so, until the server throttles the guesses
+        // and says why and for how long.
+        int plainFailures = 0;
+        for (; plainFailures < 20; ++plainFailures) {
             QTest::mouseClick(loginButton, Qt::LeftButton);
-            if (refusal->isVisible())
+            QVERIFY(refusal->isVisible());
+            if (refusal->text() != QStringLiteral("Wrong user name or password."))
                 break;
         }
-        QVERIFY(silentFailures > 0);
-        QVERIFY(refusal->isVisible());
+        QVERIFY(plainFailures > 0);
         QVERIFY2(refusal->text().contains(QRegularExpression(QStringLiteral("too many failed logins: try again in \\d+ s"))),
                  qPrintable(refusal->text()));
         QVERIFY(!MainClass::instance()->isLoggedIn());
+    }
+
+    // Each way a login can fail says so under the form, which comes back
+    // with what was typed.
+    void failureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("service"); // "real", "closed" or "silent"
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("failure");
+
+        QTest::newRow("wrong-password") << "real" << "wrong" << "Wrong user name or password."
+                                        << int(MainClass::LoginFailure::WrongPassword);
+        QTest::newRow("unreachable") << "closed" << WindowFixture::passwordOf(Alice)
+                                     << "The service cannot be reached. Check your network connection and try again."
+                                     << int(MainClass::LoginFailure::Unreachable);
+        QTest::newRow("no-answer") << "silent" << WindowFixture::passwordOf(Alice)
+                                   << "The service did not answer. Try again in a moment."
+                                   << int(MainClass::LoginFailure::NoAnswer);
+    }
+    void failureSaysWhy()
+    {
+        QFETCH(QString, service);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        QFETCH(int, failure);
+        remember(false, QString(), QString());
+        // A service that takes the link and never answers: the connection
+        // waits in its backlog.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        std::unique_ptr<ServicePortOverride> port;
+        if (service == QLatin1String("closed"))
+            port.reset(new ServicePortOverride(closedPort()));
+        else if (service == QLatin1String("silent"))
+            port.reset(new ServicePortOverride(silent.serverPort()));
+        // Only the silent service uses up the wait; a real one on a loaded
+        // machine may take longer than the short wait to finish its handshake.
+        if (service == QLatin1String("silent"))
+            qputenv("WIVORA_LOGIN_CONNECT_TIMEOUT_MS", "2000");
+
+        uiLoginWidget form;
+        form.resize(478, 337);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *userEdit = form.findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+        auto *passwordEdit = form.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"));
+        auto *error = form.findChild<QLabel *>(QStringLiteral("refusalLabel"));
+        QTest::keyClicks(userEdit, Alice);
+        QTest::keyClicks(passwordEdit, password);
+        QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+        qunsetenv("WIVORA_LOGIN_CONNECT_TIMEOUT_MS");
+
+        QCOMPARE(int(MainClass::instance()->loginFailure()), failure);
+        QVERIFY(!MainClass::instance()->isLoggedIn());
+        QVERIFY(error->isVisible());
+        QCOMPARE(error->text(), message);
+        QVERIFY(form.findChild<QFrame *>(QStringLiteral("loginframe"))->isVisible());
+        QCOMPARE(userEdit->text(), Alice);
+        // The whole message shows, none of its lines cut.
+        QTRY_VERIFY(error->height() >= error->heightForWidth(error->width()));
+        QVERIFY(saveScreenshot(&form, QString::fromLatin1(QTest::currentDataTag())));
+
+        // The next attempt starts without the old message.
+        port.reset();
+        passwordEdit->setText(WindowFixture::passwordOf(Alice));
+        QTest::keyClick(passwordEdit, Qt::Key_Return);
+        QVERIFY(MainClass::instance()->isLoggedIn());
+        QVERIFY(!error->isVisible());
+    }
+
+    // A login that waits on a silent service ends at Cancel or Escape: no
+    // session, no error, the form back to try again.
+    void cancelWhileWaiting_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("cancel button") << false;
+        QTest::newRow("escape key") << true;
+    }
+    void cancelWhileWaiting()
+    {
+        QFETCH(bool, escape);
+        remember(false, QString(), QString());
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        ServicePortOverride port(silent.serverPort());
+        // Far longer than any run of this test: only the cancel ends it.
+        qputenv("WIVORA_LOGIN_CONNECT_TIMEOUT_MS", "600000");
+
+        uiLoginWidget form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *busyFrame = form.findChild<QFrame *>(QStringLiteral("frame_2"));
+        auto *cancel = form.findChild<QPushButton *>(QStringLiteral("cancelLoginButton"));
+        QVERIFY(cancel);
+        QVERIFY(!cancel->isVisible());
+        bool cancelSeen = false;
+        // Waits for the busy frame, then presses like a user would.
+        QTimer presser;
+        connect(&presser, &QTimer::timeout, this, [&] {
+            if (!busyFrame->isVisible() || !MainClass::instance()->isLoginRunning())
+                return;
+            presser.stop();
+            cancelSeen = cancel->isVisible();
+            if (escape)
+                QTest::keyClick(cancel, Qt::Key_Escape);
+            else
+                QTest::mouseClick(cancel, Qt::LeftButton);
+        });
+        presser.start(20);
+        form.findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(Alice);
+        auto *passwordEdit = form.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"));
+        passwordEdit->setText(WindowFixture::passwordOf(Alice));
+        QSignalSpy ended(&form, &uiLoginWidget::signalLoginEnded);
+        // Pressed from a running event loop, as in the program: the login's
+        // waits then keep events flowing, which is what lets Cancel in.
+        deliverFromEventLoop([passwordEdit] { QTest::keyClick(passwordEdit, Qt::Key_Return); });
+        qunsetenv("WIVORA_LOGIN_CONNECT_TIMEOUT_MS");
+
+        QVERIFY(cancelSeen);
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(MainClass::instance()->loginFailure(), MainClass::LoginFailure::Cancelled);
+        QVERIFY(!MainClass::instance()->isLoggedIn());
+        QVERIFY(!form.findChild<QLabel *>(QStringLiteral("refusalLabel"))->isVisible());
+        QVERIFY(form.findChild<QFrame *>(QStringLiteral("loginframe"))->isVisible());
+        QVERIFY(!busyFrame->isVisible());
+        QVERIFY(!form.isLoginRunning());
+    }
+
+    // A password an older version left in the settings file moves to the
+    // private store on the first automatic login, which still works.
+    void legacyPasswordMovesOut()
+    {
+        remember(true, Alice, QString());
+        PSettings::SetValue(LegacyPasswordKey, WindowFixture::passwordOf(Alice));
+        uiLoginWidget form;
+        QSignalSpy loggedIn(&form, &uiLoginWidget::signalUserLoggedIn);
+        form.autoLogin();
+        QCOMPARE(loggedIn.count(), 1);
+        QVERIFY(PSettings::GetValue(LegacyPasswordKey).isNull());
+        QCOMPARE(RememberedPassword::read(Alice), WindowFixture::passwordOf(Alice));
+        QCOMPARE(modeOf(RememberedPassword::filePath()), 0600);
+        // Another name does not get alice's password.
+        QVERIFY(RememberedPassword::read(Carol).isEmpty());
+    }
+
+    // A remembered password the server no longer takes (changed elsewhere)
+    // is forgotten, and not tried at every start.
+    void staleRememberedPasswordForgotten()
+    {
+        remember(true, Alice, QStringLiteral("changed-since"));
+        uiLoginWidget form;
+        QSignalSpy failed(&form, &uiLoginWidget::signalUserLoginFailed);
+        form.autoLogin();
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(MainClass::instance()->loginFailure(), MainClass::LoginFailure::WrongPassword);
+        QVERIFY(RememberedPassword::read(Alice).isEmpty());
+        QVERIFY(!QFile::exists(RememberedPassword::filePath()));
     }
 
     void returnInNameFieldLogsIn()

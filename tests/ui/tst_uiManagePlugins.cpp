@@ -166,6 +166,58 @@ private slots:
         QCOMPARE(PSettings::GetValue(RemovalSetting).toString(), QStringLiteral("unchanged|"));
     }
 
+    // Escape or closing the window while OK downloads ends the download and
+    // applies nothing; OK cannot be pressed again meanwhile.
+    void leavingDuringDownloadAppliesNothing_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("escape") << true;
+        QTest::newRow("window closed") << false;
+    }
+    void leavingDuringDownloadAppliesNothing()
+    {
+        QFETCH(bool, escape);
+        // Takes the download's connection and never answers.
+        QTcpServer stalled;
+        QVERIFY(stalled.listen(QHostAddress::LocalHost));
+        uiManagePlugins dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.fillPluginList();
+        QTreeWidget *tree = dialog.pluginTree();
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *item = tree->topLevelItem(i);
+            const bool alpha = item->text(0) == QLatin1String("Alpha");
+            // Probe unchecked: a removal that must not be recorded either.
+            item->setCheckState(0, alpha ? Qt::Checked : Qt::Unchecked);
+            if (alpha)
+                item->setData(0, Qt::UserRole + 1, QStringLiteral("http://127.0.0.1:%1/libalpha.so").arg(stalled.serverPort()));
+        }
+        auto *ok = dialog.findChild<QPushButton *>(QStringLiteral("pushButton"));
+        bool okDisabledDuringDownload = false;
+        bool clickedAgain = false;
+        connect(&stalled, &QTcpServer::newConnection, this, [&] {
+            okDisabledDuringDownload = !ok->isEnabled();
+            // A second press while waiting is refused.
+            QTest::mouseClick(ok, Qt::LeftButton);
+            clickedAgain = true;
+            if (escape)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.close();
+        });
+        MessageBoxWatcher boxes;
+        QTest::mouseClick(ok, Qt::LeftButton);
+
+        QVERIFY(clickedAgain);
+        QVERIFY(okDisabledDuringDownload);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(stagedFiles(), QStringList());
+        QCOMPARE(PSettings::GetValue(RemovalSetting).toString(), QStringLiteral("unchanged|"));
+        QCOMPARE(boxes.texts, QStringList());
+    }
+
     void fileNameOf_data()
     {
         QTest::addColumn<QString>("address");

@@ -3,6 +3,7 @@
 // users who have this user as a contact.
 
 #include "PngBomb.h"
+#include "InputDuringWaits.h"
 #include "QtTestSuite.h"
 #include "SessionPanelFixture.h"
 #include "uiPersonalize.h"
@@ -18,6 +19,10 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+#include <QApplication>
+#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,34 +66,42 @@ private slots:
     {
         QTest::addColumn<QString>("gender");
         QTest::addColumn<QString>("country");
-        QTest::addColumn<int>("genderShown");
+        QTest::addColumn<QString>("genderShown");
         QTest::addColumn<bool>("countryFound");
-        QTest::newRow("female, Germany") << QStringLiteral("1") << QStringLiteral("DE") << 1 << true;
-        QTest::newRow("male, Poland") << QStringLiteral("0") << QStringLiteral("PL") << 0 << true;
-        QTest::newRow("not a number, unknown country") << QStringLiteral("x") << QStringLiteral("XX") << 0 << false;
-        QTest::newRow("out of range") << QStringLiteral("7") << QStringLiteral("") << 0 << false;
-        QTest::newRow("negative") << QStringLiteral("-1") << QStringLiteral("PL") << 0 << true;
+        QTest::newRow("female, Germany") << QStringLiteral("1") << QStringLiteral("DE") << "Female" << true;
+        QTest::newRow("male, Poland") << QStringLiteral("0") << QStringLiteral("PL") << "Male" << true;
+        QTest::newRow("not a number, unknown country")
+            << QStringLiteral("x") << QStringLiteral("XX") << "Not given" << false;
+        QTest::newRow("out of range") << QStringLiteral("7") << QStringLiteral("") << "Not given" << false;
+        QTest::newRow("negative") << QStringLiteral("-1") << QStringLiteral("PL") << "Not given" << true;
+        QTest::newRow("never set") << QString() << QString() << "Not given" << false;
     }
     void showsStoredValues()
     {
         QFETCH(QString, gender);
         QFETCH(QString, country);
-        QFETCH(int, genderShown);
+        QFETCH(QString, genderShown);
         QFETCH(bool, countryFound);
         vcard()->sv(QStringLiteral("fullName"), QStringLiteral("Alice <b>A</b>"));
         vcard()->sv(QStringLiteral("city"), QStringLiteral("Kraków"));
         vcard()->sv(QStringLiteral("email"), QStringLiteral("alice@example.org"));
-        vcard()->sv(QStringLiteral("gender"), gender);
-        vcard()->sv(QStringLiteral("country"), country);
+        for (const auto &[key, value] : {std::pair{QStringLiteral("gender"), gender}, std::pair{QStringLiteral("country"), country}}) {
+            if (value.isNull())
+                vcard()->RemoveKey(key);
+            else
+                vcard()->sv(key, value);
+        }
         uiPersonalize dialog;
         QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->text(), QStringLiteral("Alice <b>A</b>"));
         QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_3"))->text(), QStringLiteral("Kraków"));
         QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_4"))->text(), QStringLiteral("alice@example.org"));
         auto *genderBox = dialog.findChild<QComboBox *>(QStringLiteral("comboBox"));
-        QCOMPARE(genderBox->currentIndex(), genderShown);
+        QCOMPARE(genderBox->currentText(), genderShown);
         auto *countryBox = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_2"));
         QVERIFY(countryBox->count() > 100);
-        QCOMPARE(countryBox->currentData().toString(), countryFound ? country : countryBox->itemData(0).toString());
+        QCOMPARE(countryBox->currentData().toString(), countryFound ? country : QString());
+        if (!countryFound)
+            QCOMPARE(countryBox->currentText(), QStringLiteral("Not given"));
     }
 
     // A picked picture is kept at most 140 pixels wide and high, and only on OK.
@@ -151,7 +164,8 @@ private slots:
         const int savesBefore = accountSaves(m_fixture, Alice);
         uiPersonalize dialog;
         dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->setText(QStringLiteral("Alice Liddell"));
-        dialog.findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(1);
+        auto *gender = dialog.findChild<QComboBox *>(QStringLiteral("comboBox"));
+        gender->setCurrentIndex(gender->findText(QStringLiteral("Female")));
         dialog.pickPicture(m_pictures.filePath(QStringLiteral("wide.png")));
         press(&dialog, "pushButton_2");
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -176,6 +190,94 @@ private slots:
             QVERIFY(WServerCommands::getExchangeCommand(link).GetID().isEmpty());
         }
         QCOMPARE(ids.at(0), ids.at(1));
+    }
+
+    // A path typed into the avatar field counts like one browsed to; one
+    // that gives no picture is refused with a message and the dialog stays.
+    void typedAvatarPath_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("a picture") << QStringLiteral("wide.png") << true;
+        QTest::newRow("no such file") << QStringLiteral("missing.png") << false;
+        QTest::newRow("not a picture") << QStringLiteral("notes.txt") << false;
+    }
+    void typedAvatarPath()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, accepted);
+        QFile text(m_pictures.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture") > 0);
+        text.close();
+        vcard()->SetValue(QStringLiteral("avatar"), QByteArray());
+        uiPersonalize dialog;
+        dialog.show();
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit")), m_pictures.filePath(file));
+        QString told;
+        QTimer answer;
+        answer.callOnTimeout([&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                told = box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start(10);
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("pushButton_2")), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(accepted ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(dialog.isVisible(), !accepted);
+        if (accepted) {
+            QVERIFY(told.isEmpty());
+            QCOMPARE(QImage::fromData(vcard()->GetValue(QStringLiteral("avatar"))).size(), QSize(140, 70));
+        } else {
+            QVERIFY2(told.contains(m_pictures.filePath(file)) && told.contains(QLatin1String("PNG, JPEG or XPM")),
+                     qPrintable(told));
+            QVERIFY(vcard()->GetValue(QStringLiteral("avatar")).isEmpty());
+        }
+    }
+
+    // A profile never filled in publishes no gender and no country, neither
+    // in the account nor on the server.
+    void unsetFieldsArePublishedAsNothing()
+    {
+        vcard()->RemoveKey(QStringLiteral("gender"));
+        vcard()->RemoveKey(QStringLiteral("country"));
+        uiPersonalize dialog;
+        QCOMPARE(dialog.findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), QStringLiteral("Not given"));
+        QCOMPARE(dialog.findChild<QComboBox *>(QStringLiteral("comboBox_2"))->currentText(), QStringLiteral("Not given"));
+        press(&dialog, "pushButton_2");
+        QVERIFY(!vcard()->CheckKeyExist(QStringLiteral("gender")));
+        QVERIFY(!vcard()->CheckKeyExist(QStringLiteral("country")));
+        const QSharedPointer<WDataStructure> onServer = MainServerCommands::getUserVCard(Alice);
+        QVERIFY(onServer);
+        QVERIFY(!onServer->CheckKeyExist(QStringLiteral("gender")));
+        QVERIFY(!onServer->CheckKeyExist(QStringLiteral("country")));
+    }
+
+    // A second press of OK (or Cancel) while the server is told does
+    // nothing: one vCard sent, the dialog accepted.
+    void secondPressWhileWaitingIgnored()
+    {
+        bool checked = false;
+        // The queued press lands inside a wait unless the server answered
+        // before the wait began: then the attempt tells nothing and is made again.
+        for (int attempt = 0; attempt < 5 && !checked; ++attempt) {
+            uiPersonalize dialog;
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            auto *ok = dialog.findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+            const int before = serverRequests(m_fixture, QStringLiteral("UpdateVCard"));
+            PressAgainWhileBusy again(ok);
+            deliverFromEventLoop([ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+            if (again.waitEndedFirst)
+                continue;
+            QVERIFY(again.pressedWhileBusy);
+            checked = true;
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            // A press that got through would have run inside the first, so
+            // both requests were answered, and logged, by now.
+            QTRY_COMPARE(serverRequests(m_fixture, QStringLiteral("UpdateVCard")), before + 1);
+        }
+        QVERIFY(checked);
     }
 
 private:

@@ -87,27 +87,35 @@ private slots:
         QTest::addColumn<QString>("fullName");
         QTest::addColumn<QString>("city");
         QTest::addColumn<QString>("shownName");
-        QTest::newRow("full name") << QStringLiteral("Dora Builder") << QStringLiteral("Gdańsk") << QStringLiteral("Dora Builder");
-        QTest::newRow("no full name") << QString() << QString() << Dora;
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QString>("shownUser"); // no comma when no place follows
+        QTest::newRow("full name") << QStringLiteral("Dora Builder") << QStringLiteral("Gdańsk") << QStringLiteral("Dora Builder")
+                                   << "PL" << "dora, ";
+        QTest::newRow("no full name") << QString() << QString() << Dora << "PL" << "dora, ";
         QTest::newRow("markup") << QStringLiteral("<img src=\"file:///dev/zero\">") << QStringLiteral("<b>Oslo</b>")
-                                << QStringLiteral("<img src=\"file:///dev/zero\">");
+                                << QStringLiteral("<img src=\"file:///dev/zero\">") << "PL" << "dora, ";
+        QTest::newRow("only a city") << QString() << QStringLiteral("Oslo") << Dora << "" << "dora, ";
+        QTest::newRow("no place") << QString() << QString() << Dora << "" << "dora";
     }
     void header()
     {
         QFETCH(QString, fullName);
         QFETCH(QString, city);
         QFETCH(QString, shownName);
-        setContact(Dora, fullName, city, QStringLiteral("PL"), "2");
+        QFETCH(QString, country);
+        QFETCH(QString, shownUser);
+        setContact(Dora, fullName, city, country, "2");
         uiUserProfileView view;
         view.showUser(Dora);
         QCOMPARE(labelText(view, "fullName"), shownName);
         QVERIFY(view.findChild<QLabel *>(QStringLiteral("fullName"))->font().bold());
-        QCOMPARE(labelText(view, "username"), QStringLiteral("dora, "));
+        QCOMPARE(labelText(view, "username"), shownUser);
         QCOMPARE(labelText(view, "city"), city);
         for (const char *name : {"fullName", "username", "city"})
             QCOMPARE(view.findChild<QLabel *>(QLatin1String(name))->textFormat(), Qt::PlainText);
         QCOMPARE(labelImage(view, "status"), WGraphicsOperations::getStatusImage(2, 16).convertToFormat(QImage::Format_ARGB32));
-        QCOMPARE(labelImage(view, "country"), WGraphicsOperations::getFlagImage(QStringLiteral("PL"), 16).convertToFormat(QImage::Format_ARGB32));
+        if (!country.isEmpty())
+            QCOMPARE(labelImage(view, "country"), WGraphicsOperations::getFlagImage(country, 16).convertToFormat(QImage::Format_ARGB32));
         QVERIFY(!labelImage(view, "label").isNull());
     }
 

@@ -102,6 +102,7 @@ KvrConfig CommandParser::PerformCommand(const KvrConfig &request)
         {CheckFileExist, &CommandParser::checkFileExist},
         {OpenFile, &CommandParser::openFile},
         {ReadFile, &CommandParser::readFile},
+        {ReadFiles, &CommandParser::readFiles},
         {CloseFile, &CommandParser::closeFile},
         {WriteFile, &CommandParser::writeFile},
         {SizeFile, &CommandParser::getFileSize},
@@ -240,6 +241,20 @@ KvrConfig CommandParser::readFile(const KvrConfig &request, const QString &sende
         return reply;
     reply.SetValue(KeyBinary, QByteArrayLiteral("true"));
     reply.SetValue(KeyData, m_engine->readFile(request.gv(KeyFileId), FileOpener::peer(sender), from, count));
+    reply.SetResult(true);
+    return reply;
+}
+
+KvrConfig CommandParser::readFiles(const KvrConfig &request, const QString &sender)
+{
+    KvrConfig reply = defaultReply(request);
+    QStringList names;
+    if (!request.CheckKeyExist(KeyPath) || !SmallFileBatch::decodeNames(request.GetValue(KeyFiles), &names))
+        return reply;
+    const QVector<SmallFileBatch::File> files = m_engine->readSmallFiles(request.gv(KeyPath), names, sender);
+    if (files.isEmpty())
+        return reply;
+    SmallFileBatch::writeReply(files, reply);
     reply.SetResult(true);
     return reply;
 }

@@ -51,6 +51,7 @@ private:
     KvrConfig checkFileExist(const KvrConfig &request, const QString &sender);
     KvrConfig openFile(const KvrConfig &request, const QString &sender);
     KvrConfig readFile(const KvrConfig &request, const QString &sender);
+    KvrConfig readFiles(const KvrConfig &request, const QString &sender);
     KvrConfig closeFile(const KvrConfig &request, const QString &sender);
     KvrConfig writeFile(const KvrConfig &request, const QString &sender);
     KvrConfig getFileSize(const KvrConfig &request, const QString &sender);

@@ -16,16 +16,6 @@ const QString PartialFilePrefix = QStringLiteral(".wftp-part-");
 const QString KeptPartialPrefix = PartialFilePrefix + QStringLiteral("kept-");
 const QString SourceRecordSuffix = QStringLiteral(".source");
 
-bool syncFolderOf(const QString &path)
-{
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return false;
-    const bool synced = ::fsync(folder) == 0;
-    ::close(folder);
-    return synced;
-}
-
 int accessFor(QIODevice::OpenMode mode)
 {
     return (mode & QIODevice::ReadOnly) ? O_RDWR : O_WRONLY;
@@ -41,6 +31,21 @@ bool stillNamed(int fd, const QByteArray &path)
 }
 
 } // namespace
+
+bool PartialFile::syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+QString PartialFile::newTemporaryName()
+{
+    return PartialFilePrefix + QString::number(QRandomGenerator::global()->generate64(), 16);
+}
 
 bool PartialFile::isTemporaryName(const QString &fileName)
 {
@@ -82,8 +87,7 @@ bool PartialFile::openTemporary(OpenMode mode)
     const QString folder = QFileInfo(m_target).path();
     const int flags = accessFor(mode) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString candidate = folder + QLatin1Char('/') + PartialFilePrefix
-            + QString::number(QRandomGenerator::global()->generate64(), 16);
+        const QString candidate = folder + QLatin1Char('/') + newTemporaryName();
         const int fd = ::open(QFile::encodeName(candidate).constData(), flags, 0666);
         if (fd < 0) {
             if (errno == EEXIST)
@@ -205,7 +209,21 @@ bool PartialFile::commit()
 {
     if (!isOpen() || m_temporary.isEmpty())
         return false;
-    bool placed = flush() && ::fsync(handle()) == 0;
+    if (!flush() || ::fsync(handle()) != 0) {
+        discard();
+        return false;
+    }
+    if (!placeSynced())
+        return false;
+    syncFolder(QFileInfo(m_target).path());
+    return true;
+}
+
+bool PartialFile::placeSynced()
+{
+    if (!isOpen() || m_temporary.isEmpty())
+        return false;
+    bool placed = flush();
     // An overwritten file keeps who may read it.
     struct stat replaced {};
     if (placed && ::lstat(QFile::encodeName(m_target).constData(), &replaced) == 0 && S_ISREG(replaced.st_mode))
@@ -222,7 +240,6 @@ bool PartialFile::commit()
         ::unlink(QFile::encodeName(sourceRecordPath(m_target)).constData());
     m_temporary.clear();
     QFile::close();
-    syncFolderOf(m_target);
     return true;
 }
 

@@ -26,11 +26,15 @@ class PartialFile : public QFile
 
 public:
     static bool isTemporaryName(const QString &fileName);
+    // A fresh name of that kind.
+    static QString newTemporaryName();
     // The kept partial of a target and the record of its source: hidden
     // names in the target's folder, made from a digest of the target's name,
     // so no remote name reaches another folder or a file of the user's.
     static QString keptPath(const QString &target);
     static QString sourceRecordPath(const QString &target);
+    // Makes the names in a folder durable (renames into it included).
+    static bool syncFolder(const QString &folder);
 
     explicit PartialFile(const QString &target);
     PartialFile(const QString &target, const SourceVersion &source);
@@ -50,6 +54,9 @@ public:
     // renames the temporary over the target. False leaves the target as it
     // was and the temporary gone.
     bool commit();
+    // commit() for a caller that synced the bytes itself (one sync for many
+    // files) and syncs the target's folder afterwards.
+    bool placeSynced();
     // Closes and deletes the temporary (and the record of a kept one).
     void discard();
     // Closes, leaving a kept partial and its record for a later run; other

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 
@@ -151,7 +152,7 @@ QString WFtpEngine::prefix()
 
 QDateTime WFtpEngine::now() const
 {
-    return QDateTime::fromMSecsSinceEpoch(m_clock());
+    return QDateTime::fromMSecsSinceEpoch(m_clock(), Qt::UTC);
 }
 
 bool WFtpEngine::ownsPath(const QString &user)
@@ -785,6 +786,53 @@ QString WFtpEngine::openFile(const QString &path, const QString &user, OpenMode 
         return id;
     }
     return registerFile(file, [&] { return file->open(openMode); }, user);
+}
+
+QVector<SmallFileBatch::File> WFtpEngine::readSmallFiles(const QString &folderPath, const QStringList &names,
+                                                         const QString &user)
+{
+    if (names.isEmpty() || names.size() > SmallFileBatch::MaxFiles)
+        return {};
+    int folderFd = -1;
+    {
+        // The rights and the folder they cover are judged together, once.
+        const std::lock_guard<std::recursive_mutex> lock(treeLock());
+        const ResolvedPath resolved = resolve(folderPath);
+        if (rightsOn(resolved, user) == ShareRights::None || !resolved.exists)
+            return {};
+        folderFd = ::open(QFile::encodeName(resolved.local).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0)
+            return {};
+        // What was opened, not what the path names now: a folder swapped for
+        // a link since the check must still lie inside the share.
+        char opened[PATH_MAX + 1];
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(folderFd);
+        const ssize_t length = ::readlink(self.constData(), opened, PATH_MAX);
+        if (length <= 0
+            || !isInside(QFile::decodeName(QByteArray(opened, int(length))), resolved.canonicalBase)) {
+            ::close(folderFd);
+            return {};
+        }
+    }
+    QStringList servable = names;
+    // Names a peer may not ask for are left unread (an empty name opens nothing).
+    for (QString &name : servable) {
+        if (!isSafeComponent(name))
+            name.clear();
+    }
+    // The monitor sees the batch as one file of the folder, open while read.
+    const QString batchId = QUuid::createUuid().toString();
+    emit signalFileOpened(batchId, folderPath, user);
+    QVector<SmallFileBatch::File> files = SmallFileBatch::readFromFolder(folderFd, servable);
+    ::close(folderFd);
+    qint64 bytes = 0;
+    for (int i = 0; i < files.size(); ++i) {
+        files[i].name = names.at(i);
+        bytes += files.at(i).data.size();
+    }
+    emit signalFileReadProgress(batchId, bytes);
+    emit signalFileClosed(batchId);
+    return files;
 }
 
 void WFtpEngine::removeAbandonedTemporaries(const QString &folder)

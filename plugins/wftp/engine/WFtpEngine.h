@@ -5,6 +5,7 @@
 #include "IAccountProvider.h"
 #include "OpenedFileTable.h"
 #include "ResolvedPath.h"
+#include "SmallFileBatch.h"
 #include "ThumbnailScheduler.h"
 
 #include <KvrConfig.h>
@@ -161,6 +162,13 @@ public:
     int closeIdleFiles();
     void closeAllFiles();
     int openedFileCount() const { return m_openedFiles.count(); }
+    // Several small files of the folder at folderPath for user in one go:
+    // the folder is resolved and the rights judged once, and each name is
+    // opened under the folder without following links. Empty when the whole
+    // request is refused; a name that is not served is marked so. The batch
+    // is announced as one opened file: the folder, with the bytes read.
+    QVector<SmallFileBatch::File> readSmallFiles(const QString &folderPath, const QStringList &names,
+                                                 const QString &user);
 
     // Thumbnails of a folder's pictures for user: a peer's go to deliver, the
     // owner's come out of signalOwnThumbnail. Runs on the engine's own pool.
@@ -190,6 +198,7 @@ private:
     QSharedPointer<WivoraAccount> account();
     QString ownerName();
     QString prefix();
+    // In UTC: no local-time conversion per call (instants compare alike).
     QDateTime now() const;
     QSharedPointer<WDataStructure> discsNode(bool create);
     QSharedPointer<WDataStructure> webFilesNode(bool create);

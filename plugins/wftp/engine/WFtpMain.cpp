@@ -83,6 +83,21 @@ QString WFtpMain::ownerOf(const QString &path)
     return path.section(QLatin1Char('/'), 1, 1, QString::SectionSkipEmpty);
 }
 
+QString WFtpMain::shownPath(const QString &path)
+{
+    if (!path.startsWith(QLatin1String("vls/")) && !path.startsWith(QLatin1String("vrs/")))
+        return path;
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 3)
+        return path;
+    const QString owner = parts.at(1);
+    // The disc's whole share is its "root" folder: that word means nothing
+    // to whoever reads the path.
+    if (parts.size() > 3 && parts.at(3) == QLatin1String("root"))
+        parts.removeAt(3);
+    return owner + QStringLiteral(": ") + parts.mid(2).join(QLatin1Char('/'));
+}
+
 QStringList WFtpMain::knownDiscs() const
 {
     QMutexLocker lock(&m_discsMutex);

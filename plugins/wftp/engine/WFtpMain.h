@@ -61,6 +61,11 @@ public:
     static QString normalisedDisc(const QString &path);
     // The owner part of a virtual path.
     static QString ownerOf(const QString &path);
+    // A path as a person reads it: "vls/alice/Alice files/root/sub" becomes
+    // "alice: Alice files/sub" (a shared folder's own name stays in its
+    // place). Local paths and "/" are returned as they are. Only for
+    // display: requests and stored records keep the virtual path.
+    static QString shownPath(const QString &path);
 
     // Contacts' discs announced to this plug-in (guarded: pushes arrive on
     // several threads at once).

@@ -21,6 +21,9 @@ inline const QString DeleteFiles = QStringLiteral("wftp:::deleteFiles");
 inline const QString CheckFileExist = QStringLiteral("wftp:::checkFileExist");
 inline const QString OpenFile = QStringLiteral("wftp:::openFile");
 inline const QString ReadFile = QStringLiteral("wftp:::readFile");
+// Several small files of one folder at once; peers that do not know it
+// refuse it, and the asker then opens and reads them one by one.
+inline const QString ReadFiles = QStringLiteral("wftp:::readFiles");
 inline const QString CloseFile = QStringLiteral("wftp:::closeFile");
 inline const QString WriteFile = QStringLiteral("wftp:::writeFile");
 inline const QString SizeFile = QStringLiteral("wftp:::sizeFile");

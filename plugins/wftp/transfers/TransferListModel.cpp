@@ -70,7 +70,7 @@ QSharedPointer<TransferWorker> TransferListModel::transfer(const QModelIndex &in
 QString TransferListModel::progressText(const QString &name, double speed, int item, int items)
 {
     return name + QLatin1Char(' ') + tr("speed") + QLatin1String(": ") + QString::number(qint64(speed)) +
-           QLatin1String(" Kb/s, ") + QString::number(item) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
+           QLatin1String(" KB/s, ") + QString::number(item) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
            QString::number(items);
 }
 

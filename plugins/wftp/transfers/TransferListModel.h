@@ -40,7 +40,7 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QSharedPointer<TransferWorker> transfer(const QModelIndex &index) const;
 
-    // "<name> speed: <speed> Kb/s, <item> of <items>"
+    // "<name> speed: <speed> KB/s, <item> of <items>"
     static QString progressText(const QString &name, double speed, int item, int items);
 
 private:

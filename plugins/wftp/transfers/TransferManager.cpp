@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 
+#include <QPointer>
+
 namespace {
 // Waiting transfers sleep on their own thread, so the pool must hold
 // every transfer of the session, not one per core.
@@ -42,9 +44,9 @@ QSharedPointer<TransferWorker> TransferManager::addTransfer(const QMap<QString, 
 {
     auto worker = QSharedPointer<TransferWorker>::create(m_main, items, targetPath, basePath, &m_slots);
     const QWeakPointer<TransferWorker> weak = worker;
-    worker->setOverwriteQuestion([this, weak](const QString &name) {
+    worker->setOverwriteQuestion([this, weak](const QString &target) {
         const QSharedPointer<TransferWorker> transfer = weak.toStrongRef();
-        return transfer ? askOverwrite(transfer, name) : TransferWorker::Answer::No;
+        return transfer ? askOverwrite(transfer, target) : TransferWorker::Answer::No;
     });
     // A stopped transfer leaves the list once its worker is out of the way.
     connect(worker.data(), &TransferWorker::finished, this, [this, weak] {
@@ -129,6 +131,18 @@ void TransferManager::clearFinished()
 void TransferManager::setOverwriteAsk(OverwriteAsk ask)
 {
     m_overwriteAsk = std::move(ask);
+    if (m_overwriteAsk)
+        return;
+    // Nobody left to ask: what waits keeps its target.
+    const QList<Question> waiting = m_waitingQuestions;
+    m_waitingQuestions.clear();
+    if (m_askedQuestion) {
+        const Question asked = *m_askedQuestion;
+        m_askedQuestion.reset();
+        asked.answer(TransferWorker::Answer::No);
+    }
+    for (const Question &question : waiting)
+        question.answer(TransferWorker::Answer::No);
 }
 
 void TransferManager::drop(TransferWorker *transfer)
@@ -137,13 +151,19 @@ void TransferManager::drop(TransferWorker *transfer)
         if (m_transfers[i].data() != transfer)
             continue;
         const QSharedPointer<TransferWorker> dropped = m_transfers.takeAt(i);
+        m_batchAnswers.remove(dropped.data());
         emit transferRemoved(dropped);
+        // Its question, if out, will not be answered now: the next one goes.
+        if (m_askedQuestion && m_askedQuestion->transfer == dropped) {
+            m_askedQuestion.reset();
+            askNext();
+        }
         return;
     }
 }
 
 TransferWorker::Answer TransferManager::askOverwrite(const QSharedPointer<TransferWorker> &transfer,
-                                                     const QString &name)
+                                                     const QString &target)
 {
     // Runs on the worker's thread: the question is put on the manager's
     // thread, and the wait ends with "no" as soon as the transfer is
@@ -156,13 +176,7 @@ TransferWorker::Answer TransferManager::askOverwrite(const QSharedPointer<Transf
         pending->given.notify_all();
     };
     QMetaObject::invokeMethod(
-        this,
-        [this, transfer, name, answer] {
-            if (m_overwriteAsk && !transfer->isStopped())
-                m_overwriteAsk(transfer, name, answer);
-            else
-                answer(TransferWorker::Answer::No);
-        },
+        this, [this, question = Question{transfer, target, answer}] { queueQuestion(question); },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(pending->mutex);
     while (!pending->answer) {
@@ -171,4 +185,59 @@ TransferWorker::Answer TransferManager::askOverwrite(const QSharedPointer<Transf
         pending->given.wait_for(lock, StopPoll);
     }
     return *pending->answer;
+}
+
+void TransferManager::queueQuestion(const Question &question)
+{
+    if (answerWithoutAsking(question))
+        return;
+    m_waitingQuestions.append(question);
+    askNext();
+}
+
+bool TransferManager::answerWithoutAsking(const Question &question)
+{
+    if (!m_overwriteAsk || question.transfer->isStopped()) {
+        question.answer(TransferWorker::Answer::No);
+        return true;
+    }
+    const auto given = m_batchAnswers.constFind(question.transfer.data());
+    if (given == m_batchAnswers.constEnd())
+        return false;
+    question.answer(*given);
+    return true;
+}
+
+void TransferManager::askNext()
+{
+    while (!m_askedQuestion && !m_waitingQuestions.isEmpty()) {
+        const Question next = m_waitingQuestions.takeFirst();
+        if (answerWithoutAsking(next))
+            continue;
+        m_askedQuestion = next;
+        const quint64 serial = ++m_questionSerial;
+        const QPointer<TransferManager> self(this);
+        m_overwriteAsk(next.transfer, next.target, [self, serial](TransferWorker::Answer given) {
+            if (self)
+                self->onAnswered(serial, given);
+        });
+    }
+}
+
+void TransferManager::onAnswered(quint64 serial, TransferWorker::Answer given)
+{
+    // A late answer to a question given up on (its transfer went) counts
+    // for nothing.
+    if (!m_askedQuestion || serial != m_questionSerial)
+        return;
+    const Question asked = *m_askedQuestion;
+    m_askedQuestion.reset();
+    if (given == TransferWorker::Answer::YesToAll || given == TransferWorker::Answer::NoToAll) {
+        for (const auto &transfer : qAsConst(m_transfers)) {
+            if (!transfer->hasReturned())
+                m_batchAnswers.insert(transfer.data(), given);
+        }
+    }
+    asked.answer(given);
+    askNext();
 }

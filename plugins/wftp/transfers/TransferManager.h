@@ -3,12 +3,14 @@
 #include "TransferSlotQueue.h"
 #include "TransferWorker.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSharedPointer>
 #include <QThreadPool>
 
 #include <functional>
+#include <optional>
 
 class WFtpMain;
 
@@ -21,10 +23,14 @@ class TransferManager : public QObject
 
 public:
     static constexpr const char *MaxTransfersSetting = "account/maxtransfers";
-    // Asked on the manager's thread when a worker's target exists; `answer`
-    // may be called later, at most once. A worker stopped meanwhile stops
-    // waiting for it.
-    using OverwriteAsk = std::function<void(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+    // Asked on the manager's thread when a worker's target exists (its path:
+    // local for a download, virtual for an upload); `answer` may be called
+    // later, at most once. One question is out at a time: the others wait
+    // for its answer. "Yes to All" and "No to All" answer every transfer of
+    // the batch, that is every one that had not ended when it was given;
+    // transfers added afterwards are asked again. A worker stopped meanwhile
+    // stops waiting for it.
+    using OverwriteAsk = std::function<void(const QSharedPointer<TransferWorker> &transfer, const QString &target,
                                             const std::function<void(TransferWorker::Answer)> &answer)>;
 
     explicit TransferManager(WFtpMain &main, QObject *parent = nullptr);
@@ -66,7 +72,22 @@ signals:
     void maxTransfersChanged(int maximum);
 
 private:
-    TransferWorker::Answer askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name);
+    // One overwrite question waiting to be put to the user.
+    struct Question
+    {
+        QSharedPointer<TransferWorker> transfer;
+        QString target;
+        std::function<void(TransferWorker::Answer)> answer;
+    };
+
+    TransferWorker::Answer askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &target);
+    void queueQuestion(const Question &question);
+    // Puts the next waiting question unless one is out.
+    void askNext();
+    void onAnswered(quint64 serial, TransferWorker::Answer given);
+    // Answers what waits without asking: stopped transfers "no", those of an
+    // answered batch that answer. False when the question must be put.
+    bool answerWithoutAsking(const Question &question);
     void drop(TransferWorker *transfer);
 
     WFtpMain &m_main;
@@ -74,4 +95,9 @@ private:
     QThreadPool m_pool;
     QList<QSharedPointer<TransferWorker>> m_transfers;
     OverwriteAsk m_overwriteAsk;
+    QList<Question> m_waitingQuestions;
+    // The question out, told apart by its serial from one given up on.
+    std::optional<Question> m_askedQuestion;
+    quint64 m_questionSerial = 0;
+    QHash<const TransferWorker *, TransferWorker::Answer> m_batchAnswers;
 };

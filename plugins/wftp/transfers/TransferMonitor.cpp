@@ -1,5 +1,6 @@
 #include "TransferMonitor.h"
 
+#include <WFtpMain.h>
 #include <WUtilities.h>
 
 QString TransferMonitor::formatAmount(qint64 bytes)
@@ -12,7 +13,7 @@ QString TransferMonitor::text(const QString &fileId) const
     const auto found = m_entries.constFind(fileId);
     if (found == m_entries.constEnd())
         return QString();
-    return found->path + QLatin1Char(' ') + (found->lastWasWrite ? tr("writed:") : tr("readed:")) + QLatin1Char(' ') +
+    return WFtpMain::shownPath(found->path) + QLatin1Char(' ') + (found->lastWasWrite ? tr("written:") : tr("read:")) + QLatin1Char(' ') +
            formatAmount(found->lastWasWrite ? found->bytesWritten : found->bytesRead);
 }
 

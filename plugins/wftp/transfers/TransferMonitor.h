@@ -30,7 +30,7 @@ public:
 
     QStringList fileIds() const { return m_order; }
     Entry entry(const QString &fileId) const { return m_entries.value(fileId); }
-    // "<path> readed: <amount>" or "<path> writed: <amount>".
+    // "<path> read: <amount>" or "<path> written: <amount>".
     QString text(const QString &fileId) const;
 
 public slots:

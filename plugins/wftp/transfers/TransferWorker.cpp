@@ -4,10 +4,12 @@
 
 #include <IWHost.h>
 #include <PartialFile.h>
+#include <SmallFileBatch.h>
 #include <VirtualFile.h>
 #include <WFtpCommands.h>
 #include <WFtpEngine.h>
 #include <WFtpMain.h>
+#include <WFtpProtocol.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -223,13 +225,13 @@ QString TransferWorker::relativeName(const QString &key) const
     return isSafeRelativeName(name) ? name : QString();
 }
 
-bool TransferWorker::shouldWrite(bool exists, const QString &name)
+bool TransferWorker::shouldWrite(bool exists, const QString &target)
 {
     if (!exists || m_policy == Policy::Always)
         return true;
     if (m_policy == Policy::Never || !m_question)
         return false;
-    switch (m_question(lastSegment(name))) {
+    switch (m_question(target)) {
     case Answer::Yes:
         return true;
     case Answer::YesToAll:
@@ -264,10 +266,20 @@ void TransferWorker::run()
         // pass by key reaches them.
         for (QString key = m_items.firstKey();;) {
             m_item = ++item;
-            emit statusText(tr("opening") + QLatin1Char(' ') + key);
+            emit statusText(tr("opening") + QLatin1Char(' ') + WFtpMain::shownPath(key));
             if (m_state == State::Stopped)
                 break;
             const bool isFile = m_items.value(key);
+            // Files its folder's listing showed small come with others.
+            if (isFile && m_download && fitsBatch(key)) {
+                if (!downloadSmallFiles(key, item))
+                    break;
+                const auto next = m_items.upperBound(key);
+                if (next == m_items.end())
+                    break;
+                key = next.key();
+                continue;
+            }
             Outcome outcome;
             if (isFile)
                 outcome = m_download ? downloadFile(key, item) : uploadFile(key, item);
@@ -296,7 +308,7 @@ void TransferWorker::run()
     // Items the user chose to skip are no failure.
     const bool allDone = m_state != State::Stopped && m_failed == 0;
     if (m_state != State::Stopped && !m_items.isEmpty())
-        emit statusText(m_items.firstKey() + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
+        emit statusText(WFtpMain::shownPath(m_items.firstKey()) + QLatin1Char(' ') + tr("completed") + QLatin1Char(' ') +
                         QString::number(m_completed) + QLatin1Char(' ') + tr("of") + QLatin1Char(' ') +
                         QString::number(m_items.size()));
     m_returned = true;
@@ -305,7 +317,7 @@ void TransferWorker::run()
 
 bool TransferWorker::expandRemoteFolder(const QString &key)
 {
-    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    emit statusText(tr("Retrieving folder") + QLatin1Char(' ') + WFtpMain::shownPath(key));
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
@@ -391,7 +403,7 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     // A link there, dangling or not, is an existing file: it is asked about,
     // and then replaced itself.
     const QFileInfo existing(target);
-    if (!shouldWrite(existing.exists() || existing.isSymLink(), m_currentName)) {
+    if (!m_writeAgreed.remove(key) && !shouldWrite(existing.exists() || existing.isSymLink(), target)) {
         closeLater(std::move(remote));
         return Outcome::Skipped;
     }
@@ -432,6 +444,135 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     m_commits.commit(std::move(local), [this](bool committed) { ++(committed ? m_completed : m_failed); });
     return Outcome::Saving;
+}
+
+bool TransferWorker::fitsBatch(const QString &key) const
+{
+    if (m_batchesRefused || discIsOwn(key))
+        return false;
+    const auto listed = m_listedFiles.constFind(key);
+    return listed != m_listedFiles.constEnd() && listed->size >= 0 && listed->size <= SmallFileBatch::MaxFileBytes;
+}
+
+bool TransferWorker::downloadSmallFiles(QString &key, int &item)
+{
+    // The run: files of key's folder next to each other, each small.
+    struct Wanted
+    {
+        QString key;
+        int item;
+    };
+    QVector<Wanted> wanted;
+    QVector<Wanted> oneByOne;
+    const QString folder = parentOf(key);
+    int number = item;
+    for (auto it = m_items.find(key); it != m_items.end() && it.value() && parentOf(it.key()) == folder
+         && fitsBatch(it.key());
+         ++it) {
+        key = it.key();
+        item = number++;
+        m_currentName = relativeName(key);
+        if (m_currentName.isEmpty()) {
+            ++m_failed;
+            continue;
+        }
+        const QString target = m_targetPath + m_currentName;
+        const QFileInfo existing(target);
+        if (!shouldWrite(existing.exists() || existing.isSymLink(), target))
+            continue;
+        wanted.append({key, item});
+    }
+    m_item = item;
+    VirtualFile road(m_main);
+    if (!wanted.isEmpty() && !ensureLink(road, wanted.first().key))
+        return false;
+    dropPrefetch();
+    settleClose();
+
+    const QString owner = WFtpMain::ownerOf(folder);
+    struct Batch
+    {
+        KvrConfig record;
+        QVector<Wanted> files;
+        QStringList names;
+        bool sent = false;
+    };
+    std::deque<Batch> flight;
+    WFtpCommands commands(m_main);
+    const auto abandonFlight = [&] {
+        for (const Batch &batch : flight) {
+            if (batch.sent)
+                commands.abandonReply(batch.record);
+        }
+        flight.clear();
+    };
+    int next = 0;
+    QElapsedTimer cycle;
+    cycle.start();
+    while (next < wanted.size() || !flight.empty()) {
+        if (m_state == State::Stopped || (flight.empty() && !passPause())) {
+            abandonFlight();
+            return false;
+        }
+        while (int(flight.size()) < BatchesInFlight && next < wanted.size() && m_state == State::Running) {
+            Batch batch;
+            for (; next < wanted.size() && batch.files.size() < SmallFilesPerBatch; ++next) {
+                batch.files.append(wanted.at(next));
+                batch.names.append(lastSegment(wanted.at(next).key));
+            }
+            batch.record = WFtpCommands::newRecord(WFtpProtocol::ReadFiles);
+            batch.record.sv(WFtpProtocol::KeyPath, folder);
+            batch.record.SetValue(WFtpProtocol::KeyFiles, SmallFileBatch::encodeNames(batch.names));
+            batch.sent = !m_batchesRefused && commands.send(batch.record, owner, false, m_connectionID);
+            flight.push_back(std::move(batch));
+        }
+        if (flight.empty())
+            continue;
+        const Batch batch = std::move(flight.front());
+        flight.pop_front();
+        const KvrConfig reply = batch.sent ? commands.awaitReply(batch.record, owner) : KvrConfig();
+        QVector<SmallFileBatch::File> files;
+        if (!SmallFileBatch::readReply(reply, batch.names, &files)) {
+            // A refusal: the owner knows no batches (or refuses the folder,
+            // which the files' own requests then tell). A lost or damaged
+            // reply costs only its own files their batch.
+            if (!reply.isEmpty() && !reply.checkResult())
+                m_batchesRefused = true;
+            oneByOne += batch.files;
+            continue;
+        }
+        std::vector<FileCommitter::Received> received;
+        received.reserve(size_t(files.size()));
+        const qint64 elapsed = cycle.restart();
+        for (int i = 0; i < files.size(); ++i) {
+            if (!files.at(i).served) {
+                oneByOne.append(batch.files.at(i));
+                continue;
+            }
+            m_currentName = relativeName(batch.files.at(i).key);
+            received.push_back({m_targetPath + m_currentName, files.at(i).data});
+            m_bytesMoved += files.at(i).size;
+            reportChunk(1, 1, files.at(i).size, elapsed, batch.files.at(i).item);
+        }
+        m_commits.commitBatch(std::move(received),
+                              [this](const QString &, bool committed) { ++(committed ? m_completed : m_failed); });
+    }
+    // Taken one by one as any other file, without asking again whether to
+    // overwrite.
+    for (const Wanted &file : qAsConst(oneByOne)) {
+        m_writeAgreed.insert(file.key);
+        m_item = file.item;
+        const Outcome outcome = downloadFile(file.key, file.item);
+        m_writeAgreed.remove(file.key);
+        if (outcome == Outcome::Stopped)
+            return false;
+        if (outcome == Outcome::Done)
+            ++m_completed;
+        else if (outcome == Outcome::Failed)
+            ++m_failed;
+    }
+    m_item = item;
+    return true;
 }
 
 TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QString &key, PartialFile &local,
@@ -557,7 +698,8 @@ void TransferWorker::shrinkChunk()
 void TransferWorker::prefetchOpenAfter(const QString &key)
 {
     const auto next = m_items.upperBound(key);
-    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || !linkIsUp())
+    if (m_prefetched || next == m_items.end() || !next.value() || discIsOwn(next.key()) || fitsBatch(next.key())
+        || !linkIsUp())
         return;
     m_prefetched = std::make_unique<VirtualFile>(m_main);
     m_prefetched->connectionID = m_connectionID;
@@ -614,7 +756,7 @@ void TransferWorker::settleClose()
 
 bool TransferWorker::expandLocalFolder(const QString &key)
 {
-    emit statusText(tr("Retreiving directory") + QLatin1Char(' ') + key);
+    emit statusText(tr("Retrieving folder") + QLatin1Char(' ') + WFtpMain::shownPath(key));
     const QString name = relativeName(key);
     if (name.isEmpty())
         return false;
@@ -652,7 +794,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
     });
     if (m_state == State::Stopped)
         return Outcome::Stopped;
-    if (!shouldWrite(exists, m_currentName))
+    if (!shouldWrite(exists, target))
         return Outcome::Skipped;
     // The owner writes a new file and puts it in place only once it holds
     // all the bytes: a stopped or failed upload leaves the old one whole.

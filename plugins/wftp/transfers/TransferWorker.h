@@ -45,21 +45,26 @@ class WFtpMain;
 // writer thread (FileWriter), takes a file's size from the folder's listing and
 // confirms it by asking past the end, closes each remote file while the next
 // opens, and puts finished files in place on other threads. The chunk size
-// reached carries over to the next file of the run.
+// reached carries over to the next file of the run. Small files of a folder
+// come many to a request and are put in place a batch at a time.
 class TransferWorker : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Answer { Yes, YesToAll, No, NoToAll };
-    // Asked on the worker's thread with the target's name when it exists.
-    using OverwriteQuestion = std::function<Answer(const QString &name)>;
+    // Asked on the worker's thread with the target's path when it exists: a
+    // local path for a download, a virtual one for an upload.
+    using OverwriteQuestion = std::function<Answer(const QString &target)>;
 
     static constexpr qint64 FirstChunk = 10536;
     static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
     // Smaller files are fetched anew after a restart: their few round
     // trips cost less than keeping a record beside each.
     static constexpr qint64 KeptPartialFromBytes = 1024 * 1024;
+    // Small files asked for in one request, and such requests on their way.
+    static constexpr int SmallFilesPerBatch = 128;
+    static constexpr int BatchesInFlight = 3;
 
     // items: path -> true for a file, false for a folder (virtual paths for
     // a download, local ones for an upload); basePath is cut from the front
@@ -128,9 +133,18 @@ private:
     bool withLink(VirtualFile &file, const QString &virtualPath, const std::function<bool()> &step);
     bool discIsOwn(const QString &virtualPath) const;
     QString relativeName(const QString &key) const;
-    bool shouldWrite(bool exists, const QString &name);
+    bool shouldWrite(bool exists, const QString &target);
 
     Outcome downloadFile(const QString &key, int item);
+    // A file on a contact's disc small enough, by its folder's listing, to
+    // come whole with others of its folder in one request.
+    bool fitsBatch(const QString &key) const;
+    // The run of such files of one folder from key on, fetched a batch a
+    // request with the next one already on its way, and put in place a
+    // batch at a time; files the owner did not serve (or all of them, when
+    // it knows no batches) are then taken one by one. key and item move to
+    // the last file of the run; false when stopped.
+    bool downloadSmallFiles(QString &key, int &item);
     // The version of a file as its folder's listing gave it; the folder of a
     // file chosen by itself is listed once for it. Unknown when not listed.
     SourceVersion listedVersion(const QString &key);
@@ -198,5 +212,9 @@ private:
     ReadWindow m_window;
     ReadWindow m_writeWindow{RemoteFile::MaxHeldBytes};
     FileWriter m_writer;
+    // Set once the owner refused a batch: the rest go one by one.
+    bool m_batchesRefused = false;
+    // Files whose overwrite was already agreed to, asked no more.
+    QSet<QString> m_writeAgreed;
     FileCommitter m_commits;
 };

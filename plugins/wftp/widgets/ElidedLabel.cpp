@@ -4,6 +4,7 @@ ElidedLabel::ElidedLabel(QWidget *parent)
     : QLabel(parent)
 {
     setMinimumWidth(1);
+    setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
@@ -24,5 +25,5 @@ void ElidedLabel::resizeEvent(QResizeEvent *event)
 
 void ElidedLabel::showElided()
 {
-    setText(fontMetrics().elidedText(m_fullText, Qt::ElideMiddle, width()));
+    setText(fontMetrics().elidedText(m_fullText, Qt::ElideLeft, width()));
 }

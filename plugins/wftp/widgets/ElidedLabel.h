@@ -2,9 +2,9 @@
 
 #include <QLabel>
 
-// A one-line label that shortens its text in the middle to the width it is
-// given (long local paths keep their start and their file name) and holds
-// the whole text in its tool tip. It never asks for more width than one
+// A one-line label that shortens its text from the start to the width it is
+// given (a path keeps its file name and the state written after it) and
+// holds the whole text in its tool tip. Its text is never markup. It never asks for more width than one
 // character, so a long text cannot widen its row.
 class ElidedLabel : public QLabel
 {

@@ -27,6 +27,7 @@
 #include <QHeaderView>
 #include <QImageReader>
 #include <QInputDialog>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -128,9 +129,27 @@ void uiFileBrowser::buildForm()
     m_toolBar->addSeparator();
     m_toolBar->addAction(addAction("actionIcon_View", tr("Icon View"), ":/icons/Resources/iconview.png"));
     m_toolBar->addAction(addAction("actionList_View", tr("List View"), ":/icons/Resources/listview.png"));
+    // The usual keys of a file browser, while the focus is in this one (the
+    // main page and a contact's page each have their own).
+    const struct
+    {
+        const char *action;
+        QKeySequence keys;
+    } shortcuts[] = {{"actionDelete", QKeySequence::Delete},
+                     {"actionRename", QKeySequence(Qt::Key_F2)},
+                     {"actionRefresh", QKeySequence::Refresh},
+                     {"actionUp", QKeySequence(Qt::Key_Backspace)}};
+    for (const auto &shortcut : shortcuts) {
+        QAction *action = m_actions.value(QString::fromLatin1(shortcut.action));
+        action->setShortcut(shortcut.keys);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        QWidget::addAction(action);
+    }
 
     m_pathLabel = new QLabel(currentPath, this);
     m_pathLabel->setObjectName(QStringLiteral("label"));
+    // Folder names are the users' own: never markup.
+    m_pathLabel->setTextFormat(Qt::PlainText);
     QFont font = m_pathLabel->font();
     font.setPointSize(10);
     font.setBold(true);
@@ -148,6 +167,10 @@ void uiFileBrowser::buildForm()
     m_tree->setColumnWidth(1, 90);
     // Wide enough for the longest size text, "1023 bytes".
     m_tree->setColumnWidth(2, m_tree->fontMetrics().horizontalAdvance(QStringLiteral("1023 bytes")) + 24);
+    // The date always shows whole; the name takes what is left.
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_tree->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
     m_tree->setRootIsDecorated(false);
     m_tree->header()->setSortIndicator(0, Qt::AscendingOrder);
     m_tree->setSortingEnabled(true);
@@ -208,9 +231,14 @@ QString uiFileBrowser::statusLine() const
     return m_status->text();
 }
 
+void uiFileBrowser::showLocation()
+{
+    m_pathLabel->setText(WFtpMain::shownPath(currentPath));
+}
+
 void uiFileBrowser::slotListDirectory(bool reload)
 {
-    m_pathLabel->setText(currentPath);
+    showLocation();
     if (currentPath == Root) {
         requestListDisc();
         return;
@@ -226,7 +254,7 @@ void uiFileBrowser::slotListDirectory(bool reload)
     while (m_relistPending) {
         const bool again = m_relistReload;
         m_relistPending = m_relistReload = false;
-        m_pathLabel->setText(currentPath);
+        showLocation();
         if (currentPath == Root) {
             slotListDisc();
             break;
@@ -326,14 +354,14 @@ void uiFileBrowser::addIconEntry(const QString &folder, const WDataStructure &ro
 void uiFileBrowser::slotListDisc()
 {
     currentPath = Root;
-    m_pathLabel->setText(currentPath);
+    showLocation();
     setStatus(0, 0);
     setDragFolder(QString());
     if (isIconViewCurrent()) {
         m_icons->clear();
         emit signalSetToolbarButtonsState(false);
         for (const QString &disc : qAsConst(discPaths)) {
-            auto *item = new QListWidgetItem(iconFor(KindDisc), disc);
+            auto *item = new QListWidgetItem(iconFor(KindDisc), WFtpMain::shownPath(disc));
             item->setData(PathRole, disc);
             item->setData(KindRole, KindDisc);
             m_icons->addItem(item);
@@ -344,7 +372,7 @@ void uiFileBrowser::slotListDisc()
         m_tree->setSortingEnabled(false);
         for (const QString &disc : qAsConst(discPaths)) {
             auto *item = new QTreeWidgetItem;
-            item->setText(0, disc);
+            item->setText(0, WFtpMain::shownPath(disc));
             item->setData(0, PathRole, disc);
             item->setText(1, tr("disc"));
             item->setData(1, PathRole, KindDisc);
@@ -421,10 +449,10 @@ QString uiFileBrowser::formatSize(qint64 bytes)
 QString uiFileBrowser::statusText(int count, qint64 bytes)
 {
     qint64 value = bytes / 1024;
-    QString unit = QStringLiteral("kb");
+    QString unit = QStringLiteral("KB");
     if (value > 1024) {
         value /= 1024;
-        unit = QStringLiteral("mb");
+        unit = QStringLiteral("MB");
     }
     return QString::number(count) + QLatin1Char(' ') + tr("item(s)") + QStringLiteral(", ") + QString::number(value)
         + QLatin1Char(' ') + unit;
@@ -507,8 +535,10 @@ void uiFileBrowser::on_actionList_View_triggered()
 void uiFileBrowser::on_treeWidget_customContextMenuRequested(const QPoint &pos)
 {
     QMenu menu(this);
+    // The views too: on a narrow page they are the first the tool bar hides.
     for (const char *name : {"actionUp", "actionRefresh", "actionNew_folder", "actionRename", "actionDelete", "",
-                             "actionDownload", "actionUpload", "", "actionShare_Folder", "actionFolder_properties"}) {
+                             "actionDownload", "actionUpload", "", "actionShare_Folder", "actionFolder_properties", "",
+                             "actionIcon_View", "actionList_View"}) {
         if (*name)
             menu.addAction(m_actions.value(QString::fromLatin1(name)));
         else
@@ -534,6 +564,38 @@ bool uiFileBrowser::isOwnPath(const QString &path) const
 }
 
 // ---- actions -------------------------------------------------------------------
+
+QStringList uiFileBrowser::shownPaths(const QStringList &paths)
+{
+    QStringList shown;
+    for (const QString &path : paths)
+        shown.append(WFtpMain::shownPath(path));
+    return shown;
+}
+
+void uiFileBrowser::tellRefusal(const QString &title, const QString &what, const QString &folder, Right right)
+{
+    QString help;
+    if (isOwnPath(folder)) {
+        help = tr("An entry of that name may be there already, the name may not be allowed (\u201c/\u201d, "
+                  "\u201c..\u201d), or this computer may not let you change that folder. Press F5 to see "
+                  "the folder as it is now.");
+    } else {
+        const QString owner = WFtpMain::ownerOf(folder);
+        help = right == Right::Delete
+                   ? tr("%1 may not have given you the right to delete there, or %1 did not answer. Ask %1 for "
+                        "the right, or press F5 to see the folder as it is now.")
+                         .arg(owner)
+                   : tr("%1 may not have given you the right to write there, an entry of that name may be there "
+                        "already, or %1 did not answer. Ask %1 for the right, or press F5 to see the folder as "
+                        "it is now.")
+                         .arg(owner);
+    }
+    QMessageBox box(QMessageBox::Warning, title, what + QStringLiteral("\n\n") + help, QMessageBox::Ok, this);
+    // Names come from the user and from peers: never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
 
 QList<uiFileBrowser::Entry> uiFileBrowser::selectedEntries() const
 {
@@ -562,6 +624,9 @@ void uiFileBrowser::on_actionNew_folder_triggered()
                                         : WFtpCommands(m_main).createDirectory(folder, name);
     if (made)
         requestListDirectory(true);
+    else
+        tellRefusal(tr("New folder"), tr("The folder \u201c%1\u201d could not be made in %2.").arg(name, WFtpMain::shownPath(folder)),
+                    folder, Right::Write);
 }
 
 void uiFileBrowser::on_actionRename_triggered()
@@ -579,8 +644,13 @@ void uiFileBrowser::on_actionRename_triggered()
     const QString newPath = folder + QLatin1Char('/') + name;
     const bool renamed = isOwnPath(folder) ? m_main.engine()->renameFile(entry.path, newPath, ownUser())
                                            : WFtpCommands(m_main).renameFile(entry.path, newPath);
-    if (!renamed)
+    if (!renamed) {
+        tellRefusal(tr("Rename"),
+                    tr("\u201c%1\u201d could not be renamed to \u201c%2\u201d in %3.")
+                        .arg(entry.name, name, WFtpMain::shownPath(folder)),
+                    folder, Right::Write);
         return;
+    }
     // In place; found again by path, as the view may have been rebuilt
     // while the owner answered.
     for (int row = 0; row < m_tree->topLevelItemCount(); ++row) {
@@ -613,7 +683,7 @@ void uiFileBrowser::on_actionDelete_triggered()
 
 void uiFileBrowser::stopSharingSelected(const QList<Entry> &selection)
 {
-    if (QMessageBox::question(this, tr("Stop share folder"), tr("Do you want to stop share selected discs?"),
+    if (QMessageBox::question(this, tr("Stop sharing"), tr("Do you want to stop sharing the selected discs?"),
                               QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
@@ -649,12 +719,21 @@ void uiFileBrowser::deleteSelected(const QList<Entry> &selection, const QString 
         deleted = isOwnPath(folder) ? m_main.engine()->deleteFiles(paths, ownUser(), &kept)
                                     : WFtpCommands(m_main).deleteFiles(paths, &kept);
     }
-    if (deleted)
-        requestListDirectory(true);
+    // Some may have gone even when not all did: the folder shows what is left.
+    requestListDirectory(true);
+    if (!deleted) {
+        QStringList names;
+        for (const Entry &entry : selection)
+            names.append(entry.name);
+        tellRefusal(tr("Delete file"),
+                    tr("Not everything selected could be deleted in %1: %2.")
+                        .arg(WFtpMain::shownPath(folder), names.join(QStringLiteral(", "))),
+                    folder, Right::Delete);
+    }
     if (!kept.isEmpty())
         QMessageBox::information(this, tr("Delete file"),
                                  tr("These folders hold hidden files and were kept:") + QLatin1Char('\n')
-                                     + kept.join(QLatin1Char('\n')));
+                                     + shownPaths(kept).join(QLatin1Char('\n')));
 }
 
 void uiFileBrowser::on_actionShare_Folder_triggered()

@@ -61,9 +61,9 @@ public:
 
     // The picture of an item kind, loaded once.
     QImage iconForKey(const QString &key);
-    // "1024 bytes", "1 kb", "1 mb".
+    // "1024 bytes", "1 KB", "1 MB".
     static QString formatSize(qint64 bytes);
-    // "3 item(s), 12 kb".
+    // "3 item(s), 12 KB".
     static QString statusText(int count, qint64 bytes);
     // Where Up goes from path: "/" from a disc's root or "/".
     static QString parentLocation(const QString &path, const QStringList &discPaths);
@@ -118,6 +118,8 @@ private:
     };
 
     QAction *addAction(const char *objectName, const QString &text, const char *icon);
+    // The path line: the location as its owner named it.
+    void showLocation();
     void buildForm();
     // One listing of currentPath; false when the location changed while it
     // was fetched (its result is dropped then).
@@ -144,6 +146,11 @@ private:
     // Downloads a contact's entries into the own folder target.
     void downloadInto(const QString &target, const DiscItems &dragged);
     void stopSharingSelected(const QList<Entry> &selection);
+    // Tells why nothing changed and what the user can do: `what` failed in
+    // folder, which may need that right from its owner.
+    enum class Right { Write, Delete };
+    void tellRefusal(const QString &title, const QString &what, const QString &folder, Right right);
+    static QStringList shownPaths(const QStringList &paths);
     void deleteSelected(const QList<Entry> &selection, const QString &folder);
 
     WFtpMain &m_main;

@@ -20,6 +20,8 @@ uiPermissionWidget::uiPermissionWidget(QWidget *parent)
     group->setObjectName(QStringLiteral("groupBox"));
 
     m_username = FormControls::heading(QStringLiteral("label_Username"), QStringLiteral("TextLabel"), 8, group);
+    // A user name is never markup.
+    m_username->setTextFormat(Qt::PlainText);
     m_validTo = new QDateEdit(QDate::currentDate(), group);
     m_validTo->setObjectName(QStringLiteral("dateEdit"));
     m_validTo->setCalendarPopup(true);

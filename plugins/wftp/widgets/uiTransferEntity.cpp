@@ -113,8 +113,10 @@ void uiTransferEntity::showState(const QModelIndex &index)
     const int stage = index.data(TransferListModel::StageRole).toInt();
     m_pause->setEnabled(stage == TransferListModel::Moving || stage == TransferListModel::Paused);
     showPaused(stage == TransferListModel::Paused);
-    if (stage == TransferListModel::Ended && !m_transfer->isStopped() && m_openFile->isHidden()) {
-        m_openFile->show();
+    if (stage == TransferListModel::Ended && !m_transfer->isStopped() && m_openFolder->isHidden()) {
+        // A download that brought nothing ("0 of 1") has no file to open;
+        // an upload's file is the local one it came from.
+        m_openFile->setVisible(!download || m_transfer->completedItems() > 0);
         m_openFolder->show();
     }
 }

@@ -5,6 +5,10 @@
 
 #include <TransferListModel.h>
 #include <TransferManager.h>
+#include <WFtpMain.h>
+
+#include <QApplication>
+#include <QTimer>
 
 #include <QAction>
 #include <QFrame>
@@ -108,10 +112,10 @@ uiTransferManager::uiTransferManager(TransferManager &manager, QWidget *parent)
     connect(&manager, &TransferManager::transferRemoved, this, &uiTransferManager::closeQuestion);
 
     const QPointer<uiTransferManager> self(this);
-    manager.setOverwriteAsk([self](const QSharedPointer<TransferWorker> &transfer, const QString &name,
+    manager.setOverwriteAsk([self](const QSharedPointer<TransferWorker> &transfer, const QString &target,
                                    const std::function<void(TransferWorker::Answer)> &answer) {
         if (self)
-            self->askOverwrite(transfer, name, answer);
+            self->askOverwrite(transfer, target, answer);
         else
             answer(TransferWorker::Answer::No);
     });
@@ -161,15 +165,53 @@ void uiTransferManager::showRows(int first, int last)
     }
 }
 
-void uiTransferManager::askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+QString uiTransferManager::overwriteText(const QString &target)
+{
+    const int slash = target.lastIndexOf(QLatin1Char('/'));
+    const QString name = target.mid(slash + 1);
+    const QString folder = WFtpMain::shownPath(slash > 0 ? target.left(slash) : QStringLiteral("/"));
+    return tr("The file \u201c%1\u201d already exists in %2.\nDo you want to overwrite it?").arg(name, folder);
+}
+
+void uiTransferManager::askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &target,
+                                     const std::function<void(TransferWorker::Answer)> &answer)
+{
+    QPointer<QWidget> blocking = QApplication::activeModalWidget();
+    if (!blocking) {
+        showQuestion(transfer, target, answer);
+        return;
+    }
+    // Looked at again a few times a second until that dialog has closed; a
+    // transfer stopped meanwhile has stopped waiting.
+    const QWeakPointer<TransferWorker> weak = transfer;
+    auto *wait = new QTimer(this);
+    wait->setInterval(100);
+    connect(wait, &QTimer::timeout, this, [this, wait, blocking, weak, target, answer]() mutable {
+        if (blocking && blocking->isVisible())
+            return;
+        blocking = QApplication::activeModalWidget();
+        if (blocking)
+            return;
+        wait->deleteLater();
+        const QSharedPointer<TransferWorker> strong = weak.toStrongRef();
+        if (strong && !strong->isStopped())
+            showQuestion(strong, target, answer);
+        else
+            answer(TransferWorker::Answer::No);
+    });
+    wait->start();
+}
+
+void uiTransferManager::showQuestion(const QSharedPointer<TransferWorker> &transfer, const QString &target,
                                      const std::function<void(TransferWorker::Answer)> &answer)
 {
     // The dock owns the box, not the row: a row's widget goes when it
     // scrolls out of sight, the question stays until answered.
-    auto *box = new QMessageBox(QMessageBox::Question, tr("Overwrite"),
-                                tr("Do you want to owerwrite file") + QLatin1Char(' ') + name,
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Overwrite"), overwriteText(target),
                                 QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll,
                                 this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    // File and folder names come from peers: never markup.
+    box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Modal without a nested event loop: the transfer may go while it is open.
     box->setWindowModality(Qt::ApplicationModal);
@@ -192,7 +234,7 @@ void uiTransferManager::on_actionClear_completed_triggered()
 
 void uiTransferManager::on_actionClear_all_triggered()
 {
-    auto *box = new QMessageBox(QMessageBox::Question, tr("Clear transfers"), tr("Do you want to clear all transfer?"),
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Clear transfers"), tr("Do you want to clear all transfers?"),
                                 QMessageBox::Ok | QMessageBox::Cancel, this);
     box->setDefaultButton(QMessageBox::Cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);

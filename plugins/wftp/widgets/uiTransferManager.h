@@ -53,9 +53,18 @@ private:
     void showRows(int first, int last);
     // Asks the user whether to replace an existing target; `answer` gets
     // the choice (closing the box counts as no). The box goes with the
-    // transfer.
-    void askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &name,
+    // transfer. While another modal dialog is open (a file dialog the user
+    // is in), the question waits for it instead of opening behind it.
+    void askOverwrite(const QSharedPointer<TransferWorker> &transfer, const QString &target,
                       const std::function<void(TransferWorker::Answer)> &answer);
+    void showQuestion(const QSharedPointer<TransferWorker> &transfer, const QString &target,
+                      const std::function<void(TransferWorker::Answer)> &answer);
+
+public:
+    // The question for an existing target, its folder as the user reads it.
+    static QString overwriteText(const QString &target);
+
+private:
     void closeQuestion(const QSharedPointer<TransferWorker> &transfer);
 
     TransferManager &m_manager;

@@ -42,6 +42,8 @@ uiTransferMonitorEntity::uiTransferMonitorEntity(const QString &fileID, QWidget 
     bold.setBold(true);
     m_user = new QLabel(QStringLiteral("TextLabel"), box);
     m_user->setObjectName(QStringLiteral("label_3"));
+    // A contact's name is never markup.
+    m_user->setTextFormat(Qt::PlainText);
     m_user->setFont(bold);
 
     auto *amountColumn = new QVBoxLayout;

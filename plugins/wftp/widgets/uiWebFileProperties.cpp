@@ -53,6 +53,8 @@ uiWebFileProperties::uiWebFileProperties(QWidget *parent)
     m_dateTimeEdit->setObjectName(QStringLiteral("dateTimeEdit"));
     m_dateTimeEdit->setDateTime(QDateTime::currentDateTime().addDays(1));
     m_lineEdit->setObjectName(QStringLiteral("lineEdit"));
+    // Typed where others may look on: shown as dots like any password.
+    m_lineEdit->setEchoMode(QLineEdit::Password);
     m_lineEdit->setStyleSheet(
         QStringLiteral("QLineEdit{\n\tborder-color: rgb(112, 112, 112);\n \tborder-width: 1px; \n  border-style: solid;\n}"));
 

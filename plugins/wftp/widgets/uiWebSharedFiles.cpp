@@ -81,9 +81,11 @@ uiWebSharedFiles::uiWebSharedFiles(WFtpMain &main, QWidget *parent)
     m_treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     // Paths and links differ at their ends: keep both ends in view.
     m_treeWidget->setTextElideMode(Qt::ElideMiddle);
-    m_treeWidget->setColumnWidth(PathColumn, 230);
-    // Wide enough to tell links apart, leaving the expiry in view.
-    m_treeWidget->setColumnWidth(LinkColumn, 360);
+    // The expiry always shows whole; path and link share what is left.
+    m_treeWidget->header()->setStretchLastSection(false);
+    m_treeWidget->header()->setSectionResizeMode(PathColumn, QHeaderView::Stretch);
+    m_treeWidget->header()->setSectionResizeMode(LinkColumn, QHeaderView::Stretch);
+    m_treeWidget->header()->setSectionResizeMode(m_treeWidget->columnCount() - 1, QHeaderView::ResizeToContents);
 
     auto *inner = new QGridLayout;
     inner->addWidget(toolBar, 0, 0);
@@ -181,7 +183,7 @@ void uiWebSharedFiles::slotAddFiles(const QStringList &flist)
         return;
     auto *page = new uiWebFileProperties;
     QWizard wizard(m_treeWidget);
-    wizard.setWindowTitle(QStringLiteral("New file sharing"));
+    wizard.setWindowTitle(tr("New file sharing"));
     wizard.addPage(page);
     wizard.setPixmap(QWizard::LogoPixmap, QPixmap(QStringLiteral(":/icons/Resources/sharedfolder.png")));
     if (wizard.exec() != QDialog::Accepted)

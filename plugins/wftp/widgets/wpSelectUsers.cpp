@@ -72,7 +72,7 @@ wpSelectUsers::wpSelectUsers(WFtpMain &main, QWidget *parent)
     layout->addWidget(FormControls::richText(QStringLiteral("label_2"),
                                            tr("Select users you want to share content with. This step is "
                                               "optional.<br/> If you do not select any users folder remains "
-                                              "private. <br/>You can set permited users for any subfolder later on."),
+                                              "private. <br/>You can set permitted users for any subfolder later on."),
                                            this));
     layout->addWidget(chooser);
     layout->addWidget(selected, 1);

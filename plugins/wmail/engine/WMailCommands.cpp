@@ -85,6 +85,13 @@ bool WMailCommands::claim(IWHost *host, const QString &id, const QString &comman
     return true;
 }
 
+WMailConversation::Pointer WMailCommands::knownConversation(const WMailManager &manager, const KvrConfig &record,
+                                                             const QString &author)
+{
+    const QString wmailid = record.gv(kWmailId);
+    return manager.findConversation(wmailid.startsWith(QLatin1Char('{')) ? wmailid : author);
+}
+
 WMailCommands::Filed WMailCommands::file(WMailManager &manager, const KvrConfig &record, const QString &author)
 {
     if (manager.owner().isEmpty() || !WMailManager::isValidName(author))

@@ -57,4 +57,8 @@ public:
     // On the GUI thread: files a claimed message into the author's or the
     // group's conversation by server time.
     static Filed file(WMailManager &manager, const KvrConfig &record, const QString &author);
+    // The known conversation a received record would be filed in; null when
+    // there is none yet (file() then makes it, or drops the record).
+    static WMailConversation::Pointer knownConversation(const WMailManager &manager, const KvrConfig &record,
+                                                        const QString &author);
 };

@@ -249,6 +249,28 @@ bool WMailConversation::load()
     return true;
 }
 
+void WMailConversation::takeLoadedState(const WMailConversation &loaded)
+{
+    m_title = loaded.m_title;
+    m_creationTime = loaded.m_creationTime;
+    m_secondTimeStamp = loaded.m_secondTimeStamp;
+    m_participants = loaded.m_participants;
+    m_owner = loaded.m_owner;
+    m_firstFlag = loaded.m_firstFlag;
+    m_secondFlag = loaded.m_secondFlag;
+    m_loaded = loaded.m_loaded;
+    m_damaged = loaded.m_damaged;
+    m_messageIds = loaded.m_messageIds;
+    m_conversationRecord = loaded.m_conversationRecord;
+    m_root = loaded.m_root;
+    m_viewRoot = loaded.m_viewRoot;
+    m_itemOffsets = loaded.m_itemOffsets;
+    m_index = loaded.m_index;
+    m_snapshotSize = loaded.m_snapshotSize;
+    m_foldDue = loaded.m_foldDue;
+    m_journal.takeReadState(loaded.m_journal);
+}
+
 void WMailConversation::indexTree(const WMailStructure &node)
 {
     for (const WMailStructure::Pointer &child : node.children) {

@@ -44,6 +44,7 @@ public:
     // name must be valid (WMailManager::isValidName): it becomes file names.
     WMailConversation(const QString &folder, const QString &name);
 
+    QString folder() const { return m_folder; }
     QString name() const { return m_name; }
     QString title() const { return m_title; }
     QString owner() const { return m_owner; }
@@ -57,6 +58,9 @@ public:
     WMailStructure::Pointer root() const { return m_root; }
     WMailStructure::Pointer viewRoot() const { return m_viewRoot; }
     bool isLoaded() const { return m_loaded; }
+    // The journal read at load outgrew the snapshot: the next change (or
+    // saveConversation) folds it in.
+    bool isFoldDue() const { return m_foldDue; }
     // The file read last had damage; a copy of it is kept before the next save.
     bool isDamaged() const { return m_damaged; }
     QString conversationPath() const;
@@ -84,6 +88,10 @@ public:
     // known only by its header is loaded first so the save cannot drop the
     // stored messages.
     bool saveConversation();
+    // Takes what another object of the same files read with load() (on
+    // another thread, say) as if this one had read it. Meant for an object
+    // not loaded yet; its shown items and item objects stay.
+    void takeLoadedState(const WMailConversation &loaded);
 
     // Appends a heap record; its offset, or -1 when it could not be written.
     qint64 appendItemRecord(const QByteArray &data);

@@ -28,6 +28,8 @@ public:
     // first torn or damaged one. False when the file exists but cannot be
     // read; an absent file reads as empty.
     bool read(const std::function<void(const QByteArray &record)> &take);
+    // Takes the position another object of the same file read.
+    void takeReadState(const WMailJournal &other) { m_soundSize = other.m_soundSize; }
     // Appends one record in a single write (never through a link). False
     // when it could not be written whole; what was cut short is dropped
     // before the next append.

@@ -103,9 +103,13 @@ WMailStructure::Pointer WMailStructure::findStructure(const QString &wanted) con
 
 bool WMailStructure::insertChildSorted(const Pointer &child)
 {
-    int at = 0;
-    while (at < children.size() && !(children.at(at)->time > child->time))
-        ++at;
+    // From the end: messages mostly come in the order they were written, so
+    // the place is found at once however long the conversation is. A child
+    // of the same time stays before it: equal times keep arrival order.
+    const qint64 time = child->time.toMSecsSinceEpoch();
+    int at = children.size();
+    while (at > 0 && children.at(at - 1)->time.toMSecsSinceEpoch() > time)
+        --at;
     children.insert(at, child);
     return true;
 }

@@ -50,7 +50,9 @@ public:
     void appendChild(const Pointer &child);
     // The descendant with that id (depth-first, pre-order; never this record).
     Pointer findStructure(const QString &id) const;
-    // Inserts before the first child with a strictly later time.
+    // Inserts after the last child whose time is not later, found from the
+    // end (the same place as the first strictly later child, as long as the
+    // children are in time order).
     bool insertChildSorted(const Pointer &child);
     // The id of the child before the child with that id; "" when it is the
     // first or absent.

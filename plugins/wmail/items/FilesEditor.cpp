@@ -27,11 +27,11 @@ FilesEditor::FilesEditor(QWidget *parent, const QList<QAction *> &leadingActions
     setWindowTitle(tr("FilesEditor"));
     resize(400, 300);
     using ItemEditorToolBar::action;
-    QAction *add = action(this, QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
+    QAction *add = action(this, QStringLiteral("actionAdd_files"), tr("Add files"),
                           QStringLiteral(":/fileseditor/Resources/addfiles.png"));
-    QAction *remove = action(this, QStringLiteral("actionDelete_files"), QStringLiteral("Delete files"),
+    QAction *remove = action(this, QStringLiteral("actionDelete_files"), tr("Delete files"),
                              QStringLiteral(":/fileseditor/Resources/delete.png"));
-    QAction *send = action(this, QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
+    QAction *send = action(this, QStringLiteral("actionSend_files"), tr("Send files"),
                            QStringLiteral(":/fileseditor/Resources/up.png"));
     ItemEditorToolBar::fill(m_toolBar, leadingActions, add, remove, send);
 
@@ -47,7 +47,7 @@ FilesEditor::FilesEditor(QWidget *parent, const QList<QAction *> &leadingActions
     bold.setBold(true);
     m_total->setFont(bold);
     m_total->setObjectName(QStringLiteral("label"));
-    auto *caption = new QLabel(QStringLiteral("Total size :"), this);
+    auto *caption = new QLabel(tr("Total size:"), this);
     caption->setObjectName(QStringLiteral("label_2"));
 
     auto *grid = new QGridLayout(this);

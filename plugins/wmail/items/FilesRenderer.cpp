@@ -44,16 +44,16 @@ FilesRenderer::FilesRenderer(const QWeakPointer<IWMailConversation> &conversatio
     m_list->setAlternatingRowColors(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setRootIsDecorated(false);
-    m_list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size")});
+    m_list->setHeaderLabels({tr("Name"), tr("Size")});
     // The page gives the item little height and the whole width: names get
     // what the sizes leave.
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
-    auto *caption = new QLabel(QStringLiteral("Size:"), this);
+    auto *caption = new QLabel(tr("Size:"), this);
     caption->setObjectName(QStringLiteral("label_2"));
-    m_total = new QLabel(QStringLiteral("0 kb"), this);
+    m_total = new QLabel(WMailFiles::formatSize(0), this);
     m_total->setObjectName(QStringLiteral("label"));
     QFont bold = m_total->font();
     bold.setBold(true);

@@ -45,11 +45,11 @@ PhotoAlbumEditor::PhotoAlbumEditor(QWidget *parent, const QList<QAction *> &lead
     setWindowTitle(QStringLiteral("PhotoAlbumEditor"));
     resize(400, 300);
     using ItemEditorToolBar::action;
-    QAction *add = action(this, QStringLiteral("actionAdd_files"), QStringLiteral("Add files"),
+    QAction *add = action(this, QStringLiteral("actionAdd_files"), tr("Add files"),
                           QStringLiteral(":/fileseditor/Resources/addfiles.png"));
-    QAction *remove = action(this, QStringLiteral("actionDelete"), QStringLiteral("Delete"),
+    QAction *remove = action(this, QStringLiteral("actionDelete"), tr("Delete"),
                              QStringLiteral(":/fileseditor/Resources/delete.png"));
-    QAction *send = action(this, QStringLiteral("actionSend_files"), QStringLiteral("Send files"),
+    QAction *send = action(this, QStringLiteral("actionSend_files"), tr("Send files"),
                            QStringLiteral(":/fileseditor/Resources/up.png"));
     ItemEditorToolBar::fill(m_toolBar, leadingActions, add, remove, send);
 
@@ -154,9 +154,9 @@ void PhotoAlbumEditor::encodePictures(const QStringList &paths,
 void PhotoAlbumEditor::on_actionAdd_files_triggered()
 {
     const QStringList paths =
-        QFileDialog::getOpenFileNames(window(), QStringLiteral("Select files"),
+        QFileDialog::getOpenFileNames(window(), tr("Select files"),
                                       PSettings::GetValue(PSettings::LastFolderKey).toString(),
-                                      QStringLiteral("Images (*.png *.xpm *.jpg *.tif *gif)"));
+                                      tr("Images (*.png *.xpm *.jpg *.tif *.gif)"));
     if (paths.isEmpty())
         return;
     PSettings::SetValue(PSettings::LastFolderKey, QFileInfo(paths.first()).absolutePath());
@@ -166,8 +166,8 @@ void PhotoAlbumEditor::on_actionAdd_files_triggered()
 void PhotoAlbumEditor::on_actionDelete_triggered()
 {
     if (m_list->selectedItems().isEmpty()
-        || QMessageBox::question(window(), QStringLiteral("Delete files"),
-                                 QStringLiteral("Do you want to remove selected files?"),
+        || QMessageBox::question(window(), tr("Delete files"),
+                                 tr("Do you want to remove the selected files?"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes)
         return;

@@ -25,7 +25,7 @@ QPictureDetails::QPictureDetails(QWidget *parent)
       m_timeLine(new QTimeLine(1000, this))
 {
     setObjectName(QStringLiteral("QPictureDetailsClass"));
-    setWindowTitle(QStringLiteral("Pictures Details"));
+    setWindowTitle(tr("Picture Details"));
     setWindowModality(Qt::WindowModal);
     setSizeGripEnabled(true);
     resize(787, 599);
@@ -48,7 +48,7 @@ QPictureDetails::QPictureDetails(QWidget *parent)
     frame->setFrameShadow(QFrame::Raised);
     auto *save = new QToolButton(frame);
     save->setObjectName(QStringLiteral("toolButton"));
-    save->setText(QStringLiteral("Save"));
+    save->setText(tr("Save"));
     save->setIcon(QIcon(QStringLiteral(":/photoalbum/Resources/Save.png")));
     auto *buttonRow = new QGridLayout(frame);
     buttonRow->setSpacing(0);
@@ -142,10 +142,10 @@ bool QPictureDetails::saveCurrent(const QString &path) const
 
 void QPictureDetails::on_toolButton_clicked()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save File"), QString(),
-                                                      QStringLiteral("Images (*.jpg)"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save File"), QString(),
+                                                      tr("Images (*.jpg)"));
     if (!path.isEmpty() && !saveCurrent(path))
-        QMessageBox::warning(this, QStringLiteral("Save File"), tr("The picture could not be saved to %1.").arg(path));
+        QMessageBox::warning(this, tr("Save File"), tr("The picture could not be saved to %1.").arg(path));
 }
 
 void QPictureDetails::resizeEvent(QResizeEvent *event)

@@ -14,7 +14,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMutexLocker>
 #include <QThread>
 
 #include <atomic>
@@ -177,11 +179,61 @@ void WMailMain::commandReceived(const QString &id, const QString &command)
     QString author;
     if (!WMailCommands::claim(m_host, id, command, &record, &author))
         return;
-    QMetaObject::invokeMethod(
-        this, [this, id, record, author] { fileMessage(id, record, author); }, Qt::QueuedConnection);
+    QMutexLocker lock(&m_arrivalsMutex);
+    m_arrivals.append(Arrival{id, record, author});
+    if (!m_filingQueued) {
+        m_filingQueued = true;
+        QMetaObject::invokeMethod(this, &WMailMain::fileArrivals, Qt::QueuedConnection);
+    }
+}
+
+bool WMailMain::isFilingIdle()
+{
+    QMutexLocker lock(&m_arrivalsMutex);
+    return m_arrivals.isEmpty() && !m_filingQueued && m_loader.isIdle();
+}
+
+void WMailMain::fileArrivals()
+{
+    // A flood is filed a slice at a time, with the window's own events in
+    // between: one queued call per message would hold the thread until
+    // every message that came was filed.
+    constexpr int kSliceMs = 10;
+    QElapsedTimer slice;
+    slice.start();
+    for (;;) {
+        Arrival arrival;
+        {
+            QMutexLocker lock(&m_arrivalsMutex);
+            if (m_arrivals.isEmpty()) {
+                m_filingQueued = false;
+                return;
+            }
+            if (slice.elapsed() >= kSliceMs) {
+                QTimer::singleShot(1, this, &WMailMain::fileArrivals);
+                return;
+            }
+            arrival = m_arrivals.takeFirst();
+        }
+        fileMessage(arrival.id, arrival.record, arrival.author);
+    }
 }
 
 void WMailMain::fileMessage(const QString &id, const KvrConfig &record, const QString &author)
+{
+    const WMailConversation::Pointer known = WMailCommands::knownConversation(m_manager, record, author);
+    if (known && (!known->isLoaded() || m_loader.isLoading(known))) {
+        m_loader.whenLoaded(known, [this, id, record, author, known](bool) {
+            // Another login meanwhile: the host offers the record again.
+            if (m_manager.findConversation(known->name()) == known)
+                fileInLoaded(id, record, author);
+        });
+        return;
+    }
+    fileInLoaded(id, record, author);
+}
+
+void WMailMain::fileInLoaded(const QString &id, const KvrConfig &record, const QString &author)
 {
     const WMailCommands::Filed filed = WMailCommands::file(m_manager, record, author);
     if (filed.outcome == WMailCommands::Outcome::NotSaved) {
@@ -197,7 +249,8 @@ void WMailMain::fileMessage(const QString &id, const KvrConfig &record, const QS
     m_host->takeInputCommand(id);
     if (filed.outcome == WMailCommands::Outcome::Dropped)
         return;
-    m_host->displayActivityNotification(tr("New message available"));
+    // The author was checked against the sender's proven name when claimed.
+    m_host->displayActivityNotification(tr("New message from %1").arg(author));
     const bool shownHere = m_chatWidget && m_chatWidget->conversation() == filed.conversation
         && filed.parent == filed.conversation->viewRoot();
     if (shownHere)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WMailConversation.h"
+#include "WMailConversationLoader.h"
 #include "WMailManager.h"
 
 #include <KvrConfig.h>
@@ -8,7 +9,9 @@
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -54,14 +57,25 @@ public:
     // that could not be saved: the user is told, and nothing is sent).
     QString createMessage(const WMailConversation::Pointer &conversation, const QByteArray &data,
                           const QString &itemType, bool send);
+    // Every message that came was filed (or let go): none waits for its
+    // turn or for its conversation to be read. On this object's thread.
+    bool isFilingIdle();
 
 private:
     void initOnThisThread();
+    // Files what came, a slice of time at a time.
+    void fileArrivals();
     void fileMessage(const QString &id, const KvrConfig &record, const QString &author);
+    // Files it once its conversation is read (or could not be: it is then
+    // tried again later).
+    void fileInLoaded(const QString &id, const KvrConfig &record, const QString &author);
     void refileUnsaved();
 
     IWHost *m_host = nullptr;
     WMailManager m_manager;
+    // Reads a conversation a message arrives for off this thread; the
+    // messages wait for it in the order they came.
+    WMailConversationLoader m_loader;
     QPointer<WMailRenderer> m_chatWidget; // not owned: the host shows it
     QAtomicInt m_timeDifference{0};
     // Received records whose message could not be saved, by record id, with
@@ -69,6 +83,16 @@ private:
     // until the save succeeds or the host lets them go.
     QHash<QString, QString> m_unsavedRecords;
     QTimer m_refileTimer;
+    // Claimed records on their way to this thread, in the order they came.
+    struct Arrival
+    {
+        QString id;
+        KvrConfig record;
+        QString author;
+    };
+    QMutex m_arrivalsMutex;
+    QList<Arrival> m_arrivals;
+    bool m_filingQueued = false; // a fileArrivals call is on its way
     // Set once initPlugin has queued the load of the logged-in user's
     // conversations; a record before that is left to the host.
     QAtomicInt m_started{0};

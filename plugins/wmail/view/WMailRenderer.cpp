@@ -117,6 +117,7 @@ WMailRenderer::WMailRenderer(QWidget *parent)
     connect(m_history, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &WMailRenderer::slotCobmboBoxIndexChanged);
     connect(m_searchButton, &QPushButton::clicked, this, &WMailRenderer::slotSearch);
+    connect(m_searchLine, &QLineEdit::returnPressed, this, &WMailRenderer::slotSearch);
     connect(m_view, &WTalkRendererWebView::linkClicked, this, &WMailRenderer::slotlinkClicked);
     // The page starts with the newest messages; older ones come as the
     // reader scrolls to its top (or at once while it has nothing to scroll).

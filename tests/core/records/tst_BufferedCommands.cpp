@@ -311,15 +311,24 @@ private:
     std::map<QString, std::unique_ptr<Peer>> m_peers;
 };
 
-QList<KvrConfig> recordsInFile(const QString &owner, const QString &user)
+QByteArray bytesOf(const QString &path)
 {
-    return BufferedCommandsFile::read(BufferedCommands::filePath(owner)).value(user);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The snapshot with the journal's changes, read as the next run reads them.
+QList<KvrConfig> recordsInFile(const QString &owner, const QString &user)
+{
+    return BufferedCommandsStore::replay(bytesOf(BufferedCommands::filePath(owner)),
+                                         bytesOf(BufferedCommands::journalPath(owner)))
+        .queues.value(user);
+}
+
+// Both files' bytes.
 QByteArray fileBytes(const QString &owner)
 {
-    QFile file(BufferedCommands::filePath(owner));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return bytesOf(BufferedCommands::filePath(owner)) + bytesOf(BufferedCommands::journalPath(owner));
 }
 
 // Writes the stored form by hand, as another program would.
@@ -863,6 +872,8 @@ void tst_BufferedCommands::fileLayout()
     QVERIFY(net[Alice].store->addBufferedCommand(QStringLiteral("zed"), forZed));
     QVERIFY(net[Alice].store->addBufferedCommand(Bob, forBob1));
     QVERIFY(net[Alice].store->addBufferedCommand(Bob, forBob2));
+    // Written whole when the journal is folded into it.
+    QVERIFY(net[Alice].store->saveBufferedCommands());
 
     QFile file(SessionState::userFolder(Alice) + QStringLiteral("/bufferedcommands.bff"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -900,8 +911,9 @@ void tst_BufferedCommands::everyPrefixOfAFileLoadsWhatIsIntact()
         QVERIFY(net[Alice].store->addBufferedCommand(Bob, recordOfSize(120, "b1")));
         QVERIFY(net[Alice].store->addBufferedCommand(Bob, recordOfSize(150, "b2")));
         QVERIFY(net[Alice].store->addBufferedCommand(Carol, recordOfSize(130, "c1")));
+        QVERIFY(net[Alice].store->saveBufferedCommands());
     }
-    const QByteArray bytes = fileBytes(Alice);
+    const QByteArray bytes = bytesOf(BufferedCommands::filePath(Alice));
     const BufferedCommandsFile::Queues whole = BufferedCommandsFile::parse(bytes);
     QCOMPARE(namesOf(whole.value(Bob)), (QStringList{"b1", "b2"}));
     QCOMPARE(namesOf(whole.value(Carol)), (QStringList{"c1"}));

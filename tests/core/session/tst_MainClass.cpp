@@ -96,9 +96,18 @@ public:
                                             std::lock_guard<std::mutex> lock(m_mutex);
                                             m_texts << text;
                                         }))
+        , m_reachableConnection(QObject::connect(dispatcher, &WSignalsDispatcher::signalServiceReachable,
+                                                 [this](bool reachable) {
+                                                     std::lock_guard<std::mutex> lock(m_mutex);
+                                                     m_reachable << reachable;
+                                                 }))
     {
     }
-    ~StatusTextLog() { QObject::disconnect(m_connection); }
+    ~StatusTextLog()
+    {
+        QObject::disconnect(m_connection);
+        QObject::disconnect(m_reachableConnection);
+    }
     StatusTextLog(const StatusTextLog &) = delete;
     StatusTextLog &operator=(const StatusTextLog &) = delete;
 
@@ -107,11 +116,19 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_texts;
     }
+    // What the session said of the service, in order: lost (false), back (true).
+    QList<bool> reachability() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reachable;
+    }
 
 private:
     mutable std::mutex m_mutex;
     QStringList m_texts;
+    QList<bool> m_reachable;
     QMetaObject::Connection m_connection; // last: set up once the rest is
+    QMetaObject::Connection m_reachableConnection;
 };
 
 KvrConfig command(const QString &name)
@@ -466,12 +483,14 @@ void tst_MainClass::reconnectAfterTheServerCameBack()
     QVERIFY(m_fixture.server.stop());
     QTRY_VERIFY_WITH_TIMEOUT(!statusTexts.texts().isEmpty(), LinkTimeoutMs);
     QCOMPARE(statusTexts.texts().first(), QStringLiteral("not connected"));
+    QTRY_COMPARE(statusTexts.reachability(), QList<bool>{false});
     QVERIFY(m_session->isReconnecting());
 
     QVERIFY(m_fixture.server.start());
     QTRY_VERIFY_WITH_TIMEOUT(!m_session->isReconnecting(), LinkTimeoutMs);
     const QStringList texts = statusTexts.texts();
     QCOMPARE(texts.mid(texts.size() - 2), QStringList({QStringLiteral("connecting"), QStringLiteral("connected")}));
+    QCOMPARE(statusTexts.reachability(), (QList<bool>{false, true}));
     QVERIFY(m_session->getServerConnection()->isConnected());
 
     // The plug-ins start again, from the reconnect's own thread.

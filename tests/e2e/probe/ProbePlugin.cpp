@@ -238,6 +238,8 @@ KvrConfig ProbePlugin::handleControlRequest(const KvrConfig &request)
         reply.SetValue(P::KeyValue, host->getAccount()->contactsData->getSetting(request.gv(P::KeyPath)));
     } else if (op == P::OpActive) {
         done = host->isConnectionActive(request.gv(P::KeyConnectionId));
+    } else if (op == P::OpStall) {
+        reply.sv(P::KeyValue, QString::number(m_stall.takeLongestMs()));
     } else if (op == P::OpLoad) {
         return runRequests(request);
     } else if (op == P::OpInvoke) {

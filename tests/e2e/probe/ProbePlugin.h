@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GuiStallProbe.h"
 #include "ProbeControlServer.h"
 
 #include <IWPlugin.h>
@@ -97,4 +98,5 @@ private:
     QSet<QString> m_awaitedReplies;      // "ID"s of the records sent with "send"
     QList<KvrConfig> m_events;
     bool m_closing = false;
+    GuiStallProbe m_stall; // on the plug-in's (the GUI) thread
 };

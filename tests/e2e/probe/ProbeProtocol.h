@@ -107,6 +107,9 @@ inline const QString OpContact = QStringLiteral("contact");
 inline const QString OpActive = QStringLiteral("active");
 inline const QString OpInvoke = QStringLiteral("invoke");
 inline const QString OpLoad = QStringLiteral("load");
+// The longest stall of the client's GUI thread (milliseconds, in "value")
+// since the last ask; the first ask starts measuring and gives -1.
+inline const QString OpStall = QStringLiteral("stall");
 
 // Room for the largest record the buffered road takes (64 MiB) and the
 // request around it.

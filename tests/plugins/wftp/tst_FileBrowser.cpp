@@ -37,6 +37,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolBar>
 #include <QUrl>
 
 #include <chrono>
@@ -207,15 +208,24 @@ public:
             found << browser->iconView()->item(row)->data(uiFileBrowser::PathRole).toString();
         return found;
     }
+    // By the name shown, or by path (a disc at "/" shows its owner's name for it).
     QTreeWidgetItem *treeItem(const QString &name) const
     {
-        const auto found = browser->treeWidget()->findItems(name, Qt::MatchExactly, 0);
-        return found.isEmpty() ? nullptr : found.first();
+        for (int row = 0; row < browser->treeWidget()->topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = browser->treeWidget()->topLevelItem(row);
+            if (item->text(0) == name || item->data(0, uiFileBrowser::PathRole).toString() == name)
+                return item;
+        }
+        return nullptr;
     }
     QListWidgetItem *iconItem(const QString &name) const
     {
-        const auto found = browser->iconView()->findItems(name, Qt::MatchExactly);
-        return found.isEmpty() ? nullptr : found.first();
+        for (int row = 0; row < browser->iconView()->count(); ++row) {
+            QListWidgetItem *item = browser->iconView()->item(row);
+            if (item->text() == name || item->data(uiFileBrowser::PathRole).toString() == name)
+                return item;
+        }
+        return nullptr;
     }
     void select(const QStringList &names)
     {
@@ -355,6 +365,10 @@ private slots:
     void dragOutOfContactsFolder_data();
     void dragOutOfContactsFolder();
     void nothingToDragOutOfOwnFolders();
+    void keys_data();
+    void keys();
+    void refusalsSayWhy_data();
+    void refusalsSayWhy();
 
     void screenshots();
 };
@@ -364,15 +378,15 @@ void tst_FileBrowser::sizeTexts_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("status");
-    QTest::newRow("0") << qint64(0) << "0 bytes" << "3 item(s), 0 kb";
-    QTest::newRow("1024") << qint64(1024) << "1024 bytes" << "3 item(s), 1 kb";
-    QTest::newRow("1025") << qint64(1025) << "1 kb" << "3 item(s), 1 kb";
-    QTest::newRow("1500") << qint64(1500) << "1 kb" << "3 item(s), 1 kb";
-    QTest::newRow("1 MiB") << qint64(1048576) << "1024 kb" << "3 item(s), 1024 kb";
-    QTest::newRow("1 MiB + 1") << qint64(1048577) << "1024 kb" << "3 item(s), 1024 kb";
-    QTest::newRow("1025 KiB") << qint64(1049600) << "1 mb" << "3 item(s), 1 mb";
-    QTest::newRow("1025 KiB + 1") << qint64(1049601) << "1 mb" << "3 item(s), 1 mb";
-    QTest::newRow("5 GB") << qint64(5000000000) << "4768 mb" << "3 item(s), 4768 mb";
+    QTest::newRow("0") << qint64(0) << "0 bytes" << "3 item(s), 0 KB";
+    QTest::newRow("1024") << qint64(1024) << "1024 bytes" << "3 item(s), 1 KB";
+    QTest::newRow("1025") << qint64(1025) << "1 KB" << "3 item(s), 1 KB";
+    QTest::newRow("1500") << qint64(1500) << "1 KB" << "3 item(s), 1 KB";
+    QTest::newRow("1 MiB") << qint64(1048576) << "1024 KB" << "3 item(s), 1024 KB";
+    QTest::newRow("1 MiB + 1") << qint64(1048577) << "1024 KB" << "3 item(s), 1024 KB";
+    QTest::newRow("1025 KiB") << qint64(1049600) << "1 MB" << "3 item(s), 1 MB";
+    QTest::newRow("1025 KiB + 1") << qint64(1049601) << "1 MB" << "3 item(s), 1 MB";
+    QTest::newRow("5 GB") << qint64(5000000000) << "4768 MB" << "3 item(s), 4768 MB";
 }
 
 void tst_FileBrowser::sizeTexts()
@@ -467,7 +481,7 @@ void tst_FileBrowser::discList()
     f.trigger("actionUp");
 
     QCOMPARE(f.browser->currentPath, QStringLiteral("/"));
-    QCOMPARE(f.names(), QStringList({Own, Bobs}));
+    QCOMPARE(f.names(), QStringList({"alice: docs", "bob: docs"}));
     QCOMPARE(f.paths(), QStringList({Own, Bobs}));
     for (const QString &disc : {Own, Bobs}) {
         const QString kind = icons ? f.iconItem(disc)->data(uiFileBrowser::KindRole).toString()
@@ -477,7 +491,7 @@ void tst_FileBrowser::discList()
     for (const char *name : {"actionUp", "actionNew_folder", "actionRename"})
         QVERIFY2(!f.action(name)->isEnabled(), name);
     QVERIFY(f.action("actionDelete")->isEnabled());
-    QCOMPARE(f.browser->statusLine(), QStringLiteral("2 item(s), 0 kb"));
+    QCOMPARE(f.browser->statusLine(), QStringLiteral("2 item(s), 0 KB"));
 }
 
 void tst_FileBrowser::listing_data()
@@ -648,12 +662,12 @@ void tst_FileBrowser::relistDuringSlowListing()
 
     QTRY_COMPARE(f.browser->currentPath, then);
     if (then == QLatin1String("/")) {
-        QTRY_COMPARE(f.names(), QStringList({Own, Bobs}));
+        QTRY_COMPARE(f.paths(), QStringList({Own, Bobs}));
         QVERIFY(!f.action("actionUp")->isEnabled());
         return;
     }
     QTRY_COMPARE(f.paths(), QStringList({then + QStringLiteral("/inner.txt")}));
-    QCOMPARE(f.browser->statusLine(), QStringLiteral("1 item(s), 0 kb"));
+    QCOMPARE(f.browser->statusLine(), QStringLiteral("1 item(s), 0 KB"));
 }
 
 void tst_FileBrowser::dropData()
@@ -828,7 +842,7 @@ void tst_FileBrowser::stopSharing()
     f.trigger("actionDelete");
 
     QCOMPARE(f.browser->discPaths, QStringList({Bobs}));
-    QCOMPARE(f.names(), QStringList({Bobs}));
+    QCOMPARE(f.names(), QStringList({"bob: docs"}));
     QVERIFY(!own.getSharedDisc(QStringLiteral("docs")));
     QStringList told;
     const auto sent = f.alice.sentCommands();
@@ -865,7 +879,8 @@ void tst_FileBrowser::shareFolder()
     share(f.path("local"), QStringLiteral("Holiday"));
     const QString holiday = QStringLiteral("vls/alice/Holiday/root");
     QCOMPARE(f.browser->discPaths, QStringList({Own, Bobs, holiday}));
-    QCOMPARE(f.names(), QStringList({holiday, Own, Bobs})); // sorted by name
+    QCOMPARE(f.paths(), QStringList({holiday, Own, Bobs})); // sorted by the name shown
+    QCOMPARE(f.names(), QStringList({"alice: Holiday", "alice: docs", "bob: docs"}));
 
     const int saves = f.alice.saves;
     share(f.path("alice"), QStringLiteral("Another name"));
@@ -1100,6 +1115,140 @@ void tst_FileBrowser::nothingToDragOutOfOwnFolders()
     QVERIFY(!dragOf(Bobs));
     f.open(Own);
     QVERIFY(!dragOf(QStringLiteral("song.mp3")));
+}
+
+namespace {
+// The browser's window active and the focus in its list, as after a click.
+bool focusList(BrowserFixture &f)
+{
+    QApplication::setActiveWindow(f.browser.get());
+    if (!QTest::qWaitForWindowActive(f.browser.get()))
+        return false;
+    f.browser->treeWidget()->setFocus();
+    return f.browser->treeWidget()->hasFocus();
+}
+} // namespace
+
+void tst_FileBrowser::keys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Backspace goes up") << int(Qt::Key_Backspace);
+    QTest::newRow("F5 lists again from the owner") << int(Qt::Key_F5);
+    QTest::newRow("F2 renames") << int(Qt::Key_F2);
+    QTest::newRow("Delete deletes") << int(Qt::Key_Delete);
+}
+
+// The keys of a file browser, pressed in the list of a contact's folder.
+void tst_FileBrowser::keys()
+{
+    QFETCH(int, key);
+    BrowserFixture f;
+    QObject scope;
+    f.open(Bobs + QStringLiteral("/sub"));
+    QCOMPARE(f.names(), QStringList({"inner.txt"}));
+    f.select({QStringLiteral("inner.txt")});
+    QVERIFY(focusList(f));
+    // Unseen until the folder is listed again: the listing is cached.
+    QVERIFY(ShareFixture::writeFile(f.path("bob/sub/later.txt"), "later"));
+    if (key == Qt::Key_F2)
+        answerText(&scope, QStringLiteral("renamed.txt"));
+    if (key == Qt::Key_Delete)
+        answerQuestion(&scope, QMessageBox::Yes);
+    QTest::keyClick(f.browser->treeWidget(), Qt::Key(key));
+
+    switch (key) {
+    case Qt::Key_Backspace:
+        QCOMPARE(f.browser->currentPath, Bobs);
+        QCOMPARE(f.names().size(), 4);
+        break;
+    case Qt::Key_F5:
+        QTRY_COMPARE(f.names(), QStringList({"inner.txt", "later.txt"}));
+        break;
+    case Qt::Key_F2:
+        QTRY_VERIFY(QFile::exists(f.path("bob/sub/renamed.txt")));
+        QVERIFY(f.treeItem(QStringLiteral("renamed.txt")));
+        break;
+    case Qt::Key_Delete:
+        QTRY_VERIFY(!QFile::exists(f.path("bob/sub/inner.txt")));
+        QTRY_COMPARE(f.names(), QStringList({"later.txt"}));
+        break;
+    }
+}
+
+void tst_FileBrowser::refusalsSayWhy_data()
+{
+    QTest::addColumn<QString>("disc");
+    QTest::addColumn<QString>("action"); // a key, or the tool bar's button
+    QTest::addColumn<QString>("name");   // typed into the dialog, if one asks
+    QTest::addColumn<QStringList>("told");
+    const QString readOnly = QStringLiteral("bob may not have given you the right to %1 there");
+    QTest::newRow("delete without the right") << Bobs << "Delete" << ""
+                                              << QStringList{"Not everything selected could be deleted in bob: docs: readme.xyz.",
+                                                             readOnly.arg("delete"), "Ask bob for the right"};
+    QTest::newRow("rename without the right")
+        << Bobs << "F2" << "other.xyz"
+        << QStringList{"\u201creadme.xyz\u201d could not be renamed to \u201cother.xyz\u201d in bob: docs.",
+                       readOnly.arg("write")};
+    QTest::newRow("new folder without the right")
+        << Bobs << "actionNew_folder" << "fresh"
+        << QStringList{"The folder \u201cfresh\u201d could not be made in bob: docs.", readOnly.arg("write")};
+    QTest::newRow("own: rename onto an existing name")
+        << Own << "F2" << "song.mp3"
+        << QStringList{"\u201creadme.xyz\u201d could not be renamed to \u201csong.mp3\u201d in alice: docs.",
+                       "An entry of that name may be there already"};
+}
+
+// Nothing changed: the user is told what failed where, and what to do.
+void tst_FileBrowser::refusalsSayWhy()
+{
+    QFETCH(QString, disc);
+    QFETCH(QString, action);
+    QFETCH(QString, name);
+    QFETCH(QStringList, told);
+    BrowserFixture f;
+    QObject scope;
+    // bob lets alice read his disc, nothing more.
+    f.bobPlugin->commandParser().engine()->setPermittedUser(
+        ShareFixture::record(QStringLiteral("alice"), {"1", "0", "0"}), QStringLiteral("docs"), QStringLiteral("root"));
+    f.open(disc);
+    f.select({QStringLiteral("readme.xyz")});
+    QVERIFY(focusList(f));
+    const QStringList before = f.names();
+
+    QString message;
+    const auto readWarning = [&] {
+        answerModal<QMessageBox>(&scope, [&message](QMessageBox *box) {
+            if (box->icon() == QMessageBox::Warning) {
+                message = box->text();
+                saveScreenshot(box, QStringLiteral("filebrowser-refusal-") + QString::fromLatin1(QTest::currentDataTag())
+                                        .replace(QLatin1Char(' '), QLatin1Char('-')).remove(QLatin1Char(':')));
+            }
+            box->button(QMessageBox::Ok)->click();
+        });
+    };
+    if (action == QLatin1String("Delete")) {
+        answerModal<QMessageBox>(&scope, [&](QMessageBox *box) {
+            box->button(QMessageBox::Yes)->click();
+            readWarning();
+        });
+    } else {
+        answerModal<QInputDialog>(&scope, [&, name](QInputDialog *input) {
+            input->setTextValue(name);
+            input->accept();
+            readWarning();
+        });
+    }
+    if (action.startsWith(QLatin1String("action"))) {
+        QToolBar *bar = f.browser->findChild<QToolBar *>(QStringLiteral("toolBar"));
+        QTest::mouseClick(bar->widgetForAction(f.action(qPrintable(action))), Qt::LeftButton);
+    } else {
+        QTest::keySequence(f.browser->treeWidget(), QKeySequence(action));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!message.isEmpty(), 20000);
+    for (const QString &part : told)
+        QVERIFY2(message.contains(part), qPrintable(message));
+    QVERIFY2(!message.contains(QLatin1String("vls/")), qPrintable(message));
+    QCOMPARE(f.names(), before);
 }
 
 void tst_FileBrowser::screenshots()

@@ -162,7 +162,9 @@ void tst_MainPage::newAccountGetsOneDefaultDisc()
     QVERIFY(QFileInfo(defaultFolder()).isDir());
     QCOMPARE(engine.getSharedDisc(disc)->gv("path"), defaultFolder());
     QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItemCount(), 1);
-    QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItem(0)->text(0), expected.first());
+    QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItem(0)->text(0), "alice: " + disc);
+    QCOMPARE(mainPage()->ownBrowser()->treeWidget()->topLevelItem(0)->data(0, uiFileBrowser::PathRole).toString(),
+             expected.first());
 
     // Again, and from the per-contact page of a contact who may see nothing.
     mainPage()->refresh();

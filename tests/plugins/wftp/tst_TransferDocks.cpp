@@ -10,7 +10,10 @@
 
 #include <TransferListModel.h>
 #include <TransferManager.h>
+
+#include <algorithm>
 #include <VirtualFile.h>
+#include <WFtpMain.h>
 #include <WFtpProtocol.h>
 #include <uiTransferEntity.h>
 #include <uiTransferManager.h>
@@ -19,6 +22,7 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -35,6 +39,8 @@
 namespace {
 
 const QString Disc = QStringLiteral("vls/bob/docs/root");
+// The disc as the rows name it.
+const QString Shown = QStringLiteral("bob: docs");
 
 // The whole status line (the label may show it shortened).
 QString statusOf(uiTransferEntity *row)
@@ -125,10 +131,14 @@ private slots:
     void pauseLetsTheNextOneIn();
     void overwriteQuestion_data();
     void overwriteQuestion();
+    void batchAnswer_data();
+    void batchAnswer();
+    void questionWaitsForAnOpenDialog();
     void stopWhileTheQuestionIsOpen_data();
     void stopWhileTheQuestionIsOpen();
     void openButtons_data();
     void openButtons();
+    void nothingToOpenWhenNothingArrived();
     void onlyRowsInSightHaveWidgets();
     void monitorFollowsTheServingEngine();
     void monitorRowsComeAndGoFromAnyThread();
@@ -257,7 +267,7 @@ void tst_TransferDocks::clearing()
     dock.show();
     QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.bin"), "a"));
     download("a.bin");
-    QTRY_COMPARE(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1");
+    QTRY_COMPARE(statusOf(dock.row(0)), Shown + "/a.bin completed 1 of 1");
     // Then one holding the slot while no link comes, and one waiting for it.
     m_net->alice.refuseLinks = true;
     download("a.bin");
@@ -266,7 +276,7 @@ void tst_TransferDocks::clearing()
     bool asked = false;
     if (answer) {
         answerModal<QMessageBox>(this, [&](QMessageBox *box) {
-            asked = box->windowTitle() == "Clear transfers" && box->text() == "Do you want to clear all transfer?" &&
+            asked = box->windowTitle() == "Clear transfers" && box->text() == "Do you want to clear all transfers?" &&
                     box->defaultButton() == box->button(QMessageBox::Cancel);
             box->button(QMessageBox::StandardButton(answer))->click();
         });
@@ -306,7 +316,7 @@ void tst_TransferDocks::busyGlobalPoolHoldsNothingBack()
         download(QString("f%1.bin").arg(i));
     }
     for (int i = 0; i < 3; ++i)
-        QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(i)), Disc + QString("/f%1.bin completed 1 of 1").arg(i), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(i)), Shown + QString("/f%1.bin completed 1 of 1").arg(i), 20000);
 }
 
 void tst_TransferDocks::pauseLetsTheNextOneIn()
@@ -330,7 +340,7 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
             },
             Qt::DirectConnection);
     download("b.bin");
-    const QRegularExpression speedLine("^/a\\.bin speed: \\d+ Kb/s, 1 of 1$");
+    const QRegularExpression speedLine("^/a\\.bin speed: \\d+ KB/s, 1 of 1$");
     QTRY_VERIFY(speedLine.match(statusOf(dock.row(0))).hasMatch());
     // The bar follows the status line; on a loaded machine it may lag it.
     QTRY_VERIFY(dock.row(0)->findChild<QProgressBar *>()->value() > 0);
@@ -341,7 +351,7 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     const int percent = dock.row(0)->findChild<QProgressBar *>()->value();
     QVERIFY(percent > 0 && percent < 100);
     // The paused one gave its slot to the next.
-    QTRY_COMPARE(statusOf(dock.row(1)), Disc + "/b.bin completed 1 of 1");
+    QTRY_COMPARE(statusOf(dock.row(1)), Shown + "/b.bin completed 1 of 1");
     QVERIFY(!canPause(dock.row(1)));
     QCOMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
     // A second click while resuming pauses again; neither waits.
@@ -350,7 +360,7 @@ void tst_TransferDocks::pauseLetsTheNextOneIn()
     QTRY_COMPARE(statusOf(dock.row(0)), QString("/a.bin paused"));
     QTest::mouseClick(pauseButtonOf(dock.row(0)), Qt::LeftButton);
     QTRY_VERIFY(showsIcon(pauseButtonOf(dock.row(0)), "pause.png"));
-    QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(0)), Disc + "/a.bin completed 1 of 1", 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusOf(dock.row(0)), Shown + "/a.bin completed 1 of 1", 30000);
     {
         std::lock_guard<std::mutex> lock(mutex);
         QVERIFY(texts.contains("/a.bin resuming"));
@@ -385,11 +395,91 @@ void tst_TransferDocks::overwriteQuestion()
     }
     OverwriteAnswerer answerer{QMessageBox::StandardButton(button)};
     manager().addTransfer({{Disc + "/a.txt", true}, {Disc + "/b.txt", true}}, m_net->path("local"), Disc);
-    QTRY_VERIFY(statusOf(dock.row(0)).startsWith(Disc + "/a.txt completed "));
+    QTRY_VERIFY(statusOf(dock.row(0)).startsWith(Shown + "/a.txt completed "));
     QCOMPARE(answerer.questions.size(), questions);
-    QCOMPARE(answerer.questions.first(), QString("Do you want to owerwrite file a.txt"));
+    QCOMPARE(answerer.questions.first(), uiTransferManager::overwriteText(m_net->path("local/a.txt")));
+    QVERIFY(answerer.questions.first().contains(QStringLiteral("\u201ca.txt\u201d already exists in ") + m_net->path("local")));
     for (const char *name : {"a.txt", "b.txt"})
         QCOMPARE(ShareFixture::readFile(m_net->path("local/") + name), QByteArray(replaced ? "new" : "old"));
+}
+
+void tst_TransferDocks::batchAnswer_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("no to all") << int(QMessageBox::NoToAll) << false;
+    QTest::newRow("yes to all") << int(QMessageBox::YesToAll) << true;
+}
+
+// Forty queued transfers of one existing file each: one click answers them
+// all, and no second question comes (one would hold its transfer forever).
+// A transfer started after the answer is asked again.
+void tst_TransferDocks::batchAnswer()
+{
+    QFETCH(int, button);
+    QFETCH(bool, replaced);
+    constexpr int Queued = 40;
+    uiTransferManager dock(manager());
+    dock.show();
+    QList<QSharedPointer<TransferWorker>> transfers;
+    for (int i = 0; i < Queued; ++i) {
+        const QString name = QString("q%1.txt").arg(i);
+        QVERIFY(ShareFixture::writeFile(m_net->path("bob/") + name, "new"));
+        QVERIFY(ShareFixture::writeFile(m_net->path("local/") + name, "old"));
+        transfers << download(name);
+    }
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->windowTitle(), QString("Overwrite"));
+    QVERIFY(saveScreenshot(question, 1, QStringLiteral("overwrite-question")));
+    QTest::mouseClick(question->button(QMessageBox::StandardButton(button)), Qt::LeftButton);
+    const auto allReturned = [&] {
+        return std::all_of(transfers.cbegin(), transfers.cend(), [](const auto &t) { return t->hasReturned(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allReturned(), 60000);
+    QVERIFY(!QApplication::activeModalWidget());
+    for (int i = 0; i < Queued; ++i)
+        QCOMPARE(ShareFixture::readFile(m_net->path("local/q%1.txt").arg(i)), QByteArray(replaced ? "new" : "old"));
+
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/later.txt"), "new"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/later.txt"), "old"));
+    const auto later = download("later.txt");
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->text(), uiTransferManager::overwriteText(m_net->path("local/later.txt")));
+    QTest::mouseClick(question->button(QMessageBox::No), Qt::LeftButton);
+    QTRY_VERIFY(later->hasReturned());
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/later.txt")), QByteArray("old"));
+}
+
+// The user is in a file dialog when a target turns out to exist: the
+// question does not open behind it (where nothing could reach it) but
+// after it closes, on top.
+void tst_TransferDocks::questionWaitsForAnOpenDialog()
+{
+    uiTransferManager dock(manager());
+    dock.show();
+    QVERIFY(ShareFixture::writeFile(m_net->path("bob/a.txt"), "new"));
+    QVERIFY(ShareFixture::writeFile(m_net->path("local/a.txt"), "old"));
+    QFileDialog dialog(&dock);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    QTRY_COMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&dialog));
+    const auto transfer = download("a.txt");
+    // The worker has looked at the target once its row says it opened it.
+    QTRY_VERIFY(dock.row(0));
+    QTRY_VERIFY(statusOf(dock.row(0)).startsWith(QStringLiteral("opening ")));
+    QTest::qWait(300);
+    QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&dialog));
+    QVERIFY(!transfer->hasReturned());
+    dialog.reject();
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(question->windowTitle(), QString("Overwrite"));
+    QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+    QTRY_VERIFY(transfer->hasReturned());
+    QCOMPARE(ShareFixture::readFile(m_net->path("local/a.txt")), QByteArray("new"));
 }
 
 void tst_TransferDocks::stopWhileTheQuestionIsOpen_data()
@@ -462,13 +552,27 @@ void tst_TransferDocks::openButtons()
     auto *openFile = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *openFolder = dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton_2"));
     QTRY_VERIFY(openFile->isVisible() && openFolder->isVisible());
-    QTRY_VERIFY2(statusOf(dock.row(0)).startsWith(key + " completed"), qPrintable(statusOf(dock.row(0))));
+    QTRY_VERIFY2(statusOf(dock.row(0)).startsWith(WFtpMain::shownPath(key) + " completed"),
+                 qPrintable(statusOf(dock.row(0))));
     UrlCatcher catcher({"file"});
     QTest::mouseClick(openFile, Qt::LeftButton);
     QTest::mouseClick(openFolder, Qt::LeftButton);
     QCOMPARE(catcher.opened,
              (QList<QUrl>{QUrl::fromLocalFile(m_net->path(file)), QUrl::fromLocalFile(m_net->path(folder))}));
     QVERIFY(QFile::exists(m_net->path(file)));
+}
+
+// A download of a file that is not there ends "0 of 1": its folder can be
+// opened, there is no file to open.
+void tst_TransferDocks::nothingToOpenWhenNothingArrived()
+{
+    uiTransferManager dock(manager());
+    dock.show();
+    download("missing.txt");
+    QTRY_VERIFY(dock.row(0));
+    QTRY_COMPARE(statusOf(dock.row(0)), Shown + "/missing.txt completed 0 of 1");
+    QTRY_VERIFY(dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton_2"))->isVisible());
+    QVERIFY(!dock.row(0)->findChild<QPushButton *>(QStringLiteral("pushButton"))->isVisible());
 }
 
 void tst_TransferDocks::onlyRowsInSightHaveWidgets()
@@ -493,7 +597,7 @@ void tst_TransferDocks::onlyRowsInSightHaveWidgets()
     const int inSight = list->viewport()->height() / TransferListModel::RowHeight + 1;
     QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
     auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    QCOMPARE(question->text(), QString("Do you want to owerwrite file last.txt"));
+    QCOMPARE(question->text(), uiTransferManager::overwriteText(m_net->path("local/last.txt")));
     QVERIFY(!dock.row(Quick));
     QVERIFY2(widgets() < Quick, qPrintable(QString::number(widgets())));
     QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
@@ -503,14 +607,14 @@ void tst_TransferDocks::onlyRowsInSightHaveWidgets()
     // its transfer's state, the rows left behind give their widgets back.
     QTest::keyClick(list, Qt::Key_End);
     QTRY_VERIFY(dock.row(Quick));
-    QTRY_COMPARE(statusOf(dock.row(Quick)), Disc + "/last.txt completed 1 of 1");
+    QTRY_COMPARE(statusOf(dock.row(Quick)), Shown + "/last.txt completed 1 of 1");
     QVERIFY(dock.row(Quick)->findChild<QPushButton *>(QStringLiteral("pushButton"))->isVisible());
     QVERIFY(!dock.row(0));
     QTRY_VERIFY2(widgets() <= 3 * inSight + 16, qPrintable(QString::number(widgets())));
     QTest::keyClick(list, Qt::Key_Home);
     QTRY_VERIFY(dock.row(0));
     // A remade row takes its state from the model within a turn or two.
-    QTRY_COMPARE(statusOf(dock.row(0)), Disc + "/f0.txt completed 1 of 1");
+    QTRY_COMPARE(statusOf(dock.row(0)), Shown + "/f0.txt completed 1 of 1");
     QVERIFY(!dock.row(Quick));
     // The remade row's stop button still asks and clears.
     answerModal<QMessageBox>(this, [](QMessageBox *box) {
@@ -519,7 +623,7 @@ void tst_TransferDocks::onlyRowsInSightHaveWidgets()
     });
     QTest::mouseClick(dock.row(0)->findChild<QToolButton *>(QStringLiteral("toolButton_2")), Qt::LeftButton);
     QTRY_COMPARE(list->model()->rowCount(), Quick);
-    QTRY_COMPARE(statusOf(dock.row(0)), Disc + "/f1.txt completed 1 of 1");
+    QTRY_COMPARE(statusOf(dock.row(0)), Shown + "/f1.txt completed 1 of 1");
 }
 
 void tst_TransferDocks::monitorFollowsTheServingEngine()
@@ -536,7 +640,7 @@ void tst_TransferDocks::monitorFollowsTheServingEngine()
     uiTransferMonitorEntity *row = dock.row(0);
     // The whole line (the label may show it shortened).
     const auto amount = [&] { return row->findChild<QLabel *>(QStringLiteral("label_2"))->toolTip(); };
-    QCOMPARE(amount(), m_net->path("bob/f.bin") + " readed: 0 bytes");
+    QCOMPARE(amount(), m_net->path("bob/f.bin") + " read: 0 bytes");
     QCOMPARE(row->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QString("alice"));
     QCOMPARE(row->findChild<QLabel *>(QStringLiteral("label_4"))->text(), QString("Username: "));
     QVERIFY(!resourcePicture("upload.png").isNull());
@@ -546,14 +650,14 @@ void tst_TransferDocks::monitorFollowsTheServingEngine()
     QVERIFY(QtConcurrent::run([&] { return g.open(Disc + "/g.bin"); }).result());
     QTRY_COMPARE(dock.rowCount(), 2);
     QCOMPARE(QtConcurrent::run([&] { return f.read(0, 1025); }).result().size(), 1025);
-    QTRY_COMPARE(amount(), m_net->path("bob/f.bin") + " readed: 1 kb");
+    QTRY_COMPARE(amount(), m_net->path("bob/f.bin") + " read: 1 KB");
     QVERIFY(QtConcurrent::run([&] { return g.write("xyz", 0); }).result());
     QTRY_VERIFY(dock.row(1));
     auto *other = dock.row(1);
     QTRY_COMPARE(other->findChild<QLabel *>(QStringLiteral("label_2"))->toolTip(),
-                 m_net->path("bob/g.bin") + " writed: 3 bytes");
+                 m_net->path("bob/g.bin") + " written: 3 bytes");
     QCOMPARE(pictureOf(other), resourcePicture("Download.png"));
-    QCOMPARE(amount(), m_net->path("bob/f.bin") + " readed: 1 kb");
+    QCOMPARE(amount(), m_net->path("bob/f.bin") + " read: 1 KB");
 
     // Alice closes one; the owner's idle sweep closes the other on a pool thread.
     QVERIFY(QtConcurrent::run([&] { return f.close(); }).result());

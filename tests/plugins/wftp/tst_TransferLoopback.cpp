@@ -154,7 +154,7 @@ void tst_TransferLoopback::survivesTheSenderKilled()
 void tst_TransferLoopback::twentyMegabytesWithinBounds()
 {
     // Bounds the issue sets, loose for a loaded machine: the whole file in
-    // 20 s, and a row showing at least 3000 Kb/s once the chunks have grown.
+    // 20 s, and a row showing at least 3000 KB/s once the chunks have grown.
     if (!m_bob->isRunning())
         QVERIFY2(m_bob->start(), qPrintable(m_bob->diagnostics()));
     QVERIFY(QDir().mkpath(m_files.filePath("twenty")));
@@ -169,7 +169,7 @@ void tst_TransferLoopback::twentyMegabytesWithinBounds()
     KvrConfig asking;
     asking.sv("id", started.gv("id"));
     QList<int> speeds;
-    const QRegularExpression speedText("^/twenty\\.bin speed: (\\d+) Kb/s, 1 of 1$");
+    const QRegularExpression speedText("^/twenty\\.bin speed: (\\d+) KB/s, 1 of 1$");
     KvrConfig state;
     do {
         QThread::msleep(20);
@@ -190,7 +190,7 @@ void tst_TransferLoopback::twentyMegabytesWithinBounds()
     QVERIFY(!speeds.isEmpty());
     std::sort(speeds.begin(), speeds.end());
     const int median = speeds.at(speeds.size() / 2);
-    qInfo("20 MiB in %lld ms; median speed line %d Kb/s over %d samples", elapsed, median, int(speeds.size()));
+    qInfo("20 MiB in %lld ms; median speed line %d KB/s over %d samples", elapsed, median, int(speeds.size()));
     QVERIFY2(median >= 3000, qPrintable(QString::number(median)));
 }
 

@@ -27,10 +27,10 @@ void tst_TransferMonitor::formatAmount_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("zero") << qint64(0) << "0 bytes";
     QTest::newRow("1024") << qint64(1024) << "1024 bytes";
-    QTest::newRow("1025") << qint64(1025) << "1 kb";
-    QTest::newRow("1048577") << qint64(1048577) << "1024 kb";
-    QTest::newRow("1049600") << qint64(1049600) << "1 mb";
-    QTest::newRow("5e9") << qint64(5000000000) << "4768 mb";
+    QTest::newRow("1025") << qint64(1025) << "1 KB";
+    QTest::newRow("1048577") << qint64(1048577) << "1024 KB";
+    QTest::newRow("1049600") << qint64(1049600) << "1 MB";
+    QTest::newRow("5e9") << qint64(5000000000) << "4768 MB";
 }
 
 void tst_TransferMonitor::formatAmount()
@@ -56,13 +56,13 @@ void tst_TransferMonitor::followsTheServingEngine()
     QVERIFY(QtConcurrent::run([&] { return file.open("vls/bob/docs/root/f.bin"); }).result());
     QTRY_COMPARE(monitor.fileIds().size(), 1);
     const QString id = monitor.fileIds().first();
-    QCOMPARE(monitor.text(id), net.path("bob/f.bin") + " readed: 0 bytes");
+    QCOMPARE(monitor.text(id), net.path("bob/f.bin") + " read: 0 bytes");
     QCOMPARE(monitor.entry(id).user, QString("alice"));
 
     QCOMPARE(QtConcurrent::run([&] { return file.read(0, 1025); }).result().size(), 1025);
-    QTRY_COMPARE(monitor.text(id), net.path("bob/f.bin") + " readed: 1 kb");
+    QTRY_COMPARE(monitor.text(id), net.path("bob/f.bin") + " read: 1 KB");
     QVERIFY(QtConcurrent::run([&] { return file.write("xyz", 0); }).result());
-    QTRY_COMPARE(monitor.text(id), net.path("bob/f.bin") + " writed: 3 bytes");
+    QTRY_COMPARE(monitor.text(id), net.path("bob/f.bin") + " written: 3 bytes");
     QVERIFY(monitor.entry(id).lastWasWrite);
 
     // The owner's idle sweep closes it on a pool thread.
@@ -77,8 +77,8 @@ void tst_TransferMonitor::otherFilesLeaveARowAlone()
     monitor.addFile("{2}", "/b", "ben");
     monitor.addRead("{2}", 5000);
     monitor.addWrite("{3}", 7);
-    QCOMPARE(monitor.text("{1}"), QString("/a readed: 0 bytes"));
-    QCOMPARE(monitor.text("{2}"), QString("/b readed: 4 kb"));
+    QCOMPARE(monitor.text("{1}"), QString("/a read: 0 bytes"));
+    QCOMPARE(monitor.text("{2}"), QString("/b read: 4 KB"));
     monitor.removeFile("{1}");
     QCOMPARE(monitor.fileIds(), QStringList{"{2}"});
 }

@@ -6,6 +6,7 @@
 #include <PartialFile.h>
 #include <TransferSlotQueue.h>
 #include <TransferWorker.h>
+#include <WFtpMain.h>
 #include <WFtpProtocol.h>
 
 #include <QtTest>
@@ -105,7 +106,8 @@ void tst_TransferWorker::copiesFolderTrees()
     QCOMPARE(ShareFixture::readFile(m_net->path(download ? local : discFolder) + "/single.bin"), QByteArray("single"));
     // tree, 2 folders, 5 files in it, single.bin
     QCOMPARE(worker.completedItems(), 9);
-    QCOMPARE(texts.last().first().toString(), items.firstKey() + " completed 9 of 9");
+    // A download's row names the disc as its owner does.
+    QCOMPARE(texts.last().first().toString(), WFtpMain::shownPath(items.firstKey()) + " completed 9 of 9");
     QCOMPARE(m_net->alice.linksOpened.load(), links);
     // Thumbnails would only load the owner and the link.
     for (const KvrConfig &sent : m_net->alice.sentCommands()) {
@@ -183,7 +185,7 @@ void tst_TransferWorker::overwriteAnswers()
     });
     worker.run();
     QCOMPARE(asked.size(), questions);
-    QCOMPARE(asked.first(), QString("a"));
+    QCOMPARE(asked.first(), (download ? to : QString("vls/bob/docs/root")) + "/a");
     int i = 0;
     for (const char *name : {"a", "b", "c"}) {
         const QByteArray expected =
@@ -217,7 +219,7 @@ void tst_TransferWorker::failedItemsLeaveTheTargetAsItWas()
     QCOMPARE(QDir(m_net->path("local")).entryList(QDir::Files | QDir::Hidden).size(), 1);
     QCOMPARE(worker.failedItems(), 1);
     QCOMPARE(finished.first().first().toBool(), false);
-    QCOMPARE(texts.last().first().toString(), item + " completed 0 of 1");
+    QCOMPARE(texts.last().first().toString(), WFtpMain::shownPath(item) + " completed 0 of 1");
 }
 
 void tst_TransferWorker::stopMidFileLeavesNoTrace()

@@ -68,7 +68,8 @@ void tst_uiWebFileProperties::wizardOffersADayAndNoPassword()
     const QDateTime offered = expiryEditor(page)->dateTime();
     QVERIFY(offered.secsTo(before) <= 0 && offered.secsTo(after) >= 0);
     QVERIFY(passwordEditor(page)->text().isEmpty());
-    QCOMPARE(passwordEditor(page)->echoMode(), QLineEdit::Normal);
+    // Typed where others may look on: dots, never the password.
+    QCOMPARE(passwordEditor(page)->echoMode(), QLineEdit::Password);
 
     QWizard wizard;
     wizard.addPage(page);

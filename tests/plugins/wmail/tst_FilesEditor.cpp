@@ -34,14 +34,14 @@ private slots:
         FilesEditor editor;
         editor.slotAddFiles({dir.filePath("a"), dir.filePath("a"), dir.filePath("gone"), dir.filePath("folder")});
         QCOMPARE(editor.list()->topLevelItemCount(), 1);
-        QCOMPARE(editor.totalText(), QStringLiteral("1 kb"));
+        QCOMPARE(editor.totalText(), QStringLiteral("1 KB"));
 
         // A drop adds through the same road.
         QMimeData drop;
         drop.setUrls({QUrl::fromLocalFile(dir.filePath("b")), QUrl::fromLocalFile(dir.filePath("a"))});
         QVERIFY(editor.list()->model()->dropMimeData(&drop, Qt::CopyAction, 0, 0, QModelIndex()));
         QCOMPARE(editor.list()->topLevelItemCount(), 2);
-        QCOMPARE(editor.totalText(), QStringLiteral("2 kb"));
+        QCOMPARE(editor.totalText(), QStringLiteral("2 KB"));
         QMimeData noUrls;
         noUrls.setText("x");
         QVERIFY(editor.list()->model()->dropMimeData(&noUrls, Qt::CopyAction, 0, 0, QModelIndex()));

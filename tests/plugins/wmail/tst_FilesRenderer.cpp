@@ -76,8 +76,8 @@ private slots:
         QVERIFY(renderer);
         QVERIFY(!m_conversation->loadItemPreview(kItemId).isEmpty());
         QCOMPARE(renderer->list()->topLevelItemCount(), 2);
-        QCOMPARE(renderer->list()->topLevelItem(1)->text(1), QStringLiteral("1 kb"));
-        QCOMPARE(renderer->totalText(), QStringLiteral("1 kb"));
+        QCOMPARE(renderer->list()->topLevelItem(1)->text(1), QStringLiteral("1 KB"));
+        QCOMPARE(renderer->totalText(), QStringLiteral("1 KB"));
 
         QTemporaryDir target;
         renderer->list()->selectAll();

@@ -60,10 +60,10 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("zero") << qint64(0) << "0 bytes";
         QTest::newRow("1024") << qint64(1024) << "1024 bytes";
-        QTest::newRow("1025") << qint64(1025) << "1 kb";
-        QTest::newRow("1048577") << qint64(1048577) << "1024 kb";
-        QTest::newRow("1073741825") << qint64(1073741825) << "1024 mb";
-        QTest::newRow("2e9") << qint64(2000000000) << "1907 mb";
+        QTest::newRow("1025") << qint64(1025) << "1 KB";
+        QTest::newRow("1048577") << qint64(1048577) << "1024 KB";
+        QTest::newRow("1073741825") << qint64(1073741825) << "1024 MB";
+        QTest::newRow("2e9") << qint64(2000000000) << "1907 MB";
     }
     void formatSize()
     {

@@ -39,6 +39,8 @@ struct Side
     {
         host.joinDeliveries();
         QCoreApplication::processEvents();
+        if (!QTest::qWaitFor([this] { return main.isFilingIdle(); }, 60000))
+            qWarning() << "filing did not settle";
     }
     QString folder() { return host.getPluginStoragePath(QStringLiteral("wmail")); }
     // What is stored now, read by an object of its own.
@@ -163,7 +165,7 @@ private slots:
         QCOMPARE(message->sender, kAlice);
         QCOMPARE(message->itemType, QStringLiteral("text"));
         QCOMPARE(atBob->loadItemPreview(id), QByteArray("<b>hello</b>"));
-        QCOMPARE(m_bob->host.notifications(), QStringList{"New message available"});
+        QCOMPARE(m_bob->host.notifications(), QStringList{"New message from " + kAlice});
         QCOMPARE(count(m_bob->host.activities(), kAlice, true), 1);
 
         // Alice's own copy holds it too.
@@ -434,7 +436,7 @@ private slots:
         QVERIFY(atBob);
         QCOMPARE(atBob->messageIds(), QStringList{id});
         QCOMPARE(atBob->loadItemPreview(id), QByteArray("<b>hello</b>"));
-        QCOMPARE(m_bob->host.notifications().last(), QStringLiteral("New message available"));
+        QCOMPARE(m_bob->host.notifications().last(), QStringLiteral("New message from ") + kAlice);
         QCOMPARE(count(m_bob->host.activities(), kAlice, true), 1);
     }
 
@@ -479,6 +481,46 @@ private slots:
         QVERIFY(m_bob->main.createMessage(shown, "as carol", "text", true).isEmpty());
         QCOMPARE(snapshot(m_dir->path()), before);
         m_bob->main.closePlugin();
+    }
+
+    // A client that starts again reads a stored conversation off the GUI
+    // thread when the first message comes for it; the messages that come
+    // meanwhile are filed after the stored ones, in the order they came.
+    void messagesWhileTheConversationIsReadKeepTheirOrder()
+    {
+        QStringList ids;
+        for (int i = 0; i < 100; ++i) {
+            ids << m_alice->main.createMessage(aliceToBob(), "earlier", "text", true);
+            m_bob->settle(); // each delivery runs on a thread of its own
+        }
+        QCOMPARE(m_bob->stored(kAlice)->messageIds(), ids);
+
+        Side restarted(m_dir->path() + "/b", kBob);
+        restarted.host.accept(kAlice);
+        restarted.main.initPlugin();
+        QTRY_COMPARE(restarted.main.manager().conversations().size(), 1);
+        QVERIFY(!restarted.main.manager().findConversation(kAlice)->isLoaded());
+        const QDateTime time = QDateTime::currentDateTimeUtc();
+        for (int i = 0; i < 20; ++i) {
+            WMailStructure message;
+            message.id = WMailStructure::newId();
+            message.time = time; // equal times: only the arrival orders them
+            message.localTime = time;
+            message.itemType = "text";
+            message.sender = kAlice;
+            ids << message.id;
+            restarted.host.deliver(kAlice, WMailCommands::newMessageRecord(kAlice, kBob, "{parent}", QString(),
+                                                                           message.serializeStructure(), "x"));
+            // Arrived in this order; the first ten start the read, the
+            // others come while it may still run.
+            restarted.host.joinDeliveries();
+            if (i == 9)
+                QCoreApplication::processEvents();
+        }
+        restarted.settle();
+        QVERIFY(restarted.main.isFilingIdle());
+        QCOMPARE(restarted.stored(kAlice)->messageIds(), ids);
+        QCOMPARE(restarted.main.manager().findConversation(kAlice)->messageIds(), ids);
     }
 
     void initFromAnotherThreadWorksOnTheGuiThread()

@@ -216,10 +216,18 @@ private slots:
         QVERIFY(f.chunkCount() < total);
     }
 
-    // A search typed and clicked in the tool bar finds a message older than
-    // the page holds: the pages down to it come in and the word is selected.
+    // A search typed in the tool bar, then clicked or ended with Return,
+    // finds a message older than the page holds: the pages down to it come
+    // in and the word is selected.
+    void searchFindsOlderMessages_data()
+    {
+        QTest::addColumn<bool>("byReturn");
+        QTest::newRow("Search clicked") << false;
+        QTest::newRow("Return pressed") << true;
+    }
     void searchFindsOlderMessages()
     {
+        QFETCH(bool, byReturn);
         Fixture &f = *m_f;
         const int total = 3 * WMailConversationPage::PageSize;
         QStringList ids;
@@ -238,7 +246,10 @@ private slots:
                 search = button;
         }
         QVERIFY(search);
-        QTest::mouseClick(search, Qt::LeftButton);
+        if (byReturn)
+            QTest::keyClick(f.page->searchLine(), Qt::Key_Return);
+        else
+            QTest::mouseClick(search, Qt::LeftButton);
         QTRY_VERIFY(f.chunkIds().contains(ids.at(7)));
         QCOMPARE(f.chunkIds(), ids.mid(f.chunkCount() == total ? 0 : total - f.chunkCount()));
         QCOMPARE(f.view()->page()->selectedText(), QStringLiteral("needle"));
@@ -248,7 +259,10 @@ private slots:
         QVERIFY(settled(f));
         f.page->searchLine()->clear();
         QTest::keyClicks(f.page->searchLine(), "absentword");
-        QTest::mouseClick(search, Qt::LeftButton);
+        if (byReturn)
+            QTest::keyClick(f.page->searchLine(), Qt::Key_Return);
+        else
+            QTest::mouseClick(search, Qt::LeftButton);
         QCOMPARE(f.chunkCount(), WMailConversationPage::PageSize);
     }
 
