@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# scripts/bench.sh NAME  builds bench_NAME (optimised, in build/) and runs it.
+# scripts/bench.sh NAME [ARGS]  builds bench_NAME (optimised, in build/) and runs it with ARGS.
 # scripts/bench.sh       lists the benchmarks: the folders of bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -15,7 +15,7 @@ KvrConfig TwoClients::keys(const QMap<QString, QString> &values)
     return record;
 }
 
-TwoClients::TwoClients(const QString &pluginPath)
+TwoClients::TwoClients(const QString &pluginPath, const QMap<QString, QString> &aliceEnvironment)
 {
     const QString alice = QStringLiteral("alice");
     const QString bob = QStringLiteral("bob");
@@ -23,6 +23,8 @@ TwoClients::TwoClients(const QString &pluginPath)
         qFatal("%s", qPrintable(m_fixture.server.errorText()));
     m_alice = m_fixture.client(alice);
     m_bob = m_fixture.client(bob);
+    for (auto variable = aliceEnvironment.cbegin(); m_alice && variable != aliceEnvironment.cend(); ++variable)
+        m_alice->setEnvironment(variable.key(), variable.value());
     if (!m_alice || !m_bob || !m_alice->installPlugin(pluginPath) || !m_bob->installPlugin(pluginPath)
         || !m_bob->start() || !m_alice->start())
         qFatal("the clients did not start");

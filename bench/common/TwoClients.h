@@ -36,8 +36,9 @@ public:
     static KvrConfig keys(const QMap<QString, QString> &values);
 
     // Starts the server and both clients, each with the plug-in at
-    // pluginPath; ends the program (qFatal) when a step fails.
-    explicit TwoClients(const QString &pluginPath);
+    // pluginPath, alice's process with aliceEnvironment added; ends the
+    // program (qFatal) when a step fails.
+    explicit TwoClients(const QString &pluginPath, const QMap<QString, QString> &aliceEnvironment = {});
 
     ClientProcess &alice() { return *m_alice; }
     ClientProcess &bob() { return *m_bob; }

@@ -34,6 +34,7 @@ QString RemoteFile::temporaryPath() const
 void RemoteFile::close()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
+    dropHeld();
     if (auto *replacement = qobject_cast<PartialFile *>(m_file.get()))
         replacement->discard();
     m_file->close();
@@ -42,13 +43,16 @@ void RemoteFile::close()
 bool RemoteFile::finish()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
+    // Writes still held never had the bytes before them: the file has a gap.
+    const bool whole = m_held.empty();
+    dropHeld();
     auto *replacement = qobject_cast<PartialFile *>(m_file.get());
     if (!replacement) {
         m_file->close();
-        return true;
+        return whole;
     }
     // Short of what the opener said it would send: it stopped or failed.
-    if (m_expectedSize >= 0 && replacement->size() != m_expectedSize) {
+    if (!whole || (m_expectedSize >= 0 && replacement->size() != m_expectedSize)) {
         replacement->discard();
         return false;
     }
@@ -86,11 +90,50 @@ bool RemoteFile::write(const QByteArray &data, qint64 from, qint64 maxPastEnd)
         return false;
     // A gap would become a sparse hole of any size the writer chooses.
     const qint64 start = from >= 0 ? from : m_file->pos();
-    if (start - m_file->size() > maxPastEnd)
-        return false;
+    // A replacement is written without holes: it is whole only when every
+    // byte came.
+    const bool replacement = qobject_cast<PartialFile *>(m_file.get()) != nullptr;
+    const qint64 pastEnd = replacement ? 0 : maxPastEnd;
+    if (start - m_file->size() > pastEnd) {
+        // A new file's writes ahead of bytes still on their way are held,
+        // within bounds, since the peer chooses how far ahead and how many.
+        const auto same = m_held.find(start);
+        const qint64 replaced = same == m_held.end() ? 0 : same->second.size();
+        if (from < 0 || !replacement || start - m_file->size() > MaxHeldBytes
+            || m_heldBytes - replaced + data.size() > MaxHeldBytes)
+            return false;
+        m_held[start] = data;
+        m_heldBytes += data.size() - replaced;
+        return true;
+    }
+    return writeAt(data, from) && writeHeld();
+}
+
+bool RemoteFile::writeAt(const QByteArray &data, qint64 from)
+{
     if (from >= 0 && !m_file->seek(from))
         return false;
     return m_file->write(data) == data.size() && m_file->flush();
+}
+
+bool RemoteFile::writeHeld()
+{
+    while (!m_held.empty() && m_held.begin()->first <= m_file->size()) {
+        const auto first = m_held.begin();
+        const QByteArray data = first->second;
+        const qint64 from = first->first;
+        m_heldBytes -= data.size();
+        m_held.erase(first);
+        if (!writeAt(data, from))
+            return false;
+    }
+    return true;
+}
+
+void RemoteFile::dropHeld()
+{
+    m_held.clear();
+    m_heldBytes = 0;
 }
 
 qint64 RemoteFile::size() const

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -35,9 +36,18 @@ public:
 
     // Up to count bytes from `from`; empty past the end or when not open.
     QByteArray read(qint64 from, qint64 count);
+    // An upload keeps several writes on their way, and requests may be
+    // handled on several threads: a write to a replacement that starts past
+    // the file's end is held (starting at most MaxHeldBytes past it, and up
+    // to MaxHeldBytes of them) and written once the bytes before it came, so
+    // a replacement never has a hole. One closed with writes still held has
+    // a gap and is given up.
+    static constexpr qint64 MaxHeldBytes = 16 * 1024 * 1024;
+
     // Writes all of data at `from`, or at the current position when from < 0;
-    // false unless every byte was written, and false without writing when the
-    // write would start more than maxPastEnd bytes past the file's end.
+    // false unless every byte was written (or held), and false without
+    // writing when the write would start more than maxPastEnd bytes past the
+    // end of a file opened in place, or cannot be held.
     bool write(const QByteArray &data, qint64 from, qint64 maxPastEnd);
     // -1 when not open.
     qint64 size() const;
@@ -53,6 +63,11 @@ public:
     qint64 lastAccessMs() const { return m_lastAccessMs.load(); }
 
 private:
+    bool writeAt(const QByteArray &data, qint64 from);
+    // Writes the held writes that now start within the file.
+    bool writeHeld();
+    void dropHeld();
+
     const QString m_id;
     const FileOpener m_opener;
     const QString m_path;
@@ -62,5 +77,8 @@ private:
     // A QFile on the local file, or a PartialFile replacing it.
     std::unique_ptr<QFile> m_file;
     qint64 m_expectedSize = -1;
+    // Writes that came before the bytes ahead of them, by offset.
+    std::map<qint64, QByteArray> m_held;
+    qint64 m_heldBytes = 0;
     std::atomic<qint64> m_lastAccessMs{0};
 };

@@ -174,19 +174,46 @@ void VirtualFile::abandon(const Pending &request)
 
 bool VirtualFile::write(const QByteArray &data, qint64 from)
 {
-    if (isLocal()) {
-        if (from >= 0 && !m_localFile->seek(from))
-            return false;
+    if (from >= 0)
+        return takeWrite(sendWrite(data, from));
+    if (isLocal())
         return m_localFile->write(data) == data.size();
-    }
     if (m_fileId.isEmpty())
         return false;
     KvrConfig record = request(WriteFile);
     record.SetValue(KeyData, data);
     record.sv(KeyBinary, QStringLiteral("true"));
-    if (from >= 0)
-        record.SetValue(KeyFrom, decimal(from));
     return ask(record).checkResult();
+}
+
+VirtualFile::Pending VirtualFile::sendWrite(const QByteArray &data, qint64 from)
+{
+    Pending write;
+    write.from = from;
+    write.count = data.size();
+    write.local = isLocal();
+    if (write.local) {
+        // The own disc is written at once.
+        write.localDone = from >= 0 && m_localFile->seek(from) && m_localFile->write(data) == data.size();
+        return write;
+    }
+    if (from < 0 || m_fileId.isEmpty())
+        return write;
+    KvrConfig record = request(WriteFile);
+    record.SetValue(KeyData, data);
+    record.sv(KeyBinary, QStringLiteral("true"));
+    record.SetValue(KeyFrom, decimal(from));
+    write.record = send(record).record;
+    return write;
+}
+
+bool VirtualFile::takeWrite(const Pending &write)
+{
+    if (write.local) {
+        take(write);
+        return write.localDone;
+    }
+    return take(write).checkResult();
 }
 
 qint64 VirtualFile::size()

@@ -47,7 +47,8 @@ public:
     bool ownerAnswered() const { return m_ownerAnswered; }
 
     // A request sent ahead of its answer, so that several are on their way
-    // at once (reads carry their offset, so their order does not matter).
+    // at once (reads and writes carry their offset, so their order does not
+    // matter).
     struct Pending
     {
         KvrConfig record; // as sent; empty when nothing went out
@@ -63,6 +64,10 @@ public:
     // it was refused; data shorter than asked for ends at the file's end, or
     // the owner no longer holds the file open (then it is empty).
     QByteArray takeRead(const Pending &read, bool *answered = nullptr);
+    // A write at its offset sent ahead of its answer; true once the owner
+    // took all of it.
+    Pending sendWrite(const QByteArray &data, qint64 from);
+    bool takeWrite(const Pending &write);
     Pending sendClose();
     bool takeClose(const Pending &close);
     // Nobody will take its answer.

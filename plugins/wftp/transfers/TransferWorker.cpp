@@ -17,6 +17,7 @@
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <chrono>
 #include <deque>
 
 namespace {
@@ -44,6 +45,12 @@ bool isSafeRelativeName(const QString &name)
     return true;
 }
 
+qint64 monotonicUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 QString parentOf(const QString &path)
 {
     return path.left(path.lastIndexOf(QLatin1Char('/')));
@@ -62,7 +69,9 @@ TransferWorker::TransferWorker(WFtpMain &main, const QMap<QString, bool> &items,
       // Virtual paths ("vls/...") are never absolute: a local target means a
       // download, also into a folder that is not made yet.
       m_download(QDir::isAbsolutePath(targetPath)), m_firstKey(items.isEmpty() ? QString() : items.firstKey()),
-      m_firstIsFile(!items.isEmpty() && items.first())
+      m_firstIsFile(!items.isEmpty() && items.first()),
+      // A download's bytes count once on the disc, where a later run finds them.
+      m_writer([this](qint64 bytes) { m_bytesMoved += bytes; })
 {
 }
 
@@ -414,8 +423,17 @@ TransferWorker::Outcome TransferWorker::downloadFile(const QString &key, int ite
     }
     if (local->keptBytes() > 0)
         qCInfo(lcTransfers).noquote() << "resuming" << target << "from byte" << local->keptBytes();
-    const Outcome outcome = receive(*remote, key, *local, expected, item);
+    Outcome outcome = receive(*remote, key, *local, expected, item);
     closeLater(std::move(remote));
+    // What is still on its way to the disc lands before the file is kept or
+    // put in place; a disc that refused it fails the file.
+    const bool keepsBytes = outcome == Outcome::Done || (outcome == Outcome::Stopped && m_keepPartial);
+    if (!keepsBytes)
+        m_writer.abandon();
+    else if (!m_writer.finish() && outcome == Outcome::Done) {
+        qCWarning(lcTransfers).noquote() << "cannot write" << target << m_writer.errorString();
+        outcome = Outcome::Failed;
+    }
     if (outcome == Outcome::Stopped && m_keepPartial) {
         local->keep();
         return outcome;
@@ -564,10 +582,14 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
     // written. The last asks for a byte past the expected end: its short
     // answer shows the end, a full one that the file grew.
     std::deque<VirtualFile::Pending> flight;
+    std::deque<qint64> sentUs;
+    qint64 inFlight = 0;
     const auto dropFlight = [&] {
         for (const VirtualFile::Pending &read : flight)
             remote.abandon(read);
         flight.clear();
+        sentUs.clear();
+        inFlight = 0;
     };
     qint64 done = local.keptBytes();
     qint64 asked = done;
@@ -583,9 +605,13 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
         // A pause first takes what is on its way.
         if (flight.empty() && !passPause())
             return Outcome::Stopped;
-        while (m_state == State::Running && int(flight.size()) < ReadsInFlight && asked <= expected) {
+        for (;;) {
             const qint64 count = asked + m_chunk >= expected ? expected - asked + 1 : m_chunk;
+            if (m_state != State::Running || asked > expected || !m_window.admits(inFlight, count))
+                break;
             flight.push_back(remote.sendRead(asked, count));
+            sentUs.push_back(monotonicUs());
+            inFlight += count;
             asked += count;
             if (quick)
                 growChunk();
@@ -595,6 +621,8 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             dropFlight();
             return Outcome::Failed;
         }
+        if (!m_writer.isStarted())
+            m_writer.start(local.handle(), done, expected);
         if (flight.empty()) {
             if (m_state != State::Running)
                 continue;
@@ -603,7 +631,10 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             continue;
         }
         const VirtualFile::Pending read = flight.front();
+        const qint64 sent = sentUs.front();
         flight.pop_front();
+        sentUs.pop_front();
+        inFlight -= read.count;
         bool answered = false;
         const QByteArray data = remote.takeRead(read, &answered);
         // Nothing at all: the end, unless the owner no longer holds the file.
@@ -613,6 +644,7 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             dropFlight();
             asked = done;
             m_chunk = FirstChunk;
+            m_window.reset();
             if (++unanswered > 1)
                 emit statusText(reconnectingText());
             if (!sleepUnlessStopped(unanswered > 1 ? m_retryDelayMs : 0) || !ensureLink(remote, key))
@@ -625,12 +657,13 @@ TransferWorker::Outcome TransferWorker::receive(VirtualFile &remote, const QStri
             continue;
         }
         unanswered = 0;
-        if (local.write(data) != data.size()) {
+        const qint64 answeredUs = monotonicUs();
+        m_window.answered(data.size(), answeredUs - sent, answeredUs);
+        if (!m_writer.write(done, data)) {
             dropFlight();
             return Outcome::Failed;
         }
         done += data.size();
-        m_bytesMoved += data.size();
         const qint64 elapsed = cycle.restart();
         quick = elapsed < QuickReadMs;
         if (!quick)
@@ -769,42 +802,83 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
     const auto openNew = [&] { return remote.open(target, VirtualFile::Mode::Write, total); };
     if (!withLink(remote, target, openNew))
         return m_state == State::Stopped ? Outcome::Stopped : Outcome::Failed;
+    // Writes carry their offset and the owner applies them in offset order,
+    // so several are on their way, as many as the window holds; done counts
+    // the bytes the owner confirmed, sent those on their way too.
+    std::deque<VirtualFile::Pending> flight;
+    std::deque<qint64> sentUs;
+    qint64 inFlight = 0;
     qint64 done = 0;
-    QElapsedTimer cycle;
+    qint64 sent = 0;
+    const auto dropFlight = [&] {
+        for (const VirtualFile::Pending &write : flight)
+            remote.abandon(write);
+        flight.clear();
+        sentUs.clear();
+        inFlight = 0;
+        sent = done;
+    };
     for (;;) {
-        if (!passPause()) {
+        if (m_state == State::Stopped || (flight.empty() && !passPause())) {
+            dropFlight();
             remote.close();
             return Outcome::Stopped;
         }
-        bool sent = false;
-        qint64 asked = 0;
-        QByteArray data;
-        if (done < total) {
-            if (local.seek(done))
-                data = local.read(qMin(m_chunk, total - done));
+        while (m_state == State::Running && sent < total && m_writeWindow.admits(inFlight, qMin(m_chunk, total - sent))) {
+            QByteArray data;
+            if (local.seek(sent))
+                data = local.read(qMin(m_chunk, total - sent));
             if (data.isEmpty()) {
                 // The local file shrank or became unreadable: the copy would be short.
+                dropFlight();
                 remote.close();
                 return Outcome::Failed;
             }
-            cycle.start();
-            asked = m_chunk;
-            sent = remote.write(data, done);
-        } else {
+            flight.push_back(remote.sendWrite(data, sent));
+            sentUs.push_back(monotonicUs());
+            inFlight += data.size();
+            sent += data.size();
+        }
+        if (flight.empty()) {
+            if (m_state != State::Running)
+                continue;
             // Put in place by the owner only when whole: its answer tells.
             if (remote.close())
                 return Outcome::Done;
+        } else {
+            const VirtualFile::Pending write = flight.front();
+            const qint64 sentAt = sentUs.front();
+            flight.pop_front();
+            sentUs.pop_front();
+            inFlight -= write.count;
+            if (remote.takeWrite(write)) {
+                done += write.count;
+                m_bytesMoved += write.count;
+                const qint64 now = monotonicUs();
+                m_writeWindow.answered(write.count, now - sentAt, now);
+                const qint64 elapsedMs = (now - sentAt) / 1000;
+                reportChunk(done, total, write.count, elapsedMs, item);
+                if (elapsedMs < QuickWriteMs)
+                    growChunk();
+                continue;
+            }
+            // No answer on a link that still works (a lost reply): that
+            // write alone goes again, before the answers of the others.
+            if (!discIsOwn(target) && !remote.ownerAnswered() && linkIsUp() && remote.isOpen()) {
+                QByteArray data;
+                if (local.seek(write.from))
+                    data = local.read(write.count);
+                if (data.size() == write.count) {
+                    flight.push_front(remote.sendWrite(data, write.from));
+                    sentUs.push_front(monotonicUs());
+                    inFlight += write.count;
+                    continue;
+                }
+            }
         }
-        if (sent) {
-            done += data.size();
-            m_bytesMoved += data.size();
-            const qint64 elapsed = cycle.elapsed();
-            reportChunk(done, total, asked, elapsed, item);
-            if (elapsed < QuickWriteMs)
-                growChunk();
-            continue;
-        }
+        dropFlight();
         m_chunk = FirstChunk;
+        m_writeWindow.reset();
         // Refused by an owner that answers: a real failure.
         if (discIsOwn(target) || (remote.ownerAnswered() && linkIsUp() && (done >= total || remote.isOpen()))) {
             remote.close();
@@ -820,7 +894,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         if (!remote.isOpen() && remote.ownerAnswered()) {
             if (!openNew() && remote.ownerAnswered())
                 return Outcome::Failed;
-            done = 0;
+            done = sent = 0;
         }
     }
 }

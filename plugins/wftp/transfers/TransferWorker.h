@@ -1,8 +1,11 @@
 #pragma once
 
 #include "FileCommitter.h"
+#include "FileWriter.h"
+#include "ReadWindow.h"
 
 #include <FolderListing.h>
+#include <RemoteFile.h>
 #include <SourceVersion.h>
 #include <VirtualFile.h>
 #include <WFtpEngine.h>
@@ -37,8 +40,9 @@ class WFtpMain;
 // the item goes on at the byte where it stopped. Names from a peer's listing
 // never reach outside the chosen folder.
 //
-// Round trips are what a transfer waits for, so a download keeps several
-// reads on their way, takes a file's size from the folder's listing and
+// Round trips are what a transfer waits for, so a download keeps as many
+// reads on their way as fill the link (ReadWindow), hands the bytes to a
+// writer thread (FileWriter), takes a file's size from the folder's listing and
 // confirms it by asking past the end, closes each remote file while the next
 // opens, and puts finished files in place on other threads. The chunk size
 // reached carries over to the next file of the run. Small files of a folder
@@ -55,8 +59,6 @@ public:
 
     static constexpr qint64 FirstChunk = 10536;
     static constexpr qint64 LargestChunk = WFtpEngine::MaxPeerChunkBytes;
-    // Reads of one download on their way at once.
-    static constexpr int ReadsInFlight = 4;
     // Smaller files are fetched anew after a restart: their few round
     // trips cost less than keeping a record beside each.
     static constexpr qint64 KeptPartialFromBytes = 1024 * 1024;
@@ -205,6 +207,11 @@ private:
     std::unique_ptr<VirtualFile> m_prefetched;
     QString m_prefetchedKey;
     VirtualFile::Pending m_prefetchedOpen;
+    // Carried from file to file of the run, like the chunk size. Writes on
+    // their way are sized alike, within what the owner holds ahead of a gap.
+    ReadWindow m_window;
+    ReadWindow m_writeWindow{RemoteFile::MaxHeldBytes};
+    FileWriter m_writer;
     // Set once the owner refused a batch: the rest go one by one.
     bool m_batchesRefused = false;
     // Files whose overwrite was already agreed to, asked no more.

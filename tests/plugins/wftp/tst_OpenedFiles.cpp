@@ -6,6 +6,8 @@
 #include <PartialFile.h>
 
 #include <QSignalSpy>
+#include <RemoteFile.h>
+
 #include <QtTest>
 
 #include <csignal>
@@ -31,6 +33,8 @@ private slots:
     void replacementIsNobodyElsesToReach();
     void writeStartsAtMostOneChunkPastTheEnd_data();
     void writeStartsAtMostOneChunkPastTheEnd();
+    void replacementTakesWritesInAnyOrder_data();
+    void replacementTakesWritesInAnyOrder();
     void filesAnswerOnlyToTheirOpener();
     void revokedGrantEndsAccessToOpenFiles();
     void opensAreCapped();
@@ -314,6 +318,50 @@ void tst_OpenedFiles::writeStartsAtMostOneChunkPastTheEnd()
     QVERIFY(fixture.engine.writeFile(again, bob, "more", size));
     QCOMPARE(fixture.engine.getFileSize(again, bob), size + 4);
     QVERIFY(fixture.engine.closeFile(again, bob));
+}
+
+void tst_OpenedFiles::replacementTakesWritesInAnyOrder_data()
+{
+    // Chunk numbers in the order their writes arrive; the file has four.
+    QTest::addColumn<QList<int>>("order");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("in order") << QList<int>{0, 1, 2, 3} << true;
+    QTest::newRow("backwards") << QList<int>{3, 2, 1, 0} << true;
+    QTest::newRow("one overtaken twice") << QList<int>{0, 2, 3, 1} << true;
+    QTest::newRow("the same write twice") << QList<int>{0, 2, 2, 1, 3} << true;
+    // The held writes never had the bytes before them.
+    QTest::newRow("a gap") << QList<int>{0, 2, 3} << false;
+}
+
+void tst_OpenedFiles::replacementTakesWritesInAnyOrder()
+{
+    QFETCH(QList<int>, order);
+    QFETCH(bool, replaced);
+    const int chunk = int(WFtpEngine::MaxPeerChunkBytes);
+    QByteArray whole;
+    for (int i = 0; i < 4; ++i)
+        whole += QByteArray(chunk, char('a' + i));
+    ShareFixture fixture;
+    fixture.grant("bob", "pub", {"1", "1"});
+    const FileOpener bob = FileOpener::peer("bob");
+    const QString id =
+        fixture.engine.openFile(ShareFixture::vpath("pub/p.txt"), "bob", OpenMode::Replace, whole.size());
+    QVERIFY(!id.isEmpty());
+    for (const int i : order)
+        QVERIFY(fixture.engine.writeFile(id, bob, whole.mid(i * chunk, chunk), qint64(i) * chunk));
+    QCOMPARE(fixture.engine.closeFile(id, bob), replaced);
+    QCOMPARE(ShareFixture::readFile(fixture.docs() + "/pub/p.txt"), replaced ? whole : QByteArray("public"));
+    QVERIFY(temporariesIn(fixture.docs() + "/pub").isEmpty());
+
+    // Held writes are bounded: how far ahead, and how much.
+    const QString bounded = fixture.engine.openFile(ShareFixture::vpath("pub/q.bin"), "bob", OpenMode::Replace, -1);
+    QVERIFY(!bounded.isEmpty());
+    QVERIFY(!fixture.engine.writeFile(bounded, bob, "x", RemoteFile::MaxHeldBytes + 1));
+    const int fit = int(RemoteFile::MaxHeldBytes / chunk);
+    for (int at = 1; at <= fit + 1; ++at)
+        QCOMPARE(fixture.engine.writeFile(bounded, bob, whole.left(chunk), at), at <= fit);
+    QVERIFY(!fixture.engine.closeFile(bounded, bob));
+    QVERIFY(!QFile::exists(fixture.docs() + "/pub/q.bin"));
 }
 
 void tst_OpenedFiles::filesAnswerOnlyToTheirOpener()

@@ -8,7 +8,9 @@
 #include "WFtpOperations.h"
 #include "ShareFixture.h"
 
+#include <FileWriter.h>
 #include <PartialFile.h>
+#include <ReadWindow.h>
 #include <WFtpProtocol.h>
 
 #include <QtTest>
@@ -225,7 +227,10 @@ void tst_TransferSafety::downloadOutlastsAnOwnerThatStopsAnswering()
 {
     const int outageMs = qEnvironmentVariableIsSet("WIVORA_OUTAGE_MS") ? qEnvironmentVariableIntValue("WIVORA_OUTAGE_MS")
                                                                        : 12000;
-    const QByteArray content = E2eFixture::randomBytes(32 * 1024 * 1024);
+    // Longer than a full read window and the writer's queue past the mark
+    // below, so the owner's outage comes while requests are still to send.
+    const QByteArray content = E2eFixture::randomBytes(
+        int(4 * 1024 * 1024 + ReadWindow::MaxBytes + FileWriter::MaxQueuedBytes + 32 * 1024 * 1024));
     QVERIFY(ShareFixture::writeFile(m_files.filePath("docs/long.bin"), content));
     const QString into = m_files.filePath("outage");
     QVERIFY(QDir().mkpath(into));
