@@ -63,7 +63,7 @@ private slots:
         QTest::newRow("main window tray") << "Wivora" << "&Quit";
         QTest::newRow("file-sharing wizard") << "ShareFolderWizard" << "New folder sharing";
         QTest::newRow("file-sharing actions") << "WFtpWindows" << "Add shared folder";
-        QTest::newRow("messaging notice") << "WMailMain" << "New message available";
+        QTest::newRow("messaging notice") << "WMailMain" << "New message from %1";
     }
     void holdsTheTextsOfEveryPart()
     {

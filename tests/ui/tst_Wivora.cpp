@@ -170,7 +170,7 @@ void tst_Wivora::checkSessionControls(bool enabled)
     // The plug-in's menu and its tool bar action need the session too: a
     // click on them while logged out runs nothing.
     QMenu *probeMenu = m_window->menuBar()->actions().at(1)->menu();
-    QCOMPARE(probeMenu->title(), QStringLiteral("Probe plug-in"));
+    QCOMPARE(probeMenu->title(), QStringLiteral("&Probe plug-in"));
     QCOMPARE(probeMenu->isEnabled(), enabled);
     auto *bar = child<QToolBar>(QStringLiteral("toolbar"));
     QAction *quick = nullptr;
@@ -203,7 +203,7 @@ void tst_Wivora::startsLoggedOut()
     QVERIFY(!m_window->notifyWindow()->isVisible());
     // Every entry of Tools does something.
     QCOMPARE(texts(child<QMenu>(QStringLiteral("menuTools"))->actions()),
-             (QStringList{QStringLiteral("Plugins"), QStringLiteral("|"), QStringLiteral("Settings")}));
+             (QStringList{QStringLiteral("&Plugins"), QStringLiteral("|"), QStringLiteral("&Settings")}));
 }
 
 void tst_Wivora::firstStartIsCentred()
