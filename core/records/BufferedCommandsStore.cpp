@@ -3,6 +3,7 @@
 #include "ClientLogging.h"
 
 #include <PrivateFiles.h>
+#include <WholeWrites.h>
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -123,21 +124,6 @@ QByteArray readPlainFile(const QString &path, bool *readable)
     ::close(descriptor);
     *readable = false;
     return QByteArray();
-}
-
-bool writeAllAt(int descriptor, const QByteArray &bytes, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(descriptor, bytes.constData() + done, size_t(bytes.size() - done),
-                                         off_t(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
 }
 
 void syncPath(const QString &path, int flags)

@@ -3,6 +3,7 @@
 #include "ClientLogging.h"
 
 #include <PrivateFiles.h>
+#include <WholeWrites.h>
 #include <ServerProtocol.h>
 
 #include <QFile>
@@ -53,21 +54,6 @@ QByteArray readInboxFile(const QString &path)
     }
     ::close(descriptor);
     return QByteArray();
-}
-
-bool writeInboxBytesAt(int descriptor, const QByteArray &bytes, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(descriptor, bytes.constData() + done, size_t(bytes.size() - done),
-                                         off_t(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
 }
 
 bool syncInboxFolder(const QString &folder)
@@ -369,9 +355,9 @@ bool DurableInbox::appendLocked(char kind, const QByteArray &payload)
         if (::fallocate(descriptor, 0, off_t(info.st_size), off_t(size - info.st_size)) != 0)
             qCDebug(lcRecords).noquote() << "no room allocated ahead for the inbox:" << qt_error_string(errno);
     }
-    const bool written = writeInboxBytesAt(descriptor, entry, m_fileBytes);
+    const bool written = writeAllAt(descriptor, entry, m_fileBytes);
     // A torn entry would hide every later one from the next read.
-    if (!written && !writeInboxBytesAt(descriptor, QByteArray(entry.size(), '\0'), m_fileBytes))
+    if (!written && !writeAllAt(descriptor, QByteArray(entry.size(), '\0'), m_fileBytes))
         qCWarning(lcRecords).noquote() << "inbox left with a torn entry:" << path;
     ::close(descriptor);
     if (written) {

@@ -1,6 +1,7 @@
 #include "WMailJournal.h"
 
 #include <WUtilities.h>
+#include <WholeWrites.h>
 
 #include <QFile>
 #include <QThreadPool>
@@ -21,22 +22,6 @@ constexpr int kSyncDelayMs = 200;
 quint16 checksumOf(const char *data, int size)
 {
     return qChecksum(data, uint(size));
-}
-
-// The whole of bytes written at offset, however many calls that takes.
-bool writeAllAt(int descriptor, const QByteArray &bytes, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(descriptor, bytes.constData() + done, size_t(bytes.size() - done),
-                                         off_t(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
 }
 
 void syncFile(const QString &path)

@@ -96,14 +96,8 @@ void tst_ResumeAfterRestart::initTestCase()
     QVERIFY(m_fixture.startService({"alice", "bob"}, {{"alice", "bob"}}));
     m_alice = m_fixture.client("alice");
     m_bob = m_fixture.client("bob");
-    for (ClientProcess *client : {m_alice.get(), m_bob.get()}) {
-        QVERIFY(client && client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
-        QVERIFY2(client->start(), qPrintable(client->diagnostics()));
-    }
-    KvrConfig share;
-    share.sv("path", m_files.filePath("docs"));
-    share.sv("users", "bob");
-    m_disc = invokeWFtp(*m_alice, "shareFolder", share).gv("disc");
+    QVERIFY(startWithWFtp({m_alice.get(), m_bob.get()}));
+    m_disc = shareFolder(*m_alice, m_files.filePath("docs"), "bob");
     QVERIFY(!m_disc.isEmpty());
 }
 

@@ -5,6 +5,7 @@
 #include "FileBytes.h"
 #include "QtTestSuite.h"
 #include "E2eFixture.h"
+#include "WFtpOperations.h"
 
 #include <ServerProtocol.h>
 #include <WFtpProtocol.h>
@@ -87,10 +88,7 @@ void tst_Sharing::initTestCase()
     m_alice = m_fixture.client("alice");
     m_bob = m_fixture.client("bob");
     m_carol = m_fixture.client("carol");
-    for (ClientProcess *client : {m_alice.get(), m_bob.get(), m_carol.get()}) {
-        QVERIFY(client && client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
-        QVERIFY2(client->start(), qPrintable(client->diagnostics()));
-    }
+    QVERIFY(startWithWFtp({m_alice.get(), m_bob.get(), m_carol.get()}));
     QCOMPARE(invoke(*m_bob, "shareFolder", keys({{"path", docs}, {"users", "alice"}})).gv("disc"), Disc);
 }
 

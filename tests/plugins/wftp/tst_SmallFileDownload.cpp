@@ -78,14 +78,8 @@ void tst_SmallFileDownload::initTestCase()
     QVERIFY(m_fixture.startService({"alice", "bob"}, {{"alice", "bob"}}));
     m_alice = m_fixture.client("alice");
     m_bob = m_fixture.client("bob");
-    for (ClientProcess *client : {m_alice.get(), m_bob.get()}) {
-        QVERIFY(client && client->installPlugin(QStringLiteral(WIVORA_WFTP_PLUGIN)));
-        QVERIFY2(client->start(), qPrintable(client->diagnostics()));
-    }
-    KvrConfig share;
-    share.sv("path", docs);
-    share.sv("users", "alice");
-    QCOMPARE(invokeWFtp(*m_bob, "shareFolder", share).gv("disc"), Disc);
+    QVERIFY(startWithWFtp({m_alice.get(), m_bob.get()}));
+    QCOMPARE(shareFolder(*m_bob, docs, "alice"), Disc);
 }
 
 KvrConfig tst_SmallFileDownload::download(const QString &folder, const QString &landing)
