@@ -195,4 +195,9 @@ void FileCommitter::waitForAll()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] { return m_pending == 0; });
+    lock.unlock();
+    // Idle pool threads would otherwise linger, stack and all, long after
+    // their transfer ended: thousands of short transfers meant thousands
+    // of threads.
+    m_pool.waitForDone();
 }

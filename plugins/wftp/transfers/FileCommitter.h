@@ -46,7 +46,8 @@ public:
     // durable, and an existing target stays whole until replaced. Waits
     // while many are still on their way.
     void commitBatch(std::vector<Received> files, BatchDone done);
-    // Waits until every file given so far is in place or failed.
+    // Waits until every file given so far is in place or failed, and lets
+    // the pool's threads go.
     void waitForAll();
 
 private:

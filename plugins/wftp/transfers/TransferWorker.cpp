@@ -301,6 +301,11 @@ void TransferWorker::run()
     dropPrefetch();
     settleClose();
     m_commits.waitForAll();
+    // An ended transfer stays in the list until cleared: it keeps only
+    // what its row shows.
+    m_listedFiles = {};
+    m_listedFolders = {};
+    m_writeAgreed = {};
     if (!m_connectionID.isEmpty() && m_main.host())
         m_main.host()->closeConnection(m_connectionID);
     if (m_slots)
@@ -356,6 +361,8 @@ void TransferWorker::noteListedFiles(const QString &folder, const FolderListing 
             continue;
         SourceVersion file;
         file.path = folder + QLatin1Char('/') + rowName;
+        if (!m_items.contains(file.path))
+            continue;
         bool sized = false;
         file.size = row->gv(QStringLiteral("Size")).toLongLong(&sized);
         if (!sized || file.size < 0)

@@ -149,6 +149,8 @@ private:
     // file chosen by itself is listed once for it. Unknown when not listed.
     SourceVersion listedVersion(const QString &key);
     FolderListing listFolder(const QString &key);
+    // Keeps the version of each listed file that is one of this transfer's
+    // items.
     void noteListedFiles(const QString &folder, const FolderListing &listing);
     bool openLocal(PartialFile &local);
     // Reads the open remote file into local from the bytes local already
@@ -197,8 +199,10 @@ private:
     QString m_currentName;
     int m_item = 0;
     QString m_connectionID;
-    // Files of the owner's listings, by key; their sizes are a hint,
-    // checked at the end.
+    // This transfer's own files as the owner's listings gave them, by key;
+    // their sizes are a hint, checked at the end. The rest of a listed
+    // folder is not kept: a file picked alone from a big folder would
+    // otherwise hold the whole folder for as long as its row stays.
     QHash<QString, SourceVersion> m_listedFiles;
     QSet<QString> m_listedFolders;
     qint64 m_chunk = FirstChunk;

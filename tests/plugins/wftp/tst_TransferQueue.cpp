@@ -8,12 +8,18 @@
 #include <TransferSlotQueue.h>
 #include <WFtpProtocol.h>
 
+#include <QDir>
 #include <QtTest>
 
 #include <atomic>
 #include <thread>
 
 namespace {
+
+int threadsOfThisProcess()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
 
 // When each followed transfer first moved and when it ended, in the order
 // its worker saw them.
@@ -61,6 +67,7 @@ private slots:
     void maximumTwoMovesTwoAtOnce();
     void stoppedWaitingTransferFreesTheQueue();
     void listShowsRowsAtAFewUpdatesASecond();
+    void endedTransfersKeepNoThreads();
 
 private:
     static const void *row(int i) { return reinterpret_cast<const void *>(quintptr(0x1000 + i * 16)); }
@@ -319,4 +326,31 @@ void tst_TransferQueue::listShowsRowsAtAFewUpdatesASecond()
 }
 
 WIVORA_TEST_GUILESS_MAIN(tst_TransferQueue)
+
+void tst_TransferQueue::endedTransfersKeepNoThreads()
+{
+    // Rows of ended transfers stay until cleared; a long queue of them must
+    // not keep a thread each.
+    TransferFixture net;
+    constexpr int Transfers = 40;
+    for (int i = 0; i < Transfers; ++i)
+        QVERIFY(ShareFixture::writeFile(net.path("bob/f%1.bin").arg(i), TransferFixture::pattern(4096, i)));
+    TransferManager manager(net.main());
+    // One at a time, so the manager's own pool needs a single thread.
+    const auto transferOne = [&](int i) {
+        manager.addTransfer({{QString("vls/bob/docs/root/f%1.bin").arg(i), true}}, net.path("local"),
+                            "vls/bob/docs/root");
+        return manager.waitForDone(60000);
+    };
+    QVERIFY(transferOne(0));
+    const int before = threadsOfThisProcess();
+    for (int i = 1; i < Transfers; ++i)
+        QVERIFY(transferOne(i));
+    for (int i = 0; i < Transfers; ++i)
+        QCOMPARE(ShareFixture::readFile(net.path("local/f%1.bin").arg(i)), TransferFixture::pattern(4096, i));
+    QCOMPARE(manager.transfers().size(), Transfers);
+    QVERIFY2(threadsOfThisProcess() - before < Transfers / 4,
+             qPrintable(QString("%1 threads before, %2 after").arg(before).arg(threadsOfThisProcess())));
+}
+
 #include "tst_TransferQueue.moc"
