@@ -7,6 +7,11 @@
 
 FileWriter::~FileWriter()
 {
+    stop();
+}
+
+void FileWriter::stop()
+{
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
@@ -16,6 +21,8 @@ FileWriter::~FileWriter()
     m_work.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = false;
 }
 
 void FileWriter::start(int fd, qint64 from, qint64 expectedSize)

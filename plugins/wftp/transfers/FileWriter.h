@@ -58,6 +58,10 @@ public:
     bool finish();
     // Drops what is queued and waits for the write under way.
     void abandon();
+    // Drops what is queued and joins the thread: a transfer that ended may
+    // stay listed for long, and must not keep a thread. A later start()
+    // makes a new one.
+    void stop();
     // The end of the bytes written without a gap.
     qint64 writtenEnd() const;
     // Why the last file failed; empty without an error.

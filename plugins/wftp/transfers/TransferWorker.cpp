@@ -301,6 +301,7 @@ void TransferWorker::run()
     dropPrefetch();
     settleClose();
     m_commits.waitForAll();
+    m_writer.stop();
     // An ended transfer stays in the list until cleared: it keeps only
     // what its row shows.
     m_listedFiles = {};
