@@ -134,7 +134,7 @@ private slots:
     void notice()
     {
         NotifyWindow *notice = m_window->notifyWindow();
-        notice->setText(QStringLiteral("bob sent you <b>2 files</b>"));
+        notice->setText(QStringLiteral("New message from bob"));
         notice->show();
         QTRY_COMPARE(notice->windowOpacity(), 1.0);
         QVERIFY(save(notice, QStringLiteral("6-notice")));
