@@ -278,7 +278,14 @@ KvrConfig CommandParser::writeFile(const KvrConfig &request, const QString &send
 KvrConfig CommandParser::closeFile(const KvrConfig &request, const QString &sender)
 {
     KvrConfig reply = defaultReply(request);
-    reply.SetResult(m_engine->closeFile(request.gv(KeyFileId), FileOpener::peer(sender)));
+    const QString id = request.gv(KeyFileId);
+    const FileOpener opener = FileOpener::peer(sender);
+    if (request.gv(KeyGiveUp) == QLatin1String("1")) {
+        m_engine->giveUpFile(id, opener);
+        reply.SetResult(true);
+    } else {
+        reply.SetResult(m_engine->closeFile(id, opener));
+    }
     return reply;
 }
 

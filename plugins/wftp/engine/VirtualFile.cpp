@@ -91,6 +91,22 @@ bool VirtualFile::close()
     return takeClose(sendClose());
 }
 
+void VirtualFile::giveUp()
+{
+    if (isLocal()) {
+        if (auto *replacement = qobject_cast<PartialFile *>(m_localFile.data()))
+            replacement->discard();
+        m_localFile->close();
+        m_localFile.reset();
+        return;
+    }
+    if (m_fileId.isEmpty())
+        return;
+    KvrConfig record = request(CloseFile);
+    record.sv(KeyGiveUp, QStringLiteral("1"));
+    take(send(record));
+}
+
 VirtualFile::Pending VirtualFile::sendClose()
 {
     if (isLocal()) {

@@ -35,6 +35,10 @@ public:
     bool open(const QString &virtualPath, Mode mode = Mode::ReadWrite, qint64 expectedSize = -1);
     // False also when a Write open's file was not put in place.
     bool close();
+    // Closes a Write open's file without putting it in place, whatever it
+    // holds: an upload stopped after its last bytes left must not replace
+    // the owner's file. Owners that do not know it close as close() does.
+    void giveUp();
     // Up to count bytes from the offset; empty on failure or at the end.
     QByteArray read(qint64 from, qint64 count);
     // At the offset, or where the last write ended when from < 0.

@@ -916,6 +916,14 @@ bool WFtpEngine::closeFile(const QString &fileID, const FileOpener &opener)
     return finished;
 }
 
+void WFtpEngine::giveUpFile(const QString &fileID, const FileOpener &opener)
+{
+    if (const auto file = m_openedFiles.take(fileID, opener)) {
+        file->close();
+        emit signalFileClosed(fileID);
+    }
+}
+
 int WFtpEngine::closeIdleFiles()
 {
     const QList<QSharedPointer<RemoteFile>> idle = m_openedFiles.takeIdle(m_clock() - MaxIdleMs);

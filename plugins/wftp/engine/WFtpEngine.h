@@ -158,6 +158,9 @@ public:
     // The opener's own close: false also when a replacement was not whole
     // and the old file stays.
     bool closeFile(const QString &fileID, const FileOpener &opener);
+    // The opener lets go of its file without putting a replacement in place,
+    // however many bytes it holds.
+    void giveUpFile(const QString &fileID, const FileOpener &opener);
     // Closes files idle for more than MaxIdleMs; how many.
     int closeIdleFiles();
     void closeAllFiles();

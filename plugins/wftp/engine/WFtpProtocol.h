@@ -64,6 +64,8 @@ inline const QString KeyNewName = QStringLiteral("newName");
 inline const QString KeyFiles = QStringLiteral("files");
 inline const QString KeyKept = QStringLiteral("kept");
 inline const QString KeyFileId = QStringLiteral("fileID");
+// On a close: the writer gives the file up, whole or not (a stopped upload).
+inline const QString KeyGiveUp = QStringLiteral("giveUp");
 inline const QString KeyFrom = QStringLiteral("from");
 inline const QString KeyCount = QStringLiteral("count");
 inline const QString KeyData = QStringLiteral("data");

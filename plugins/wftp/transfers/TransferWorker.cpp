@@ -828,8 +828,10 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
     };
     for (;;) {
         if (m_state == State::Stopped || (flight.empty() && !passPause())) {
+            // Every byte may be on its way already: a plain close would
+            // then put the new file in place.
             dropFlight();
-            remote.close();
+            remote.giveUp();
             return Outcome::Stopped;
         }
         while (m_state == State::Running && sent < total && m_writeWindow.admits(inFlight, qMin(m_chunk, total - sent))) {
@@ -894,7 +896,7 @@ TransferWorker::Outcome TransferWorker::uploadFile(const QString &key, int item)
         }
         emit statusText(reconnectingText());
         if (!sleepUnlessStopped(m_retryDelayMs) || !ensureLink(remote, target)) {
-            remote.close();
+            remote.giveUp();
             return Outcome::Stopped;
         }
         // The owner gave the unfinished file up meanwhile (or never heard

@@ -179,13 +179,14 @@ void tst_OpenedFiles::replacementTakesThePlaceOnlyWhenWhole_data()
 {
     QTest::addColumn<qint64>("expectedSize"); // -1: none named
     QTest::addColumn<QByteArray>("written");
-    QTest::addColumn<QString>("ending");      // "close", "idle", "logout"
+    QTest::addColumn<QString>("ending");      // "close", "give up", "idle", "logout"
     QTest::addColumn<bool>("target");         // "link": p.txt is a link out of the share
     QTest::addColumn<bool>("replaced");
     QTest::newRow("closed whole") << qint64(9) << QByteArray("new bytes") << "close" << false << true;
     QTest::newRow("closed whole, no size named") << qint64(-1) << QByteArray("new bytes") << "close" << false << true;
     QTest::newRow("closed halfway") << qint64(9) << QByteArray("new") << "close" << false << false;
     QTest::newRow("closed longer than named") << qint64(2) << QByteArray("new bytes") << "close" << false << false;
+    QTest::newRow("given up while whole") << qint64(9) << QByteArray("new bytes") << "give up" << false << false;
     QTest::newRow("idle while whole") << qint64(9) << QByteArray("new bytes") << "idle" << false << false;
     QTest::newRow("logout halfway") << qint64(9) << QByteArray("new") << "logout" << false << false;
     QTest::newRow("a link, closed whole") << qint64(9) << QByteArray("new bytes") << "close" << true << true;
@@ -224,6 +225,8 @@ void tst_OpenedFiles::replacementTakesThePlaceOnlyWhenWhole()
 
     if (ending == "close") {
         QCOMPARE(fixture.engine.closeFile(id, bob), replaced);
+    } else if (ending == "give up") {
+        fixture.engine.giveUpFile(id, bob);
     } else if (ending == "idle") {
         fixture.nowMs += WFtpEngine::MaxIdleMs + 1;
         QCOMPARE(fixture.engine.closeIdleFiles(), 1);
