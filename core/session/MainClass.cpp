@@ -120,6 +120,7 @@ MainClass::~MainClass()
     // A question about a stranger may still wait for the window that is gone;
     // the command handler asking it must end before the members go.
     m_dispatcher.closeQuestions();
+    m_dispatcher.waitForAskers();
     m_commands.endWaits();
     m_loggedIn = false;
     m_reconnectStop = true;

@@ -94,7 +94,18 @@ bool WSignalsDispatcher::acceptNewUser(const QString &user)
             return false;
         ticket = ++m_lastTicket;
         m_questions.enqueue({ticket, user});
+        ++m_askers;
     }
+    struct Leaving
+    {
+        WSignalsDispatcher &dispatcher;
+        ~Leaving()
+        {
+            QMutexLocker lock(&dispatcher.m_questionMutex);
+            if (--dispatcher.m_askers == 0)
+                dispatcher.m_askersLeft.wakeAll();
+        }
+    } leaving{*this};
     // A ticket queue instead of a lock held for the whole question: a second
     // question asked on the thread where the first one waits (from inside its
     // event loop) waits its turn there instead of dead-locking. A question's
@@ -143,6 +154,14 @@ void WSignalsDispatcher::closeQuestions()
     m_openTicket = 0;
     while (!m_questions.isEmpty())
         m_answers.insert(m_questions.dequeue().ticket, AnswerNo);
+}
+
+void WSignalsDispatcher::waitForAskers()
+{
+    QMutexLocker lock(&m_questionMutex);
+    // Each asker sees its answer at its next poll.
+    while (m_askers > 0)
+        m_askersLeft.wait(&m_questionMutex);
 }
 
 void WSignalsDispatcher::broadcastToPlugins(const QString &name, const QVariantMap &params)

@@ -8,6 +8,7 @@
 #include <QQueue>
 #include <QString>
 #include <QVariantMap>
+#include <QWaitCondition>
 
 class WPluginManager;
 
@@ -55,6 +56,9 @@ public:
     // At shutdown: the open question and those waiting are answered No, and
     // so is every later one, at once; nobody is left to answer them.
     void closeQuestions();
+    // After closeQuestions: returns once every asker has taken its answer and
+    // left, so that what the askers read can go.
+    void waitForAskers();
 
     void broadcastToPlugins(const QString &name, const QVariantMap &params);
 
@@ -90,4 +94,7 @@ private:
     quint64 m_openTicket = 0; // 0: no question open
     QHash<quint64, int> m_answers;
     bool m_questionsClosed = false;
+    // Threads inside acceptNewUser.
+    int m_askers = 0;
+    QWaitCondition m_askersLeft;
 };
